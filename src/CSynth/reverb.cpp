@@ -72,8 +72,9 @@ void splitToInterleaved(const float* in, float* out, int bins, int padded) {
     }
 }
 
-// acc += x * h over `padded` bins of two split spectra.
-inline void complexMultiplyAccumulate(float* __restrict acc, const float* __restrict x, const float* __restrict h,
+// acc += x * h over `padded` bins of two split spectra. Element-wise only (no reassociation, no fused
+// multiply-add), so every instruction-set clone gives the same bits.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void complexMultiplyAccumulate(float* __restrict acc, const float* __restrict x, const float* __restrict h,
                                       int padded) {
     float* __restrict accRe = acc;
     float* __restrict accIm = acc + padded;
