@@ -72,9 +72,17 @@ void splitToInterleaved(const float* in, float* out, int bins, int padded) {
     }
 }
 
+// Instruction-set clones are resolved through ifuncs, which run before ThreadSanitizer's runtime is
+// up; the instrumented build does without them.
+#if defined(__SANITIZE_THREAD__)
+#define VK_SIMD_CLONES
+#else
+#define VK_SIMD_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+
 // acc += x * h over `padded` bins of two split spectra. Element-wise only (no reassociation, no fused
 // multiply-add), so every instruction-set clone gives the same bits.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void complexMultiplyAccumulate(float* __restrict acc, const float* __restrict x, const float* __restrict h,
+VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float* __restrict x, const float* __restrict h,
                                       int padded) {
     float* __restrict accRe = acc;
     float* __restrict accIm = acc + padded;
