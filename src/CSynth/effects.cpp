@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "CSynth/reverb.h"
 
@@ -46,6 +47,13 @@ int powerOfTwoAtLeast(int n) {
     int size = 1;
     while (size < n) size <<= 1;
     return size;
+}
+
+inline void mixGains(vk_mix_cache* c, float amount) {
+    if (amount != c->amount) {
+        vk_fx_mix_gains(amount, &c->dry, &c->wet);
+        c->amount = amount;
+    }
 }
 
 // ---------------------------------------------------------------- filter
@@ -192,18 +200,19 @@ void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
         float* in = fx->distIn[ch];
         in[inPos] = in[inPos + 32] = *io[ch];
         const float* hist = in + inPos;
-        float u1 = 0.0f;
-        for (int j = 0; j < 16; ++j) u1 += c[j] * (hist[15 - j] + hist[16 + j]);
-        u1 *= 2.0f;
+        // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
+        float u[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int j = 0; j < 16; ++j) u[j & 3] += c[j] * (hist[15 - j] + hist[16 + j]);
+        const float u1 = 2.0f * ((u[0] + u[1]) + (u[2] + u[3]));
         const float u0 = hist[16];
 
         float* out = fx->distOut[ch];
         out[outPos] = out[outPos + 64] = shape(u1, a);
         out[outPos + 1] = out[outPos + 65] = shape(u0, a);
         const float* g = out + outPos;
-        float y = 0.5f * g[31];
-        for (int j = 0; j < 16; ++j) y += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
-        *io[ch] = y;
+        float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int j = 0; j < 16; ++j) v[j & 3] += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
+        *io[ch] = 0.5f * g[31] + ((v[0] + v[1]) + (v[2] + v[3]));
     }
     fx->distInPos = inPos;
     fx->distOutPos = outPos;
@@ -229,10 +238,9 @@ void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     vk_delay_write(&fx->chorusLine[1], *r);
     const float wl = vk_delay_read(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s));
     const float wr = vk_delay_read(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s));
-    float dry, wet;
-    vk_fx_mix_gains(p->chorus, &dry, &wet);
-    *l = dry * *l + wet * wl;
-    *r = dry * *r + wet * wr;
+    mixGains(&fx->chorusMix, p->chorus);
+    *l = fx->chorusMix.dry * *l + fx->chorusMix.wet * wl;
+    *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
 }
 
 void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -240,32 +248,41 @@ void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
     if (!(p->phaserDepth > 0.0001f)) return;
     const float centre[2] = {1575.0f + 1225.0f * s, 1575.0f - 1225.0f * s};
-    float* io[2] = {l, r};
-    float dry, wetGain;
-    vk_fx_mix_gains(p->phaserDepth, &dry, &wetGain);
+    double b0[2], a1[2], a2[2], b2[2];
     for (int ch = 0; ch < 2; ++ch) {
         const double d = centre[ch] / (fx->rate / 2.0);
-        double b0 = 1.0, a1 = 0.0, a2 = 0.0, b2 = 0.0;
+        b0[ch] = 1.0;
+        a1[ch] = a2[ch] = b2[ch] = 0.0;
         if (d > 0.0 && d < 1.0) {
             const double h = std::sin(static_cast<float>(d * kPi / 2.0));
             const double sn = std::sin(static_cast<float>(d * kPi));
             const double alpha = 0.05 * sn;  // a Q of 10
             const double k = 1.0 / (1.0 + alpha);
-            b0 = a2 = (1.0 - alpha) * k;
-            a1 = (4.0 * h * h - 2.0) * k;
-            b2 = 1.0;
+            b0[ch] = a2[ch] = (1.0 - alpha) * k;
+            a1[ch] = (4.0 * h * h - 2.0) * k;
+            b2[ch] = 1.0;
         }
-        float x = *io[ch];
-        for (int i = 0; i < 8; ++i) {
-            double* st = fx->phaserState[ch][i];
-            const double in = x;
-            const double y = b0 * in + st[0];
-            st[0] = st[1] + a1 * (in - y);
-            st[1] = b2 * in - a2 * y;
-            x = static_cast<float>(y);
-        }
-        *io[ch] = dry * *io[ch] + wetGain * x;
     }
+    // Both sides advance together, section by section: two independent dependency chains kept in
+    // registers.
+    float xl = *l, xr = *r;
+    double (*sl)[2] = fx->phaserState[0];
+    double (*sr)[2] = fx->phaserState[1];
+    for (int i = 0; i < 8; ++i) {
+        const double inL = xl, inR = xr;
+        const double yl = b0[0] * inL + sl[i][0];
+        const double yr = b0[1] * inR + sr[i][0];
+        sl[i][0] = sl[i][1] + a1[0] * (inL - yl);
+        sr[i][0] = sr[i][1] + a1[1] * (inR - yr);
+        sl[i][1] = b2[0] * inL - a2[0] * yl;
+        sr[i][1] = b2[1] * inR - a2[1] * yr;
+        xl = static_cast<float>(yl);
+        xr = static_cast<float>(yr);
+    }
+    const float x[2] = {xl, xr};
+    mixGains(&fx->phaserMix, p->phaserDepth);
+    *l = fx->phaserMix.dry * *l + fx->phaserMix.wet * x[0];
+    *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
 }
 
 void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -284,7 +301,11 @@ void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     if (fx->pitchLevel <= 0.0f) return;
 
     // Below unison one semitone further down, as the reversed grains play at about (1 + ratio).
-    const float ratio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
+    if (n != fx->pitchSemitones) {
+        fx->pitchSemitones = n;
+        fx->pitchRatio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
+    }
+    const float ratio = fx->pitchRatio;
     const float ph = fx->grainPhase;
     const float q = wrap01(ph + 0.5f);
     const float angle = kHalfPiF - kPiF * std::fabs(wrap01(ph) - 0.5f);
@@ -299,8 +320,13 @@ void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
         da = 0.007573f + 0.084854f * ph;
         db = 0.007573f + 0.084854f * q;
     }
-    const float dry = std::cos(fx->pitchLevel * kHalfPiF);
-    const float wet = std::sin(fx->pitchLevel * kHalfPiF);
+    if (fx->pitchLevel != fx->pitchMix.amount) {
+        fx->pitchMix.amount = fx->pitchLevel;
+        fx->pitchMix.dry = std::cos(fx->pitchLevel * kHalfPiF);
+        fx->pitchMix.wet = std::sin(fx->pitchLevel * kHalfPiF);
+    }
+    const float dry = fx->pitchMix.dry;
+    const float wet = fx->pitchMix.wet;
     float* io[2] = {l, r};
     for (int ch = 0; ch < 2; ++ch) {
         const float w = ga * vk_delay_read(&fx->pitchLine[ch], da * fx->ratef + 1.0f) +
@@ -348,8 +374,8 @@ void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     float fb = p->delayFeedback;
     if (!(fb >= 0.0f)) fb = 0.0f;
     if (fb > 0.95f) fb = 0.95f;
-    float dry, wet;
-    vk_fx_mix_gains(p->delayWet, &dry, &wet);
+    mixGains(&fx->delayMix, p->delayWet);
+    const float dry = fx->delayMix.dry, wet = fx->delayMix.wet;
     float* io[2] = {l, r};
     for (int ch = 0; ch < 2; ++ch) {
         vk_delay_line* line = &fx->delayLine[ch];
@@ -367,10 +393,9 @@ void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     float w = p->reverbWet;
     if (!(w >= 0.0f)) w = 0.0f;
     if (w > 1.0f) w = 1.0f;
-    float dry, wet;
-    vk_fx_mix_gains(w, &dry, &wet);
-    *l = dry * *l + wet * wl;
-    *r = dry * *r + wet * wr;
+    mixGains(&fx->reverbMix, w);
+    *l = fx->reverbMix.dry * *l + fx->reverbMix.wet * wl;
+    *r = fx->reverbMix.dry * *r + fx->reverbMix.wet * wr;
 }
 
 void widenerStage(const vk_fx_params* p, float* l, float* r) {
@@ -465,6 +490,10 @@ void vk_fx_reset(vk_fx* fx) {
     std::memset(fx->hilbertP, 0, sizeof fx->hilbertP);
     std::memset(fx->hilbertQ, 0, sizeof fx->hilbertQ);
     fx->hilbertDelay[0] = fx->hilbertDelay[1] = 0.0f;
+    for (vk_mix_cache* m : {&fx->chorusMix, &fx->phaserMix, &fx->pitchMix, &fx->delayMix, &fx->reverbMix})
+        *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
+    fx->pitchSemitones = 0;
+    fx->pitchRatio = 1.0f;
     comp_reset(&fx->compressor, -13.7f, 8.0f, 3.6f, 0.01f, 0.2f, fx->ratef);
     comp_reset(&fx->limiter, -1.0f, 30.0f, 20.0f, 0.003f, 0.01f, fx->ratef);
 }

@@ -58,6 +58,13 @@ struct vk_allpass2 {  // one section of the frequency shifter's Hilbert pair
     float x1, x2, y1, y2;
 };
 
+// The last amount given to an equal-power mix and its two gains: amounts sit still far more often
+// than they move, and the sine-cosine pair is then reused as it is.
+struct vk_mix_cache {
+    float amount;  // NaN after reset: the first frame computes
+    float dry, wet;
+};
+
 struct vk_fx {
     double rate;
     float ratef;
@@ -96,6 +103,10 @@ struct vk_fx {
     float hilbertDelay[2];  // P's output one frame earlier
 
     vk_dynamics compressor, limiter;
+
+    vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
+    int32_t pitchSemitones;  // the shift the cached ratio belongs to
+    float pitchRatio;
 };
 
 // Allocates the delay memory for `rate` and fills in the lines; returns it, or null (nothing allocated).
