@@ -1,0 +1,54 @@
+#pragma once
+// The kernel's state block: one struct per kernel instance, allocated once by vk_create. Everything
+// the render thread touches lives here or in memory allocated with it, so vk_render never allocates.
+//
+// The effect chain and the reverb add their state to this block (see the marked section) and their
+// memory to vk_create / vk_destroy.
+
+#include <atomic>
+#include <stdint.h>
+
+#include "CSynth/kernel.h"
+#include "CSynth/voices.h"
+
+// Producer and consumer indices sit on their own cache lines so the two threads do not share one.
+struct alignas(64) vk_index {
+    std::atomic<int64_t> value{0};
+};
+
+struct vk_state {
+    double rate;
+    float ratef;
+
+    // Event ring: written by the producer, drained by the render thread. Indices only grow.
+    vk_event ring[VK_EVENT_RING_SIZE];
+    vk_index ringWrite;
+    vk_index ringRead;
+
+    // Future events in arrival order (render thread only).
+    vk_event pending[VK_PENDING_MAX];
+    int32_t pendingCount;
+    int64_t pendingEarliest;  // INT64_MAX when empty
+
+    // Parameter vector (value last received per index) and its ramps.
+    float params[VK_PARAM_COUNT];
+    vk_ramp ramps[VK_PARAM_COUNT];
+
+    vk_voices voices;
+    std::atomic<int32_t> selectedSlot;
+
+    // Microphone input ring: at least half a second, a power of two.
+    float* input;
+    int64_t inputMask;
+    vk_index inputWrite;
+    vk_index inputRead;
+
+    // ---- effect chain and reverb state (added by the chain) ----
+
+    // Analysis ring: mono output for the analyser.
+    float analysis[VK_ANALYSIS_SIZE];
+    vk_index analysisWrite;
+
+    int32_t tap;
+    std::atomic<int64_t> framesRendered;
+};
