@@ -336,7 +336,9 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
             outputs[1][i] = outR;
             for (int c = 2; c < channels; ++c) outputs[c][i] = 0.0f;
         }
-        st->analysis[analysisWrite & kAnalysisMask] = (outL + outR) * 0.5f;
+        // Relaxed atomic stores: the reader may overlap a render and see newer samples, by design.
+        std::atomic_ref<float>(st->analysis[analysisWrite & kAnalysisMask])
+            .store((outL + outR) * 0.5f, std::memory_order_relaxed);
         ++analysisWrite;
     }
 
@@ -375,7 +377,9 @@ void vk_read_analysis(const vk_state* st, float* destination, int count) {
     if (!st || !destination || count <= 0) return;
     const int m = count < VK_ANALYSIS_SIZE ? count : VK_ANALYSIS_SIZE;
     const int64_t w = st->analysisWrite.value.load(std::memory_order_acquire);
-    for (int j = 0; j < m; ++j) destination[j] = st->analysis[(w - m + j) & kAnalysisMask];
+    float* ring = const_cast<float*>(st->analysis);
+    for (int j = 0; j < m; ++j)
+        destination[j] = std::atomic_ref<float>(ring[(w - m + j) & kAnalysisMask]).load(std::memory_order_relaxed);
 }
 
 void vk_set_tap(vk_state* st, int tap) {

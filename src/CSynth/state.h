@@ -46,7 +46,7 @@ struct vk_state {
     // ---- effect chain and reverb state (added by the chain) ----
 
     // Analysis ring: mono output for the analyser.
-    float analysis[VK_ANALYSIS_SIZE];
+    alignas(64) float analysis[VK_ANALYSIS_SIZE];  // accessed through std::atomic_ref
     vk_index analysisWrite;
 
     int32_t tap;

@@ -284,11 +284,7 @@ float vk_noise_tick(vk_voices* v, int channel, int type) {
         b[6] = 0.115926f * w;
         return out;
     }
-    if (type == 2) {
-        const float y = v->brown[channel] + 0.02f * w;
-        v->brown[channel] = y / 1.02f;
-        return y * (3.5f / 1.02f);
-    }
+    if (type == 2) return vk_brown_step(&v->brown[channel], w);
     return w;
 }
 

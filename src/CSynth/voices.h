@@ -127,6 +127,13 @@ void vk_bank_init(vk_bank* b, int n, const float* ratios);
 void vk_bank_restart(vk_bank* b);
 float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform);
 
+// One step of the brown-noise integrator: leaky, so a constant input settles (at 3.5 for w = 1).
+inline float vk_brown_step(float* accumulator, float w) {
+    const float y = *accumulator + 0.02f * w;
+    *accumulator = y / 1.02f;
+    return y * (3.5f / 1.02f);
+}
+
 // Noise: channel 0 or 1; type 0 white, 1 pink, 2 brown (others white).
 float vk_noise_tick(vk_voices* v, int channel, int type);
 
