@@ -25,6 +25,17 @@ inline float bankGain(int n) {
 
 inline float wrap01(float p) { return p - std::floor(p); }
 
+// Four lanes of floats (GCC/Clang vector extension); element-wise operations round exactly like
+// their scalar forms, so vectorised loops give the same results on every run.
+typedef float vf4 __attribute__((vector_size(16)));
+typedef int vi4 __attribute__((vector_size(16)));
+inline vf4 load4(const float* p) {
+    vf4 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store4(float* p, vf4 v) { __builtin_memcpy(p, &v, sizeof v); }
+
 inline float blep(float x, float d) {
     if (x < d) {
         const float u = x / d;
@@ -210,6 +221,22 @@ void vk_bank_init(vk_bank* b, int n, const float* ratios) {
     vk_bank_restart(b);
 }
 
+vk_bank vk_key_bank(const vk_voices* v, int index) {
+    vk_bank b{};
+    b.n = 3;
+    for (int k = 0; k < 3; ++k) {
+        b.phase[k] = v->keyBank.phase[k][index];
+        b.ratio[k] = v->keyBank.ratio[k];
+    }
+    b.lfo = v->keyBank.lfo[index];
+    return b;
+}
+
+void vk_key_bank_store(vk_voices* v, int index, const vk_bank* b) {
+    for (int k = 0; k < 3; ++k) v->keyBank.phase[k][index] = b->phase[k];
+    v->keyBank.lfo[index] = b->lfo;
+}
+
 void vk_bank_restart(vk_bank* b) {
     for (int k = 0; k < b->n; ++k) b->phase[k] = wrap01(-(float)k / (float)b->n);
     b->lfo = 0.0f;
@@ -312,10 +339,14 @@ void vk_voices_reset(vk_voices* v, float rate, float glide) {
     vk_bank_init(&v->amBank, 3, kUnison9);
     vk_bank_init(&v->fmBank, 3, kUnison6);
     vk_bank_init(&v->stepBank, 2, kUnison5);
-    for (vk_key_voice& k : v->keys) {
-        vk_env_init(&k.env, 0.01f, 0.1f, 0.8f, 0.3f, rate);
-        vk_bank_init(&k.bank, 3, kUnison9);
+    for (vk_key_voice& k : v->keys) vk_env_init(&k.env, 0.01f, 0.1f, 0.8f, 0.3f, rate);
+    for (int k = 0; k < 3; ++k) v->keyBank.ratio[k] = kUnison9[k];
+    for (int i = 0; i < VK_KEY_VOICES; ++i) {
+        vk_bank b = vk_key_bank(v, i);
+        vk_bank_restart(&b);
+        vk_key_bank_store(v, i, &b);
     }
+    v->rate = rate;
     vk_ramp_init(&v->amRatio, 2.0f, VK_RAMP_LINEAR, 0.05f);
     vk_ramp_init(&v->orbitLevel, 0.0f, VK_RAMP_LINEAR, 0.03f);
     vk_ramp_init(&v->subLevel, 0.0f, VK_RAMP_LINEAR, 0.05f);
@@ -443,7 +474,17 @@ void vk_key_on(vk_voices* v, int32_t id, float frequency, float velocity) {
     k.velocity = (velocity > 0.0f && velocity <= 3.4e38f) ? velocity : 0.8f;
     k.id = id;
     k.held = 1;
-    if (k.env.stage == VK_ENV_IDLE) vk_bank_restart(&k.bank);
+    if (k.env.stage == VK_ENV_IDLE) {
+        vk_bank b = vk_key_bank(v, chosen);
+        vk_bank_restart(&b);
+        vk_key_bank_store(v, chosen, &b);
+    }
+    const float dt = k.frequency / v->rate;
+    for (int o = 0; o < 3; ++o) {
+        const float d = v->keyBank.ratio[o] * dt;
+        v->keyBank.d[o][chosen] = d;
+        v->keyBank.dInv[o][chosen] = 1.0f / d;  // d > 0: the frequency is at least 20 Hz
+    }
     vk_env_trigger(&k.env, k.velocity);
 }
 
@@ -484,10 +525,15 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
             if (h + 1 > v->harmonicCount) v->harmonicCount = h + 1;
             v->lastSlotSeen = selectedSlot;
         }
-        const float c = v->orbitMorph;
-        for (int k = 1; k < v->harmonicCount; ++k) {
-            v->orbitRe[k] += c * (sre[k] - v->orbitRe[k]);
-            v->orbitIm[k] += c * (sim[k] - v->orbitIm[k]);
+        // Entries at and above the harmonic count are zero in both tables (the count covers every
+        // non-zero slot entry and never shrinks), so rounding the loop up to whole vectors changes
+        // nothing; entry 0 is never sounded.
+        const vf4 c = vf4{} + v->orbitMorph;
+        const int end = (v->harmonicCount + 3) & ~3;
+        for (int k = 0; k < end; k += 4) {
+            const vf4 re = load4(&v->orbitRe[k]), im = load4(&v->orbitIm[k]);
+            store4(&v->orbitRe[k], re + c * (load4(&sre[k]) - re));
+            store4(&v->orbitIm[k], im + c * (load4(&sim[k]) - im));
         }
     }
     const float g = v->glideFrequency;
@@ -495,15 +541,79 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
     v->orbitPhase = wrap01(v->orbitPhase + g / rate);
     const float top = rate * 0.5f / (g > 1.0f ? g : 1.0f);
     const int K = top < (float)v->harmonicCount ? (int)top : v->harmonicCount;
+    if (K < 2) return 0.0f;
+    // cos(k theta), sin(k theta) by angle addition: harmonics 1..4 step by theta, then four
+    // independent lanes step by 4 theta, so the recurrence runs in vector registers.
     const float c1 = std::cos(theta), s1 = std::sin(theta);
-    float ck = c1, sk = s1, sum = 0.0f;
-    for (int k = 1; k < K; ++k) {
-        sum += v->orbitRe[k] * ck + v->orbitIm[k] * sk;
-        const float cn = ck * c1 - sk * s1;
-        sk = sk * c1 + ck * s1;
+    alignas(16) float cs[4], sn[4];
+    cs[0] = c1;
+    sn[0] = s1;
+    for (int j = 1; j < 4; ++j) {
+        cs[j] = cs[j - 1] * c1 - sn[j - 1] * s1;
+        sn[j] = sn[j - 1] * c1 + cs[j - 1] * s1;
+    }
+    const vf4 c4 = vf4{} + cs[3], s4 = vf4{} + sn[3];
+    vf4 ck = load4(cs), sk = load4(sn), acc{};
+    const vi4 lane = {0, 1, 2, 3};
+    for (int k = 1; k < K; k += 4) {
+        const vi4 live = (lane + k) < K;  // the last block may run past K - 1
+        const vf4 term = load4(&v->orbitRe[k]) * ck + load4(&v->orbitIm[k]) * sk;
+        acc += live ? term : vf4{};
+        const vf4 cn = ck * c4 - sk * s4;
+        sk = sk * c4 + ck * s4;
         ck = cn;
     }
+    const float sum = (acc[0] + acc[1]) + (acc[2] + acc[3]);
     return v->orbitLevel.current * sum;
+}
+
+// The 32 key voices. Sawtooth, the default, runs all 96 oscillators in one branch-free loop that
+// the compiler vectorises; idle voices run along (their phases restart when they are next played)
+// and are weighted 0. Other waveforms take the voice-by-voice path.
+static float keysTick(vk_voices* v, float rate, int waveform) {
+    float gain[VK_KEY_VOICES];
+    bool any = false;
+    for (int i = 0; i < VK_KEY_VOICES; ++i) {
+        vk_envelope* e = &v->keys[i].env;
+        const bool active = e->stage != VK_ENV_IDLE;
+        gain[i] = active ? vk_env_tick(e) : 0.0f;
+        any |= active;
+    }
+    if (!any) return 0.0f;
+
+    float out = 0.0f;
+    if (waveform == 0 || waveform == 6) {
+        alignas(32) float acc[VK_KEY_VOICES] = {};
+        for (int k = 0; k < 3; ++k) {
+            const vf4 weight = vf4{} + kSawNorm[k > 0 ? 1 : 0];
+            for (int i = 0; i < VK_KEY_VOICES; i += 4) {
+                const vf4 p = load4(&v->keyBank.phase[k][i]);
+                const vf4 d = load4(&v->keyBank.d[k][i]);
+                const vf4 dInv = load4(&v->keyBank.dInv[k][i]);
+                const vf4 next = p + d;  // >= 0, so truncation is floor
+                store4(&v->keyBank.phase[k][i], next - __builtin_convertvector(__builtin_convertvector(next, vi4), vf4));
+                vf4 q = p + 0.5f;
+                q = q >= 1.0f ? q - 1.0f : q;
+                const vf4 u1 = q * dInv;
+                const vf4 u2 = (q - 1.0f) * dInv;
+                const vf4 rise = 2.0f * u1 - u1 * u1 - 1.0f;
+                const vf4 fall = u2 * u2 + 2.0f * u2 + 1.0f;
+                const vf4 zero{};
+                const vf4 b = q < d ? rise : (q > 1.0f - d ? fall : zero);
+                store4(&acc[i], load4(&acc[i]) + (2.0f * q - 1.0f - b) * weight);
+            }
+        }
+        for (int i = 0; i < VK_KEY_VOICES; ++i) out += acc[i] * bankGain(3) * 0.7f * gain[i];
+        return out;
+    }
+    for (int i = 0; i < VK_KEY_VOICES; ++i) {
+        if (gain[i] == 0.0f && v->keys[i].env.stage == VK_ENV_IDLE) continue;
+        vk_bank b = vk_key_bank(v, i);
+        const float s = vk_bank_tick(&b, v->keys[i].frequency, rate, waveform);
+        vk_key_bank_store(v, i, &b);
+        out += s * 0.7f * gain[i];
+    }
+    return out;
 }
 
 float vk_voices_tick(vk_voices* v, const float* params, const vk_ramp* ramps, float rate, int64_t frame,
@@ -569,10 +679,6 @@ float vk_voices_tick(vk_voices* v, const float* params, const vk_ramp* ramps, fl
         out += s * vk_env_tick(&v->stepEnv) * 0.6f;
     }
 
-    for (vk_key_voice& k : v->keys) {
-        if (k.env.stage == VK_ENV_IDLE) continue;
-        const float s = vk_bank_tick(&k.bank, k.frequency, rate, waveform);
-        out += s * 0.7f * vk_env_tick(&k.env);
-    }
+    out += keysTick(v, rate, waveform);
     return out;
 }

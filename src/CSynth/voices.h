@@ -55,7 +55,6 @@ struct vk_bank {
 
 struct vk_key_voice {
     vk_envelope env;
-    vk_bank bank;
     float frequency;
     float velocity;
     int32_t id;
@@ -83,7 +82,8 @@ struct vk_voices {
     vk_ramp orbitLevel;
     float glideFrequency;
     float glideCoefficient;
-    float orbitRe[VK_ORBIT_HARMONICS], orbitIm[VK_ORBIT_HARMONICS];
+    // Current tables; 4 entries of padding let the harmonic sum read whole vectors past entry 127.
+    float orbitRe[VK_ORBIT_HARMONICS + 4], orbitIm[VK_ORBIT_HARMONICS + 4];
     // Written by the producer (only the slot not selected), read here.
     float slotRe[2][VK_ORBIT_HARMONICS], slotIm[2][VK_ORBIT_HARMONICS];
     int32_t lastSlotSeen;
@@ -100,6 +100,16 @@ struct vk_voices {
     int64_t stepReleaseFrame;  // -1: none
 
     vk_key_voice keys[VK_KEY_VOICES];
+    // The key voices' unison banks, stored oscillator by oscillator across the 32 voices so that
+    // one loop runs all 96 sawtooth oscillators in vector registers.
+    struct {
+        alignas(32) float phase[3][VK_KEY_VOICES];
+        alignas(32) float d[3][VK_KEY_VOICES];     // phase increment per sample (frequency constant per note)
+        alignas(32) float dInv[3][VK_KEY_VOICES];  // 1 / d, or 0 for a voice never played
+        float lfo[VK_KEY_VOICES];
+        float ratio[3];
+    } keyBank;
+    float rate;
 
     uint32_t noiseState[2];
     float pink[2][7];
@@ -125,6 +135,9 @@ float vk_env_tick(vk_envelope* e);
 // Banks
 void vk_bank_init(vk_bank* b, int n, const float* ratios);
 void vk_bank_restart(vk_bank* b);
+// A copy of key voice `index`'s bank, and its write-back (the slow path for waveforms other than sawtooth).
+vk_bank vk_key_bank(const vk_voices* v, int index);
+void vk_key_bank_store(vk_voices* v, int index, const vk_bank* b);
 float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform);
 
 // One step of the brown-noise integrator: leaky, so a constant input settles (at 3.5 for w = 1).
