@@ -98,6 +98,10 @@ void applyParam(vk_state* st, int index, float value, bool ramped) {
         vk_ramp_start(&st->ramps[index], value, st->ramps[index].time, st->rate);
     else
         vk_ramp_set(&st->ramps[index], value);
+    if (st->ramps[index].count > 0)
+        st->rampsRunning |= 1u << index;
+    else
+        st->rampsRunning &= ~(1u << index);
 
     switch (index) {
     case VK_P_GLIDE:
@@ -247,6 +251,7 @@ void vk_reset(vk_state* st) {
         st->params[i] = kParams[i].value;
         vk_ramp_init(&st->ramps[i], kParams[i].value, kParams[i].kind, kParams[i].time);
     }
+    st->rampsRunning = 0;
     vk_voices_reset(&st->voices, st->ratef, kParams[VK_P_GLIDE].value);
     st->selectedSlot.store(-1, std::memory_order_relaxed);
     st->inputWrite.value.store(0, std::memory_order_relaxed);
@@ -303,7 +308,11 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
             ++ringRead;
         }
 
-        for (vk_ramp& r : st->ramps) vk_ramp_advance(&r);
+        for (uint32_t running = st->rampsRunning; running != 0; running &= running - 1) {
+            const int index = __builtin_ctz(running);  // index order, as if every ramp were visited
+            vk_ramp_advance(&st->ramps[index]);
+            if (st->ramps[index].count == 0) st->rampsRunning &= ~(1u << index);
+        }
         vk_ramp_advance(&v->amRatio);
 
         float voice = vk_voices_tick(v, st->params, st->ramps, rate, frame,

@@ -33,6 +33,7 @@ struct vk_state {
     // Parameter vector (value last received per index) and its ramps.
     float params[VK_PARAM_COUNT];
     vk_ramp ramps[VK_PARAM_COUNT];
+    uint32_t rampsRunning;  // bit i: ramp i has samples left (saves visiting 31 idle ramps per sample)
 
     vk_voices voices;
     std::atomic<int32_t> selectedSlot;

@@ -130,7 +130,12 @@ inline void vk_ramp_advance(vk_ramp* r) {
 void vk_env_init(vk_envelope* e, float attack, float decay, float sustain, float release, float rate);
 void vk_env_trigger(vk_envelope* e, float velocity);
 void vk_env_release(vk_envelope* e);
-float vk_env_tick(vk_envelope* e);
+float vk_env_step(vk_envelope* e);  // a tick of a moving envelope (attack, decay, release)
+// One sample of the envelope: its level after the tick. Idle and sustaining envelopes hold.
+inline float vk_env_tick(vk_envelope* e) {
+    if (e->stage == VK_ENV_SUSTAIN || e->stage == VK_ENV_IDLE) return e->level;
+    return vk_env_step(e);
+}
 
 // Banks
 void vk_bank_init(vk_bank* b, int n, const float* ratios);
