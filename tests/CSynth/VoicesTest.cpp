@@ -243,3 +243,34 @@ TEST(OrbitVoice, HarmonicCountNeverShrinksAndTablesMorph) {
     EXPECT_NEAR(s->voices.orbitRe[20], std::exp(-1.0f) / 20, 2e-4);
     EXPECT_EQ(vk_orbit_slot_in_use(s), 1);
 }
+
+// The key voices run their sawtooth oscillators in vector lanes; each voice must still sound like
+// its own unison bank ticked alone.
+TEST(KeyVoices, VectorLanesMatchTheBankOscillators) {
+    for (int waveform : {0, 2, 6}) {
+        vk_voices v;
+        vk_voices_reset(&v, kRate, 0.06f);
+        float params[VK_PARAM_COUNT] = {};
+        params[VK_P_WAVEFORM] = (float)waveform;
+        vk_ramp ramps[VK_PARAM_COUNT] = {};
+        const float freqs[] = {440.0f, 4000.0f, 27.5f, 1234.5f, 96.0f};
+        const int slots[] = {0, 1, 2, 3, 4};
+        for (int i = 0; i < 5; ++i) vk_key_on(&v, 10 + i, freqs[i], 0.2f * (float)(i + 1));
+        vk_key_off(&v, 12);
+        vk_bank banks[5];
+        vk_envelope envs[5];
+        for (int i = 0; i < 5; ++i) {
+            banks[i] = vk_key_bank(&v, slots[i]);
+            envs[i] = v.keys[slots[i]].env;
+        }
+        for (int n = 0; n < 3000; ++n) {
+            float expected = 0.0f;
+            for (int i = 0; i < 5; ++i) {
+                if (envs[i].stage == VK_ENV_IDLE) continue;
+                const float s = vk_bank_tick(&banks[i], freqs[i], kRate, waveform);
+                expected += s * 0.7f * vk_env_tick(&envs[i]);
+            }
+            ASSERT_NEAR(vk_voices_tick(&v, params, ramps, kRate, n, -1), expected, 2e-5) << waveform << " " << n;
+        }
+    }
+}
