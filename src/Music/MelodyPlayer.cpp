@@ -132,10 +132,15 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::schedule(std::int64_t until)
     }
 
     // Note-offs leave only once they fall before the requested frame, possibly many calls later.
-    const auto firstPending = std::stable_partition(offs_.begin(), offs_.end(),
-                                                    [until](const Event& e) { return e.frame < until; });
-    result.insert(result.end(), offs_.begin(), firstPending);
-    offs_.erase(offs_.begin(), firstPending);
+    // In place and in order (std::stable_partition would take a buffer from the heap every frame).
+    size_t waiting = 0;
+    for (const Event& off : offs_) {
+        if (off.frame < until)
+            result.push_back(off);
+        else
+            offs_[waiting++] = off;
+    }
+    offs_.resize(waiting);
 
     // Keeps `handed` to the last ten seconds so that long loops stay bounded.
     const std::int64_t keepAfter = until - static_cast<std::int64_t>(sampleRate_ * 10);
@@ -270,7 +275,19 @@ std::int32_t MelodyPlayer::followingID(std::int32_t id, Melody::Part part) noexc
 
 void MelodyPlayer::sortEvents(std::vector<Event>& events)
 {
-    std::stable_sort(events.begin(), events.end(), comesFirst);
+    // A display frame's events are few: an insertion sort is stable and takes nothing from the heap,
+    // where std::stable_sort asks for a buffer on every call.
+    if (events.size() > 32) {
+        std::stable_sort(events.begin(), events.end(), comesFirst);
+        return;
+    }
+    for (size_t i = 1; i < events.size(); ++i) {
+        const Event e = events[i];
+        size_t j = i;
+        for (; j > 0 && comesFirst(e, events[j - 1]); --j)
+            events[j] = events[j - 1];
+        events[j] = e;
+    }
 }
 
 } // namespace veltrane
