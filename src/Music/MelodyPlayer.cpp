@@ -97,6 +97,9 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::schedule(std::int64_t until)
         if (nextIndex_ >= score_.size()) {
             if (!loop)
                 break;
+            // A pass shorter than one audio frame would never reach `until`: the walk would not end.
+            if (!(sampleRate_ * (length * 60 / bpm_) >= 1))
+                break;
             nextIndex_ = 0;
             ++pass_;
         }

@@ -91,6 +91,14 @@ TEST(MelodyPlayer, LoopingAndFinishing)
     EXPECT_TRUE(once.schedule(10'000'000).empty());
 }
 
+TEST(MelodyPlayer, LoopShorterThanAFrameDoesNotHang)
+{
+    MelodyPlayer player(tune({{0, 1e-9, 0, 0.8}}, {}, 1e-9), 60, std::nullopt, true, false, 0, rate);
+    EXPECT_EQ(player.schedule(48000).size(), 2u); // the first pass plays; later passes cannot advance
+    EXPECT_TRUE(player.schedule(96000).empty());
+    EXPECT_TRUE(player.stop(96000).empty());
+}
+
 TEST(MelodyPlayer, BassFloorAndOutOfRangeNotes)
 {
     // Tonic 0: semitones are the notes. A melody note at 128 is skipped and takes no id.
