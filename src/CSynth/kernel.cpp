@@ -391,6 +391,18 @@ void vk_read_analysis(const vk_state* st, float* destination, int count) {
         destination[j] = std::atomic_ref<float>(ring[(w - m + j) & kAnalysisMask]).load(std::memory_order_relaxed);
 }
 
+// ---- reverb interface: answered by the convolution reverb once the effect chain is wired in ----
+// Until then no impulse response is in use (decay 0) and a build has nothing to wait for.
+int vk_reverb_build(vk_state* st, float decaySeconds) {
+    (void)decaySeconds;
+    return st ? 0 : 1;
+}
+
+float vk_reverb_decay(const vk_state* st) {
+    (void)st;
+    return 0.0f;
+}
+
 void vk_set_tap(vk_state* st, int tap) {
     if (st) st->tap = tap;
 }

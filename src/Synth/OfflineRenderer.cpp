@@ -1,6 +1,7 @@
 #include "Synth/OfflineRenderer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "Synth/OrbitTable.h"
@@ -27,6 +28,24 @@ std::pair<std::vector<float>, std::vector<float>> OfflineRenderer::render(int64_
         p += m;
     }
     return {std::move(left), std::move(right)};
+}
+
+void OfflineRenderer::apply(const AudioParams& params, Waveform waveform, Waveform stepWaveform, double micGain,
+                            std::optional<int64_t> at) {
+    for (const vk_event& e : params_.events(params, waveform, stepWaveform, micGain, at.value_or(frame_))) push(e);
+
+    const float current = vk_reverb_decay(kernel_);
+    const float wanted = (float)std::clamp(params.reverbDecay, -1e30, 1e30);
+    if (!(std::fabs(current - wanted) > 0.05f)) return;
+    if (vk_reverb_build(kernel_, wanted) == 0) return;
+    // The render side takes a built impulse response on a 2048-frame boundary.
+    std::vector<float> left(128), right(128);
+    float* outs[2] = {left.data(), right.data()};
+    for (int block = 0; block < 16; ++block) {
+        vk_render(kernel_, outs, 2, 128, frame_);
+        frame_ += 128;
+    }
+    vk_reverb_build(kernel_, wanted);
 }
 
 void OfflineRenderer::play(std::optional<int64_t> at) {

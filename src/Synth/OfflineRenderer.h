@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "CSynth/kernel.h"
+#include "Music/AudioParams.h"
+#include "Synth/KernelParams.h"
+#include "Synth/Waveform.h"
 
 namespace veltrane {
 
@@ -26,6 +29,14 @@ public:
     // One event into the kernel's ring; a full ring (4096 between renders) loses it.
     void push(const vk_event& event);
 
+    // Sends the changed parameters as type-0 events stamped `at` (default: frame()), glide last,
+    // then keeps the reverb's impulse response in step with reverbDecay: a rebuild when the decay
+    // in use differs by more than 0.05 s; if the previous build is still waiting for the render
+    // side, 2048 frames are rendered (and thrown away) to let it take that one, and the build is
+    // asked once more.
+    void apply(const AudioParams& params, Waveform waveform, Waveform stepWaveform, double micGain,
+               std::optional<int64_t> at = std::nullopt);
+
     // `frames` frames in blocks of at most `block` (> 0, else std::invalid_argument); returns
     // (left, right) and advances the clock.
     std::pair<std::vector<float>, std::vector<float>> render(int64_t frames, int block = 128);
@@ -39,10 +50,12 @@ public:
     void setOrbit(std::span<const double> points, long length, int slot);
 
     vk_state* kernel() const { return kernel_; }
+    const KernelParams& params() const { return params_; }
 
 private:
     vk_state* kernel_;
     double sampleRate_;
+    KernelParams params_;
     int64_t frame_ = 0;
 };
 

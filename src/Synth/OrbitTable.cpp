@@ -44,6 +44,8 @@ std::pair<Table, Table> make(std::span<const double> points, long length) {
     return {re, im};
 }
 
+std::pair<Table, Table> make(const Orbits::Centre& orbit) { return make(orbit.points, orbit.length); }
+
 void normalise(Table& re, Table& im) {
     double largest = 0.0;
     for (int j = 0; j < 1024; ++j) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "FractalCore/FractalType.h"
 #include "Synth/OrbitTable.h"
 #include "Synth/Waveform.h"
 
@@ -107,4 +108,13 @@ TEST(Waveform, RawValuesAndLabels) {
     }
     EXPECT_FALSE(waveformFromRawValue(6));
     EXPECT_FALSE(waveformFromRawValue(-1));
+}
+
+TEST(OrbitTable, FromACentreOrbit) {
+    const Orbits::Centre orbit = Orbits::centre(FractalType::mandelbrot, -0.1, 0.65, Complex{0, 0}, 64);
+    ASSERT_GE(orbit.length, 48);
+    const auto [re, im] = OrbitTable::make(orbit);
+    EXPECT_EQ(re, OrbitTable::make(orbit.points, orbit.length).first);
+    EXPECT_NEAR(peakOf(re, im), 1.0, 1e-5);
+    EXPECT_NE(im[47], 0.0f);
 }
