@@ -1,6 +1,8 @@
 #pragma once
 // The kernel's state block: one struct per kernel instance, allocated once by vk_create. Everything
 // the render thread touches lives here or in memory allocated with it, so vk_render never allocates.
+// REAL-TIME DATA: the render thread reads and writes this block without locks; the exchanges with
+// other threads go through the atomic indices below only.
 //
 // The effect chain and the reverb add their state to this block (see the marked section) and their
 // memory to vk_create / vk_destroy.
@@ -15,6 +17,11 @@
 struct alignas(64) vk_index {
     std::atomic<int64_t> value{0};
 };
+
+// Lock-free, or the exchanges would hide a lock inside the render thread.
+static_assert(std::atomic<int64_t>::is_always_lock_free);
+static_assert(std::atomic<int32_t>::is_always_lock_free);
+static_assert(std::atomic_ref<float>::is_always_lock_free);
 
 struct vk_state {
     double rate;

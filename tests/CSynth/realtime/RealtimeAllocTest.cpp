@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "CSynth/kernel.h"
-#include "EventMix.h"
+#include "../EventMix.h"
 
 namespace {
 std::atomic<bool> armed{false};
