@@ -322,3 +322,24 @@ TEST(Kernel, ResetReturnsToTheStartStateButKeepsTheTap) {
     EXPECT_FALSE(s->voices.droneOn);
     EXPECT_EQ(s->voices.subtractiveEnv.stage, VK_ENV_IDLE);
 }
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+
+// Denormals are flushed while the kernel renders (a decaying tail would otherwise cost a hundred
+// times more per operation), and the caller's floating-point mode is left as it was.
+TEST(Kernel, RendersWithDenormalsFlushedAndRestoresTheMode) {
+    Kernel k = makeKernel();
+    vk_state* s = k.get();
+    vk_set_tap(s, 1);
+    const float tiny = 1e-40f;  // a denormal
+    ASSERT_NE(tiny, 0.0f);
+    std::vector<float> in(8, tiny);
+    vk_push_input(s, in.data(), 8);
+    push(s, event(VK_EVENT_PARAM_NO_RAMP, 0, VK_P_MIC_GAIN, 1.0f));
+    const unsigned before = _mm_getcsr();
+    const std::vector<float> out = render(s, 8, 0);
+    EXPECT_EQ(_mm_getcsr(), before);
+    for (float x : out) EXPECT_EQ(x, 0.0f);
+}
+#endif
