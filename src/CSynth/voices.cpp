@@ -586,7 +586,7 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
 __attribute__((target_clones("avx2", "default")))
 #endif
 static float keysTick(vk_voices* v, float rate, int waveform) {
-    float gain[VK_KEY_VOICES];
+    alignas(32) float gain[VK_KEY_VOICES];
     bool any = false;
     for (int i = 0; i < VK_KEY_VOICES; ++i) {
         vk_envelope* e = &v->keys[i].env;
@@ -618,8 +618,10 @@ static float keysTick(vk_voices* v, float rate, int waveform) {
                 store8(&acc[i], load8(&acc[i]) + (2.0f * q - 1.0f - b) * weight);
             }
         }
-        for (int i = 0; i < VK_KEY_VOICES; ++i) out += acc[i] * bankGain(3) * 0.7f * gain[i];
-        return out;
+        // Summed lane-wise, then across lanes as a tree: no chain of 32 dependent additions.
+        vf8 total{};
+        for (int i = 0; i < VK_KEY_VOICES; i += 8) total += load8(&acc[i]) * bankGain(3) * 0.7f * load8(&gain[i]);
+        return ((total[0] + total[1]) + (total[2] + total[3])) + ((total[4] + total[5]) + (total[6] + total[7]));
     }
     for (int i = 0; i < VK_KEY_VOICES; ++i) {
         if (gain[i] == 0.0f && v->keys[i].env.stage == VK_ENV_IDLE) continue;
