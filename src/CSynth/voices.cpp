@@ -25,16 +25,9 @@ inline float bankGain(int n) {
 
 inline float wrap01(float p) { return p - std::floor(p); }
 
-// Four lanes of floats (GCC/Clang vector extension); element-wise operations round exactly like
-// their scalar forms, so vectorised loops give the same results on every run.
-typedef float vf4 __attribute__((vector_size(16)));
-typedef int vi4 __attribute__((vector_size(16)));
-inline vf4 load4(const float* p) {
-    vf4 v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store4(float* p, vf4 v) { __builtin_memcpy(p, &v, sizeof v); }
+// Eight lanes of floats (GCC/Clang vector extension): one AVX register, or two SSE registers.
+// Element-wise operations round exactly like their scalar forms, so vectorised loops give the same
+// results on every run and on either instruction set.
 // Eight-lane values are passed only between inlined helpers of this file, never across an ABI boundary.
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef float vf8 __attribute__((vector_size(32)));
@@ -517,6 +510,9 @@ void vk_all_keys_off(vk_voices* v) {
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 static float orbitTick(vk_voices* v, const float* params, float rate, int selectedSlot) {
     vk_ramp_advance(&v->orbitLevel);
     v->glideFrequency += v->glideCoefficient * (params[VK_P_FREQUENCY] - v->glideFrequency);
@@ -538,12 +534,12 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
         // Entries at and above the harmonic count are zero in both tables (the count covers every
         // non-zero slot entry and never shrinks), so rounding the loop up to whole vectors changes
         // nothing; entry 0 is never sounded.
-        const vf4 c = vf4{} + v->orbitMorph;
-        const int end = (v->harmonicCount + 3) & ~3;
-        for (int k = 0; k < end; k += 4) {
-            const vf4 re = load4(&v->orbitRe[k]), im = load4(&v->orbitIm[k]);
-            store4(&v->orbitRe[k], re + c * (load4(&sre[k]) - re));
-            store4(&v->orbitIm[k], im + c * (load4(&sim[k]) - im));
+        const vf8 c = vf8{} + v->orbitMorph;
+        const int end = (v->harmonicCount + 7) & ~7;
+        for (int k = 0; k < end; k += 8) {
+            const vf8 re = load8(&v->orbitRe[k]), im = load8(&v->orbitIm[k]);
+            store8(&v->orbitRe[k], re + c * (load8(&sre[k]) - re));
+            store8(&v->orbitIm[k], im + c * (load8(&sim[k]) - im));
         }
     }
     const float g = v->glideFrequency;
@@ -552,28 +548,28 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
     const float top = rate * 0.5f / (g > 1.0f ? g : 1.0f);
     const int K = top < (float)v->harmonicCount ? (int)top : v->harmonicCount;
     if (K < 2) return 0.0f;
-    // cos(k theta), sin(k theta) by angle addition: harmonics 1..4 step by theta, then four
-    // independent lanes step by 4 theta, so the recurrence runs in vector registers.
+    // cos(k theta), sin(k theta) by angle addition: harmonics 1..8 step by theta, then eight
+    // independent lanes step by 8 theta, so the recurrence runs in vector registers.
     const float c1 = std::cos(theta), s1 = std::sin(theta);
-    alignas(16) float cs[4], sn[4];
+    alignas(32) float cs[8], sn[8];
     cs[0] = c1;
     sn[0] = s1;
-    for (int j = 1; j < 4; ++j) {
+    for (int j = 1; j < 8; ++j) {
         cs[j] = cs[j - 1] * c1 - sn[j - 1] * s1;
         sn[j] = sn[j - 1] * c1 + cs[j - 1] * s1;
     }
-    const vf4 c4 = vf4{} + cs[3], s4 = vf4{} + sn[3];
-    vf4 ck = load4(cs), sk = load4(sn), acc{};
-    const vi4 lane = {0, 1, 2, 3};
-    for (int k = 1; k < K; k += 4) {
-        const vi4 live = (lane + k) < K;  // the last block may run past K - 1
-        const vf4 term = load4(&v->orbitRe[k]) * ck + load4(&v->orbitIm[k]) * sk;
-        acc += live ? term : vf4{};
-        const vf4 cn = ck * c4 - sk * s4;
-        sk = sk * c4 + ck * s4;
+    const vf8 c8 = vf8{} + cs[7], s8 = vf8{} + sn[7];
+    vf8 ck = load8(cs), sk = load8(sn), acc{};
+    const vi8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (int k = 1; k < K; k += 8) {
+        const vi8 live = (lane + k) < K;  // the last block may run past K - 1
+        const vf8 term = load8(&v->orbitRe[k]) * ck + load8(&v->orbitIm[k]) * sk;
+        acc += live ? term : vf8{};
+        const vf8 cn = ck * c8 - sk * s8;
+        sk = sk * c8 + ck * s8;
         ck = cn;
     }
-    const float sum = (acc[0] + acc[1]) + (acc[2] + acc[3]);
+    const float sum = ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
     return v->orbitLevel.current * sum;
 }
 

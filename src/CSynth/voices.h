@@ -82,8 +82,8 @@ struct vk_voices {
     vk_ramp orbitLevel;
     float glideFrequency;
     float glideCoefficient;
-    // Current tables; 4 entries of padding let the harmonic sum read whole vectors past entry 127.
-    float orbitRe[VK_ORBIT_HARMONICS + 4], orbitIm[VK_ORBIT_HARMONICS + 4];
+    // Current tables; 8 entries of padding let the harmonic sum read whole vectors past entry 127.
+    float orbitRe[VK_ORBIT_HARMONICS + 8], orbitIm[VK_ORBIT_HARMONICS + 8];
     // Written by the producer (only the slot not selected), read here.
     float slotRe[2][VK_ORBIT_HARMONICS], slotIm[2][VK_ORBIT_HARMONICS];
     int32_t lastSlotSeen;

@@ -274,3 +274,29 @@ TEST(KeyVoices, VectorLanesMatchTheBankOscillators) {
         }
     }
 }
+
+// The harmonic sum runs in vector lanes with a rotation of several harmonics per step; it must
+// equal the direct sum over k < K = min(count, rate / 2 / g) for every cut-off.
+TEST(OrbitVoice, HarmonicSumMatchesTheDirectSum) {
+    for (float g : {220.0f, 1000.0f, 2600.0f, 5000.0f, 7000.0f}) {
+        vk_voices v;
+        vk_voices_reset(&v, kRate, 0.06f);
+        float params[VK_PARAM_COUNT] = {};
+        params[VK_P_FREQUENCY] = g;
+        vk_ramp ramps[VK_PARAM_COUNT] = {};
+        v.glideFrequency = g;
+        vk_ramp_set(&v.orbitLevel, 0.5f);
+        v.harmonicCount = 61;
+        for (int k = 1; k < 128; ++k) {
+            v.orbitRe[k] = std::cos(0.37f * k) / k;
+            v.orbitIm[k] = std::sin(1.1f * k) / k;
+        }
+        const int K = std::min(61, (int)(kRate * 0.5f / g));
+        for (int n = 0; n < 200; ++n) {
+            const double theta = 6.283185307179586 * (double)v.orbitPhase;
+            double expected = 0;
+            for (int k = 1; k < K; ++k) expected += v.orbitRe[k] * std::cos(k * theta) + v.orbitIm[k] * std::sin(k * theta);
+            ASSERT_NEAR(vk_voices_tick(&v, params, ramps, kRate, n, -1), 0.5 * expected, 2e-5) << g << " " << n;
+        }
+    }
+}
