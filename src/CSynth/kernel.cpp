@@ -20,14 +20,14 @@
 
 namespace {
 
-struct ParamSpec {
+struct ParamSetting {
     float value;
     int kind;
     float time;
 };
 
 // Default value, ramp kind and ramp time of each index of the parameter vector.
-constexpr ParamSpec kParams[VK_PARAM_COUNT] = {
+constexpr ParamSetting kParams[VK_PARAM_COUNT] = {
     {220.0f, VK_RAMP_EXPONENTIAL, 0.06f},  // 0 frequency (time replaced by a type-0 glide)
     {1.0f, VK_RAMP_LINEAR, 0.05f},         // 1 harmonicRatio
     {2000.0f, VK_RAMP_NONE, 0.0f},         // 2 filterCutoff

@@ -107,3 +107,35 @@ TEST(OfflineRenderer, DroneKeysAndStepAsWAV) {
     // After the drone's release, silence.
     for (size_t i = 159000; i < left.size(); ++i) ASSERT_LT(std::fabs(left[i]), 1e-4f) << i;
 }
+
+// Each drone mode sounds at the drone's pitch: its fundamental stands far above a frequency
+// between the harmonics. Each is written to the build tree for listening.
+TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch) {
+    const double rate = 48000;
+    const char* names[] = {"subtractive", "fm", "am", "orbit"};
+    for (int mode = 0; mode < 4; ++mode) {
+        OfflineRenderer r(rate);
+        std::vector<double> points;
+        for (int i = 0; i < 48; ++i) {
+            points.push_back(0.8 * std::cos(0.9 * i) * std::exp(-0.02 * i));
+            points.push_back(0.8 * std::sin(0.9 * i));
+        }
+        r.setOrbit(points, 48, 0);
+        r.push(vk_event{0, VK_EVENT_PARAM_NO_RAMP, VK_P_SYNTH_MODE, 0, (float)mode, 0, 0});
+        r.push(vk_event{0, VK_EVENT_PARAM_NO_RAMP, VK_P_SUB_LEVEL, 0, 0.0f, 0, 0});
+        r.play(0);
+        const auto [left, right] = r.render(48000);
+        float peak = 0;
+        for (float x : left) {
+            ASSERT_TRUE(std::isfinite(x)) << names[mode];
+            peak = std::max(peak, std::fabs(x));
+        }
+        EXPECT_GT(peak, 0.02f) << names[mode];
+        EXPECT_LE(peak, 1.0f) << names[mode];
+        const std::vector<float> steady(left.begin() + 9600, left.end());
+        EXPECT_GT(magnitudeAt(steady, 220.0, rate), 10 * magnitudeAt(steady, 330.0 + 55.0, rate)) << names[mode];
+        const std::vector<uint8_t> image = WAV::encode({left, right}, (int)rate, 16);
+        std::ofstream(std::string(VELTRANE_BINARY_DIR "/offline-drone-") + names[mode] + ".wav", std::ios::binary)
+            .write((const char*)image.data(), (std::streamsize)image.size());
+    }
+}
