@@ -23,7 +23,12 @@ inline float bankGain(int n) {
     }
 }
 
-inline float wrap01(float p) { return p - std::floor(p); }
+// Into [0, 1). A phase pushed to infinity by an extreme but finite setting (an FM index of 1e30)
+// starts again at 0 instead of turning every later sample into NaN.
+inline float wrap01(float p) {
+    const float r = p - std::floor(p);
+    return r >= 0.0f && r < 1.0f ? r : 0.0f;
+}
 
 // Eight lanes of floats (GCC/Clang vector extension): one AVX register, or two SSE registers.
 // Element-wise operations round exactly like their scalar forms, so vectorised loops give the same
@@ -82,7 +87,8 @@ void vk_ramp_start(vk_ramp* r, float target, float time, double rate) {
         return;
     }
     if (r->kind == VK_RAMP_LINEAR) {
-        r->step = (target - r->current) / (float)n;
+        // In double: the distance between two extreme floats overflows a float.
+        r->step = (float)(((double)target - (double)r->current) / (double)n);
         r->count = n;
         return;
     }
@@ -516,6 +522,7 @@ __attribute__((target_clones("avx2", "default")))
 static float orbitTick(vk_voices* v, const float* params, float rate, int selectedSlot) {
     vk_ramp_advance(&v->orbitLevel);
     v->glideFrequency += v->glideCoefficient * (params[VK_P_FREQUENCY] - v->glideFrequency);
+    if (!std::isfinite(v->glideFrequency)) v->glideFrequency = params[VK_P_FREQUENCY];  // overflow between extremes
     if (v->orbitLevel.count <= 0 && !(v->orbitLevel.current > 0.0f)) return 0.0f;
     if (selectedSlot == 0 || selectedSlot == 1) {
         const float* sre = v->slotRe[selectedSlot];

@@ -343,3 +343,30 @@ TEST(Kernel, RendersWithDenormalsFlushedAndRestoresTheMode) {
     for (float x : out) EXPECT_EQ(x, 0.0f);
 }
 #endif
+
+// Finite but extreme settings (the vector is sent unclamped) must not turn the output into NaN.
+TEST(Kernel, ExtremeFiniteSettingsKeepTheOutputFinite) {
+    for (int mode = 0; mode < 4; ++mode) {
+        Kernel k = makeKernel();
+        vk_state* s = k.get();
+        std::vector<float> re(128, 0.5f), im(128, 0.25f);
+        vk_write_orbit(s, 0, re.data(), im.data());
+        push(s, event(VK_EVENT_ORBIT_SLOT, 0, 0, 0, 0));
+        push(s, event(VK_EVENT_PARAM_NO_RAMP, 0, VK_P_SYNTH_MODE, (float)mode));
+        push(s, event(VK_EVENT_PARAM_NO_RAMP, 0, VK_P_VOLUME, -3e38f));
+        push(s, event(VK_EVENT_DRONE_ON));
+        push(s, event(VK_EVENT_KEY_ON, 0, 0, 440, 1, 0, 3e38f));
+        push(s, event(VK_EVENT_PARAM, 10, VK_P_FREQUENCY, 3e38f));
+        push(s, event(VK_EVENT_PARAM, 10, VK_P_FM_MOD_INDEX, 3e38f));
+        push(s, event(VK_EVENT_PARAM, 10, VK_P_HARMONIC_RATIO, -3e38f));
+        push(s, event(VK_EVENT_PARAM, 10, VK_P_VOLUME, 3e38f));
+        push(s, event(VK_EVENT_PARAM, 10, VK_P_NOISE_LEVEL, 3e38f));
+        push(s, event(VK_EVENT_PARAM, 3000, VK_P_FREQUENCY, -3e38f));
+        push(s, event(VK_EVENT_PARAM, 6000, VK_P_FREQUENCY, 220.0f));
+        std::vector<float> right;
+        const std::vector<float> left = render(s, 9600, 0, &right);
+        for (size_t i = 0; i < left.size(); ++i)
+            ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << mode << " " << i;
+        EXPECT_TRUE(std::isfinite(s->voices.glideFrequency));
+    }
+}
