@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CSynth/effects.h"
+#include "CSynth/kernel.h"
 #include "CSynth/reverb.h"
 
 namespace {
@@ -73,6 +74,48 @@ void BM_EffectChainAllStages(benchmark::State& state) {
     vk_fx_free(fx.get());
 }
 BENCHMARK(BM_EffectChainAllStages)->Arg(1)->Arg(0)->UseRealTime()->MinTime(3.0);
+
+// The same through the kernel: vk_render with a drone and four keys, every stage switched on by
+// events, the reverb rebuilt for 10 s.
+void BM_KernelWithWholeChain(benchmark::State& state) {
+    vk_state* k = vk_create(kRate);
+    const vk_fx_params p = everythingOn();
+    const std::pair<int, float> settings[] = {
+        {VK_P_FILTER_CUTOFF, p.cutoff},   {VK_P_FILTER_Q, p.q},
+        {VK_P_FILTER_ROLLOFF, p.rolloff}, {VK_P_LFO_RATE, p.lfoRate},
+        {VK_P_DISTORTION, p.distortion},  {VK_P_BIT_CRUSH, p.bitCrushDepth},
+        {VK_P_CHORUS, p.chorus},          {VK_P_PHASER_RATE, p.phaserRate},
+        {VK_P_PHASER_DEPTH, p.phaserDepth}, {VK_P_PITCH_SHIFT, p.pitchShift},
+        {VK_P_FREQ_SHIFT, p.freqShift},   {VK_P_DELAY_TIME, p.delayTime},
+        {VK_P_DELAY_FEEDBACK, p.delayFeedback}, {VK_P_DELAY_WET, p.delayWet},
+        {VK_P_REVERB_WET, p.reverbWet},   {VK_P_STEREO_WIDTH, p.stereoWidth},
+        {VK_P_GLUE, p.glue},              {VK_P_VOLUME, p.volume},
+    };
+    vk_reverb_build(k, 10.0f);
+    vk_reset(k);  // takes the 10 s response at once
+    for (const auto& [index, value] : settings) {
+        const vk_event e{0, VK_EVENT_PARAM_NO_RAMP, index, 0, value, 0.0f, 0.0f};
+        vk_push_event(k, &e);
+    }
+    const vk_event drone{0, VK_EVENT_DRONE_ON, 0, 0, 0.0f, 0.0f, 0.0f};
+    vk_push_event(k, &drone);
+    for (int v = 0; v < 4; ++v) {
+        const vk_event key{0, VK_EVENT_KEY_ON, 0, v, 220.0f * (1.0f + 0.25f * v), 0.0f, 0.7f};
+        vk_push_event(k, &key);
+    }
+    float l[kBlock], r[kBlock];
+    float* outs[2] = {l, r};
+    int64_t frame = 0;
+    for (auto _ : state) {
+        vk_render(k, outs, 2, kBlock, frame);
+        frame += kBlock;
+        benchmark::DoNotOptimize(l);
+    }
+    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate,
+                                                      benchmark::Counter::kIsRate);
+    vk_destroy(k);
+}
+BENCHMARK(BM_KernelWithWholeChain)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 

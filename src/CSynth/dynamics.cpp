@@ -9,7 +9,8 @@ namespace {
 constexpr float kHalfPi = 1.57079632679489661923f;
 
 inline float db(float x) { return 20.0f * std::log10(x); }
-inline float undb(float x) { return std::pow(10.0f, x / 20.0f); }
+constexpr float kLn10Over20 = 0.11512925464970228420f;  // 10^(x/20) = e^(x ln10 / 20)
+inline float undb(float x) { return std::exp(x * kLn10Over20); }
 
 inline float kneeCurve(const vk_dynamics* d, float x) {
     if (x < d->linearThreshold) return x;
@@ -85,7 +86,7 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->maxAttackDiff = -1.0f;
     d->envelopeRate = 0.0f;
     d->targetGain = 0.0f;
-    d->idleReleaseRate = std::pow(10.0f, 40.0f / rate) - 1.0f;
+    d->idleReleaseRate = undb(2.0f / (0.0025f * rate)) - 1.0f;  // the detector rate at 2 dB
     d->counter = 0;
     const int m = static_cast<int>(rate * 0.006f);
     d->lookahead = m < 1023 ? m : 1023;
@@ -107,7 +108,7 @@ void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
         a = saturate(d, p) / p;
         float aDb = -db(a);
         if (aDb < 2.0f) aDb = 2.0f;
-        r = std::pow(10.0f, (aDb / 20.0f) / (0.0025f * rate)) - 1.0f;
+        r = undb(aDb / (0.0025f * rate)) - 1.0f;
     } else {
         a = 1.0f;
         r = d->idleReleaseRate;

@@ -201,18 +201,28 @@ void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
         in[inPos] = in[inPos + 32] = *io[ch];
         const float* hist = in + inPos;
         // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
-        float u[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (int j = 0; j < 16; ++j) u[j & 3] += c[j] * (hist[15 - j] + hist[16 + j]);
-        const float u1 = 2.0f * ((u[0] + u[1]) + (u[2] + u[3]));
+        float u0s = 0.0f, u1s = 0.0f, u2s = 0.0f, u3s = 0.0f;
+        for (int j = 0; j < 4; ++j) {
+            u0s += c[j] * (hist[15 - j] + hist[16 + j]);
+            u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
+            u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
+            u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
+        }
+        const float u1 = 2.0f * ((u0s + u1s) + (u2s + u3s));
         const float u0 = hist[16];
 
         float* out = fx->distOut[ch];
         out[outPos] = out[outPos + 64] = shape(u1, a);
         out[outPos + 1] = out[outPos + 65] = shape(u0, a);
         const float* g = out + outPos;
-        float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (int j = 0; j < 16; ++j) v[j & 3] += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
-        *io[ch] = 0.5f * g[31] + ((v[0] + v[1]) + (v[2] + v[3]));
+        float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f, v3 = 0.0f;
+        for (int j = 0; j < 4; ++j) {
+            v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
+            v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
+            v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
+            v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
+        }
+        *io[ch] = 0.5f * g[31] + ((v0 + v1) + (v2 + v3));
     }
     fx->distInPos = inPos;
     fx->distOutPos = outPos;
