@@ -102,8 +102,8 @@ struct vk_reverb {
     double rate = 0.0;
     int maxLength = 0;  // Lmax
     int maxLong = 0;    // C
-    std::unique_ptr<RealFft> fftShort;
-    std::unique_ptr<RealFft> fftLong;
+    const RealFft* fftShort = nullptr;  // shared plans: execution on our own buffers is thread-safe
+    const RealFft* fftLong = nullptr;
     AlignedFloats noise[2];
     IrSet sets[2];
     std::atomic<uint32_t> state{packState(kNone, kNone)};
@@ -192,8 +192,8 @@ vk_reverb* vk_rv_create(double rate, double maxSeconds) {
         if (rv->maxLong < 1) rv->maxLong = 1;
         // A build never makes fewer than 129 taps; keep room for them whatever the maximum.
         const std::size_t irFloats = static_cast<std::size_t>(std::max(rv->maxLength, 129));
-        rv->fftShort = std::make_unique<RealFft>(kShortFft);
-        rv->fftLong = std::make_unique<RealFft>(kLongFft);
+        rv->fftShort = &RealFft::shared(kShortFft);
+        rv->fftLong = &RealFft::shared(kLongFft);
         for (int c = 0; c < 2; ++c) {
             rv->noise[c] = AlignedFloats(irFloats);
             for (auto& set : rv->sets) {
