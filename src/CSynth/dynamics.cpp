@@ -88,6 +88,8 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->targetGain = 0.0f;
     d->idleReleaseRate = undb(2.0f / (0.0025f * rate)) - 1.0f;  // the detector rate at 2 dB
     d->counter = 0;
+    d->sinedGain = -1.0f;  // no gain has been turned into its sine yet
+    d->sine = 0.0f;
     const int m = static_cast<int>(rate * 0.006f);
     d->lookahead = m < 1023 ? m : 1023;
     d->readIndex = 0;
@@ -126,7 +128,12 @@ void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
         d->compressorGain += (d->targetGain - d->compressorGain) * d->envelopeRate;
     }
 
-    const float gain = std::sin(kHalfPi * d->compressorGain) * d->makeupGain;
+    // The gain often sits still (fully open, or held by a long release): reuse its sine then.
+    if (d->compressorGain != d->sinedGain) {
+        d->sinedGain = d->compressorGain;
+        d->sine = std::sin(kHalfPi * d->compressorGain);
+    }
+    const float gain = d->sine * d->makeupGain;
     *left = d->line[0][d->readIndex] * gain;
     *right = d->line[1][d->readIndex] * gain;
     d->readIndex = (d->readIndex + 1) & 1023;

@@ -23,6 +23,7 @@ struct vk_dynamics {
     float envelopeRate;
     float targetGain;
     float idleReleaseRate;
+    float sinedGain, sine;  // sin(pi / 2 x sinedGain), kept while the gain does not move
     int32_t counter;
     int32_t readIndex, writeIndex;
     int32_t lookahead;

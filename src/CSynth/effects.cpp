@@ -234,9 +234,11 @@ void crusherStage(const vk_fx_params* p, float* l, float* r) {
     float depth = std::round(p->bitCrushDepth);  // halves away from zero
     if (!(depth < 16.0f)) return;                  // 16 and more (and NaN) pass unchanged
     const int bits = depth < 1.0f ? 1 : static_cast<int>(depth);
+    // The step is a power of two, so multiplying by its inverse is the same as dividing by it.
     const float step = std::ldexp(1.0f, 1 - bits);
-    *l = std::floor(*l / step + 0.5f) * step;
-    *r = std::floor(*r / step + 0.5f) * step;
+    const float inverse = std::ldexp(1.0f, bits - 1);
+    *l = std::floor(*l * inverse + 0.5f) * step;
+    *r = std::floor(*r * inverse + 0.5f) * step;
 }
 
 // ---------------------------------------------------------------- modulation
