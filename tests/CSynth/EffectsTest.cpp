@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -175,6 +176,39 @@ TEST(Distortion, AmountZeroGivesAThirdOfTheClippedSignal) {
         Chain c;
         const auto out = c.stage(3, defaults(), std::vector<float>(200, k.in));
         EXPECT_NEAR(out.back(), k.want, 1e-6) << k.in;
+    }
+}
+
+// The oversampler against a plain shift-register version of the same steps: input history H (newest
+// first), two shaped values per input into G (u1 first), the half-band sums over both.
+TEST(Distortion, MatchesAPlainShiftRegisterOversampler) {
+    auto p = defaults();
+    p.distortion = 0.35f;
+    Chain c;
+    const float* coef = c->halfBand;
+    std::vector<float> h(32, 0.0f), g(63, 0.0f);
+    auto shape = [&](float u) {
+        if (std::fabs(u) < 0.001f) return 0.0f;
+        const float v = std::clamp(u, -1.0f, 1.0f);
+        return ((p.distortion * 34.906586f + 1.0471976f) * v) / (p.distortion * 100.0f * std::fabs(v) + 3.14159265f);
+    };
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> dist(-1.5f, 1.5f);
+    for (int i = 0; i < 2000; ++i) {
+        const float x = dist(rng);
+        h.insert(h.begin(), x);
+        h.pop_back();
+        double u1 = 0.0;
+        for (int j = 0; j < 16; ++j) u1 += coef[j] * (h[15 - j] + h[16 + j]);
+        const float s1 = shape(static_cast<float>(2.0 * u1)), s0 = shape(h[16]);
+        g.insert(g.begin(), {s1, s0});
+        g.resize(63);
+        double want = 0.5 * g[31];
+        for (int j = 0; j < 16; ++j) want += coef[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
+        float l = x, r = -x;
+        vk_fx_stage(c.get(), 3, &p, &l, &r);
+        ASSERT_NEAR(l, want, 2e-6) << i;
+        ASSERT_NEAR(r, -want, 2e-6) << i;
     }
 }
 
