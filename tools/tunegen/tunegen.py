@@ -16,6 +16,7 @@ additions that only this generator understands:
   [track Name]        starts the next MIDI track (track 0 is always the conductor track)
   [voice]             starts another voice in the current track, from beat 0 again
   C4+E4+G4            a chord: every note of the token starts together with the same duration
+  C5~ or C5:2~        a tie: the next C5 that starts where this one ends lengthens it instead
   ( ... )*N           repeats the enclosed tokens N times
   # ...               a comment to the end of the line ("#" at the start of a word)
 
@@ -85,6 +86,7 @@ def parse(text, tonic, ident, chords=False):
     With chords=True a token may join several note names with "+" (the generator's extension)."""
     pos, dur, bar_start = 0.0, 1.0, 0.0
     notes, bars = [], []
+    open_ties = {}  # key -> index of a note that the next note of that key continues
     for token in text.split():
         if token == "|":
             bars.append(pos - bar_start)
@@ -95,6 +97,9 @@ def parse(text, tonic, ident, chords=False):
             token = token[1:]
         if not token:
             raise TuneError(f"{ident}: empty token")
+        tie_all = chords and token.endswith("~")
+        if tie_all:
+            token = token[:-1]
         name, _, d = token.partition(":")
         if d:
             value = duration(d)
@@ -106,16 +111,28 @@ def parse(text, tonic, ident, chords=False):
         if name != "r":
             parts = name.split("+") if chords else [name]
             for part in parts:
+                tie = tie_all or (chords and part.endswith("~"))
+                if chords and part.endswith("~"):
+                    part = part[:-1]
                 key = midi(part)
                 if key is None:
                     raise TuneError(f"{ident}: not a note name: {part!r} in {token!r}")
-                if accent:
-                    vel = 0.95
-                elif abs(pos - bar_start) < 1e-9:
-                    vel = 0.82
+                held = open_ties.pop(key, None)
+                if held is not None and abs(notes[held][0] + notes[held][1] - pos) < 1e-9:
+                    b, l, s, v = notes[held]
+                    notes[held] = (b, l + dur, s, v)
+                    index = held
                 else:
-                    vel = 0.7
-                notes.append((pos, dur, key - tonic, vel))
+                    if accent:
+                        vel = 0.95
+                    elif abs(pos - bar_start) < 1e-9:
+                        vel = 0.82
+                    else:
+                        vel = 0.7
+                    notes.append((pos, dur, key - tonic, vel))
+                    index = len(notes) - 1
+                if tie:
+                    open_ties[key] = index
         pos += dur
     if pos - bar_start > 1e-9:
         bars.append(pos - bar_start)
