@@ -199,9 +199,10 @@ def read_source(path):
     sharps, mode = piece.header["key"].split()
     piece.sharps, piece.minor = int(sharps), mode == "minor"
     piece.tempo = float(piece.header["tempo"])
-    piece.tonic_pc = NAMES.index(piece.header["tonic"]) if piece.header["tonic"] in NAMES else None
-    if piece.tonic_pc is None:
-        raise TuneError(f"{ident}: tonic must be one of {NAMES}")
+    key = midi(piece.header["tonic"] + "4")
+    if key is None:
+        raise TuneError(f"{ident}: tonic must be a pitch name such as C, F# or Bb")
+    piece.tonic_pc = key % 12
     # Parse every voice; all must share one bar list.
     piece.parsed = []
     reference = None
