@@ -12,7 +12,8 @@ additions that only this generator understands:
 
   key: value          header lines before the first [track]: name, tempo (quarter notes per
                       minute written to the file), time (e.g. 3/4), key (sharps, negative for
-                      flats, and "major" or "minor"), tonic (the pitch class the import must find)
+                      flats, and "major" or "minor"), tonic (the pitch class the import must find),
+                      melodybelow ("yes" where the tune lies under its accompaniment)
   [track Name]        starts the next MIDI track (track 0 is always the conductor track)
   [voice]             starts another voice in the current track, from beat 0 again
   C4+E4+G4            a chord: every note of the token starts together with the same duration
@@ -630,7 +631,8 @@ def check_piece(row, piece, data, problems):
         problems.append(f"{ident}: no bass notes")
     if bk and (bk[0] < 21 or bk[-1] > 84):
         problems.append(f"{ident}: bass range {note_name(bk[0])}..{note_name(bk[-1])}")
-    if bk and mk and sum(bk) / len(bk) >= sum(mk) / len(mk):
+    if bk and mk and sum(bk) / len(bk) >= sum(mk) / len(mk) and \
+            piece.header.get("melodybelow") != "yes":
         problems.append(f"{ident}: bass sits above the melody on average")
     if file["names"].get(0) != piece.header["name"]:
         problems.append(f"{ident}: conductor track name {file['names'].get(0)!r}")
