@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the built-in tunes from their readable sources and checks them.
 
-  tunegen.py            write resources/Tunes/<id>.mid and src/Music/TextTunes.h
+  tunegen.py            write resources/Tunes/<id>.mid, src/Music/TextTunes.h and imported.tsv
+                        (what the program's MIDI import must make of each piece: a reference for tests)
   tunegen.py --check    verify sources, that the committed files match them, and
                         read every .mid back the way the program imports it
   tunegen.py --show ID  print what the import makes of one piece (bars, range, tonic, opening notes)
@@ -33,6 +34,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 SOURCES = os.path.join(HERE, "sources")
 TUNES_DIR = os.path.join(ROOT, "resources", "Tunes")
 HEADER = os.path.join(ROOT, "src", "Music", "TextTunes.h")
+IMPORTED = os.path.join(HERE, "imported.tsv")
 TPQ = 480
 NAMES = ["C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"]
 
@@ -568,6 +570,7 @@ def generate(only_check):
     if len(set(ids)) != len(ids):
         problems.append("classics.tsv has duplicate ids")
     os.makedirs(TUNES_DIR, exist_ok=True)
+    imported = ["id\tbpm\tbeatsPerBar\ttonic\tlength\tmelodyNotes\tbassNotes"]
     for row in rows:
         path = source_path(row["id"])
         if not os.path.exists(path):
@@ -583,9 +586,18 @@ def generate(only_check):
             else:
                 with open(target, "wb") as f:
                     f.write(data)
-            check_piece(row, piece, data, problems)
+            melody = check_piece(row, piece, data, problems)
+            imported.append(f"{row['id']}\t{melody['bpm']:g}\t{melody['beatsPerBar']:g}\t{melody['tonic']}\t"
+                            f"{melody['length']:g}\t{len(melody['notes'])}\t{len(melody['bass'])}")
         except TuneError as e:
             problems.append(str(e))
+    imported_text = "\n".join(imported) + "\n"
+    if only_check:
+        if not os.path.exists(IMPORTED) or open(IMPORTED, encoding="utf-8").read() != imported_text:
+            problems.append("tools/tunegen/imported.tsv is not up to date; run tools/tunegen/tunegen.py")
+    else:
+        with open(IMPORTED, "w", encoding="utf-8") as f:
+            f.write(imported_text)
     if not only_check:
         known = {r["id"] + ".mid" for r in rows}
         for name in os.listdir(TUNES_DIR):
@@ -638,6 +650,7 @@ def check_piece(row, piece, data, problems):
         problems.append(f"{ident}: conductor track name {file['names'].get(0)!r}")
     if row["name"] != piece.header["name"]:
         problems.append(f"{ident}: source name {piece.header['name']!r}, table {row['name']!r}")
+    return melody
 
 
 def show(ident):
