@@ -24,6 +24,7 @@ additions that only this generator understands:
 
 Every voice of every track must have the same bar list, so the parts stay aligned.
 """
+import math
 import os
 import re
 import struct
@@ -416,7 +417,6 @@ def import_midi(file, bass_tracks, bpm=None):
     first = min(n["tick"] for n in notes) / tpq
     start = bpb * (first // bpb)
     end = max(n["tick"] + n["length"] for n in notes) / tpq
-    import math
     length = max(bpb * math.ceil((end - start) / bpb - 0.000001), bpb)
     keys = sorted(n["key"] for n in melody)
     median = keys[len(keys) // 2] if keys else 60
@@ -539,11 +539,6 @@ def check_text_tunes(tunes, problems):
                 problems.append(f"{t['id']}: no {label} notes")
             elif min(keys) < lo or max(keys) > hi:
                 problems.append(f"{t['id']}: {label} range {note_name(min(keys))}..{note_name(max(keys))}")
-        expected = t.get("shape_check")
-        if expected:
-            message = expected(notes, bars, bnotes, bbars)
-            if message:
-                problems.append(f"{t['id']}: {message}")
 
 
 def source_path(ident):
