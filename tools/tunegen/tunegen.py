@@ -274,6 +274,23 @@ def meta(kind, payload):
     return bytes([0xFF, kind]) + varlen(len(payload)) + payload
 
 
+def restrike(notes):
+    """Voices of one track may meet on a key. A reader pairs note-offs first in, first out, so
+    an overlap would swap the lengths: the earlier note ends where the later one starts, and
+    two that start together become one, the longer."""
+    ordered = sorted(notes, key=lambda n: (n[2], n[0], -n[1]))
+    kept = []
+    for note in ordered:
+        if kept and kept[-1][2] == note[2]:
+            b, l, k, v = kept[-1]
+            if abs(note[0] - b) < 1e-9:
+                continue
+            if note[0] < b + l - 1e-9:
+                kept[-1] = (b, note[0] - b, k, v)
+        kept.append(note)
+    return sorted(kept, key=lambda n: (n[0], n[2]))
+
+
 def build_midi(piece):
     tracks = []
     conductor = [
@@ -285,6 +302,7 @@ def build_midi(piece):
     tracks.append(track_chunk(conductor))
     for index, (name, notes) in enumerate(piece.parsed):
         channel = index  # channels 0, 1, 2, ...: never the drum channel 9
+        notes = restrike(notes)
         events = [(0, 0, meta(0x03, name.encode("utf-8"))),
                   (0, 1, bytes([0xC0 | channel, 0]))]  # acoustic grand piano
         for beat, length, key, vel in notes:
