@@ -62,6 +62,10 @@ public:
         std::string detail_;
     };
 
+    // The longest melody an import makes. Far beyond any real piece, it stops a hostile file (huge delta
+    // times over a tiny division) from asking for billions of bars.
+    static constexpr int maxMelodyBars = 2000;
+
     MIDIFile() = default;
     // Throws Failure.
     explicit MIDIFile(std::span<const uint8_t> data);
