@@ -1,6 +1,7 @@
 #include "Music/MIDIFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace veltrane {
@@ -174,19 +175,25 @@ struct Open {
 
 // Notes still sounding on one (channel, key), oldest first; `head` skips the ones already closed.
 struct OpenList {
+    int slot;  // channel * 128 + key
     std::vector<Open> items;
     size_t head = 0;
-    bool listed = false;  // in the track's list of used slots
     bool empty() const { return head == items.size(); }
 };
 
-// `open` holds one list per (channel, key), all empty between tracks; it is shared by the tracks of a
-// file so that a file of many tiny tracks costs no more than its bytes.
-void readTrack(std::span<const uint8_t> bytes, int track, std::vector<OpenList>& open, MIDIFile& file) {
+// The open notes of the track being read: a list per (channel, key) that has had a note-on, in
+// first-use order. One table serves every track of a file, so neither many tiny tracks nor the heap
+// trimming after a large table costs more than the notes themselves.
+struct OpenNotes {
+    std::array<int32_t, 16 * 128> listOf;  // index into `lists`, or -1
+    std::vector<OpenList> lists;
+    OpenNotes() { listOf.fill(-1); }
+};
+
+void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIFile& file) {
     Reader r(bytes);
     int64_t tick = 0;
     int running = -1;
-    std::vector<int> used;  // slots of `open` that held a note in this track, in first-use order
 
     while (!r.atEnd()) {
         tick += r.varLen();
@@ -246,15 +253,16 @@ void readTrack(std::span<const uint8_t> bytes, int track, std::vector<OpenList>&
         const int velocity = second & 0x7F;
         const int slot = channel * 128 + key;
         if (kind == 0x90 && velocity > 0) {
-            OpenList& list = open[slot];
-            if (!list.listed) {
-                list.listed = true;
-                used.push_back(slot);
+            int32_t& index = open.listOf[slot];
+            if (index < 0) {
+                index = int32_t(open.lists.size());
+                open.lists.push_back({slot, {}});
             }
-            list.items.push_back({tick, velocity});
+            open.lists[index].items.push_back({tick, velocity});
         } else if (kind == 0x80 || kind == 0x90) {
-            OpenList& list = open[slot];
-            if (list.empty()) continue;
+            const int32_t index = open.listOf[slot];
+            if (index < 0 || open.lists[index].empty()) continue;
+            OpenList& list = open.lists[index];
             Open on = list.items[list.head++];
             if (list.empty()) {
                 list.items.clear();
@@ -264,19 +272,17 @@ void readTrack(std::span<const uint8_t> bytes, int track, std::vector<OpenList>&
         }
     }
 
-    for (int slot : used) {
-        OpenList& list = open[slot];
-        list.listed = false;
+    for (OpenList& list : open.lists) {
+        open.listOf[list.slot] = -1;
         if (list.empty()) continue;
         const int64_t end = std::max(tick, list.items.back().tick + 1);
         for (size_t i = list.head; i < list.items.size(); ++i) {
             const Open& on = list.items[i];
-            file.notes.push_back({on.tick, std::max<int64_t>(end - on.tick, 1), slot % 128, on.velocity, slot / 128,
-                                  track});
+            file.notes.push_back({on.tick, std::max<int64_t>(end - on.tick, 1), list.slot % 128, on.velocity,
+                                  list.slot / 128, track});
         }
-        list.items.clear();
-        list.head = 0;
     }
+    open.lists.clear();
 }
 
 }  // namespace
@@ -296,7 +302,7 @@ MIDIFile::MIDIFile(std::span<const uint8_t> data) {
     if (division == 0) throw Failure::notMIDI();
     ticksPerQuarter = int(division);
 
-    std::vector<OpenList> open(16 * 128);
+    OpenNotes open;
     int tracks = 0;
     while (uint32_t(tracks) < trackCount) {
         if (r.remaining() < 8) break;  // a file that declares more tracks than it holds is read to its end
