@@ -6,6 +6,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "MIDIBuilder.h"
 #include "Music/MIDIFile.h"
 #include "Platform/Resources/Resources.h"
