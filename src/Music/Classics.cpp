@@ -57,8 +57,7 @@ const std::vector<Entry>& entries() {
 namespace {
 
 std::optional<std::vector<uint8_t>> readTuneFile(const std::string& id) {
-    auto path = Resources::find(id, "mid", "Tunes");
-    if (!path) path = Resources::find(id, "mid");
+    const auto path = Resources::find(id + ".mid", "Tunes");  // "Tunes" first, then the root
     if (!path) return std::nullopt;
     std::ifstream in(*path, std::ios::binary);
     if (!in) return std::nullopt;

@@ -1,25 +1,24 @@
 #pragma once
-// The program's resource folder: `resources/` next to the executable (the build tree and an install
-// tree are laid out alike), or a folder set explicitly (tests point it at the source tree or a
-// temporary folder). Finds files by name, extension and subfolder; reads nothing itself.
-// Thread-safe.
+// Finds the program's resource files (shader sources, tunes, presets, fonts): the `resources/`
+// folder next to the executable, or in one of its parent folders (the build tree keeps executables
+// in subfolders). Tests point it at the source tree with setRoot.
 
 #include <filesystem>
 #include <optional>
-#include <string_view>
+#include <string>
 
 namespace veltrane::Resources {
 
-// The folder resources are looked up in: the override if one is set, otherwise the first `resources`
-// folder in the executable's directory or one of its ancestors; nothing when there is none.
-std::optional<std::filesystem::path> root();
+// The resource root in use; empty when none was found.
+std::filesystem::path root();
 
-// Replaces the lookup above with `folder`; nothing restores it.
-void setRoot(std::optional<std::filesystem::path> folder);
+// Replaces the root for the rest of the process (tests); an empty path restores the search.
+void setRoot(const std::filesystem::path& root);
 
-// `<root>/<subdirectory>/<name>.<extension>` if that is a regular file; an empty subdirectory means the
-// root itself. Nothing when there is no root or no such file.
-std::optional<std::filesystem::path> find(std::string_view name, std::string_view extension,
-                                          std::string_view subdirectory = {});
+// The file `name` in `subdirectory` of the root, else at the root itself; nothing when neither exists.
+std::optional<std::filesystem::path> find(const std::string& name, const std::string& subdirectory = "");
+
+// The whole file as text; nothing when it cannot be read.
+std::optional<std::string> readText(const std::filesystem::path& path);
 
 }  // namespace veltrane::Resources

@@ -17,16 +17,17 @@ TEST(Resources, FindsFilesInTheRootAndItsSubfolders) {
 
     Resources::setRoot(dir);
     EXPECT_EQ(Resources::root(), dir);
-    EXPECT_EQ(Resources::find("air", "mid", "Tunes"), dir / "Tunes" / "air.mid");
-    EXPECT_EQ(Resources::find("top", "mid"), dir / "top.mid");
-    EXPECT_FALSE(Resources::find("top", "mid", "Tunes"));
-    EXPECT_FALSE(Resources::find("air", "mid"));
-    EXPECT_FALSE(Resources::find("canon", "mid", "Tunes"));
-    EXPECT_FALSE(Resources::find("air", "wav", "Tunes"));
+    EXPECT_EQ(Resources::find("air.mid", "Tunes"), dir / "Tunes" / "air.mid");
+    EXPECT_EQ(Resources::find("top.mid", "Tunes"), dir / "top.mid");  // the root after the subfolder
+    EXPECT_EQ(Resources::find("top.mid"), dir / "top.mid");
+    EXPECT_FALSE(Resources::find("air.mid"));
+    EXPECT_FALSE(Resources::find("canon.mid", "Tunes"));
+    EXPECT_FALSE(Resources::find("air.wav", "Tunes"));
+    EXPECT_EQ(Resources::readText(dir / "top.mid"), "x");
+    EXPECT_FALSE(Resources::readText(dir / "none"));
 
-    Resources::setRoot(std::nullopt);
-    EXPECT_FALSE(Resources::root());
-    EXPECT_FALSE(Resources::find("top", "mid"));
+    Resources::setRoot({});  // back to the folder beside the executable
+    EXPECT_NE(Resources::root(), dir);
     fs::remove_all(dir);
 }
 
