@@ -133,6 +133,15 @@ TEST(Classics, AllFortyLoadFromTheResources) {
         }
         EXPECT_FALSE(m.notes().empty()) << e.id;
         EXPECT_EQ(m.bass().empty(), e.bassTracks.empty()) << e.id;
+        // The bass is exactly the notes of the entry's bass tracks.
+        std::ifstream in(fs::path(VELTRANE_SOURCE_DIR) / "resources" / "Tunes" / (e.id + ".mid"), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const MIDIFile file{std::span<const uint8_t>(bytes)};
+        size_t bassNotes = 0, melodyNotes = 0;
+        for (const auto& n : file.notes)
+            if (n.channel != 9) ++(e.bassTracks.contains(n.track) ? bassNotes : melodyNotes);
+        EXPECT_EQ(m.bass().size(), bassNotes) << e.id;
+        EXPECT_EQ(m.notes().size(), melodyNotes) << e.id;
         EXPECT_LE(m.bars().size(), size_t(MIDIFile::maxMelodyBars)) << e.id;
     }
 }
