@@ -123,10 +123,18 @@ vec3 paletteColour(int p, float t) {
   return mix(kPalettes[p * kStops + i], kPalettes[p * kStops + j], f);
 }
 
-// Position in the palette for a smooth iteration count: a power below one keeps deep views (counts
-// in the thousands) banded finely enough while the outer region still shows its gradient.
+// Position in the palette for a smooth iteration count. The square root keeps the bands of deep
+// views (counts in the thousands) a few dozen iterations wide while the outer region, where counts
+// change slowly, still sweeps through the palette. The far field (counts of 4 to 5 with this
+// bailout) sits at the palette's start.
 float paletteCoordinate(float mu) {
-  return pow(max(mu, 0.0), 0.72) * 0.075 + u.colourShift;
+  return sqrt(max(mu, 0.0)) * 0.32 - 0.62 + u.colourShift;
+}
+
+// Light of the exterior: the far field fades into darkness so the filaments near the set carry the
+// light.
+float exteriorLight(float mu) {
+  return 1.0 - exp(-max(mu - 3.6, 0.0) * 0.3);
 }
 
 // The plane offset of a pixel from the view centre, before scaling: in pixels, y up, rotated.
@@ -199,12 +207,36 @@ void main() {
   // reference-orbit paths land; single precision holds up to zooms of a few thousand.
   int n = 0;
   float r2 = dot(z, z);
-  while (n < u.maxIterations && r2 <= kBailout) {
-    z = formulaStep(z, c);
-    r2 = dot(z, z);
-    n++;
+  bool captured = false;
+  if (kFormula == 0) {
+    // The main cardioid and the period-2 bulb never escape: no need to iterate them.
+    float xq = point.x - 0.25;
+    float q = xq * xq + point.y * point.y;
+    captured = q * (q + xq) <= 0.25 * point.y * point.y ||
+               (point.x + 1.0) * (point.x + 1.0) + point.y * point.y <= 0.0625;
   }
-  bool escaped = r2 > kBailout;
+  if (!captured) {
+    // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
+    // is caught by an attracting cycle and will not escape.
+    vec2 saved = z;
+    int window = 8, steps = 0;
+    while (n < u.maxIterations && r2 <= kBailout) {
+      z = formulaStep(z, c);
+      r2 = dot(z, z);
+      n++;
+      vec2 d = z - saved;
+      if (dot(d, d) < 1e-13) {
+        captured = true;
+        break;
+      }
+      if (++steps == window) {
+        steps = 0;
+        window *= 2;
+        saved = z;
+      }
+    }
+  }
+  bool escaped = !captured && r2 > kBailout;
 
   // Smooth count: continuous across bands, in [n, n + 1) for orbits that leave the bailout radius
   // from within it.
@@ -223,9 +255,7 @@ void main() {
   if (!escaped) {
     colour = kInterior[clamp(u.palette, 0, 12)];
   } else {
-    colour = paletteColour(u.palette, paletteCoordinate(mu));
-    // The far outside fades to the palette's darkness so the set's filaments carry the light.
-    colour *= 1.0 - 0.82 * exp(-0.55 * mu);
+    colour = paletteColour(u.palette, paletteCoordinate(mu)) * exteriorLight(mu);
   }
   imageStore(target, ivec2(pixel), vec4(colour, 1.0));
 }
