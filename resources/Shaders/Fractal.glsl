@@ -4,6 +4,9 @@
 //   fractalKernel     escape-time formulas, specialised by constant 0 (0 mandelbrot, 1 julia,
 //                     2 burningship, 3 tricorn, 4 celtic, 5 buffalo, 6 perpendicular, 7 multibrot3,
 //                     8 multibrot4)
+//   fractalKernelPrecise  the same in double precision, for diagnostic renders on devices with
+//                     64-bit floats: escape data that matches the processor's orbits point for
+//                     point, also in the chaotic regions where single precision drifts apart
 //   newtonKernel      Newton's method on z^3 - 1
 //   accumulateKernel  running mean of supersamples
 //
@@ -16,6 +19,15 @@
 #version 450
 
 layout(local_size_x = 8, local_size_y = 8) in;
+
+#ifdef FUNCTION_fractalKernelPrecise
+#define FUNCTION_fractalKernel 1
+#define real double
+#define real2 dvec2
+#else
+#define real float
+#define real2 vec2
+#endif
 
 #if defined(FUNCTION_fractalKernel) || defined(FUNCTION_newtonKernel)
 
@@ -172,19 +184,31 @@ layout(binding = 2) readonly buffer ScaledPoints { vec4 scaledPoints[]; };
 layout(binding = 3) readonly buffer TableEntries { float tableEntries[]; };
 layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
 
-// One step of the formula, as the processor side computes it.
-vec2 formulaStep(vec2 z, vec2 c) {
-  float x = z.x, y = z.y;
-  if (kFormula == 7) return vec2(x * (x * x - 3.0 * y * y), y * (3.0 * x * x - y * y)) + c;
-  float X = x * x - y * y;
-  float Y = 2.0 * x * y;
-  if (kFormula == 8) return vec2(X * X - Y * Y, 2.0 * X * Y) + c;
+// One step of the formula, as the processor side computes it. `precise` keeps the compiler from
+// fusing multiplies and adds, which the processor's orbits do not do either.
+real2 formulaStep(real2 z, real2 c) {
+  precise real x = z.x, y = z.y;
+  precise real nx, ny;
+  if (kFormula == 7) {
+    nx = x * (x * x - 3.0 * y * y) + c.x;
+    ny = y * (3.0 * x * x - y * y) + c.y;
+    return real2(nx, ny);
+  }
+  precise real X = x * x - y * y;
+  precise real Y = 2.0 * x * y;
+  if (kFormula == 8) {
+    nx = X * X - Y * Y + c.x;
+    ny = 2.0 * X * Y + c.y;
+    return real2(nx, ny);
+  }
   if (kFormula == 2) Y = 2.0 * abs(x) * abs(y);
   else if (kFormula == 3) Y = -2.0 * x * y;
   else if (kFormula == 4) X = abs(X);
   else if (kFormula == 5) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
   else if (kFormula == 6) Y = -2.0 * x * abs(y);
-  return vec2(X, Y) + c;
+  nx = X + c.x;
+  ny = Y + c.y;
+  return real2(nx, ny);
 }
 
 float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
@@ -193,38 +217,39 @@ void main() {
   uvec2 pixel;
   if (!regionPixel(pixel)) return;
 
-  vec2 point = u.centre + pixelOffset(pixel) * u.pixelScale;
-  vec2 z, c;
+  precise real2 point = real2(u.centre) + real2(pixelOffset(pixel)) * real(u.pixelScale);
+  real2 z, c;
   if (kFormula == 1) {
     z = point;
-    c = u.juliaC + u.juliaOffset;
+    c = real2(u.juliaC) + real2(u.juliaOffset);
   } else {
-    z = vec2(0.0);
+    z = real2(0.0);
     c = point;
   }
 
   // Direct iteration. The perturbation modes (1 and 2) are drawn this way too until their
-  // reference-orbit paths land; single precision holds up to zooms of a few thousand.
+  // reference-orbit paths land; single precision holds up to zooms of a few thousand, double
+  // precision (diagnostics) to about 1e13.
   int n = 0;
-  float r2 = dot(z, z);
+  real r2 = dot(z, z);
   bool captured = false;
   if (kFormula == 0) {
     // The main cardioid and the period-2 bulb never escape: no need to iterate them.
-    float xq = point.x - 0.25;
-    float q = xq * xq + point.y * point.y;
+    real xq = point.x - 0.25;
+    real q = xq * xq + point.y * point.y;
     captured = q * (q + xq) <= 0.25 * point.y * point.y ||
                (point.x + 1.0) * (point.x + 1.0) + point.y * point.y <= 0.0625;
   }
   if (!captured) {
     // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
     // is caught by an attracting cycle and will not escape.
-    vec2 saved = z;
+    real2 saved = z;
     int window = 8, steps = 0;
     while (n < u.maxIterations && r2 <= kBailout) {
       z = formulaStep(z, c);
       r2 = dot(z, z);
       n++;
-      vec2 d = z - saved;
+      real2 d = z - saved;
       if (dot(d, d) < 1e-13) {
         captured = true;
         break;
@@ -242,7 +267,7 @@ void main() {
   // from within it.
   float mu = 0.0;
   if (escaped) {
-    float ratio = 0.5 * log2(r2) / kLog2Radius;
+    float ratio = 0.5 * log2(float(r2)) / kLog2Radius;
     mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
   }
 

@@ -128,6 +128,7 @@ class FractalRenderer {
   void injectGpuTime(std::optional<double> ms) { injectedGpuMs_ = ms; }
 
  private:
+  static const std::vector<GpuBinding>& fractalBindings();
   void allocLow();
   void buildTiles();
   void tick(double now, bool moving, bool autoQuality);
@@ -135,9 +136,9 @@ class FractalRenderer {
   FractalUniforms uniforms(const RenderView& view, const GpuImage& target, bool deep, Complex juliaOffset,
                            std::array<float, 2> jitter);
   // Binds the formula's pipeline and buffers; the caller sets the target and dispatches.
-  void bindFractal(GpuCommandBuffer& cb, const RenderView& view);
+  void bindFractal(GpuCommandBuffer& cb, const RenderView& view, bool precise = false);
   void dispatchRegion(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
-                      FractalUniforms u, int x, int y, int w, int h);
+                      FractalUniforms u, int x, int y, int w, int h, bool precise = false);
   void encodeTiles(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
                    bool deep, Complex juliaOffset, std::array<float, 2> jitter, int budget, int& encoded);
   void encodePost(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const AudioVisuals& audio,
@@ -157,6 +158,8 @@ class FractalRenderer {
   std::shared_ptr<GpuDevice> device_;
   std::vector<std::shared_ptr<GpuPipeline>> fractalPipelines_;
   std::shared_ptr<GpuPipeline> newtonPipeline_, accumulatePipeline_;
+  std::unique_ptr<GpuShaderFunction> preciseKernel_;            // absent without 64-bit floats
+  std::vector<std::shared_ptr<GpuPipeline>> precisePipelines_;  // made by the first diagnostic
   std::shared_ptr<GpuPipeline> brightPipeline_, blurPipeline_, copyPipeline_;
   std::unique_ptr<GpuShaderLibrary> postLibrary_;
   std::map<GpuFormat, std::shared_ptr<GpuPipeline>> compositePipelines_;

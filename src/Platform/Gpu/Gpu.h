@@ -273,6 +273,8 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
 
   const std::string& name() const { return name_; }
   bool isCpu() const { return cpu_; }
+  // 64-bit floats in shaders (shaderFloat64), enabled when the device has them.
+  bool supportsFloat64() const { return float64_; }
 
   std::shared_ptr<GpuBuffer> makeBuffer(size_t bytes, const std::string& label);
   std::shared_ptr<GpuImage> makeImage(const GpuImageDesc& desc);
@@ -319,6 +321,7 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   VulkanHandle<VkSampler> sampler_;
   std::string name_;
   bool cpu_ = false;
+  bool float64_ = false;
   bool timestamps_ = false;
   float timestampPeriod_ = 1.0f;
   PFN_vkSetDebugUtilsObjectNameEXT setObjectName_ = nullptr;

@@ -187,6 +187,8 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   VkPhysicalDeviceFeatures2 supported{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2};
   vkGetPhysicalDeviceFeatures2(physical_, &supported);
   features2.features.shaderStorageImageWriteWithoutFormat = supported.features.shaderStorageImageWriteWithoutFormat;
+  features2.features.shaderFloat64 = supported.features.shaderFloat64;
+  float64_ = supported.features.shaderFloat64 == VK_TRUE;
 
   const char* deviceExtensions[] = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
   VkDeviceCreateInfo deviceInfo{VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO};
