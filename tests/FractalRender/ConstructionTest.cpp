@@ -79,7 +79,7 @@ TEST_F(ShaderResources, MissingSourceIsNamed) {
 
 TEST_F(ShaderResources, BrokenSourceGivesTheCompilerText) {
   std::string text = readFile(root / "Shaders" / "Fractal.glsl");
-  text.replace(text.find("vec2 formulaStep"), 4, "vex2");
+  text.insert(text.find("#version 450\n") + 13, "this is not glsl;\n");
   writeFile(root / "Shaders" / "Fractal.glsl", text);
   std::string error = constructionError();
   EXPECT_EQ(error.rfind("Shader compile failed: Fractal: ", 0), 0u) << error;
