@@ -419,9 +419,11 @@ void main() {
   if (!converged) {
     colour = stops.inside;
   } else {
-    vec3 hue = paletteColour(stops, p, u.colourShift + (float(root) + 0.5) / 3.0 + mu * 0.015);
+    // The three basins take the palette's lighter middle (its stops 1.5, 3 and 4.5), turning with
+    // the colour shift and drifting a little with the step count.
+    vec3 hue = paletteColour(stops, p, u.colourShift + 0.25 + 0.25 * float(root) + mu * 0.01);
     // Quick basins shine; the slow boundary regions, where the fractal lives, darken into lace.
-    float shade = 0.18 + 1.1 * exp(-0.11 * mu);
+    float shade = 0.1 + 0.8 * exp(-0.13 * mu);
     colour = hue * shade;
   }
   imageStore(target, ivec2(pixel), vec4(colour, 1.0));

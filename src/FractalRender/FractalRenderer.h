@@ -152,8 +152,9 @@ class FractalRenderer {
   // Chooses the reference orbit of a deep view. Deep views are drawn by the direct path for now:
   // there is no reference store yet, so this leaves the offsets at zero and reports nothing stale.
   void prepareReference(const RenderView& view, bool wait);
-  void runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio, double time,
-                        const std::shared_ptr<GpuImage>& target);
+  // Frames until the picture is final; returns the target's bytes, copied out by the last frame.
+  std::vector<uint8_t> runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
+                                        double time, const std::shared_ptr<GpuImage>& target);
 
   std::shared_ptr<GpuDevice> device_;
   std::vector<std::shared_ptr<GpuPipeline>> fractalPipelines_;
@@ -190,6 +191,7 @@ class FractalRenderer {
   RenderStats stats_;
   bool lowUsedStandIn_ = false;
   std::optional<double> injectedGpuMs_;
+  std::shared_ptr<GpuBuffer> readBack_;  // kept between stills: a fresh mapping costs page faults
 };
 
 }  // namespace veltrane

@@ -41,34 +41,48 @@ std::shared_ptr<GpuImage> makeStillTarget(GpuDevice& device, int width, int heig
 
 }  // namespace
 
-void FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
-                                       double time, const std::shared_ptr<GpuImage>& target) {
+std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post,
+                                                       const AudioVisuals& audio, double time,
+                                                       const std::shared_ptr<GpuImage>& target) {
   reset();
   synchronousReferences = true;
   PostSettings settings = post;
   settings.supersample = false;
   settings.autoQuality = false;
+  size_t bytes = size_t(target->width()) * size_t(target->height()) * target->bytesPerPixel();
   try {
     for (int frame = 0; frame < kMaxStillFrames; ++frame) {
       auto cb = device_->makeCommandBuffer("still frame");
       encodeFrame(view, audio, settings, time, target, *cb, frame / 60.0);
+      bool final = stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled;
+      // The last frame copies the picture out in the same submission.
+      if (final || frame + 1 == kMaxStillFrames) {
+        if (!readBack_ || readBack_->size() != bytes) readBack_ = device_->makeBuffer(bytes, "still read-back");
+        cb->copyImageToBuffer(target, readBack_);
+      }
       cb->commit();
       cb->waitUntilCompleted();
       if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
-      if (stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled) break;
+      if (final) break;
     }
   } catch (...) {
     synchronousReferences = false;
     throw;
   }
   synchronousReferences = false;
+  const auto* data = static_cast<const uint8_t*>(readBack_->contents());
+  return std::vector<uint8_t>(data, data + bytes);
 }
 
 Image FractalRenderer::renderStill(const RenderView& view, int width, int height, const PostSettings& post,
                                    const AudioVisuals& audio, double time, int samples) {
   auto target = makeStillTarget(*device_, width, height, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget);
   if (samples < 2) {
-    runUntilFinished(view, post, audio, time, target);
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.bgrx = runUntilFinished(view, post, audio, time, target);
+    return image;
   } else {
     PostSettings settings = post;
     settings.supersample = true;
@@ -81,8 +95,7 @@ Image FractalRenderer::renderStill(const RenderView& view, int width, int height
 std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, int width, int height,
                                                       const PostSettings& post, double time) {
   auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderRead | gpuRenderTarget);
-  runUntilFinished(view, post, AudioVisuals{}, time, target);
-  return halfsToFloats(device_->readImage(target));
+  return halfsToFloats(runUntilFinished(view, post, AudioVisuals{}, time, target));
 }
 
 void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
