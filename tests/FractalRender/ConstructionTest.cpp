@@ -37,7 +37,7 @@ class ShaderResources : public ::testing::Test {
 
   std::string constructionError() {
     try {
-      FractalRenderer renderer(GpuDevice::create({.validation = true}));
+      FractalRenderer renderer(GpuDevice::create({.validation = true, .preferCpu = true}));
     } catch (const RendererError& error) {
       return error.what();
     }

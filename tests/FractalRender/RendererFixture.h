@@ -14,7 +14,7 @@ class RendererTest : public ::testing::Test {
   static void SetUpTestSuite() { Resources::setRoot(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources"); }
 
   void SetUp() override {
-    device = GpuDevice::create({.validation = true});
+    device = GpuDevice::create({.validation = true, .preferCpu = true});
     renderer = std::make_unique<FractalRenderer>(device);
   }
 

@@ -258,6 +258,8 @@ class GpuCommandBuffer : public std::enable_shared_from_this<GpuCommandBuffer> {
 struct GpuDeviceOptions {
   // Khronos validation with synchronization validation; messages are counted and printed.
   bool validation = false;
+  // Take the CPU device (lavapipe) even when a GPU is present: tests run on one known driver.
+  bool preferCpu = false;
 };
 
 class GpuDevice : public std::enable_shared_from_this<GpuDevice> {

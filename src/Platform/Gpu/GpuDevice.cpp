@@ -143,6 +143,7 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
     if (props.apiVersion < VK_API_VERSION_1_3) continue;
     if (!hasExtension(candidate, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) continue;
     int rank = deviceRank(props.deviceType);
+    if (options.preferCpu && props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU) rank = -1;
     if (rank < bestRank) {
       bestRank = rank;
       physical_ = candidate;
