@@ -157,6 +157,7 @@ class FractalRenderer {
   // Chooses the reference orbit of a deep view. Deep views are drawn by the direct path for now:
   // there is no reference store yet, so this leaves the offsets at zero and reports nothing stale.
   void prepareReference(const RenderView& view, bool wait);
+  std::shared_ptr<GpuImage> stillTarget(int width, int height, GpuFormat format);
   // Frames until the picture is final; returns the target's bytes, copied out by the last frame.
   std::vector<uint8_t> runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
                                         double time, const std::shared_ptr<GpuImage>& target);
@@ -197,6 +198,7 @@ class FractalRenderer {
   bool lowUsedStandIn_ = false;
   std::optional<double> injectedGpuMs_;
   std::shared_ptr<GpuBuffer> readBack_;  // kept between stills: a fresh mapping costs page faults
+  std::shared_ptr<GpuImage> stillTarget_;
 };
 
 }  // namespace veltrane
