@@ -1,5 +1,6 @@
 #include "FractalCore/BigFixed.h"
 
+#include "FractalCore/BigFixedKernels.h"
 #include "FractalCore/ZoomRules.h"
 
 #include <algorithm>
@@ -91,6 +92,22 @@ void multiplyTruncated(const Limb* a, const Limb* b, Limb* r, int n) noexcept {
         else mulColumns(a, b, r, n, 0);
     }
 }
+
+// Unrolled kernels for the common limb counts, indexed by limb count.
+using MultiplyKernel = void (*)(const Limb*, const Limb*, Limb*) noexcept;
+
+template <int N>
+void multiplyKernel(const Limb* a, const Limb* b, Limb* r) noexcept {
+    if (a == b) detail::squareTruncated<N>(a, r);
+    else detail::multiplyTruncated<N>(a, b, r);
+}
+
+template <int... N>
+constexpr std::array<MultiplyKernel, sizeof...(N) + 2> makeKernels(std::integer_sequence<int, N...>) {
+    return {nullptr, nullptr, &multiplyKernel<N + 2>...};
+}
+
+constexpr auto kKernels = makeKernels(std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
 
 bool allZero(const Limb* m, int n) noexcept {
     Limb any = 0;
@@ -260,7 +277,9 @@ BigFixed operator*(const BigFixed& a, const BigFixed& b) noexcept {
     }
     BigFixed r;
     r.count_ = a.count_;
-    multiplyTruncated(a.mag_.data(), &a == &b ? a.mag_.data() : b.mag_.data(), r.mag_.data(), a.count_);
+    const Limb* bm = &a == &b ? a.mag_.data() : b.mag_.data(); // the same operand takes the squaring path
+    if (a.count_ <= detail::maxUnrolledLimbs) kKernels[static_cast<std::size_t>(a.count_)](a.mag_.data(), bm, r.mag_.data());
+    else multiplyTruncated(a.mag_.data(), bm, r.mag_.data(), a.count_);
     r.neg_ = a.neg_ != b.neg_;
     r.clearNegativeZero();
     return r;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace veltrane;
@@ -100,6 +101,42 @@ TEST(BigReferenceTest, FixedPointStepsAgreeWithDoubleSteps) {
                 const BigComplex s =
                     BigReference::step(BigComplex(x, y, fracLimbs), type, BigComplex(cx, cy, fracLimbs));
                 ASSERT_EQ(s, BigComplex(viaStep.x, viaStep.y, fracLimbs)) << toText(type);
+            }
+        }
+    }
+}
+
+// The reference loop has a fast path of its own for the quadratic types; it must reproduce, limb for
+// limb, what the BigFixed operators give step by step. Random deep centres take the three-squares
+// product; short dyadic centres give products that end exactly on a limb and take its fallback.
+TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic) {
+    std::mt19937_64 rng(11);
+    const auto deep = [&](const char* head, int fracLimbs) {
+        std::string text = head;
+        for (int i = 0; i < 20 * fracLimbs; ++i) text += static_cast<char>('0' + rng() % 10);
+        return *BigFixed::fromDecimal(text, fracLimbs);
+    };
+    for (FractalType type : {FractalType::mandelbrot, FractalType::julia, FractalType::burningship,
+                             FractalType::tricorn, FractalType::newton}) {
+        for (int fracLimbs : {1, 2, 3, 4, 7, 17, 20}) {
+            const Complex juliaC{-0.8, 0.156};
+            const BigComplex centres[] = {
+                BigComplex(deep("-0.7436438870371587", fracLimbs), deep("0.1318259042053119", fracLimbs)),
+                BigComplex(deep("-1.2", fracLimbs), deep("-0.1", fracLimbs)),
+                BigComplex(-0.75, 0.0625, fracLimbs),
+            };
+            for (const BigComplex& centre : centres) {
+                SCOPED_TRACE(std::string(toText(type)) + " at " + std::to_string(fracLimbs) + " limbs, " + centre.key());
+                const Recorded r = run(type, centre, 3000, 0, juliaC);
+                const int f = centre.fracLimbs();
+                BigFixed x = type == FractalType::julia ? centre.x() : BigFixed::zero(f);
+                BigFixed y = type == FractalType::julia ? centre.y() : BigFixed::zero(f);
+                const BigFixed cx = type == FractalType::julia ? BigFixed(juliaC.x, f) : centre.x();
+                const BigFixed cy = type == FractalType::julia ? BigFixed(juliaC.y, f) : centre.y();
+                for (std::size_t i = 0; i < r.exact.size(); ++i) {
+                    ASSERT_EQ(r.exact[i], BigComplex(x, y)) << "point " << i;
+                    BigReference::advance(type, x, y, cx, cy);
+                }
             }
         }
     }
