@@ -193,15 +193,7 @@ int BigFixed::limbsForZoom(double zoom, int guardBits) noexcept {
     return limbsForLog2Zoom(std::log2(zoom), guardBits);
 }
 
-double BigFixed::toDouble() const noexcept {
-    int top = count_ - 1;
-    while (top > 0 && mag_[top] == 0) --top;
-    if (mag_[top] == 0) return 0;
-    const int f = count_ - 1;
-    double s = std::ldexp(static_cast<double>(mag_[top]), 64 * (top - f));
-    for (int i = top - 1; i >= 0 && i >= top - 2; --i) s += std::ldexp(static_cast<double>(mag_[i]), 64 * (i - f));
-    return neg_ ? -s : s;
-}
+double BigFixed::toDouble() const noexcept { return detail::limbsToDouble(mag_.data(), count_, neg_); }
 
 bool BigFixed::isZero() const noexcept { return allZero(mag_.data(), count_); }
 

@@ -8,6 +8,8 @@
 // kept limbs when column f − 1's word is within f + 1 of 2^64. The kernels return that word; the
 // caller redoes the product from column 0 in that case (about once in 2^60 products), so the result is
 // always exactly the truncation of the full product.
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -206,6 +208,26 @@ template <int N>
         squareFull<N>(a, r);
 }
 
+// limb · 2^e for 64-bit limbs and e ≤ 0. Above −1022 every such product is a normal double, so
+// multiplying by the power of two is exact and equals ldexp, without its call.
+VELTRANE_INLINE double scaledLimb(Limb limb, int e) noexcept {
+    const double d = static_cast<double>(limb);
+    if (e >= -1022) return d * std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52);
+    return std::ldexp(d, e);
+}
+
+// The double of a magnitude of n limbs (f = n − 1 fraction limbs): the highest non-zero limb and at
+// most two below it, summed from the top.
+[[gnu::noinline]] inline double limbsToDouble(const Limb* m, int n, bool neg) noexcept {
+    int top = n - 1;
+    while (top > 0 && m[top] == 0) --top;
+    if (m[top] == 0) return 0;
+    const int f = n - 1;
+    double s = scaledLimb(m[top], 64 * (top - f));
+    for (int i = top - 1; i >= 0 && i >= top - 2; --i) s += scaledLimb(m[i], 64 * (i - f));
+    return neg ? -s : s;
+}
+
 // Limb-array helpers of fixed length.
 template <int N>
 VELTRANE_INLINE bool isZero(const Limb* m) noexcept {
@@ -262,6 +284,12 @@ VELTRANE_INLINE void sub(const Limb* a, const Limb* b, Limb* r) noexcept {
     subChain(a, b, r, std::make_integer_sequence<int, N>{});
 }
 
+// r[i] = the 64 bits of d starting at bit 1 of d[i].
+template <int... I>
+VELTRANE_INLINE void shiftDownOneBit(const Limb* d, Limb* r, std::integer_sequence<int, I...>) noexcept {
+    ((r[I] = (d[I] >> 1) | (d[I + 1] << 63)), ...);
+}
+
 // trunc(a·b) of magnitudes from squares: 2ab = (a + b)² − a² − b², with wa and wb the windows of a²
 // and b² (squareWindow). Each window misses less than (f − 2)·2^64 units of its lowest word, so the
 // difference D of the windows is 2ab / 2^(64(f−2)) up to an error in (−2f, f)·2^64; the kept limbs are
@@ -286,10 +314,11 @@ VELTRANE_INLINE bool productFromSquares(const Limb* a, const Limb* b, const Limb
 
 // Signed-magnitude sum (a, an) + (b, bn) into (r, rn); zero is never negative. r may alias a or b.
 template <int N>
-VELTRANE_INLINE void addSigned(const Limb* a, bool an, const Limb* b, bool bn, Limb* r, bool& rn) noexcept {
+[[gnu::noinline]] void addSigned(const Limb* a, bool an, const Limb* b, bool bn, Limb* r, bool& rn) noexcept {
     if (an == bn) {
-        add<N>(a, b, r);
-        rn = an && !isZero<N>(r); // only a wrap of the integer limb can give zero here
+        // Operands flagged negative are not zero, so a zero sum needs a carry out of the integer limb.
+        const Limb carry = add<N>(a, b, r);
+        rn = an && !(carry != 0 && isZero<N>(r));
         return;
     }
     const int c = compare<N>(a, b);

@@ -71,15 +71,7 @@ struct FixedValue {
     explicit FixedValue(const BigFixed& v) : neg(v.neg()) { std::copy_n(v.mag().begin(), N, m.begin()); }
     BigFixed big() const { return BigFixed::fromLimbs(neg, std::span<const detail::Limb>(m.data(), N)); }
 
-    double toDouble() const noexcept {
-        int top = N - 1;
-        while (top > 0 && m[top] == 0) --top;
-        if (m[top] == 0) return 0;
-        constexpr int f = N - 1;
-        double s = std::ldexp(static_cast<double>(m[top]), 64 * (top - f));
-        for (int i = top - 1; i >= 0 && i >= top - 2; --i) s += std::ldexp(static_cast<double>(m[i]), 64 * (i - f));
-        return neg ? -s : s;
-    }
+    double toDouble() const noexcept { return detail::limbsToDouble(m.data(), N, neg); }
 };
 
 template <int N, class OnPoint>
