@@ -151,13 +151,16 @@ Result runOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int 
     }
     const int n = f + 1;
     if (isQuadratic(type) && n <= detail::maxUnrolledLimbs) {
-        Result result;
-        [&]<int... I>(std::integer_sequence<int, I...>) {
-            ((n == I + 2 ? (result = quadraticOrbit<I + 2>(type, x, y, cx, cy, maxLength, shouldContinue, onFixed), true)
-                         : false) ||
-             ...);
+        // Picks the instantiation for this limb count (2 … maxUnrolledLimbs).
+        return [&]<int... I>(std::integer_sequence<int, I...>) {
+            Result result;
+            const bool ran = ((n == I + 2 && (result = quadraticOrbit<I + 2>(type, x, y, cx, cy, maxLength,
+                                                                              shouldContinue, onFixed),
+                                               true)) ||
+                              ...);
+            (void)ran;
+            return result;
         }(std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
-        return result;
     }
     for (int i = 0; i < maxLength; ++i) {
         if ((i & 1023) == 1023 && shouldContinue && !shouldContinue()) return {i, false};
