@@ -157,6 +157,9 @@ TEST(ScaledComplexTest, Normalising) {
     EXPECT_EQ(ScaledComplex(inf, 1, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(std::nan(""), 1, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(0.5, 0.25, 9), (ScaledComplex{0.5, 0.25, 9}));
+    // Normalising at the end of the exponent range saturates rather than wrapping around.
+    EXPECT_EQ(ScaledComplex(3, 0, std::numeric_limits<std::int64_t>::max()).e, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ScaledComplex(0.125, 0, std::numeric_limits<std::int64_t>::min()).e, std::numeric_limits<std::int64_t>::min());
 }
 
 TEST(ScaledComplexTest, FromFixedPoint) {
