@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace veltrane {
 
@@ -60,7 +61,10 @@ AnalysisFrame Analyser::analyse(double sampleRate, double dt) {
     magnitude[0] = 0;  // DC and Nyquist share bin 0
 
     for (int k = 0; k < bins; ++k) {
-        smoothed_[k] = 0.6f * smoothed_[k] + 0.4f * magnitude[k] / 2048.0f;
+        const float s = 0.6f * smoothed_[k] + 0.4f * magnitude[k] / 2048.0f;
+        // Without flushing, 0.6 x the smallest subnormal rounds back to itself and a silent bin
+        // would never reach 0 (and -200 dB).
+        smoothed_[k] = s < std::numeric_limits<float>::min() ? 0.0f : s;
         spectrumDB_[k] = smoothed_[k] > 0 ? 20.0f * std::log10(smoothed_[k]) : -200.0f;
     }
 

@@ -34,7 +34,9 @@ std::vector<double> powerSpectrum(const std::vector<float>& mid) {
     return power;
 }
 
-std::string rateText(double sampleRate) { return Json::formatNumber(sampleRate); }
+std::string rateText(double sampleRate) {
+    return std::isfinite(sampleRate) ? Json::formatNumber(sampleRate) : std::string("(not finite)");
+}
 
 }  // namespace
 

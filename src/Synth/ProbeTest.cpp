@@ -394,6 +394,34 @@ std::vector<float> ProbeTest::Input::render(int64_t frames, double sampleRate) c
     return out;
 }
 
+std::vector<vk_event> ProbeTest::kernelEvents(double sampleRate) const {
+    std::vector<Event> sorted = events;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Event& a, const Event& b) { return a.at < b.at; });
+    std::vector<vk_event> out;
+    std::map<double, int> keys;
+    for (const Event& e : sorted) {
+        const int64_t frame = eventFrame(e.at, sampleRate);
+        switch (e.kind) {
+            case Event::Kind::droneOff: out.push_back({frame, VK_EVENT_DRONE_OFF, 0, 0, 0, 0, 0}); break;
+            case Event::Kind::step:
+                out.push_back({frame, VK_EVENT_STEP, 0, 0, (float)e.freq, (float)e.dur, (float)e.vel});
+                break;
+            case Event::Kind::keyOn: {
+                const int key = (int)keys.size() + 1;
+                keys[e.freq] = key;
+                out.push_back({frame, VK_EVENT_KEY_ON, 0, key, (float)e.freq, 0, (float)e.vel});
+                break;
+            }
+            case Event::Kind::keyOff: {
+                const auto it = keys.find(e.freq);
+                out.push_back({frame, VK_EVENT_KEY_OFF, 0, it == keys.end() ? 0 : it->second, 0, 0, 0});
+                break;
+            }
+        }
+    }
+    return out;
+}
+
 std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double sampleRate) const {
     requireRate(sampleRate, ("probe case \"" + id + "\"").c_str());
     validate();
@@ -409,29 +437,7 @@ std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double
     if (orbit) renderer.setOrbit(orbit->points, orbit->length, 0);
     if (drone) renderer.play(int64_t{0});
 
-    std::vector<Event> sorted = events;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Event& a, const Event& b) { return a.at < b.at; });
-    std::map<double, int> keys;
-    for (const Event& e : sorted) {
-        const int64_t frame = eventFrame(e.at, sampleRate);
-        switch (e.kind) {
-            case Event::Kind::droneOff: renderer.push(vk_event{frame, VK_EVENT_DRONE_OFF, 0, 0, 0, 0, 0}); break;
-            case Event::Kind::step:
-                renderer.push(vk_event{frame, VK_EVENT_STEP, 0, 0, (float)e.freq, (float)e.dur, (float)e.vel});
-                break;
-            case Event::Kind::keyOn: {
-                const int key = (int)keys.size() + 1;
-                keys[e.freq] = key;
-                renderer.push(vk_event{frame, VK_EVENT_KEY_ON, 0, key, (float)e.freq, 0, (float)e.vel});
-                break;
-            }
-            case Event::Kind::keyOff: {
-                const auto it = keys.find(e.freq);
-                renderer.push(vk_event{frame, VK_EVENT_KEY_OFF, 0, it == keys.end() ? 0 : it->second, 0, 0, 0});
-                break;
-            }
-        }
-    }
+    for (const vk_event& e : kernelEvents(sampleRate)) renderer.push(e);
 
     const int64_t n = frames(sampleRate);
     const std::vector<float> signal = input ? input->render(n, sampleRate) : std::vector<float>();

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "CSynth/kernel.h"
 #include "FractalCore/EnumText.h"
 #include "Music/AudioParams.h"
 #include "Platform/Json/Json.h"
@@ -109,6 +110,11 @@ struct ProbeTest {
     int webLatencyFrames() const;
     // Frames of a render: seconds x sampleRate, halves away from zero.
     int64_t frames(double sampleRate) const;
+
+    // The case's events as kernel events, in time order (equal times keep their list order), each at
+    // its time's frame. Key-ons number the frequencies seen so far; a key-off takes its frequency's
+    // number, or 0 when that frequency never sounded.
+    std::vector<vk_event> kernelEvents(double sampleRate) const;
 
     // (left, right), each frames(sampleRate) long, from a fresh offline kernel.
     std::pair<std::vector<float>, std::vector<float>> renderNative(double sampleRate) const;
