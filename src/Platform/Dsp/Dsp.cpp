@@ -3,6 +3,8 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <bit>
+#include <memory>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -55,6 +57,16 @@ RealFft::RealFft(int n) : n_(n) {
         if (inversePlan_) fftwf_destroy_plan(static_cast<fftwf_plan>(inversePlan_));
         throw std::bad_alloc();
     }
+}
+
+const RealFft& RealFft::shared(int n) {
+    if (n < 4 || (n & (n - 1)) != 0) throw std::invalid_argument("RealFft: size must be a power of two >= 4");
+    static std::mutex mutex;
+    static std::unique_ptr<RealFft> instances[31];
+    std::lock_guard lock(mutex);
+    auto& slot = instances[std::countr_zero(static_cast<unsigned>(n))];
+    if (!slot) slot = std::make_unique<RealFft>(n);
+    return *slot;
 }
 
 RealFft::~RealFft() {

@@ -49,6 +49,11 @@ public:
     RealFft(const RealFft&) = delete;
     RealFft& operator=(const RealFft&) = delete;
 
+    // One process-wide instance per size, planned on first use and kept for the life of the process:
+    // the plans of a size are made once however many users come and go. Only forward and inverse may
+    // be called on it (forwardPacked uses the instance's scratch).
+    static const RealFft& shared(int n);
+
     int size() const noexcept { return n_; }
     // Floats of one natural spectrum: N/2 + 1 complex bins, interleaved (re, im).
     int spectrumFloats() const noexcept { return n_ + 2; }

@@ -133,3 +133,13 @@ TEST(VectorHelpers, RmsMagnitudesAndMultiply) {
 }
 
 }  // namespace
+
+namespace {
+TEST(RealFft, SharedInstanceIsOnePerSize) {
+    const RealFft& a = RealFft::shared(256);
+    EXPECT_EQ(&a, &RealFft::shared(256));
+    EXPECT_NE(&a, &RealFft::shared(4096));
+    EXPECT_EQ(RealFft::shared(4096).size(), 4096);
+    EXPECT_THROW(RealFft::shared(100), std::invalid_argument);
+}
+}  // namespace
