@@ -16,7 +16,8 @@ constexpr double levelFloor = 1e-9;    // -180 dB
 constexpr double energyFloor = 1e-20;  // band and total energies
 constexpr double residualFloor = 1e-30;
 
-double floored(double x, double floor) { return x > floor ? x : floor; }
+// NaN is kept: a render that went to NaN must not measure as silence.
+double floored(double x, double floor) { return x > floor || std::isnan(x) ? x : floor; }
 
 // Power spectrum of mid summed over half-overlapping Hann frames; empty below one frame.
 std::vector<double> powerSpectrum(const std::vector<float>& mid) {
@@ -89,11 +90,15 @@ AudioMetrics AudioMetrics::measure(std::span<const float> left, std::span<const 
     if (n > 1) {
         std::vector<float> jumps(n - 1);
         for (size_t i = 0; i + 1 < n; ++i) jumps[i] = std::fabs(left[i + 1] - left[i]);
-        const size_t at = (size_t)std::trunc(0.999 * (double)jumps.size());
-        const float largest = *std::max_element(jumps.begin(), jumps.end());
-        std::nth_element(jumps.begin(), jumps.begin() + (long)at, jumps.end());
-        const float p = jumps[at];
-        m.jumpRatio = p > 0 ? (double)largest / p : 0;
+        if (std::any_of(jumps.begin(), jumps.end(), [](float j) { return std::isnan(j); })) {
+            m.jumpRatio = NAN;  // and NaN has no place in an ordering the selection below relies on
+        } else {
+            const size_t at = (size_t)std::trunc(0.999 * (double)jumps.size());
+            const float largest = *std::max_element(jumps.begin(), jumps.end());
+            std::nth_element(jumps.begin(), jumps.begin() + (long)at, jumps.end());
+            const float p = jumps[at];
+            m.jumpRatio = p > 0 ? (double)largest / p : 0;
+        }
     }
     m.firstSample = left.front();
     m.lastSample = left.back();
@@ -140,7 +145,7 @@ ProbeMetrics ProbeMetrics::measure(std::span<const float> left, std::span<const 
             sum += v * v;
         }
         const double mean = sum / (double)window;
-        m.envelopeDB.push_back(mean > 1e-14 ? 10.0 * std::log10(mean) : -140.0);
+        m.envelopeDB.push_back(mean > 1e-14 || std::isnan(mean) ? 10.0 * std::log10(mean) : -140.0);
     }
     return m;
 }

@@ -6,7 +6,8 @@
 // Inputs outside what the measurements are defined for are refused with std::invalid_argument:
 // empty arrays, a start at or past the end of the render, a right channel shorter than the left,
 // sample rates where the envelope window holds no frame (below 20 Hz) or the lowest octave band no
-// bin (above 44 x 8192 Hz), and a residual start beyond the shorter render.
+// bin (above 44 x 8192 Hz), and a residual start beyond the shorter render. A NaN sample is not
+// floored away as silence: it makes the level, spectrum, envelope and residual it touches NaN.
 
 #include <span>
 #include <utility>

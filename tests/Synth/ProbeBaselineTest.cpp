@@ -9,6 +9,7 @@
 //     build/tools/probe/veltrane-probe --write-baseline
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
@@ -53,6 +54,14 @@ TEST(ProbeBaseline, ComparisonNamesTheCaseThatMoved) {
         measures.push_back(d.measure);
     }
     EXPECT_EQ(measures, (std::vector<std::string>{"band distance", "envelope distance", "level change", "residual"}));
+
+    // A render gone to NaN has NaN measurements; NaN compares false with every threshold.
+    std::vector<probe::Result> broken = results;
+    broken[0].metrics.rmsDB = NAN;
+    broken[0].excerpt[100] = NAN;
+    measures.clear();
+    for (const probe::Deviation& d : probe::compare(baseline, broken)) measures.push_back(d.measure);
+    EXPECT_EQ(measures, (std::vector<std::string>{"level change", "residual"}));
 
     moved[0].id = "v-other";
     std::vector<std::string> texts;

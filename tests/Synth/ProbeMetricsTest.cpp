@@ -159,6 +159,21 @@ TEST(ProbeMetrics, RefusesInputsOutsideTheMeasurements) {
     EXPECT_THROW(residualDB(x, x, -1), std::invalid_argument);
 }
 
+// The floors stand for silence; a render gone to NaN is not silence.
+TEST(ProbeMetrics, NaNIsNotMeasuredAsSilence) {
+    std::vector<float> x(20000, 0.0f);
+    x[9000] = NAN;
+    const ProbeMetrics m = ProbeMetrics::measure(x, x, 48000, 0);
+    EXPECT_TRUE(std::isnan(m.rmsDB));
+    EXPECT_TRUE(std::isnan(m.octaveDB[0]));
+    EXPECT_TRUE(std::isnan(AudioMetrics::measure(x, x, 48000).jumpRatio));
+    EXPECT_EQ(m.envelopeDB[2], -140);
+    EXPECT_TRUE(std::isnan(m.envelopeDB[3]));
+    EXPECT_TRUE(std::isnan(residualDB(x, std::vector<float>(20000, 0.0f), 0)));
+    EXPECT_TRUE(std::isnan(residualDB(std::vector<float>(20000, 0.0f), x, 0)));
+    EXPECT_THROW(Json::write(Json::Value(m)), Json::Error);
+}
+
 TEST(ProbeMetrics, JsonRoundTripAndRequiredKeys) {
     const std::vector<float> x = sine(500, 0.3, 20000, 48000);
     const ProbeMetrics m = ProbeMetrics::measure(x, x, 48000, 0.1);
