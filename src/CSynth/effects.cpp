@@ -121,16 +121,25 @@ void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
     fx->a2 = a2;
 }
 
-inline float runSections(vk_fx* fx, int channel, float x) {
+// Both channels through the sections in use, side by side: two independent dependency chains.
+inline void runSections(vk_fx* fx, float* l, float* r) {
+    const double b0 = fx->b0, b1 = fx->b1, b2 = fx->b2, a1 = fx->a1, a2 = fx->a2;
+    float xl = *l, xr = *r;
     for (int i = 0; i < fx->sections; ++i) {
-        double* s = fx->filterState[channel][i];
-        const double in = x;
-        const double y = fx->b0 * in + s[0];
-        s[0] = fx->b1 * in - fx->a1 * y + s[1];
-        s[1] = fx->b2 * in - fx->a2 * y;
-        x = static_cast<float>(y);  // narrowed between sections
+        double* sl = fx->filterState[0][i];
+        double* sr = fx->filterState[1][i];
+        const double inL = xl, inR = xr;
+        const double yl = b0 * inL + sl[0];
+        const double yr = b0 * inR + sr[0];
+        sl[0] = b1 * inL - a1 * yl + sl[1];
+        sr[0] = b1 * inR - a1 * yr + sr[1];
+        sl[1] = b2 * inL - a2 * yl;
+        sr[1] = b2 * inR - a2 * yr;
+        xl = static_cast<float>(yl);  // narrowed between sections
+        xr = static_cast<float>(yr);
     }
-    return x;
+    *l = xl;
+    *r = xr;
 }
 
 void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -154,8 +163,7 @@ void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     // Negative and NaN types become lowpass; large ones fall to the pass-through default.
     const int type = p->filterType >= 0.0f ? (p->filterType < 4.0f ? static_cast<int>(p->filterType) : 4) : 0;
     filterCoefficients(fx, fc, p->q, type);
-    *l = runSections(fx, 0, *l);
-    *r = runSections(fx, 1, *r);
+    runSections(fx, l, r);
 }
 
 // ---------------------------------------------------------------- distortion
