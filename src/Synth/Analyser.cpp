@@ -8,8 +8,8 @@ namespace veltrane {
 
 namespace {
 
-// Level of bins lo..hi-1 mapped to 0..1: the band's mean power in dB, offset so that the higher
-// bands (fewer partials of a typical sound) read comparably, over a 56 dB range from -78 dB.
+// Level of bins lo..hi-1: the band's mean power in dB plus the band's offset, mapped from
+// -78...-22 dB onto 0...1.
 double bandLevel(const std::array<float, Analyser::bins>& spectrumDB, int lo, int hi, double offset) {
     double power = 0;
     for (int k = lo; k < hi; ++k) {
