@@ -147,3 +147,30 @@ TEST_F(RendererTest, AutoQualityOffDrawsAtFullScaleAndIsFinalAtOnce) {
   EXPECT_EQ(renderer->stats().tier, Tier::full);
   EXPECT_EQ(renderer->stats().refineProgress, 1.0);
 }
+
+TEST_F(RendererTest, OnlyAGeometryChangeOrANewSizeRestartsTheView) {
+  makeTarget(64, 48);
+  PostSettings post;
+  post.supersample = false;
+  RenderView view = viewAt(-0.5);
+  for (int i = 0; i < 6; ++i) frame(view, 1.0 + 0.016 * i, post);
+  ASSERT_EQ(renderer->stats().tier, Tier::full);
+
+  view.referenceHint = ReferenceHint{BigComplex(0.25, 0.0, 1), 500};  // not part of the picture
+  frame(view, 2.0, post);
+  EXPECT_EQ(renderer->stats().tier, Tier::full);
+  EXPECT_GT(renderer->progress().staticFrames, 0);
+
+  view.colourShift = 0.5;
+  frame(view, 2.1, post);
+  EXPECT_EQ(renderer->progress().staticFrames, 0);
+
+  for (int i = 0; i < 6; ++i) frame(view, 3.0 + 0.016 * i, post);
+  makeTarget(64, 48);  // a new target of the same size keeps the progress
+  frame(view, 4.0, post);
+  EXPECT_GT(renderer->progress().staticFrames, 0);
+  makeTarget(80, 48);
+  frame(view, 4.1, post);
+  EXPECT_EQ(renderer->progress().staticFrames, 0);
+  EXPECT_EQ(renderer->width(), 80);
+}

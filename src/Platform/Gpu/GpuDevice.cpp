@@ -1,15 +1,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Platform/Gpu/Gpu.h"
+#include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
 
 namespace {
-
-void check(VkResult result, const char* what) {
-  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
-}
 
 int deviceRank(VkPhysicalDeviceType type) {
   switch (type) {
@@ -214,7 +210,7 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   samplerInfo.addressModeU = samplerInfo.addressModeV = samplerInfo.addressModeW =
       VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE;
   VkSampler sampler;
-  check(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
+  checkVk(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
   sampler_ = VulkanHandle<VkSampler>(device_, sampler, vkDestroySampler);
 
   completionThread_ = std::thread([this] { completionLoop(); });
