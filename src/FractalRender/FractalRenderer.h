@@ -78,9 +78,12 @@ class FractalRenderer {
   void encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post, double time,
                    const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& commandBuffer, double now);
 
-  // Off-screen renders; each blocks until the GPU has finished.
+  // Off-screen renders; each blocks until the GPU has finished. samples < 2 runs the frame loop
+  // until the picture is final; 2 to 16 (more count as 16) average film-jittered samples.
   Image renderStill(const RenderView& view, int width, int height, const PostSettings& post = {},
                     const AudioVisuals& audio = {}, double time = 0, int samples = 1);
+  // Four floats per pixel (red, green, blue, alpha), rows from the top: the half-float output of the
+  // post chain widened, not clamped to 1 (display-encoded like every composite output).
   std::vector<float> renderStillLinear(const RenderView& view, int width, int height, const PostSettings& post = {},
                                        double time = 0);
   void encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio, const PostSettings& post,
@@ -89,6 +92,8 @@ class FractalRenderer {
     std::vector<bool> escaped;
     std::vector<double> mu;
   };
+  // Escape data per pixel, rows from the top: escaped, and the smooth count mu (0 where the point
+  // never escapes). Computed in double precision where the device has it.
   Diagnostic renderDiagnostic(const RenderView& view, int width, int height,
                               const std::optional<BigComplex>& standIn = std::nullopt);
 
@@ -152,6 +157,7 @@ class FractalRenderer {
   // Chooses the reference orbit of a deep view. Deep views are drawn by the direct path for now:
   // there is no reference store yet, so this leaves the offsets at zero and reports nothing stale.
   void prepareReference(const RenderView& view, bool wait);
+  std::shared_ptr<GpuImage> stillTarget(int width, int height, GpuFormat format);
   // Frames until the picture is final; returns the target's bytes, copied out by the last frame.
   std::vector<uint8_t> runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
                                         double time, const std::shared_ptr<GpuImage>& target);
@@ -192,6 +198,7 @@ class FractalRenderer {
   bool lowUsedStandIn_ = false;
   std::optional<double> injectedGpuMs_;
   std::shared_ptr<GpuBuffer> readBack_;  // kept between stills: a fresh mapping costs page faults
+  std::shared_ptr<GpuImage> stillTarget_;
 };
 
 }  // namespace veltrane

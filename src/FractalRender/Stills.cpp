@@ -31,15 +31,21 @@ std::vector<float> halfsToFloats(const std::vector<uint8_t>& bytes) {
 
 constexpr int kMaxStillFrames = 20000;
 
-std::shared_ptr<GpuImage> makeStillTarget(GpuDevice& device, int width, int height, GpuFormat format, unsigned usage) {
+}  // namespace
+
+std::shared_ptr<GpuImage> FractalRenderer::stillTarget(int width, int height, GpuFormat format) {
+  // Movies render thousands of stills of one size: the target is kept between them.
+  if (stillTarget_ && stillTarget_->width() == width && stillTarget_->height() == height &&
+      stillTarget_->format() == format)
+    return stillTarget_;
   try {
-    return device.makeImage({width, height, format, usage, "still"});
+    stillTarget_ = device_->makeImage({width, height, format, gpuShaderRead | gpuRenderTarget, "still"});
   } catch (const GpuError&) {
+    stillTarget_.reset();
     throw RendererError::noDevice();
   }
+  return stillTarget_;
 }
-
-}  // namespace
 
 std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post,
                                                        const AudioVisuals& audio, double time,
@@ -76,7 +82,7 @@ std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, c
 
 Image FractalRenderer::renderStill(const RenderView& view, int width, int height, const PostSettings& post,
                                    const AudioVisuals& audio, double time, int samples) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget);
+  auto target = stillTarget(width, height, GpuFormat::bgra8Unorm);
   if (samples < 2) {
     Image image;
     image.width = width;
@@ -94,7 +100,7 @@ Image FractalRenderer::renderStill(const RenderView& view, int width, int height
 
 std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, int width, int height,
                                                       const PostSettings& post, double time) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderRead | gpuRenderTarget);
+  auto target = stillTarget(width, height, GpuFormat::rgba16Float);
   return halfsToFloats(runUntilFinished(view, post, AudioVisuals{}, time, target));
 }
 
@@ -138,7 +144,12 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
 
 FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& view, int width, int height,
                                                               const std::optional<BigComplex>& standIn) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderWrite);
+  std::shared_ptr<GpuImage> target;
+  try {
+    target = device_->makeImage({width, height, GpuFormat::rgba16Float, gpuShaderWrite, "diagnostic"});
+  } catch (const GpuError&) {
+    throw RendererError::noDevice();
+  }
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
   // A stand-in centre needs the reference store; until it exists deep views are drawn directly.
   (void)standIn;

@@ -68,3 +68,38 @@ TEST_F(RendererTest, WritePngCreatesMissingFolders) {
   EXPECT_EQ(back->width, 32);
   EXPECT_EQ(back->bgrx[4 * 10 + 2], image.bgrx[4 * 10 + 2]);
 }
+
+namespace {
+
+double meanGreen(const Image& image, int x0, int y0, int x1, int y1) {
+  double sum = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) sum += image.green(x, y);
+  return sum / double((x1 - x0) * (y1 - y0));
+}
+
+}  // namespace
+
+TEST_F(RendererTest, PostSettingsAndSoundReachThePicture) {
+  RenderView view = homeView(FractalType::mandelbrot, 128, Palette::aurora);
+  PostSettings plain;
+  plain.bloom = 0;
+  plain.grain = 0;
+  plain.vignette = 0;
+  Image base = renderer->renderStill(view, 96, 64, plain);
+
+  PostSettings vignetted = plain;
+  vignetted.vignette = 1;
+  Image dark = renderer->renderStill(view, 96, 64, vignetted);
+  EXPECT_LT(meanGreen(dark, 0, 0, 8, 8), meanGreen(base, 0, 0, 8, 8) * 0.8) << "corners darken";
+  EXPECT_NEAR(meanGreen(dark, 44, 28, 52, 36), meanGreen(base, 44, 28, 52, 36), 2.0) << "the centre keeps its light";
+
+  PostSettings glowing = plain;
+  glowing.bloom = 1;
+  EXPECT_GT(meanGreen(renderer->renderStill(view, 96, 64, glowing), 0, 0, 96, 64), meanGreen(base, 0, 0, 96, 64) + 1);
+
+  AudioVisuals loud;
+  loud.amplitude = 1;
+  loud.transientPulse = 1;
+  EXPECT_GT(meanGreen(renderer->renderStill(view, 96, 64, plain, loud), 0, 0, 96, 64), meanGreen(base, 0, 0, 96, 64) + 1);
+}
