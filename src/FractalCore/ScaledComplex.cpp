@@ -31,6 +31,9 @@ std::string shortest(double v) {
 } // namespace
 
 ScaledComplex::ScaledComplex(double x, double y, std::int64_t e) noexcept {
+    // std::max would drop a NaN in y (NaN compares false), leaving a NaN mantissa in a value that
+    // claims to be normalised; a NaN in either part makes the pair zero.
+    if (std::isnan(x) || std::isnan(y)) return;
     const double m = std::max(std::abs(x), std::abs(y));
     if (m == 0 || !std::isfinite(m)) return; // zero
     int k = 0;

@@ -156,6 +156,8 @@ TEST(ScaledComplexTest, Normalising) {
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(ScaledComplex(inf, 1, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(std::nan(""), 1, 3), ScaledComplex::zero());
+    EXPECT_EQ(ScaledComplex(1, std::nan(""), 3), ScaledComplex::zero());
+    EXPECT_EQ(ScaledComplex(1, -inf, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(0.5, 0.25, 9), (ScaledComplex{0.5, 0.25, 9}));
     // Normalising at the end of the exponent range saturates rather than wrapping around.
     EXPECT_EQ(ScaledComplex(3, 0, std::numeric_limits<std::int64_t>::max()).e, std::numeric_limits<std::int64_t>::max());
