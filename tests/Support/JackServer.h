@@ -31,8 +31,9 @@ public:
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
 
-    // Empty on success, else why the server is not there.
-    std::string start(unsigned rate = 48000, unsigned period = 256)
+    // Empty on success, else why the server is not there. Tests run the server without real-time
+    // scheduling (it needs no privileges); measurements may ask for it.
+    std::string start(unsigned rate = 48000, unsigned period = 256, bool realtime = false)
     {
         static int counter = 0;
         name_ = "veltrane-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
@@ -53,8 +54,8 @@ public:
                 dup2(devNull, STDOUT_FILENO);
                 dup2(devNull, STDERR_FILENO);
             }
-            execlp("jackd", "jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", rateText.c_str(), "-p",
-                   periodText.c_str(), static_cast<char*>(nullptr));
+            execlp("jackd", "jackd", "-n", name_.c_str(), realtime ? "--realtime" : "--no-realtime", "-d", "dummy", "-r",
+                   rateText.c_str(), "-p", periodText.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
