@@ -86,7 +86,7 @@ std::int32_t expectedPcm24(float x)
     return std::int32_t(s < 0 ? -std::floor(-s + 0.5) : std::floor(s + 0.5));
 }
 
-bool waitFor(const std::function<bool()>& done, double seconds = 10)
+bool waitFor(const std::function<bool()>& done, double seconds = 20)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
@@ -548,11 +548,15 @@ TEST_F(SoundEngineJack, PlaysLiveAndRecordsExactlyWhatAnOfflineRenderMakes)
         engine.keyOn(k + 1, 220 * std::pow(2.0, k / 12.0), 0.7, f + 240 * k);
         engine.keyOff(k + 1, f + 240 * k + 4800);
     }
+    // The frame clock keeps pace with the device: never ahead of the frames the server played,
+    // behind only by the cycles a loaded machine made the client miss.
     const std::int64_t f0 = engine.currentFrame();
-    const auto t0 = std::chrono::steady_clock::now();
+    const std::int64_t j0 = server.frameTime();
     ASSERT_TRUE(waitFor([&] { return engine.currentFrame() > f + 32 * 240 + 4800 + 9600; }));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_NEAR((engine.currentFrame() - f0) / seconds, 48000.0, 48000.0 * 0.15);
+    const std::int64_t f1 = engine.currentFrame();
+    const std::int64_t j1 = server.frameTime();
+    EXPECT_LE(f1 - f0, j1 - j0 + 4 * 256);
+    EXPECT_GE(f1 - f0, (j1 - j0) * 3 / 4);
 
     ASSERT_EQ(engine.stopRecording(), path);
     engine.stop();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace veltrane {
@@ -62,7 +63,9 @@ struct Found {
 };
 
 // The default device of that direction when it has channels in it, else the first that has.
-std::optional<Found> findDevice(AudioBackend wanted, bool input)
+// Devices named after our own client are skipped: on JACK every client is a device, and the
+// microphone must not pick up our own output (nor the output play into our microphone client).
+std::optional<Found> findDevice(AudioBackend wanted, bool input, const std::string& ownName)
 {
     silenceLibraries();
     std::vector<AudioBackend> order;
@@ -90,14 +93,23 @@ std::optional<Found> findDevice(AudioBackend wanted, bool input)
             for (unsigned i : candidates) {
                 if (i >= count)
                     continue;
-                RtAudio::DeviceInfo info;
-                try {
-                    info = rt->getDeviceInfo(i);
-                } catch (const RtAudioError&) {
-                    continue;
+                // JACK answers each question through a fresh client, which a busy server now and
+                // then refuses; the answer then comes back without a name (and with `probed` left
+                // uninitialised by RtAudio 5.2, so that flag cannot be trusted). Ask again.
+                RtAudio::DeviceInfo info{};
+                for (int attempt = 0; attempt < 10; ++attempt) {
+                    if (attempt > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    try {
+                        info = rt->getDeviceInfo(i);
+                    } catch (const RtAudioError&) {
+                        info = {};
+                    }
+                    if (!info.name.empty() && info.inputChannels + info.outputChannels > 0)
+                        break;
                 }
                 const int channels = static_cast<int>(input ? info.inputChannels : info.outputChannels);
-                if (!info.probed || channels <= 0)
+                if (info.name.empty() || channels <= 0 || info.name.rfind(ownName, 0) == 0)
                     continue;
                 Found found{backend, std::move(rt), i, info.name, info.preferredSampleRate, channels};
                 return found;
@@ -144,15 +156,13 @@ AudioOutput::AudioOutput(AudioRenderCallback& callback, const AudioOutputDesc& d
         nullBuffer_ = std::make_unique<float[]>(static_cast<std::size_t>(kMaxPlanes) * kNullMaxFrames);
         return;
     }
-    auto found = findDevice(desc_.backend, false);
-    if (!found)
-        return;
-    sampleRate_ = found->rate > 0 ? found->rate : kFallbackRate;
     try {
         open();
     } catch (const AudioError&) {
         // Reported again by start(), which tries once more.
     }
+    // From here on the rate is fixed: the owner builds its signal chain for it.
+    rateFixed_ = true;
 }
 
 AudioOutput::~AudioOutput()
@@ -168,11 +178,13 @@ AudioOutput::~AudioOutput()
 
 void AudioOutput::open()
 {
-    auto found = findDevice(desc_.backend, false);
+    auto found = findDevice(desc_.backend, false, desc_.clientName);
     if (!found)
         throw AudioError("No audio output device");
     api_ = found->backend;
     deviceName_ = found->name;
+    if (!rateFixed_)
+        sampleRate_ = found->rate > 0 ? found->rate : kFallbackRate;
     const int wanted = desc_.channels == 0 ? 2 : desc_.channels;
     channels_ = std::clamp(std::min(wanted, found->channels), 1, kMaxPlanes);
 
@@ -304,7 +316,8 @@ const float* const* AudioOutput::renderNull(int frames)
 
 AudioInput::AudioInput(AudioInputCallback& callback, const AudioOutput& output)
     : callback_(callback), api_(output.backend()), sampleRate_(output.sampleRate()),
-      clientName_(output.desc_.clientName + " input"), nullChannels_(output.desc_.nullInputChannels),
+      clientName_(output.desc_.clientName + " input"), ownName_(output.desc_.clientName),
+      nullChannels_(output.desc_.nullInputChannels),
       stream_(std::make_unique<AudioOutput::Stream>())
 {
 }
@@ -333,7 +346,7 @@ void AudioInput::start()
     }
     if (!stream_->isOpen()) {
         // The microphone follows the output's backend; with no output there is no input either.
-        auto found = api_ == AudioBackend::automatic ? std::nullopt : findDevice(api_, true);
+        auto found = api_ == AudioBackend::automatic ? std::nullopt : findDevice(api_, true, ownName_);
         if (!found)
             throw AudioError("No audio input");
         // The mixdown reads at most two channels.

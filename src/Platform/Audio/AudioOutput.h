@@ -118,6 +118,7 @@ private:
     AudioBackend api_ = AudioBackend::automatic; // automatic: no device
     std::string deviceName_;
     double sampleRate_ = 48000;
+    bool rateFixed_ = false;
     int channels_ = 2;
     std::unique_ptr<Stream> stream_;
     std::atomic<bool> running_{false};
@@ -154,6 +155,7 @@ private:
     AudioBackend api_;
     double sampleRate_;
     std::string clientName_;
+    std::string ownName_;
     int nullChannels_;
     int channels_ = 0;
     bool running_ = false;
