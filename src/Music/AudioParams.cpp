@@ -1,0 +1,115 @@
+#include "Music/AudioParams.h"
+
+#include <cmath>
+#include <string>
+
+namespace veltrane {
+
+namespace {
+
+// The 28 fields with their keys, in declaration order; one list serves reading and writing.
+template <class Params, class Visit>
+void forEachField(Params& p, Visit&& visit)
+{
+    visit("frequency", p.frequency);
+    visit("harmonicRatio", p.harmonicRatio);
+    visit("filterCutoff", p.filterCutoff);
+    visit("filterQ", p.filterQ);
+    visit("filterType", p.filterType);
+    visit("filterRolloff", p.filterRolloff);
+    visit("distortionAmount", p.distortionAmount);
+    visit("reverbWet", p.reverbWet);
+    visit("reverbDecay", p.reverbDecay);
+    visit("delayTime", p.delayTime);
+    visit("delayFeedback", p.delayFeedback);
+    visit("delayWet", p.delayWet);
+    visit("lfoRate", p.lfoRate);
+    visit("volume", p.volume);
+    visit("fmModIndex", p.fmModIndex);
+    visit("chorusAmount", p.chorusAmount);
+    visit("stereoWidth", p.stereoWidth);
+    visit("noiseLevel", p.noiseLevel);
+    visit("noiseType", p.noiseType);
+    visit("bitCrushDepth", p.bitCrushDepth);
+    visit("phaserRate", p.phaserRate);
+    visit("phaserDepth", p.phaserDepth);
+    visit("pitchShift", p.pitchShift);
+    visit("freqShift", p.freqShift);
+    visit("subLevel", p.subLevel);
+    visit("glide", p.glide);
+    visit("glue", p.glue);
+    visit("synthMode", p.synthMode);
+}
+
+std::string fieldError(const char* key, const char* what) { return std::string("AudioParams \"") + key + "\": " + what; }
+
+void readField(const Json::Value& json, const char* key, double& field)
+{
+    if (!json.is_number())
+        throw Json::Error(fieldError(key, "expected a number"));
+    field = json.get<double>();
+}
+
+template <TextEnum E>
+void readField(const Json::Value& json, const char* key, E& field)
+{
+    enumFromJson(json, field, std::string("AudioParams \"") + key + "\"");
+}
+
+void readField(const Json::Value& json, const char* key, AudioParams::Rolloff& field)
+{
+    // An integral number only: -12.0 reads as -12, -12.5 and "-12" do not.
+    if (!json.is_number())
+        throw Json::Error(fieldError(key, "expected an integer"));
+    const double value = json.get<double>();
+    std::optional<AudioParams::Rolloff> rolloff;
+    if (value == std::floor(value) && std::abs(value) < 1e9)
+        rolloff = rolloffFromRawValue(static_cast<int>(value));
+    if (!rolloff)
+        throw Json::Error(fieldError(key, "not one of -12, -24, -48"));
+    field = *rolloff;
+}
+
+Json::Value number(const char* key, double value)
+{
+    if (!std::isfinite(value))
+        throw Json::Error(fieldError(key, "cannot write a non-finite number"));
+    return value;
+}
+
+} // namespace
+
+void to_json(Json::Value& json, AudioParams::FilterType value) { enumToJson(json, value); }
+void from_json(const Json::Value& json, AudioParams::FilterType& value) { enumFromJson(json, value, "filterType"); }
+void to_json(Json::Value& json, AudioParams::NoiseType value) { enumToJson(json, value); }
+void from_json(const Json::Value& json, AudioParams::NoiseType& value) { enumFromJson(json, value, "noiseType"); }
+void to_json(Json::Value& json, AudioParams::SynthMode value) { enumToJson(json, value); }
+void from_json(const Json::Value& json, AudioParams::SynthMode& value) { enumFromJson(json, value, "synthMode"); }
+void to_json(Json::Value& json, AudioParams::Rolloff value) { json = rawValue(value); }
+void from_json(const Json::Value& json, AudioParams::Rolloff& value) { readField(json, "filterRolloff", value); }
+
+void to_json(Json::Value& json, const AudioParams& params)
+{
+    json = Json::Value::object();
+    forEachField(params, [&json](const char* key, const auto& field) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, double>)
+            json[key] = number(key, field);
+        else
+            json[key] = field;
+    });
+}
+
+void from_json(const Json::Value& json, AudioParams& params)
+{
+    if (!json.is_object())
+        throw Json::Error("AudioParams: expected an object");
+    AudioParams result = AudioParams::defaults();
+    forEachField(result, [&json](const char* key, auto& field) {
+        const auto it = json.find(key);
+        if (it != json.end() && !it->is_null())
+            readField(*it, key, field);
+    });
+    params = result; // nothing partial reaches the caller
+}
+
+} // namespace veltrane
