@@ -1,6 +1,7 @@
 #include "Synth/SoundEngine.h"
 
 #include "Synth/OrbitTable.h"
+#include "Synth/WAV.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,17 +18,9 @@ namespace {
 
 constexpr int kMaxPlanes = 8;
 constexpr int kMicFrames = 8192;
-constexpr int kGlide = 25;
+constexpr int kGlide = VK_P_GLIDE;
 constexpr double kReverbHysteresis = 0.05; // seconds of decay that do not justify a rebuild
 constexpr double kReverbRetry = 0.05;      // seconds between attempts while the kernel is busy
-
-// 24-bit PCM as the WAV codec writes it: clamp to [-1, 1] (NaN becomes 1), scale by 2^23 - 1 and
-// round halves away from zero.
-inline std::int32_t pcm24(float x)
-{
-    const float clamped = x < 1.0f ? std::max(x, -1.0f) : 1.0f;
-    return static_cast<std::int32_t>(std::lround(static_cast<double>(clamped) * 8388607.0));
-}
 
 void putLE(unsigned char* at, std::uint32_t value, int bytes)
 {
@@ -43,7 +36,6 @@ struct SoundEngine::Recorder {
     // 2^17 frames is 2.7 s at 48 kHz: the writer wakes every 10 ms, so only a stalled disk fills it.
     static constexpr std::uint64_t capacity = std::uint64_t{1} << 17;
     static constexpr std::uint64_t mask = capacity - 1;
-    static constexpr std::uint64_t maxDataBytes = 0xFFFFFFFFull - 36; // the RIFF size field's limit
 
     std::unique_ptr<float[]> ring = std::make_unique<float[]>(2 * capacity); // interleaved L R
     std::atomic<std::uint64_t> write{0}; // audio thread
@@ -56,7 +48,9 @@ struct SoundEngine::Recorder {
     std::thread writer;
     std::atomic<bool> finishing{false};
     std::FILE* file = nullptr;
-    std::uint64_t dataBytes = 0;
+    int rate = 48000;
+    std::uint64_t frames = 0; // frames in the file
+    std::vector<std::vector<float>> chunk{2};
     std::string error;
 
     // Audio thread. A block that does not fit is lost whole and counted.
@@ -92,45 +86,49 @@ struct SoundEngine::Recorder {
             error = why;
     }
 
-    void drain(std::vector<unsigned char>& bytes)
+    // The samples go through the WAV codec, so recordings and rendered files quantise alike.
+    void drain()
     {
         const std::uint64_t w = write.load(std::memory_order_acquire);
         std::uint64_t r = read.load(std::memory_order_relaxed);
         while (r < w) {
-            const std::uint64_t chunk = std::min<std::uint64_t>({w - r, 4096, capacity - (r & mask)});
+            const std::uint64_t n = std::min<std::uint64_t>({w - r, 4096, capacity - (r & mask)});
             if (error.empty()) {
-                if (dataBytes + chunk * 6 > maxDataBytes) {
-                    fail("the recording is too long for a WAV file");
-                } else {
-                    bytes.resize(chunk * 6);
+                try {
+                    WAV::dataSize(2, frames + n, rate, 24); // throws past the format's 4 GiB
                     const float* src = &ring[2 * (r & mask)];
-                    for (std::uint64_t i = 0; i < 2 * chunk; ++i)
-                        putLE(&bytes[3 * i], static_cast<std::uint32_t>(pcm24(src[i])), 3);
-                    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+                    for (int c = 0; c < 2; ++c) {
+                        chunk[c].resize(n);
+                        for (std::uint64_t i = 0; i < n; ++i)
+                            chunk[c][i] = src[2 * i + c];
+                    }
+                    const std::vector<std::uint8_t> image = WAV::encode(chunk, rate, 24);
+                    const std::size_t bytes = image.size() - 44;
+                    if (std::fwrite(image.data() + 44, 1, bytes, file) != bytes)
                         fail(std::strerror(errno));
                     else
-                        dataBytes += bytes.size();
+                        frames += n;
+                } catch (const WAV::EncodeError&) {
+                    fail("the recording is too long for a WAV file");
                 }
             }
-            r += chunk;
+            r += n;
             read.store(r, std::memory_order_release);
         }
     }
 
     void run()
     {
-        std::vector<unsigned char> bytes;
-        bytes.reserve(4096 * 6);
         for (;;) {
             const bool last = finishing.load(std::memory_order_acquire);
-            drain(bytes);
+            drain();
             if (last)
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
 
-    void begin(const std::filesystem::path& path)
+    void begin(const std::filesystem::path& path, double sampleRate)
     {
         file = std::fopen(path.c_str(), "wb");
         if (!file)
@@ -143,7 +141,8 @@ struct SoundEngine::Recorder {
             file = nullptr;
             throw RecordingError("Could not create the recording " + path.string() + ": " + why);
         }
-        dataBytes = 0;
+        rate = static_cast<int>(sampleRate);
+        frames = 0;
         error.clear();
         lostFrames.store(0);
         finishing.store(false);
@@ -153,7 +152,7 @@ struct SoundEngine::Recorder {
     }
 
     // Returns the error, empty when every sample reached the file.
-    std::string finish(double sampleRate)
+    std::string finish()
     {
         active.store(false, std::memory_order_seq_cst);
         while (inCallback.load(std::memory_order_seq_cst) != 0)
@@ -163,21 +162,12 @@ struct SoundEngine::Recorder {
         if (const std::uint64_t lost = lostFrames.load(); lost > 0)
             fail(std::to_string(lost) + " frames were lost because the disk did not keep up");
 
-        unsigned char header[44] = {};
-        std::memcpy(header, "RIFF", 4);
-        putLE(header + 4, static_cast<std::uint32_t>(36 + dataBytes), 4);
-        std::memcpy(header + 8, "WAVEfmt ", 8);
-        putLE(header + 16, 16, 4);
-        putLE(header + 20, 1, 2);
-        putLE(header + 22, 2, 2);
-        const auto rate = static_cast<std::uint32_t>(sampleRate);
-        putLE(header + 24, rate, 4);
-        putLE(header + 28, rate * 6, 4);
-        putLE(header + 32, 6, 2);
-        putLE(header + 34, 24, 2);
-        std::memcpy(header + 36, "data", 4);
-        putLE(header + 40, static_cast<std::uint32_t>(dataBytes), 4);
-        if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, 44, file) != 44)
+        // The codec's header for two empty channels, with the sizes of the data written.
+        std::vector<std::uint8_t> header = WAV::encode({{}, {}}, rate, 24);
+        const auto dataBytes = static_cast<std::uint32_t>(frames * 6);
+        putLE(&header[4], 36 + dataBytes, 4);
+        putLE(&header[40], dataBytes, 4);
+        if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file) != header.size())
             fail(std::strerror(errno));
         if (std::fflush(file) != 0)
             fail(std::strerror(errno));
@@ -257,8 +247,7 @@ SoundEngine::SoundEngine(const AudioOutputDesc& audio, MainQueue& mainQueue)
     ctx_->engine = kernel_;
     ctx_->recorder = recorder_.get();
     mic_->engine = kernel_;
-    sent_.fill(std::numeric_limits<float>::quiet_NaN());
-}
+    }
 
 SoundEngine::~SoundEngine()
 {
@@ -291,7 +280,7 @@ void SoundEngine::stop()
     isRunning_ = false;
 }
 
-bool SoundEngine::send(vk_event event)
+bool SoundEngine::sendEvent(vk_event event)
 {
     // The observer sees an absolute frame; the kernel keeps 0, "at once".
     const std::int64_t shown = event.frame == 0 ? currentFrame() : event.frame;
@@ -305,7 +294,17 @@ bool SoundEngine::send(vk_event event)
     return true;
 }
 
-bool SoundEngine::push(const vk_event& event) { return send(event); }
+bool SoundEngine::push(const vk_event& event) { return sendEvent(event); }
+
+bool SoundEngine::send(const MelodyPlayer::Event& event) { return sendEvent(kernelEvent(event)); }
+
+void SoundEngine::apply(const AudioParams& params, Waveform waveform, Waveform stepWaveform, double micGain,
+                        std::int64_t frame)
+{
+    auto values = KernelParams::values(params, waveform, stepWaveform);
+    values[VK_P_MIC_GAIN] = static_cast<float>(micGain);
+    applyVector(values, params.reverbDecay, frame);
+}
 
 void SoundEngine::applyVector(const std::array<float, parameterCount>& values, double reverbDecay, std::int64_t frame)
 {
@@ -316,7 +315,7 @@ void SoundEngine::applyVector(const std::array<float, parameterCount>& values, d
             order[k++] = i;
     order[k] = kGlide;
     for (int i : order) {
-        if (values[i] == sent_[i]) // NaN in sent_ never compares equal: the first call sends all
+        if (values[i] == params_.last[i]) // NaN (nothing sent yet) never compares equal
             continue;
         vk_event e{};
         e.frame = frame;
@@ -325,9 +324,9 @@ void SoundEngine::applyVector(const std::array<float, parameterCount>& values, d
         e.value = values[i];
         // Stop at the first drop so the batch keeps its order (glide after the rest) when the next
         // call sends what is left.
-        if (!send(e))
+        if (!sendEvent(e))
             break;
-        sent_[i] = values[i];
+        params_.last[i] = values[i];
     }
     reverbWanted_ = reverbDecay;
     rebuildReverbIfNeeded();
@@ -361,7 +360,7 @@ void SoundEngine::rebuildReverbIfNeeded()
 
 bool SoundEngine::play(std::int64_t at)
 {
-    const bool queued = send({.frame = at, .type = VK_EVENT_DRONE_ON});
+    const bool queued = sendEvent({.frame = at, .type = VK_EVENT_DRONE_ON});
     if (queued)
         isPlaying_ = true;
     return queued;
@@ -369,7 +368,7 @@ bool SoundEngine::play(std::int64_t at)
 
 bool SoundEngine::stopDrone(std::int64_t at)
 {
-    const bool queued = send({.frame = at, .type = VK_EVENT_DRONE_OFF});
+    const bool queued = sendEvent({.frame = at, .type = VK_EVENT_DRONE_OFF});
     if (queued)
         isPlaying_ = false;
     return queued;
@@ -377,19 +376,19 @@ bool SoundEngine::stopDrone(std::int64_t at)
 
 bool SoundEngine::step(double frequency, double duration, double velocity, std::int64_t at)
 {
-    return send({.frame = at, .type = VK_EVENT_STEP, .value = static_cast<float>(frequency),
+    return sendEvent({.frame = at, .type = VK_EVENT_STEP, .value = static_cast<float>(frequency),
                  .value2 = static_cast<float>(duration), .value3 = static_cast<float>(velocity)});
 }
 
 bool SoundEngine::keyOn(std::int32_t id, double frequency, double velocity, std::int64_t at)
 {
-    return send({.frame = at, .type = VK_EVENT_KEY_ON, .id = id, .value = static_cast<float>(frequency),
+    return sendEvent({.frame = at, .type = VK_EVENT_KEY_ON, .id = id, .value = static_cast<float>(frequency),
                  .value3 = static_cast<float>(velocity)});
 }
 
-bool SoundEngine::keyOff(std::int32_t id, std::int64_t at) { return send({.frame = at, .type = VK_EVENT_KEY_OFF, .id = id}); }
+bool SoundEngine::keyOff(std::int32_t id, std::int64_t at) { return sendEvent({.frame = at, .type = VK_EVENT_KEY_OFF, .id = id}); }
 
-bool SoundEngine::allKeysOff() { return send({.frame = 0, .type = VK_EVENT_ALL_KEYS_OFF}); }
+bool SoundEngine::allKeysOff() { return sendEvent({.frame = 0, .type = VK_EVENT_ALL_KEYS_OFF}); }
 
 void SoundEngine::setOrbit(const std::vector<double>& points, int length)
 {
@@ -444,7 +443,7 @@ void SoundEngine::startRecording(const std::filesystem::path& url)
 {
     if (recordingURL_)
         throw RecordingError("A recording is already running: " + recordingURL_->string());
-    recorder_->begin(url);
+    recorder_->begin(url, sampleRate_);
     recordingURL_ = url;
     recordingStarted_ = std::chrono::system_clock::now();
 }
@@ -453,7 +452,7 @@ std::optional<std::filesystem::path> SoundEngine::stopRecording()
 {
     if (!recordingURL_)
         return std::nullopt;
-    const std::string error = recorder_->finish(sampleRate_);
+    const std::string error = recorder_->finish();
     auto url = std::move(recordingURL_);
     recordingURL_.reset();
     recordingStarted_.reset();

@@ -18,9 +18,13 @@
 // Without an audio device the engine still exists (48000 Hz, silent): `start` throws `AudioError`
 // and everything else keeps working.
 #include "CSynth/kernel.h"
+#include "Music/AudioParams.h"
+#include "Music/MelodyPlayer.h"
 #include "Platform/Audio/AudioOutput.h"
 #include "Platform/Queues/MainQueue.h"
 #include "Platform/Queues/SerialQueue.h"
+#include "Synth/KernelParams.h"
+#include "Synth/Waveform.h"
 
 #include <array>
 #include <chrono>
@@ -56,7 +60,7 @@ public:
     };
     using EventTap = std::function<void(const vk_event&)>;
     using OrbitTap = std::function<void(const std::vector<double>& points, int length, std::int64_t frame)>;
-    static constexpr int parameterCount = 31;
+    static constexpr int parameterCount = KernelParams::count;
 
     // Opens the output device (not started). Throws SoundEngineError when the kernel cannot be made.
     explicit SoundEngine(const AudioOutputDesc& audio = {}, MainQueue& mainQueue = MainQueue::main());
@@ -88,12 +92,14 @@ public:
     std::int64_t outputLatencyFrames() const { return output_->latencyFrames(); }
     int ioBufferFrames() const { return static_cast<int>(output_->bufferFrames()); }
     // The vector the kernel has been sent (NaN where nothing was sent yet).
-    const std::array<float, parameterCount>& sentParameters() const { return sent_; }
+    const std::array<float, parameterCount>& sentParameters() const { return params_.last; }
 
-    // Sends the changed values of a parameter vector as type-0 events at `frame`, ascending with
-    // glide (index 25) last; index 29 is the microphone gain. A value counts as sent only once its
-    // event is queued: when the ring is full the rest of the batch waits for the next call, in order.
-    // Then rebuilds the reverb if `reverbDecay` (seconds) left the hysteresis band.
+    // Sends the changed values of the sound's parameter vector (with `micGain` at index 29) as
+    // type-0 events at `frame`, ascending with glide (index 25) last, then rebuilds the reverb if
+    // the decay left the hysteresis band. A value counts as sent only once its event is queued:
+    // when the ring is full, the rest of the batch waits for the next call, in order.
+    void apply(const AudioParams& params, Waveform waveform, Waveform stepWaveform, double micGain, std::int64_t frame);
+    // The same for a vector that is already built; `reverbDecay` in seconds.
     void applyVector(const std::array<float, parameterCount>& values, double reverbDecay, std::int64_t frame);
 
     // Event senders; each returns whether the kernel queued the event.
@@ -103,6 +109,8 @@ public:
     bool keyOn(std::int32_t id, double frequency, double velocity, std::int64_t at = 0);
     bool keyOff(std::int32_t id, std::int64_t at = 0);
     bool allKeysOff();
+    // A melody note: key on at the note's frequency, or key off.
+    bool send(const MelodyPlayer::Event& event);
     bool push(const vk_event& event);
 
     // `points` holds at least 2 x `length` values. Writes the orbit tables into the slot the kernel
@@ -131,7 +139,7 @@ private:
     struct MicContext;
     struct Recorder;
 
-    bool send(vk_event event);
+    bool sendEvent(vk_event event);
     void rebuildReverbIfNeeded();
 
     MainQueue& main_;
@@ -141,7 +149,7 @@ private:
     std::unique_ptr<AudioInput> input_;
     vk_state* kernel_ = nullptr;
     double sampleRate_ = 48000;
-    std::array<float, parameterCount> sent_;
+    KernelParams params_;
     bool isRunning_ = false;
     bool isPlaying_ = false;
     bool micEnabled_ = false;

@@ -23,11 +23,9 @@ namespace {
 constexpr int kGlide = 25;
 constexpr int kMicGain = 29;
 
-// A parameter vector at the kernel's defaults (indices 0..30).
-std::array<float, 31> defaultVector()
+void applyDefaults(SoundEngine& engine, std::int64_t frame)
 {
-    return {220, 1, 2000, 2, 0, 1, 0, 0.3f, 2.5f, 0.25f, 0.3f, 0.2f, 1, 0.5f, 2, 0.3f,
-            0.7f, 0, 0, 16, 0.5f, 0, 0, 0, 0.25f, 0.06f, 0.35f, 0, 0, 0, 3};
+    engine.apply(AudioParams::defaults(), Waveform::sawtooth, Waveform::triangle, 0, frame);
 }
 
 struct Tapped {
@@ -105,8 +103,11 @@ TEST(SoundEngine, FirstApplySendsAllWithGlideLastThenOnlyChanges)
     SoundEngine engine(nullAudio(), queue);
     Tapped tap;
     tap.attach(engine);
-    auto v = defaultVector();
-    engine.applyVector(v, 2.5, 0);
+    AudioParams p;
+    p.filterRolloff = AudioParams::Rolloff::db48;
+    engine.apply(p, Waveform::square, Waveform::sine, 0.25, 0);
+    auto v = KernelParams::values(p, Waveform::square, Waveform::sine);
+    v[kMicGain] = 0.25f;
     ASSERT_EQ(tap.events.size(), 31u);
     for (size_t i = 0; i < 31; ++i) {
         const int want = i < 25 ? int(i) : i < 30 ? int(i) + 1 : kGlide;
@@ -114,14 +115,15 @@ TEST(SoundEngine, FirstApplySendsAllWithGlideLastThenOnlyChanges)
         EXPECT_EQ(tap.events[i].param, want);
         EXPECT_EQ(tap.events[i].value, v[want]);
     }
+    EXPECT_EQ(tap.events[5].value, 3.0f); // db48
     tap.events.clear();
-    engine.applyVector(v, 2.5, 0);
+    engine.apply(p, Waveform::square, Waveform::sine, 0.25, 0);
     EXPECT_TRUE(tap.events.empty());
-    v[kMicGain] = 0.5f;
-    v[0] = 330;
-    engine.applyVector(v, 2.5, 480);
+    p.frequency = 330;
+    engine.apply(p, Waveform::square, Waveform::sine, 0.5, 480);
     ASSERT_EQ(tap.events.size(), 2u);
     EXPECT_EQ(tap.events[0].param, 0);
+    EXPECT_EQ(tap.events[0].value, 330.0f);
     EXPECT_EQ(tap.events[1].param, kMicGain);
     EXPECT_EQ(tap.events[1].frame, 480);
     EXPECT_EQ(engine.sentParameters()[kMicGain], 0.5f);
@@ -138,17 +140,17 @@ TEST(SoundEngine, DroppedParameterEventsAreSentAgainAndNeverTapped)
     EXPECT_EQ(queued, 4096);
     Tapped tap;
     tap.attach(engine);
-    auto v = defaultVector();
-    engine.applyVector(v, 2.5, 0);
+    applyDefaults(engine, 0);
     EXPECT_TRUE(tap.events.empty());
     for (float sent : engine.sentParameters())
         EXPECT_TRUE(std::isnan(sent));
 
     engine.start();
     engine.audio().renderNull(64); // drains the ring
-    engine.applyVector(v, 2.5, 0);
+    applyDefaults(engine, 0);
     ASSERT_EQ(tap.events.size(), 31u);
     EXPECT_EQ(tap.events.back().param, kGlide);
+    const auto v = KernelParams::values(AudioParams::defaults(), Waveform::sawtooth, Waveform::triangle);
     for (int i = 0; i < 31; ++i)
         EXPECT_EQ(engine.sentParameters()[i], v[i]);
 }
@@ -161,7 +163,7 @@ TEST(SoundEngine, PartlyDroppedBatchKeepsItsOrderAcrossCalls)
         ASSERT_TRUE(engine.keyOff(1));
     Tapped tap;
     tap.attach(engine);
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     ASSERT_EQ(tap.events.size(), 10u); // indices 0..9 made it
     EXPECT_EQ(tap.events.back().param, 9);
     EXPECT_TRUE(std::isnan(engine.sentParameters()[10]));
@@ -169,7 +171,7 @@ TEST(SoundEngine, PartlyDroppedBatchKeepsItsOrderAcrossCalls)
     engine.start();
     engine.audio().renderNull(64);
     tap.events.clear();
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     ASSERT_EQ(tap.events.size(), 21u);
     EXPECT_EQ(tap.events.front().param, 10);
     EXPECT_EQ(tap.events.back().param, kGlide);
@@ -334,7 +336,7 @@ TEST(SoundEngine, RecordingHoldsTheKernelOutputBeforeTheSpeakerVolume)
     EXPECT_EQ(engine.recordingURL(), path); // the first recording goes on
     EXPECT_FALSE(std::filesystem::exists(tempFile("second.wav")));
 
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     engine.play();
     engine.keyOn(1, 440, 1.0);
     engine.setSpeakerVolume(0.5f);
@@ -373,7 +375,7 @@ TEST(SoundEngine, MonoDeviceGetsTheMeanAndTheRecordingStaysStereo)
     SoundEngine engine(nullAudio(1), queue);
     const auto path = tempFile("mono.wav");
     engine.startRecording(path);
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     engine.play();
     engine.start();
     std::vector<float> heard;
@@ -403,7 +405,7 @@ TEST(SoundEngine, RecordingFailuresAreReportedNotSaved)
 
     // A device with no room: every write fails.
     engine.startRecording("/dev/full");
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     engine.play();
     engine.start();
     for (int block = 0; block < 20; ++block)
@@ -438,7 +440,7 @@ TEST(SoundEngine, WithoutAnAudioServerStartFailsCleanlyAndTheRestWorks)
     EXPECT_EQ(engine.outputLatencyFrames(), 0);
     Tapped tap;
     tap.attach(engine);
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     EXPECT_EQ(tap.events.size(), 31u);
     EXPECT_TRUE(engine.play());
     EXPECT_THROW(engine.enableMic(), AudioError);
@@ -463,10 +465,13 @@ TEST(SoundEngine, ReverbRebuildsOnlyOutsideTheBandAndRetriesWhenBusy)
             return vk_reverb_decay(kernel) == decay;
         });
     };
-    auto v = defaultVector();
+    AudioParams p;
+    auto applyDecay = [&](double decay) {
+        p.reverbDecay = decay;
+        engine.apply(p, Waveform::sawtooth, Waveform::triangle, 0, 0);
+    };
     for (double decay : {2.55, 2.45, 2.5}) {
-        v[8] = float(decay);
-        engine.applyVector(v, decay, 0);
+        applyDecay(decay);
         for (int i = 0; i < 20; ++i) {
             queue.pump();
             engine.audio().renderNull(2048);
@@ -474,19 +479,16 @@ TEST(SoundEngine, ReverbRebuildsOnlyOutsideTheBandAndRetriesWhenBusy)
         }
         EXPECT_EQ(vk_reverb_decay(kernel), 2.5f) << decay;
     }
-    v[8] = 2.56f;
-    engine.applyVector(v, 2.56, 0);
+    applyDecay(2.56);
     EXPECT_TRUE(settle(2.56f));
 
     // Two builds without a render between: the second finds the kernel busy and is retried.
-    v[8] = 3.0f;
-    engine.applyVector(v, 3.0, 0);
+    applyDecay(3.0);
     for (int i = 0; i < 50; ++i) {
         queue.pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    v[8] = 5.0f;
-    engine.applyVector(v, 5.0, 0);
+    applyDecay(5.0);
     EXPECT_TRUE(settle(5.0f)) << vk_reverb_decay(kernel);
 }
 
@@ -542,7 +544,7 @@ TEST_F(SoundEngineJack, PlaysLiveAndRecordsExactlyWhatAnOfflineRenderMakes)
 
     // Everything is stamped well ahead of the render thread, so it applies at exactly those frames.
     const std::int64_t f = engine.currentFrame() + 12000;
-    engine.applyVector(defaultVector(), 2.5, f);
+    applyDefaults(engine, f);
     engine.play(f);
     for (int k = 0; k < 32; ++k) {
         engine.keyOn(k + 1, 220 * std::pow(2.0, k / 12.0), 0.7, f + 240 * k);
@@ -589,7 +591,7 @@ TEST_F(SoundEngineJack, CallbacksNeitherAllocateNorLock)
     engine.startRecording(path);
     engine.start();
     engine.enableMic();
-    engine.applyVector(defaultVector(), 2.5, 0);
+    applyDefaults(engine, 0);
     engine.play();
     for (int k = 0; k < 32; ++k)
         engine.keyOn(k + 1, 110 * (k + 1), 0.5);

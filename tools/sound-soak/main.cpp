@@ -89,9 +89,8 @@ int main(int argc, char** argv)
         MainQueue queue;
         SoundEngine engine({}, queue);
         engine.start();
-        std::array<float, 31> v = {220, 1, 2000, 2, 0, 1, 0, 0.3f, 2.5f, 0.25f, 0.3f, 0.2f, 1, 0.5f, 2, 0.3f,
-                                   0.7f, 0, 0, 16, 0.5f, 0, 0, 0, 0.25f, 0.06f, 0.35f, 0, 0, 0, 3};
-        engine.applyVector(v, 2.5, 0);
+        AudioParams sound;
+        engine.apply(sound, Waveform::sawtooth, Waveform::triangle, 0, 0);
         engine.play();
         for (int k = 0; k < 32; ++k)
             engine.keyOn(k + 1, 110 * std::pow(2.0, k / 12.0), 0.5);
@@ -104,8 +103,8 @@ int main(int argc, char** argv)
         while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < seconds) {
             if (!warm && std::chrono::steady_clock::now() - start > std::chrono::seconds(1))
                 warm = engine.audio().stats();
-            v[2] = float(1000 + 800 * std::sin(double(displayFrames) * 0.01));
-            engine.applyVector(v, 2.5, 0);
+            sound.filterCutoff = 1000 + 800 * std::sin(double(displayFrames) * 0.01);
+            engine.apply(sound, Waveform::sawtooth, Waveform::triangle, 0, 0);
             queue.pump();
             ++displayFrames;
             std::this_thread::sleep_for(std::chrono::microseconds(16667));
