@@ -563,6 +563,13 @@ TEST_F(SoundEngineJack, PlaysLiveAndRecordsExactlyWhatAnOfflineRenderMakes)
     ASSERT_EQ(engine.stopRecording(), path);
     engine.stop();
     EXPECT_FALSE(engine.isRunning());
+    // A restart goes on from the frames rendered, whatever the device's own clock says, so events
+    // stamped before the stop are not stranded in the future.
+    const std::int64_t stoppedAt = engine.currentFrame();
+    engine.start();
+    ASSERT_TRUE(waitFor([&] { return engine.currentFrame() > stoppedAt; }));
+    EXPECT_LT(engine.currentFrame(), stoppedAt + 48000);
+    engine.stop();
     const auto wav = readWav(path);
     ASSERT_TRUE(wav);
     const std::int64_t frames = std::int64_t(wav->samples.size() / 2);
