@@ -50,33 +50,33 @@ struct SoundEngine::Recorder {
     std::FILE* file = nullptr;
     int rate = 48000;
     std::uint64_t frames = 0; // frames in the file
-    std::vector<std::vector<float>> chunk{2};
+    std::vector<std::vector<float>> chunk = std::vector<std::vector<float>>(2); // left, right
     std::string error;
 
     // Audio thread. A block that does not fit is lost whole and counted.
-    void push(const float* left, const float* right, int frames) noexcept
+    void push(const float* left, const float* right, int n) noexcept
     {
         const std::uint64_t w = write.load(std::memory_order_relaxed);
         const std::uint64_t r = read.load(std::memory_order_acquire);
-        if (capacity - (w - r) < static_cast<std::uint64_t>(frames)) {
-            lostFrames.fetch_add(static_cast<std::uint64_t>(frames), std::memory_order_relaxed);
+        if (capacity - (w - r) < static_cast<std::uint64_t>(n)) {
+            lostFrames.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
             return;
         }
-        for (int i = 0; i < frames; ++i) {
+        for (int i = 0; i < n; ++i) {
             const std::uint64_t slot = (w + static_cast<std::uint64_t>(i)) & mask;
             ring[2 * slot] = left[i];
             ring[2 * slot + 1] = right[i];
         }
-        write.store(w + static_cast<std::uint64_t>(frames), std::memory_order_release);
+        write.store(w + static_cast<std::uint64_t>(n), std::memory_order_release);
     }
 
     // Audio thread: the seq_cst pair with `finish` guarantees that once `finish` has seen the
     // callback out, no later callback writes into this recording.
-    void offer(const float* left, const float* right, int frames) noexcept
+    void offer(const float* left, const float* right, int n) noexcept
     {
         inCallback.store(1, std::memory_order_seq_cst);
         if (active.load(std::memory_order_seq_cst))
-            push(left, right, frames);
+            push(left, right, n);
         inCallback.store(0, std::memory_order_release);
     }
 
