@@ -1,6 +1,7 @@
 #include "Platform/Audio/AudioOutput.h"
 
 #include <rtaudio/RtAudio.h>
+#include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -32,14 +33,18 @@ struct CallbackScope {
 
 void quietJack(const char*) {}
 
-// libjack writes "cannot connect to server" and the like to standard error every time an API is
-// asked for its devices while no server runs; "no JACK" is an ordinary answer here.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// libjack and libasound write several lines to standard error every time an API is asked for its
+// devices while there is no server or no card; "no device" is an ordinary answer here, and the
+// caller reports it in one line.
 void silenceLibraries()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         jack_set_error_function(quietJack);
         jack_set_info_function(quietJack);
+        snd_lib_error_set_handler(quietAlsa);
     });
 }
 
