@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -448,48 +451,111 @@ TEST(SoundEngine, WithoutAnAudioServerStartFailsCleanlyAndTheRestWorks)
     engine.stop();
 }
 
+// vk_reverb_build as the engine calls it: this executable is linked with --wrap, so every build
+// request is recorded (decay and thread) and answered from a script when one is set: 0 built,
+// 1 busy, 2 hold until released and then built; with no script, the kernel answers.
+namespace {
+struct ReverbBuilds {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::vector<float> decays;
+    std::vector<std::string> threads;
+    std::deque<int> script;
+    bool release = false;
+
+    std::vector<float> seen()
+    {
+        std::lock_guard lock(mutex);
+        return decays;
+    }
+} reverbBuilds;
+} // namespace
+
+extern "C" int __real_vk_reverb_build(vk_state* state, float decay);
+extern "C" int __wrap_vk_reverb_build(vk_state* state, float decay)
+{
+    std::unique_lock lock(reverbBuilds.mutex);
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    reverbBuilds.decays.push_back(decay);
+    reverbBuilds.threads.push_back(name);
+    if (reverbBuilds.script.empty()) {
+        lock.unlock();
+        return __real_vk_reverb_build(state, decay);
+    }
+    const int answer = reverbBuilds.script.front();
+    reverbBuilds.script.pop_front();
+    if (answer == 2) {
+        reverbBuilds.released.wait(lock, [] { return reverbBuilds.release; });
+        return 0;
+    }
+    return answer;
+}
+
 TEST(SoundEngine, ReverbRebuildsOnlyOutsideTheBandAndRetriesWhenBusy)
 {
     ManualClock clock;
     MainQueue queue(clock);
     SoundEngine engine(nullAudio(), queue);
-    engine.start();
-    const vk_state* kernel = engine.kernel();
-    // Let queued work finish: pump the main queue, let retry timers fall due, and render so the
-    // kernel takes a built impulse response.
-    auto settle = [&](float decay) {
-        return waitFor([&] {
-            queue.pump();
-            clock.advance(0.05);
-            engine.audio().renderNull(2048);
-            return vk_reverb_decay(kernel) == decay;
-        });
-    };
     AudioParams p;
     auto applyDecay = [&](double decay) {
         p.reverbDecay = decay;
         engine.apply(p, Waveform::sawtooth, Waveform::triangle, 0, 0);
     };
-    for (double decay : {2.55, 2.45, 2.5}) {
-        applyDecay(decay);
-        for (int i = 0; i < 20; ++i) {
+    // Gives the reverb queue time to run and the main queue its completions (without moving the
+    // clock, so a retry timer does not fall due).
+    auto settle = [&] {
+        for (int i = 0; i < 40; ++i) {
             queue.pump();
-            engine.audio().renderNull(2048);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        EXPECT_EQ(vk_reverb_decay(kernel), 2.5f) << decay;
-    }
-    applyDecay(2.56);
-    EXPECT_TRUE(settle(2.56f));
+    };
+    auto buildsAre = [&](std::vector<float> want) {
+        return waitFor([&] {
+            queue.pump();
+            return reverbBuilds.seen() == want;
+        });
+    };
 
-    // Two builds without a render between: the second finds the kernel busy and is retried.
-    applyDecay(3.0);
-    for (int i = 0; i < 50; ++i) {
-        queue.pump();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Exactly 0.05 from the built 2.5 (or less) builds nothing; an unchanged apply neither.
+    for (double decay : {2.55, 2.45, 2.5, 2.5}) {
+        applyDecay(decay);
+        settle();
     }
+    EXPECT_TRUE(reverbBuilds.seen().empty());
+
+    reverbBuilds.script = {0};
+    applyDecay(2.56);
+    ASSERT_TRUE(buildsAre({2.56f}));
+    EXPECT_EQ(reverbBuilds.threads[0], "veltrane.reverb");
+    settle();
+    applyDecay(2.6); // within 0.05 of the decay now built
+    settle();
+    EXPECT_EQ(reverbBuilds.seen().size(), 1u);
+
+    // Busy: tried again 0.05 s later on the main queue's clock.
+    reverbBuilds.script = {1, 0};
+    applyDecay(3.0);
+    ASSERT_TRUE(buildsAre({2.56f, 3.0f}));
+    settle();
+    EXPECT_EQ(reverbBuilds.seen().size(), 2u);
+    clock.advance(0.05);
+    ASSERT_TRUE(buildsAre({2.56f, 3.0f, 3.0f}));
+
+    // A decay asked for during a build is built right after it.
+    reverbBuilds.script = {2, 0};
+    applyDecay(4.0);
+    ASSERT_TRUE(buildsAre({2.56f, 3.0f, 3.0f, 4.0f}));
     applyDecay(5.0);
-    EXPECT_TRUE(settle(5.0f)) << vk_reverb_decay(kernel);
+    settle();
+    EXPECT_EQ(reverbBuilds.seen().size(), 4u); // one build at a time
+    {
+        std::lock_guard lock(reverbBuilds.mutex);
+        reverbBuilds.release = true;
+    }
+    reverbBuilds.released.notify_all();
+    EXPECT_TRUE(buildsAre({2.56f, 3.0f, 3.0f, 4.0f, 5.0f}));
+    settle();
 }
 
 namespace {
