@@ -130,7 +130,9 @@ private:
     std::unique_ptr<float[]> nullBuffer_;
 };
 
-// The microphone: an input stream on the output's backend at the output's sample rate.
+// The microphone: an input stream on the output's backend at the output's sample rate, with at
+// most the device's first two channels (on JACK: the capture ports of a device other than our own
+// clients).
 class AudioInput {
 public:
     AudioInput(AudioInputCallback& callback, const AudioOutput& output);
