@@ -198,13 +198,16 @@ TEST(SoundEngine, SendersStampFrameZeroForTheKernelAndTheCurrentFrameForTheTap)
     engine.allKeysOff();
     EXPECT_TRUE(engine.stopDrone(2000));
     EXPECT_FALSE(engine.isPlaying());
+    engine.send(MelodyPlayer::Event{.frame = 3000, .kind = MelodyPlayer::Event::Kind::on, .note = 69, .velocity = 0.5, .id = 9});
+    engine.send(MelodyPlayer::Event{.frame = 0, .kind = MelodyPlayer::Event::Kind::off, .note = 69, .id = 9});
     const struct {
         int type;
         std::int64_t frame;
         int id;
         float value, value2, value3;
     } want[] = {{1, 1000, 0, 0, 0, 0}, {4, 5000, 7, 440, 0, 0.9f}, {5, 1000, 7, 0, 0, 0},
-                {3, 1000, 0, 880, 0.2f, 0.5f}, {6, 1000, 0, 0, 0, 0}, {2, 2000, 0, 0, 0, 0}};
+                {3, 1000, 0, 880, 0.2f, 0.5f}, {6, 1000, 0, 0, 0, 0}, {2, 2000, 0, 0, 0, 0},
+                {4, 3000, 9, 440, 0, 0.5f},    {5, 1000, 9, 0, 0, 0}};
     ASSERT_EQ(tap.events.size(), std::size(want));
     for (size_t i = 0; i < std::size(want); ++i) {
         EXPECT_EQ(tap.events[i].type, want[i].type) << i;
