@@ -37,7 +37,8 @@ ScaledComplex::ScaledComplex(double x, double y, std::int64_t e) noexcept {
     std::frexp(m, &k);
     this->x = std::ldexp(x, -k);
     this->y = std::ldexp(y, -k);
-    this->e = e + k;
+    // Saturating: an exponent at the end of the range stays there instead of wrapping to the other end.
+    if (__builtin_add_overflow(e, static_cast<std::int64_t>(k), &this->e)) this->e = k > 0 ? INT64_MAX : INT64_MIN;
 }
 
 ScaledComplex::ScaledComplex(const BigFixed& bx, const BigFixed& by) noexcept {

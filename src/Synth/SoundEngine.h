@@ -23,6 +23,7 @@
 #include "Platform/Audio/AudioOutput.h"
 #include "Platform/Queues/MainQueue.h"
 #include "Platform/Queues/SerialQueue.h"
+#include "Synth/Analyser.h"
 #include "Synth/KernelParams.h"
 #include "Synth/Waveform.h"
 
@@ -73,6 +74,7 @@ public:
     bool isRunning() const { return isRunning_; }
     bool isPlaying() const { return isPlaying_; }
     bool micEnabled() const { return micEnabled_; }
+    const Analyser& analyser() const { return analyser_; }
     const std::optional<Orbit>& lastOrbit() const { return lastOrbit_; }
     const std::optional<std::filesystem::path>& recordingURL() const { return recordingURL_; }
     const std::optional<std::chrono::system_clock::time_point>& recordingStarted() const { return recordingStarted_; }
@@ -91,6 +93,9 @@ public:
     void setSpeakerVolume(float volume) { output_->setVolume(volume); }
     std::int64_t outputLatencyFrames() const { return output_->latencyFrames(); }
     int ioBufferFrames() const { return static_cast<int>(output_->bufferFrames()); }
+    // The newest output measured; `dt` is the time since the previous call, in seconds.
+    AnalysisFrame analyse(double dt) { return analyser_.update(kernel_, sampleRate_, dt); }
+
     // The vector the kernel has been sent (NaN where nothing was sent yet).
     const std::array<float, parameterCount>& sentParameters() const { return params_.last; }
 
@@ -150,6 +155,7 @@ private:
     vk_state* kernel_ = nullptr;
     double sampleRate_ = 48000;
     KernelParams params_;
+    Analyser analyser_;
     bool isRunning_ = false;
     bool isPlaying_ = false;
     bool micEnabled_ = false;

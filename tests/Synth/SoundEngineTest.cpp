@@ -372,6 +372,7 @@ TEST(SoundEngine, RecordingHoldsTheKernelOutputBeforeTheSpeakerVolume)
             energy += double(kernelOut) * kernelOut;
         }
     EXPECT_GT(energy, 1.0); // the drone and the key sounded
+    EXPECT_GT(engine.analyse(1.0 / 60).amplitude, 0.0); // the analyser reads the kernel's output
     std::filesystem::remove(path);
 }
 

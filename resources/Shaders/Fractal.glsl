@@ -1,0 +1,449 @@
+// Fractal library: the per-pixel kernels of the fractal passes.
+//
+// Functions (each compiled alone, with FUNCTION_<name> defined):
+//   fractalKernel     escape-time formulas, specialised by constant 0 (0 mandelbrot, 1 julia,
+//                     2 burningship, 3 tricorn, 4 celtic, 5 buffalo, 6 perpendicular, 7 multibrot3,
+//                     8 multibrot4)
+//   fractalKernelPrecise  the same in double precision, for diagnostic renders on devices with
+//                     64-bit floats: escape data that matches the processor's orbits point for
+//                     point, also in the chaotic regions where single precision drifts apart
+//   newtonKernel      Newton's method on z^3 - 1
+//   accumulateKernel  running mean of supersamples
+//
+// Bindings of the fractal kernels: push constants = the 112-byte uniform block; binding 0 = the
+// target (rgba16f, written); bindings 1-4 = reference points, scaled reference points, approximation
+// table entries and table levels, used by the perturbation modes (mode 1 and 2) only.
+//
+// Outputs are linear light and may exceed 1; the post chain tone-maps. Pixel row 0 is the largest
+// imaginary part.
+#version 450
+
+layout(local_size_x = 8, local_size_y = 8) in;
+
+#ifdef FUNCTION_fractalKernelPrecise
+#define FUNCTION_fractalKernel 1
+#define real double
+#define real2 dvec2
+#else
+#define real float
+#define real2 vec2
+#endif
+
+#if defined(FUNCTION_fractalKernel) || defined(FUNCTION_newtonKernel)
+
+layout(push_constant) uniform FractalUniforms {
+  layout(offset = 0) vec2 resolution;
+  layout(offset = 8) uvec2 tileOrigin;
+  layout(offset = 16) uvec2 tileSize;
+  layout(offset = 24) vec2 centre;
+  layout(offset = 32) vec2 jitter;
+  layout(offset = 40) float zoom;
+  layout(offset = 44) float rotation;
+  layout(offset = 48) float pixelScale;
+  layout(offset = 52) float typeParameter;
+  layout(offset = 56) int maxIterations;
+  layout(offset = 60) int palette;
+  layout(offset = 64) int mode;
+  layout(offset = 68) int referenceLength;
+  layout(offset = 72) vec2 juliaC;
+  layout(offset = 80) vec2 juliaOffset;
+  layout(offset = 88) vec2 deltaOffset;
+  layout(offset = 96) int diagnostic;
+  layout(offset = 100) int scaleExponent;
+  layout(offset = 104) int blaLevels;
+  layout(offset = 108) float colourShift;
+} u;
+
+layout(binding = 0, rgba16f) uniform writeonly image2D target;
+
+// Escape radius squared: the same bailout as the reference orbits, large enough that the smooth
+// iteration count below is continuous to well under a hundredth of a band.
+const float kBailout = 65536.0;
+const float kLog2Radius = 8.0;  // log2(sqrt(kBailout))
+
+const float kTau = 6.28318530718;
+
+// ---------------------------------------------------------------------------------------------
+// Palettes. Six colours per palette in linear light, blended cyclically with a smooth step so the
+// bands have no visible seams. Bright stops exceed 1 a little: the glow of the post chain catches
+// the filaments near the set.
+
+// Six colours per palette in linear light, blended cyclically with a smooth step so the bands have
+// no visible seams, and a colour for the inside of the set. Bright stops exceed 1 a little: the glow
+// of the post chain catches the filaments near the set. (A switch on the uniform palette index, not
+// a constant array: large constant arrays make lavapipe's shader compiler take seconds.)
+struct PaletteStops {
+  vec3 c[6];
+  vec3 inside;
+};
+
+PaletteStops paletteStops(int p) {
+  PaletteStops s;
+  switch (p) {
+    case 0:  // obsidian: volcanic glass, black with a mint sheen
+      s.c[0] = vec3(0.004, 0.006, 0.008);
+      s.c[1] = vec3(0.010, 0.045, 0.050);
+      s.c[2] = vec3(0.000, 0.420, 0.260);
+      s.c[3] = vec3(0.550, 1.150, 0.800);
+      s.c[4] = vec3(0.030, 0.180, 0.140);
+      s.c[5] = vec3(0.006, 0.020, 0.024);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 1:  // ember: glowing coals
+      s.c[0] = vec3(0.010, 0.002, 0.001);
+      s.c[1] = vec3(0.220, 0.015, 0.004);
+      s.c[2] = vec3(0.900, 0.180, 0.020);
+      s.c[3] = vec3(1.300, 0.650, 0.160);
+      s.c[4] = vec3(0.600, 0.090, 0.010);
+      s.c[5] = vec3(0.080, 0.006, 0.002);
+      s.inside = vec3(0.006, 0.0, 0.0);
+      break;
+    case 2:  // spectrum: the rainbow, evenly spaced hues
+      s.c[0] = vec3(0.900, 0.060, 0.060);
+      s.c[1] = vec3(0.900, 0.700, 0.040);
+      s.c[2] = vec3(0.100, 0.800, 0.080);
+      s.c[3] = vec3(0.040, 0.650, 0.900);
+      s.c[4] = vec3(0.120, 0.080, 0.950);
+      s.c[5] = vec3(0.800, 0.060, 0.700);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 3:  // aurora: green and violet curtains over a night sky
+      s.c[0] = vec3(0.004, 0.010, 0.030);
+      s.c[1] = vec3(0.020, 0.300, 0.140);
+      s.c[2] = vec3(0.250, 1.000, 0.550);
+      s.c[3] = vec3(0.050, 0.500, 0.500);
+      s.c[4] = vec3(0.350, 0.080, 0.600);
+      s.c[5] = vec3(0.020, 0.020, 0.080);
+      s.inside = vec3(0.0, 0.004, 0.012);
+      break;
+    case 4:  // void: magenta light at the edge of darkness
+      s.c[0] = vec3(0.000, 0.000, 0.002);
+      s.c[1] = vec3(0.030, 0.000, 0.040);
+      s.c[2] = vec3(0.500, 0.020, 0.400);
+      s.c[3] = vec3(1.100, 0.200, 0.900);
+      s.c[4] = vec3(0.150, 0.010, 0.250);
+      s.c[5] = vec3(0.002, 0.000, 0.010);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 5:  // ocean: from the deep to the foam
+      s.c[0] = vec3(0.001, 0.008, 0.030);
+      s.c[1] = vec3(0.005, 0.080, 0.250);
+      s.c[2] = vec3(0.020, 0.400, 0.700);
+      s.c[3] = vec3(0.500, 0.950, 1.100);
+      s.c[4] = vec3(0.030, 0.280, 0.380);
+      s.c[5] = vec3(0.002, 0.030, 0.100);
+      s.inside = vec3(0.0, 0.004, 0.016);
+      break;
+    case 6:  // sunset: dusk violet, rose, orange and gold
+      s.c[0] = vec3(0.030, 0.010, 0.080);
+      s.c[1] = vec3(0.350, 0.030, 0.250);
+      s.c[2] = vec3(1.000, 0.200, 0.120);
+      s.c[3] = vec3(1.200, 0.650, 0.150);
+      s.c[4] = vec3(0.500, 0.180, 0.200);
+      s.c[5] = vec3(0.060, 0.030, 0.150);
+      s.inside = vec3(0.012, 0.002, 0.025);
+      break;
+    case 7:  // forest: bark, moss and sunlit leaves
+      s.c[0] = vec3(0.008, 0.010, 0.003);
+      s.c[1] = vec3(0.050, 0.100, 0.015);
+      s.c[2] = vec3(0.200, 0.450, 0.050);
+      s.c[3] = vec3(0.700, 0.950, 0.250);
+      s.c[4] = vec3(0.120, 0.220, 0.040);
+      s.c[5] = vec3(0.060, 0.035, 0.010);
+      s.inside = vec3(0.003, 0.008, 0.002);
+      break;
+    case 8:  // glacier: blue ice and snow
+      s.c[0] = vec3(0.010, 0.030, 0.080);
+      s.c[1] = vec3(0.100, 0.280, 0.550);
+      s.c[2] = vec3(0.480, 0.750, 1.000);
+      s.c[3] = vec3(1.050, 1.100, 1.150);
+      s.c[4] = vec3(0.250, 0.500, 0.750);
+      s.c[5] = vec3(0.030, 0.090, 0.200);
+      s.inside = vec3(0.004, 0.012, 0.035);
+      break;
+    case 9:  // gilded: gold leaf on black lacquer
+      s.c[0] = vec3(0.006, 0.004, 0.001);
+      s.c[1] = vec3(0.120, 0.060, 0.012);
+      s.c[2] = vec3(0.700, 0.400, 0.080);
+      s.c[3] = vec3(1.250, 0.950, 0.420);
+      s.c[4] = vec3(0.450, 0.250, 0.050);
+      s.c[5] = vec3(0.040, 0.020, 0.004);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 10:  // ink: black ink on paper
+      s.c[0] = vec3(0.520, 0.510, 0.490);
+      s.c[1] = vec3(0.300, 0.295, 0.290);
+      s.c[2] = vec3(0.090, 0.090, 0.095);
+      s.c[3] = vec3(0.006, 0.006, 0.008);
+      s.c[4] = vec3(0.150, 0.150, 0.155);
+      s.c[5] = vec3(0.420, 0.415, 0.400);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 11:  // thermal: an infrared camera, cold to hot (mirrored, not cyclic)
+      s.c[0] = vec3(0.002, 0.000, 0.030);
+      s.c[1] = vec3(0.120, 0.000, 0.450);
+      s.c[2] = vec3(0.700, 0.020, 0.350);
+      s.c[3] = vec3(1.000, 0.250, 0.020);
+      s.c[4] = vec3(1.100, 0.850, 0.100);
+      s.c[5] = vec3(1.250, 1.200, 0.900);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 12:  // candy: pastel sugar
+      s.c[0] = vec3(1.000, 0.300, 0.550);
+      s.c[1] = vec3(0.950, 0.750, 0.300);
+      s.c[2] = vec3(0.400, 0.950, 0.650);
+      s.c[3] = vec3(0.400, 0.700, 1.000);
+      s.c[4] = vec3(0.700, 0.450, 1.000);
+      s.c[5] = vec3(1.000, 0.550, 0.800);
+      s.inside = vec3(0.060, 0.010, 0.060);
+      break;
+  }
+  return s;
+}
+
+const int kStops = 6;
+const int kThermal = 11;
+
+vec3 paletteColour(PaletteStops s, int p, float t) {
+  if (p == kThermal) {
+    t = 1.0 - abs(fract(t * 0.5) * 2.0 - 1.0);  // thermal runs cold to hot and back
+    float x = t * float(kStops - 1);
+    int i = min(int(x), kStops - 2);
+    return mix(s.c[i], s.c[i + 1], smoothstep(0.0, 1.0, x - float(i)));
+  }
+  float x = fract(t) * float(kStops);
+  int i = int(x) % kStops;
+  return mix(s.c[i], s.c[(i + 1) % kStops], smoothstep(0.0, 1.0, fract(x)));
+}
+
+// Position in the palette for a smooth iteration count. The square root keeps the bands of deep
+// views (counts in the thousands) a few dozen iterations wide while the outer region, where counts
+// change slowly, still sweeps through the palette. The far field (counts of 4 to 5 with this
+// bailout) sits at the palette's start.
+float paletteCoordinate(float mu) {
+  return sqrt(max(mu, 0.0)) * 0.32 - 0.62 + u.colourShift;
+}
+
+// Light of the exterior: the far field fades into darkness so the filaments near the set carry the
+// light.
+float exteriorLight(float mu) {
+  return 1.0 - exp(-max(mu - 3.6, 0.0) * 0.3);
+}
+
+// The plane offset of a pixel from the view centre, before scaling: in pixels, y up, rotated.
+vec2 pixelOffset(uvec2 pixel) {
+  vec2 d = (vec2(pixel) + 0.5 + u.jitter - 0.5 * u.resolution);
+  d.y = -d.y;
+  float c = cos(u.rotation), s = sin(u.rotation);
+  return vec2(c * d.x - s * d.y, s * d.x + c * d.y);
+}
+
+bool regionPixel(out uvec2 pixel) {
+  uvec2 local = gl_GlobalInvocationID.xy;
+  pixel = u.tileOrigin + local;
+  return all(lessThan(local, u.tileSize)) && all(lessThan(pixel, uvec2(u.resolution)));
+}
+
+// Diagnostic renders return escape data: red > 0.5 when the point escaped; green and blue split the
+// smooth count so that mu = (green * 64 + blue) * 64 (green a multiple of 1/64, blue in [0, 1)).
+vec4 diagnosticTexel(bool escaped, float mu) {
+  if (!escaped) return vec4(0.0, 0.0, 0.0, 1.0);
+  float q = max(mu, 0.0) / 64.0;
+  float whole = floor(q);
+  return vec4(1.0, whole / 64.0, q - whole, 1.0);
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_fractalKernel
+
+layout(constant_id = 0) const int kFormula = 0;
+
+layout(binding = 1) readonly buffer ReferencePoints { vec4 referencePoints[]; };
+layout(binding = 2) readonly buffer ScaledPoints { vec4 scaledPoints[]; };
+layout(binding = 3) readonly buffer TableEntries { float tableEntries[]; };
+layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
+
+// One step of the formula, as the processor side computes it. `precise` keeps the compiler from
+// fusing multiplies and adds, which the processor's orbits do not do either.
+real2 formulaStep(real2 z, real2 c) {
+  precise real x = z.x, y = z.y;
+  precise real nx, ny;
+  if (kFormula == 7) {
+    nx = x * (x * x - 3.0 * y * y) + c.x;
+    ny = y * (3.0 * x * x - y * y) + c.y;
+    return real2(nx, ny);
+  }
+  precise real X = x * x - y * y;
+  precise real Y = 2.0 * x * y;
+  if (kFormula == 8) {
+    nx = X * X - Y * Y + c.x;
+    ny = 2.0 * X * Y + c.y;
+    return real2(nx, ny);
+  }
+  if (kFormula == 2) Y = 2.0 * abs(x) * abs(y);
+  else if (kFormula == 3) Y = -2.0 * x * y;
+  else if (kFormula == 4) X = abs(X);
+  else if (kFormula == 5) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
+  else if (kFormula == 6) Y = -2.0 * x * abs(y);
+  nx = X + c.x;
+  ny = Y + c.y;
+  return real2(nx, ny);
+}
+
+float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
+
+void main() {
+  uvec2 pixel;
+  if (!regionPixel(pixel)) return;
+
+  precise real2 point = real2(u.centre) + real2(pixelOffset(pixel)) * real(u.pixelScale);
+  real2 z, c;
+  if (kFormula == 1) {
+    z = point;
+    c = real2(u.juliaC) + real2(u.juliaOffset);
+  } else {
+    z = real2(0.0);
+    c = point;
+  }
+
+  // Direct iteration. The perturbation modes (1 and 2) are drawn this way too until their
+  // reference-orbit paths land; single precision holds up to zooms of a few thousand, double
+  // precision (diagnostics) to about 1e13.
+  int n = 0;
+  real r2 = dot(z, z);
+  bool captured = false;
+  if (kFormula == 0) {
+    // The main cardioid and the period-2 bulb never escape: no need to iterate them.
+    real xq = point.x - 0.25;
+    real q = xq * xq + point.y * point.y;
+    captured = q * (q + xq) <= 0.25 * point.y * point.y ||
+               (point.x + 1.0) * (point.x + 1.0) + point.y * point.y <= 0.0625;
+  }
+  if (!captured) {
+    // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
+    // is caught by an attracting cycle and will not escape.
+    real2 saved = z;
+    int window = 8, steps = 0;
+    while (n < u.maxIterations && r2 <= kBailout) {
+      z = formulaStep(z, c);
+      r2 = dot(z, z);
+      n++;
+      real2 d = z - saved;
+      if (dot(d, d) < 1e-13) {
+        captured = true;
+        break;
+      }
+      if (++steps == window) {
+        steps = 0;
+        window *= 2;
+        saved = z;
+      }
+    }
+  }
+  bool escaped = !captured && r2 > kBailout;
+
+  // Smooth count: continuous across bands, in [n, n + 1) for orbits that leave the bailout radius
+  // from within it.
+  float mu = 0.0;
+  if (escaped) {
+    float ratio = 0.5 * log2(float(r2)) / kLog2Radius;
+    mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
+  }
+
+  if (u.diagnostic != 0) {
+    imageStore(target, ivec2(pixel), diagnosticTexel(escaped, mu));
+    return;
+  }
+
+  int p = clamp(u.palette, 0, 12);
+  PaletteStops stops = paletteStops(p);
+  vec3 colour;
+  if (!escaped) {
+    colour = stops.inside;
+  } else {
+    colour = paletteColour(stops, p, paletteCoordinate(mu)) * exteriorLight(mu);
+  }
+  imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_newtonKernel
+
+// Newton's method on f(z) = z^3 - 1: every start point runs to one of the three cube roots of unity
+// (or sits on the basin boundaries, where it wanders). The basin picks the hue, the smooth step count
+// the shade.
+const vec2 kRoots[3] = vec2[](vec2(1.0, 0.0), vec2(-0.5, 0.86602540378), vec2(-0.5, -0.86602540378));
+const float kTolerance = 1e-6;  // squared distance to a root that counts as arrived
+
+vec2 complexMul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+vec2 complexDiv(vec2 a, vec2 b) { return vec2(a.x * b.x + a.y * b.y, a.y * b.x - a.x * b.y) / dot(b, b); }
+
+void main() {
+  uvec2 pixel;
+  if (!regionPixel(pixel)) return;
+
+  vec2 z = u.centre + pixelOffset(pixel) * u.pixelScale;
+  int root = -1;
+  float mu = 0.0;
+  for (int n = 0; n < u.maxIterations; ++n) {
+    for (int k = 0; k < 3; ++k) {
+      vec2 d = z - kRoots[k];
+      float d2 = dot(d, d);
+      if (d2 < kTolerance) {
+        root = k;
+        // Quadratic convergence: log(d2) / log(tolerance) lies in [1, 2), so this is continuous.
+        mu = float(n) - log2(max(log(max(d2, 1e-30)) / log(kTolerance), 1.0));
+        break;
+      }
+    }
+    if (root >= 0) break;
+    vec2 z2 = complexMul(z, z);
+    vec2 derivative = 3.0 * z2;
+    if (dot(derivative, derivative) < 1e-14) break;
+    z -= complexDiv(complexMul(z2, z) - vec2(1.0, 0.0), derivative);
+  }
+  bool converged = root >= 0;
+
+  if (u.diagnostic != 0) {
+    imageStore(target, ivec2(pixel), diagnosticTexel(converged, mu + 1.0));
+    return;
+  }
+
+  int p = clamp(u.palette, 0, 12);
+  PaletteStops stops = paletteStops(p);
+  vec3 colour;
+  if (!converged) {
+    colour = stops.inside;
+  } else {
+    // The three basins take the palette's lighter middle (its stops 1.5, 3 and 4.5), turning with
+    // the colour shift and drifting a little with the step count.
+    vec3 hue = paletteColour(stops, p, u.colourShift + 0.25 + 0.25 * float(root) + mu * 0.01);
+    // Quick basins shine; the slow boundary regions, where the fractal lives, darken into lace.
+    float shade = 0.1 + 0.8 * exp(-0.13 * mu);
+    colour = hue * shade;
+  }
+  imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_accumulateKernel
+
+layout(push_constant) uniform Weight { float weight; } w;  // the new sample's weight, 1 / n
+layout(binding = 0, rgba16f) uniform readonly image2D sampleImage;
+layout(binding = 1, rgba16f) uniform image2D accumImage;
+
+void main() {
+  ivec2 p = ivec2(gl_GlobalInvocationID.xy);
+  ivec2 size = imageSize(accumImage);
+  if (p.x >= size.x || p.y >= size.y) return;
+  vec4 mean = imageLoad(accumImage, p);
+  imageStore(accumImage, p, mean + (imageLoad(sampleImage, p) - mean) * w.weight);
+}
+
+#endif
