@@ -454,6 +454,7 @@ void vk_fx_mix_gains(float amount, float* dry, float* wet) {
 }
 
 float* vk_fx_init(vk_fx* fx, double rate) {
+    if (!(rate > 0.0) || !(rate * 1.1 + 256.0 <= 1073741824.0)) return nullptr;  // line sizes are int
     const int chorus = powerOfTwoAtLeast(static_cast<int>(rate * 0.02));
     const int pitch = powerOfTwoAtLeast(static_cast<int>(rate * 0.2));
     const int delay = powerOfTwoAtLeast(static_cast<int>(rate * 1.1) + 256);

@@ -64,6 +64,7 @@ constexpr ParamSetting kParams[VK_PARAM_COUNT] = {
 constexpr int64_t kRingMask = VK_EVENT_RING_SIZE - 1;
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
 constexpr int64_t kNoPending = INT64_MAX;
+constexpr double kReverbSeconds = 10.01;  // the longest impulse response the reverb can hold
 
 // Flush-to-zero and denormals-are-zero for the duration of a render: decaying filters and
 // envelopes would otherwise fall into denormals and cost a hundred times more per operation.
@@ -226,22 +227,22 @@ extern "C" {
 vk_state* vk_create(double sampleRate) {
     // NaN fails the comparison; infinity would make every size computed from the rate meaningless.
     if (!(sampleRate > 1000.0) || !std::isfinite(sampleRate)) return nullptr;
+    // The reverb and the delay lines index their buffers with 32-bit integers; a rate whose longest
+    // buffer (the 10.01 s impulse response) cannot be indexed so is refused before anything is
+    // allocated, like any other allocation that cannot succeed.
+    if (sampleRate * kReverbSeconds >= 2147483647.0) return nullptr;
     vk_state* st = new (std::nothrow) vk_state();
     if (!st) return nullptr;
     st->rate = sampleRate;
     st->ratef = (float)sampleRate;
 
     const double half = std::floor(sampleRate * 0.5);
-    if (half > (double)(INT64_C(1) << 40)) {
-        delete st;
-        return nullptr;
-    }
     int64_t size = 1;
     while ((double)size < half) size <<= 1;
     st->input = new (std::nothrow) float[(size_t)size]();
     st->inputMask = size - 1;
     const bool fxMemory = vk_fx_init(&st->fx, sampleRate) != nullptr;
-    st->reverb = vk_rv_create(sampleRate, 10.01);
+    st->reverb = vk_rv_create(sampleRate, kReverbSeconds);
     st->fx.reverb = st->reverb;
     if (!st->input || !fxMemory || !st->reverb) {
         vk_rv_destroy(st->reverb);

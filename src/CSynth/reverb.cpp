@@ -183,6 +183,7 @@ void clearHistory(vk_reverb* rv) {
 
 vk_reverb* vk_rv_create(double rate, double maxSeconds) {
     if (!(rate > 0.0) || !(maxSeconds > 0.0)) return nullptr;
+    if (!(std::ceil(maxSeconds * rate) < 2147483647.0)) return nullptr;  // taps are indexed with int
     vk_reverb* rv = new (std::nothrow) vk_reverb;
     if (!rv) return nullptr;
     try {

@@ -146,3 +146,35 @@ TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch) {
             .write((const char*)image.data(), (std::streamsize)image.size());
     }
 }
+
+// The reverb follows reverbDecay only past 0.05 s of difference (compared in double); a build that
+// finds the previous one not yet taken renders 2048 frames so that it is, then builds again.
+TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond) {
+    OfflineRenderer r(48000);
+    AudioParams p;
+    p.reverbDecay = 2.5;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+    ASSERT_EQ(vk_reverb_decay(r.kernel()), 2.5f);
+    struct Case {
+        double decay;
+        float takenAfter2048;
+    };
+    // 2.5500001 is 0.0500001 away in double but only 0.04999995 in float.
+    for (const Case& c : {Case{2.54, 2.5f}, Case{2.5500001, 2.5500001f}, Case{2.46, 2.46f}}) {
+        p.reverbDecay = c.decay;
+        r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+        EXPECT_EQ(r.frame() % 2048, 0) << c.decay;  // no wait: the previous build was taken
+        r.render(2048);
+        EXPECT_EQ(vk_reverb_decay(r.kernel()), c.takenAfter2048) << c.decay;
+    }
+
+    p.reverbDecay = 3.0;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+    const int64_t before = r.frame();
+    p.reverbDecay = 4.0;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);  // 3.0 still pending: busy
+    EXPECT_EQ(r.frame(), before + 2048);
+    EXPECT_EQ(vk_reverb_decay(r.kernel()), 3.0f);
+    r.render(2048);
+    EXPECT_EQ(vk_reverb_decay(r.kernel()), 4.0f);
+}
