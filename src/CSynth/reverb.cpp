@@ -28,11 +28,13 @@ constexpr int kBlocksPerLong = kLong / kBlock;  // 16
 constexpr int kLongStart = 128 + kShortMax * kBlock;  // 4224: first tap of the long partitions
 constexpr int kOutSlots = 4;
 
-// Spectra are stored split (all real parts, then all imaginary parts) so the multiply-accumulate is
-// plain element-wise arithmetic; each half is padded to a multiple of 4 bins (SIMD alignment and
-// width), the padding stays zero.
-constexpr int kShortBins = 132;  // 129 used
-constexpr int kLongBins = 2052;  // 2049 used
+// Spectra are stored in blocks of kLane bins: the block's kLane real parts, then its kLane imaginary
+// parts. The multiply-accumulate then reads each spectrum as one contiguous stream and keeps a block
+// of the accumulator in registers across all partitions of a pass. Bins past the last used one are
+// padding and stay zero.
+constexpr int kLane = 16;
+constexpr int kShortBins = 144;  // 129 used
+constexpr int kLongBins = 2064;  // 2049 used
 constexpr int kShortSpec = 2 * kShortBins;
 constexpr int kLongSpec = 2 * kLongBins;
 
@@ -54,21 +56,19 @@ struct IrSet {
     float decay = 0.0f;  // only read by the render thread after it took the set (acquire)
 };
 
-void interleavedToSplit(const float* in, float* out, int bins, int padded, float scale) {
-    float* re = out;
-    float* im = out + padded;
+void interleavedToBlocked(const float* in, float* out, int bins, float scale) {
     for (int k = 0; k < bins; ++k) {
-        re[k] = in[2 * k] * scale;
-        im[k] = in[2 * k + 1] * scale;
+        float* block = out + (k / kLane) * 2 * kLane + k % kLane;
+        block[0] = in[2 * k] * scale;
+        block[kLane] = in[2 * k + 1] * scale;
     }
 }
 
-void splitToInterleaved(const float* in, float* out, int bins, int padded) {
-    const float* re = in;
-    const float* im = in + padded;
+void blockedToInterleaved(const float* in, float* out, int bins) {
     for (int k = 0; k < bins; ++k) {
-        out[2 * k] = re[k];
-        out[2 * k + 1] = im[k];
+        const float* block = in + (k / kLane) * 2 * kLane + k % kLane;
+        out[2 * k] = block[0];
+        out[2 * k + 1] = block[kLane];
     }
 }
 
@@ -80,19 +80,40 @@ void splitToInterleaved(const float* in, float* out, int bins, int padded) {
 #define VK_SIMD_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 
-// acc += x * h over `padded` bins of two split spectra. Element-wise only (no reassociation, no fused
-// multiply-add), so every instruction-set clone gives the same bits.
-VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float* __restrict x, const float* __restrict h,
-                                      int padded) {
-    float* __restrict accRe = acc;
-    float* __restrict accIm = acc + padded;
-    const float* __restrict xRe = x;
-    const float* __restrict xIm = x + padded;
-    const float* __restrict hRe = h;
-    const float* __restrict hIm = h + padded;
-    for (int k = 0; k < padded; ++k) {
-        accRe[k] += xRe[k] * hRe[k] - xIm[k] * hIm[k];
-        accIm[k] += xRe[k] * hIm[k] + xIm[k] * hRe[k];
+// acc += x[i] * h[i] for i = 0 .. count - 1, in that order, over `bins` bins (a multiple of kLane) of
+// blocked spectra. Each accumulator bin sees exactly the additions of a partition-by-partition loop in
+// the same order, element-wise only (no reassociation, no fused multiply-add), so every
+// instruction-set clone gives the same bits.
+constexpr int kPrefetch = 8 * 2 * kLane;  // floats ahead of the block in use
+
+VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float* const* __restrict x,
+                                              const float* const* __restrict h, int count, int bins) {
+    for (int b = 0; b < bins; b += kLane) {
+        float* __restrict block = acc + 2 * b;
+        float re[kLane], im[kLane];
+        for (int k = 0; k < kLane; ++k) {
+            re[k] = block[k];
+            im[k] = block[kLane + k];
+        }
+        for (int i = 0; i < count; ++i) {
+            const float* __restrict xb = x[i] + 2 * b;
+            const float* __restrict hb = h[i] + 2 * b;
+            // Dozens of streams at once are more than the hardware prefetcher follows; the long
+            // partitions come from far beyond the caches.
+            __builtin_prefetch(xb + kPrefetch);
+            __builtin_prefetch(xb + kPrefetch + kLane);
+            __builtin_prefetch(hb + kPrefetch);
+            __builtin_prefetch(hb + kPrefetch + kLane);
+            for (int k = 0; k < kLane; ++k) {
+                const float xr = xb[k], xi = xb[kLane + k], hr = hb[k], hi = hb[kLane + k];
+                re[k] += xr * hr - xi * hi;
+                im[k] += xr * hi + xi * hr;
+            }
+        }
+        for (int k = 0; k < kLane; ++k) {
+            block[k] = re[k];
+            block[kLane + k] = im[k];
+        }
     }
 }
 
@@ -282,16 +303,16 @@ int vk_rv_build(vk_reverb* rv, float decay) {
             for (int j = 0; j < kBlock; ++j) time[j] = first + j < n ? ir[first + j] : 0.0f;
             std::fill(time + kBlock, time + kShortFft, 0.0f);
             rv->fftShort->forward(time, spectrum);
-            interleavedToSplit(spectrum, set.shortSpec[c].data() + static_cast<std::size_t>(p) * kShortSpec,
-                               kShortFft / 2 + 1, kShortBins, 1.0f / kShortFft);
+            interleavedToBlocked(spectrum, set.shortSpec[c].data() + static_cast<std::size_t>(p) * kShortSpec,
+                                 kShortFft / 2 + 1, 1.0f / kShortFft);
         }
         for (int p = 0; p < longCount; ++p) {
             const int first = kLongStart + kLong * p;
             for (int j = 0; j < kLong; ++j) time[j] = first + j < n ? ir[first + j] : 0.0f;
             std::fill(time + kLong, time + kLongFft, 0.0f);
             rv->fftLong->forward(time, spectrum);
-            interleavedToSplit(spectrum, set.longSpec[c].data() + static_cast<std::size_t>(p) * kLongSpec,
-                               kLongFft / 2 + 1, kLongBins, 1.0f / kLongFft);
+            interleavedToBlocked(spectrum, set.longSpec[c].data() + static_cast<std::size_t>(p) * kLongSpec,
+                                 kLongFft / 2 + 1, 1.0f / kLongFft);
         }
     }
     set.length = n;
@@ -348,16 +369,18 @@ void processBlock(vk_reverb* rv) {
         // Short partitions: overlap-save over [previous block, current block].
         float* newest = h.shortRing.data() + static_cast<std::size_t>(rv->shortPos) * kShortSpec;
         rv->fftShort->forward(input, spectrum);
-        interleavedToSplit(spectrum, newest, kShortFft / 2 + 1, kShortBins, 1.0f);
+        interleavedToBlocked(spectrum, newest, kShortFft / 2 + 1, 1.0f);
         float* acc = h.shortAcc.data();
         std::fill_n(acc, kShortSpec, 0.0f);
+        const float* xs[kShortMax];
+        const float* hs[kShortMax];
         for (int k = 0; k < shortCount; ++k) {
             const int slot = (rv->shortPos - k) & (kShortMax - 1);
-            complexMultiplyAccumulate(acc, h.shortRing.data() + static_cast<std::size_t>(slot) * kShortSpec,
-                                      set->shortSpec[c].data() + static_cast<std::size_t>(k) * kShortSpec,
-                                      kShortBins);
+            xs[k] = h.shortRing.data() + static_cast<std::size_t>(slot) * kShortSpec;
+            hs[k] = set->shortSpec[c].data() + static_cast<std::size_t>(k) * kShortSpec;
         }
-        splitToInterleaved(acc, spectrum, kShortFft / 2 + 1, kShortBins);
+        complexMultiplyAccumulate(acc, xs, hs, shortCount, kShortBins);
+        blockedToInterleaved(acc, spectrum, kShortFft / 2 + 1);
         rv->fftShort->inverse(spectrum, time);
         std::memcpy(h.outBlock, time + kBlock, sizeof(float) * kBlock);  // tail added below
         std::memcpy(h.longInput.data() + kLong + d * kBlock, input + kBlock, sizeof(float) * kBlock);
@@ -367,18 +390,26 @@ void processBlock(vk_reverb* rv) {
         if (q >= 1) {
             const int first = longCount * d / kBlocksPerLong;
             const int last = longCount * (d + 1) / kBlocksPerLong;
-            for (int i = first; i < last; ++i) {
-                int slot = (rv->longPos - i) % rv->maxLong;
-                if (slot < 0) slot += rv->maxLong;
-                complexMultiplyAccumulate(h.longAcc.data(),
-                                          h.longRing.data() + static_cast<std::size_t>(slot) * kLongSpec,
-                                          set->longSpec[c].data() + static_cast<std::size_t>(i) * kLongSpec,
-                                          kLongBins);
+            // A pass covers at most ceil(C / 16) partitions; take them in groups that fit the pointer
+            // arrays (one group in practice).
+            constexpr int kGroup = 64;
+            const float* xs[kGroup];
+            const float* hs[kGroup];
+            for (int start = first; start < last; start += kGroup) {
+                const int count = std::min(kGroup, last - start);
+                for (int j = 0; j < count; ++j) {
+                    const int i = start + j;
+                    int slot = (rv->longPos - i) % rv->maxLong;
+                    if (slot < 0) slot += rv->maxLong;
+                    xs[j] = h.longRing.data() + static_cast<std::size_t>(slot) * kLongSpec;
+                    hs[j] = set->longSpec[c].data() + static_cast<std::size_t>(i) * kLongSpec;
+                }
+                complexMultiplyAccumulate(h.longAcc.data(), xs, hs, count, kLongBins);
             }
         }
         if (d == kBlocksPerLong - 1) {
             if (q >= 1) {
-                splitToInterleaved(h.longAcc.data(), spectrum, kLongFft / 2 + 1, kLongBins);
+                blockedToInterleaved(h.longAcc.data(), spectrum, kLongFft / 2 + 1);
                 rv->fftLong->inverse(spectrum, time);
                 const int slot = static_cast<int>((q - 1) % kOutSlots);
                 std::memcpy(h.outRing.data() + static_cast<std::size_t>(slot) * kLong, time + kLong,
@@ -386,8 +417,8 @@ void processBlock(vk_reverb* rv) {
             }
             const int next = (rv->longPos + 1) % rv->maxLong;
             rv->fftLong->forward(h.longInput.data(), spectrum);
-            interleavedToSplit(spectrum, h.longRing.data() + static_cast<std::size_t>(next) * kLongSpec,
-                               kLongFft / 2 + 1, kLongBins, 1.0f);
+            interleavedToBlocked(spectrum, h.longRing.data() + static_cast<std::size_t>(next) * kLongSpec,
+                                 kLongFft / 2 + 1, 1.0f);
             std::memcpy(h.longInput.data(), h.longInput.data() + kLong, sizeof(float) * kLong);
             std::fill_n(h.longAcc.data(), kLongSpec, 0.0f);
         }
