@@ -11,6 +11,16 @@
 
 #include "CSynth/reverb.h"
 
+#define VK_INLINE __attribute__((always_inline)) inline
+// The chain is compiled for the wider instruction sets as well (three-operand forms, more registers);
+// instruction-set clones are resolved through ifuncs, which run before ThreadSanitizer's runtime is
+// up, so the instrumented build does without them.
+#if defined(__SANITIZE_THREAD__)
+#define VK_FX_CLONES
+#else
+#define VK_FX_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -142,7 +152,7 @@ inline void runSections(vk_fx* fx, float* l, float* r) {
     *r = xr;
 }
 
-void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float s = std::sin(kTwoPiF * fx->sweepPhase);
     fx->sweepPhase = wrap01(fx->sweepPhase + p->lfoRate / fx->ratef);
     float lo = p->cutoff * 0.7407407f;
@@ -190,68 +200,81 @@ void halfBandCoefficients(float* c) {
     for (int j = 0; j < 16; ++j) c[j] = static_cast<float>(h[j] * 0.25 / total);
 }
 
-inline float shape(float u, float a) {
-    if (std::fabs(u) < 0.001f) return 0.0f;
-    const float v = u > 1.0f ? 1.0f : (u < -1.0f ? -1.0f : u);
-    return ((a * 34.906586f + 1.0471976f) * v) / (a * 100.0f * std::fabs(v) + kPiF);
+// The shaping curve on four values at once.
+inline vk_float4 shape(vk_float4 u, float a) {
+    const vk_float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+    const vk_float4 magnitude = u < 0.0f ? -u : u;
+    vk_float4 v = u > one ? one : (u < -one ? -one : u);
+    const vk_float4 absV = v < 0.0f ? -v : v;
+    const vk_float4 y = ((a * 34.906586f + 1.0471976f) * v) / (a * 100.0f * absV + kPiF);
+    const vk_float4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    return magnitude < 0.001f ? zero : y;
 }
 
-void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float a = p->distortion;
     const float* c = fx->halfBand;
     // Histories are stored twice (at pos and pos + length) and move backwards, so H[i] = in[pos + i]
     // and G[i] = out[pos + i] without wrapping.
     const int inPos = (fx->distInPos + 31) & 31;
     const int outPos = (fx->distOutPos + 62) & 63;
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        float* in = fx->distIn[ch];
-        in[inPos] = in[inPos + 32] = *io[ch];
-        const float* hist = in + inPos;
-        // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
-        float u0s = 0.0f, u1s = 0.0f, u2s = 0.0f, u3s = 0.0f;
-        for (int j = 0; j < 4; ++j) {
-            u0s += c[j] * (hist[15 - j] + hist[16 + j]);
-            u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
-            u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
-            u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
-        }
-        const float u1 = 2.0f * ((u0s + u1s) + (u2s + u3s));
-        const float u0 = hist[16];
-
-        float* out = fx->distOut[ch];
-        out[outPos] = out[outPos + 64] = shape(u1, a);
-        out[outPos + 1] = out[outPos + 65] = shape(u0, a);
-        const float* g = out + outPos;
-        float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f, v3 = 0.0f;
-        for (int j = 0; j < 4; ++j) {
-            v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
-            v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
-            v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
-            v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
-        }
-        *io[ch] = 0.5f * g[31] + ((v0 + v1) + (v2 + v3));
+    const vk_float4 x = {*l, *r, 0.0f, 0.0f};
+    fx->distIn[inPos] = fx->distIn[inPos + 32] = x;
+    const vk_float4* hist = fx->distIn + inPos;
+    // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
+    vk_float4 u0s = {}, u1s = {}, u2s = {}, u3s = {};
+    for (int j = 0; j < 4; ++j) {
+        u0s += c[j] * (hist[15 - j] + hist[16 + j]);
+        u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
+        u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
+        u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
     }
+    const vk_float4 u1 = 2.0f * ((u0s + u1s) + (u2s + u3s));
+    const vk_float4 u0 = hist[16];
+    // Lanes: u1 left, u1 right, u0 left, u0 right.
+    const vk_float4 shaped = shape(__builtin_shufflevector(u1, u0, 0, 1, 4, 5), a);
+
+    vk_float4* out = fx->distOut;
+    out[outPos] = out[outPos + 64] = shaped;
+    out[outPos + 1] = out[outPos + 65] = __builtin_shufflevector(shaped, shaped, 2, 3, 2, 3);
+    const vk_float4* g = out + outPos;
+    vk_float4 v0 = {}, v1 = {}, v2 = {}, v3 = {};
+    for (int j = 0; j < 4; ++j) {
+        v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
+        v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
+        v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
+        v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
+    }
+    const vk_float4 y = 0.5f * g[31] + ((v0 + v1) + (v2 + v3));
+    *l = y[0];
+    *r = y[1];
     fx->distInPos = inPos;
     fx->distOutPos = outPos;
 }
 
 // ---------------------------------------------------------------- bit crusher
 
-void crusherStage(const vk_fx_params* p, float* l, float* r) {
-    float depth = std::round(p->bitCrushDepth);  // halves away from zero
-    if (!(depth < 16.0f)) return;                  // 16 and more (and NaN) pass unchanged
-    const int bits = depth < 1.0f ? 1 : static_cast<int>(depth);
-    // The step is a power of two, so multiplying by its inverse is the same as dividing by it.
-    const float step = std::ldexp(1.0f, 1 - bits);
-    const float inverse = std::ldexp(1.0f, bits - 1);
+VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+    if (!(p->bitCrushDepth == fx->crushDepth)) {
+        fx->crushDepth = p->bitCrushDepth;
+        fx->crushStep = 0.0f;
+        const float depth = std::round(p->bitCrushDepth);  // halves away from zero
+        if (depth < 16.0f) {                                // 16 and more (and NaN) pass unchanged
+            const int bits = depth < 1.0f ? 1 : static_cast<int>(depth);
+            // The step is a power of two, so multiplying by its inverse is the same as dividing by it.
+            fx->crushStep = std::ldexp(1.0f, 1 - bits);
+            fx->crushInverse = std::ldexp(1.0f, bits - 1);
+        }
+    }
+    if (fx->crushStep == 0.0f) return;
+    const float step = fx->crushStep, inverse = fx->crushInverse;
     *l = std::floor(*l * inverse + 0.5f) * step;
     *r = std::floor(*r * inverse + 0.5f) * step;
 }
 
 // ---------------------------------------------------------------- modulation
 
-void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float s = std::sin(kTwoPiF * fx->chorusPhase);
     fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
     vk_delay_write(&fx->chorusLine[0], *l);
@@ -263,7 +286,7 @@ void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
 }
 
-void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float s = std::sin(kTwoPiF * fx->phaserPhase);
     fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
     if (!(p->phaserDepth > 0.0001f)) return;
@@ -305,7 +328,7 @@ void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
 }
 
-void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     // Beyond four octaves the grain rate stops being meaningful; NaN is no shift.
     float shift = std::round(p->pitchShift);
     if (!(shift == shift)) shift = 0.0f;
@@ -370,7 +393,7 @@ inline float allpassChain(vk_allpass2* s, const float* c, float x) {
     return x;
 }
 
-void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float angle = kTwoPiF * static_cast<float>(fx->shiftPhase);
     const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
@@ -385,7 +408,7 @@ void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     }
 }
 
-void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     float t = p->delayTime;
     const float minT = 1.0f / fx->ratef;
     if (!(t >= minT)) t = minT;
@@ -407,7 +430,7 @@ void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     }
 }
 
-void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     float wl = 0.0f, wr = 0.0f;
     if (fx->reverb) vk_rv_tick(fx->reverb, *l, *r, &wl, &wr);
     float w = p->reverbWet;
@@ -418,7 +441,7 @@ void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     *r = fx->reverbMix.dry * *r + fx->reverbMix.wet * wr;
 }
 
-void widenerStage(const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void widenerStage(const vk_fx_params* p, float* l, float* r) {
     const float w = p->stereoWidth;
     const float k = w >= 0.0f ? 1.0f - 2.0f * (w < 1.0f ? w : 1.0f) : 1.0f;
     const float left = *l, right = *r;
@@ -426,7 +449,7 @@ void widenerStage(const vk_fx_params* p, float* l, float* r) {
     *r = right + k * left;
 }
 
-void compressorStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void compressorStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     float g = p->glue;
     if (!(g >= 0.0f)) g = 0.0f;
     if (g > 1.0f) g = 1.0f;
@@ -515,6 +538,9 @@ void vk_fx_reset(vk_fx* fx) {
         *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
     fx->pitchSemitones = 0;
     fx->pitchRatio = 1.0f;
+    fx->crushDepth = std::numeric_limits<float>::quiet_NaN();
+    fx->crushStep = 0.0f;
+    fx->crushInverse = 1.0f;
     comp_reset(&fx->compressor, -13.7f, 8.0f, 3.6f, 0.01f, 0.2f, fx->ratef);
     comp_reset(&fx->limiter, -1.0f, 30.0f, 20.0f, 0.003f, 0.01f, fx->ratef);
 }
@@ -523,7 +549,7 @@ void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r
     switch (stage) {
     case kTapFilter: filterStage(fx, p, l, r); break;
     case kTapDistortion: distortionStage(fx, p, l, r); break;
-    case kTapCrusher: crusherStage(p, l, r); break;
+    case kTapCrusher: crusherStage(fx, p, l, r); break;
     case kTapChorus: chorusStage(fx, p, l, r); break;
     case kTapPhaser: phaserStage(fx, p, l, r); break;
     case kTapPitch: pitchStage(fx, p, l, r); break;
@@ -540,7 +566,7 @@ void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r
     }
 }
 
-void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
+VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
     float l = inLeft, r = inRight;
     const int tap = fx->tap;
     auto done = [&](int stage) {
@@ -553,7 +579,7 @@ void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight
     if (done(kTapFilter)) return;
     distortionStage(fx, p, &l, &r);
     if (done(kTapDistortion)) return;
-    crusherStage(p, &l, &r);
+    crusherStage(fx, p, &l, &r);
     if (done(kTapCrusher)) return;
     chorusStage(fx, p, &l, &r);
     if (done(kTapChorus)) return;

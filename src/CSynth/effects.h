@@ -15,6 +15,9 @@
 
 struct vk_reverb;
 
+// Four floats operated on lane by lane (each lane rounds exactly like the scalar operation).
+typedef float vk_float4 __attribute__((vector_size(16)));
+
 // A power-of-two delay line inside the chain's delay memory.
 struct vk_delay_line {
     float* buf;
@@ -82,12 +85,13 @@ struct vk_fx {
     double filterState[2][3][2];  // channel, section, (s1, s2)
     float sweepPhase;
 
-    // Distortion: half-band coefficients and, per channel, the input history H (32) and the history G
-    // of shaped oversampled values (63), each stored twice so a window is always contiguous.
+    // Distortion: half-band coefficients, the input history H (32) and the history G of shaped
+    // oversampled values (63), each stored twice so a window is always contiguous. Both channels are
+    // filtered side by side: lane 0 left, lane 1 right (lanes 2 and 3 unused).
     float halfBand[16];
-    float distIn[2][64];
+    vk_float4 distIn[64];
     int32_t distInPos;
-    float distOut[2][128];
+    vk_float4 distOut[128];
     int32_t distOutPos;
 
     float chorusPhase;
@@ -107,6 +111,9 @@ struct vk_fx {
     vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
     int32_t pitchSemitones;  // the shift the cached ratio belongs to
     float pitchRatio;
+    // The bit depth value the crusher's step belongs to (NaN after reset); step 0 passes the signal.
+    float crushDepth;
+    float crushStep, crushInverse;
 };
 
 // Allocates the delay memory for `rate` and fills in the lines; returns it, or null (nothing allocated).
