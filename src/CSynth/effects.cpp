@@ -131,25 +131,20 @@ void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
     fx->a2 = a2;
 }
 
-// Both channels through the sections in use, side by side: two independent dependency chains.
+// Both channels through the sections in use, side by side in the two lanes.
 inline void runSections(vk_fx* fx, float* l, float* r) {
     const double b0 = fx->b0, b1 = fx->b1, b2 = fx->b2, a1 = fx->a1, a2 = fx->a2;
-    float xl = *l, xr = *r;
+    vk_double2 x = {*l, *r};
     for (int i = 0; i < fx->sections; ++i) {
-        double* sl = fx->filterState[0][i];
-        double* sr = fx->filterState[1][i];
-        const double inL = xl, inR = xr;
-        const double yl = b0 * inL + sl[0];
-        const double yr = b0 * inR + sr[0];
-        sl[0] = b1 * inL - a1 * yl + sl[1];
-        sr[0] = b1 * inR - a1 * yr + sr[1];
-        sl[1] = b2 * inL - a2 * yl;
-        sr[1] = b2 * inR - a2 * yr;
-        xl = static_cast<float>(yl);  // narrowed between sections
-        xr = static_cast<float>(yr);
+        vk_double2* s = fx->filterState[i];
+        const vk_double2 y = b0 * x + s[0];
+        s[0] = b1 * x - a1 * y + s[1];
+        s[1] = b2 * x - a2 * y;
+        // narrowed between sections
+        x = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
     }
-    *l = xl;
-    *r = xr;
+    *l = static_cast<float>(x[0]);
+    *r = static_cast<float>(x[1]);
 }
 
 VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -306,23 +301,17 @@ VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
             b2[ch] = 1.0;
         }
     }
-    // Both sides advance together, section by section: two independent dependency chains kept in
-    // registers.
-    float xl = *l, xr = *r;
-    double (*sl)[2] = fx->phaserState[0];
-    double (*sr)[2] = fx->phaserState[1];
+    // Both sides advance together in the two lanes.
+    const vk_double2 vb0 = {b0[0], b0[1]}, va1 = {a1[0], a1[1]}, va2 = {a2[0], a2[1]}, vb2 = {b2[0], b2[1]};
+    vk_double2 in = {*l, *r};
     for (int i = 0; i < 8; ++i) {
-        const double inL = xl, inR = xr;
-        const double yl = b0[0] * inL + sl[i][0];
-        const double yr = b0[1] * inR + sr[i][0];
-        sl[i][0] = sl[i][1] + a1[0] * (inL - yl);
-        sr[i][0] = sr[i][1] + a1[1] * (inR - yr);
-        sl[i][1] = b2[0] * inL - a2[0] * yl;
-        sr[i][1] = b2[1] * inR - a2[1] * yr;
-        xl = static_cast<float>(yl);
-        xr = static_cast<float>(yr);
+        vk_double2* st = fx->phaserState[i];
+        const vk_double2 y = vb0 * in + st[0];
+        st[0] = st[1] + va1 * (in - y);
+        st[1] = vb2 * in - va2 * y;
+        in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
     }
-    const float x[2] = {xl, xr};
+    const float x[2] = {static_cast<float>(in[0]), static_cast<float>(in[1])};
     mixGains(&fx->phaserMix, p->phaserDepth);
     *l = fx->phaserMix.dry * *l + fx->phaserMix.wet * x[0];
     *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
@@ -381,9 +370,11 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) 
 constexpr float kHilbertP[4] = {0.4794009f, 0.8762185f, 0.97659755f, 0.9974992f};
 constexpr float kHilbertQ[4] = {0.1617585f, 0.7330289f, 0.94534963f, 0.99059916f};
 
-inline float allpassChain(vk_allpass2* s, const float* c, float x) {
+// The four all-pass chains (P and Q of both channels) advance together, one lane each.
+inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     for (int i = 0; i < 4; ++i) {
-        const float y = c[i] * (x + s[i].y2) - s[i].x2;
+        const vk_float4 c = {kHilbertP[i], kHilbertQ[i], kHilbertP[i], kHilbertQ[i]};
+        const vk_float4 y = c * (x + s[i].y2) - s[i].x2;
         s[i].x2 = s[i].x1;
         s[i].x1 = x;
         s[i].y2 = s[i].y1;
@@ -398,14 +389,12 @@ VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float*
     const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
     const float c = std::cos(angle), s = std::sin(angle);
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        const float x = *io[ch];
-        const float pOut = allpassChain(fx->hilbertP[ch], kHilbertP, x);
-        const float qOut = allpassChain(fx->hilbertQ[ch], kHilbertQ, x);
-        *io[ch] = qOut * c - fx->hilbertDelay[ch] * s;
-        fx->hilbertDelay[ch] = pOut;
-    }
+    const vk_float4 x = {*l, *l, *r, *r};
+    const vk_float4 y = allpassChains(fx->hilbert, x);
+    *l = y[1] * c - fx->hilbertDelay[0] * s;
+    *r = y[3] * c - fx->hilbertDelay[1] * s;
+    fx->hilbertDelay[0] = y[0];
+    fx->hilbertDelay[1] = y[2];
 }
 
 VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -531,8 +520,7 @@ void vk_fx_reset(vk_fx* fx) {
     fx->grainPhase = 0.0f;
     fx->pitchLevel = 0.0f;
     fx->shiftPhase = 0.0;
-    std::memset(fx->hilbertP, 0, sizeof fx->hilbertP);
-    std::memset(fx->hilbertQ, 0, sizeof fx->hilbertQ);
+    std::memset(fx->hilbert, 0, sizeof fx->hilbert);
     fx->hilbertDelay[0] = fx->hilbertDelay[1] = 0.0f;
     for (vk_mix_cache* m : {&fx->chorusMix, &fx->phaserMix, &fx->pitchMix, &fx->delayMix, &fx->reverbMix})
         *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};

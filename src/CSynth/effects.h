@@ -17,6 +17,8 @@ struct vk_reverb;
 
 // Four floats operated on lane by lane (each lane rounds exactly like the scalar operation).
 typedef float vk_float4 __attribute__((vector_size(16)));
+typedef float vk_float2 __attribute__((vector_size(8)));
+typedef double vk_double2 __attribute__((vector_size(16)));
 
 // A power-of-two delay line inside the chain's delay memory.
 struct vk_delay_line {
@@ -57,8 +59,9 @@ struct vk_fx_params {
     float volume;         // 13, current
 };
 
-struct vk_allpass2 {  // one section of the frequency shifter's Hilbert pair
-    float x1, x2, y1, y2;
+// One section of the frequency shifter's Hilbert pairs; lanes: P left, Q left, P right, Q right.
+struct vk_allpass4 {
+    vk_float4 x1, x2, y1, y2;
 };
 
 // The last amount given to an equal-power mix and its two gains: amounts sit still far more often
@@ -82,7 +85,7 @@ struct vk_fx {
     float cachedQ;
     double cachedGain;
     int32_t sections;
-    double filterState[2][3][2];  // channel, section, (s1, s2)
+    vk_double2 filterState[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
     float sweepPhase;
 
     // Distortion: half-band coefficients, the input history H (32) and the history G of shaped
@@ -97,13 +100,13 @@ struct vk_fx {
     float chorusPhase;
 
     float phaserPhase;
-    double phaserState[2][8][2];
+    vk_double2 phaserState[8][2];  // section, (s1, s2); lane 0 left, lane 1 right
 
     float grainPhase;
     float pitchLevel;
 
     double shiftPhase;
-    vk_allpass2 hilbertP[2][4], hilbertQ[2][4];
+    vk_allpass4 hilbert[4];
     float hilbertDelay[2];  // P's output one frame earlier
 
     vk_dynamics compressor, limiter;

@@ -100,10 +100,10 @@ VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float
             const float* __restrict hb = h[i] + 2 * b;
             // Dozens of streams at once are more than the hardware prefetcher follows; the long
             // partitions come from far beyond the caches.
-            __builtin_prefetch(xb + kPrefetch);
-            __builtin_prefetch(xb + kPrefetch + kLane);
-            __builtin_prefetch(hb + kPrefetch);
-            __builtin_prefetch(hb + kPrefetch + kLane);
+            __builtin_prefetch(xb + kPrefetch, 0, 0);
+            __builtin_prefetch(xb + kPrefetch + kLane, 0, 0);
+            __builtin_prefetch(hb + kPrefetch, 0, 0);
+            __builtin_prefetch(hb + kPrefetch + kLane, 0, 0);
             for (int k = 0; k < kLane; ++k) {
                 const float xr = xb[k], xi = xb[kLane + k], hr = hb[k], hi = hb[kLane + k];
                 re[k] += xr * hr - xi * hi;
