@@ -96,7 +96,15 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->writeIndex = d->lookahead;
 }
 
-void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
+// Compiled for the wider instruction sets as well; instruction-set clones are resolved through
+// ifuncs, which run before ThreadSanitizer's runtime is up, so the instrumented build does without.
+#if defined(__SANITIZE_THREAD__)
+#define VK_DYN_CLONES
+#else
+#define VK_DYN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+
+VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
     if (d->counter == 0) divisionStep(d, rate);
     d->counter = (d->counter + 1) & 31;
 
