@@ -1,0 +1,337 @@
+// Fractal library: the per-pixel kernels of the fractal passes.
+//
+// Functions (each compiled alone, with FUNCTION_<name> defined):
+//   fractalKernel     escape-time formulas, specialised by constant 0 (0 mandelbrot, 1 julia,
+//                     2 burningship, 3 tricorn, 4 celtic, 5 buffalo, 6 perpendicular, 7 multibrot3,
+//                     8 multibrot4)
+//   newtonKernel      Newton's method on z^3 - 1
+//   accumulateKernel  running mean of supersamples
+//
+// Bindings of the fractal kernels: push constants = the 112-byte uniform block; binding 0 = the
+// target (rgba16f, written); bindings 1-4 = reference points, scaled reference points, approximation
+// table entries and table levels, used by the perturbation modes (mode 1 and 2) only.
+//
+// Outputs are linear light and may exceed 1; the post chain tone-maps. Pixel row 0 is the largest
+// imaginary part.
+#version 450
+
+layout(local_size_x = 8, local_size_y = 8) in;
+
+#if defined(FUNCTION_fractalKernel) || defined(FUNCTION_newtonKernel)
+
+layout(push_constant) uniform FractalUniforms {
+  layout(offset = 0) vec2 resolution;
+  layout(offset = 8) uvec2 tileOrigin;
+  layout(offset = 16) uvec2 tileSize;
+  layout(offset = 24) vec2 centre;
+  layout(offset = 32) vec2 jitter;
+  layout(offset = 40) float zoom;
+  layout(offset = 44) float rotation;
+  layout(offset = 48) float pixelScale;
+  layout(offset = 52) float typeParameter;
+  layout(offset = 56) int maxIterations;
+  layout(offset = 60) int palette;
+  layout(offset = 64) int mode;
+  layout(offset = 68) int referenceLength;
+  layout(offset = 72) vec2 juliaC;
+  layout(offset = 80) vec2 juliaOffset;
+  layout(offset = 88) vec2 deltaOffset;
+  layout(offset = 96) int diagnostic;
+  layout(offset = 100) int scaleExponent;
+  layout(offset = 104) int blaLevels;
+  layout(offset = 108) float colourShift;
+} u;
+
+layout(binding = 0, rgba16f) uniform writeonly image2D target;
+
+// Escape radius squared: the same bailout as the reference orbits, large enough that the smooth
+// iteration count below is continuous to well under a hundredth of a band.
+const float kBailout = 65536.0;
+const float kLog2Radius = 8.0;  // log2(sqrt(kBailout))
+
+const float kTau = 6.28318530718;
+
+// ---------------------------------------------------------------------------------------------
+// Palettes. Six colours per palette in linear light, blended cyclically with a smooth step so the
+// bands have no visible seams. Bright stops exceed 1 a little: the glow of the post chain catches
+// the filaments near the set.
+
+const int kStops = 6;
+const vec3 kPalettes[13 * kStops] = vec3[](
+  // obsidian: volcanic glass, black with a mint sheen
+  vec3(0.004, 0.006, 0.008), vec3(0.010, 0.045, 0.050), vec3(0.000, 0.420, 0.260),
+  vec3(0.550, 1.150, 0.800), vec3(0.030, 0.180, 0.140), vec3(0.006, 0.020, 0.024),
+  // ember: glowing coals
+  vec3(0.010, 0.002, 0.001), vec3(0.220, 0.015, 0.004), vec3(0.900, 0.180, 0.020),
+  vec3(1.300, 0.650, 0.160), vec3(0.600, 0.090, 0.010), vec3(0.080, 0.006, 0.002),
+  // spectrum: the rainbow, evenly spaced hues
+  vec3(0.900, 0.060, 0.060), vec3(0.900, 0.700, 0.040), vec3(0.100, 0.800, 0.080),
+  vec3(0.040, 0.650, 0.900), vec3(0.120, 0.080, 0.950), vec3(0.800, 0.060, 0.700),
+  // aurora: green and violet curtains over a night sky
+  vec3(0.004, 0.010, 0.030), vec3(0.020, 0.300, 0.140), vec3(0.250, 1.000, 0.550),
+  vec3(0.050, 0.500, 0.500), vec3(0.350, 0.080, 0.600), vec3(0.020, 0.020, 0.080),
+  // void: magenta light at the edge of darkness
+  vec3(0.000, 0.000, 0.002), vec3(0.030, 0.000, 0.040), vec3(0.500, 0.020, 0.400),
+  vec3(1.100, 0.200, 0.900), vec3(0.150, 0.010, 0.250), vec3(0.002, 0.000, 0.010),
+  // ocean: from the deep to the foam
+  vec3(0.001, 0.008, 0.030), vec3(0.005, 0.080, 0.250), vec3(0.020, 0.400, 0.700),
+  vec3(0.500, 0.950, 1.100), vec3(0.030, 0.280, 0.380), vec3(0.002, 0.030, 0.100),
+  // sunset: dusk violet, rose, orange and gold
+  vec3(0.030, 0.010, 0.080), vec3(0.350, 0.030, 0.250), vec3(1.000, 0.200, 0.120),
+  vec3(1.200, 0.650, 0.150), vec3(0.500, 0.180, 0.200), vec3(0.060, 0.030, 0.150),
+  // forest: bark, moss and sunlit leaves
+  vec3(0.008, 0.010, 0.003), vec3(0.050, 0.100, 0.015), vec3(0.200, 0.450, 0.050),
+  vec3(0.700, 0.950, 0.250), vec3(0.120, 0.220, 0.040), vec3(0.060, 0.035, 0.010),
+  // glacier: blue ice and snow
+  vec3(0.010, 0.030, 0.080), vec3(0.100, 0.280, 0.550), vec3(0.480, 0.750, 1.000),
+  vec3(1.050, 1.100, 1.150), vec3(0.250, 0.500, 0.750), vec3(0.030, 0.090, 0.200),
+  // gilded: gold leaf on black lacquer
+  vec3(0.006, 0.004, 0.001), vec3(0.120, 0.060, 0.012), vec3(0.700, 0.400, 0.080),
+  vec3(1.250, 0.950, 0.420), vec3(0.450, 0.250, 0.050), vec3(0.040, 0.020, 0.004),
+  // ink: black ink on paper
+  vec3(0.520, 0.510, 0.490), vec3(0.300, 0.295, 0.290), vec3(0.090, 0.090, 0.095),
+  vec3(0.006, 0.006, 0.008), vec3(0.150, 0.150, 0.155), vec3(0.420, 0.415, 0.400),
+  // thermal: an infrared camera, cold to hot (mirrored, not cyclic)
+  vec3(0.002, 0.000, 0.030), vec3(0.120, 0.000, 0.450), vec3(0.700, 0.020, 0.350),
+  vec3(1.000, 0.250, 0.020), vec3(1.100, 0.850, 0.100), vec3(1.250, 1.200, 0.900),
+  // candy: pastel sugar
+  vec3(1.000, 0.300, 0.550), vec3(0.950, 0.750, 0.300), vec3(0.400, 0.950, 0.650),
+  vec3(0.400, 0.700, 1.000), vec3(0.700, 0.450, 1.000), vec3(1.000, 0.550, 0.800)
+);
+
+// Colour inside the set, per palette.
+const vec3 kInterior[13] = vec3[](
+  vec3(0.0, 0.0, 0.0), vec3(0.006, 0.0, 0.0), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.004, 0.012),
+  vec3(0.0, 0.0, 0.0), vec3(0.0, 0.004, 0.016), vec3(0.012, 0.002, 0.025), vec3(0.003, 0.008, 0.002),
+  vec3(0.004, 0.012, 0.035), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.0, 0.0),
+  vec3(0.060, 0.010, 0.060)
+);
+
+vec3 paletteColour(int p, float t) {
+  p = clamp(p, 0, 12);
+  if (p == 11) {
+    t = 1.0 - abs(fract(t * 0.5) * 2.0 - 1.0);  // thermal runs cold to hot and back
+    float x = t * float(kStops - 1);
+    int i = min(int(x), kStops - 2);
+    float f = smoothstep(0.0, 1.0, x - float(i));
+    return mix(kPalettes[p * kStops + i], kPalettes[p * kStops + i + 1], f);
+  }
+  float x = fract(t) * float(kStops);
+  int i = int(x) % kStops;
+  int j = (i + 1) % kStops;
+  float f = smoothstep(0.0, 1.0, fract(x));
+  return mix(kPalettes[p * kStops + i], kPalettes[p * kStops + j], f);
+}
+
+// Position in the palette for a smooth iteration count. The square root keeps the bands of deep
+// views (counts in the thousands) a few dozen iterations wide while the outer region, where counts
+// change slowly, still sweeps through the palette. The far field (counts of 4 to 5 with this
+// bailout) sits at the palette's start.
+float paletteCoordinate(float mu) {
+  return sqrt(max(mu, 0.0)) * 0.32 - 0.62 + u.colourShift;
+}
+
+// Light of the exterior: the far field fades into darkness so the filaments near the set carry the
+// light.
+float exteriorLight(float mu) {
+  return 1.0 - exp(-max(mu - 3.6, 0.0) * 0.3);
+}
+
+// The plane offset of a pixel from the view centre, before scaling: in pixels, y up, rotated.
+vec2 pixelOffset(uvec2 pixel) {
+  vec2 d = (vec2(pixel) + 0.5 + u.jitter - 0.5 * u.resolution);
+  d.y = -d.y;
+  float c = cos(u.rotation), s = sin(u.rotation);
+  return vec2(c * d.x - s * d.y, s * d.x + c * d.y);
+}
+
+bool regionPixel(out uvec2 pixel) {
+  uvec2 local = gl_GlobalInvocationID.xy;
+  pixel = u.tileOrigin + local;
+  return all(lessThan(local, u.tileSize)) && all(lessThan(pixel, uvec2(u.resolution)));
+}
+
+// Diagnostic renders return escape data: red > 0.5 when the point escaped; green and blue split the
+// smooth count so that mu = (green * 64 + blue) * 64 (green a multiple of 1/64, blue in [0, 1)).
+vec4 diagnosticTexel(bool escaped, float mu) {
+  if (!escaped) return vec4(0.0, 0.0, 0.0, 1.0);
+  float q = max(mu, 0.0) / 64.0;
+  float whole = floor(q);
+  return vec4(1.0, whole / 64.0, q - whole, 1.0);
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_fractalKernel
+
+layout(constant_id = 0) const int kFormula = 0;
+
+layout(binding = 1) readonly buffer ReferencePoints { vec4 referencePoints[]; };
+layout(binding = 2) readonly buffer ScaledPoints { vec4 scaledPoints[]; };
+layout(binding = 3) readonly buffer TableEntries { float tableEntries[]; };
+layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
+
+// One step of the formula, as the processor side computes it.
+vec2 formulaStep(vec2 z, vec2 c) {
+  float x = z.x, y = z.y;
+  if (kFormula == 7) return vec2(x * (x * x - 3.0 * y * y), y * (3.0 * x * x - y * y)) + c;
+  float X = x * x - y * y;
+  float Y = 2.0 * x * y;
+  if (kFormula == 8) return vec2(X * X - Y * Y, 2.0 * X * Y) + c;
+  if (kFormula == 2) Y = 2.0 * abs(x) * abs(y);
+  else if (kFormula == 3) Y = -2.0 * x * y;
+  else if (kFormula == 4) X = abs(X);
+  else if (kFormula == 5) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
+  else if (kFormula == 6) Y = -2.0 * x * abs(y);
+  return vec2(X, Y) + c;
+}
+
+float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
+
+void main() {
+  uvec2 pixel;
+  if (!regionPixel(pixel)) return;
+
+  vec2 point = u.centre + pixelOffset(pixel) * u.pixelScale;
+  vec2 z, c;
+  if (kFormula == 1) {
+    z = point;
+    c = u.juliaC + u.juliaOffset;
+  } else {
+    z = vec2(0.0);
+    c = point;
+  }
+
+  // Direct iteration. The perturbation modes (1 and 2) are drawn this way too until their
+  // reference-orbit paths land; single precision holds up to zooms of a few thousand.
+  int n = 0;
+  float r2 = dot(z, z);
+  bool captured = false;
+  if (kFormula == 0) {
+    // The main cardioid and the period-2 bulb never escape: no need to iterate them.
+    float xq = point.x - 0.25;
+    float q = xq * xq + point.y * point.y;
+    captured = q * (q + xq) <= 0.25 * point.y * point.y ||
+               (point.x + 1.0) * (point.x + 1.0) + point.y * point.y <= 0.0625;
+  }
+  if (!captured) {
+    // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
+    // is caught by an attracting cycle and will not escape.
+    vec2 saved = z;
+    int window = 8, steps = 0;
+    while (n < u.maxIterations && r2 <= kBailout) {
+      z = formulaStep(z, c);
+      r2 = dot(z, z);
+      n++;
+      vec2 d = z - saved;
+      if (dot(d, d) < 1e-13) {
+        captured = true;
+        break;
+      }
+      if (++steps == window) {
+        steps = 0;
+        window *= 2;
+        saved = z;
+      }
+    }
+  }
+  bool escaped = !captured && r2 > kBailout;
+
+  // Smooth count: continuous across bands, in [n, n + 1) for orbits that leave the bailout radius
+  // from within it.
+  float mu = 0.0;
+  if (escaped) {
+    float ratio = 0.5 * log2(r2) / kLog2Radius;
+    mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
+  }
+
+  if (u.diagnostic != 0) {
+    imageStore(target, ivec2(pixel), diagnosticTexel(escaped, mu));
+    return;
+  }
+
+  vec3 colour;
+  if (!escaped) {
+    colour = kInterior[clamp(u.palette, 0, 12)];
+  } else {
+    colour = paletteColour(u.palette, paletteCoordinate(mu)) * exteriorLight(mu);
+  }
+  imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_newtonKernel
+
+// Newton's method on f(z) = z^3 - 1: every start point runs to one of the three cube roots of unity
+// (or sits on the basin boundaries, where it wanders). The basin picks the hue, the smooth step count
+// the shade.
+const vec2 kRoots[3] = vec2[](vec2(1.0, 0.0), vec2(-0.5, 0.86602540378), vec2(-0.5, -0.86602540378));
+const float kTolerance = 1e-6;  // squared distance to a root that counts as arrived
+
+vec2 complexMul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+vec2 complexDiv(vec2 a, vec2 b) { return vec2(a.x * b.x + a.y * b.y, a.y * b.x - a.x * b.y) / dot(b, b); }
+
+void main() {
+  uvec2 pixel;
+  if (!regionPixel(pixel)) return;
+
+  vec2 z = u.centre + pixelOffset(pixel) * u.pixelScale;
+  int root = -1;
+  float mu = 0.0;
+  for (int n = 0; n < u.maxIterations; ++n) {
+    for (int k = 0; k < 3; ++k) {
+      vec2 d = z - kRoots[k];
+      float d2 = dot(d, d);
+      if (d2 < kTolerance) {
+        root = k;
+        // Quadratic convergence: log(d2) / log(tolerance) lies in [1, 2), so this is continuous.
+        mu = float(n) - log2(max(log(max(d2, 1e-30)) / log(kTolerance), 1.0));
+        break;
+      }
+    }
+    if (root >= 0) break;
+    vec2 z2 = complexMul(z, z);
+    vec2 derivative = 3.0 * z2;
+    if (dot(derivative, derivative) < 1e-14) break;
+    z -= complexDiv(complexMul(z2, z) - vec2(1.0, 0.0), derivative);
+  }
+  bool converged = root >= 0;
+
+  if (u.diagnostic != 0) {
+    imageStore(target, ivec2(pixel), diagnosticTexel(converged, mu + 1.0));
+    return;
+  }
+
+  vec3 colour;
+  if (!converged) {
+    colour = kInterior[clamp(u.palette, 0, 12)];
+  } else {
+    vec3 hue = paletteColour(u.palette, u.colourShift + (float(root) + 0.5) / 3.0 + mu * 0.015);
+    // Quick basins shine; the slow boundary regions, where the fractal lives, darken into lace.
+    float shade = 0.18 + 1.1 * exp(-0.11 * mu);
+    colour = hue * shade;
+  }
+  imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+}
+
+#endif
+
+// =============================================================================================
+#ifdef FUNCTION_accumulateKernel
+
+layout(push_constant) uniform Weight { float weight; } w;  // the new sample's weight, 1 / n
+layout(binding = 0, rgba16f) uniform readonly image2D sampleImage;
+layout(binding = 1, rgba16f) uniform image2D accumImage;
+
+void main() {
+  ivec2 p = ivec2(gl_GlobalInvocationID.xy);
+  ivec2 size = imageSize(accumImage);
+  if (p.x >= size.x || p.y >= size.y) return;
+  vec4 mean = imageLoad(accumImage, p);
+  imageStore(accumImage, p, mean + (imageLoad(sampleImage, p) - mean) * w.weight);
+}
+
+#endif

@@ -1,0 +1,249 @@
+#include "FractalRender/FractalRenderer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "Platform/Resources/Resources.h"
+
+namespace veltrane {
+
+namespace {
+
+const std::vector<GpuShaderLibrary::Entry>& functionsOf(const std::string& library) {
+  static const std::vector<GpuShaderLibrary::Entry> fractal = {{"fractalKernel", GpuShaderStage::compute},
+                                                               {"newtonKernel", GpuShaderStage::compute},
+                                                               {"accumulateKernel", GpuShaderStage::compute}};
+  static const std::vector<GpuShaderLibrary::Entry> post = {{"fullscreenVertex", GpuShaderStage::vertex},
+                                                            {"brightFragment", GpuShaderStage::fragment},
+                                                            {"blurFragment", GpuShaderStage::fragment},
+                                                            {"copyFragment", GpuShaderStage::fragment},
+                                                            {"compositeFragment", GpuShaderStage::fragment}};
+  static const std::vector<GpuShaderLibrary::Entry> none;
+  if (library == "Fractal") return fractal;
+  if (library == "Post") return post;
+  return none;
+}
+
+const std::vector<GpuBinding> kFractalBindings = {GpuBinding::storageImage, GpuBinding::storageBuffer,
+                                                  GpuBinding::storageBuffer, GpuBinding::storageBuffer,
+                                                  GpuBinding::storageBuffer};
+
+const GpuShaderFunction& requireFunction(const GpuShaderLibrary& library, const std::string& name) {
+  const GpuShaderFunction* f = library.function(name);
+  if (!f) throw GpuError("shader function " + name + " not found");
+  return *f;
+}
+
+// Halves away from zero, as the texture sizes and the Julia offset steps round.
+long roundHalfAway(double x) { return std::lround(x); }
+
+}  // namespace
+
+std::string FractalRenderer::shaderSource(const std::string& name) {
+  auto path = Resources::find(name + ".glsl", "Shaders");
+  if (!path) throw RendererError::shaderSource(name);
+  auto text = Resources::readText(*path);
+  if (!text) throw RendererError::shaderSource(name);
+  return *text;
+}
+
+GpuShaderLibrary FractalRenderer::makeLibrary(const std::string& name) {
+  std::string source = shaderSource(name);
+  try {
+    return GpuShaderLibrary::compile(name, source, functionsOf(name));
+  } catch (const GpuShaderCompileError& error) {
+    throw RendererError::library(name + ": " + error.what());
+  }
+}
+
+FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(std::move(device)) {
+  if (!device_) throw RendererError::noDevice();
+  GpuShaderLibrary fractal = makeLibrary("Fractal");
+  postLibrary_ = std::make_unique<GpuShaderLibrary>(makeLibrary("Post"));
+
+  const GpuShaderFunction& kernel = requireFunction(fractal, "fractalKernel");
+  for (int32_t i = 0; i < 9; ++i)
+    fractalPipelines_.push_back(
+        device_->makeComputePipeline({&kernel, kFractalBindings, sizeof(FractalUniforms), i, "fractalKernel"}));
+
+  const GpuShaderFunction* newton = fractal.function("newtonKernel");
+  if (!newton) throw RendererError::pipeline("newtonKernel");
+  newtonPipeline_ = device_->makeComputePipeline(
+      {newton, {GpuBinding::storageImage}, sizeof(FractalUniforms), std::nullopt, "newtonKernel"});
+  const GpuShaderFunction* accumulate = fractal.function("accumulateKernel");
+  if (!accumulate) throw RendererError::pipeline("accumulateKernel");
+  accumulatePipeline_ = device_->makeComputePipeline(
+      {accumulate, {GpuBinding::storageImage, GpuBinding::storageImage}, sizeof(float), std::nullopt, "accumulateKernel"});
+
+  const GpuShaderFunction* vertex = postLibrary_->function("fullscreenVertex");
+  auto renderPipeline = [&](const char* fragment, uint32_t bytes) {
+    return device_->makeRenderPipeline({vertex, postLibrary_->function(fragment), {GpuBinding::sampledImage}, bytes,
+                                        GpuFormat::rgba16Float, fragment});
+  };
+  brightPipeline_ = renderPipeline("brightFragment", sizeof(BrightBlock));
+  blurPipeline_ = renderPipeline("blurFragment", sizeof(BlurBlock));
+  copyPipeline_ = renderPipeline("copyFragment", 0);
+
+  emptyRef_ = device_->makeBuffer(64, "emptyRef");
+  if (!emptyRef_) throw RendererError::noDevice();
+}
+
+FractalRenderer::~FractalRenderer() = default;
+
+std::shared_ptr<GpuImage> FractalRenderer::makeTexture(int w, int h, const std::string& label) {
+  try {
+    return device_->makeImage(
+        {std::max(w, 1), std::max(h, 1), GpuFormat::rgba16Float, gpuShaderRead | gpuShaderWrite | gpuRenderTarget, label});
+  } catch (const GpuError&) {
+    return nullptr;  // a texture the device refuses stays absent; the passes that need it are skipped
+  }
+}
+
+void FractalRenderer::resize(int width, int height) {
+  if (width == width_ && height == height_) return;
+  width_ = width;
+  height_ = height;
+  int w = width < 2 ? 1 : width, h = height < 2 ? 1 : height;
+  sceneHigh_ = makeTexture(w, h, "sceneHigh");
+  sampleTex_ = makeTexture(w, h, "sampleTex");
+  accum_ = makeTexture(w, h, "accum");
+  bloomA_ = makeTexture(width < 2 ? 1 : width / 2, height < 2 ? 1 : height / 2, "bloomA");
+  bloomA2_ = makeTexture(width < 2 ? 1 : width / 2, height < 2 ? 1 : height / 2, "bloomA2");
+  bloomB_ = makeTexture(width < 4 ? 1 : width / 4, height < 4 ? 1 : height / 4, "bloomB");
+  bloomB2_ = makeTexture(width < 4 ? 1 : width / 4, height < 4 ? 1 : height / 4, "bloomB2");
+  allocLow();
+  geometryKey_.clear();
+  highValid_ = false;
+  sampleCount_ = 0;
+}
+
+void FractalRenderer::allocLow() {
+  double s = renderScales[size_t(scaleIndex_)];
+  int w = std::max<long>(1, roundHalfAway(s * width_));
+  int h = std::max<long>(1, roundHalfAway(s * height_));
+  sceneLow_ = makeTexture(w, h, "sceneLow");
+  lowKey_.clear();
+}
+
+void FractalRenderer::reset() {
+  geometryKey_.clear();
+  lowKey_.clear();
+  highValid_ = false;
+  tiles_.clear();
+  nextTile_ = 0;
+  staticFrames_ = 0;
+  sampleCount_ = 0;
+  lowUsedStandIn_ = false;
+  // Timing and adaptive state start over too: a renderer that was used live would otherwise keep a
+  // stale frame clock (a huge first interval), a reduced scale and old averages.
+  lastFrameTime_ = 0;
+  frameEma_ = 16.7;
+  gpuEma_ = 8.0;
+  goodFrames_ = badFrames_ = 0;
+  lastScaleChange_ = 0;
+  fpsAccum_ = 0;
+  fpsCount_ = 0;
+  tilesPerFrame_ = 6.0;
+  timing_->update([](Timing& t) { t = Timing{}; });
+  if (scaleIndex_ != 0) {
+    scaleIndex_ = 0;
+    if (width_ > 0) allocLow();
+  }
+}
+
+FractalUniforms FractalRenderer::uniforms(const RenderView& view, const GpuImage& target, bool deep,
+                                          Complex juliaOffset, std::array<float, 2> jitter) {
+  ReferenceInputs reference;
+  reference.forceExtremePath = forceExtremePath;
+  reference.referenceLength = refLength();
+  reference.deltaOffset = deltaOffset_;
+  reference.deltaOffsetScaled = deltaOffsetScaled_;
+  reference.blaLevels = 0;  // no approximation table until the rescaled path has one
+  return makeUniforms(view, target.width(), target.height(), deep, juliaOffset, jitter, reference);
+}
+
+void FractalRenderer::prepareReference(const RenderView&, bool) {
+  deltaOffset_ = {0, 0};
+  deltaOffsetScaled_ = ScaledComplex::zero();
+  stats_.referenceStale = false;
+  stats_.referenceMs = 0;
+}
+
+const std::array<std::array<float, 2>, 16>& FractalRenderer::sampleJitter() {
+  static const auto table = [] {
+    std::array<std::array<float, 2>, 16> t{};
+    for (int n = 1; n < 16; ++n) {
+      double a = n / 1.324717957244746, b = n / 1.754877666246693;
+      t[size_t(n)] = {float(a - std::floor(a) - 0.5), float(b - std::floor(b) - 0.5)};
+    }
+    return t;
+  }();
+  return table;
+}
+
+const std::array<std::array<float, 2>, 16>& FractalRenderer::filmJitter() {
+  static const auto table = [] {
+    auto tent = [](double j) {
+      double u = j + 0.5;
+      return u < 0.5 ? std::sqrt(2 * u) - 1 : 1 - std::sqrt(2 * (1 - u));
+    };
+    std::array<std::array<float, 2>, 16> t{};
+    for (int n = 1; n < 16; ++n) {
+      const auto& j = sampleJitter()[size_t(n)];
+      t[size_t(n)] = {float(tent(j[0])), float(tent(j[1]))};
+    }
+    return t;
+  }();
+  return table;
+}
+
+FractalRenderer::Progress FractalRenderer::progress() const {
+  return Progress{scaleIndex_,
+                  tilesPerFrame_,
+                  tiles_,
+                  nextTile_,
+                  staticFrames_,
+                  sampleCount_,
+                  highValid_,
+                  frameEma_,
+                  gpuEma_,
+                  sceneLow_ ? sceneLow_->width() : 0,
+                  sceneLow_ ? sceneLow_->height() : 0};
+}
+
+namespace {
+
+void appendDouble(std::string& out, double value) {
+  char buffer[32];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::string FractalRenderer::geometryKey(const RenderView& view, Complex juliaOffset) const {
+  std::string key(toText(view.type));
+  auto field = [&](double v) {
+    key += '|';
+    appendDouble(key, v);
+  };
+  field(view.centerX);
+  field(view.centerY);
+  field(view.zoom);
+  field(view.rotation);
+  key += '|' + std::to_string(view.maxIterations);
+  field(view.juliaC.x);
+  field(view.juliaC.y);
+  field(juliaOffset.x);
+  field(juliaOffset.y);
+  key += '|';
+  key += toText(view.palette);
+  field(view.colourShift);
+  key += '|';
+  if (view.deepCentre) key += view.deepCentre->key();
+  return key;
+}
+
+
+}  // namespace veltrane

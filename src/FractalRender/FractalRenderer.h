@@ -1,0 +1,192 @@
+#pragma once
+// The GPU renderer of fractal views: construction (device, shader libraries, pipelines), the
+// progressive frame loop with adaptive resolution, tiled refinement and supersampling, the post
+// chain, and off-screen stills and diagnostic renders.
+//
+// One renderer is used by one thread at a time. Only the timing box is shared, with the GPU
+// completion thread, under its own lock.
+
+#include <array>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FractalRender/FractalUniforms.h"
+#include "FractalRender/RenderTypes.h"
+#include "Platform/Gpu/Gpu.h"
+#include "Platform/Image/Image.h"
+
+namespace veltrane {
+
+class FractalRenderer {
+ public:
+  struct Timing {
+    double gpuMs = 8;
+    double postMs = 2;
+    bool lastFrameHadFractal = false;
+    double refineMs = 0;
+    std::int64_t refineTiles = 0;
+  };
+
+  // One Timing under a lock: written by completion handlers, read by the frame tick.
+  class TimingBox {
+   public:
+    Timing load() const {
+      std::lock_guard lock(mutex_);
+      return timing_;
+    }
+    template <typename F>
+    void update(F&& change) {
+      std::lock_guard lock(mutex_);
+      change(timing_);
+    }
+
+   private:
+    mutable std::mutex mutex_;
+    Timing timing_;
+  };
+
+  static constexpr double deepZoomThreshold = 2500.0;
+  static constexpr double extremeZoomThreshold = 1e30;
+  static constexpr std::array<double, 8> renderScales{1.0, 0.85, 0.7, 0.58, 0.48, 0.4, 0.33, 0.27};
+  static constexpr int tileSide = 128;
+  static constexpr int maxSamples = 16;
+
+  // Throws RendererError (noDevice without a device) or GpuError.
+  explicit FractalRenderer(std::shared_ptr<GpuDevice> device);
+  ~FractalRenderer();
+  FractalRenderer(const FractalRenderer&) = delete;
+  FractalRenderer& operator=(const FractalRenderer&) = delete;
+
+  // The shader source of a resource ("Fractal", "Post"): Shaders/<name>.glsl, else <name>.glsl at
+  // the resource root. Throws RendererError::shaderSource.
+  static std::string shaderSource(const std::string& name);
+  // Compiles the functions the renderer uses from a library's source. Throws RendererError.
+  static GpuShaderLibrary makeLibrary(const std::string& name);
+
+  void resize(int width, int height);
+  // Forgets all progress on the current view and the frame timing and adaptive-resolution state, so
+  // a still or benchmark on a renderer used live starts at full scale with fresh averages.
+  void reset();
+
+  // Encodes one displayed frame into the command buffer (neither commits nor presents). `time` is
+  // the animation clock of the post chain, `now` the wall clock for frame timing, both in seconds.
+  void encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post, double time,
+                   const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& commandBuffer, double now);
+
+  // Off-screen renders; each blocks until the GPU has finished.
+  Image renderStill(const RenderView& view, int width, int height, const PostSettings& post = {},
+                    const AudioVisuals& audio = {}, double time = 0, int samples = 1);
+  std::vector<float> renderStillLinear(const RenderView& view, int width, int height, const PostSettings& post = {},
+                                       double time = 0);
+  void encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio, const PostSettings& post,
+                      double time, const std::shared_ptr<GpuImage>& target);
+  struct Diagnostic {
+    std::vector<bool> escaped;
+    std::vector<double> mu;
+  };
+  Diagnostic renderDiagnostic(const RenderView& view, int width, int height,
+                              const std::optional<BigComplex>& standIn = std::nullopt);
+
+  static Image cgImage(GpuDevice& device, const std::shared_ptr<GpuImage>& texture);
+  // Creates missing parent folders (their failure is thrown as std::filesystem::filesystem_error).
+  static void writePNG(const Image& image, const std::filesystem::path& path);
+
+  const std::shared_ptr<GpuDevice>& device() const { return device_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  std::int64_t refLength() const { return 1; }
+  const RenderStats& stats() const { return stats_; }
+
+  bool synchronousReferences = false;
+  bool forceExtremePath = false;
+  bool iterationSkipping = true;
+
+  // The sample jitter table (R2 sequence, pixels) and its tent-filtered form for stills.
+  static const std::array<std::array<float, 2>, 16>& sampleJitter();
+  static const std::array<std::array<float, 2>, 16>& filmJitter();
+
+  // The frame loop's progress, for tests and the HUD's diagnostics.
+  struct Progress {
+    int scaleIndex;
+    double tilesPerFrame;
+    std::vector<std::pair<int, int>> tiles;
+    int nextTile;
+    int staticFrames;
+    int sampleCount;
+    bool highValid;
+    double frameEma;
+    double gpuEma;
+    int lowWidth, lowHeight;
+  };
+  Progress progress() const;
+  // Tests replace measured GPU times with a fixed figure (milliseconds); nullopt measures again.
+  void injectGpuTime(std::optional<double> ms) { injectedGpuMs_ = ms; }
+
+ private:
+  void allocLow();
+  void buildTiles();
+  void tick(double now, bool moving, bool autoQuality);
+  std::string geometryKey(const RenderView& view, Complex juliaOffset) const;
+  FractalUniforms uniforms(const RenderView& view, const GpuImage& target, bool deep, Complex juliaOffset,
+                           std::array<float, 2> jitter);
+  // Binds the formula's pipeline and buffers; the caller sets the target and dispatches.
+  void bindFractal(GpuCommandBuffer& cb, const RenderView& view);
+  void dispatchRegion(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
+                      FractalUniforms u, int x, int y, int w, int h);
+  void encodeTiles(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
+                   bool deep, Complex juliaOffset, std::array<float, 2> jitter, int budget, int& encoded);
+  void encodePost(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const AudioVisuals& audio,
+                  const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target);
+  void blur(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& texture, const std::shared_ptr<GpuImage>& scratch);
+  void drawFullscreen(GpuCommandBuffer& cb, const std::shared_ptr<GpuPipeline>& pipeline,
+                      const std::shared_ptr<GpuImage>& target, std::initializer_list<std::shared_ptr<GpuImage>> inputs,
+                      const void* bytes, uint32_t size);
+  std::shared_ptr<GpuPipeline> compositePipeline(GpuFormat format);
+  std::shared_ptr<GpuImage> makeTexture(int w, int h, const std::string& label);
+  // Chooses the reference orbit of a deep view. Deep views are drawn by the direct path for now:
+  // there is no reference store yet, so this leaves the offsets at zero and reports nothing stale.
+  void prepareReference(const RenderView& view, bool wait);
+  void runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio, double time,
+                        const std::shared_ptr<GpuImage>& target);
+
+  std::shared_ptr<GpuDevice> device_;
+  std::vector<std::shared_ptr<GpuPipeline>> fractalPipelines_;
+  std::shared_ptr<GpuPipeline> newtonPipeline_, accumulatePipeline_;
+  std::shared_ptr<GpuPipeline> brightPipeline_, blurPipeline_, copyPipeline_;
+  std::unique_ptr<GpuShaderLibrary> postLibrary_;
+  std::map<GpuFormat, std::shared_ptr<GpuPipeline>> compositePipelines_;
+
+  int width_ = 0, height_ = 0;
+  std::shared_ptr<GpuImage> sceneLow_, sceneHigh_, sampleTex_, accum_, bloomA_, bloomA2_, bloomB_, bloomB2_;
+
+  std::array<float, 2> deltaOffset_{0, 0};
+  ScaledComplex deltaOffsetScaled_;
+  std::shared_ptr<GpuBuffer> emptyRef_;
+
+  std::string geometryKey_, lowKey_;
+  int scaleIndex_ = 0;
+  bool highValid_ = false;
+  std::vector<std::pair<int, int>> tiles_;
+  int nextTile_ = 0;
+  double tilesPerFrame_ = 6.0;
+  int staticFrames_ = 0;
+  int sampleCount_ = 0;
+  std::shared_ptr<TimingBox> timing_ = std::make_shared<TimingBox>();
+  double lastFrameTime_ = 0;
+  double frameEma_ = 16.7;
+  double gpuEma_ = 8.0;
+  int goodFrames_ = 0, badFrames_ = 0;
+  double lastScaleChange_ = 0;
+  double fpsAccum_ = 0;
+  int fpsCount_ = 0;
+  RenderStats stats_;
+  bool lowUsedStandIn_ = false;
+  std::optional<double> injectedGpuMs_;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,240 @@
+// The progressive frame loop: low-resolution passes while the view moves, tiled refinement at full
+// resolution once it stands still, then jittered samples, and the post chain every frame.
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "FractalRender/FractalRenderer.h"
+
+namespace veltrane {
+
+void FractalRenderer::buildTiles() {
+  std::vector<std::pair<int, int>> tiles;
+  for (int y = 0; y < height_; y += tileSide)
+    for (int x = 0; x < width_; x += tileSide) tiles.emplace_back(x, y);
+  double cx = width_ / 2.0, cy = height_ / 2.0;
+  auto distance = [&](const std::pair<int, int>& t) {
+    return std::hypot(t.first + tileSide / 2.0 - cx, t.second + tileSide / 2.0 - cy);
+  };
+  std::stable_sort(tiles.begin(), tiles.end(), [&](const auto& a, const auto& b) { return distance(a) < distance(b); });
+  tiles_ = std::move(tiles);
+  nextTile_ = 0;
+}
+
+void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
+  if (lastFrameTime_ > 0) {
+    // A clock that steps back (or a renderer reused after a pause) must not poison the averages.
+    double dt = std::clamp((now - lastFrameTime_) * 1000.0, 0.0, 200.0);
+    frameEma_ += (dt - frameEma_) * 0.15;
+    fpsAccum_ += dt;
+    fpsCount_ += 1;
+    if (fpsAccum_ >= 500) {
+      stats_.fps = 1000.0 / (fpsAccum_ / fpsCount_);
+      fpsAccum_ = 0;
+      fpsCount_ = 0;
+    }
+  }
+  lastFrameTime_ = now;
+
+  Timing timing = timing_->load();
+  gpuEma_ += (timing.gpuMs - gpuEma_) * 0.25;
+  stats_.gpuMs = gpuEma_;
+
+  if (timing.refineTiles >= 1 && timing.refineMs > 0.05) {
+    double target = std::clamp(9.0 / (timing.refineMs / double(timing.refineTiles)), 1.0, 400.0);
+    tilesPerFrame_ += (target - tilesPerFrame_) * 0.5;
+  }
+
+  if (!autoQuality) {
+    if (scaleIndex_ != 0) {
+      scaleIndex_ = 0;
+      allocLow();
+    }
+    return;
+  }
+  if (!moving) return;
+  double load = frameEma_ > 21 ? std::max(gpuEma_, frameEma_) : gpuEma_;
+  if (load > 14) {
+    badFrames_ += 1;
+    goodFrames_ = 0;
+    if (badFrames_ >= 5 && now - lastScaleChange_ > 0.2 && scaleIndex_ <= 6) {
+      scaleIndex_ += 1;
+      allocLow();
+      lastScaleChange_ = now;
+      badFrames_ = 0;
+    }
+    return;
+  }
+  if (load < 7.5) goodFrames_ += 1;
+  else goodFrames_ = 0;
+  badFrames_ = 0;
+  bool stepUp = load < 4.5 ? (goodFrames_ >= 16 && now - lastScaleChange_ > 0.3)
+                           : (goodFrames_ >= 61 && now - lastScaleChange_ > 1.0);
+  if (stepUp && scaleIndex_ > 0) {
+    scaleIndex_ -= 1;
+    allocLow();
+    lastScaleChange_ = now;
+    goodFrames_ = 0;
+  }
+}
+
+void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view) {
+  if (view.type == FractalType::newton) {
+    cb.setComputePipeline(newtonPipeline_);
+    return;
+  }
+  int index = caseIndex(view.type);
+  if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
+  cb.setComputePipeline(fractalPipelines_[size_t(index)]);
+  // Reference points, scaled points, table entries and levels: the perturbation paths' inputs.
+  for (uint32_t binding = 1; binding <= 4; ++binding) cb.setBuffer(binding, emptyRef_);
+}
+
+void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,
+                                     const std::shared_ptr<GpuImage>& target, FractalUniforms u, int x, int y, int w,
+                                     int h) {
+  u.tileOrigin[0] = uint32_t(x);
+  u.tileOrigin[1] = uint32_t(y);
+  u.tileSize[0] = uint32_t(w);
+  u.tileSize[1] = uint32_t(h);
+  bindFractal(cb, view);
+  cb.setBytes(&u, sizeof u);
+  cb.setImage(0, target);
+  cb.dispatch(uint32_t((w + 7) / 8), uint32_t((h + 7) / 8));
+}
+
+void FractalRenderer::encodeTiles(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
+                                  bool deep, Complex juliaOffset, std::array<float, 2> jitter, int budget,
+                                  int& encoded) {
+  FractalUniforms u = uniforms(view, *target, deep, juliaOffset, jitter);
+  for (int i = 0; i < budget && nextTile_ < int(tiles_.size()); ++i) {
+    auto [x, y] = tiles_[size_t(nextTile_)];
+    dispatchRegion(cb, view, target, u, x, y, std::min(width_ - x, tileSide), std::min(height_ - y, tileSide));
+    ++nextTile_;
+    ++encoded;
+  }
+}
+
+void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post,
+                                  double time, const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& cb,
+                                  double now) {
+  if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
+
+  bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
+  Complex juliaOffset = audioJuliaOffset(view, audio, deep);
+
+  std::string key = geometryKey(view, juliaOffset);
+  bool moving = key != geometryKey_;
+  if (moving) {
+    geometryKey_ = key;
+    highValid_ = false;
+    staticFrames_ = 0;
+    sampleCount_ = 0;
+    tiles_.clear();
+  } else {
+    staticFrames_ += 1;
+  }
+
+  tick(now, moving, post.autoQuality);
+
+  bool stale = false;
+  if (deep) {
+    bool wait = synchronousReferences || (!moving && staticFrames_ > 30);
+    prepareReference(view, wait);
+    stale = stats_.referenceStale;
+  }
+
+  bool hadWork = false;
+  int tileCount = 0;
+  int budget = std::max(1, int(tilesPerFrame_));
+
+  auto lowPass = [&] {
+    if (!sceneLow_) return;
+    FractalUniforms u = uniforms(view, *sceneLow_, deep, juliaOffset, {0, 0});
+    dispatchRegion(cb, view, sceneLow_, u, 0, 0, sceneLow_->width(), sceneLow_->height());
+    lowKey_ = key;
+    lowUsedStandIn_ = stale;
+    if (scaleIndex_ == 0 && !stale && sceneHigh_ && sceneHigh_->width() == sceneLow_->width() &&
+        sceneHigh_->height() == sceneLow_->height()) {
+      cb.copyImage(sceneLow_, sceneHigh_);
+      highValid_ = true;
+    }
+    hadWork = true;
+  };
+
+  auto samplePass = [&] {
+    if (!post.supersample || sampleCount_ > 15 || staticFrames_ < 4 || !sceneHigh_ || !sampleTex_ || !accum_) return;
+    if (sampleCount_ == 0) {
+      cb.copyImage(sceneHigh_, accum_);
+      sampleCount_ = 1;
+    }
+    if (tiles_.empty()) buildTiles();
+    encodeTiles(cb, view, sampleTex_, deep, juliaOffset, sampleJitter()[size_t(sampleCount_ % 16)], budget, tileCount);
+    if (nextTile_ >= int(tiles_.size())) {
+      sampleCount_ += 1;
+      cb.setComputePipeline(accumulatePipeline_);
+      float weight = 1.0f / float(sampleCount_);
+      cb.setBytes(&weight, sizeof weight);
+      cb.setImage(0, sampleTex_);
+      cb.setImage(1, accum_);
+      cb.dispatch(uint32_t((width_ + 7) / 8), uint32_t((height_ + 7) / 8));
+      tiles_.clear();
+    }
+    hadWork = true;
+  };
+
+  if (moving || lowKey_ != key || (lowUsedStandIn_ && !stale)) {
+    lowPass();
+  } else if (lowUsedStandIn_) {
+    if (highValid_) samplePass();
+  } else if (!highValid_ && !stale && staticFrames_ >= 2 && sceneHigh_ && sceneLow_) {
+    if (tiles_.empty()) {
+      buildTiles();
+      // Refinement starts from the upscaled low image.
+      drawFullscreen(cb, copyPipeline_, sceneHigh_, {sceneLow_}, nullptr, 0);
+    }
+    encodeTiles(cb, view, sceneHigh_, deep, juliaOffset, {0, 0}, budget, tileCount);
+    if (nextTile_ >= int(tiles_.size())) {
+      highValid_ = true;
+      tiles_.clear();
+    }
+    hadWork = true;
+  } else if (highValid_) {
+    samplePass();
+  }
+
+  std::shared_ptr<GpuImage> source;
+  if (sampleCount_ >= 2 && accum_) source = accum_;
+  else if (sceneHigh_ && !lowUsedStandIn_ && (highValid_ || !tiles_.empty())) source = sceneHigh_;
+  else source = sceneLow_;
+
+  if (source) encodePost(cb, source, audio, post, time, target);
+
+  stats_.deep = deep;
+  stats_.samples = sampleCount_;
+  stats_.referenceLength = deep ? refLength() : 0;
+  stats_.renderScale = (highValid_ || sampleCount_ > 0) ? 1.0 : renderScales[size_t(scaleIndex_)];
+  if (sampleCount_ >= 2) stats_.tier = RenderStats::Tier::supersampled;
+  else if (!highValid_) stats_.tier = tiles_.empty() ? RenderStats::Tier::motion : RenderStats::Tier::refining;
+  else stats_.tier = RenderStats::Tier::full;
+  if (!tiles_.empty()) stats_.refineProgress = double(nextTile_) / double(tiles_.size());
+  else stats_.refineProgress = highValid_ ? 1.0 : 0.0;
+
+  auto box = timing_;
+  std::optional<double> injected = injectedGpuMs_;
+  cb.addCompletedHandler([box, hadWork, tileCount, injected](GpuCommandBuffer& done) {
+    double ms = injected ? *injected : (done.gpuEndTime() - done.gpuStartTime()) * 1000.0;
+    if (!(ms > 0)) return;
+    box->update([&](Timing& t) {
+      t.gpuMs = ms;
+      t.lastFrameHadFractal = hadWork;
+      if (!hadWork) t.postMs += (ms - t.postMs) * 0.2;
+      if (tileCount > 0) {
+        t.refineMs = std::max(ms - t.postMs, 0.0);
+        t.refineTiles = tileCount;
+      }
+    });
+  });
+}
+
+}  // namespace veltrane

@@ -1,0 +1,178 @@
+// Off-screen renders that wait for the GPU: stills, supersampled stills, linear stills and
+// diagnostic escape data.
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "FractalRender/FractalRenderer.h"
+
+namespace veltrane {
+
+namespace {
+
+float halfToFloat(uint16_t h) {
+  int exponent = (h >> 10) & 31, mantissa = h & 1023;
+  float value;
+  if (exponent == 0) value = std::ldexp(float(mantissa), -24);
+  else if (exponent == 31) value = mantissa ? NAN : INFINITY;
+  else value = std::ldexp(float(mantissa | 1024), exponent - 25);
+  return (h & 0x8000) ? -value : value;
+}
+
+std::vector<float> halfsToFloats(const std::vector<uint8_t>& bytes) {
+  std::vector<float> out(bytes.size() / 2);
+  for (size_t i = 0; i < out.size(); ++i) {
+    uint16_t h;
+    std::memcpy(&h, bytes.data() + i * 2, 2);
+    out[i] = halfToFloat(h);
+  }
+  return out;
+}
+
+constexpr int kMaxStillFrames = 20000;
+
+std::shared_ptr<GpuImage> makeStillTarget(GpuDevice& device, int width, int height, GpuFormat format, unsigned usage) {
+  try {
+    return device.makeImage({width, height, format, usage, "still"});
+  } catch (const GpuError&) {
+    throw RendererError::noDevice();
+  }
+}
+
+}  // namespace
+
+void FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
+                                       double time, const std::shared_ptr<GpuImage>& target) {
+  reset();
+  synchronousReferences = true;
+  PostSettings settings = post;
+  settings.supersample = false;
+  settings.autoQuality = false;
+  try {
+    for (int frame = 0; frame < kMaxStillFrames; ++frame) {
+      auto cb = device_->makeCommandBuffer("still frame");
+      encodeFrame(view, audio, settings, time, target, *cb, frame / 60.0);
+      cb->commit();
+      cb->waitUntilCompleted();
+      if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
+      if (stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled) break;
+    }
+  } catch (...) {
+    synchronousReferences = false;
+    throw;
+  }
+  synchronousReferences = false;
+}
+
+Image FractalRenderer::renderStill(const RenderView& view, int width, int height, const PostSettings& post,
+                                   const AudioVisuals& audio, double time, int samples) {
+  auto target = makeStillTarget(*device_, width, height, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget);
+  if (samples < 2) {
+    runUntilFinished(view, post, audio, time, target);
+  } else {
+    PostSettings settings = post;
+    settings.supersample = true;
+    settings.autoQuality = false;
+    encodeAveraged(view, samples, audio, settings, time, target);
+  }
+  return cgImage(*device_, target);
+}
+
+std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, int width, int height,
+                                                      const PostSettings& post, double time) {
+  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderRead | gpuRenderTarget);
+  runUntilFinished(view, post, AudioVisuals{}, time, target);
+  return halfsToFloats(device_->readImage(target));
+}
+
+void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
+                                     const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target) {
+  if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
+  reset();
+  bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
+  if (deep) prepareReference(view, true);
+  Complex juliaOffset = audioJuliaOffset(view, audio, deep);
+  if (!sampleTex_ || !accum_) throw RendererError::noDevice();
+
+  int n = std::clamp(samples, 1, maxSamples);
+  for (int i = 0; i < n; ++i) {
+    auto cb = device_->makeCommandBuffer("averaged sample");
+    const auto& texture = i == 0 ? accum_ : sampleTex_;
+    std::array<float, 2> jitter = samples > 1 ? filmJitter()[size_t(i)] : std::array<float, 2>{0, 0};
+    FractalUniforms u = uniforms(view, *texture, deep, juliaOffset, jitter);
+    for (int y = 0; y < height_; y += tileSide)
+      for (int x = 0; x < width_; x += tileSide)
+        dispatchRegion(*cb, view, texture, u, x, y, std::min(width_ - x, tileSide), std::min(height_ - y, tileSide));
+    if (i >= 1) {
+      cb->setComputePipeline(accumulatePipeline_);
+      float weight = 1.0f / float(i + 1);
+      cb->setBytes(&weight, sizeof weight);
+      cb->setImage(0, sampleTex_);
+      cb->setImage(1, accum_);
+      cb->dispatch(uint32_t((width_ + 7) / 8), uint32_t((height_ + 7) / 8));
+    }
+    cb->commit();  // the queue keeps them in order; only the post chain is waited for
+  }
+  auto cb = device_->makeCommandBuffer("averaged post");
+  encodePost(*cb, accum_, audio, post, time, target);
+  cb->commit();
+  cb->waitUntilCompleted();
+  if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
+  stats_.deep = deep;
+  stats_.samples = n;
+  reset();
+}
+
+FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& view, int width, int height,
+                                                              const std::optional<BigComplex>& standIn) {
+  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderWrite);
+  bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
+  // A stand-in centre needs the reference store; until it exists deep views are drawn directly.
+  (void)standIn;
+  if (deep) prepareReference(view, true);
+
+  auto cb = device_->makeCommandBuffer("diagnostic");
+  FractalUniforms u = uniforms(view, *target, deep, Complex{}, {0, 0});
+  u.diagnostic = 1;
+  for (int y = 0; y < height; y += tileSide)
+    for (int x = 0; x < width; x += tileSide)
+      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide));
+  cb->commit();
+  cb->waitUntilCompleted();
+  if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
+
+  std::vector<float> texels = halfsToFloats(device_->readImage(target));
+  Diagnostic result;
+  size_t count = size_t(width) * size_t(height);
+  result.escaped.resize(count);
+  result.mu.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    result.escaped[i] = texels[i * 4] > 0.5f;
+    result.mu[i] = (double(texels[i * 4 + 1]) * 64.0 + double(texels[i * 4 + 2])) * 64.0;
+  }
+  return result;
+}
+
+Image FractalRenderer::cgImage(GpuDevice& device, const std::shared_ptr<GpuImage>& texture) {
+  if (texture->format() != GpuFormat::bgra8Unorm) throw RendererError::pipeline("CGImage");
+  Image image;
+  image.width = texture->width();
+  image.height = texture->height();
+  try {
+    image.bgrx = device.readImage(texture);
+  } catch (const GpuError&) {
+    throw RendererError::pipeline("CGImage");
+  }
+  return image;
+}
+
+void FractalRenderer::writePNG(const Image& image, const std::filesystem::path& path) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  try {
+    veltrane::writePNG(image, path);
+  } catch (const PngError& error) {
+    throw RendererError::pipeline(error.stage == PngError::Stage::destination ? "PNG destination" : "PNG write");
+  }
+}
+
+}  // namespace veltrane

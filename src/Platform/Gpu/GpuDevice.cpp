@@ -1,0 +1,394 @@
+#include <cstdio>
+#include <cstring>
+
+#include "Platform/Gpu/Gpu.h"
+
+namespace veltrane {
+
+namespace {
+
+void check(VkResult result, const char* what) {
+  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
+}
+
+int deviceRank(VkPhysicalDeviceType type) {
+  switch (type) {
+    case VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU: return 0;
+    case VK_PHYSICAL_DEVICE_TYPE_INTEGRATED_GPU: return 1;
+    case VK_PHYSICAL_DEVICE_TYPE_VIRTUAL_GPU: return 2;
+    case VK_PHYSICAL_DEVICE_TYPE_CPU: return 3;
+    default: return 4;
+  }
+}
+
+bool hasExtension(VkPhysicalDevice device, const char* name) {
+  uint32_t count = 0;
+  vkEnumerateDeviceExtensionProperties(device, nullptr, &count, nullptr);
+  std::vector<VkExtensionProperties> props(count);
+  vkEnumerateDeviceExtensionProperties(device, nullptr, &count, props.data());
+  for (auto& p : props)
+    if (std::strcmp(p.extensionName, name) == 0) return true;
+  return false;
+}
+
+bool instanceHasLayer(const char* name) {
+  uint32_t count = 0;
+  vkEnumerateInstanceLayerProperties(&count, nullptr);
+  std::vector<VkLayerProperties> layers(count);
+  vkEnumerateInstanceLayerProperties(&count, layers.data());
+  for (auto& l : layers)
+    if (std::strcmp(l.layerName, name) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+std::shared_ptr<GpuDevice> GpuDevice::create(const GpuDeviceOptions& options) {
+  std::shared_ptr<GpuDevice> device(new GpuDevice());
+  device->init(options);
+  return device;
+}
+
+std::shared_ptr<GpuDevice> GpuDevice::systemDefault() {
+  static std::mutex mutex;
+  static std::shared_ptr<GpuDevice> shared;
+  static bool tried = false;
+  std::lock_guard lock(mutex);
+  if (!tried) {
+    tried = true;
+    try {
+      shared = create();
+    } catch (const GpuError& error) {
+      std::fprintf(stderr, "GPU unavailable: %s\n", error.what());
+    }
+  }
+  return shared;
+}
+
+VKAPI_ATTR VkBool32 VKAPI_CALL GpuDevice::debugCallback(VkDebugUtilsMessageSeverityFlagBitsEXT severity,
+                                                       VkDebugUtilsMessageTypeFlagsEXT,
+                                                       const VkDebugUtilsMessengerCallbackDataEXT* data,
+                                                       void* user) {
+  auto* self = static_cast<GpuDevice*>(user);
+  const char* text = data && data->pMessage ? data->pMessage : "";
+  if (severity & (VK_DEBUG_UTILS_MESSAGE_SEVERITY_ERROR_BIT_EXT | VK_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT)) {
+    std::fprintf(stderr, "vulkan validation: %s\n", text);
+    if (severity & VK_DEBUG_UTILS_MESSAGE_SEVERITY_ERROR_BIT_EXT) {
+      std::lock_guard lock(self->messagesMutex_);
+      self->errors_.emplace_back(text);
+    }
+  }
+  return VK_FALSE;
+}
+
+void GpuDevice::init(const GpuDeviceOptions& options) {
+  VkApplicationInfo app{VK_STRUCTURE_TYPE_APPLICATION_INFO};
+  app.pApplicationName = "Veltrane";
+  app.pEngineName = "Veltrane";
+  app.apiVersion = VK_API_VERSION_1_3;
+
+  std::vector<const char*> layers;
+  std::vector<const char*> extensions;
+  bool validation = options.validation && instanceHasLayer("VK_LAYER_KHRONOS_validation");
+  if (options.validation && !validation) throw GpuError("Vulkan validation layer not installed");
+  if (validation) {
+    layers.push_back("VK_LAYER_KHRONOS_validation");
+    extensions.push_back(VK_EXT_DEBUG_UTILS_EXTENSION_NAME);
+    extensions.push_back(VK_EXT_VALIDATION_FEATURES_EXTENSION_NAME);
+  }
+  VkValidationFeatureEnableEXT enables[] = {VK_VALIDATION_FEATURE_ENABLE_SYNCHRONIZATION_VALIDATION_EXT};
+  VkValidationFeaturesEXT features{VK_STRUCTURE_TYPE_VALIDATION_FEATURES_EXT};
+  features.enabledValidationFeatureCount = 1;
+  features.pEnabledValidationFeatures = enables;
+
+  VkDebugUtilsMessengerCreateInfoEXT messengerInfo{VK_STRUCTURE_TYPE_DEBUG_UTILS_MESSENGER_CREATE_INFO_EXT};
+  messengerInfo.messageSeverity =
+      VK_DEBUG_UTILS_MESSAGE_SEVERITY_ERROR_BIT_EXT | VK_DEBUG_UTILS_MESSAGE_SEVERITY_WARNING_BIT_EXT;
+  messengerInfo.messageType = VK_DEBUG_UTILS_MESSAGE_TYPE_GENERAL_BIT_EXT |
+                              VK_DEBUG_UTILS_MESSAGE_TYPE_VALIDATION_BIT_EXT;
+  // Performance advice is left out: images stay in the GENERAL layout on purpose.
+  messengerInfo.pfnUserCallback = &GpuDevice::debugCallback;
+  messengerInfo.pUserData = this;
+  features.pNext = &messengerInfo;
+
+  VkInstanceCreateInfo instanceInfo{VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO};
+  instanceInfo.pApplicationInfo = &app;
+  instanceInfo.enabledLayerCount = uint32_t(layers.size());
+  instanceInfo.ppEnabledLayerNames = layers.data();
+  instanceInfo.enabledExtensionCount = uint32_t(extensions.size());
+  instanceInfo.ppEnabledExtensionNames = extensions.data();
+  if (validation) instanceInfo.pNext = &features;
+  // No driver at all shows up as VK_ERROR_INCOMPATIBLE_DRIVER: that, like an empty device list, is
+  // "no device".
+  if (vkCreateInstance(&instanceInfo, nullptr, &instance_) != VK_SUCCESS) {
+    instance_ = VK_NULL_HANDLE;
+    throw GpuNoDeviceError();
+  }
+  if (validation) {
+    auto createMessenger = reinterpret_cast<PFN_vkCreateDebugUtilsMessengerEXT>(
+        vkGetInstanceProcAddr(instance_, "vkCreateDebugUtilsMessengerEXT"));
+    if (createMessenger) createMessenger(instance_, &messengerInfo, nullptr, &messenger_);
+    setObjectName_ = reinterpret_cast<PFN_vkSetDebugUtilsObjectNameEXT>(
+        vkGetInstanceProcAddr(instance_, "vkSetDebugUtilsObjectNameEXT"));
+  }
+
+  uint32_t count = 0;
+  vkEnumeratePhysicalDevices(instance_, &count, nullptr);
+  std::vector<VkPhysicalDevice> devices(count);
+  vkEnumeratePhysicalDevices(instance_, &count, devices.data());
+  int bestRank = 99;
+  for (VkPhysicalDevice candidate : devices) {
+    VkPhysicalDeviceProperties props;
+    vkGetPhysicalDeviceProperties(candidate, &props);
+    if (props.apiVersion < VK_API_VERSION_1_3) continue;
+    if (!hasExtension(candidate, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) continue;
+    int rank = deviceRank(props.deviceType);
+    if (rank < bestRank) {
+      bestRank = rank;
+      physical_ = candidate;
+    }
+  }
+  if (physical_ == VK_NULL_HANDLE) throw GpuNoDeviceError();
+
+  VkPhysicalDeviceProperties props;
+  vkGetPhysicalDeviceProperties(physical_, &props);
+  name_ = props.deviceName;
+  cpu_ = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
+  timestampPeriod_ = props.limits.timestampPeriod;
+  vkGetPhysicalDeviceMemoryProperties(physical_, &memory_);
+
+  uint32_t familyCount = 0;
+  vkGetPhysicalDeviceQueueFamilyProperties(physical_, &familyCount, nullptr);
+  std::vector<VkQueueFamilyProperties> families(familyCount);
+  vkGetPhysicalDeviceQueueFamilyProperties(physical_, &familyCount, families.data());
+  bool found = false;
+  for (uint32_t i = 0; i < familyCount; ++i) {
+    if ((families[i].queueFlags & VK_QUEUE_GRAPHICS_BIT) && (families[i].queueFlags & VK_QUEUE_COMPUTE_BIT)) {
+      queueFamily_ = i;
+      found = true;
+      timestamps_ = !cpu_ && families[i].timestampValidBits > 0;
+      break;
+    }
+  }
+  if (!found) throw GpuNoDeviceError();
+
+  float priority = 1.0f;
+  VkDeviceQueueCreateInfo queueInfo{VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO};
+  queueInfo.queueFamilyIndex = queueFamily_;
+  queueInfo.queueCount = 1;
+  queueInfo.pQueuePriorities = &priority;
+
+  VkPhysicalDeviceVulkan13Features v13{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_3_FEATURES};
+  v13.dynamicRendering = VK_TRUE;
+  v13.synchronization2 = VK_TRUE;
+  VkPhysicalDeviceFeatures2 features2{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2};
+  features2.pNext = &v13;
+  // Storage images written without a format qualifier in the shaders need this.
+  VkPhysicalDeviceFeatures2 supported{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2};
+  vkGetPhysicalDeviceFeatures2(physical_, &supported);
+  features2.features.shaderStorageImageWriteWithoutFormat = supported.features.shaderStorageImageWriteWithoutFormat;
+
+  const char* deviceExtensions[] = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
+  VkDeviceCreateInfo deviceInfo{VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO};
+  deviceInfo.pNext = &features2;
+  deviceInfo.queueCreateInfoCount = 1;
+  deviceInfo.pQueueCreateInfos = &queueInfo;
+  deviceInfo.enabledExtensionCount = 1;
+  deviceInfo.ppEnabledExtensionNames = deviceExtensions;
+  if (vkCreateDevice(physical_, &deviceInfo, nullptr, &device_) != VK_SUCCESS) {
+    device_ = VK_NULL_HANDLE;
+    throw GpuNoDeviceError();
+  }
+  vkGetDeviceQueue(device_, queueFamily_, 0, &queue_);
+  pushDescriptorSet =
+      reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(vkGetDeviceProcAddr(device_, "vkCmdPushDescriptorSetKHR"));
+  if (!pushDescriptorSet) throw GpuNoDeviceError();
+
+  VkSamplerCreateInfo samplerInfo{VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO};
+  samplerInfo.magFilter = VK_FILTER_LINEAR;
+  samplerInfo.minFilter = VK_FILTER_LINEAR;
+  samplerInfo.mipmapMode = VK_SAMPLER_MIPMAP_MODE_NEAREST;
+  samplerInfo.addressModeU = samplerInfo.addressModeV = samplerInfo.addressModeW =
+      VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE;
+  VkSampler sampler;
+  check(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
+  sampler_ = VulkanHandle<VkSampler>(device_, sampler, vkDestroySampler);
+
+  completionThread_ = std::thread([this] { completionLoop(); });
+}
+
+GpuDevice::~GpuDevice() {
+  if (completionThread_.joinable()) {
+    {
+      std::lock_guard lock(flightMutex_);
+      stopping_ = true;
+    }
+    flightChanged_.notify_all();
+    completionThread_.join();
+  }
+  if (device_) {
+    vkDeviceWaitIdle(device_);
+    sampler_.reset();
+    vkDestroyDevice(device_, nullptr);
+  }
+  if (messenger_) {
+    auto destroy = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
+        vkGetInstanceProcAddr(instance_, "vkDestroyDebugUtilsMessengerEXT"));
+    if (destroy) destroy(instance_, messenger_, nullptr);
+  }
+  if (instance_) vkDestroyInstance(instance_, nullptr);
+}
+
+uint32_t GpuDevice::memoryType(uint32_t typeBits, VkMemoryPropertyFlags wanted) const {
+  for (uint32_t i = 0; i < memory_.memoryTypeCount; ++i)
+    if ((typeBits & (1u << i)) && (memory_.memoryTypes[i].propertyFlags & wanted) == wanted) return i;
+  throw GpuError("no suitable GPU memory type");
+}
+
+void GpuDevice::setName(VkObjectType type, uint64_t handle, const std::string& name) const {
+  if (!setObjectName_ || name.empty()) return;
+  VkDebugUtilsObjectNameInfoEXT info{VK_STRUCTURE_TYPE_DEBUG_UTILS_OBJECT_NAME_INFO_EXT};
+  info.objectType = type;
+  info.objectHandle = handle;
+  info.pObjectName = name.c_str();
+  setObjectName_(device_, &info);
+}
+
+int GpuDevice::validationErrorCount() const {
+  std::lock_guard lock(messagesMutex_);
+  return int(errors_.size());
+}
+
+std::vector<std::string> GpuDevice::validationErrors() const {
+  std::lock_guard lock(messagesMutex_);
+  return errors_;
+}
+
+std::shared_ptr<GpuBuffer> GpuDevice::makeBuffer(size_t bytes, const std::string& label) {
+  return std::make_shared<GpuBuffer>(shared_from_this(), bytes, label);
+}
+
+std::shared_ptr<GpuImage> GpuDevice::makeImage(const GpuImageDesc& desc) {
+  auto image = std::make_shared<GpuImage>(shared_from_this(), desc);
+  // Every image lives in the GENERAL layout. The transition is submitted now; the barrier that opens
+  // every later pass orders it before any use.
+  auto cb = makeCommandBuffer("layout " + desc.label);
+  VkImageMemoryBarrier2 barrier{VK_STRUCTURE_TYPE_IMAGE_MEMORY_BARRIER_2};
+  barrier.srcStageMask = VK_PIPELINE_STAGE_2_NONE;
+  barrier.dstStageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+  barrier.dstAccessMask = VK_ACCESS_2_MEMORY_READ_BIT | VK_ACCESS_2_MEMORY_WRITE_BIT;
+  barrier.oldLayout = VK_IMAGE_LAYOUT_UNDEFINED;
+  barrier.newLayout = VK_IMAGE_LAYOUT_GENERAL;
+  barrier.srcQueueFamilyIndex = barrier.dstQueueFamilyIndex = VK_QUEUE_FAMILY_IGNORED;
+  barrier.image = image->vk();
+  barrier.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+  VkDependencyInfo dependency{VK_STRUCTURE_TYPE_DEPENDENCY_INFO};
+  dependency.imageMemoryBarrierCount = 1;
+  dependency.pImageMemoryBarriers = &barrier;
+  vkCmdPipelineBarrier2(cb->cmd_, &dependency);
+  cb->retained_.push_back(image);
+  cb->commit();
+  return image;
+}
+
+std::shared_ptr<GpuPipeline> GpuDevice::makeComputePipeline(const GpuComputePipelineDesc& desc) {
+  return std::make_shared<GpuPipeline>(shared_from_this(), desc);
+}
+
+std::shared_ptr<GpuPipeline> GpuDevice::makeRenderPipeline(const GpuRenderPipelineDesc& desc) {
+  return std::make_shared<GpuPipeline>(shared_from_this(), desc);
+}
+
+std::shared_ptr<GpuCommandBuffer> GpuDevice::makeCommandBuffer(const std::string& label) {
+  return std::make_shared<GpuCommandBuffer>(shared_from_this(), label);
+}
+
+std::vector<uint8_t> GpuDevice::readImage(const std::shared_ptr<GpuImage>& image) {
+  size_t bytes = size_t(image->width()) * size_t(image->height()) * image->bytesPerPixel();
+  auto buffer = makeBuffer(bytes, "read-back " + image->label());
+  auto cb = makeCommandBuffer("read-back");
+  cb->copyImageToBuffer(image, buffer);
+  cb->commit();
+  cb->waitUntilCompleted();
+  if (cb->status() != GpuCommandBuffer::Status::completed) throw GpuError(cb->errorText());
+  const auto* data = static_cast<const uint8_t*>(buffer->contents());
+  return std::vector<uint8_t>(data, data + bytes);
+}
+
+void GpuDevice::submit(std::shared_ptr<GpuCommandBuffer> cb) {
+  VkCommandBufferSubmitInfo cmdInfo{VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO};
+  cmdInfo.commandBuffer = cb->cmd_;
+  VkSubmitInfo2 submitInfo{VK_STRUCTURE_TYPE_SUBMIT_INFO_2};
+  submitInfo.commandBufferInfoCount = 1;
+  submitInfo.pCommandBufferInfos = &cmdInfo;
+  VkResult result;
+  {
+    std::lock_guard lock(submitMutex_);
+    cb->submitted_ = std::chrono::steady_clock::now();
+    result = vkQueueSubmit2(queue_, 1, &submitInfo, cb->fence_.get());
+  }
+  if (result != VK_SUCCESS) {
+    cb->finish(false, "queue submission failed (VkResult " + std::to_string(result) + ")");
+    return;
+  }
+  {
+    std::lock_guard lock(flightMutex_);
+    inFlight_.push_back(std::move(cb));
+  }
+  flightChanged_.notify_all();
+}
+
+void GpuDevice::completionLoop() {
+  for (;;) {
+    std::shared_ptr<GpuCommandBuffer> cb;
+    {
+      std::unique_lock lock(flightMutex_);
+      flightChanged_.wait(lock, [&] { return stopping_ || !inFlight_.empty(); });
+      if (inFlight_.empty()) return;  // stopping and nothing left
+      cb = inFlight_.front();
+    }
+    VkFence fence = cb->fence_.get();
+    VkResult result;
+    do {
+      result = vkWaitForFences(device_, 1, &fence, VK_TRUE, 100'000'000);
+    } while (result == VK_TIMEOUT);
+    {
+      std::lock_guard lock(flightMutex_);
+      inFlight_.pop_front();
+    }
+    if (result != VK_SUCCESS) {
+      cb->finish(false, "GPU execution failed (VkResult " + std::to_string(result) + ")");
+      std::shared_ptr<GpuDevice> keep = cb->device_;
+      cb.reset();
+      if (keep.use_count() == 1) {
+        completionThread_.detach();
+        return;
+      }
+      continue;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (timestamps_ && cb->queries_) {
+      uint64_t stamps[2] = {0, 0};
+      if (vkGetQueryPoolResults(device_, cb->queries_.get(), 0, 2, sizeof(stamps), stamps, sizeof(uint64_t),
+                                VK_QUERY_RESULT_64_BIT) == VK_SUCCESS) {
+        cb->gpuStart_ = double(stamps[0]) * timestampPeriod_ * 1e-9;
+        cb->gpuEnd_ = double(stamps[1]) * timestampPeriod_ * 1e-9;
+      }
+    } else {
+      auto epoch = std::chrono::steady_clock::time_point{};
+      cb->gpuStart_ = std::chrono::duration<double>(cb->submitted_ - epoch).count();
+      cb->gpuEnd_ = std::chrono::duration<double>(now - epoch).count();
+    }
+    cb->finish(true, "");
+    // The command buffer may hold the last reference to this device (its owner let go while the
+    // work was in flight): then the device is destroyed here, on its own completion thread.
+    std::shared_ptr<GpuDevice> keep = cb->device_;
+    cb.reset();
+    if (keep.use_count() == 1) {
+      completionThread_.detach();
+      return;  // keep's release below destroys the device; touch nothing after it
+    }
+  }
+}
+
+}  // namespace veltrane

@@ -1,0 +1,223 @@
+#include "Platform/Gpu/Gpu.h"
+
+namespace veltrane {
+
+namespace {
+
+void check(VkResult result, const char* what) {
+  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
+}
+
+VkFormat vkFormat(GpuFormat format) {
+  return format == GpuFormat::rgba16Float ? VK_FORMAT_R16G16B16A16_SFLOAT : VK_FORMAT_B8G8R8A8_UNORM;
+}
+
+VkDescriptorType descriptorType(GpuBinding binding) {
+  switch (binding) {
+    case GpuBinding::storageImage: return VK_DESCRIPTOR_TYPE_STORAGE_IMAGE;
+    case GpuBinding::sampledImage: return VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
+    case GpuBinding::storageBuffer: return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
+  }
+  return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
+}
+
+VulkanHandle<VkShaderModule> makeModule(VkDevice device, const GpuShaderFunction& function) {
+  VkShaderModuleCreateInfo info{VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO};
+  info.codeSize = function.spirv.size() * sizeof(uint32_t);
+  info.pCode = function.spirv.data();
+  VkShaderModule module;
+  check(vkCreateShaderModule(device, &info, nullptr, &module), "vkCreateShaderModule");
+  return VulkanHandle<VkShaderModule>(device, module, vkDestroyShaderModule);
+}
+
+}  // namespace
+
+GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std::string& label)
+    : device_(std::move(device)), size_(bytes) {
+  VkDevice vk = device_->vk();
+  VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
+  info.size = bytes == 0 ? 4 : bytes;
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
+  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+  VkBuffer buffer;
+  check(vkCreateBuffer(vk, &info, nullptr, &buffer), "vkCreateBuffer");
+  buffer_ = VulkanHandle<VkBuffer>(vk, buffer, vkDestroyBuffer);
+  VkMemoryRequirements req;
+  vkGetBufferMemoryRequirements(vk, buffer, &req);
+  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
+  alloc.allocationSize = req.size;
+  alloc.memoryTypeIndex = device_->memoryType(
+      req.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+  VkDeviceMemory memory;
+  check(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
+  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
+  check(vkBindBufferMemory(vk, buffer, memory, 0), "vkBindBufferMemory");
+  check(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
+  device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);
+}
+
+GpuBuffer::~GpuBuffer() {
+  if (memory_ && mapped_) vkUnmapMemory(device_->vk(), memory_.get());
+}
+
+GpuImage::GpuImage(std::shared_ptr<GpuDevice> device, const GpuImageDesc& desc)
+    : device_(std::move(device)), desc_(desc) {
+  if (desc_.width < 1 || desc_.height < 1) throw GpuError("image of zero size: " + desc_.label);
+  VkDevice vk = device_->vk();
+  VkImageCreateInfo info{VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO};
+  info.imageType = VK_IMAGE_TYPE_2D;
+  info.format = vkFormat(desc_.format);
+  info.extent = {uint32_t(desc_.width), uint32_t(desc_.height), 1};
+  info.mipLevels = 1;
+  info.arrayLayers = 1;
+  info.samples = VK_SAMPLE_COUNT_1_BIT;
+  info.tiling = VK_IMAGE_TILING_OPTIMAL;
+  info.usage = VK_IMAGE_USAGE_TRANSFER_SRC_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
+  if (desc_.usage & gpuShaderRead) info.usage |= VK_IMAGE_USAGE_SAMPLED_BIT;
+  if (desc_.usage & gpuShaderWrite) info.usage |= VK_IMAGE_USAGE_STORAGE_BIT;
+  if (desc_.usage & gpuRenderTarget) info.usage |= VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT;
+  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+  info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
+  VkImage image;
+  check(vkCreateImage(vk, &info, nullptr, &image), "vkCreateImage");
+  image_ = VulkanHandle<VkImage>(vk, image, vkDestroyImage);
+  VkMemoryRequirements req;
+  vkGetImageMemoryRequirements(vk, image, &req);
+  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
+  alloc.allocationSize = req.size;
+  alloc.memoryTypeIndex = device_->memoryType(req.memoryTypeBits, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT);
+  VkDeviceMemory memory;
+  check(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
+  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
+  check(vkBindImageMemory(vk, image, memory, 0), "vkBindImageMemory");
+  VkImageViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO};
+  viewInfo.image = image;
+  viewInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
+  viewInfo.format = info.format;
+  viewInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+  VkImageView view;
+  check(vkCreateImageView(vk, &viewInfo, nullptr, &view), "vkCreateImageView");
+  view_ = VulkanHandle<VkImageView>(vk, view, vkDestroyImageView);
+  device_->setName(VK_OBJECT_TYPE_IMAGE, uint64_t(image), desc_.label);
+}
+
+void GpuPipeline::makeLayout(const std::string& label) {
+  VkDevice vk = device_->vk();
+  std::vector<VkDescriptorSetLayoutBinding> bindings;
+  for (uint32_t i = 0; i < bindings_.size(); ++i) {
+    VkDescriptorSetLayoutBinding b{};
+    b.binding = i;
+    b.descriptorType = descriptorType(bindings_[i]);
+    b.descriptorCount = 1;
+    b.stageFlags = compute_ ? VK_SHADER_STAGE_COMPUTE_BIT : VK_SHADER_STAGE_FRAGMENT_BIT;
+    bindings.push_back(b);
+  }
+  VkDescriptorSetLayoutCreateInfo setInfo{VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO};
+  setInfo.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
+  setInfo.bindingCount = uint32_t(bindings.size());
+  setInfo.pBindings = bindings.data();
+  VkDescriptorSetLayout setLayout;
+  check(vkCreateDescriptorSetLayout(vk, &setInfo, nullptr, &setLayout), "vkCreateDescriptorSetLayout");
+  setLayout_ = VulkanHandle<VkDescriptorSetLayout>(vk, setLayout, vkDestroyDescriptorSetLayout);
+
+  VkPushConstantRange range{};
+  range.stageFlags = compute_ ? VK_SHADER_STAGE_COMPUTE_BIT : VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT;
+  range.size = pushBytes_;
+  VkPipelineLayoutCreateInfo layoutInfo{VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO};
+  layoutInfo.setLayoutCount = 1;
+  layoutInfo.pSetLayouts = &setLayout;
+  layoutInfo.pushConstantRangeCount = pushBytes_ > 0 ? 1 : 0;
+  layoutInfo.pPushConstantRanges = &range;
+  VkPipelineLayout layout;
+  check(vkCreatePipelineLayout(vk, &layoutInfo, nullptr, &layout), "vkCreatePipelineLayout");
+  layout_ = VulkanHandle<VkPipelineLayout>(vk, layout, vkDestroyPipelineLayout);
+  device_->setName(VK_OBJECT_TYPE_PIPELINE_LAYOUT, uint64_t(layout), label);
+}
+
+GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuComputePipelineDesc& desc)
+    : device_(std::move(device)), compute_(true), bindings_(desc.bindings), pushBytes_(desc.pushConstantBytes) {
+  if (!desc.function || desc.function->stage != GpuShaderStage::compute)
+    throw GpuError("compute pipeline without a compute function: " + desc.label);
+  makeLayout(desc.label);
+  VkDevice vk = device_->vk();
+  auto module = makeModule(vk, *desc.function);
+  VkSpecializationMapEntry entry{0, 0, sizeof(int32_t)};
+  int32_t constant = desc.constant0.value_or(0);
+  VkSpecializationInfo spec{1, &entry, sizeof(int32_t), &constant};
+  VkComputePipelineCreateInfo info{VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO};
+  info.stage = {VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO};
+  info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
+  info.stage.module = module.get();
+  info.stage.pName = "main";
+  info.stage.pSpecializationInfo = desc.constant0 ? &spec : nullptr;
+  info.layout = layout_.get();
+  VkPipeline pipeline;
+  check(vkCreateComputePipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateComputePipelines");
+  pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
+  device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
+}
+
+GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuRenderPipelineDesc& desc)
+    : device_(std::move(device)),
+      compute_(false),
+      bindings_(desc.bindings),
+      pushBytes_(desc.pushConstantBytes),
+      colourFormat_(desc.colourFormat) {
+  if (!desc.vertex || !desc.fragment) throw GpuError("render pipeline without its functions: " + desc.label);
+  makeLayout(desc.label);
+  VkDevice vk = device_->vk();
+  auto vertexModule = makeModule(vk, *desc.vertex);
+  auto fragmentModule = makeModule(vk, *desc.fragment);
+  VkPipelineShaderStageCreateInfo stages[2] = {{VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO},
+                                               {VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO}};
+  stages[0].stage = VK_SHADER_STAGE_VERTEX_BIT;
+  stages[0].module = vertexModule.get();
+  stages[0].pName = "main";
+  stages[1].stage = VK_SHADER_STAGE_FRAGMENT_BIT;
+  stages[1].module = fragmentModule.get();
+  stages[1].pName = "main";
+  VkPipelineVertexInputStateCreateInfo vertexInput{VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO};
+  VkPipelineInputAssemblyStateCreateInfo assembly{VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO};
+  assembly.topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
+  VkPipelineViewportStateCreateInfo viewport{VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO};
+  viewport.viewportCount = 1;
+  viewport.scissorCount = 1;
+  VkPipelineRasterizationStateCreateInfo raster{VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO};
+  raster.polygonMode = VK_POLYGON_MODE_FILL;
+  raster.cullMode = VK_CULL_MODE_NONE;
+  raster.lineWidth = 1.0f;
+  VkPipelineMultisampleStateCreateInfo multisample{VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO};
+  multisample.rasterizationSamples = VK_SAMPLE_COUNT_1_BIT;
+  VkPipelineColorBlendAttachmentState attachment{};
+  attachment.colorWriteMask = VK_COLOR_COMPONENT_R_BIT | VK_COLOR_COMPONENT_G_BIT | VK_COLOR_COMPONENT_B_BIT |
+                              VK_COLOR_COMPONENT_A_BIT;
+  VkPipelineColorBlendStateCreateInfo blend{VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO};
+  blend.attachmentCount = 1;
+  blend.pAttachments = &attachment;
+  VkDynamicState dynamics[] = {VK_DYNAMIC_STATE_VIEWPORT, VK_DYNAMIC_STATE_SCISSOR};
+  VkPipelineDynamicStateCreateInfo dynamic{VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO};
+  dynamic.dynamicStateCount = 2;
+  dynamic.pDynamicStates = dynamics;
+  VkFormat format = vkFormat(desc.colourFormat);
+  VkPipelineRenderingCreateInfo rendering{VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO};
+  rendering.colorAttachmentCount = 1;
+  rendering.pColorAttachmentFormats = &format;
+  VkGraphicsPipelineCreateInfo info{VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO};
+  info.pNext = &rendering;
+  info.stageCount = 2;
+  info.pStages = stages;
+  info.pVertexInputState = &vertexInput;
+  info.pInputAssemblyState = &assembly;
+  info.pViewportState = &viewport;
+  info.pRasterizationState = &raster;
+  info.pMultisampleState = &multisample;
+  info.pColorBlendState = &blend;
+  info.pDynamicState = &dynamic;
+  info.layout = layout_.get();
+  VkPipeline pipeline;
+  check(vkCreateGraphicsPipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateGraphicsPipelines");
+  pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
+  device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
+}
+
+}  // namespace veltrane

@@ -1,0 +1,38 @@
+#pragma once
+// 8-bit images in memory and PNG files (libpng). Pixels are stored as the renderer's still targets
+// hold them: blue, green, red and one ignored byte per pixel, rows from the top, sRGB-encoded.
+// PNG files are written as 8-bit RGB without alpha.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace veltrane {
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bgrx;  // 4 * width * height bytes
+
+  uint8_t red(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 2]; }
+  uint8_t green(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 1]; }
+  uint8_t blue(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 0]; }
+};
+
+class PngError : public std::runtime_error {
+ public:
+  enum class Stage { destination, write };
+  PngError(Stage stage, const std::string& message) : std::runtime_error(message), stage(stage) {}
+  Stage stage;
+};
+
+// Writes the image as a PNG file. The folder must exist. Throws PngError: `destination` when the
+// file cannot be created, `write` when encoding or writing fails.
+void writePNG(const Image& image, const std::filesystem::path& path);
+
+// Reads an 8-bit RGB or RGBA PNG file; nothing when it cannot be read.
+std::optional<Image> readPNG(const std::filesystem::path& path);
+
+}  // namespace veltrane
