@@ -78,7 +78,7 @@ void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
   }
 }
 
-void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view) {
+void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u) {
   if (view.type == FractalType::newton) {
     cb.setComputePipeline(newtonPipeline_);
     return;
@@ -87,7 +87,12 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view) 
   if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
   cb.setComputePipeline(fractalPipelines_[size_t(index)]);
   // Reference points, scaled points, table entries and levels: the perturbation paths' inputs.
-  for (uint32_t binding = 1; binding <= 4; ++binding) cb.setBuffer(binding, emptyRef_);
+  bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer;
+  bool table = orbit && u.blaLevels >= 1 && passTable_;
+  cb.setBuffer(1, orbit ? reference_->buffer : emptyRef_);
+  cb.setBuffer(2, orbit ? reference_->scaledBuffer : emptyRef_);
+  cb.setBuffer(3, table ? passTable_->buffer : emptyRef_);
+  cb.setBuffer(4, table ? passTable_->levelBuffer : emptyRef_);
 }
 
 void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,
@@ -97,7 +102,7 @@ void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& vie
   u.tileOrigin[1] = uint32_t(y);
   u.tileSize[0] = uint32_t(w);
   u.tileSize[1] = uint32_t(h);
-  bindFractal(cb, view);
+  bindFractal(cb, view, u);
   cb.setBytes(&u, sizeof u);
   cb.setImage(0, target);
   cb.dispatch(uint32_t((w + 7) / 8), uint32_t((h + 7) / 8));
