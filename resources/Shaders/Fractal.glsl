@@ -167,9 +167,32 @@ vec4 diagnosticTexel(bool escaped, float mu) {
 
 layout(constant_id = 0) const int kFormula = 0;
 
+// Reference point n: the double value as float high parts (xy) and low parts (zw).
 layout(binding = 1) readonly buffer ReferencePoints { vec4 referencePoints[]; };
-layout(binding = 2) readonly buffer ScaledPoints { vec4 scaledPoints[]; };
-layout(binding = 3) readonly buffer TableEntries { float tableEntries[]; };
+// The same point in scaled form: Z, W (Z minus the orbit's start for julia, else Z) and R = Re Z^2,
+// each a float mantissa with a power-of-two exponent.
+struct ScaledPoint {
+  vec2 z;
+  vec2 w;
+  int ze;
+  int we;
+  float rm;
+  int re;
+};
+layout(binding = 2) readonly buffer ScaledPoints { ScaledPoint scaledPoints[]; };
+// Bilinear approximation: after 2^L iterations from m the delta is A*delta + B*dc while
+// |delta| < R. Level L entry j starts at iteration 1 + j * 2^L.
+struct TableEntry {
+  vec2 am;
+  vec2 bm;
+  int ae;
+  int be;
+  float rm;
+  int re;
+  float stripe;
+  float trap;
+};
+layout(binding = 3) readonly buffer TableEntries { TableEntry tableEntries[]; };
 layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
 
 // One step of the formula, as the processor side computes it.
@@ -189,9 +212,271 @@ vec2 formulaStep(vec2 z, vec2 c) {
 
 float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
 
+// ---------------------------------------------------------------------------------------------
+// Deep views: every pixel is a small delta from one reference orbit. Mode 1 keeps the delta in
+// plain floats (zooms up to 1e30); mode 2 keeps it as w * 2^S with |w| near 1, so deltas far below
+// float range keep their precision.
+//
+// One reference serves the whole view and may be a substitute or an orbit that escaped early, so
+// every pixel rebases: when its full value relative to the orbit's start becomes smaller than its
+// delta, or when the reference runs out, it restarts at the orbit's start with that full value.
+
+const float kTiny = 8.0e-28;  // about 2^-90: below it a reference value is taken in scaled form
+
+// m * 2^e without overflow: exponents far above the float range saturate to a huge value of the
+// right sign, far below give 0.
+float scaleBy(float m, int e) {
+  if (e == 0) return m;
+  if (e > 120) return m * 1.0e36;
+  if (e < -170) return 0.0;
+  return ldexp(m, e);
+}
+vec2 scaleBy(vec2 m, int e) { return vec2(scaleBy(m.x, e), scaleBy(m.y, e)); }
+
+vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+
+// |c + d| - |c| without forming c + d where it would cancel.
+float diffabs(float c, float d) {
+  float cd = c + d;
+  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
+  return cd > 0.0 ? 2.0 * c + d : -d;
+}
+
+// One perturbed step in units of 2^S: w' = (f(Z + w s) - f(Z)) / s + d, s = 2^S as a float (it may
+// underflow to 0, which only drops terms far below float precision). Z is the float reference point
+// m; values whose exact size matters near 0 (Re Z^2 for the folds, X*Y, Y) come from the scaled point
+// when Z is tiny.
+vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S, bool tiny) {
+  vec2 ws = w * s;
+  if (kFormula == 0 || kFormula == 1) return cmul(2.0 * Z + ws, w) + d;
+  if (kFormula == 3) {
+    vec2 t = cmul(2.0 * Z + ws, w);
+    return vec2(t.x, -t.y) + d;
+  }
+  if (kFormula == 7) {
+    vec2 Z2 = cmul(Z, Z);
+    return cmul(w, 3.0 * Z2 + cmul(3.0 * Z + ws, ws)) + d;
+  }
+  if (kFormula == 8) {
+    vec2 Z2 = cmul(Z, Z);
+    vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
+    return cmul(w, inner) + d;
+  }
+  ScaledPoint p = scaledPoints[m];
+  float X = Z.x, Y = Z.y;
+  // Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s.
+  float re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;
+  float cross = X * w.y + Y * w.x + ws.x * w.y;
+  float xyW = tiny ? scaleBy(p.z.x * p.z.y, 2 * p.ze - S) : scaleBy(X * Y, -S);
+  if (kFormula == 2) return vec2(re2, 2.0 * diffabs(xyW, cross)) + d;
+  if (kFormula == 4) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * cross) + d;
+  if (kFormula == 5) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * diffabs(xyW, cross)) + d;
+  // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|.
+  float yW = tiny ? scaleBy(p.z.y, p.ze - S) : scaleBy(Y, -S);
+  float dAbsY = diffabs(yW, w.y);
+  return vec2(re2, -2.0 * (X * dAbsY + w.x * abs(Y + ws.y))) + d;
+}
+
+struct DeepResult {
+  int n;
+  float r2;
+  bool escaped;
+};
+
+DeepResult perturbationPath(vec2 dc) {
+  bool julia = kFormula == 1;
+  vec2 dz = julia ? dc : vec2(0.0);
+  vec2 d = julia ? vec2(0.0) : dc;
+  int len = max(u.referenceLength, 1);
+  int m = 0;
+  DeepResult r = DeepResult(0, 0.0, false);
+  for (;;) {
+    vec2 Z = referencePoints[m].xy;
+    vec2 z = Z + dz;
+    r.r2 = dot(z, z);
+    if (r.r2 > kBailout) {
+      r.escaped = true;
+      break;
+    }
+    if (r.n >= u.maxIterations) break;
+    vec2 full = julia ? scaleBy(scaledPoints[m].w, scaledPoints[m].we) + dz : z;
+    if (m >= len - 1 || dot(full, full) < dot(dz, dz)) {
+      dz = full;
+      m = 0;
+      Z = referencePoints[0].xy;
+    }
+    dz = perturbStep(m, Z, dz, d, 1.0, 0, false);
+    m++;
+    r.n++;
+  }
+  return r;
+}
+
+// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it.
+void renormalise(inout vec2 w, inout int S, inout vec2 d, inout float s) {
+  float mx = max(abs(w.x), abs(w.y));
+  if (mx == 0.0 || isinf(mx) || isnan(mx)) return;
+  int k;
+  frexp(mx, k);
+  w = ldexp(w, ivec2(-k));
+  d = scaleBy(d, -k);
+  S += k;
+  s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+}
+
+// (a, ae) + (b, be) for two scaled values, in the larger unit unless one is negligible.
+void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
+  if (a == vec2(0.0)) { sum = b; e = be; return; }
+  if (b == vec2(0.0)) { sum = a; e = ae; return; }
+  if (ae - be > 60) { sum = a; e = ae; return; }
+  if (be - ae > 60) { sum = b; e = be; return; }
+  e = max(ae, be);
+  sum = scaleBy(a, ae - e) + scaleBy(b, be - e);
+}
+
+float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
+
+DeepResult rescaledPath(vec2 dcM) {
+  bool julia = kFormula == 1;
+  bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
+  int S = u.scaleExponent;
+  vec2 w = julia ? dcM : vec2(0.0);
+  vec2 d = julia ? vec2(0.0) : dcM;
+  float s = 0.0;
+  renormalise(w, S, d, s);
+  s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+  int len = max(u.referenceLength, 1);
+  int m = 0;
+  DeepResult r = DeepResult(0, 0.0, false);
+  for (;;) {
+    vec2 Z = referencePoints[m].xy;
+    vec2 dzf = scaleBy(w, S);
+    vec2 z = Z + dzf;
+    r.r2 = dot(z, z);
+    if (r.r2 > kBailout) {
+      r.escaped = true;
+      break;
+    }
+    if (r.n >= u.maxIterations) break;
+
+    bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+    bool exhausted = m >= len - 1;
+    // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
+    if (julia || exhausted || tiny || S >= -100) {
+      ScaledPoint p = scaledPoints[m];
+      vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
+      bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
+      vec2 fm;
+      int fe;
+      bool rebase;
+      if (!tinyW) {
+        if (S >= -100) {
+          fm = Wf + dzf;
+          fe = 0;
+          rebase = exhausted || dot(fm, fm) < dot(dzf, dzf);
+        } else {
+          fm = Wf;  // the delta is far below the float precision of W
+          fe = 0;
+          rebase = exhausted;
+        }
+      } else {
+        addScaled(julia ? p.w : p.z, julia ? p.we : p.ze, w, S, fm, fe);
+        // Near the critical point the orbit's start (0) is the better reference for every type that
+        // starts there; julia keeps its orbit unless the full value is smaller than the delta.
+        rebase = exhausted || !julia || log2Modulus(fm, fe) < log2Modulus(w, S);
+      }
+      if (rebase) {
+        w = fm;
+        S = fe;
+        m = 0;
+        d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - S);
+        s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+        renormalise(w, S, d, s);
+        Z = referencePoints[0].xy;
+        tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+      }
+    }
+
+    // Skip a run of iterations with the approximation table when the delta is small enough.
+    if (table && m >= 1) {
+      int steps = 0;
+      for (int level = u.blaLevels - 1; level >= 0; --level) {
+        int run = 1 << level;
+        if (((m - 1) & (run - 1)) != 0 || r.n + run > u.maxIterations) continue;
+        ivec2 lv = tableLevels[level];
+        int j = (m - 1) >> level;
+        if (j >= lv.y) continue;
+        TableEntry e = tableEntries[lv.x + j];
+        if (e.rm == 0.0) continue;
+        float radius = scaleBy(e.rm, e.re - S);
+        if (dot(w, w) >= radius * radius) continue;
+        vec2 t1 = cmul(e.am, w);
+        vec2 sum;
+        int se;
+        if (julia) {
+          sum = t1;
+          se = e.ae;
+        } else {
+          addScaled(t1, e.ae, cmul(e.bm, d), e.be, sum, se);
+        }
+        w = sum;
+        S += se;
+        d = scaleBy(d, -se);
+        s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+        renormalise(w, S, d, s);
+        steps = run;
+        break;
+      }
+      if (steps > 0) {
+        m += steps;
+        r.n += steps;
+        continue;
+      }
+    }
+
+    if (tiny && julia) {
+      // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+      ScaledPoint p = scaledPoints[m];
+      vec2 sum;
+      int se;
+      addScaled(2.0 * cmul(p.z, w), p.ze, cmul(w, w), S, sum, se);
+      w = sum;
+      S += se;
+      d = scaleBy(d, -se);
+      s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+    } else {
+      w = perturbStep(m, Z, w, d, s, S, tiny);
+    }
+    float w2 = dot(w, w);
+    if (w2 > 256.0 || w2 < 0.00390625) renormalise(w, S, d, s);
+    m++;
+    r.n++;
+  }
+  return r;
+}
+
 void main() {
   uvec2 pixel;
   if (!regionPixel(pixel)) return;
+
+  if (u.mode != 0) {
+    // The pixel's offset from the orbit's start: (pixel - view centre) - (orbit start - view centre).
+    vec2 dc = pixelOffset(pixel) * u.pixelScale - u.deltaOffset;
+    DeepResult deep = u.mode == 1 ? perturbationPath(dc) : rescaledPath(dc);
+    float muDeep = 0.0;
+    if (deep.escaped) {
+      float ratio = 0.5 * log2(deep.r2) / kLog2Radius;
+      muDeep = max(float(deep.n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
+    }
+    if (u.diagnostic != 0) {
+      imageStore(target, ivec2(pixel), diagnosticTexel(deep.escaped, muDeep));
+      return;
+    }
+    vec3 colour = deep.escaped ? paletteColour(u.palette, paletteCoordinate(muDeep)) * exteriorLight(muDeep)
+                               : kInterior[clamp(u.palette, 0, 12)];
+    imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+    return;
+  }
 
   vec2 point = u.centre + pixelOffset(pixel) * u.pixelScale;
   vec2 z, c;
@@ -203,8 +488,7 @@ void main() {
     c = point;
   }
 
-  // Direct iteration. The perturbation modes (1 and 2) are drawn this way too until their
-  // reference-orbit paths land; single precision holds up to zooms of a few thousand.
+  // Direct iteration; single precision holds up to zooms of a few thousand.
   int n = 0;
   float r2 = dot(z, z);
   bool captured = false;
