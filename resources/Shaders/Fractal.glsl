@@ -221,7 +221,11 @@ float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0)
 // every pixel rebases: when its full value relative to the orbit's start becomes smaller than its
 // delta, or when the reference runs out, it restarts at the orbit's start with that full value.
 
-const float kTiny = 8.0e-28;  // about 2^-90: below it a reference value is taken in scaled form
+const float kTiny = 8.0e-28;
+  // about 2^-90: below it a reference value is taken in scaled form
+
+// 2^e for e in [-126, 127], built from its bits (ldexp and frexp are slow on CPU devices).
+float pow2i(int e) { return intBitsToFloat((e + 127) << 23); }
 
 // m * 2^e without overflow: exponents far above the float range saturate to a huge value of the
 // right sign, far below give 0.
@@ -229,7 +233,8 @@ float scaleBy(float m, int e) {
   if (e == 0) return m;
   if (e > 120) return m * 1.0e36;
   if (e < -170) return 0.0;
-  return ldexp(m, e);
+  int e1 = e / 2;
+  return m * pow2i(e1) * pow2i(e - e1);
 }
 vec2 scaleBy(vec2 m, int e) { return vec2(scaleBy(m.x, e), scaleBy(m.y, e)); }
 
@@ -283,45 +288,76 @@ struct DeepResult {
   bool escaped;
 };
 
-DeepResult perturbationPath(vec2 dc) {
+// The state of one pixel on a deep path: its delta w * 2^S (S = 0 and s = 1 in mode 1), the pixel
+// offset d in the same unit, the reference index m and the iteration count n.
+struct DeepState {
+  vec2 w;
+  int S;
+  float s;
+  vec2 d;
+  int m;
+  int n;
+  float r2;
+  bool escaped;
+  bool done;
+};
+
+// Iterations per loop trip. lavapipe ends a shader's loops after 65535 trips in all, so orbits of
+// up to a few hundred thousand iterations need several iterations per trip and no inner loop on the
+// common path.
+#define DEEP_ONCE(call) if (!st.done) call;
+#define DEEP_REPEAT(call) \
+  DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) \
+  DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call)
+
+void perturbationIteration(inout DeepState st) {
   bool julia = kFormula == 1;
-  vec2 dz = julia ? dc : vec2(0.0);
-  vec2 d = julia ? vec2(0.0) : dc;
   int len = max(u.referenceLength, 1);
-  int m = 0;
-  DeepResult r = DeepResult(0, 0.0, false);
-  for (;;) {
-    vec2 Z = referencePoints[m].xy;
-    vec2 z = Z + dz;
-    r.r2 = dot(z, z);
-    if (r.r2 > kBailout) {
-      r.escaped = true;
-      break;
-    }
-    if (r.n >= u.maxIterations) break;
-    vec2 full = julia ? scaleBy(scaledPoints[m].w, scaledPoints[m].we) + dz : z;
-    if (m >= len - 1 || dot(full, full) < dot(dz, dz)) {
-      dz = full;
-      m = 0;
-      Z = referencePoints[0].xy;
-    }
-    dz = perturbStep(m, Z, dz, d, 1.0, 0, false);
-    m++;
-    r.n++;
+  vec2 Z = referencePoints[st.m].xy;
+  vec2 z = Z + st.w;
+  st.r2 = dot(z, z);
+  if (st.r2 > kBailout) {
+    st.escaped = true;
+    st.done = true;
+    return;
   }
-  return r;
+  if (st.n >= u.maxIterations) {
+    st.done = true;
+    return;
+  }
+  vec2 full = julia ? scaleBy(scaledPoints[st.m].w, scaledPoints[st.m].we) + st.w : z;
+  if (st.m >= len - 1 || dot(full, full) < dot(st.w, st.w)) {
+    st.w = full;
+    st.m = 0;
+    Z = referencePoints[0].xy;
+  }
+  st.w = perturbStep(st.m, Z, st.w, st.d, 1.0, 0, false);
+  st.m++;
+  st.n++;
 }
 
+DeepResult perturbationPath(vec2 dc) {
+  bool julia = kFormula == 1;
+  DeepState st = DeepState(julia ? dc : vec2(0.0), 0, 1.0, julia ? vec2(0.0) : dc, 0, 0, 0.0, false, false);
+  while (!st.done) {
+    DEEP_REPEAT(perturbationIteration(st))
+  }
+  return DeepResult(st.n, st.r2, st.escaped);
+}
+
+float unitScale(int S) { return scaleBy(1.0, S); }
+
 // Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it.
-void renormalise(inout vec2 w, inout int S, inout vec2 d, inout float s) {
-  float mx = max(abs(w.x), abs(w.y));
+void renormalise(inout DeepState st) {
+  float mx = max(abs(st.w.x), abs(st.w.y));
   if (mx == 0.0 || isinf(mx) || isnan(mx)) return;
-  int k;
-  frexp(mx, k);
-  w = ldexp(w, ivec2(-k));
-  d = scaleBy(d, -k);
-  S += k;
-  s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
+  // mx = f * 2^k with f in [0.5, 1), read from the exponent bits (mx is never subnormal here: w
+  // is renormalised long before it could shrink that far).
+  int k = ((floatBitsToInt(mx) >> 23) & 255) - 126;
+  st.w = scaleBy(st.w, -k);
+  st.d = scaleBy(st.d, -k);
+  st.S += k;
+  st.s = unitScale(st.S);
 }
 
 // (a, ae) + (b, be) for two scaled values, in the larger unit unless one is negligible.
@@ -336,123 +372,129 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
 
 float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
 
+// Skips the longest run the table allows from st.m; false when none applies.
+bool tableSkip(inout DeepState st) {
+  bool julia = kFormula == 1;
+  // Runs of 2^L start where m - 1 is a multiple of 2^L.
+  int top = st.m == 1 ? u.blaLevels - 1 : min(findLSB(st.m - 1), u.blaLevels - 1);
+  float w2 = dot(st.w, st.w);
+  for (int level = top; level >= 0; --level) {
+    int run = 1 << level;
+    if (st.n + run > u.maxIterations) continue;
+    ivec2 lv = tableLevels[level];
+    int j = (st.m - 1) >> level;
+    if (j >= lv.y) continue;
+    TableEntry e = tableEntries[lv.x + j];
+    if (e.rm == 0.0) continue;
+    float radius = scaleBy(e.rm, e.re - st.S);
+    if (w2 >= radius * radius) continue;
+    vec2 sum;
+    int se;
+    if (julia) {
+      sum = cmul(e.am, st.w);
+      se = e.ae;
+    } else {
+      addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
+    }
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+    renormalise(st);
+    st.m += run;
+    st.n += run;
+    return true;
+  }
+  return false;
+}
+
+void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
+  bool julia = kFormula == 1;
+  int len = max(u.referenceLength, 1);
+  vec2 Z = referencePoints[st.m].xy;
+  vec2 dzf = scaleBy(st.w, st.S);
+  vec2 z = Z + dzf;
+  st.r2 = dot(z, z);
+  if (st.r2 > kBailout) {
+    st.escaped = true;
+    st.done = true;
+    return;
+  }
+  if (st.n >= u.maxIterations) {
+    st.done = true;
+    return;
+  }
+
+  bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+  bool exhausted = st.m >= len - 1;
+  // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
+  if (julia || exhausted || tiny || st.S >= -100) {
+    ScaledPoint p = scaledPoints[st.m];
+    vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
+    bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
+    vec2 fm;
+    int fe;
+    bool rebase;
+    if (!tinyW) {
+      if (st.S >= -100) {
+        fm = Wf + dzf;
+        fe = 0;
+        rebase = exhausted || dot(fm, fm) < dot(dzf, dzf);
+      } else {
+        fm = Wf;  // the delta is far below the float precision of W
+        fe = 0;
+        rebase = exhausted;
+      }
+    } else {
+      addScaled(julia ? p.w : p.z, julia ? p.we : p.ze, st.w, st.S, fm, fe);
+      // Near the critical point the orbit's start (0) is the better reference for every type that
+      // starts there; julia keeps its orbit unless the full value is smaller than the delta.
+      rebase = exhausted || !julia || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
+    }
+    if (rebase) {
+      st.w = fm;
+      st.S = fe;
+      st.m = 0;
+      st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
+      st.s = unitScale(st.S);
+      renormalise(st);
+      Z = referencePoints[0].xy;
+      tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+    }
+  }
+
+  if (table && st.m >= 1 && tableSkip(st)) return;
+
+  if (tiny && julia) {
+    // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+    ScaledPoint p = scaledPoints[st.m];
+    vec2 sum;
+    int se;
+    addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+  } else {
+    st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+  }
+  float w2 = dot(st.w, st.w);
+  if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
+  st.m++;
+  st.n++;
+}
+
 DeepResult rescaledPath(vec2 dcM) {
   bool julia = kFormula == 1;
   bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
-  int S = u.scaleExponent;
-  vec2 w = julia ? dcM : vec2(0.0);
-  vec2 d = julia ? vec2(0.0) : dcM;
-  float s = 0.0;
-  renormalise(w, S, d, s);
-  s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
-  int len = max(u.referenceLength, 1);
-  int m = 0;
-  DeepResult r = DeepResult(0, 0.0, false);
-  for (;;) {
-    vec2 Z = referencePoints[m].xy;
-    vec2 dzf = scaleBy(w, S);
-    vec2 z = Z + dzf;
-    r.r2 = dot(z, z);
-    if (r.r2 > kBailout) {
-      r.escaped = true;
-      break;
-    }
-    if (r.n >= u.maxIterations) break;
-
-    bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-    bool exhausted = m >= len - 1;
-    // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
-    if (julia || exhausted || tiny || S >= -100) {
-      ScaledPoint p = scaledPoints[m];
-      vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
-      bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
-      vec2 fm;
-      int fe;
-      bool rebase;
-      if (!tinyW) {
-        if (S >= -100) {
-          fm = Wf + dzf;
-          fe = 0;
-          rebase = exhausted || dot(fm, fm) < dot(dzf, dzf);
-        } else {
-          fm = Wf;  // the delta is far below the float precision of W
-          fe = 0;
-          rebase = exhausted;
-        }
-      } else {
-        addScaled(julia ? p.w : p.z, julia ? p.we : p.ze, w, S, fm, fe);
-        // Near the critical point the orbit's start (0) is the better reference for every type that
-        // starts there; julia keeps its orbit unless the full value is smaller than the delta.
-        rebase = exhausted || !julia || log2Modulus(fm, fe) < log2Modulus(w, S);
-      }
-      if (rebase) {
-        w = fm;
-        S = fe;
-        m = 0;
-        d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - S);
-        s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
-        renormalise(w, S, d, s);
-        Z = referencePoints[0].xy;
-        tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-      }
-    }
-
-    // Skip a run of iterations with the approximation table when the delta is small enough.
-    if (table && m >= 1) {
-      int steps = 0;
-      for (int level = u.blaLevels - 1; level >= 0; --level) {
-        int run = 1 << level;
-        if (((m - 1) & (run - 1)) != 0 || r.n + run > u.maxIterations) continue;
-        ivec2 lv = tableLevels[level];
-        int j = (m - 1) >> level;
-        if (j >= lv.y) continue;
-        TableEntry e = tableEntries[lv.x + j];
-        if (e.rm == 0.0) continue;
-        float radius = scaleBy(e.rm, e.re - S);
-        if (dot(w, w) >= radius * radius) continue;
-        vec2 t1 = cmul(e.am, w);
-        vec2 sum;
-        int se;
-        if (julia) {
-          sum = t1;
-          se = e.ae;
-        } else {
-          addScaled(t1, e.ae, cmul(e.bm, d), e.be, sum, se);
-        }
-        w = sum;
-        S += se;
-        d = scaleBy(d, -se);
-        s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
-        renormalise(w, S, d, s);
-        steps = run;
-        break;
-      }
-      if (steps > 0) {
-        m += steps;
-        r.n += steps;
-        continue;
-      }
-    }
-
-    if (tiny && julia) {
-      // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-      ScaledPoint p = scaledPoints[m];
-      vec2 sum;
-      int se;
-      addScaled(2.0 * cmul(p.z, w), p.ze, cmul(w, w), S, sum, se);
-      w = sum;
-      S += se;
-      d = scaleBy(d, -se);
-      s = S < -149 ? 0.0 : (S > 120 ? 1.0e36 : ldexp(1.0, S));
-    } else {
-      w = perturbStep(m, Z, w, d, s, S, tiny);
-    }
-    float w2 = dot(w, w);
-    if (w2 > 256.0 || w2 < 0.00390625) renormalise(w, S, d, s);
-    m++;
-    r.n++;
+  DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, julia ? vec2(0.0) : dcM, 0, 0, 0.0,
+                           false, false);
+  st.s = unitScale(st.S);
+  renormalise(st);
+  while (!st.done) {
+    DEEP_REPEAT(rescaledIteration(st, dcM, table))
   }
-  return r;
+  return DeepResult(st.n, st.r2, st.escaped);
 }
 
 void main() {
