@@ -428,7 +428,8 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
   bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
   bool exhausted = st.m >= len - 1;
   // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
-  if (julia || exhausted || tiny || st.S >= -100) {
+  // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, the scaled point is not even read.
+  if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
     ScaledPoint p = scaledPoints[st.m];
     vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
     bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
@@ -463,7 +464,8 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
     }
   }
 
-  if (table && st.m >= 1 && tableSkip(st)) return;
+  // Every run from m is valid only where its first step is: |dz| < |Z| 2^-24.
+  if (table && st.m >= 1 && dot(dzf, dzf) < dot(Z, Z) * 3.5527137e-15 && tableSkip(st)) return;
 
   if (tiny && julia) {
     // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
