@@ -3,14 +3,20 @@
 // the fractal pass, the post chain and the read-back.
 //
 //   build/bench/FractalRender/bench_StillBenchmark --benchmark_repetitions=5
-//   (smallest of the 5 repetitions)
+//   (the figure is the "_min" row: the smallest of the 5 repetitions)
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
 
 #include "FractalRender/FractalRenderer.h"
 
 using namespace veltrane;
 
 namespace {
+
+// The GPU work runs on the driver's threads: wall time is the measure, and the smallest repetition
+// the figure least disturbed by other work on the machine.
+double smallest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
 RenderView benchView() {
   return RenderView(FractalType::mandelbrot, -0.75, 0.1, 1.0, 0.0, 1000, Complex{}, Palette::obsidian);
@@ -23,7 +29,7 @@ void BM_Construction(benchmark::State& state) {
     benchmark::DoNotOptimize(&renderer);
   }
 }
-BENCHMARK(BM_Construction)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Construction)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->ComputeStatistics("min", smallest);
 
 void BM_Still1280x720(benchmark::State& state) {
   FractalRenderer renderer(GpuDevice::systemDefault());
@@ -34,7 +40,7 @@ void BM_Still1280x720(benchmark::State& state) {
     benchmark::DoNotOptimize(image.bgrx.data());
   }
 }
-BENCHMARK(BM_Still1280x720)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Still1280x720)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->ComputeStatistics("min", smallest);
 
 }  // namespace
 

@@ -4,6 +4,9 @@
 //   fractalKernel     escape-time formulas, specialised by constant 0 (0 mandelbrot, 1 julia,
 //                     2 burningship, 3 tricorn, 4 celtic, 5 buffalo, 6 perpendicular, 7 multibrot3,
 //                     8 multibrot4)
+//   fractalKernelPrecise  the same in double precision, for diagnostic renders on devices with
+//                     64-bit floats: escape data that matches the processor's orbits point for
+//                     point, also in the chaotic regions where single precision drifts apart
 //   newtonKernel      Newton's method on z^3 - 1
 //   accumulateKernel  running mean of supersamples
 //
@@ -16,6 +19,15 @@
 #version 450
 
 layout(local_size_x = 8, local_size_y = 8) in;
+
+#ifdef FUNCTION_fractalKernelPrecise
+#define FUNCTION_fractalKernel 1
+#define real double
+#define real2 dvec2
+#else
+#define real float
+#define real2 vec2
+#endif
 
 #if defined(FUNCTION_fractalKernel) || defined(FUNCTION_newtonKernel)
 
@@ -56,71 +68,152 @@ const float kTau = 6.28318530718;
 // bands have no visible seams. Bright stops exceed 1 a little: the glow of the post chain catches
 // the filaments near the set.
 
+// Six colours per palette in linear light, blended cyclically with a smooth step so the bands have
+// no visible seams, and a colour for the inside of the set. Bright stops exceed 1 a little: the glow
+// of the post chain catches the filaments near the set. (A switch on the uniform palette index, not
+// a constant array: large constant arrays make lavapipe's shader compiler take seconds.)
+struct PaletteStops {
+  vec3 c[6];
+  vec3 inside;
+};
+
+PaletteStops paletteStops(int p) {
+  PaletteStops s;
+  switch (p) {
+    case 0:  // obsidian: volcanic glass, black with a mint sheen
+      s.c[0] = vec3(0.004, 0.006, 0.008);
+      s.c[1] = vec3(0.010, 0.045, 0.050);
+      s.c[2] = vec3(0.000, 0.420, 0.260);
+      s.c[3] = vec3(0.550, 1.150, 0.800);
+      s.c[4] = vec3(0.030, 0.180, 0.140);
+      s.c[5] = vec3(0.006, 0.020, 0.024);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 1:  // ember: glowing coals
+      s.c[0] = vec3(0.010, 0.002, 0.001);
+      s.c[1] = vec3(0.220, 0.015, 0.004);
+      s.c[2] = vec3(0.900, 0.180, 0.020);
+      s.c[3] = vec3(1.300, 0.650, 0.160);
+      s.c[4] = vec3(0.600, 0.090, 0.010);
+      s.c[5] = vec3(0.080, 0.006, 0.002);
+      s.inside = vec3(0.006, 0.0, 0.0);
+      break;
+    case 2:  // spectrum: the rainbow, evenly spaced hues
+      s.c[0] = vec3(0.900, 0.060, 0.060);
+      s.c[1] = vec3(0.900, 0.700, 0.040);
+      s.c[2] = vec3(0.100, 0.800, 0.080);
+      s.c[3] = vec3(0.040, 0.650, 0.900);
+      s.c[4] = vec3(0.120, 0.080, 0.950);
+      s.c[5] = vec3(0.800, 0.060, 0.700);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 3:  // aurora: green and violet curtains over a night sky
+      s.c[0] = vec3(0.004, 0.010, 0.030);
+      s.c[1] = vec3(0.020, 0.300, 0.140);
+      s.c[2] = vec3(0.250, 1.000, 0.550);
+      s.c[3] = vec3(0.050, 0.500, 0.500);
+      s.c[4] = vec3(0.350, 0.080, 0.600);
+      s.c[5] = vec3(0.020, 0.020, 0.080);
+      s.inside = vec3(0.0, 0.004, 0.012);
+      break;
+    case 4:  // void: magenta light at the edge of darkness
+      s.c[0] = vec3(0.000, 0.000, 0.002);
+      s.c[1] = vec3(0.030, 0.000, 0.040);
+      s.c[2] = vec3(0.500, 0.020, 0.400);
+      s.c[3] = vec3(1.100, 0.200, 0.900);
+      s.c[4] = vec3(0.150, 0.010, 0.250);
+      s.c[5] = vec3(0.002, 0.000, 0.010);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 5:  // ocean: from the deep to the foam
+      s.c[0] = vec3(0.001, 0.008, 0.030);
+      s.c[1] = vec3(0.005, 0.080, 0.250);
+      s.c[2] = vec3(0.020, 0.400, 0.700);
+      s.c[3] = vec3(0.500, 0.950, 1.100);
+      s.c[4] = vec3(0.030, 0.280, 0.380);
+      s.c[5] = vec3(0.002, 0.030, 0.100);
+      s.inside = vec3(0.0, 0.004, 0.016);
+      break;
+    case 6:  // sunset: dusk violet, rose, orange and gold
+      s.c[0] = vec3(0.030, 0.010, 0.080);
+      s.c[1] = vec3(0.350, 0.030, 0.250);
+      s.c[2] = vec3(1.000, 0.200, 0.120);
+      s.c[3] = vec3(1.200, 0.650, 0.150);
+      s.c[4] = vec3(0.500, 0.180, 0.200);
+      s.c[5] = vec3(0.060, 0.030, 0.150);
+      s.inside = vec3(0.012, 0.002, 0.025);
+      break;
+    case 7:  // forest: bark, moss and sunlit leaves
+      s.c[0] = vec3(0.008, 0.010, 0.003);
+      s.c[1] = vec3(0.050, 0.100, 0.015);
+      s.c[2] = vec3(0.200, 0.450, 0.050);
+      s.c[3] = vec3(0.700, 0.950, 0.250);
+      s.c[4] = vec3(0.120, 0.220, 0.040);
+      s.c[5] = vec3(0.060, 0.035, 0.010);
+      s.inside = vec3(0.003, 0.008, 0.002);
+      break;
+    case 8:  // glacier: blue ice and snow
+      s.c[0] = vec3(0.010, 0.030, 0.080);
+      s.c[1] = vec3(0.100, 0.280, 0.550);
+      s.c[2] = vec3(0.480, 0.750, 1.000);
+      s.c[3] = vec3(1.050, 1.100, 1.150);
+      s.c[4] = vec3(0.250, 0.500, 0.750);
+      s.c[5] = vec3(0.030, 0.090, 0.200);
+      s.inside = vec3(0.004, 0.012, 0.035);
+      break;
+    case 9:  // gilded: gold leaf on black lacquer
+      s.c[0] = vec3(0.006, 0.004, 0.001);
+      s.c[1] = vec3(0.120, 0.060, 0.012);
+      s.c[2] = vec3(0.700, 0.400, 0.080);
+      s.c[3] = vec3(1.250, 0.950, 0.420);
+      s.c[4] = vec3(0.450, 0.250, 0.050);
+      s.c[5] = vec3(0.040, 0.020, 0.004);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 10:  // ink: black ink on paper
+      s.c[0] = vec3(0.520, 0.510, 0.490);
+      s.c[1] = vec3(0.300, 0.295, 0.290);
+      s.c[2] = vec3(0.090, 0.090, 0.095);
+      s.c[3] = vec3(0.006, 0.006, 0.008);
+      s.c[4] = vec3(0.150, 0.150, 0.155);
+      s.c[5] = vec3(0.420, 0.415, 0.400);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 11:  // thermal: an infrared camera, cold to hot (mirrored, not cyclic)
+      s.c[0] = vec3(0.002, 0.000, 0.030);
+      s.c[1] = vec3(0.120, 0.000, 0.450);
+      s.c[2] = vec3(0.700, 0.020, 0.350);
+      s.c[3] = vec3(1.000, 0.250, 0.020);
+      s.c[4] = vec3(1.100, 0.850, 0.100);
+      s.c[5] = vec3(1.250, 1.200, 0.900);
+      s.inside = vec3(0.0, 0.0, 0.0);
+      break;
+    case 12:  // candy: pastel sugar
+      s.c[0] = vec3(1.000, 0.300, 0.550);
+      s.c[1] = vec3(0.950, 0.750, 0.300);
+      s.c[2] = vec3(0.400, 0.950, 0.650);
+      s.c[3] = vec3(0.400, 0.700, 1.000);
+      s.c[4] = vec3(0.700, 0.450, 1.000);
+      s.c[5] = vec3(1.000, 0.550, 0.800);
+      s.inside = vec3(0.060, 0.010, 0.060);
+      break;
+  }
+  return s;
+}
+
 const int kStops = 6;
-const vec3 kPalettes[13 * kStops] = vec3[](
-  // obsidian: volcanic glass, black with a mint sheen
-  vec3(0.004, 0.006, 0.008), vec3(0.010, 0.045, 0.050), vec3(0.000, 0.420, 0.260),
-  vec3(0.550, 1.150, 0.800), vec3(0.030, 0.180, 0.140), vec3(0.006, 0.020, 0.024),
-  // ember: glowing coals
-  vec3(0.010, 0.002, 0.001), vec3(0.220, 0.015, 0.004), vec3(0.900, 0.180, 0.020),
-  vec3(1.300, 0.650, 0.160), vec3(0.600, 0.090, 0.010), vec3(0.080, 0.006, 0.002),
-  // spectrum: the rainbow, evenly spaced hues
-  vec3(0.900, 0.060, 0.060), vec3(0.900, 0.700, 0.040), vec3(0.100, 0.800, 0.080),
-  vec3(0.040, 0.650, 0.900), vec3(0.120, 0.080, 0.950), vec3(0.800, 0.060, 0.700),
-  // aurora: green and violet curtains over a night sky
-  vec3(0.004, 0.010, 0.030), vec3(0.020, 0.300, 0.140), vec3(0.250, 1.000, 0.550),
-  vec3(0.050, 0.500, 0.500), vec3(0.350, 0.080, 0.600), vec3(0.020, 0.020, 0.080),
-  // void: magenta light at the edge of darkness
-  vec3(0.000, 0.000, 0.002), vec3(0.030, 0.000, 0.040), vec3(0.500, 0.020, 0.400),
-  vec3(1.100, 0.200, 0.900), vec3(0.150, 0.010, 0.250), vec3(0.002, 0.000, 0.010),
-  // ocean: from the deep to the foam
-  vec3(0.001, 0.008, 0.030), vec3(0.005, 0.080, 0.250), vec3(0.020, 0.400, 0.700),
-  vec3(0.500, 0.950, 1.100), vec3(0.030, 0.280, 0.380), vec3(0.002, 0.030, 0.100),
-  // sunset: dusk violet, rose, orange and gold
-  vec3(0.030, 0.010, 0.080), vec3(0.350, 0.030, 0.250), vec3(1.000, 0.200, 0.120),
-  vec3(1.200, 0.650, 0.150), vec3(0.500, 0.180, 0.200), vec3(0.060, 0.030, 0.150),
-  // forest: bark, moss and sunlit leaves
-  vec3(0.008, 0.010, 0.003), vec3(0.050, 0.100, 0.015), vec3(0.200, 0.450, 0.050),
-  vec3(0.700, 0.950, 0.250), vec3(0.120, 0.220, 0.040), vec3(0.060, 0.035, 0.010),
-  // glacier: blue ice and snow
-  vec3(0.010, 0.030, 0.080), vec3(0.100, 0.280, 0.550), vec3(0.480, 0.750, 1.000),
-  vec3(1.050, 1.100, 1.150), vec3(0.250, 0.500, 0.750), vec3(0.030, 0.090, 0.200),
-  // gilded: gold leaf on black lacquer
-  vec3(0.006, 0.004, 0.001), vec3(0.120, 0.060, 0.012), vec3(0.700, 0.400, 0.080),
-  vec3(1.250, 0.950, 0.420), vec3(0.450, 0.250, 0.050), vec3(0.040, 0.020, 0.004),
-  // ink: black ink on paper
-  vec3(0.520, 0.510, 0.490), vec3(0.300, 0.295, 0.290), vec3(0.090, 0.090, 0.095),
-  vec3(0.006, 0.006, 0.008), vec3(0.150, 0.150, 0.155), vec3(0.420, 0.415, 0.400),
-  // thermal: an infrared camera, cold to hot (mirrored, not cyclic)
-  vec3(0.002, 0.000, 0.030), vec3(0.120, 0.000, 0.450), vec3(0.700, 0.020, 0.350),
-  vec3(1.000, 0.250, 0.020), vec3(1.100, 0.850, 0.100), vec3(1.250, 1.200, 0.900),
-  // candy: pastel sugar
-  vec3(1.000, 0.300, 0.550), vec3(0.950, 0.750, 0.300), vec3(0.400, 0.950, 0.650),
-  vec3(0.400, 0.700, 1.000), vec3(0.700, 0.450, 1.000), vec3(1.000, 0.550, 0.800)
-);
+const int kThermal = 11;
 
-// Colour inside the set, per palette.
-const vec3 kInterior[13] = vec3[](
-  vec3(0.0, 0.0, 0.0), vec3(0.006, 0.0, 0.0), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.004, 0.012),
-  vec3(0.0, 0.0, 0.0), vec3(0.0, 0.004, 0.016), vec3(0.012, 0.002, 0.025), vec3(0.003, 0.008, 0.002),
-  vec3(0.004, 0.012, 0.035), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.0, 0.0), vec3(0.0, 0.0, 0.0),
-  vec3(0.060, 0.010, 0.060)
-);
-
-vec3 paletteColour(int p, float t) {
-  p = clamp(p, 0, 12);
-  if (p == 11) {
+vec3 paletteColour(PaletteStops s, int p, float t) {
+  if (p == kThermal) {
     t = 1.0 - abs(fract(t * 0.5) * 2.0 - 1.0);  // thermal runs cold to hot and back
     float x = t * float(kStops - 1);
     int i = min(int(x), kStops - 2);
-    float f = smoothstep(0.0, 1.0, x - float(i));
-    return mix(kPalettes[p * kStops + i], kPalettes[p * kStops + i + 1], f);
+    return mix(s.c[i], s.c[i + 1], smoothstep(0.0, 1.0, x - float(i)));
   }
   float x = fract(t) * float(kStops);
   int i = int(x) % kStops;
-  int j = (i + 1) % kStops;
-  float f = smoothstep(0.0, 1.0, fract(x));
-  return mix(kPalettes[p * kStops + i], kPalettes[p * kStops + j], f);
+  return mix(s.c[i], s.c[(i + 1) % kStops], smoothstep(0.0, 1.0, fract(x)));
 }
 
 // Position in the palette for a smooth iteration count. The square root keeps the bands of deep
@@ -195,19 +288,31 @@ struct TableEntry {
 layout(binding = 3) readonly buffer TableEntries { TableEntry tableEntries[]; };
 layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
 
-// One step of the formula, as the processor side computes it.
-vec2 formulaStep(vec2 z, vec2 c) {
-  float x = z.x, y = z.y;
-  if (kFormula == 7) return vec2(x * (x * x - 3.0 * y * y), y * (3.0 * x * x - y * y)) + c;
-  float X = x * x - y * y;
-  float Y = 2.0 * x * y;
-  if (kFormula == 8) return vec2(X * X - Y * Y, 2.0 * X * Y) + c;
+// One step of the formula, as the processor side computes it. `precise` keeps the compiler from
+// fusing multiplies and adds, which the processor's orbits do not do either.
+real2 formulaStep(real2 z, real2 c) {
+  precise real x = z.x, y = z.y;
+  precise real nx, ny;
+  if (kFormula == 7) {
+    nx = x * (x * x - 3.0 * y * y) + c.x;
+    ny = y * (3.0 * x * x - y * y) + c.y;
+    return real2(nx, ny);
+  }
+  precise real X = x * x - y * y;
+  precise real Y = 2.0 * x * y;
+  if (kFormula == 8) {
+    nx = X * X - Y * Y + c.x;
+    ny = 2.0 * X * Y + c.y;
+    return real2(nx, ny);
+  }
   if (kFormula == 2) Y = 2.0 * abs(x) * abs(y);
   else if (kFormula == 3) Y = -2.0 * x * y;
   else if (kFormula == 4) X = abs(X);
   else if (kFormula == 5) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
   else if (kFormula == 6) Y = -2.0 * x * abs(y);
-  return vec2(X, Y) + c;
+  nx = X + c.x;
+  ny = Y + c.y;
+  return real2(nx, ny);
 }
 
 float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
@@ -516,43 +621,46 @@ void main() {
       imageStore(target, ivec2(pixel), diagnosticTexel(deep.escaped, muDeep));
       return;
     }
-    vec3 colour = deep.escaped ? paletteColour(u.palette, paletteCoordinate(muDeep)) * exteriorLight(muDeep)
-                               : kInterior[clamp(u.palette, 0, 12)];
-    imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+    int pd = clamp(u.palette, 0, 12);
+    PaletteStops deepStops = paletteStops(pd);
+    vec3 deepColour = deep.escaped ? paletteColour(deepStops, pd, paletteCoordinate(muDeep)) * exteriorLight(muDeep)
+                                   : deepStops.inside;
+    imageStore(target, ivec2(pixel), vec4(deepColour, 1.0));
     return;
   }
 
-  vec2 point = u.centre + pixelOffset(pixel) * u.pixelScale;
-  vec2 z, c;
+  precise real2 point = real2(u.centre) + real2(pixelOffset(pixel)) * real(u.pixelScale);
+  real2 z, c;
   if (kFormula == 1) {
     z = point;
-    c = u.juliaC + u.juliaOffset;
+    c = real2(u.juliaC) + real2(u.juliaOffset);
   } else {
-    z = vec2(0.0);
+    z = real2(0.0);
     c = point;
   }
 
-  // Direct iteration; single precision holds up to zooms of a few thousand.
+  // Direct iteration; single precision holds up to zooms of a few thousand, double precision
+  // (diagnostics) to about 1e13.
   int n = 0;
-  float r2 = dot(z, z);
+  real r2 = dot(z, z);
   bool captured = false;
   if (kFormula == 0) {
     // The main cardioid and the period-2 bulb never escape: no need to iterate them.
-    float xq = point.x - 0.25;
-    float q = xq * xq + point.y * point.y;
+    real xq = point.x - 0.25;
+    real q = xq * xq + point.y * point.y;
     captured = q * (q + xq) <= 0.25 * point.y * point.y ||
                (point.x + 1.0) * (point.x + 1.0) + point.y * point.y <= 0.0625;
   }
   if (!captured) {
     // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
     // is caught by an attracting cycle and will not escape.
-    vec2 saved = z;
+    real2 saved = z;
     int window = 8, steps = 0;
     while (n < u.maxIterations && r2 <= kBailout) {
       z = formulaStep(z, c);
       r2 = dot(z, z);
       n++;
-      vec2 d = z - saved;
+      real2 d = z - saved;
       if (dot(d, d) < 1e-13) {
         captured = true;
         break;
@@ -570,7 +678,7 @@ void main() {
   // from within it.
   float mu = 0.0;
   if (escaped) {
-    float ratio = 0.5 * log2(r2) / kLog2Radius;
+    float ratio = 0.5 * log2(float(r2)) / kLog2Radius;
     mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
   }
 
@@ -579,11 +687,13 @@ void main() {
     return;
   }
 
+  int p = clamp(u.palette, 0, 12);
+  PaletteStops stops = paletteStops(p);
   vec3 colour;
   if (!escaped) {
-    colour = kInterior[clamp(u.palette, 0, 12)];
+    colour = stops.inside;
   } else {
-    colour = paletteColour(u.palette, paletteCoordinate(mu)) * exteriorLight(mu);
+    colour = paletteColour(stops, p, paletteCoordinate(mu)) * exteriorLight(mu);
   }
   imageStore(target, ivec2(pixel), vec4(colour, 1.0));
 }
@@ -633,13 +743,17 @@ void main() {
     return;
   }
 
+  int p = clamp(u.palette, 0, 12);
+  PaletteStops stops = paletteStops(p);
   vec3 colour;
   if (!converged) {
-    colour = kInterior[clamp(u.palette, 0, 12)];
+    colour = stops.inside;
   } else {
-    vec3 hue = paletteColour(u.palette, u.colourShift + (float(root) + 0.5) / 3.0 + mu * 0.015);
+    // The three basins take the palette's lighter middle (its stops 1.5, 3 and 4.5), turning with
+    // the colour shift and drifting a little with the step count.
+    vec3 hue = paletteColour(stops, p, u.colourShift + 0.25 + 0.25 * float(root) + mu * 0.01);
     // Quick basins shine; the slow boundary regions, where the fractal lives, darken into lace.
-    float shade = 0.18 + 1.1 * exp(-0.11 * mu);
+    float shade = 0.1 + 0.8 * exp(-0.13 * mu);
     colour = hue * shade;
   }
   imageStore(target, ivec2(pixel), vec4(colour, 1.0));

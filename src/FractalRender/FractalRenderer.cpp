@@ -12,6 +12,7 @@ namespace {
 
 const std::vector<GpuShaderLibrary::Entry>& functionsOf(const std::string& library) {
   static const std::vector<GpuShaderLibrary::Entry> fractal = {{"fractalKernel", GpuShaderStage::compute},
+                                                               {"fractalKernelPrecise", GpuShaderStage::compute},
                                                                {"newtonKernel", GpuShaderStage::compute},
                                                                {"accumulateKernel", GpuShaderStage::compute}};
   static const std::vector<GpuShaderLibrary::Entry> post = {{"fullscreenVertex", GpuShaderStage::vertex},
@@ -25,9 +26,6 @@ const std::vector<GpuShaderLibrary::Entry>& functionsOf(const std::string& libra
   return none;
 }
 
-const std::vector<GpuBinding> kFractalBindings = {GpuBinding::storageImage, GpuBinding::storageBuffer,
-                                                  GpuBinding::storageBuffer, GpuBinding::storageBuffer,
-                                                  GpuBinding::storageBuffer};
 
 const GpuShaderFunction& requireFunction(const GpuShaderLibrary& library, const std::string& name) {
   const GpuShaderFunction* f = library.function(name);
@@ -39,6 +37,14 @@ const GpuShaderFunction& requireFunction(const GpuShaderLibrary& library, const 
 long roundHalfAway(double x) { return std::lround(x); }
 
 }  // namespace
+
+const std::vector<GpuBinding>& FractalRenderer::fractalBindings() {
+  // The target, then reference points, scaled points, table entries and table levels.
+  static const std::vector<GpuBinding> bindings = {GpuBinding::storageImage, GpuBinding::storageBuffer,
+                                                   GpuBinding::storageBuffer, GpuBinding::storageBuffer,
+                                                   GpuBinding::storageBuffer};
+  return bindings;
+}
 
 std::string FractalRenderer::shaderSource(const std::string& name) {
   auto path = Resources::find(name + ".glsl", "Shaders");
@@ -63,9 +69,12 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   postLibrary_ = std::make_unique<GpuShaderLibrary>(makeLibrary("Post"));
 
   const GpuShaderFunction& kernel = requireFunction(fractal, "fractalKernel");
+  // The double-precision variant is kept for diagnostics; its pipelines are made on first use.
+  if (device_->supportsFloat64() && fractal.function("fractalKernelPrecise"))
+    preciseKernel_ = std::make_unique<GpuShaderFunction>(*fractal.function("fractalKernelPrecise"));
   for (int32_t i = 0; i < 9; ++i)
     fractalPipelines_.push_back(
-        device_->makeComputePipeline({&kernel, kFractalBindings, sizeof(FractalUniforms), i, "fractalKernel"}));
+        device_->makeComputePipeline({&kernel, fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"}));
 
   const GpuShaderFunction* newton = fractal.function("newtonKernel");
   if (!newton) throw RendererError::pipeline("newtonKernel");

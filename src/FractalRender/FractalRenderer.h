@@ -80,9 +80,12 @@ class FractalRenderer {
   void encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post, double time,
                    const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& commandBuffer, double now);
 
-  // Off-screen renders; each blocks until the GPU has finished.
+  // Off-screen renders; each blocks until the GPU has finished. samples < 2 runs the frame loop
+  // until the picture is final; 2 to 16 (more count as 16) average film-jittered samples.
   Image renderStill(const RenderView& view, int width, int height, const PostSettings& post = {},
                     const AudioVisuals& audio = {}, double time = 0, int samples = 1);
+  // Four floats per pixel (red, green, blue, alpha), rows from the top: the half-float output of the
+  // post chain widened, not clamped to 1 (display-encoded like every composite output).
   std::vector<float> renderStillLinear(const RenderView& view, int width, int height, const PostSettings& post = {},
                                        double time = 0);
   void encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio, const PostSettings& post,
@@ -91,6 +94,8 @@ class FractalRenderer {
     std::vector<bool> escaped;
     std::vector<double> mu;
   };
+  // Escape data per pixel, rows from the top: escaped, and the smooth count mu (0 where the point
+  // never escapes). Computed in double precision where the device has it.
   Diagnostic renderDiagnostic(const RenderView& view, int width, int height,
                               const std::optional<BigComplex>& standIn = std::nullopt);
 
@@ -133,6 +138,7 @@ class FractalRenderer {
   void injectGpuTime(std::optional<double> ms) { injectedGpuMs_ = ms; }
 
  private:
+  static const std::vector<GpuBinding>& fractalBindings();
   void allocLow();
   void buildTiles();
   void tick(double now, bool moving, bool autoQuality);
@@ -140,9 +146,9 @@ class FractalRenderer {
   FractalUniforms uniforms(const RenderView& view, const GpuImage& target, bool deep, Complex juliaOffset,
                            std::array<float, 2> jitter);
   // Binds the formula's pipeline and buffers; the caller sets the target and dispatches.
-  void bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u);
+  void bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u, bool precise = false);
   void dispatchRegion(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
-                      FractalUniforms u, int x, int y, int w, int h);
+                      FractalUniforms u, int x, int y, int w, int h, bool precise = false);
   void encodeTiles(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
                    bool deep, Complex juliaOffset, std::array<float, 2> jitter, int budget, int& encoded);
   void encodePost(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const AudioVisuals& audio,
@@ -157,12 +163,16 @@ class FractalRenderer {
   void prepareReference(const RenderView& view, bool wait);
   // The approximation table for the rescaled path over a target of width x height, or nothing.
   std::shared_ptr<BLATable> blaTable(const RenderView& view, int width, int height);
-  void runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio, double time,
-                        const std::shared_ptr<GpuImage>& target);
+  std::shared_ptr<GpuImage> stillTarget(int width, int height, GpuFormat format);
+  // Frames until the picture is final; returns the target's bytes, copied out by the last frame.
+  std::vector<uint8_t> runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
+                                        double time, const std::shared_ptr<GpuImage>& target);
 
   std::shared_ptr<GpuDevice> device_;
   std::vector<std::shared_ptr<GpuPipeline>> fractalPipelines_;
   std::shared_ptr<GpuPipeline> newtonPipeline_, accumulatePipeline_;
+  std::unique_ptr<GpuShaderFunction> preciseKernel_;            // absent without 64-bit floats
+  std::vector<std::shared_ptr<GpuPipeline>> precisePipelines_;  // made by the first diagnostic
   std::shared_ptr<GpuPipeline> brightPipeline_, blurPipeline_, copyPipeline_;
   std::unique_ptr<GpuShaderLibrary> postLibrary_;
   std::map<GpuFormat, std::shared_ptr<GpuPipeline>> compositePipelines_;
@@ -196,6 +206,8 @@ class FractalRenderer {
   RenderStats stats_;
   bool lowUsedStandIn_ = false;
   std::optional<double> injectedGpuMs_;
+  std::shared_ptr<GpuBuffer> readBack_;  // kept between stills: a fresh mapping costs page faults
+  std::shared_ptr<GpuImage> stillTarget_;
 };
 
 }  // namespace veltrane

@@ -78,14 +78,23 @@ void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
   }
 }
 
-void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u) {
+void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u,
+                                  bool precise) {
   if (view.type == FractalType::newton) {
     cb.setComputePipeline(newtonPipeline_);
     return;
   }
   int index = caseIndex(view.type);
   if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
-  cb.setComputePipeline(fractalPipelines_[size_t(index)]);
+  if (precise && preciseKernel_) {
+    if (precisePipelines_.empty())
+      for (int32_t i = 0; i < 9; ++i)
+        precisePipelines_.push_back(device_->makeComputePipeline(
+            {preciseKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernelPrecise"}));
+    cb.setComputePipeline(precisePipelines_[size_t(index)]);
+  } else {
+    cb.setComputePipeline(fractalPipelines_[size_t(index)]);
+  }
   // Reference points, scaled points, table entries and levels: the perturbation paths' inputs.
   bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer;
   bool table = orbit && u.blaLevels >= 1 && passTable_;
@@ -97,12 +106,12 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, 
 
 void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,
                                      const std::shared_ptr<GpuImage>& target, FractalUniforms u, int x, int y, int w,
-                                     int h) {
+                                     int h, bool precise) {
   u.tileOrigin[0] = uint32_t(x);
   u.tileOrigin[1] = uint32_t(y);
   u.tileSize[0] = uint32_t(w);
   u.tileSize[1] = uint32_t(h);
-  bindFractal(cb, view, u);
+  bindFractal(cb, view, u, precise);
   cb.setBytes(&u, sizeof u);
   cb.setImage(0, target);
   cb.dispatch(uint32_t((w + 7) / 8), uint32_t((h + 7) / 8));

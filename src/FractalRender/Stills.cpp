@@ -34,46 +34,66 @@ std::vector<float> halfsToFloats(const std::vector<uint8_t>& bytes) {
 
 constexpr int kMaxStillFrames = 20000;
 
-std::shared_ptr<GpuImage> makeStillTarget(GpuDevice& device, int width, int height, GpuFormat format, unsigned usage) {
-  try {
-    return device.makeImage({width, height, format, usage, "still"});
-  } catch (const GpuError&) {
-    throw RendererError::noDevice();
-  }
-}
-
 }  // namespace
 
-void FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
-                                       double time, const std::shared_ptr<GpuImage>& target) {
+std::shared_ptr<GpuImage> FractalRenderer::stillTarget(int width, int height, GpuFormat format) {
+  // Movies render thousands of stills of one size: the target is kept between them.
+  if (stillTarget_ && stillTarget_->width() == width && stillTarget_->height() == height &&
+      stillTarget_->format() == format)
+    return stillTarget_;
+  try {
+    stillTarget_ = device_->makeImage({width, height, format, gpuShaderRead | gpuRenderTarget, "still"});
+  } catch (const GpuError&) {
+    stillTarget_.reset();
+    throw RendererError::noDevice();
+  }
+  return stillTarget_;
+}
+
+std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, const PostSettings& post,
+                                                       const AudioVisuals& audio, double time,
+                                                       const std::shared_ptr<GpuImage>& target) {
   reset();
   synchronousReferences = true;
   PostSettings settings = post;
   settings.supersample = false;
   settings.autoQuality = false;
+  size_t bytes = size_t(target->width()) * size_t(target->height()) * target->bytesPerPixel();
   try {
     for (int frame = 0; frame < kMaxStillFrames; ++frame) {
       auto cb = device_->makeCommandBuffer("still frame");
       encodeFrame(view, audio, settings, time, target, *cb, frame / 60.0);
       // A still is drawn against the exact orbit or not at all: a stand-in would pass for finished.
       if (stats_.deep && stats_.referenceStale) throw RendererError::pipeline(kNoReference);
+      bool final = stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled;
+      // The last frame copies the picture out in the same submission.
+      if (final || frame + 1 == kMaxStillFrames) {
+        if (!readBack_ || readBack_->size() != bytes) readBack_ = device_->makeBuffer(bytes, "still read-back");
+        cb->copyImageToBuffer(target, readBack_);
+      }
       cb->commit();
       cb->waitUntilCompleted();
       if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
-      if (stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled) break;
+      if (final) break;
     }
   } catch (...) {
     synchronousReferences = false;
     throw;
   }
   synchronousReferences = false;
+  const auto* data = static_cast<const uint8_t*>(readBack_->contents());
+  return std::vector<uint8_t>(data, data + bytes);
 }
 
 Image FractalRenderer::renderStill(const RenderView& view, int width, int height, const PostSettings& post,
                                    const AudioVisuals& audio, double time, int samples) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget);
+  auto target = stillTarget(width, height, GpuFormat::bgra8Unorm);
   if (samples < 2) {
-    runUntilFinished(view, post, audio, time, target);
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.bgrx = runUntilFinished(view, post, audio, time, target);
+    return image;
   } else {
     PostSettings settings = post;
     settings.supersample = true;
@@ -85,9 +105,8 @@ Image FractalRenderer::renderStill(const RenderView& view, int width, int height
 
 std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, int width, int height,
                                                       const PostSettings& post, double time) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderRead | gpuRenderTarget);
-  runUntilFinished(view, post, AudioVisuals{}, time, target);
-  return halfsToFloats(device_->readImage(target));
+  auto target = stillTarget(width, height, GpuFormat::rgba16Float);
+  return halfsToFloats(runUntilFinished(view, post, AudioVisuals{}, time, target));
 }
 
 void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
@@ -133,7 +152,12 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
 
 FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& view, int width, int height,
                                                               const std::optional<BigComplex>& standIn) {
-  auto target = makeStillTarget(*device_, width, height, GpuFormat::rgba16Float, gpuShaderWrite);
+  std::shared_ptr<GpuImage> target;
+  try {
+    target = device_->makeImage({width, height, GpuFormat::rgba16Float, gpuShaderWrite, "diagnostic"});
+  } catch (const GpuError&) {
+    throw RendererError::noDevice();
+  }
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
   if (deep && standIn) {
     // The view is computed against an orbit that starts elsewhere (glitch and flight checks).
@@ -155,7 +179,7 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
   u.diagnostic = 1;
   for (int y = 0; y < height; y += tileSide)
     for (int x = 0; x < width; x += tileSide)
-      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide));
+      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide), true);
   cb->commit();
   cb->waitUntilCompleted();
   if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());

@@ -12,11 +12,14 @@
 //   E5:.25       name with a duration in beats (1/3, .5, 2); the duration persists until the next one
 //   >E5          accented note
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace veltrane {
+
+class MIDIFile;
 
 class Melody {
 public:
@@ -61,6 +64,13 @@ public:
     double length() const noexcept { return length_; } // total length in beats; the player's loop length
     const std::vector<double>& bars() const noexcept { return bars_; }
     const std::vector<double>& bassBars() const noexcept { return bassBars_; }
+
+    // A Standard MIDI File as a tune: drums left out, the bass separated (exactly the parts of
+    // `bassTracks` when given), tempo, bar length, start and tonic settled. Throws MIDIFile::Failure:
+    // noNotes, or unsupported for a piece longer than MIDIFile::maxMelodyBars.
+    static Melody fromMIDI(const MIDIFile& file, std::string id, std::string name,
+                           std::optional<std::string> credit = std::nullopt, std::optional<double> bpm = std::nullopt,
+                           const std::optional<std::set<int>>& bassTracks = std::nullopt);
 
     // Parses a tune text against a tonic note number. `id` names the text in the error of a defect.
     static Parsed parse(std::string_view text, int tonic, std::string_view id);

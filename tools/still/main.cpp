@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "FractalCore/BigFixed.h"
@@ -61,19 +62,22 @@ int main(int argc, char** argv) {
   if (!exactX || !exactY) return usage("centre must be decimal numbers");
   view.deepCentre = BigComplex(*exactX, *exactY);
 
+  auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<FractalRenderer> renderer;
   try {
-    auto start = std::chrono::steady_clock::now();
-    FractalRenderer renderer(GpuDevice::systemDefault());
+    renderer = std::make_unique<FractalRenderer>(GpuDevice::systemDefault());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", rendererStartFailure(error).c_str());
+    return 1;
+  }
+  try {
     auto built = std::chrono::steady_clock::now();
-    Image image = renderer.renderStill(view, width, height, PostSettings{}, AudioVisuals{}, 0,
-                                       std::atoi(args["--samples"].c_str()));
+    Image image = renderer->renderStill(view, width, height, PostSettings{}, AudioVisuals{}, 0,
+                                        std::atoi(args["--samples"].c_str()));
     auto rendered = std::chrono::steady_clock::now();
     FractalRenderer::writePNG(image, args["--out"]);
     std::printf("construction %.3f s, render %.3f s, %s\n", std::chrono::duration<double>(built - start).count(),
                 std::chrono::duration<double>(rendered - built).count(), args["--out"].c_str());
-  } catch (const RendererError& error) {
-    std::fprintf(stderr, "%s\n", rendererStartFailure(error).c_str());
-    return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "render failed: %s\n", error.what());
     return 1;

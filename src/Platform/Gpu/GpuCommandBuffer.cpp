@@ -1,16 +1,8 @@
 #include <cstring>
 
-#include "Platform/Gpu/Gpu.h"
+#include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
-
-namespace {
-
-void check(VkResult result, const char* what) {
-  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
-}
-
-}  // namespace
 
 GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std::string& label)
     : device_(std::move(device)), label_(label) {
@@ -21,27 +13,27 @@ GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std:
   poolInfo.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
   poolInfo.queueFamilyIndex = device_->queueFamily_;
   VkCommandPool pool;
-  check(vkCreateCommandPool(vk, &poolInfo, nullptr, &pool), "vkCreateCommandPool");
+  checkVk(vkCreateCommandPool(vk, &poolInfo, nullptr, &pool), "vkCreateCommandPool");
   pool_ = VulkanHandle<VkCommandPool>(vk, pool, vkDestroyCommandPool);
   VkCommandBufferAllocateInfo alloc{VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO};
   alloc.commandPool = pool;
   alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
   alloc.commandBufferCount = 1;
-  check(vkAllocateCommandBuffers(vk, &alloc, &cmd_), "vkAllocateCommandBuffers");
+  checkVk(vkAllocateCommandBuffers(vk, &alloc, &cmd_), "vkAllocateCommandBuffers");
   device_->setName(VK_OBJECT_TYPE_COMMAND_BUFFER, uint64_t(cmd_), label_);
   VkFenceCreateInfo fenceInfo{VK_STRUCTURE_TYPE_FENCE_CREATE_INFO};
   VkFence fence;
-  check(vkCreateFence(vk, &fenceInfo, nullptr, &fence), "vkCreateFence");
+  checkVk(vkCreateFence(vk, &fenceInfo, nullptr, &fence), "vkCreateFence");
   fence_ = VulkanHandle<VkFence>(vk, fence, vkDestroyFence);
   VkCommandBufferBeginInfo begin{VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO};
   begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-  check(vkBeginCommandBuffer(cmd_, &begin), "vkBeginCommandBuffer");
+  checkVk(vkBeginCommandBuffer(cmd_, &begin), "vkBeginCommandBuffer");
   if (device_->timestamps_) {
     VkQueryPoolCreateInfo queryInfo{VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO};
     queryInfo.queryType = VK_QUERY_TYPE_TIMESTAMP;
     queryInfo.queryCount = 2;
     VkQueryPool queries;
-    check(vkCreateQueryPool(vk, &queryInfo, nullptr, &queries), "vkCreateQueryPool");
+    checkVk(vkCreateQueryPool(vk, &queryInfo, nullptr, &queries), "vkCreateQueryPool");
     queries_ = VulkanHandle<VkQueryPool>(vk, queries, vkDestroyQueryPool);
     vkCmdResetQueryPool(cmd_, queries, 0, 2);
     vkCmdWriteTimestamp2(cmd_, VK_PIPELINE_STAGE_2_TOP_OF_PIPE_BIT, queries, 0);

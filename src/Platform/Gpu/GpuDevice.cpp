@@ -1,15 +1,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Platform/Gpu/Gpu.h"
+#include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
 
 namespace {
-
-void check(VkResult result, const char* what) {
-  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
-}
 
 int deviceRank(VkPhysicalDeviceType type) {
   switch (type) {
@@ -143,6 +139,7 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
     if (props.apiVersion < VK_API_VERSION_1_3) continue;
     if (!hasExtension(candidate, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) continue;
     int rank = deviceRank(props.deviceType);
+    if (options.preferCpu && props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU) rank = -1;
     if (rank < bestRank) {
       bestRank = rank;
       physical_ = candidate;
@@ -187,6 +184,8 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   VkPhysicalDeviceFeatures2 supported{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2};
   vkGetPhysicalDeviceFeatures2(physical_, &supported);
   features2.features.shaderStorageImageWriteWithoutFormat = supported.features.shaderStorageImageWriteWithoutFormat;
+  features2.features.shaderFloat64 = supported.features.shaderFloat64;
+  float64_ = supported.features.shaderFloat64 == VK_TRUE;
 
   const char* deviceExtensions[] = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
   VkDeviceCreateInfo deviceInfo{VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO};
@@ -211,7 +210,7 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   samplerInfo.addressModeU = samplerInfo.addressModeV = samplerInfo.addressModeW =
       VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE;
   VkSampler sampler;
-  check(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
+  checkVk(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
   sampler_ = VulkanHandle<VkSampler>(device_, sampler, vkDestroySampler);
 
   completionThread_ = std::thread([this] { completionLoop(); });

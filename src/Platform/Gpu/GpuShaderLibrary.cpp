@@ -2,7 +2,7 @@
 
 #include <shaderc/shaderc.h>
 
-#include "Platform/Gpu/Gpu.h"
+#include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
 

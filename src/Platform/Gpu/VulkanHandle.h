@@ -2,9 +2,12 @@
 // Move-only owner of one Vulkan object created from a VkDevice: destroyed in its destructor with the
 // matching vkDestroy* function. A null handle is the default and destroys nothing.
 
+#include <string>
 #include <utility>
 
 #include <vulkan/vulkan.h>
+
+#include "Platform/Gpu/GpuError.h"
 
 namespace veltrane {
 
@@ -44,5 +47,10 @@ class VulkanHandle {
   Handle handle_ = VK_NULL_HANDLE;
   Destroy destroy_ = nullptr;
 };
+
+// Throws GpuError naming the call when a Vulkan call fails.
+inline void checkVk(VkResult result, const char* what) {
+  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
+}
 
 }  // namespace veltrane

@@ -40,7 +40,7 @@ void main() { colour = texture(source, gl_FragCoord.xy / block.size) * 0.5; }
 
 class GpuTest : public ::testing::Test {
  protected:
-  void SetUp() override { device = GpuDevice::create({.validation = true}); }
+  void SetUp() override { device = GpuDevice::create({.validation = true, .preferCpu = true}); }
   void TearDown() override {
     ASSERT_TRUE(device);
     for (const auto& message : device->validationErrors()) ADD_FAILURE() << message;
@@ -159,4 +159,16 @@ TEST_F(GpuTest, ThreadsShareTheQueue) {
     });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(GpuValidation, ErrorsAreCounted) {
+  // The harness that fails every GPU test on a validation error must itself see errors.
+  auto device = GpuDevice::create({.validation = true, .preferCpu = true});
+  VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
+  info.size = 0;  // invalid: a buffer must have a size
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
+  VkBuffer buffer = VK_NULL_HANDLE;
+  vkCreateBuffer(device->vk(), &info, nullptr, &buffer);
+  if (buffer != VK_NULL_HANDLE) vkDestroyBuffer(device->vk(), buffer, nullptr);
+  EXPECT_GE(device->validationErrorCount(), 1);
 }

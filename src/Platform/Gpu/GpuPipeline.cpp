@@ -1,12 +1,10 @@
-#include "Platform/Gpu/Gpu.h"
+#include "Platform/Gpu/GpuPipeline.h"
+
+#include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
 
 namespace {
-
-void check(VkResult result, const char* what) {
-  if (result != VK_SUCCESS) throw GpuError(std::string(what) + " failed (VkResult " + std::to_string(result) + ")");
-}
 
 VkFormat vkFormat(GpuFormat format) {
   return format == GpuFormat::rgba16Float ? VK_FORMAT_R16G16B16A16_SFLOAT : VK_FORMAT_B8G8R8A8_UNORM;
@@ -26,80 +24,11 @@ VulkanHandle<VkShaderModule> makeModule(VkDevice device, const GpuShaderFunction
   info.codeSize = function.spirv.size() * sizeof(uint32_t);
   info.pCode = function.spirv.data();
   VkShaderModule module;
-  check(vkCreateShaderModule(device, &info, nullptr, &module), "vkCreateShaderModule");
+  checkVk(vkCreateShaderModule(device, &info, nullptr, &module), "vkCreateShaderModule");
   return VulkanHandle<VkShaderModule>(device, module, vkDestroyShaderModule);
 }
 
 }  // namespace
-
-GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std::string& label)
-    : device_(std::move(device)), size_(bytes) {
-  VkDevice vk = device_->vk();
-  VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
-  info.size = bytes == 0 ? 4 : bytes;
-  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
-  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
-  VkBuffer buffer;
-  check(vkCreateBuffer(vk, &info, nullptr, &buffer), "vkCreateBuffer");
-  buffer_ = VulkanHandle<VkBuffer>(vk, buffer, vkDestroyBuffer);
-  VkMemoryRequirements req;
-  vkGetBufferMemoryRequirements(vk, buffer, &req);
-  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
-  alloc.allocationSize = req.size;
-  alloc.memoryTypeIndex = device_->memoryType(
-      req.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
-  VkDeviceMemory memory;
-  check(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
-  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
-  check(vkBindBufferMemory(vk, buffer, memory, 0), "vkBindBufferMemory");
-  check(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
-  device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);
-}
-
-GpuBuffer::~GpuBuffer() {
-  if (memory_ && mapped_) vkUnmapMemory(device_->vk(), memory_.get());
-}
-
-GpuImage::GpuImage(std::shared_ptr<GpuDevice> device, const GpuImageDesc& desc)
-    : device_(std::move(device)), desc_(desc) {
-  if (desc_.width < 1 || desc_.height < 1) throw GpuError("image of zero size: " + desc_.label);
-  VkDevice vk = device_->vk();
-  VkImageCreateInfo info{VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO};
-  info.imageType = VK_IMAGE_TYPE_2D;
-  info.format = vkFormat(desc_.format);
-  info.extent = {uint32_t(desc_.width), uint32_t(desc_.height), 1};
-  info.mipLevels = 1;
-  info.arrayLayers = 1;
-  info.samples = VK_SAMPLE_COUNT_1_BIT;
-  info.tiling = VK_IMAGE_TILING_OPTIMAL;
-  info.usage = VK_IMAGE_USAGE_TRANSFER_SRC_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
-  if (desc_.usage & gpuShaderRead) info.usage |= VK_IMAGE_USAGE_SAMPLED_BIT;
-  if (desc_.usage & gpuShaderWrite) info.usage |= VK_IMAGE_USAGE_STORAGE_BIT;
-  if (desc_.usage & gpuRenderTarget) info.usage |= VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT;
-  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
-  info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
-  VkImage image;
-  check(vkCreateImage(vk, &info, nullptr, &image), "vkCreateImage");
-  image_ = VulkanHandle<VkImage>(vk, image, vkDestroyImage);
-  VkMemoryRequirements req;
-  vkGetImageMemoryRequirements(vk, image, &req);
-  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
-  alloc.allocationSize = req.size;
-  alloc.memoryTypeIndex = device_->memoryType(req.memoryTypeBits, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT);
-  VkDeviceMemory memory;
-  check(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
-  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
-  check(vkBindImageMemory(vk, image, memory, 0), "vkBindImageMemory");
-  VkImageViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO};
-  viewInfo.image = image;
-  viewInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
-  viewInfo.format = info.format;
-  viewInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
-  VkImageView view;
-  check(vkCreateImageView(vk, &viewInfo, nullptr, &view), "vkCreateImageView");
-  view_ = VulkanHandle<VkImageView>(vk, view, vkDestroyImageView);
-  device_->setName(VK_OBJECT_TYPE_IMAGE, uint64_t(image), desc_.label);
-}
 
 void GpuPipeline::makeLayout(const std::string& label) {
   VkDevice vk = device_->vk();
@@ -117,7 +46,7 @@ void GpuPipeline::makeLayout(const std::string& label) {
   setInfo.bindingCount = uint32_t(bindings.size());
   setInfo.pBindings = bindings.data();
   VkDescriptorSetLayout setLayout;
-  check(vkCreateDescriptorSetLayout(vk, &setInfo, nullptr, &setLayout), "vkCreateDescriptorSetLayout");
+  checkVk(vkCreateDescriptorSetLayout(vk, &setInfo, nullptr, &setLayout), "vkCreateDescriptorSetLayout");
   setLayout_ = VulkanHandle<VkDescriptorSetLayout>(vk, setLayout, vkDestroyDescriptorSetLayout);
 
   VkPushConstantRange range{};
@@ -129,7 +58,7 @@ void GpuPipeline::makeLayout(const std::string& label) {
   layoutInfo.pushConstantRangeCount = pushBytes_ > 0 ? 1 : 0;
   layoutInfo.pPushConstantRanges = &range;
   VkPipelineLayout layout;
-  check(vkCreatePipelineLayout(vk, &layoutInfo, nullptr, &layout), "vkCreatePipelineLayout");
+  checkVk(vkCreatePipelineLayout(vk, &layoutInfo, nullptr, &layout), "vkCreatePipelineLayout");
   layout_ = VulkanHandle<VkPipelineLayout>(vk, layout, vkDestroyPipelineLayout);
   device_->setName(VK_OBJECT_TYPE_PIPELINE_LAYOUT, uint64_t(layout), label);
 }
@@ -152,7 +81,7 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuComputePipe
   info.stage.pSpecializationInfo = desc.constant0 ? &spec : nullptr;
   info.layout = layout_.get();
   VkPipeline pipeline;
-  check(vkCreateComputePipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateComputePipelines");
+  checkVk(vkCreateComputePipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateComputePipelines");
   pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
   device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
 }
@@ -215,7 +144,7 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuRenderPipel
   info.pDynamicState = &dynamic;
   info.layout = layout_.get();
   VkPipeline pipeline;
-  check(vkCreateGraphicsPipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateGraphicsPipelines");
+  checkVk(vkCreateGraphicsPipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateGraphicsPipelines");
   pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
   device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
 }

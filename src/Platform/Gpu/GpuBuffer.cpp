@@ -1,0 +1,35 @@
+#include "Platform/Gpu/GpuBuffer.h"
+
+#include "Platform/Gpu/GpuDevice.h"
+
+namespace veltrane {
+
+GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std::string& label)
+    : device_(std::move(device)), size_(bytes) {
+  VkDevice vk = device_->vk();
+  VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
+  info.size = bytes == 0 ? 4 : bytes;
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
+  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+  VkBuffer buffer;
+  checkVk(vkCreateBuffer(vk, &info, nullptr, &buffer), "vkCreateBuffer");
+  buffer_ = VulkanHandle<VkBuffer>(vk, buffer, vkDestroyBuffer);
+  VkMemoryRequirements req;
+  vkGetBufferMemoryRequirements(vk, buffer, &req);
+  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
+  alloc.allocationSize = req.size;
+  alloc.memoryTypeIndex = device_->memoryType(
+      req.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+  VkDeviceMemory memory;
+  checkVk(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
+  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
+  checkVk(vkBindBufferMemory(vk, buffer, memory, 0), "vkBindBufferMemory");
+  checkVk(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
+  device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);
+}
+
+GpuBuffer::~GpuBuffer() {
+  if (memory_ && mapped_) vkUnmapMemory(device_->vk(), memory_.get());
+}
+
+}  // namespace veltrane

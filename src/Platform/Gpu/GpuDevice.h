@@ -1,0 +1,110 @@
+#pragma once
+// The device, its one queue and its completion thread.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vulkan/vulkan.h>
+
+#include "Platform/Gpu/GpuBuffer.h"
+#include "Platform/Gpu/GpuCommandBuffer.h"
+#include "Platform/Gpu/GpuError.h"
+#include "Platform/Gpu/GpuImage.h"
+#include "Platform/Gpu/GpuPipeline.h"
+#include "Platform/Gpu/GpuShaderLibrary.h"
+#include "Platform/Gpu/VulkanHandle.h"
+
+namespace veltrane {
+
+struct GpuDeviceOptions {
+  // Khronos validation with synchronization validation; messages are counted and printed.
+  bool validation = false;
+  // Take the CPU device (lavapipe) even when a GPU is present: tests run on one known driver.
+  bool preferCpu = false;
+};
+
+class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
+ public:
+  // Throws GpuNoDeviceError when there is no Vulkan driver or device.
+  static std::shared_ptr<GpuDevice> create(const GpuDeviceOptions& options = {});
+  // The process's shared device, made on first use; nullptr when there is none.
+  static std::shared_ptr<GpuDevice> systemDefault();
+
+  ~GpuDevice();
+  GpuDevice(const GpuDevice&) = delete;
+  GpuDevice& operator=(const GpuDevice&) = delete;
+
+  const std::string& name() const { return name_; }
+  bool isCpu() const { return cpu_; }
+  // 64-bit floats in shaders (shaderFloat64), enabled when the device has them.
+  bool supportsFloat64() const { return float64_; }
+
+  std::shared_ptr<GpuBuffer> makeBuffer(size_t bytes, const std::string& label);
+  std::shared_ptr<GpuImage> makeImage(const GpuImageDesc& desc);
+  std::shared_ptr<GpuPipeline> makeComputePipeline(const GpuComputePipelineDesc& desc);
+  std::shared_ptr<GpuPipeline> makeRenderPipeline(const GpuRenderPipelineDesc& desc);
+  std::shared_ptr<GpuCommandBuffer> makeCommandBuffer(const std::string& label);
+
+  // Copies an image into memory (rows packed, bytesPerPixel each) and waits for it.
+  std::vector<uint8_t> readImage(const std::shared_ptr<GpuImage>& image);
+
+  // Validation messages of severity error seen so far (only with options.validation).
+  int validationErrorCount() const;
+  std::vector<std::string> validationErrors() const;
+
+  // Internals used by the resource classes.
+  VkDevice vk() const { return device_; }
+  VkPhysicalDevice physical() const { return physical_; }
+  VkSampler linearSampler() const { return sampler_.get(); }
+  uint32_t memoryType(uint32_t typeBits, VkMemoryPropertyFlags wanted) const;
+  void setName(VkObjectType type, uint64_t handle, const std::string& name) const;
+  PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet = nullptr;
+  float timestampPeriodNs() const { return timestampPeriod_; }
+  bool timestampsUsable() const { return timestamps_; }
+
+ private:
+  friend class GpuCommandBuffer;
+  friend class GpuImage;
+  GpuDevice() = default;
+  void init(const GpuDeviceOptions& options);
+  void submit(std::shared_ptr<GpuCommandBuffer> commandBuffer);
+  void completionLoop();
+  static VKAPI_ATTR VkBool32 VKAPI_CALL debugCallback(VkDebugUtilsMessageSeverityFlagBitsEXT severity,
+                                                     VkDebugUtilsMessageTypeFlagsEXT types,
+                                                     const VkDebugUtilsMessengerCallbackDataEXT* data,
+                                                     void* user);
+
+  VkInstance instance_ = VK_NULL_HANDLE;
+  VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
+  VkPhysicalDevice physical_ = VK_NULL_HANDLE;
+  VkDevice device_ = VK_NULL_HANDLE;
+  VkQueue queue_ = VK_NULL_HANDLE;
+  uint32_t queueFamily_ = 0;
+  VkPhysicalDeviceMemoryProperties memory_{};
+  VulkanHandle<VkSampler> sampler_;
+  std::string name_;
+  bool cpu_ = false;
+  bool float64_ = false;
+  bool timestamps_ = false;
+  float timestampPeriod_ = 1.0f;
+  PFN_vkSetDebugUtilsObjectNameEXT setObjectName_ = nullptr;
+
+  std::mutex submitMutex_;  // the one queue, shared by every user of the device
+
+  mutable std::mutex messagesMutex_;
+  std::vector<std::string> errors_;
+
+  std::mutex flightMutex_;
+  std::condition_variable flightChanged_;
+  std::deque<std::shared_ptr<GpuCommandBuffer>> inFlight_;
+  bool stopping_ = false;
+  std::thread completionThread_;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,56 @@
+#include "Platform/Gpu/GpuImage.h"
+
+#include "Platform/Gpu/GpuDevice.h"
+
+namespace veltrane {
+
+namespace {
+
+VkFormat vkFormat(GpuFormat format) {
+  return format == GpuFormat::rgba16Float ? VK_FORMAT_R16G16B16A16_SFLOAT : VK_FORMAT_B8G8R8A8_UNORM;
+}
+
+}  // namespace
+
+GpuImage::GpuImage(std::shared_ptr<GpuDevice> device, const GpuImageDesc& desc)
+    : device_(std::move(device)), desc_(desc) {
+  if (desc_.width < 1 || desc_.height < 1) throw GpuError("image of zero size: " + desc_.label);
+  VkDevice vk = device_->vk();
+  VkImageCreateInfo info{VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO};
+  info.imageType = VK_IMAGE_TYPE_2D;
+  info.format = vkFormat(desc_.format);
+  info.extent = {uint32_t(desc_.width), uint32_t(desc_.height), 1};
+  info.mipLevels = 1;
+  info.arrayLayers = 1;
+  info.samples = VK_SAMPLE_COUNT_1_BIT;
+  info.tiling = VK_IMAGE_TILING_OPTIMAL;
+  info.usage = VK_IMAGE_USAGE_TRANSFER_SRC_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
+  if (desc_.usage & gpuShaderRead) info.usage |= VK_IMAGE_USAGE_SAMPLED_BIT;
+  if (desc_.usage & gpuShaderWrite) info.usage |= VK_IMAGE_USAGE_STORAGE_BIT;
+  if (desc_.usage & gpuRenderTarget) info.usage |= VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT;
+  info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+  info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
+  VkImage image;
+  checkVk(vkCreateImage(vk, &info, nullptr, &image), "vkCreateImage");
+  image_ = VulkanHandle<VkImage>(vk, image, vkDestroyImage);
+  VkMemoryRequirements req;
+  vkGetImageMemoryRequirements(vk, image, &req);
+  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
+  alloc.allocationSize = req.size;
+  alloc.memoryTypeIndex = device_->memoryType(req.memoryTypeBits, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT);
+  VkDeviceMemory memory;
+  checkVk(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
+  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
+  checkVk(vkBindImageMemory(vk, image, memory, 0), "vkBindImageMemory");
+  VkImageViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO};
+  viewInfo.image = image;
+  viewInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
+  viewInfo.format = info.format;
+  viewInfo.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+  VkImageView view;
+  checkVk(vkCreateImageView(vk, &viewInfo, nullptr, &view), "vkCreateImageView");
+  view_ = VulkanHandle<VkImageView>(vk, view, vkDestroyImageView);
+  device_->setName(VK_OBJECT_TYPE_IMAGE, uint64_t(image), desc_.label);
+}
+
+}  // namespace veltrane

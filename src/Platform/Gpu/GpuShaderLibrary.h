@@ -1,0 +1,37 @@
+#pragma once
+// GLSL sources compiled at run time with shaderc, one compilation per function.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Platform/Gpu/GpuError.h"
+#include "Platform/Gpu/GpuTypes.h"
+
+namespace veltrane {
+
+// One function of a shader library, compiled to SPIR-V.
+struct GpuShaderFunction {
+  std::string name;
+  GpuShaderStage stage = GpuShaderStage::compute;
+  std::vector<uint32_t> spirv;
+};
+
+// A shader source compiled function by function. Functions the source does not define are absent.
+class GpuShaderLibrary {
+ public:
+  struct Entry {
+    std::string name;
+    GpuShaderStage stage;
+  };
+  // Throws GpuShaderCompileError with the compiler's text when a function present in the source
+  // fails to compile.
+  static GpuShaderLibrary compile(const std::string& libraryName, const std::string& source,
+                                  const std::vector<Entry>& functions);
+  const GpuShaderFunction* function(const std::string& name) const;
+
+ private:
+  std::vector<GpuShaderFunction> functions_;
+};
+
+}  // namespace veltrane
