@@ -415,11 +415,60 @@ struct DeepState {
   DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) \
   DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call)
 
-void perturbationIteration(inout DeepState st) {
+// Mode 1 in the kernel's own precision (double in the precise diagnostic kernel, where the reference
+// point carries its low part too; float otherwise).
+real diffabsR(real c, real d) {
+  real cd = c + d;
+  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
+  return cd > 0.0 ? 2.0 * c + d : -d;
+}
+
+real2 cmulR(real2 a, real2 b) { return real2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+
+real2 referenceZ(int m) {
+  vec4 p = referencePoints[m];
+  return real2(p.xy) + real2(p.zw);
+}
+
+real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
+  if (kFormula == 0 || kFormula == 1) return cmulR(2.0 * Z + w, w) + d;
+  if (kFormula == 3) {
+    real2 t = cmulR(2.0 * Z + w, w);
+    return real2(t.x, -t.y) + d;
+  }
+  if (kFormula == 7) return cmulR(w, 3.0 * cmulR(Z, Z) + cmulR(3.0 * Z + w, w)) + d;
+  if (kFormula == 8) {
+    real2 Z2 = cmulR(Z, Z);
+    return cmulR(w, 4.0 * cmulR(Z2, Z) + cmulR(w, 6.0 * Z2 + cmulR(w, 4.0 * Z + w))) + d;
+  }
+  real X = Z.x, Y = Z.y;
+  real re2 = (2.0 * X + w.x) * w.x - (2.0 * Y + w.y) * w.y;
+  real cross = X * w.y + Y * w.x + w.x * w.y;
+  if (kFormula == 2) return real2(re2, 2.0 * diffabsR(X * Y, cross)) + d;
+  if (kFormula == 4 || kFormula == 5) {
+    ScaledPoint p = scaledPoints[m];
+    real R = real(scaleBy(p.rm, p.re));
+    real y = kFormula == 4 ? 2.0 * cross : 2.0 * diffabsR(X * Y, cross);
+    return real2(diffabsR(R, re2), y) + d;
+  }
+  return real2(re2, -2.0 * (X * diffabsR(Y, w.y) + w.x * abs(Y + w.y))) + d;
+}
+
+struct PlainState {
+  real2 w;
+  real2 d;
+  int m;
+  int n;
+  real r2;
+  bool escaped;
+  bool done;
+};
+
+void perturbationIteration(inout PlainState st) {
   bool julia = kFormula == 1;
   int len = max(u.referenceLength, 1);
-  vec2 Z = referencePoints[st.m].xy;
-  vec2 z = Z + st.w;
+  real2 Z = referenceZ(st.m);
+  real2 z = Z + st.w;
   st.r2 = dot(z, z);
   if (st.r2 > kBailout) {
     st.escaped = true;
@@ -430,24 +479,24 @@ void perturbationIteration(inout DeepState st) {
     st.done = true;
     return;
   }
-  vec2 full = julia ? scaleBy(scaledPoints[st.m].w, scaledPoints[st.m].we) + st.w : z;
+  real2 full = julia ? real2(scaleBy(scaledPoints[st.m].w, scaledPoints[st.m].we)) + st.w : z;
   if (st.m >= len - 1 || dot(full, full) < dot(st.w, st.w)) {
     st.w = full;
     st.m = 0;
-    Z = referencePoints[0].xy;
+    Z = referenceZ(0);
   }
-  st.w = perturbStep(st.m, Z, st.w, st.d, 1.0, 0, false);
+  st.w = perturbStepR(st.m, Z, st.w, st.d);
   st.m++;
   st.n++;
 }
 
 DeepResult perturbationPath(vec2 dc) {
   bool julia = kFormula == 1;
-  DeepState st = DeepState(julia ? dc : vec2(0.0), 0, 1.0, julia ? vec2(0.0) : dc, 0, 0, 0.0, false, false);
+  PlainState st = PlainState(julia ? real2(dc) : real2(0.0), julia ? real2(0.0) : real2(dc), 0, 0, 0.0, false, false);
   while (!st.done) {
     DEEP_REPEAT(perturbationIteration(st))
   }
-  return DeepResult(st.n, st.r2, st.escaped);
+  return DeepResult(st.n, float(st.r2), st.escaped);
 }
 
 float unitScale(int S) { return scaleBy(1.0, S); }
