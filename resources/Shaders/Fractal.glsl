@@ -407,13 +407,10 @@ struct DeepState {
   bool done;
 };
 
-// Iterations per loop trip. lavapipe ends a shader's loops after 65535 trips in all, so orbits of
-// up to a few hundred thousand iterations need several iterations per trip and no inner loop on the
-// common path.
+// lavapipe ends a shader's loops after 65535 trips in all, so the deep paths take two iterations
+// (or table skips) per trip and keep inner loops off the common path: orbits of up to 131070
+// iterations fit.
 #define DEEP_ONCE(call) if (!st.done) call;
-#define DEEP_REPEAT(call) \
-  DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) \
-  DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call) DEEP_ONCE(call)
 
 // Mode 1 in the kernel's own precision (double in the precise diagnostic kernel, where the reference
 // point carries its low part too; float otherwise).
@@ -426,8 +423,12 @@ real diffabsR(real c, real d) {
 real2 cmulR(real2 a, real2 b) { return real2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
 
 real2 referenceZ(int m) {
+#ifdef FUNCTION_fractalKernelPrecise
   vec4 p = referencePoints[m];
   return real2(p.xy) + real2(p.zw);
+#else
+  return referencePoints[m].xy;  // the low part is below float precision
+#endif
 }
 
 real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
@@ -494,7 +495,7 @@ DeepResult perturbationPath(vec2 dc) {
   bool julia = kFormula == 1;
   PlainState st = PlainState(julia ? real2(dc) : real2(0.0), julia ? real2(0.0) : real2(dc), 0, 0, 0.0, false, false);
   while (!st.done) {
-    DEEP_REPEAT(perturbationIteration(st))
+    DEEP_ONCE(perturbationIteration(st)) DEEP_ONCE(perturbationIteration(st))
   }
   return DeepResult(st.n, float(st.r2), st.escaped);
 }
@@ -648,7 +649,7 @@ DeepResult rescaledPath(vec2 dcM) {
   st.s = unitScale(st.S);
   renormalise(st);
   while (!st.done) {
-    DEEP_REPEAT(rescaledIteration(st, dcM, table))
+    DEEP_ONCE(rescaledIteration(st, dcM, table)) DEEP_ONCE(rescaledIteration(st, dcM, table))
   }
   return DeepResult(st.n, st.r2, st.escaped);
 }
