@@ -95,8 +95,39 @@ void BM_ReferenceOrbitMpfr(benchmark::State& state) {
                                                                   benchmark::Counter::kInvert);
 }
 
+// The limb kernels alone, at 17 fraction limbs.
+void BM_Multiply(benchmark::State& state) {
+    const BigComplex c = deepCentre(17);
+    BigFixed a = c.x(), b = c.y();
+    for (auto _ : state) {
+        BigFixed p = a * b;
+        benchmark::DoNotOptimize(p);
+    }
+}
+
+void BM_Square(benchmark::State& state) {
+    const BigComplex c = deepCentre(17);
+    BigFixed a = c.x();
+    for (auto _ : state) {
+        BigFixed p = a * a;
+        benchmark::DoNotOptimize(p);
+    }
+}
+
+void BM_Add(benchmark::State& state) {
+    const BigComplex c = deepCentre(17);
+    BigFixed a = c.x(), b = c.y();
+    for (auto _ : state) {
+        BigFixed p = a + b;
+        benchmark::DoNotOptimize(p);
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_Multiply);
+BENCHMARK(BM_Square);
+BENCHMARK(BM_Add);
 BENCHMARK(BM_ReferenceOrbitBigFixed)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_ReferenceOrbitMpfr)->Unit(benchmark::kMillisecond)->MinTime(2);
 

@@ -64,6 +64,7 @@ constexpr ParamSetting kParams[VK_PARAM_COUNT] = {
 constexpr int64_t kRingMask = VK_EVENT_RING_SIZE - 1;
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
 constexpr int64_t kNoPending = INT64_MAX;
+constexpr double kReverbSeconds = 10.01;  // the longest impulse response the reverb can hold
 
 // Flush-to-zero and denormals-are-zero for the duration of a render: decaying filters and
 // envelopes would otherwise fall into denormals and cost a hundred times more per operation.
@@ -191,14 +192,32 @@ void drainPending(vk_state* st, int64_t frame) {
 }
 
 // ---- OUTPUT STAGE ----------------------------------------------------------------------------
-// The stereo voice signal becomes the kernel's output here, and only here. The effect chain
-// (filter ... reverb, widener, compressor, master volume, limiter) replaces the body of this
-// function; until then it is the chain's last two steps: master volume and the final clip.
+// The stereo voice signal becomes the kernel's output here, and only here: the effect chain, fed
+// with this frame's ramp values (current) and parameter values (last received).
 inline void outputStage(vk_state* st, float left, float right, float* outL, float* outR) {
-    const float volume = st->ramps[VK_P_VOLUME].current;
-    float l = left * volume, r = right * volume;
-    *outL = l > 1.0f ? 1.0f : (l < -1.0f ? -1.0f : l);
-    *outR = r > 1.0f ? 1.0f : (r < -1.0f ? -1.0f : r);
+    const vk_ramp* ramp = st->ramps;
+    const float* param = st->params;
+    vk_fx_params p;
+    p.cutoff = ramp[VK_P_FILTER_CUTOFF].current;
+    p.q = ramp[VK_P_FILTER_Q].current;
+    p.filterType = param[VK_P_FILTER_TYPE];
+    p.rolloff = param[VK_P_FILTER_ROLLOFF];
+    p.lfoRate = ramp[VK_P_LFO_RATE].current;
+    p.distortion = ramp[VK_P_DISTORTION].current;
+    p.bitCrushDepth = param[VK_P_BIT_CRUSH];
+    p.chorus = ramp[VK_P_CHORUS].current;
+    p.phaserRate = ramp[VK_P_PHASER_RATE].current;
+    p.phaserDepth = ramp[VK_P_PHASER_DEPTH].current;
+    p.pitchShift = param[VK_P_PITCH_SHIFT];
+    p.freqShift = ramp[VK_P_FREQ_SHIFT].current;
+    p.delayTime = ramp[VK_P_DELAY_TIME].current;
+    p.delayFeedback = ramp[VK_P_DELAY_FEEDBACK].current;
+    p.delayWet = ramp[VK_P_DELAY_WET].current;
+    p.reverbWet = ramp[VK_P_REVERB_WET].current;
+    p.stereoWidth = ramp[VK_P_STEREO_WIDTH].current;
+    p.glue = param[VK_P_GLUE];
+    p.volume = ramp[VK_P_VOLUME].current;
+    vk_fx_process(&st->fx, &p, left, right, outL, outR);
 }
 
 }  // namespace
@@ -208,35 +227,40 @@ extern "C" {
 vk_state* vk_create(double sampleRate) {
     // NaN fails the comparison; infinity would make every size computed from the rate meaningless.
     if (!(sampleRate > 1000.0) || !std::isfinite(sampleRate)) return nullptr;
+    // The reverb and the delay lines index their buffers with 32-bit integers; a rate whose longest
+    // buffer (the 10.01 s impulse response) cannot be indexed so is refused before anything is
+    // allocated, like any other allocation that cannot succeed.
+    if (sampleRate * kReverbSeconds >= 2147483647.0) return nullptr;
     vk_state* st = new (std::nothrow) vk_state();
     if (!st) return nullptr;
     st->rate = sampleRate;
     st->ratef = (float)sampleRate;
 
     const double half = std::floor(sampleRate * 0.5);
-    if (half > (double)(INT64_C(1) << 40)) {
-        delete st;
-        return nullptr;
-    }
     int64_t size = 1;
     while ((double)size < half) size <<= 1;
     st->input = new (std::nothrow) float[(size_t)size]();
     st->inputMask = size - 1;
-
-    // ---- effect chain memory and reverb are allocated here ----
-
-    if (!st->input) {
+    const bool fxMemory = vk_fx_init(&st->fx, sampleRate) != nullptr;
+    st->reverb = vk_rv_create(sampleRate, kReverbSeconds);
+    st->fx.reverb = st->reverb;
+    if (!st->input || !fxMemory || !st->reverb) {
+        vk_rv_destroy(st->reverb);
+        vk_fx_free(&st->fx);
+        delete[] st->input;
         delete st;
         return nullptr;
     }
     st->tap = 0;
+    st->fx.tap = 0;
     vk_reset(st);
     return st;
 }
 
 void vk_destroy(vk_state* state) {
     if (!state) return;
-    // ---- effect chain memory and reverb are freed here ----
+    vk_rv_destroy(state->reverb);
+    vk_fx_free(&state->fx);
     delete[] state->input;
     delete state;
 }
@@ -258,7 +282,8 @@ void vk_reset(vk_state* st) {
     st->inputRead.value.store(0, std::memory_order_relaxed);
     std::memset(st->input, 0, sizeof(float) * (size_t)(st->inputMask + 1));
 
-    // ---- effect chain and reverb reset here ----
+    vk_fx_reset(&st->fx);
+    vk_rv_reset(st->reverb);
 
     std::memset(st->analysis, 0, sizeof st->analysis);
     st->analysisWrite.value.store(0, std::memory_order_relaxed);
@@ -391,20 +416,18 @@ void vk_read_analysis(const vk_state* st, float* destination, int count) {
         destination[j] = std::atomic_ref<float>(ring[(w - m + j) & kAnalysisMask]).load(std::memory_order_relaxed);
 }
 
-// ---- reverb interface: answered by the convolution reverb once the effect chain is wired in ----
-// Until then no impulse response is in use (decay 0) and a build has nothing to wait for.
 int vk_reverb_build(vk_state* st, float decaySeconds) {
-    (void)decaySeconds;
-    return st ? 0 : 1;
+    return st ? vk_rv_build(st->reverb, decaySeconds) : 1;
 }
 
 float vk_reverb_decay(const vk_state* st) {
-    (void)st;
-    return 0.0f;
+    return st ? vk_rv_active_decay(st->reverb) : 0.0f;
 }
 
 void vk_set_tap(vk_state* st, int tap) {
-    if (st) st->tap = tap;
+    if (!st) return;
+    st->tap = tap;
+    st->fx.tap = tap;  // the chain stops after stages 2..13; it runs whole for 0, 1 and the rest
 }
 
 }  // extern "C"

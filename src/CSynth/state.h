@@ -10,7 +10,9 @@
 #include <atomic>
 #include <stdint.h>
 
+#include "CSynth/effects.h"
 #include "CSynth/kernel.h"
+#include "CSynth/reverb.h"
 #include "CSynth/voices.h"
 
 // Producer and consumer indices sit on their own cache lines so the two threads do not share one.
@@ -51,7 +53,9 @@ struct vk_state {
     vk_index inputWrite;
     vk_index inputRead;
 
-    // ---- effect chain and reverb state (added by the chain) ----
+    // Effect chain (its delay memory allocated with the state) and the convolution reverb it ticks.
+    vk_fx fx;
+    vk_reverb* reverb;
 
     // Analysis ring: mono output for the analyser.
     alignas(64) float analysis[VK_ANALYSIS_SIZE];  // accessed through std::atomic_ref

@@ -479,7 +479,8 @@ void vk_key_on(vk_voices* v, int32_t id, float frequency, float velocity) {
     }
     vk_key_voice& k = v->keys[chosen];
     k.frequency = clampFrequency(frequency);
-    // No upper clamp on the velocity (above 1 plays louder), but a non-finite one counts as 0.
+    // No upper clamp on the velocity (above 1 plays louder); a non-finite one takes the default 0.8
+    // like a velocity of 0 or less.
     k.velocity = (velocity > 0.0f && velocity <= 3.4e38f) ? velocity : 0.8f;
     k.id = id;
     k.held = 1;

@@ -1,5 +1,6 @@
 #include "FractalCore/BigFixed.h"
 
+#include "FractalCore/BigFixedKernels.h"
 #include "FractalCore/ZoomRules.h"
 
 #include <algorithm>
@@ -92,6 +93,22 @@ void multiplyTruncated(const Limb* a, const Limb* b, Limb* r, int n) noexcept {
     }
 }
 
+// Unrolled kernels for the common limb counts, indexed by limb count.
+using MultiplyKernel = void (*)(const Limb*, const Limb*, Limb*) noexcept;
+
+template <int N>
+void multiplyKernel(const Limb* a, const Limb* b, Limb* r) noexcept {
+    if (a == b) detail::squareTruncated<N>(a, r);
+    else detail::multiplyTruncated<N>(a, b, r);
+}
+
+template <int... N>
+constexpr std::array<MultiplyKernel, sizeof...(N) + 2> makeKernels(std::integer_sequence<int, N...>) {
+    return {nullptr, nullptr, &multiplyKernel<N + 2>...};
+}
+
+constexpr auto kKernels = makeKernels(std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
+
 bool allZero(const Limb* m, int n) noexcept {
     Limb any = 0;
     for (int i = 0; i < n; ++i) any |= m[i];
@@ -176,15 +193,7 @@ int BigFixed::limbsForZoom(double zoom, int guardBits) noexcept {
     return limbsForLog2Zoom(std::log2(zoom), guardBits);
 }
 
-double BigFixed::toDouble() const noexcept {
-    int top = count_ - 1;
-    while (top > 0 && mag_[top] == 0) --top;
-    if (mag_[top] == 0) return 0;
-    const int f = count_ - 1;
-    double s = std::ldexp(static_cast<double>(mag_[top]), 64 * (top - f));
-    for (int i = top - 1; i >= 0 && i >= top - 2; --i) s += std::ldexp(static_cast<double>(mag_[i]), 64 * (i - f));
-    return neg_ ? -s : s;
-}
+double BigFixed::toDouble() const noexcept { return detail::limbsToDouble(mag_.data(), count_, neg_); }
 
 bool BigFixed::isZero() const noexcept { return allZero(mag_.data(), count_); }
 
@@ -260,7 +269,9 @@ BigFixed operator*(const BigFixed& a, const BigFixed& b) noexcept {
     }
     BigFixed r;
     r.count_ = a.count_;
-    multiplyTruncated(a.mag_.data(), &a == &b ? a.mag_.data() : b.mag_.data(), r.mag_.data(), a.count_);
+    const Limb* bm = &a == &b ? a.mag_.data() : b.mag_.data(); // the same operand takes the squaring path
+    if (a.count_ <= detail::maxUnrolledLimbs) kKernels[static_cast<std::size_t>(a.count_)](a.mag_.data(), bm, r.mag_.data());
+    else multiplyTruncated(a.mag_.data(), bm, r.mag_.data(), a.count_);
     r.neg_ = a.neg_ != b.neg_;
     r.clearNegativeZero();
     return r;

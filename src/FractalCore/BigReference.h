@@ -1,6 +1,11 @@
 #pragma once
 // Reference orbits in fixed point: the orbit of the exact view centre that deep pixels are perturbed
 // against. Each point goes out through `emit` as soon as it is computed.
+//
+// The quadratic types (mandelbrot, julia, newton, burningship, tricorn) at up to 17 fraction limbs run
+// on an unrolled loop over plain limb arrays; it gives the same orbit, limb for limb, as stepping with
+// the BigFixed operators (`advance`). A 1e300 Mandelbrot reference costs about a quarter of a
+// microsecond per iteration there.
 #include "FractalCore/BigComplex.h"
 #include "FractalCore/BigFixed.h"
 #include "FractalCore/Complex.h"

@@ -31,13 +31,17 @@ std::string shortest(double v) {
 } // namespace
 
 ScaledComplex::ScaledComplex(double x, double y, std::int64_t e) noexcept {
+    // std::max would drop a NaN in y (NaN compares false), leaving a NaN mantissa in a value that
+    // claims to be normalised; a NaN in either part makes the pair zero.
+    if (std::isnan(x) || std::isnan(y)) return;
     const double m = std::max(std::abs(x), std::abs(y));
     if (m == 0 || !std::isfinite(m)) return; // zero
     int k = 0;
     std::frexp(m, &k);
     this->x = std::ldexp(x, -k);
     this->y = std::ldexp(y, -k);
-    this->e = e + k;
+    // Saturating: an exponent at the end of the range stays there instead of wrapping to the other end.
+    if (__builtin_add_overflow(e, static_cast<std::int64_t>(k), &this->e)) this->e = k > 0 ? INT64_MAX : INT64_MIN;
 }
 
 ScaledComplex::ScaledComplex(const BigFixed& bx, const BigFixed& by) noexcept {

@@ -18,7 +18,7 @@ struct ScaledComplex {
 
     // Zero.
     constexpr ScaledComplex() noexcept = default;
-    // The value (x·2^e, y·2^e), normalised; zero when the larger mantissa is 0, infinite or NaN.
+    // The value (x·2^e, y·2^e), normalised; zero when the larger mantissa is 0 or infinite, or either is NaN.
     ScaledComplex(double x, double y, std::int64_t e) noexcept;
     // The pair of fixed-point numbers in scaled form, exponents brought to the larger one.
     ScaledComplex(const BigFixed& x, const BigFixed& y) noexcept;

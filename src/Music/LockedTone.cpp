@@ -2,7 +2,6 @@
 
 #include "Music/Notes.h"
 
-#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -14,7 +13,7 @@ LockedTone LockedTone::locking(const AudioParams& params, std::string waveform)
     tone.params = params;
     tone.waveform = std::move(waveform);
     tone.baseFrequency = params.frequency;
-    tone.baseMidiNote = std::clamp(Notes::frequencyToMidi(params.frequency), 0, 127);
+    tone.baseMidiNote = Notes::frequencyToMidi(params.frequency);
     return tone;
 }
 

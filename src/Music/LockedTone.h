@@ -16,8 +16,9 @@ struct LockedTone {
     double baseFrequency = 220; // Hz
     int baseMidiNote = 57;      // the keyboard's lowest C is placed relative to it
 
-    // Locks a sound at its own frequency. The base note is the nearest note, limited to 0...127, so a
-    // silent or broken frequency (zero, negative, NaN, infinite) still gives a playable keyboard.
+    // Locks a sound at its own frequency. The base note is the nearest note (outside 0...127 for a
+    // pitch outside the MIDI range); a frequency that names no note (zero, negative, NaN, infinite)
+    // gives 0, or 127 for +infinity, so the keyboard stays playable.
     static LockedTone locking(const AudioParams& params, std::string waveform);
 
     friend bool operator==(const LockedTone&, const LockedTone&) = default;

@@ -12,8 +12,14 @@ namespace {
 
 using Kind = MelodyPlayer::Event::Kind;
 
-// Tempi below the floor (and NaN) would stretch a tune towards standing still.
-double limitTempo(double bpm) noexcept { return bpm >= MelodyPlayer::minimumBPM ? bpm : MelodyPlayer::minimumBPM; }
+// Tempi below the floor (and NaN) would stretch a tune towards standing still; an infinite tempo
+// would leave the beat anchor infinite or NaN after the next re-anchoring.
+double limitTempo(double bpm) noexcept
+{
+    if (!(bpm >= MelodyPlayer::minimumBPM))
+        return MelodyPlayer::minimumBPM;
+    return std::min(bpm, MelodyPlayer::maximumBPM);
+}
 
 // Rounds half away from zero; frames far outside the audio clock's range are pinned to it.
 std::int64_t roundFrames(double frames) noexcept

@@ -37,6 +37,10 @@ public:
     static constexpr std::int32_t lastBassID = 0x7FFFFFFF;
     static constexpr int bassFloor = 28; // E1: lower bass notes are raised by octaves
     static constexpr double minimumBPM = 20;
+    // Far beyond any music, and low enough that a loop pass of half a beat (the shortest bar an
+    // import makes) lasts more than one frame even at 8 kHz: a faster pass could not advance the
+    // walk, and a return to a sane tempo would then replay every pass missed meanwhile.
+    static constexpr double maximumBPM = 100000;
 
     // `bpm` absent: the melody's own tempo. `startFrame` is the frame of beat 0.
     MelodyPlayer(Melody melody, int tonic, std::optional<double> bpm, bool loop, bool bass, std::int64_t startFrame,
@@ -44,7 +48,7 @@ public:
 
     const Melody& melody() const noexcept { return melody_; }
     double sampleRate() const noexcept { return sampleRate_; }
-    double bpm() const noexcept { return bpm_; }
+    double bpm() const noexcept { return bpm_; } // minimumBPM...maximumBPM
     bool bass() const noexcept { return bass_; }
 
     bool loop = false;

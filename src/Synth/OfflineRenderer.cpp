@@ -34,9 +34,11 @@ void OfflineRenderer::apply(const AudioParams& params, Waveform waveform, Wavefo
                             std::optional<int64_t> at) {
     for (const vk_event& e : params_.events(params, waveform, stepWaveform, micGain, at.value_or(frame_))) push(e);
 
-    const float current = vk_reverb_decay(kernel_);
+    // Compared in double: the record's decay is a double, and a difference just over 0.05 s must
+    // not vanish in float rounding.
+    const double current = vk_reverb_decay(kernel_);
+    if (!(std::fabs(current - params.reverbDecay) > 0.05)) return;
     const float wanted = (float)std::clamp(params.reverbDecay, -1e30, 1e30);
-    if (!(std::fabs(current - wanted) > 0.05f)) return;
     if (vk_reverb_build(kernel_, wanted) == 0) return;
     // The render side takes a built impulse response on a 2048-frame boundary.
     std::vector<float> left(128), right(128);

@@ -10,6 +10,7 @@
 
 #include "CSynth/kernel.h"
 #include "Music/AudioParams.h"
+#include "Synth/Analyser.h"
 #include "Synth/KernelParams.h"
 #include "Synth/Waveform.h"
 
@@ -51,12 +52,15 @@ public:
 
     vk_state* kernel() const { return kernel_; }
     const KernelParams& params() const { return params_; }
+    // Created with the renderer, for the caller's use on rendered audio.
+    Analyser& analyser() { return analyser_; }
 
 private:
     vk_state* kernel_;
     double sampleRate_;
     KernelParams params_;
     int64_t frame_ = 0;
+    Analyser analyser_;
 };
 
 }  // namespace veltrane

@@ -112,7 +112,7 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     }
     if (!haveFormat || channels == 0) return std::nullopt;
     const bool pcm16 = bits == 16;
-    const bool pcm24 = bits == 24 && (tag == kFormatPCM || tag == kFormatExtensible);
+    const bool pcm24 = bits == 24;  // read as integers whatever the format tag says
     const bool float32 = bits == 32 && tag == kFormatFloat;
     if (!pcm16 && !pcm24 && !float32) return std::nullopt;
     if (rate > (uint32_t)std::numeric_limits<int>::max()) return std::nullopt;

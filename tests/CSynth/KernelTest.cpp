@@ -41,7 +41,8 @@ std::vector<float> render(vk_state* k, int frames, int64_t start, std::vector<fl
 }  // namespace
 
 TEST(Kernel, CreateRejectsBadRates) {
-    for (double rate : {1000.0, 0.0, -48000.0, std::nan(""), std::numeric_limits<double>::infinity()})
+    // 1e12: buffers too long for the kernel's 32-bit indices (refused before anything is allocated).
+    for (double rate : {1000.0, 0.0, -48000.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e12})
         EXPECT_EQ(vk_create(rate), nullptr) << rate;
     Kernel k = makeKernel(1000.5);
     EXPECT_NE(k, nullptr);

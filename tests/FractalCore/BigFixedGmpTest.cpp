@@ -197,7 +197,7 @@ TEST_P(BigFixedGmp, DecimalRoundTripIsExact) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FractionLimbs, BigFixedGmp, ::testing::Values(1, 2, 7, 17),
+INSTANTIATE_TEST_SUITE_P(FractionLimbs, BigFixedGmp, ::testing::Values(1, 2, 7, 17, 24, 32),
                          [](const auto& info) { return "f" + std::to_string(info.param); });
 
 } // namespace

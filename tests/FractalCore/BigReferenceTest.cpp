@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace veltrane;
@@ -105,6 +106,42 @@ TEST(BigReferenceTest, FixedPointStepsAgreeWithDoubleSteps) {
     }
 }
 
+// The reference loop has a fast path of its own for the quadratic types; it must reproduce, limb for
+// limb, what the BigFixed operators give step by step. Random deep centres take the three-squares
+// product; short dyadic centres give products that end exactly on a limb and take its fallback.
+TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic) {
+    std::mt19937_64 rng(11);
+    const auto deep = [&](const char* head, int fracLimbs) {
+        std::string text = head;
+        for (int i = 0; i < 20 * fracLimbs; ++i) text += static_cast<char>('0' + rng() % 10);
+        return *BigFixed::fromDecimal(text, fracLimbs);
+    };
+    for (FractalType type : {FractalType::mandelbrot, FractalType::julia, FractalType::burningship,
+                             FractalType::tricorn, FractalType::newton}) {
+        for (int fracLimbs : {1, 2, 3, 4, 7, 17, 20}) {
+            const Complex juliaC{-0.8, 0.156};
+            const BigComplex centres[] = {
+                BigComplex(deep("-0.7436438870371587", fracLimbs), deep("0.1318259042053119", fracLimbs)),
+                BigComplex(deep("-1.2", fracLimbs), deep("-0.1", fracLimbs)),
+                BigComplex(-0.75, 0.0625, fracLimbs),
+            };
+            for (const BigComplex& centre : centres) {
+                SCOPED_TRACE(std::string(toText(type)) + " at " + std::to_string(fracLimbs) + " limbs, " + centre.key());
+                const Recorded r = run(type, centre, 3000, 0, juliaC);
+                const int f = centre.fracLimbs();
+                BigFixed x = type == FractalType::julia ? centre.x() : BigFixed::zero(f);
+                BigFixed y = type == FractalType::julia ? centre.y() : BigFixed::zero(f);
+                const BigFixed cx = type == FractalType::julia ? BigFixed(juliaC.x, f) : centre.x();
+                const BigFixed cy = type == FractalType::julia ? BigFixed(juliaC.y, f) : centre.y();
+                for (std::size_t i = 0; i < r.exact.size(); ++i) {
+                    ASSERT_EQ(r.exact[i], BigComplex(x, y)) << "point " << i;
+                    BigReference::advance(type, x, y, cx, cy);
+                }
+            }
+        }
+    }
+}
+
 TEST(BigReferenceTest, RealSquare) {
     EXPECT_EQ(BigReference::realSquare(BigFixed(3.0, 1), BigFixed(1.0, 1)), (BigFixed::Scaled{0.5, 4}));
     EXPECT_EQ(BigReference::realSquare(BigFixed(0.7, 2), BigFixed(0.7, 2)), (BigFixed::Scaled{0, 0}));
@@ -119,7 +156,12 @@ TEST(ScaledComplexTest, Normalising) {
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(ScaledComplex(inf, 1, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(std::nan(""), 1, 3), ScaledComplex::zero());
+    EXPECT_EQ(ScaledComplex(1, std::nan(""), 3), ScaledComplex::zero());
+    EXPECT_EQ(ScaledComplex(1, -inf, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(0.5, 0.25, 9), (ScaledComplex{0.5, 0.25, 9}));
+    // Normalising at the end of the exponent range saturates rather than wrapping around.
+    EXPECT_EQ(ScaledComplex(3, 0, std::numeric_limits<std::int64_t>::max()).e, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ScaledComplex(0.125, 0, std::numeric_limits<std::int64_t>::min()).e, std::numeric_limits<std::int64_t>::min());
 }
 
 TEST(ScaledComplexTest, FromFixedPoint) {

@@ -126,6 +126,15 @@ TEST(EntropyTest, Estimates) {
     EXPECT_LE(newton, 1);
 }
 
+TEST(EntropyTest, SpreadOfTheProbes) {
+    // Zoom 2.5 makes r = 1. With a cap of 2 a probe scores 1/2 when it lies beyond radius 2 and 1
+    // otherwise; at (1.75, 0) only the probe at +0.3r does: eight ones and one half, 4·var = 8/81.
+    EXPECT_NEAR(Entropy::estimate(1.75, 0, 2.5, 2, FractalType::mandelbrot), 8.0 / 81, 1e-15);
+    // The probes count at most 128 iterations, whatever the view's own limit.
+    EXPECT_EQ(Entropy::estimate(-0.75, 0.1, 20, 5000, FractalType::mandelbrot),
+              Entropy::estimate(-0.75, 0.1, 20, 128, FractalType::mandelbrot));
+}
+
 TEST(EntropyTest, NoIterationsMeansNoStructure) {
     // A cap of 0 would never stop the probe loop inside the set.
     EXPECT_EQ(Entropy::estimate(-0.1, 0, 1, 0, FractalType::mandelbrot), 0);

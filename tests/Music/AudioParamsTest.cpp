@@ -122,8 +122,11 @@ TEST(LockedTone, BaseNoteFromFrequency)
         {440 * std::pow(2.0, (60.5 - 69) / 12), 61}, // halfway in log scale goes up
         {8.1758, 0},
         {12543.85, 127},
-        // Frequencies that name no playable note are held to the MIDI range.
-        {5, 0}, {30000, 127}, {0, 0}, {-220, 0}, {std::nan(""), 0}, {inf, 127}, {-inf, 0},
+        // Any real pitch keeps its nearest note, inside the MIDI range or not: the exports clamp
+        // the note they write, but name their files after the true one.
+        {5, -9}, {30000, 142},
+        // Frequencies that name no note are held to the MIDI range.
+        {0, 0}, {-220, 0}, {std::nan(""), 0}, {inf, 127}, {-inf, 0},
     };
     for (const auto& c : cases) {
         AudioParams p = AudioParams::defaults();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -187,6 +189,34 @@ TEST(MelodyPlayer, TempoChangeReanchorsAtTheHorizon)
     EXPECT_EQ(next[0].frame, 21600); // the waiting off keeps the frame computed at the old tempo
     // Beat 1 is half a beat after the anchor: 0.5 beats at 20 BPM = 1.5 s.
     EXPECT_EQ(player.frame(1), 12000 + 72000);
+}
+
+// Tempi that make no music are limited, at creation and on a change alike; after the fastest, a
+// return to a normal tempo goes on from where the tune is instead of replaying what it skipped.
+TEST(MelodyPlayer, TempoIsLimitedBothWays)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double asked;
+        double bpm;
+    } cases[] = {{97.5, 97.5},       {10, 20},          {-inf, 20},
+                 {std::nan(""), 20}, {1e300, MelodyPlayer::maximumBPM}, {inf, MelodyPlayer::maximumBPM}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(MelodyPlayer(fourBeats(), 60, c.asked, false, false, 0, rate).bpm(), c.bpm) << c.asked;
+
+        MelodyPlayer player(fourBeats(), 60, std::nullopt, true, false, 0, rate);
+        std::int64_t clock = 0;
+        for (int i = 0; i < 10; ++i)
+            player.schedule(clock += 800);
+        player.setTempo(c.asked);
+        EXPECT_EQ(player.bpm(), c.bpm) << c.asked;
+        for (int i = 0; i < 10; ++i)
+            player.schedule(clock += 800);
+        player.setTempo(120);
+        EXPECT_TRUE(std::isfinite(player.beat(clock))) << c.asked;
+        // One display frame at 120 BPM holds at most one note of the tune and its off.
+        EXPECT_LE(player.schedule(clock += 800).size(), 2u) << c.asked;
+    }
 }
 
 TEST(MelodyPlayer, StopCutsFutureNotesAndCarryOverLeavesThemOut)

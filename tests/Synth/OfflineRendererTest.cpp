@@ -104,8 +104,15 @@ TEST(OfflineRenderer, DroneKeysAndStepAsWAV) {
     EXPECT_GT(magnitudeAt(drone, 220.0, rate), 20 * floorDrone);
     EXPECT_GT(magnitudeAt(drone, 110.0, rate), 5 * floorDrone);  // the sub an octave below
     for (float f : keys) EXPECT_GT(magnitudeAt(chord, f, rate), 10 * magnitudeAt(drone, f, rate)) << f;
-    // After the drone's release, silence.
-    for (size_t i = 159000; i < left.size(); ++i) ASSERT_LT(std::fabs(left[i]), 1e-4f) << i;
+    // After the drone's release only the effect tails (delay echoes, reverb) ring on, and they fade.
+    auto rms = [&](size_t from, size_t to) {
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += (double)left[i] * left[i];
+        return std::sqrt(sum / (double)(to - from));
+    };
+    const double late = rms(155000, 160000);
+    EXPECT_LT(late, rms(140000, 145000));
+    EXPECT_LT(late, 0.05 * peak);
 }
 
 // Each drone mode sounds at the drone's pitch: its fundamental stands far above a frequency
@@ -138,4 +145,36 @@ TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch) {
         std::ofstream(std::string(VELTRANE_BINARY_DIR "/offline-drone-") + names[mode] + ".wav", std::ios::binary)
             .write((const char*)image.data(), (std::streamsize)image.size());
     }
+}
+
+// The reverb follows reverbDecay only past 0.05 s of difference (compared in double); a build that
+// finds the previous one not yet taken renders 2048 frames so that it is, then builds again.
+TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond) {
+    OfflineRenderer r(48000);
+    AudioParams p;
+    p.reverbDecay = 2.5;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+    ASSERT_EQ(vk_reverb_decay(r.kernel()), 2.5f);
+    struct Case {
+        double decay;
+        float takenAfter2048;
+    };
+    // 2.5500001 is 0.0500001 away in double but only 0.04999995 in float.
+    for (const Case& c : {Case{2.54, 2.5f}, Case{2.5500001, 2.5500001f}, Case{2.46, 2.46f}}) {
+        p.reverbDecay = c.decay;
+        r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+        EXPECT_EQ(r.frame() % 2048, 0) << c.decay;  // no wait: the previous build was taken
+        r.render(2048);
+        EXPECT_EQ(vk_reverb_decay(r.kernel()), c.takenAfter2048) << c.decay;
+    }
+
+    p.reverbDecay = 3.0;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
+    const int64_t before = r.frame();
+    p.reverbDecay = 4.0;
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);  // 3.0 still pending: busy
+    EXPECT_EQ(r.frame(), before + 2048);
+    EXPECT_EQ(vk_reverb_decay(r.kernel()), 3.0f);
+    r.render(2048);
+    EXPECT_EQ(vk_reverb_decay(r.kernel()), 4.0f);
 }

@@ -101,6 +101,10 @@ TEST(WAV, Decodes24BitExtremesAndFloat) {
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->channels[0][0], -1.0f);
     EXPECT_EQ(decoded->channels[0][1], 8388607.0f / 8388608.0f);
+    set16(image, 20, 3);  // 24-bit samples are integers whatever the format tag claims
+    const auto tagged = WAV::decode(image);
+    ASSERT_TRUE(tagged);
+    EXPECT_EQ(tagged->channels, decoded->channels);
 
     // 32-bit float, with an odd-sized chunk before the data (padded to even).
     std::vector<uint8_t> f;

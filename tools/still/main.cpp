@@ -5,7 +5,7 @@
 //                  [--size 1280x720] [--samples 1] [--out still.png]
 //
 // Centres may be given as exact decimal strings of any length; past double precision they become the
-// view's exact centre.
+// view's exact centre. Without --cx, --cy and --zoom the type's home view is drawn.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 
 #include "FractalCore/BigFixed.h"
 #include "FractalRender/FractalRenderer.h"
+#include "Platform/Json/Json.h"
 
 using namespace veltrane;
 
@@ -32,8 +33,8 @@ int usage(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::map<std::string, std::string> args = {{"--type", "mandelbrot"}, {"--cx", "-0.5"},       {"--cy", "0"},
-                                             {"--zoom", "1"},          {"--rotation", "0"},    {"--iterations", "500"},
+  std::map<std::string, std::string> args = {{"--type", "mandelbrot"}, {"--cx", ""},           {"--cy", ""},
+                                             {"--zoom", ""},           {"--rotation", "0"},    {"--iterations", "500"},
                                              {"--palette", "obsidian"}, {"--shift", "0"},       {"--julia-x", "-0.8"},
                                              {"--julia-y", "0.156"},   {"--size", "1280x720"}, {"--samples", "1"},
                                              {"--out", "still.png"}};
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
   }
   auto type = fromText<FractalType>(args["--type"]);
   if (!type) return usage("unknown fractal type");
+  const FractalTarget homeView = home(*type);
+  if (args["--cx"].empty()) args["--cx"] = Json::formatNumber(homeView.centerX);
+  if (args["--cy"].empty()) args["--cy"] = Json::formatNumber(homeView.centerY);
+  if (args["--zoom"].empty()) args["--zoom"] = Json::formatNumber(homeView.zoom);
   auto palette = fromText<Palette>(args["--palette"]);
   if (!palette) return usage("unknown palette");
   int width = 0, height = 0;

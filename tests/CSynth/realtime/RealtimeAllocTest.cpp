@@ -93,6 +93,9 @@ TEST(RealtimeRender, AllocatesNothing) {
         const int64_t start = block * 128;
         for (const vk_event& e : csynth_test::eventMix(block, start)) vk_push_event(k, &e);
         vk_push_input(k, mic.data(), 128);
+        if (block == 8) {
+            ASSERT_EQ(vk_reverb_build(k, 1.0f), 0);  // a swap falls inside an armed render
+        }
         armed = true;
         vk_render(k, outs, 1 + (int)(block % 3), 128, start);
         armed = false;
@@ -100,5 +103,6 @@ TEST(RealtimeRender, AllocatesNothing) {
     }
     EXPECT_EQ(total, 0);
     EXPECT_EQ(vk_frames_rendered(k), 64 * 128);
+    EXPECT_EQ(vk_reverb_decay(k), 1.0f);
     vk_destroy(k);
 }

@@ -1,0 +1,35 @@
+#pragma once
+// Stereo-linked look-ahead dynamics processor (the glue compressor and the output limiter): a soft knee
+// whose sharpness is searched for, a detector with programme-dependent release and an envelope updated
+// every 32 frames. Single precision throughout.
+//
+// REAL-TIME CODE: comp_tick runs on the render thread once per frame; the costly curve search runs
+// only at a 32-frame boundary after a setting changed.
+
+#include <stdint.h>
+
+struct vk_dynamics {
+    float threshold, knee, ratio, attack, release;
+    float cachedThreshold, cachedKnee, cachedRatio;
+    float linearThreshold;
+    float kneeThresholdDb, kneeThreshold;
+    float kneeOutputDb;
+    float slope;
+    float k;
+    float makeupGain;
+    float detectorAverage;
+    float compressorGain;
+    float maxAttackDiff;
+    float envelopeRate;
+    float targetGain;
+    float idleReleaseRate;
+    float sinedGain, sine;  // sin(pi / 2 x sinedGain), kept while the gain does not move
+    int32_t counter;
+    int32_t readIndex, writeIndex;
+    int32_t lookahead;
+    float line[2][1024];
+};
+
+// Sets the block to its start state with the given fixed settings.
+void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float attack, float release, float rate);
+void comp_tick(vk_dynamics* d, float* left, float* right, float rate);

@@ -1,0 +1,125 @@
+#pragma once
+// The kernel's effect chain: one stereo frame at a time from the voices to the output.
+//
+// Stage order and taps (the tap selects the stage whose output leaves the chain; for taps 2..13 the
+// later stages do not run and their state does not advance; 0, 1 and anything else run it all):
+//   2 filter, 3 distortion, 4 bit crusher, 5 chorus, 6 phaser, 7 pitch shifter, 8 frequency shifter,
+//   9 delay, 10 reverb mix, 11 widener, 12 compressor, 13 master volume, 0 limiter and final clip.
+//
+// REAL-TIME CODE: vk_fx_process runs on the render thread once per frame. It allocates nothing, locks
+// nothing and runs no unbounded loop; all delay memory is allocated by vk_fx_init.
+
+#include <stdint.h>
+
+#include "CSynth/dynamics.h"
+
+struct vk_reverb;
+
+// A power-of-two delay line inside the chain's delay memory.
+struct vk_delay_line {
+    float* buf;
+    int32_t size;
+    int32_t mask;
+    int32_t write;  // the next slot written; the newest sample is at write - 1
+};
+
+// Reads at a fractional delay (1 = the newest sample), interpolating linearly.
+float vk_delay_read(const vk_delay_line* line, float delay);
+inline void vk_delay_write(vk_delay_line* line, float x) {
+    line->buf[line->write] = x;
+    line->write = (line->write + 1) & line->mask;
+}
+
+// The parameter values the chain reads in one frame: `current` ones are the ramps' values for this
+// frame, `received` ones the value last received (no smoothing).
+struct vk_fx_params {
+    float cutoff;         // 2, current
+    float q;              // 3, current
+    float filterType;     // 4, received
+    float rolloff;        // 5, received
+    float lfoRate;        // 12, current
+    float distortion;     // 6, current
+    float bitCrushDepth;  // 19, received
+    float chorus;         // 15, current
+    float phaserRate;     // 20, current
+    float phaserDepth;    // 21, current
+    float pitchShift;     // 22, received
+    float freqShift;      // 23, current
+    float delayTime;      // 9, current
+    float delayFeedback;  // 10, current
+    float delayWet;       // 11, current
+    float reverbWet;      // 7, current
+    float stereoWidth;    // 16, current
+    float glue;           // 26, received
+    float volume;         // 13, current
+};
+
+struct vk_allpass2 {  // one section of the frequency shifter's Hilbert pair
+    float x1, x2, y1, y2;
+};
+
+// The last amount given to an equal-power mix and its two gains: amounts sit still far more often
+// than they move, and the sine-cosine pair is then reused as it is.
+struct vk_mix_cache {
+    float amount;  // NaN after reset: the first frame computes
+    float dry, wet;
+};
+
+struct vk_fx {
+    double rate;
+    float ratef;
+    int32_t tap;
+    vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
+
+    float* memory;  // one block for all six delay lines
+    vk_delay_line chorusLine[2], pitchLine[2], delayLine[2];
+
+    // Filter: coefficients recomputed every frame, only the resonance gain cached.
+    double b0, b1, b2, a1, a2;
+    float cachedQ;
+    double cachedGain;
+    int32_t sections;
+    double filterState[2][3][2];  // channel, section, (s1, s2)
+    float sweepPhase;
+
+    // Distortion: half-band coefficients and, per channel, the input history H (32) and the history G
+    // of shaped oversampled values (63), each stored twice so a window is always contiguous.
+    float halfBand[16];
+    float distIn[2][64];
+    int32_t distInPos;
+    float distOut[2][128];
+    int32_t distOutPos;
+
+    float chorusPhase;
+
+    float phaserPhase;
+    double phaserState[2][8][2];
+
+    float grainPhase;
+    float pitchLevel;
+
+    double shiftPhase;
+    vk_allpass2 hilbertP[2][4], hilbertQ[2][4];
+    float hilbertDelay[2];  // P's output one frame earlier
+
+    vk_dynamics compressor, limiter;
+
+    vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
+    int32_t pitchSemitones;  // the shift the cached ratio belongs to
+    float pitchRatio;
+};
+
+// Allocates the delay memory for `rate` and fills in the lines; returns it, or null (nothing allocated).
+float* vk_fx_init(vk_fx* fx, double rate);
+void vk_fx_free(vk_fx* fx);
+// Zeroes every history, phase and mix (delay write positions stay), resets filter, oversampler and
+// dynamics. The reverb is reset separately.
+void vk_fx_reset(vk_fx* fx);
+void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight);
+
+// Runs the one stage with this tap number (2..13) on a frame, in place; for tests and measurements.
+void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* left, float* right);
+
+// Equal-power blend: cos(theta) dry + sin(theta) wet, theta = min(amount, 1) pi / 2, and at least the
+// angle of amount 0.000977 (so some wet signal always passes).
+void vk_fx_mix_gains(float amount, float* dry, float* wet);

@@ -1,0 +1,226 @@
+#include "Platform/Audio/AudioOutput.h"
+
+#include "../../Support/JackServer.h"
+#include "../../Support/RealtimeWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace veltrane;
+namespace testsupport = veltrane::testsupport;
+
+namespace {
+
+// Writes a ramp 0, 1, 2, ... continuing across calls into every plane, plane c offset by 1000 c.
+struct RampSource : AudioRenderCallback {
+    std::atomic<long> frames{0};
+    std::atomic<int> calls{0};
+    std::atomic<int> lastChannels{0};
+    bool allocate = false;
+    void renderAudio(float* const* planes, int channels, int n) noexcept override
+    {
+        if (allocate) {
+            auto p = std::make_unique<int>(1);
+            asm volatile("" : : "g"(p.get()) : "memory"); // keep the allocation
+        }
+        const long start = frames.load(std::memory_order_relaxed);
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < n; ++i)
+                planes[c][i] = static_cast<float>(start + i + 1000 * c);
+        frames.store(start + n, std::memory_order_relaxed);
+        lastChannels.store(channels, std::memory_order_relaxed);
+        calls.fetch_add(1, std::memory_order_relaxed);
+    }
+};
+
+struct InputSink : AudioInputCallback {
+    std::atomic<long> frames{0};
+    std::atomic<int> channels{0};
+    float first[2] = {};
+    void receiveAudio(const float* const* planes, int ch, int n) noexcept override
+    {
+        if (n > 0)
+            for (int c = 0; c < ch && c < 2; ++c)
+                first[c] = planes[c][0];
+        channels.store(ch, std::memory_order_relaxed);
+        frames.fetch_add(n, std::memory_order_relaxed);
+    }
+};
+
+bool waitFor(const std::function<bool()>& done, double seconds = 20)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(AudioNull, RendersOnlyWhenDrivenAndAppliesVolumeAfterTheCallback)
+{
+    RampSource source;
+    AudioOutput out(source, {.backend = AudioBackend::null});
+    EXPECT_TRUE(out.hasDevice());
+    EXPECT_EQ(out.sampleRate(), 48000);
+    EXPECT_EQ(out.channels(), 2);
+    EXPECT_EQ(out.renderNull(64), nullptr); // not started
+    out.start();
+    out.setVolume(0.5f);
+    const float* const* planes = out.renderNull(64);
+    ASSERT_NE(planes, nullptr);
+    EXPECT_EQ(planes[0][10], 5.0f);
+    EXPECT_EQ(planes[1][10], 505.0f);
+    planes = out.renderNull(3);
+    EXPECT_EQ(planes[0][0], 32.0f); // frame 64 at half volume
+    EXPECT_EQ(source.frames.load(), 67);
+    EXPECT_EQ(out.stats().callbacks, 2u);
+    out.stop();
+    EXPECT_EQ(out.renderNull(64), nullptr);
+}
+
+TEST(AudioNull, MicrophoneIsDrivenByTheOwnerAndMayBeAbsent)
+{
+    RampSource source;
+    InputSink sink;
+    AudioOutput out(source, {.backend = AudioBackend::null});
+    AudioInput in(sink, out);
+    in.start();
+    const float left[2] = {0.25f, 0}, right[2] = {0.75f, 0};
+    const float* planes[2] = {left, right};
+    in.pushNull(planes, 2, 2);
+    EXPECT_EQ(sink.frames.load(), 2);
+    EXPECT_EQ(sink.channels.load(), 2);
+    EXPECT_EQ(sink.first[1], 0.75f);
+
+    AudioOutput deaf(source, {.backend = AudioBackend::null, .nullInputChannels = 0});
+    AudioInput none(sink, deaf);
+    try {
+        none.start();
+        FAIL() << "expected an error";
+    } catch (const AudioError& e) {
+        EXPECT_STREQ(e.what(), "No audio input");
+    }
+    EXPECT_FALSE(none.isRunning());
+}
+
+TEST(AudioNull, TheWatchSeesAnAllocationInsideACallback)
+{
+    const long before = testsupport::callbackAllocations.load();
+    RampSource source;
+    source.allocate = true;
+    AudioOutput out(source, {.backend = AudioBackend::null});
+    out.start();
+    out.renderNull(16);
+    EXPECT_GT(testsupport::callbackAllocations.load(), before);
+}
+
+TEST(AudioNoServer, NoDeviceIsReportedCleanlyAndNothingElseBreaks)
+{
+    // A server name nobody runs: JACK finds nothing, as on a machine without a sound server.
+    setenv("JACK_DEFAULT_SERVER", "veltrane-nobody-runs-this", 1);
+    RampSource source;
+    AudioOutput out(source, {.backend = AudioBackend::jack});
+    EXPECT_FALSE(out.hasDevice());
+    EXPECT_EQ(out.sampleRate(), 48000);
+    EXPECT_EQ(out.bufferFrames(), 0u);
+    EXPECT_EQ(out.latencyFrames(), 0);
+    try {
+        out.start();
+        FAIL() << "expected an error";
+    } catch (const AudioError& e) {
+        EXPECT_STREQ(e.what(), "No audio output device");
+    }
+    EXPECT_FALSE(out.isRunning());
+    out.stop(); // harmless
+
+    InputSink sink;
+    AudioInput in(sink, out);
+    EXPECT_THROW(in.start(), AudioError);
+}
+
+class AudioJack : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = server.start();
+        ASSERT_TRUE(why.empty()) << "JACK server for the test: " << why;
+    }
+    testsupport::JackServer server;
+};
+
+TEST_F(AudioJack, OutputRunsAtTheServersRateWithItsBuffer)
+{
+    RampSource source;
+    AudioOutput out(source);
+    ASSERT_TRUE(out.hasDevice());
+    EXPECT_EQ(out.backend(), AudioBackend::jack);
+    EXPECT_EQ(out.sampleRate(), 48000);
+    EXPECT_EQ(out.channels(), 2);
+    EXPECT_EQ(out.bufferFrames(), 256u);
+    EXPECT_GE(out.latencyFrames(), 0);
+    out.start();
+    EXPECT_TRUE(out.isRunning());
+    ASSERT_TRUE(waitFor([&] { return source.calls.load() > 4; })) << "the callback never ran";
+    // The callback keeps pace with the device: as many frames as the server played, give or take
+    // the cycles in flight (the dummy backend may run slower than the wall clock on a busy machine).
+    const long f0 = source.frames.load();
+    const std::int64_t j0 = server.frameTime();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long f1 = source.frames.load();
+    const std::int64_t j1 = server.frameTime();
+    // Never ahead of the device; behind only by the cycles a loaded machine made the client miss.
+    EXPECT_GT(j1 - j0, 48000 / 10);
+    EXPECT_LE(f1 - f0, j1 - j0 + 4 * 256);
+    EXPECT_GE(f1 - f0, (j1 - j0) * 3 / 4);
+    EXPECT_EQ(source.lastChannels.load(), 2);
+
+    // Stop, then start again: the stream resumes.
+    out.stop();
+    EXPECT_FALSE(out.isRunning());
+    const int calls = source.calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(source.calls.load(), calls);
+    out.start();
+    EXPECT_TRUE(waitFor([&] { return source.calls.load() > calls + 4; }));
+}
+
+TEST_F(AudioJack, MicrophoneDeliversTheCaptureChannelsAtTheSameRate)
+{
+    RampSource source;
+    InputSink sink;
+    AudioOutput out(source);
+    AudioInput in(sink, out);
+    out.start();
+    in.start();
+    EXPECT_EQ(in.channels(), 2);
+    EXPECT_TRUE(waitFor([&] { return sink.frames.load() > 4096; })) << "the input callback never ran";
+    in.stop();
+    in.stop();
+}
+
+TEST_F(AudioJack, CallbacksNeitherAllocateNorLock)
+{
+    const long allocations = testsupport::callbackAllocations.load();
+    const long locks = testsupport::callbackLocks.load();
+    RampSource source;
+    InputSink sink;
+    AudioOutput out(source);
+    AudioInput in(sink, out);
+    out.start();
+    in.start();
+    ASSERT_TRUE(waitFor([&] { return source.calls.load() > 50 && sink.frames.load() > 50 * 256; }));
+    in.stop();
+    out.stop();
+    EXPECT_EQ(testsupport::callbackAllocations.load(), allocations);
+    EXPECT_EQ(testsupport::callbackLocks.load(), locks);
+}

@@ -1,0 +1,157 @@
+// Runs a render benchmark head-less on an off-screen target and writes its report as JSON.
+//
+//   veltrane-bench-render --motion script.json [--size 1440x880] [--out report.json] [--time-scale 1]
+//   veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]
+//                         [--type mandelbrot] [--palette obsidian] [--julia-x -0.7 --julia-y 0.27015]
+//                         [--iteration-cap 200000] [--snapshots folder --snapshot-every N]
+//                         [--size 1440x880] [--out report.json]
+//
+// A motion run prints one line per segment (frames, meanFps, p95GpuMs, meanRenderScale); a flight
+// prints its frame count and time. Flight centres may be exact decimal strings of any length; the
+// flight starts at the type's home view unless --from-* are given. --time-scale compresses a motion
+// script's times (0.1 runs it ten times faster over the same path), for smoke tests.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "FractalCore/BigFixed.h"
+#include "FractalRender/RenderBenchmarks.h"
+#include "Platform/Json/Json.h"
+
+using namespace veltrane;
+
+namespace {
+
+int usage(const std::string& message) {
+  std::fprintf(stderr, "veltrane-bench-render: %s\n", message.c_str());
+  std::fprintf(stderr,
+               "usage: veltrane-bench-render --motion script.json [--size WxH] [--out report.json] [--time-scale k]\n"
+               "       veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]\n"
+               "                             [--type T] [--palette P] [--julia-x X --julia-y Y] [--iteration-cap N]\n"
+               "                             [--snapshots folder --snapshot-every N] [--size WxH] [--out report.json]\n");
+  return 2;
+}
+
+bool writeReport(const Json::OrderedValue& report, const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  out << Json::write(report, Json::Style::pretty) << "\n";
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "veltrane-bench-render: cannot write %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<BigComplex> exactCentre(const std::string& x, const std::string& y, double zoom) {
+  int limbs = BigFixed::limbsForZoom(zoom, 64);
+  auto bx = BigFixed::fromDecimal(x, limbs);
+  auto by = BigFixed::fromDecimal(y, limbs);
+  if (!bx || !by) return std::nullopt;
+  return BigComplex(*bx, *by);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::map<std::string, std::string> args = {
+      {"--motion", ""},          {"--size", "1440x880"},  {"--out", "bench-report.json"}, {"--time-scale", "1"},
+      {"--type", "mandelbrot"},  {"--palette", "obsidian"}, {"--julia-x", "-0.7"},        {"--julia-y", "0.27015"},
+      {"--iteration-cap", "200000"}, {"--snapshots", ""},  {"--snapshot-every", "60"},     {"--from-x", ""},
+      {"--from-y", ""},          {"--from-zoom", ""},     {"--to-x", ""},                  {"--to-y", ""},
+      {"--to-zoom", ""}};
+  bool flight = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string key = argv[i];
+    if (key == "--flight") {
+      flight = true;
+      continue;
+    }
+    if (!args.count(key)) return usage("unknown option " + key);
+    if (i + 1 >= argc) return usage("missing value for " + key);
+    args[key] = argv[++i];
+  }
+  if (flight == !args["--motion"].empty()) return usage("give either --motion or --flight");
+  int width = 0, height = 0;
+  if (std::sscanf(args["--size"].c_str(), "%dx%d", &width, &height) != 2 || width < 1 || height < 1)
+    return usage("size must be WxH");
+
+  std::unique_ptr<FractalRenderer> renderer;
+  try {
+    renderer = std::make_unique<FractalRenderer>(GpuDevice::systemDefault());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", rendererStartFailure(error).c_str());
+    return 1;
+  }
+
+  Json::OrderedValue report = Json::OrderedValue::object();
+  report["device"] = renderer->device()->name();
+  report["width"] = width;
+  report["height"] = height;
+  auto started = std::chrono::steady_clock::now();
+  try {
+    if (!flight) {
+      Motion motion = Motion::load(args["--motion"]);
+      double scale = std::strtod(args["--time-scale"].c_str(), nullptr);
+      if (!(scale > 0)) return usage("time scale must be positive");
+      motion.durationSec *= scale;
+      for (auto& segment : motion.segments) {
+        segment.from *= scale;
+        segment.to *= scale;
+      }
+      MotionRun run = runMotion(*renderer, motion, width, height, PostSettings{});
+      report["motion"] = args["--motion"];
+      report["timeScale"] = scale;
+      report["segments"] = run.segments;
+      report["frames"] = run.frames;
+      std::printf("%s at %dx%d on %s: %zu frames\n", args["--motion"].c_str(), width, height,
+                  renderer->device()->name().c_str(), run.frames.size());
+      for (const BenchSegment& s : run.segments)
+        std::printf("  %6.2f-%6.2f s  frames %4lld  meanFps %6.2f  p95GpuMs %8.2f  meanRenderScale %.3f\n", s.from,
+                    s.to, static_cast<long long>(s.frames), s.meanFps, s.p95GpuMs, s.meanRenderScale);
+    } else {
+      auto type = fromText<FractalType>(args["--type"]);
+      if (!type) return usage("unknown fractal type");
+      auto palette = fromText<Palette>(args["--palette"]);
+      if (!palette) return usage("unknown palette");
+      FractalTarget home = veltrane::home(*type);
+      double fromZoom = args["--from-zoom"].empty() ? home.zoom : std::strtod(args["--from-zoom"].c_str(), nullptr);
+      double toZoom = std::strtod(args["--to-zoom"].c_str(), nullptr);
+      if (!(fromZoom > 0 && std::isfinite(fromZoom)) || !(toZoom > 0 && std::isfinite(toZoom)))
+        return usage("zooms must be positive numbers (--to-zoom is required)");
+      auto from = exactCentre(args["--from-x"].empty() ? Json::formatNumber(home.centerX) : args["--from-x"],
+                              args["--from-y"].empty() ? Json::formatNumber(home.centerY) : args["--from-y"], fromZoom);
+      auto to = exactCentre(args["--to-x"], args["--to-y"], toZoom);
+      if (!from || !to) return usage("centres must be decimal numbers (--to-x and --to-y are required)");
+      int every = std::atoi(args["--snapshot-every"].c_str());
+      std::string folder = args["--snapshots"];
+      FlightSnapshot snapshot;
+      if (!folder.empty()) {
+        snapshot = [&](int frame, const Image& image) {
+          char name[32];
+          std::snprintf(name, sizeof name, "frame-%05d.png", frame);
+          FractalRenderer::writePNG(image, std::filesystem::path(folder) / name);
+        };
+      }
+      auto frames = runFlight(*renderer, *type, *palette,
+                              Complex{std::strtod(args["--julia-x"].c_str(), nullptr),
+                                      std::strtod(args["--julia-y"].c_str(), nullptr)},
+                              {*from, fromZoom}, {*to, toZoom}, width, height, PostSettings{},
+                              std::atoi(args["--iteration-cap"].c_str()), every, snapshot);
+      report["flight"] = {{"type", toText(*type)}, {"fromZoom", fromZoom}, {"toZoom", toZoom}};
+      report["frames"] = frames;
+      std::printf("flight of %s to zoom %g at %dx%d on %s: %zu frames\n", args["--type"].c_str(), toZoom, width,
+                  height, renderer->device()->name().c_str(), frames.size());
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "benchmark failed: %s\n", error.what());
+    return 1;
+  }
+  std::printf("wall time %.1f s, report %s\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), args["--out"].c_str());
+  return writeReport(report, args["--out"]) ? 0 : 1;
+}

@@ -1,0 +1,74 @@
+// Renders a built-in tune (text tune or classic, by id) through the offline synthesis kernel into a
+// 16-bit stereo WAV file, and lists the note-ons it played, so a tune can be heard and its notes
+// checked against a spectrogram.
+//
+//   render-tune <id> <out.wav> [--dry] [--no-bass] [--seconds S]
+//
+// --dry takes out the reverb, delay, chorus, sub oscillator and glide, leaving plain notes.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "Music/MelodyPlayer.h"
+#include "Music/Melodies.h"
+#include "Music/Notes.h"
+#include "Synth/KernelParams.h"
+#include "Synth/OfflineRenderer.h"
+#include "Synth/WAV.h"
+
+using namespace veltrane;
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: render-tune <id> <out.wav> [--dry] [--no-bass] [--seconds S]\n");
+        return 2;
+    }
+    bool dry = false, bass = true;
+    double seconds = 0;  // 0: the whole tune once, plus its release
+    for (int i = 3; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--dry")) dry = true;
+        else if (!std::strcmp(argv[i], "--no-bass")) bass = false;
+        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else {
+            std::fprintf(stderr, "render-tune: unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    const auto melody = Melodies::melody(argv[1]);
+    if (!melody) {
+        std::fprintf(stderr, "render-tune: no built-in tune \"%s\"\n", argv[1]);
+        return 1;
+    }
+
+    constexpr double rate = 48000;
+    constexpr int block = 256;
+    constexpr int64_t lead = 4800;  // the first note starts 0.1 s in
+    OfflineRenderer renderer(rate);
+    AudioParams params = AudioParams::defaults();
+    if (dry) {
+        params.reverbWet = params.delayWet = params.chorusAmount = params.subLevel = params.glide = 0;
+        params.filterCutoff = 8000;
+    }
+    renderer.apply(params, Waveform::triangle, Waveform::triangle, 0);
+
+    MelodyPlayer player(*melody, melody->tonic(), std::nullopt, false, bass, renderer.frame() + lead, rate);
+    const int64_t end = seconds > 0 ? renderer.frame() + int64_t(seconds * rate) : INT64_MAX;
+    std::vector<float> left, right;
+    int64_t tail = int64_t(rate);  // one second of release after the last note-off
+    while (renderer.frame() < end && tail > 0) {
+        if (player.isFinished()) tail -= block;
+        for (const auto& e : player.schedule(renderer.frame() + block)) {
+            renderer.push(kernelEvent(e));
+            if (e.kind == MelodyPlayer::Event::Kind::on)
+                std::printf("%9.4f s  %-4s %s\n", double(e.frame) / rate, Notes::noteName(e.note).c_str(),
+                            e.part == Melody::Part::bass ? "bass" : "");
+        }
+        auto [l, r] = renderer.render(block, block);
+        left.insert(left.end(), l.begin(), l.end());
+        right.insert(right.end(), r.begin(), r.end());
+    }
+    const auto image = WAV::encode({left, right}, int(rate), 16);
+    std::ofstream(argv[2], std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    return 0;
+}
