@@ -260,9 +260,32 @@ vec4 diagnosticTexel(bool escaped, float mu) {
 
 layout(constant_id = 0) const int kFormula = 0;
 
+// Reference point n: the double value as float high parts (xy) and low parts (zw).
 layout(binding = 1) readonly buffer ReferencePoints { vec4 referencePoints[]; };
-layout(binding = 2) readonly buffer ScaledPoints { vec4 scaledPoints[]; };
-layout(binding = 3) readonly buffer TableEntries { float tableEntries[]; };
+// The same point in scaled form: Z, W (Z minus the orbit's start for julia, else Z) and R = Re Z^2,
+// each a float mantissa with a power-of-two exponent.
+struct ScaledPoint {
+  vec2 z;
+  vec2 w;
+  int ze;
+  int we;
+  float rm;
+  int re;
+};
+layout(binding = 2) readonly buffer ScaledPoints { ScaledPoint scaledPoints[]; };
+// Bilinear approximation: after 2^L iterations from m the delta is A*delta + B*dc while
+// |delta| < R. Level L entry j starts at iteration 1 + j * 2^L.
+struct TableEntry {
+  vec2 am;
+  vec2 bm;
+  int ae;
+  int be;
+  float rm;
+  int re;
+  float stripe;
+  float trap;
+};
+layout(binding = 3) readonly buffer TableEntries { TableEntry tableEntries[]; };
 layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
 
 // One step of the formula, as the processor side computes it. `precise` keeps the compiler from
@@ -294,9 +317,367 @@ real2 formulaStep(real2 z, real2 c) {
 
 float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
 
+// ---------------------------------------------------------------------------------------------
+// Deep views: every pixel is a small delta from one reference orbit. Mode 1 keeps the delta in
+// plain floats (zooms up to 1e30); mode 2 keeps it as w * 2^S with |w| near 1, so deltas far below
+// float range keep their precision.
+//
+// One reference serves the whole view and may be a substitute or an orbit that escaped early, so
+// every pixel rebases: when its full value relative to the orbit's start becomes smaller than its
+// delta, or when the reference runs out, it restarts at the orbit's start with that full value.
+
+const float kTiny = 8.0e-28;
+  // about 2^-90: below it a reference value is taken in scaled form
+
+// 2^e for e in [-126, 127], built from its bits (ldexp and frexp are slow on CPU devices).
+float pow2i(int e) { return intBitsToFloat((e + 127) << 23); }
+
+// m * 2^e without overflow: exponents far above the float range saturate to a huge value of the
+// right sign, far below give 0.
+float scaleBy(float m, int e) {
+  if (e == 0) return m;
+  if (e > 120) return m * 1.0e36;
+  if (e < -170) return 0.0;
+  int e1 = e / 2;
+  return m * pow2i(e1) * pow2i(e - e1);
+}
+vec2 scaleBy(vec2 m, int e) { return vec2(scaleBy(m.x, e), scaleBy(m.y, e)); }
+
+vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+
+// |c + d| - |c| without forming c + d where it would cancel.
+float diffabs(float c, float d) {
+  float cd = c + d;
+  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
+  return cd > 0.0 ? 2.0 * c + d : -d;
+}
+
+// One perturbed step in units of 2^S: w' = (f(Z + w s) - f(Z)) / s + d, s = 2^S as a float (it may
+// underflow to 0, which only drops terms far below float precision). Z is the float reference point
+// m; values whose exact size matters near 0 (Re Z^2 for the folds, X*Y, Y) come from the scaled point
+// when Z is tiny.
+vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S, bool tiny) {
+  vec2 ws = w * s;
+  if (kFormula == 0 || kFormula == 1) return cmul(2.0 * Z + ws, w) + d;
+  if (kFormula == 3) {
+    vec2 t = cmul(2.0 * Z + ws, w);
+    return vec2(t.x, -t.y) + d;
+  }
+  if (kFormula == 7) {
+    vec2 Z2 = cmul(Z, Z);
+    return cmul(w, 3.0 * Z2 + cmul(3.0 * Z + ws, ws)) + d;
+  }
+  if (kFormula == 8) {
+    vec2 Z2 = cmul(Z, Z);
+    vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
+    return cmul(w, inner) + d;
+  }
+  ScaledPoint p = scaledPoints[m];
+  float X = Z.x, Y = Z.y;
+  // Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s.
+  float re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;
+  float cross = X * w.y + Y * w.x + ws.x * w.y;
+  float xyW = tiny ? scaleBy(p.z.x * p.z.y, 2 * p.ze - S) : scaleBy(X * Y, -S);
+  if (kFormula == 2) return vec2(re2, 2.0 * diffabs(xyW, cross)) + d;
+  if (kFormula == 4) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * cross) + d;
+  if (kFormula == 5) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * diffabs(xyW, cross)) + d;
+  // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|.
+  float yW = tiny ? scaleBy(p.z.y, p.ze - S) : scaleBy(Y, -S);
+  float dAbsY = diffabs(yW, w.y);
+  return vec2(re2, -2.0 * (X * dAbsY + w.x * abs(Y + ws.y))) + d;
+}
+
+struct DeepResult {
+  int n;
+  float r2;
+  bool escaped;
+};
+
+// The state of one pixel on a deep path: its delta w * 2^S (S = 0 and s = 1 in mode 1), the pixel
+// offset d in the same unit, the reference index m and the iteration count n.
+struct DeepState {
+  vec2 w;
+  int S;
+  float s;
+  vec2 d;
+  int m;
+  int n;
+  float r2;
+  bool escaped;
+  bool done;
+};
+
+// lavapipe ends a shader's loops after 65535 trips in all, so the deep paths take two iterations
+// (or table skips) per trip and keep inner loops off the common path: orbits of up to 131070
+// iterations fit.
+#define DEEP_ONCE(call) if (!st.done) call;
+
+// Mode 1 in the kernel's own precision (double in the precise diagnostic kernel, where the reference
+// point carries its low part too; float otherwise).
+real diffabsR(real c, real d) {
+  real cd = c + d;
+  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
+  return cd > 0.0 ? 2.0 * c + d : -d;
+}
+
+real2 cmulR(real2 a, real2 b) { return real2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+
+real2 referenceZ(int m) {
+#ifdef FUNCTION_fractalKernelPrecise
+  vec4 p = referencePoints[m];
+  return real2(p.xy) + real2(p.zw);
+#else
+  return referencePoints[m].xy;  // the low part is below float precision
+#endif
+}
+
+real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
+  if (kFormula == 0 || kFormula == 1) return cmulR(2.0 * Z + w, w) + d;
+  if (kFormula == 3) {
+    real2 t = cmulR(2.0 * Z + w, w);
+    return real2(t.x, -t.y) + d;
+  }
+  if (kFormula == 7) return cmulR(w, 3.0 * cmulR(Z, Z) + cmulR(3.0 * Z + w, w)) + d;
+  if (kFormula == 8) {
+    real2 Z2 = cmulR(Z, Z);
+    return cmulR(w, 4.0 * cmulR(Z2, Z) + cmulR(w, 6.0 * Z2 + cmulR(w, 4.0 * Z + w))) + d;
+  }
+  real X = Z.x, Y = Z.y;
+  real re2 = (2.0 * X + w.x) * w.x - (2.0 * Y + w.y) * w.y;
+  real cross = X * w.y + Y * w.x + w.x * w.y;
+  if (kFormula == 2) return real2(re2, 2.0 * diffabsR(X * Y, cross)) + d;
+  if (kFormula == 4 || kFormula == 5) {
+    ScaledPoint p = scaledPoints[m];
+    real R = real(scaleBy(p.rm, p.re));
+    real y = kFormula == 4 ? 2.0 * cross : 2.0 * diffabsR(X * Y, cross);
+    return real2(diffabsR(R, re2), y) + d;
+  }
+  return real2(re2, -2.0 * (X * diffabsR(Y, w.y) + w.x * abs(Y + w.y))) + d;
+}
+
+struct PlainState {
+  real2 w;
+  real2 d;
+  int m;
+  int n;
+  real r2;
+  bool escaped;
+  bool done;
+};
+
+void perturbationIteration(inout PlainState st) {
+  bool julia = kFormula == 1;
+  int len = max(u.referenceLength, 1);
+  real2 Z = referenceZ(st.m);
+  real2 z = Z + st.w;
+  st.r2 = dot(z, z);
+  if (st.r2 > kBailout) {
+    st.escaped = true;
+    st.done = true;
+    return;
+  }
+  if (st.n >= u.maxIterations) {
+    st.done = true;
+    return;
+  }
+  real2 full = julia ? real2(scaleBy(scaledPoints[st.m].w, scaledPoints[st.m].we)) + st.w : z;
+  if (st.m >= len - 1 || dot(full, full) < dot(st.w, st.w)) {
+    st.w = full;
+    st.m = 0;
+    Z = referenceZ(0);
+  }
+  st.w = perturbStepR(st.m, Z, st.w, st.d);
+  st.m++;
+  st.n++;
+}
+
+DeepResult perturbationPath(vec2 dc) {
+  bool julia = kFormula == 1;
+  PlainState st = PlainState(julia ? real2(dc) : real2(0.0), julia ? real2(0.0) : real2(dc), 0, 0, 0.0, false, false);
+  while (!st.done) {
+    DEEP_ONCE(perturbationIteration(st)) DEEP_ONCE(perturbationIteration(st))
+  }
+  return DeepResult(st.n, float(st.r2), st.escaped);
+}
+
+float unitScale(int S) { return scaleBy(1.0, S); }
+
+// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it.
+void renormalise(inout DeepState st) {
+  float mx = max(abs(st.w.x), abs(st.w.y));
+  if (mx == 0.0 || isinf(mx) || isnan(mx)) return;
+  // mx = f * 2^k with f in [0.5, 1), read from the exponent bits (mx is never subnormal here: w
+  // is renormalised long before it could shrink that far).
+  int k = ((floatBitsToInt(mx) >> 23) & 255) - 126;
+  st.w = scaleBy(st.w, -k);
+  st.d = scaleBy(st.d, -k);
+  st.S += k;
+  st.s = unitScale(st.S);
+}
+
+// (a, ae) + (b, be) for two scaled values, in the larger unit unless one is negligible.
+void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
+  if (a == vec2(0.0)) { sum = b; e = be; return; }
+  if (b == vec2(0.0)) { sum = a; e = ae; return; }
+  if (ae - be > 60) { sum = a; e = ae; return; }
+  if (be - ae > 60) { sum = b; e = be; return; }
+  e = max(ae, be);
+  sum = scaleBy(a, ae - e) + scaleBy(b, be - e);
+}
+
+float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
+
+// Skips the longest run the table allows from st.m; false when none applies.
+bool tableSkip(inout DeepState st) {
+  bool julia = kFormula == 1;
+  // Runs of 2^L start where m - 1 is a multiple of 2^L.
+  int top = st.m == 1 ? u.blaLevels - 1 : min(findLSB(st.m - 1), u.blaLevels - 1);
+  float w2 = dot(st.w, st.w);
+  for (int level = top; level >= 0; --level) {
+    int run = 1 << level;
+    if (st.n + run > u.maxIterations) continue;
+    ivec2 lv = tableLevels[level];
+    int j = (st.m - 1) >> level;
+    if (j >= lv.y) continue;
+    TableEntry e = tableEntries[lv.x + j];
+    if (e.rm == 0.0) continue;
+    float radius = scaleBy(e.rm, e.re - st.S);
+    if (w2 >= radius * radius) continue;
+    vec2 sum;
+    int se;
+    if (julia) {
+      sum = cmul(e.am, st.w);
+      se = e.ae;
+    } else {
+      addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
+    }
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+    renormalise(st);
+    st.m += run;
+    st.n += run;
+    return true;
+  }
+  return false;
+}
+
+void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
+  bool julia = kFormula == 1;
+  int len = max(u.referenceLength, 1);
+  vec2 Z = referencePoints[st.m].xy;
+  vec2 dzf = scaleBy(st.w, st.S);
+  vec2 z = Z + dzf;
+  st.r2 = dot(z, z);
+  if (st.r2 > kBailout) {
+    st.escaped = true;
+    st.done = true;
+    return;
+  }
+  if (st.n >= u.maxIterations) {
+    st.done = true;
+    return;
+  }
+
+  bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+  bool exhausted = st.m >= len - 1;
+  // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
+  // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, the scaled point is not even read.
+  if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
+    ScaledPoint p = scaledPoints[st.m];
+    vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
+    bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
+    vec2 fm;
+    int fe;
+    bool rebase;
+    if (!tinyW) {
+      if (st.S >= -100) {
+        fm = Wf + dzf;
+        fe = 0;
+        rebase = exhausted || dot(fm, fm) < dot(dzf, dzf);
+      } else {
+        fm = Wf;  // the delta is far below the float precision of W
+        fe = 0;
+        rebase = exhausted;
+      }
+    } else {
+      addScaled(julia ? p.w : p.z, julia ? p.we : p.ze, st.w, st.S, fm, fe);
+      // Near the critical point the orbit's start (0) is the better reference for every type that
+      // starts there; julia keeps its orbit unless the full value is smaller than the delta.
+      rebase = exhausted || !julia || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
+    }
+    if (rebase) {
+      st.w = fm;
+      st.S = fe;
+      st.m = 0;
+      st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
+      st.s = unitScale(st.S);
+      renormalise(st);
+      Z = referencePoints[0].xy;
+      tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+    }
+  }
+
+  // Every run from m is valid only where its first step is: |dz| < |Z| 2^-24.
+  if (table && st.m >= 1 && dot(dzf, dzf) < dot(Z, Z) * 3.5527137e-15 && tableSkip(st)) return;
+
+  if (tiny && julia) {
+    // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+    ScaledPoint p = scaledPoints[st.m];
+    vec2 sum;
+    int se;
+    addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+  } else {
+    st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+  }
+  float w2 = dot(st.w, st.w);
+  if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
+  st.m++;
+  st.n++;
+}
+
+DeepResult rescaledPath(vec2 dcM) {
+  bool julia = kFormula == 1;
+  bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
+  DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, julia ? vec2(0.0) : dcM, 0, 0, 0.0,
+                           false, false);
+  st.s = unitScale(st.S);
+  renormalise(st);
+  while (!st.done) {
+    DEEP_ONCE(rescaledIteration(st, dcM, table)) DEEP_ONCE(rescaledIteration(st, dcM, table))
+  }
+  return DeepResult(st.n, st.r2, st.escaped);
+}
+
 void main() {
   uvec2 pixel;
   if (!regionPixel(pixel)) return;
+
+  if (u.mode != 0) {
+    // The pixel's offset from the orbit's start: (pixel - view centre) - (orbit start - view centre).
+    vec2 dc = pixelOffset(pixel) * u.pixelScale - u.deltaOffset;
+    DeepResult deep = u.mode == 1 ? perturbationPath(dc) : rescaledPath(dc);
+    float muDeep = 0.0;
+    if (deep.escaped) {
+      float ratio = 0.5 * log2(deep.r2) / kLog2Radius;
+      muDeep = max(float(deep.n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
+    }
+    if (u.diagnostic != 0) {
+      imageStore(target, ivec2(pixel), diagnosticTexel(deep.escaped, muDeep));
+      return;
+    }
+    int pd = clamp(u.palette, 0, 12);
+    PaletteStops deepStops = paletteStops(pd);
+    vec3 deepColour = deep.escaped ? paletteColour(deepStops, pd, paletteCoordinate(muDeep)) * exteriorLight(muDeep)
+                                   : deepStops.inside;
+    imageStore(target, ivec2(pixel), vec4(deepColour, 1.0));
+    return;
+  }
 
   precise real2 point = real2(u.centre) + real2(pixelOffset(pixel)) * real(u.pixelScale);
   real2 z, c;
@@ -308,9 +689,8 @@ void main() {
     c = point;
   }
 
-  // Direct iteration. The perturbation modes (1 and 2) are drawn this way too until their
-  // reference-orbit paths land; single precision holds up to zooms of a few thousand, double
-  // precision (diagnostics) to about 1e13.
+  // Direct iteration; single precision holds up to zooms of a few thousand, double precision
+  // (diagnostics) to about 1e13.
   int n = 0;
   real r2 = dot(z, z);
   bool captured = false;

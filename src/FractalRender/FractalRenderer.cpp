@@ -94,6 +94,7 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   blurPipeline_ = renderPipeline("blurFragment", sizeof(BlurBlock));
   copyPipeline_ = renderPipeline("copyFragment", 0);
 
+  references_ = std::make_unique<ReferenceStore>(device_);
   emptyRef_ = device_->makeBuffer(64, "emptyRef");
   if (!emptyRef_) throw RendererError::noDevice();
 }
@@ -168,15 +169,10 @@ FractalUniforms FractalRenderer::uniforms(const RenderView& view, const GpuImage
   reference.referenceLength = refLength();
   reference.deltaOffset = deltaOffset_;
   reference.deltaOffsetScaled = deltaOffsetScaled_;
-  reference.blaLevels = 0;  // no approximation table until the rescaled path has one
+  passTable_ = nullptr;
+  if (uniformMode(view, deep, forceExtremePath) == 2) passTable_ = blaTable(view, target.width(), target.height());
+  reference.blaLevels = passTable_ ? std::int32_t(passTable_->levels.size()) : 0;
   return makeUniforms(view, target.width(), target.height(), deep, juliaOffset, jitter, reference);
-}
-
-void FractalRenderer::prepareReference(const RenderView&, bool) {
-  deltaOffset_ = {0, 0};
-  deltaOffsetScaled_ = ScaledComplex::zero();
-  stats_.referenceStale = false;
-  stats_.referenceMs = 0;
 }
 
 const std::array<std::array<float, 2>, 16>& FractalRenderer::sampleJitter() {

@@ -15,7 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "FractalRender/BLATable.h"
 #include "FractalRender/FractalUniforms.h"
+#include "FractalRender/ReferenceStore.h"
 #include "FractalRender/RenderTypes.h"
 #include "Platform/Gpu/Gpu.h"
 #include "Platform/Image/Image.h"
@@ -104,7 +106,10 @@ class FractalRenderer {
   const std::shared_ptr<GpuDevice>& device() const { return device_; }
   int width() const { return width_; }
   int height() const { return height_; }
-  std::int64_t refLength() const { return 1; }
+  std::int64_t refLength() const { return reference_ ? reference_->length : 1; }
+  ReferenceStore& references() { return *references_; }
+  // The orbit the next fractal pass uses (nothing outside deep views).
+  const std::shared_ptr<ReferenceOrbit>& reference() const { return reference_; }
   const RenderStats& stats() const { return stats_; }
 
   bool synchronousReferences = false;
@@ -141,7 +146,7 @@ class FractalRenderer {
   FractalUniforms uniforms(const RenderView& view, const GpuImage& target, bool deep, Complex juliaOffset,
                            std::array<float, 2> jitter);
   // Binds the formula's pipeline and buffers; the caller sets the target and dispatches.
-  void bindFractal(GpuCommandBuffer& cb, const RenderView& view, bool precise = false);
+  void bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u, bool precise = false);
   void dispatchRegion(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
                       FractalUniforms u, int x, int y, int w, int h, bool precise = false);
   void encodeTiles(GpuCommandBuffer& cb, const RenderView& view, const std::shared_ptr<GpuImage>& target,
@@ -154,9 +159,10 @@ class FractalRenderer {
                       const void* bytes, uint32_t size);
   std::shared_ptr<GpuPipeline> compositePipeline(GpuFormat format);
   std::shared_ptr<GpuImage> makeTexture(int w, int h, const std::string& label);
-  // Chooses the reference orbit of a deep view. Deep views are drawn by the direct path for now:
-  // there is no reference store yet, so this leaves the offsets at zero and reports nothing stale.
+  // Chooses the reference orbit of a deep view and sets the offsets and reference statistics.
   void prepareReference(const RenderView& view, bool wait);
+  // The approximation table for the rescaled path over a target of width x height, or nothing.
+  std::shared_ptr<BLATable> blaTable(const RenderView& view, int width, int height);
   std::shared_ptr<GpuImage> stillTarget(int width, int height, GpuFormat format);
   // Frames until the picture is final; returns the target's bytes, copied out by the last frame.
   std::vector<uint8_t> runUntilFinished(const RenderView& view, const PostSettings& post, const AudioVisuals& audio,
@@ -174,6 +180,9 @@ class FractalRenderer {
   int width_ = 0, height_ = 0;
   std::shared_ptr<GpuImage> sceneLow_, sceneHigh_, sampleTex_, accum_, bloomA_, bloomA2_, bloomB_, bloomB2_;
 
+  std::unique_ptr<ReferenceStore> references_;
+  std::shared_ptr<ReferenceOrbit> reference_;
+  std::shared_ptr<BLATable> passTable_;  // the table the last uniform block counted levels of
   std::array<float, 2> deltaOffset_{0, 0};
   ScaledComplex deltaOffsetScaled_;
   std::shared_ptr<GpuBuffer> emptyRef_;

@@ -78,7 +78,8 @@ void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
   }
 }
 
-void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, bool precise) {
+void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u,
+                                  bool precise) {
   if (view.type == FractalType::newton) {
     cb.setComputePipeline(newtonPipeline_);
     return;
@@ -95,7 +96,12 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, 
     cb.setComputePipeline(fractalPipelines_[size_t(index)]);
   }
   // Reference points, scaled points, table entries and levels: the perturbation paths' inputs.
-  for (uint32_t binding = 1; binding <= 4; ++binding) cb.setBuffer(binding, emptyRef_);
+  bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer;
+  bool table = orbit && u.blaLevels >= 1 && passTable_;
+  cb.setBuffer(1, orbit ? reference_->buffer : emptyRef_);
+  cb.setBuffer(2, orbit ? reference_->scaledBuffer : emptyRef_);
+  cb.setBuffer(3, table ? passTable_->buffer : emptyRef_);
+  cb.setBuffer(4, table ? passTable_->levelBuffer : emptyRef_);
 }
 
 void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,
@@ -105,7 +111,7 @@ void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& vie
   u.tileOrigin[1] = uint32_t(y);
   u.tileSize[0] = uint32_t(w);
   u.tileSize[1] = uint32_t(h);
-  bindFractal(cb, view, precise);
+  bindFractal(cb, view, u, precise);
   cb.setBytes(&u, sizeof u);
   cb.setImage(0, target);
   cb.dispatch(uint32_t((w + 7) / 8), uint32_t((h + 7) / 8));

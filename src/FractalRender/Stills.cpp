@@ -10,6 +10,9 @@ namespace veltrane {
 
 namespace {
 
+// What a still reports when the exact reference orbit of its deep view cannot be built.
+const char* const kNoReference = "Reference orbit";
+
 float halfToFloat(uint16_t h) {
   int exponent = (h >> 10) & 31, mantissa = h & 1023;
   float value;
@@ -60,6 +63,8 @@ std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, c
     for (int frame = 0; frame < kMaxStillFrames; ++frame) {
       auto cb = device_->makeCommandBuffer("still frame");
       encodeFrame(view, audio, settings, time, target, *cb, frame / 60.0);
+      // A still is drawn against the exact orbit or not at all: a stand-in would pass for finished.
+      if (stats_.deep && stats_.referenceStale) throw RendererError::pipeline(kNoReference);
       bool final = stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled;
       // The last frame copies the picture out in the same submission.
       if (final || frame + 1 == kMaxStillFrames) {
@@ -109,7 +114,10 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
   if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
   reset();
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
-  if (deep) prepareReference(view, true);
+  if (deep) {
+    prepareReference(view, true);
+    if (stats_.referenceStale) throw RendererError::pipeline(kNoReference);
+  }
   Complex juliaOffset = audioJuliaOffset(view, audio, deep);
   if (!sampleTex_ || !accum_) throw RendererError::noDevice();
 
@@ -151,9 +159,20 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
     throw RendererError::noDevice();
   }
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
-  // A stand-in centre needs the reference store; until it exists deep views are drawn directly.
-  (void)standIn;
-  if (deep) prepareReference(view, true);
+  if (deep && standIn) {
+    // The view is computed against an orbit that starts elsewhere (glitch and flight checks).
+    BigComplex centre = view.exactCentre();
+    reference_ = references_->buildNow(view.type, *standIn, view.juliaC, view.maxIterations + 2);
+    deltaOffset_ = {0, 0};
+    deltaOffsetScaled_ = ScaledComplex::zero();
+    if (reference_) {
+      Complex d = standIn->difference(centre);
+      deltaOffset_ = {float(d.x), float(d.y)};
+      deltaOffsetScaled_ = standIn->scaledDifference(centre);
+    }
+  } else if (deep) {
+    prepareReference(view, true);
+  }
 
   auto cb = device_->makeCommandBuffer("diagnostic");
   FractalUniforms u = uniforms(view, *target, deep, Complex{}, {0, 0});

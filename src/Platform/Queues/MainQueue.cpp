@@ -1,5 +1,7 @@
 #include "Platform/Queues/MainQueue.h"
 
+#include "Platform/Queues/RunAndWait.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -64,24 +66,7 @@ void MainQueue::invokeSync(const std::function<void()>& task)
         task();
         return;
     }
-    std::exception_ptr error;
-    bool done = false;
-    std::mutex doneMutex;
-    std::condition_variable doneSignal;
-    post([&] {
-        try {
-            task();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneSignal.notify_one();
-    });
-    std::unique_lock lock(doneMutex);
-    doneSignal.wait(lock, [&] { return done; });
-    if (error)
-        std::rethrow_exception(error);
+    detail::runAndWait([this](std::function<void()> wrapped) { post(std::move(wrapped)); }, task);
 }
 
 std::size_t MainQueue::pump()

@@ -1,5 +1,7 @@
 #include "Platform/Queues/SerialQueue.h"
 
+#include "Platform/Queues/RunAndWait.h"
+
 #include <cstdio>
 #include <exception>
 
@@ -41,24 +43,7 @@ void SerialQueue::sync(const std::function<void()>& task)
         task();
         return;
     }
-    std::exception_ptr error;
-    bool done = false;
-    std::mutex doneMutex;
-    std::condition_variable doneSignal;
-    async([&] {
-        try {
-            task();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneSignal.notify_one();
-    });
-    std::unique_lock lock(doneMutex);
-    doneSignal.wait(lock, [&] { return done; });
-    if (error)
-        std::rethrow_exception(error);
+    detail::runAndWait([this](std::function<void()> wrapped) { async(std::move(wrapped)); }, task);
 }
 
 void SerialQueue::drain()

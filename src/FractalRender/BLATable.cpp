@@ -1,0 +1,156 @@
+#include "FractalRender/BLATable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace veltrane {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+double log2Modulus(const ScaledComplex& v) {
+    if (v.x == 0 && v.y == 0) return -kInf;
+    return std::log2(std::hypot(v.x, v.y)) + static_cast<double>(v.e);
+}
+
+ScaledComplex multiply(const ScaledComplex& p, const ScaledComplex& q) {
+    return ScaledComplex(p.x * q.x - p.y * q.y, p.x * q.y + p.y * q.x, p.e + q.e);
+}
+
+bool isZero(const ScaledComplex& v) { return v.x == 0 && v.y == 0; }
+
+ScaledComplex add(const ScaledComplex& p, const ScaledComplex& q) {
+    if (isZero(p)) return q;
+    if (isZero(q)) return p;
+    const std::int64_t e = std::max(p.e, q.e);
+    auto at = [e](double m, std::int64_t from) {
+        return std::ldexp(m, static_cast<int>(std::clamp<std::int64_t>(from - e, -100000, 0)));
+    };
+    return ScaledComplex(at(p.x, p.e) + at(q.x, q.e), at(p.y, p.e) + at(q.y, q.e), e);
+}
+
+} // namespace
+
+BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& point) {
+    const ScaledComplex z(static_cast<double>(point.zx), static_cast<double>(point.zy), point.ze);
+    Step s;
+    s.r = isZero(z) ? -kInf : std::log2(std::hypot(z.x, z.y)) + static_cast<double>(z.e) - 24;
+    const double X = std::ldexp(z.x, static_cast<int>(std::clamp<std::int64_t>(z.e, -100000, 100000)));
+    const double Y = std::ldexp(z.y, static_cast<int>(std::clamp<std::int64_t>(z.e, -100000, 100000)));
+    s.trap = X * X + Y * Y;
+    s.stripe = s.trap < 1e-9 ? 0.5 : 0.5 + (2 * X * Y / s.trap) * ((X * X - Y * Y) / s.trap);
+    s.a = ScaledComplex(z.x, z.y, z.e + 1);
+    s.b = type == FractalType::mandelbrot ? ScaledComplex(1, 0, 0) : ScaledComplex::zero();
+    return s;
+}
+
+BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, int dcLog2) {
+    Step m;
+    m.a = multiply(y.a, x.a);
+    double rLater = y.r;
+    if (type == FractalType::mandelbrot) {
+        const ScaledComplex product = multiply(y.a, x.b);
+        m.b = add(product, y.b);
+        const double t = log2Modulus(x.b) + dcLog2;
+        if (y.r == -kInf || y.r <= t) rLater = -kInf;
+        else if (t == -kInf) rLater = y.r;
+        else rLater = y.r + std::log2(1 - std::exp2(t - y.r));
+    } else {
+        m.b = ScaledComplex::zero();
+    }
+    const double bound = rLater - log2Modulus(x.a);
+    m.r = std::isnan(bound) ? x.r : std::min(x.r, bound);
+    m.stripe = x.stripe + y.stripe;
+    m.trap = std::min(x.trap, y.trap);
+    return m;
+}
+
+BLAEntry BLATable::entry(const Step& s) {
+    BLAEntry e{};
+    e.am[0] = static_cast<float>(s.a.x);
+    e.am[1] = static_cast<float>(s.a.y);
+    e.ae = clampExponent(s.a.e);
+    e.bm[0] = static_cast<float>(s.b.x);
+    e.bm[1] = static_cast<float>(s.b.y);
+    e.be = clampExponent(s.b.e);
+    if (std::isfinite(s.r)) {
+        const double re = std::floor(s.r) + 1;
+        e.re = clampExponent(static_cast<std::int64_t>(std::clamp(re, -4e18, 4e18)));
+        e.rm = static_cast<float>(std::exp2(s.r - static_cast<double>(e.re)));
+    }
+    e.stripe = static_cast<float>(s.stripe);
+    e.trap = static_cast<float>(std::min(s.trap, 1e30));
+    return e;
+}
+
+std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<const ScaledReferencePoint> points,
+                                                    int dcLog2) {
+    const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
+    if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return std::nullopt;
+    std::vector<Step> level;
+    level.reserve(static_cast<std::size_t>(n));
+    for (std::int64_t i = 1; i <= n; ++i) level.push_back(step(type, points[static_cast<std::size_t>(i)]));
+
+    Contents contents;
+    contents.entries.reserve(static_cast<std::size_t>(2 * n));
+    while (static_cast<int>(contents.levels.size()) < maxLevels) {
+        if (contents.entries.size() + level.size() >= std::size_t(std::numeric_limits<std::int32_t>::max())) break;
+        contents.levels.push_back(
+            {static_cast<std::int32_t>(contents.entries.size()), static_cast<std::int32_t>(level.size())});
+        for (const Step& s : level) contents.entries.push_back(entry(s));
+        if (level.size() == 1) break;
+        std::vector<Step> next;
+        next.reserve(level.size() / 2);
+        for (std::size_t j = 0; j + 1 < level.size(); j += 2) next.push_back(merge(type, level[j], level[j + 1], dcLog2));
+        level = std::move(next);
+    }
+    return contents;
+}
+
+std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,
+                                          int dcLog2) {
+    if (!device) return nullptr;
+    auto contents = compute(reference.type, reference.scaledPoints(), dcLog2);
+    if (!contents) return nullptr;
+    auto table = std::make_shared<BLATable>();
+    try {
+        table->buffer = device->makeBuffer(std::max<std::size_t>(contents->entries.size() * sizeof(BLAEntry), 64),
+                                           "approximation table");
+        table->levelBuffer = device->makeBuffer(
+            std::max<std::size_t>(contents->levels.size() * sizeof(contents->levels[0]), 64), "approximation levels");
+    } catch (const GpuError&) {
+        return nullptr;
+    }
+    std::memcpy(table->buffer->contents(), contents->entries.data(), contents->entries.size() * sizeof(BLAEntry));
+    std::memcpy(table->levelBuffer->contents(), contents->levels.data(),
+                contents->levels.size() * sizeof(contents->levels[0]));
+    table->levels = std::move(contents->levels);
+    table->dcLog2 = dcLog2;
+    return table;
+}
+
+int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offset, int width, int height) {
+    if (type != FractalType::mandelbrot) return 0;
+    const double w = width, h = height;
+    const double g = std::log2((std::sqrt(w * w + h * h) * 0.5 + 2) * 2.5 / std::min(w, h));
+    const double gz = g - std::log2(zoom);
+    const double o = log2Modulus(offset);
+    const double bound = o == -kInf ? gz : std::max(gz, o) + std::log2(1 + std::exp2(-std::abs(gz - o)));
+    return 4 * static_cast<int>(std::ceil(bound / 4));
+}
+
+std::shared_ptr<BLATable> BLATable::forView(const std::shared_ptr<GpuDevice>& device, ReferenceOrbit& reference,
+                                            FractalType type, double zoom, const ScaledComplex& offset, int width,
+                                            int height) {
+    if (type != FractalType::mandelbrot && type != FractalType::julia) return nullptr;
+    const int d = dcLog2For(type, zoom, offset, width, height);
+    if (reference.bla && reference.bla->dcLog2 >= d && reference.bla->dcLog2 <= d + 8) return reference.bla;
+    auto table = build(device, reference, d);
+    if (table) reference.bla = table;
+    return table;
+}
+
+} // namespace veltrane

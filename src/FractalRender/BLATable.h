@@ -1,0 +1,87 @@
+#pragma once
+// Bilinear approximation of runs of perturbed iterations against one reference orbit (mandelbrot and
+// julia only): for a run of 2^L reference iterations the delta after the run is A·δ + B·δc, valid
+// while |δ| stays below the run's radius R. Level 0 holds single iterations 1 … n (n = length − 2),
+// each further level merges pairs of the level below, so level L entry j covers the 2^L iterations
+// from 1 + j·2^L. The merged radius accounts for pixel offsets up to 2^dcLog2, so a table serves every
+// view whose offsets stay within that bound.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "FractalCore/FractalType.h"
+#include "FractalCore/ScaledComplex.h"
+#include "FractalRender/ReferenceOrbit.h"
+#include "Platform/Gpu/Gpu.h"
+
+namespace veltrane {
+
+struct BLAEntry {
+    float am[2];   // A mantissa
+    float bm[2];   // B mantissa
+    std::int32_t ae;
+    std::int32_t be;
+    float rm;      // radius mantissa in [0.5, 1), or 0: never valid
+    std::int32_t re;
+    float stripe;  // sum of the reference's stripe terms over the run
+    float trap;    // least |Z|² over the run, at most 1e30
+};
+static_assert(sizeof(BLAEntry) == 40);
+static_assert(offsetof(BLAEntry, bm) == 8);
+static_assert(offsetof(BLAEntry, ae) == 16);
+static_assert(offsetof(BLAEntry, be) == 20);
+static_assert(offsetof(BLAEntry, rm) == 24);
+static_assert(offsetof(BLAEntry, re) == 28);
+static_assert(offsetof(BLAEntry, stripe) == 32);
+static_assert(offsetof(BLAEntry, trap) == 36);
+
+class BLATable {
+public:
+    static constexpr int maxLevels = 24;
+
+    // Build-time record, in doubles.
+    struct Step {
+        ScaledComplex a;
+        ScaledComplex b;
+        double r = 0; // log2 of the validity radius; −∞: never valid
+        double stripe = 0;
+        double trap = 0;
+    };
+
+    // The entries and levels ((first index, count) per level) for an orbit's scaled points; nothing
+    // for fewer than 3 points or a type other than mandelbrot and julia.
+    struct Contents {
+        std::vector<BLAEntry> entries;
+        std::vector<std::array<std::int32_t, 2>> levels;
+    };
+    static std::optional<Contents> compute(FractalType type, std::span<const ScaledReferencePoint> points,
+                                           int dcLog2);
+    static Step step(FractalType type, const ScaledReferencePoint& point);
+    static Step merge(FractalType type, const Step& earlier, const Step& later, int dcLog2);
+    static BLAEntry entry(const Step& step);
+
+    // Uploads the table of `reference`; nothing when there is none or a buffer cannot be made.
+    static std::shared_ptr<BLATable> build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,
+                                           int dcLog2);
+
+    // The bound D on log2 of the largest pixel offset from the reference, in steps of 4: for a target of
+    // width × height pixels at `zoom`, with the reference's start `offset` away from the view centre.
+    static int dcLog2For(FractalType type, double zoom, const ScaledComplex& offset, int width, int height);
+
+    // The renderer's choice: the reference's table when its bound lies within [D, D + 8], else a new
+    // one stored in `reference.bla` (a failed build stores nothing and gives nothing).
+    static std::shared_ptr<BLATable> forView(const std::shared_ptr<GpuDevice>& device, ReferenceOrbit& reference,
+                                             FractalType type, double zoom, const ScaledComplex& offset, int width,
+                                             int height);
+
+    std::shared_ptr<GpuBuffer> buffer;      // entries, level after level
+    std::shared_ptr<GpuBuffer> levelBuffer; // (first index, count) per level as two int32
+    std::vector<std::array<std::int32_t, 2>> levels;
+    int dcLog2 = 0;
+};
+
+} // namespace veltrane
