@@ -133,6 +133,7 @@ struct Agreement {
     int agree = 0;
     int total = 0;
     int distinctCounts = 0;
+    int unsettled = 0; // pixels whose oracle count changes with 256 more bits
     std::string firstMiss;
 };
 
@@ -157,6 +158,8 @@ Agreement compareWithOracle(FractalType type, const BigComplex& centre, double z
         for (int px = 0; px < kSide; ++px) {
             const double dx = offset(px), dy = -offset(py);
             OracleResult o = oracle(type, centre, dx, dy, maxIterations, bits);
+            OracleResult finer = oracle(type, centre, dx, dy, maxIterations, bits + 256);
+            a.unsettled += finer.escaped != o.escaped || finer.n != o.n;
             const std::size_t i = std::size_t(py * kSide + px);
             const bool gpuEscaped = diag.escaped[i];
             const int gpuCount = int(std::floor(diag.mu[i]));
@@ -190,21 +193,17 @@ const BigComplex& centreFor(const FormulaCase& c) {
     return it->second;
 }
 
-// Known gap: burningship and buffalo at this boundary point disagree with the oracle down to 1e31,
-// and so does the direct path at zoom 2000, so the disagreement is not the perturbation's; it is
-// left open here.
-bool knownGap(FractalType type, double zoom) {
-    return zoom <= 1e31 && (type == FractalType::burningship || type == FractalType::buffalo);
-}
-
 } // namespace
 
 TEST_P(DeepOracle, SampledEscapeCountsAgreeWithMpfrAtEveryDepth) {
     const FormulaCase c = GetParam();
     for (double zoom : {1e4, 1e12, 1e29, 1e31, 1e100, 1e300}) {
-        if (knownGap(c.type, zoom)) continue;
         SCOPED_TRACE("zoom " + std::to_string(std::lround(std::log10(zoom))));
         Agreement a = compareWithOracle(c.type, centreFor(c), zoom, kBoundaryIterations + 250);
+        // Where orbits stay bounded but chaotic for hundreds of iterations (the folded formulas have
+        // such regions), counts depend on digits far below any pixel: no renderer can be held to
+        // an oracle there, and the view must be moved.
+        EXPECT_EQ(a.unsettled, 0) << "the oracle itself does not settle at this view";
         EXPECT_GE(a.agree * 100, a.total * 99) << a.agree << " of " << a.total << "; first miss: " << a.firstMiss;
         // Past 1e12 the boundary of the 150-iteration set is smooth at pixel scale: counts differ by one.
         if (zoom <= 1e12) {
@@ -213,11 +212,14 @@ TEST_P(DeepOracle, SampledEscapeCountsAgreeWithMpfrAtEveryDepth) {
     }
 }
 
+// The rays of burningship and buffalo avoid their chaotic lower half (negative y), where orbits stay
+// bounded for hundreds of iterations and the counts are noise at every pixel size, and reach points
+// whose orbits cross the axes many times, so the folds' sign cases are exercised at depth.
 INSTANTIATE_TEST_SUITE_P(
     Formulas, DeepOracle,
     ::testing::Values(FormulaCase{FractalType::mandelbrot, 2.0}, FormulaCase{FractalType::julia, 0.7},
-                      FormulaCase{FractalType::burningship, -1.2}, FormulaCase{FractalType::tricorn, 2.2},
-                      FormulaCase{FractalType::celtic, 1.0}, FormulaCase{FractalType::buffalo, -2.0},
+                      FormulaCase{FractalType::burningship, 0.5}, FormulaCase{FractalType::tricorn, 2.2},
+                      FormulaCase{FractalType::celtic, 1.0}, FormulaCase{FractalType::buffalo, 2.4},
                       FormulaCase{FractalType::perpendicular, 2.5}, FormulaCase{FractalType::multibrot3, 0.4},
                       FormulaCase{FractalType::multibrot4, -0.6}),
     [](const auto& info) { return std::string(toText(info.param.type)); });
