@@ -704,6 +704,8 @@ void main() {
   if (!captured) {
     // Brent's cycle detection: an orbit that comes back to within a few ulps of a point it visited
     // is caught by an attracting cycle and will not escape.
+    // Two iterations per loop trip: lavapipe ends a shader's loops after 65,535 trips in all, and
+    // counts go to 200,000.
     real2 saved = z;
     int window = 8, steps = 0;
     while (n < u.maxIterations && r2 <= kBailout) {
@@ -711,6 +713,20 @@ void main() {
       r2 = dot(z, z);
       n++;
       real2 d = z - saved;
+      if (dot(d, d) < 1e-13) {
+        captured = true;
+        break;
+      }
+      if (++steps == window) {
+        steps = 0;
+        window *= 2;
+        saved = z;
+      }
+      if (n >= u.maxIterations || r2 > kBailout) break;
+      z = formulaStep(z, c);
+      r2 = dot(z, z);
+      n++;
+      d = z - saved;
       if (dot(d, d) < 1e-13) {
         captured = true;
         break;
