@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <future>
 
 #include "Platform/Resources/Resources.h"
 
@@ -72,9 +73,13 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   // The double-precision variant is kept for diagnostics; its pipelines are made on first use.
   if (device_->supportsFloat64() && fractal.function("fractalKernelPrecise"))
     preciseKernel_ = std::make_unique<GpuShaderFunction>(*fractal.function("fractalKernelPrecise"));
+  // One pipeline per escape-time formula; the driver compiles each, so they are made side by side.
+  std::vector<std::future<std::shared_ptr<GpuPipeline>>> formulas;
   for (int32_t i = 0; i < 9; ++i)
-    fractalPipelines_.push_back(
-        device_->makeComputePipeline({&kernel, fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"}));
+    formulas.push_back(std::async(std::launch::async, [this, &kernel, i] {
+      return device_->makeComputePipeline({&kernel, fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"});
+    }));
+  for (auto& pipeline : formulas) fractalPipelines_.push_back(pipeline.get());
 
   const GpuShaderFunction* newton = fractal.function("newtonKernel");
   if (!newton) throw RendererError::pipeline("newtonKernel");

@@ -1,3 +1,4 @@
+#include <future>
 #include <mutex>
 
 #include <shaderc/shaderc.h>
@@ -32,8 +33,16 @@ GpuShaderLibrary GpuShaderLibrary::compile(const std::string& libraryName, const
                                            const std::vector<Entry>& functions) {
   shaderc_compiler_t shaderc = compiler();
   if (!shaderc) throw GpuShaderCompileError("the shader compiler did not start");
-  GpuShaderLibrary library;
-  for (const Entry& entry : functions) {
+  // Each function is its own compilation of the whole source; they run side by side, and the
+  // results are taken in the order given so the first failing function is the one reported.
+  struct Outcome {
+    bool compiled = false;
+    bool missing = false;
+    std::vector<uint32_t> spirv;
+    std::string error;
+  };
+  auto compileOne = [&](const Entry& entry) {
+    Outcome outcome;
     shaderc_compile_options_t options = shaderc_compile_options_initialize();
     // Vulkan 1.2 targets SPIR-V 1.5; a 1.3 target would emit LocalSizeId, which needs maintenance4.
     shaderc_compile_options_set_target_env(options, shaderc_target_env_vulkan, shaderc_env_version_vulkan_1_2);
@@ -44,22 +53,33 @@ GpuShaderLibrary GpuShaderLibrary::compile(const std::string& libraryName, const
         shaderc_compile_into_spv(shaderc, source.data(), source.size(), kind(entry.stage),
                                  (libraryName + ".glsl").c_str(), "main", options);
     shaderc_compile_options_release(options);
-    shaderc_compilation_status status = shaderc_result_get_compilation_status(result);
-    if (status == shaderc_compilation_status_success) {
-      GpuShaderFunction function;
-      function.name = entry.name;
-      function.stage = entry.stage;
+    if (shaderc_result_get_compilation_status(result) == shaderc_compilation_status_success) {
       const auto* words = reinterpret_cast<const uint32_t*>(shaderc_result_get_bytes(result));
-      function.spirv.assign(words, words + shaderc_result_get_length(result) / sizeof(uint32_t));
-      library.functions_.push_back(std::move(function));
-      shaderc_result_release(result);
-      continue;
+      outcome.spirv.assign(words, words + shaderc_result_get_length(result) / sizeof(uint32_t));
+      outcome.compiled = true;
+    } else {
+      outcome.error = shaderc_result_get_error_message(result);
+      // With the function's block compiled out, the source has no main: the function is missing.
+      outcome.missing = outcome.error.find("Missing entry point") != std::string::npos;
     }
-    std::string message = shaderc_result_get_error_message(result);
     shaderc_result_release(result);
-    // With the function's block compiled out, the source has no main: the function is missing.
-    if (message.find("Missing entry point") != std::string::npos) continue;
-    throw GpuShaderCompileError(message);
+    return outcome;
+  };
+  std::vector<std::future<Outcome>> pending;
+  for (const Entry& entry : functions) pending.push_back(std::async(std::launch::async, compileOne, std::cref(entry)));
+  std::vector<Outcome> outcomes;
+  for (auto& f : pending) outcomes.push_back(f.get());
+
+  GpuShaderLibrary library;
+  for (size_t i = 0; i < functions.size(); ++i) {
+    Outcome& outcome = outcomes[i];
+    if (outcome.missing) continue;
+    if (!outcome.compiled) throw GpuShaderCompileError(outcome.error);
+    GpuShaderFunction function;
+    function.name = functions[i].name;
+    function.stage = functions[i].stage;
+    function.spirv = std::move(outcome.spirv);
+    library.functions_.push_back(std::move(function));
   }
   return library;
 }
