@@ -72,13 +72,13 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuComputePipe
   auto module = makeModule(vk, *desc.function);
   VkSpecializationMapEntry entry{0, 0, sizeof(int32_t)};
   int32_t constant = desc.constant0.value_or(0);
-  VkSpecializationInfo spec{1, &entry, sizeof(int32_t), &constant};
+  VkSpecializationInfo specialization{1, &entry, sizeof(int32_t), &constant};
   VkComputePipelineCreateInfo info{VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO};
   info.stage = {VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO};
   info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
   info.stage.module = module.get();
   info.stage.pName = "main";
-  info.stage.pSpecializationInfo = desc.constant0 ? &spec : nullptr;
+  info.stage.pSpecializationInfo = desc.constant0 ? &specialization : nullptr;
   info.layout = layout_.get();
   VkPipeline pipeline;
   checkVk(vkCreateComputePipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateComputePipelines");
