@@ -1,7 +1,7 @@
 #include "FractalCore/Complex.h"
 
 #include "FractalCore/FractalTarget.h"
-#include "FractalCore/JsonFields.h"
+#include "Platform/Json/JsonFields.h"
 
 namespace veltrane {
 
@@ -11,8 +11,8 @@ void to_json(Json::Value& json, const Complex& value) {
 
 void from_json(const Json::Value& json, Complex& value) {
     Complex parsed;
-    parsed.x = detail::requiredNumber(json, "x", "Complex");
-    parsed.y = detail::requiredNumber(json, "y", "Complex");
+    parsed.x = Json::requiredNumber(json, "x", "Complex");
+    parsed.y = Json::requiredNumber(json, "y", "Complex");
     value = parsed;
 }
 
@@ -23,10 +23,10 @@ void to_json(Json::Value& json, const FractalTarget& value) {
 
 void from_json(const Json::Value& json, FractalTarget& value) {
     FractalTarget parsed;
-    parsed.centerX = detail::requiredNumber(json, "centerX", "FractalTarget");
-    parsed.centerY = detail::requiredNumber(json, "centerY", "FractalTarget");
-    parsed.zoom = detail::requiredNumber(json, "zoom", "FractalTarget");
-    parsed.rotation = detail::requiredNumber(json, "rotation", "FractalTarget");
+    parsed.centerX = Json::requiredNumber(json, "centerX", "FractalTarget");
+    parsed.centerY = Json::requiredNumber(json, "centerY", "FractalTarget");
+    parsed.zoom = Json::requiredNumber(json, "zoom", "FractalTarget");
+    parsed.rotation = Json::requiredNumber(json, "rotation", "FractalTarget");
     value = parsed;
 }
 

@@ -1,5 +1,7 @@
 #include "FractalRender/Motion.h"
 
+#include "Platform/Json/JsonFields.h"
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -11,29 +13,10 @@
 
 namespace veltrane {
 
+using Json::optionalNumber;
+using Json::requiredNumber;
+
 namespace {
-
-const Json::Value& required(const Json::Value& object, const char* key, const std::string& what) {
-  if (!object.is_object()) throw Json::Error(what + ": expected an object");
-  auto it = object.find(key);
-  if (it == object.end()) throw Json::Error(what + ": missing key \"" + key + "\"");
-  return *it;
-}
-
-double number(const Json::Value& value, const char* key, const std::string& what) {
-  if (!value.is_number()) throw Json::Error(what + ": \"" + key + "\" is not a number");
-  return value.get<double>();
-}
-
-double requiredNumber(const Json::Value& object, const char* key, const std::string& what) {
-  return number(required(object, key, what), key, what);
-}
-
-std::optional<double> optionalNumber(const Json::Value& object, const char* key, const std::string& what) {
-  auto it = object.find(key);
-  if (it == object.end() || it->is_null()) return std::nullopt;
-  return number(*it, key, what);
-}
 
 void requireFinite(double value, const char* key, const std::string& what) {
   if (!std::isfinite(value)) throw Json::Error(what + ": \"" + key + "\" is not a finite number");
@@ -148,12 +131,12 @@ void from_json(const Json::Value& json, Motion& motion) {
   parsed.centerX = requiredNumber(json, "centerX", what);
   parsed.centerY = requiredNumber(json, "centerY", what);
   parsed.durationSec = requiredNumber(json, "durationSec", what);
-  const Json::Value& segments = required(json, "segments", what);
+  const Json::Value& segments = Json::field(json, "segments", what);
   if (!segments.is_array()) throw Json::Error(what + ": \"segments\" is not a list");
   for (const Json::Value& segment : segments) parsed.segments.push_back(segment.get<Motion::Segment>());
-  enumFromJson(required(json, "fractalType", what), parsed.fractalType, "Motion fractalType");
-  enumFromJson(required(json, "colorPalette", what), parsed.colorPalette, "Motion colorPalette");
-  const Json::Value& pixels = required(json, "canvasPixels", what);
+  enumFromJson(Json::field(json, "fractalType", what), parsed.fractalType, "Motion fractalType");
+  enumFromJson(Json::field(json, "colorPalette", what), parsed.colorPalette, "Motion colorPalette");
+  const Json::Value& pixels = Json::field(json, "canvasPixels", what);
   if (!pixels.is_array()) throw Json::Error(what + ": \"canvasPixels\" is not a list");
   for (const Json::Value& p : pixels) {
     if (!p.is_number_integer()) throw Json::Error(what + ": \"canvasPixels\" holds a value that is not an integer");

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Platform/Dsp/Dsp.h"
-#include "Synth/ProbeJson.h"
+#include "Platform/Json/JsonFields.h"
 
 namespace veltrane {
 
@@ -213,7 +213,7 @@ void to_json(Json::Value& json, const AudioMetrics& m) {
 }
 
 void from_json(const Json::Value& json, AudioMetrics& m) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "AudioMetrics";
     AudioMetrics r;
     r.rmsDB = requiredNumber(json, "rmsDB", what);
@@ -234,7 +234,7 @@ void to_json(Json::Value& json, const ProbeMetrics& m) {
 }
 
 void from_json(const Json::Value& json, ProbeMetrics& m) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "ProbeMetrics";
     ProbeMetrics r;
     r.rmsDB = requiredNumber(json, "rmsDB", what);

@@ -10,7 +10,7 @@
 #include "FractalCore/Orbits.h"
 #include "FractalCore/RandomSource.h"
 #include "Synth/OfflineRenderer.h"
-#include "Synth/ProbeJson.h"
+#include "Platform/Json/JsonFields.h"
 #include "Synth/Waveform.h"
 
 namespace veltrane {
@@ -468,7 +468,7 @@ void to_json(Json::Value& json, const ProbeTest::Input& in) {
 }
 
 void from_json(const Json::Value& json, ProbeTest::Input& in) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "probe input";
     ProbeTest::Input r;
     enumFromJson(field(json, "kind", what), r.kind, "probe input \"kind\"");
@@ -500,7 +500,7 @@ void to_json(Json::Value& json, const ProbeTest::Event& e) {
 }
 
 void from_json(const Json::Value& json, ProbeTest::Event& e) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "probe event";
     ProbeTest::Event r;
     r.at = requiredNumber(json, "at", what);
@@ -519,7 +519,7 @@ void to_json(Json::Value& json, const ProbeTest::Orbit& orbit) {
 }
 
 void from_json(const Json::Value& json, ProbeTest::Orbit& orbit) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "probe orbit";
     ProbeTest::Orbit r;
     r.points = requiredNumbers(json, "points", what);
@@ -549,7 +549,7 @@ void to_json(Json::Value& json, const ProbeTest& t) {
 }
 
 void from_json(const Json::Value& json, ProbeTest& t) {
-    using namespace probejson;
+    using namespace Json;
     constexpr const char* what = "probe case";
     ProbeTest r;
     r.id = requiredText(json, "id", what);
