@@ -1,5 +1,7 @@
 #include "FractalRender/BenchRecords.h"
 
+#include "Platform/Json/JsonFields.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -44,34 +46,6 @@ std::vector<BenchSegment> summarise(const std::vector<BenchFrame>& frames, const
 
 }  // namespace Bench
 
-namespace {
-
-const Json::Value& field(const Json::Value& json, const char* key, const char* what) {
-  if (!json.is_object()) throw Json::Error(std::string(what) + ": expected an object");
-  auto it = json.find(key);
-  if (it == json.end()) throw Json::Error(std::string(what) + ": missing key \"" + key + "\"");
-  return *it;
-}
-
-double number(const Json::Value& json, const char* key, const char* what) {
-  const Json::Value& v = field(json, key, what);
-  if (!v.is_number()) throw Json::Error(std::string(what) + ": \"" + key + "\" is not a number");
-  return v.get<double>();
-}
-
-std::int64_t integer(const Json::Value& json, const char* key, const char* what) {
-  const Json::Value& v = field(json, key, what);
-  if (!v.is_number_integer()) throw Json::Error(std::string(what) + ": \"" + key + "\" is not an integer");
-  return v.get<std::int64_t>();
-}
-
-bool boolean(const Json::Value& json, const char* key, const char* what) {
-  const Json::Value& v = field(json, key, what);
-  if (!v.is_boolean()) throw Json::Error(std::string(what) + ": \"" + key + "\" is not a Boolean");
-  return v.get<bool>();
-}
-
-}  // namespace
 
 void to_json(Json::OrderedValue& json, const BenchFrame& frame) {
   json = Json::OrderedValue::object();
@@ -106,23 +80,23 @@ void to_json(Json::OrderedValue& json, const FlightFrame& frame) {
 
 void from_json(const Json::Value& json, BenchFrame& frame) {
   const char* what = "BenchFrame";
-  frame = {number(json, "t", what), number(json, "gpuMs", what), number(json, "renderScale", what),
-           boolean(json, "deep", what)};
+  frame = {Json::requiredNumber(json, "t", what), Json::requiredNumber(json, "gpuMs", what), Json::requiredNumber(json, "renderScale", what),
+           Json::requiredBool(json, "deep", what)};
 }
 
 void from_json(const Json::Value& json, BenchSegment& segment) {
   const char* what = "BenchSegment";
-  segment = {number(json, "from", what),      number(json, "to", what),         integer(json, "frames", what),
-             number(json, "meanFps", what),   number(json, "meanGpuMs", what),  number(json, "p95GpuMs", what),
-             number(json, "worstGpuMs", what), number(json, "meanRenderScale", what)};
+  segment = {Json::requiredNumber(json, "from", what),      Json::requiredNumber(json, "to", what),         Json::requiredInteger(json, "frames", what),
+             Json::requiredNumber(json, "meanFps", what),   Json::requiredNumber(json, "meanGpuMs", what),  Json::requiredNumber(json, "p95GpuMs", what),
+             Json::requiredNumber(json, "worstGpuMs", what), Json::requiredNumber(json, "meanRenderScale", what)};
 }
 
 void from_json(const Json::Value& json, FlightFrame& frame) {
   const char* what = "FlightFrame";
-  frame = {number(json, "t", what),           number(json, "log10Zoom", what),
-           number(json, "gpuMs", what),       number(json, "cpuMs", what),
-           number(json, "renderScale", what), boolean(json, "referenceStale", what),
-           integer(json, "referenceMs", what)};
+  frame = {Json::requiredNumber(json, "t", what),           Json::requiredNumber(json, "log10Zoom", what),
+           Json::requiredNumber(json, "gpuMs", what),       Json::requiredNumber(json, "cpuMs", what),
+           Json::requiredNumber(json, "renderScale", what), Json::requiredBool(json, "referenceStale", what),
+           Json::requiredInteger(json, "referenceMs", what)};
 }
 
 }  // namespace veltrane

@@ -3,6 +3,7 @@
 // Json::Error naming the record (`what`) and the key.
 #include "Platform/Json/Json.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,14 @@ inline std::vector<double> numbers(const Value& value, const char* key, std::str
 inline std::vector<double> requiredNumbers(const Value& object, const char* key, std::string_view what)
 {
     return numbers(field(object, key, what), key, what);
+}
+
+inline std::int64_t requiredInteger(const Value& object, const char* key, std::string_view what)
+{
+    const Value& value = field(object, key, what);
+    if (!value.is_number_integer())
+        throw wrongType(key, what, "an integer");
+    return value.get<std::int64_t>();
 }
 
 inline bool requiredBool(const Value& object, const char* key, std::string_view what)
