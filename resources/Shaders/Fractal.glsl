@@ -260,10 +260,28 @@ vec4 diagnosticTexel(bool escaped, float mu) {
 
 layout(constant_id = 0) const int kFormula = 0;
 
-// Reference point n: the double value as float high parts (xy) and low parts (zw).
-layout(binding = 1) readonly buffer ReferencePoints { vec4 referencePoints[]; };
-// The same point in scaled form: Z, W (Z minus the orbit's start for julia, else Z) and R = Re Z^2,
-// each a float mantissa with a power-of-two exponent.
+// The perturbation inputs are texel buffers of two 32-bit words per texel (CPU devices gather
+// texels in vector registers, while an indexed storage-buffer read is a scalar load per invocation
+// and word). Byte layouts:
+//   reference points: 16 bytes per point, the double value as float high parts then low parts;
+//   scaled points: 32 bytes, Z and W (Z minus the orbit's start for julia, else Z) as float
+//     mantissas, their exponents, then R = Re Z^2 as mantissa and exponent;
+//   table entries: 40 bytes, A and B mantissas, their exponents, the radius mantissa and exponent
+//     (and two colouring sums the kernel does not read); after 2^L iterations from m the delta is
+//     A*delta + B*dc while |delta| < R; level L entry j starts at iteration 1 + j * 2^L;
+//   table levels: (first entry, count) per level as two int32.
+layout(binding = 1) uniform usamplerBuffer referenceTexels;
+layout(binding = 2) uniform usamplerBuffer scaledTexels;
+layout(binding = 3) uniform usamplerBuffer tableTexels;
+layout(binding = 4) uniform usamplerBuffer levelTexels;
+
+vec2 texelFloats(usamplerBuffer b, int i) { return uintBitsToFloat(texelFetch(b, i).xy); }
+ivec2 texelInts(usamplerBuffer b, int i) { return ivec2(texelFetch(b, i).xy); }
+
+// Reference point m, high parts (the low parts are below float precision).
+vec2 referenceHigh(int m) { return texelFloats(referenceTexels, 2 * m); }
+vec2 referenceLow(int m) { return texelFloats(referenceTexels, 2 * m + 1); }
+
 struct ScaledPoint {
   vec2 z;
   vec2 w;
@@ -272,9 +290,17 @@ struct ScaledPoint {
   float rm;
   int re;
 };
-layout(binding = 2) readonly buffer ScaledPoints { ScaledPoint scaledPoints[]; };
-// Bilinear approximation: after 2^L iterations from m the delta is A*delta + B*dc while
-// |delta| < R. Level L entry j starts at iteration 1 + j * 2^L.
+vec2 scaledZ(int m) { return texelFloats(scaledTexels, 4 * m); }
+vec2 scaledW(int m) { return texelFloats(scaledTexels, 4 * m + 1); }
+ivec2 scaledExponents(int m) { return texelInts(scaledTexels, 4 * m + 2); }
+ScaledPoint scaledPoint(int m) {
+  ivec2 e = scaledExponents(m);
+  uvec2 r = texelFetch(scaledTexels, 4 * m + 3).xy;
+  return ScaledPoint(scaledZ(m), scaledW(m), e.x, e.y, uintBitsToFloat(r.x), int(r.y));
+}
+// W as a float (0 or huge outside float range).
+vec2 scaledWFloat(int m);
+
 struct TableEntry {
   vec2 am;
   vec2 bm;
@@ -282,11 +308,14 @@ struct TableEntry {
   int be;
   float rm;
   int re;
-  float stripe;
-  float trap;
 };
-layout(binding = 3) readonly buffer TableEntries { TableEntry tableEntries[]; };
-layout(binding = 4) readonly buffer TableLevels { ivec2 tableLevels[]; };
+TableEntry tableEntry(int i) {
+  ivec2 e = texelInts(tableTexels, 5 * i + 2);
+  uvec2 r = texelFetch(tableTexels, 5 * i + 3).xy;
+  return TableEntry(texelFloats(tableTexels, 5 * i), texelFloats(tableTexels, 5 * i + 1), e.x, e.y,
+                    uintBitsToFloat(r.x), int(r.y));
+}
+ivec2 tableLevel(int level) { return texelInts(levelTexels, level); }
 
 // One step of the formula, as the processor side computes it. `precise` keeps the compiler from
 // fusing multiplies and adds, which the processor's orbits do not do either.
@@ -343,6 +372,8 @@ float scaleBy(float m, int e) {
 }
 vec2 scaleBy(vec2 m, int e) { return vec2(scaleBy(m.x, e), scaleBy(m.y, e)); }
 
+vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
+
 vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
 
 // |c + d| - |c| without forming c + d where it would cancel.
@@ -372,7 +403,7 @@ vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S, bool tiny) {
     vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
     return cmul(w, inner) + d;
   }
-  ScaledPoint p = scaledPoints[m];
+  ScaledPoint p = scaledPoint(m);
   float X = Z.x, Y = Z.y;
   // Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s.
   float re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;
@@ -424,10 +455,9 @@ real2 cmulR(real2 a, real2 b) { return real2(a.x * b.x - a.y * b.y, a.x * b.y + 
 
 real2 referenceZ(int m) {
 #ifdef FUNCTION_fractalKernelPrecise
-  vec4 p = referencePoints[m];
-  return real2(p.xy) + real2(p.zw);
+  return real2(referenceHigh(m)) + real2(referenceLow(m));
 #else
-  return referencePoints[m].xy;  // the low part is below float precision
+  return referenceHigh(m);  // the low part is below float precision
 #endif
 }
 
@@ -447,7 +477,7 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
   real cross = X * w.y + Y * w.x + w.x * w.y;
   if (kFormula == 2) return real2(re2, 2.0 * diffabsR(X * Y, cross)) + d;
   if (kFormula == 4 || kFormula == 5) {
-    ScaledPoint p = scaledPoints[m];
+    ScaledPoint p = scaledPoint(m);
     real R = real(scaleBy(p.rm, p.re));
     real y = kFormula == 4 ? 2.0 * cross : 2.0 * diffabsR(X * Y, cross);
     return real2(diffabsR(R, re2), y) + d;
@@ -455,49 +485,41 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
   return real2(re2, -2.0 * (X * diffabsR(Y, w.y) + w.x * abs(Y + w.y))) + d;
 }
 
-struct PlainState {
-  real2 w;
-  real2 d;
-  int m;
-  int n;
-  real r2;
-  bool escaped;
-  bool done;
-};
-
-void perturbationIteration(inout PlainState st) {
-  bool julia = kFormula == 1;
-  int len = max(u.referenceLength, 1);
-  real2 Z = referenceZ(st.m);
-  real2 z = Z + st.w;
-  st.r2 = dot(z, z);
-  if (st.r2 > kBailout) {
-    st.escaped = true;
-    st.done = true;
-    return;
+// One perturbed iteration of mode 1, inline in the loop below: escape, the iteration limit, the
+// rebase onto the orbit's start, then the step. Breaks out of the enclosing loop when the pixel is done.
+#define PERTURBATION_ITERATION                                                             \
+  {                                                                                        \
+    real2 Z = referenceZ(m);                                                               \
+    real2 z = Z + w;                                                                       \
+    r2 = dot(z, z);                                                                        \
+    if (r2 > kBailout) { escaped = true; break; }                                          \
+    if (n >= maxN) break;                                                                  \
+    real2 full = julia ? real2(scaledWFloat(m)) + w : z;    \
+    if (m >= last || dot(full, full) < dot(w, w)) {                                        \
+      w = full;                                                                            \
+      m = 0;                                                                               \
+      Z = Z0;                                                                              \
+    }                                                                                      \
+    w = perturbStepR(m, Z, w, d);                                                          \
+    m++;                                                                                   \
+    n++;                                                                                   \
   }
-  if (st.n >= u.maxIterations) {
-    st.done = true;
-    return;
-  }
-  real2 full = julia ? real2(scaleBy(scaledPoints[st.m].w, scaledPoints[st.m].we)) + st.w : z;
-  if (st.m >= len - 1 || dot(full, full) < dot(st.w, st.w)) {
-    st.w = full;
-    st.m = 0;
-    Z = referenceZ(0);
-  }
-  st.w = perturbStepR(st.m, Z, st.w, st.d);
-  st.m++;
-  st.n++;
-}
 
 DeepResult perturbationPath(vec2 dc) {
   bool julia = kFormula == 1;
-  PlainState st = PlainState(julia ? real2(dc) : real2(0.0), julia ? real2(0.0) : real2(dc), 0, 0, 0.0, false, false);
-  while (!st.done) {
-    DEEP_ONCE(perturbationIteration(st)) DEEP_ONCE(perturbationIteration(st))
+  real2 w = julia ? real2(dc) : real2(0.0);
+  real2 d = julia ? real2(0.0) : real2(dc);
+  int m = 0, n = 0;
+  int last = max(u.referenceLength, 1) - 1;
+  int maxN = u.maxIterations;
+  real r2 = 0.0;
+  bool escaped = false;
+  real2 Z0 = referenceZ(0);
+  for (;;) {
+    PERTURBATION_ITERATION
+    PERTURBATION_ITERATION
   }
-  return DeepResult(st.n, float(st.r2), st.escaped);
+  return DeepResult(n, float(r2), escaped);
 }
 
 float unitScale(int S) { return scaleBy(1.0, S); }
@@ -536,10 +558,10 @@ bool tableSkip(inout DeepState st) {
   for (int level = top; level >= 0; --level) {
     int run = 1 << level;
     if (st.n + run > u.maxIterations) continue;
-    ivec2 lv = tableLevels[level];
+    ivec2 lv = tableLevel(level);
     int j = (st.m - 1) >> level;
     if (j >= lv.y) continue;
-    TableEntry e = tableEntries[lv.x + j];
+    TableEntry e = tableEntry(lv.x + j);
     if (e.rm == 0.0) continue;
     float radius = scaleBy(e.rm, e.re - st.S);
     if (w2 >= radius * radius) continue;
@@ -566,7 +588,7 @@ bool tableSkip(inout DeepState st) {
 void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
   bool julia = kFormula == 1;
   int len = max(u.referenceLength, 1);
-  vec2 Z = referencePoints[st.m].xy;
+  vec2 Z = referenceHigh(st.m);
   vec2 dzf = scaleBy(st.w, st.S);
   vec2 z = Z + dzf;
   st.r2 = dot(z, z);
@@ -585,7 +607,7 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
   // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
   // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, the scaled point is not even read.
   if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
-    ScaledPoint p = scaledPoints[st.m];
+    ScaledPoint p = scaledPoint(st.m);
     vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
     bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
     vec2 fm;
@@ -614,7 +636,7 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
       st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
       st.s = unitScale(st.S);
       renormalise(st);
-      Z = referencePoints[0].xy;
+      Z = referenceHigh(0);
       tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
     }
   }
@@ -624,7 +646,7 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
 
   if (tiny && julia) {
     // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-    ScaledPoint p = scaledPoints[st.m];
+    ScaledPoint p = scaledPoint(st.m);
     vec2 sum;
     int se;
     addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);

@@ -41,9 +41,9 @@ long roundHalfAway(double x) { return std::lround(x); }
 
 const std::vector<GpuBinding>& FractalRenderer::fractalBindings() {
   // The target, then reference points, scaled points, table entries and table levels.
-  static const std::vector<GpuBinding> bindings = {GpuBinding::storageImage, GpuBinding::storageBuffer,
-                                                   GpuBinding::storageBuffer, GpuBinding::storageBuffer,
-                                                   GpuBinding::storageBuffer};
+  static const std::vector<GpuBinding> bindings = {GpuBinding::storageImage, GpuBinding::texelBuffer,
+                                                   GpuBinding::texelBuffer, GpuBinding::texelBuffer,
+                                                   GpuBinding::texelBuffer};
   return bindings;
 }
 

@@ -1,15 +1,23 @@
 #include "Platform/Gpu/GpuBuffer.h"
 
+#include <algorithm>
+
 #include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
+
+namespace {
+constexpr size_t kTexelBytes = 8;
+}
 
 GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std::string& label)
     : device_(std::move(device)), size_(bytes) {
   VkDevice vk = device_->vk();
   VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
-  info.size = bytes == 0 ? 4 : bytes;
-  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
+  // At least one texel, so that every buffer can be bound as a texel buffer.
+  info.size = std::max<size_t>(bytes, kTexelBytes);
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_UNIFORM_TEXEL_BUFFER_BIT |
+               VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
   info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
   VkBuffer buffer;
   checkVk(vkCreateBuffer(vk, &info, nullptr, &buffer), "vkCreateBuffer");
@@ -26,6 +34,16 @@ GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std:
   checkVk(vkBindBufferMemory(vk, buffer, memory, 0), "vkBindBufferMemory");
   checkVk(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
   device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);
+
+  VkBufferViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_BUFFER_VIEW_CREATE_INFO};
+  viewInfo.buffer = buffer;
+  viewInfo.format = VK_FORMAT_R32G32_UINT;
+  viewInfo.offset = 0;
+  size_t texels = std::min<size_t>(info.size / kTexelBytes, device_->maxTexelBufferElements());
+  viewInfo.range = texels * kTexelBytes;
+  VkBufferView view;
+  checkVk(vkCreateBufferView(vk, &viewInfo, nullptr, &view), "vkCreateBufferView");
+  view_ = VulkanHandle<VkBufferView>(vk, view, vkDestroyBufferView);
 }
 
 GpuBuffer::~GpuBuffer() {

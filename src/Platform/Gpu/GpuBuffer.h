@@ -24,12 +24,16 @@ class GpuBuffer {
   // Host-visible, coherent memory, mapped for the buffer's whole life.
   void* contents() const { return mapped_; }
   VkBuffer vk() const { return buffer_.get(); }
+  // The buffer as texels of two 32-bit unsigned words (a trailing partial texel is not covered, nor
+  // anything past the device's texel limit; fetches there read zero).
+  VkBufferView texelView() const { return view_.get(); }
 
  private:
   std::shared_ptr<GpuDevice> device_;
   size_t size_;
   VulkanHandle<VkBuffer> buffer_;
   VulkanHandle<VkDeviceMemory> memory_;
+  VulkanHandle<VkBufferView> view_;
   void* mapped_ = nullptr;
 };
 

@@ -100,6 +100,7 @@ void GpuCommandBuffer::flushBindings() {
   std::vector<VkWriteDescriptorSet> writes(kinds.size());
   std::vector<VkDescriptorImageInfo> images(kinds.size());
   std::vector<VkDescriptorBufferInfo> buffers(kinds.size());
+  std::vector<VkBufferView> views(kinds.size());
   for (uint32_t i = 0; i < kinds.size(); ++i) {
     VkWriteDescriptorSet& w = writes[i];
     w = {VK_STRUCTURE_TYPE_WRITE_DESCRIPTOR_SET};
@@ -121,6 +122,12 @@ void GpuCommandBuffer::flushBindings() {
         buffers[i] = {bound_[i].buffer->vk(), 0, VK_WHOLE_SIZE};
         w.descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
         w.pBufferInfo = &buffers[i];
+        break;
+      case GpuBinding::texelBuffer:
+        if (!bound_[i].buffer) throw GpuError("pass with buffer binding " + std::to_string(i) + " unset");
+        views[i] = bound_[i].buffer->texelView();
+        w.descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
+        w.pTexelBufferView = &views[i];
         break;
     }
   }

@@ -152,6 +152,7 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   name_ = props.deviceName;
   cpu_ = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
   timestampPeriod_ = props.limits.timestampPeriod;
+  maxTexelBufferElements_ = props.limits.maxTexelBufferElements;
   vkGetPhysicalDeviceMemoryProperties(physical_, &memory_);
 
   uint32_t familyCount = 0;

@@ -67,6 +67,7 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet = nullptr;
   float timestampPeriodNs() const { return timestampPeriod_; }
   bool timestampsUsable() const { return timestamps_; }
+  uint32_t maxTexelBufferElements() const { return maxTexelBufferElements_; }
 
  private:
   friend class GpuCommandBuffer;
@@ -93,6 +94,7 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   bool float64_ = false;
   bool timestamps_ = false;
   float timestampPeriod_ = 1.0f;
+  uint32_t maxTexelBufferElements_ = 65536;
   PFN_vkSetDebugUtilsObjectNameEXT setObjectName_ = nullptr;
 
   std::mutex submitMutex_;  // the one queue, shared by every user of the device

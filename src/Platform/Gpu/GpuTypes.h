@@ -21,7 +21,10 @@ struct GpuImageDesc {
   std::string label;
 };
 
-enum class GpuBinding { storageImage, sampledImage, storageBuffer };
+// texelBuffer: a buffer read in shaders as a usamplerBuffer of texels of two 32-bit words. CPU devices
+// fetch texels with vector gathers, where a storage buffer read with an index that differs between
+// invocations is a scalar load per invocation and word.
+enum class GpuBinding { storageImage, sampledImage, storageBuffer, texelBuffer };
 
 enum class GpuShaderStage { compute, vertex, fragment };
 
