@@ -316,6 +316,13 @@ TableEntry tableEntry(int i) {
                     uintBitsToFloat(r.x), int(r.y));
 }
 ivec2 tableLevel(int level) { return texelInts(levelTexels, level); }
+// Level L of a table whose level 0 has n entries holds n >> L entries and starts after the levels
+// before it: the sum of n >> k for k < L, which is 2 (n - (n >> L)) - popcount(n) + popcount(n >> L).
+// Computed, so that a table lookup reads only the entry.
+int tableLevelStart(int n, int level) {
+  int rest = n >> level;
+  return 2 * (n - rest) - bitCount(n) + bitCount(rest);
+}
 
 // One step of the formula, as the processor side computes it. `precise` keeps the compiler from
 // fusing multiplies and adds, which the processor's orbits do not do either.
@@ -436,6 +443,7 @@ struct DeepState {
   float r2;
   bool escaped;
   bool done;
+  bool plain;  // the delta is within float range and no table run applied: the float phase may go on
 };
 
 // lavapipe ends a shader's loops after 65535 trips in all, so the deep paths take two iterations
@@ -549,47 +557,46 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
 
 float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
 
-// Skips the longest run the table allows from st.m; false when none applies.
-bool tableSkip(inout DeepState st) {
-  bool julia = kFormula == 1;
-  // Runs of 2^L start where m - 1 is a multiple of 2^L.
-  int top = st.m == 1 ? u.blaLevels - 1 : min(findLSB(st.m - 1), u.blaLevels - 1);
-  float w2 = dot(st.w, st.w);
-  for (int level = top; level >= 0; --level) {
-    int run = 1 << level;
-    if (st.n + run > u.maxIterations) continue;
-    ivec2 lv = tableLevel(level);
-    int j = (st.m - 1) >> level;
-    if (j >= lv.y) continue;
-    TableEntry e = tableEntry(lv.x + j);
-    if (e.rm == 0.0) continue;
-    float radius = scaleBy(e.rm, e.re - st.S);
-    if (w2 >= radius * radius) continue;
-    vec2 sum;
-    int se;
-    if (julia) {
-      sum = cmul(e.am, st.w);
-      se = e.ae;
-    } else {
-      addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
-    }
-    st.w = sum;
-    st.S += se;
-    st.d = scaleBy(st.d, -se);
-    st.s = unitScale(st.S);
-    renormalise(st);
-    st.m += run;
-    st.n += run;
-    return true;
+// The longest table run from m that is valid for the delta |w| 2^S, as a level, or -1. Runs of 2^L
+// start where m - 1 is a multiple of 2^L, and at one start a longer run's radius never exceeds a
+// shorter one's, so the valid levels are 0 up to some L: found by bisection with a fixed number of
+// probes (CPU devices run every branch of a divergent loop, so a short fixed search costs less than
+// a walk down from the top).
+#define TABLE_PROBE                                                                         \
+  {                                                                                         \
+    bool open = hi - lo > 1;                                                                \
+    int mid = max((lo + hi) >> 1, 0);                                                       \
+    int j = (m - 1) >> mid;                                                                 \
+    uvec2 r = texelFetch(tableTexels, 5 * (tableLevelStart(entries, mid) + j) + 3).xy;      \
+    float radius = scaleBy(uintBitsToFloat(r.x), int(r.y) - S);                             \
+    bool ok = n + (1 << mid) <= u.maxIterations && j < (entries >> mid) && w2 < radius * radius; \
+    if (open) {                                                                             \
+      if (ok) lo = mid;                                                                     \
+      else hi = mid;                                                                        \
+    }                                                                                       \
   }
-  return false;
+
+int tableLevelFor(int m, int n, int S, float w2, int entries) {
+  if (m < 1) return -1;
+  int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
+  int lo = -1, hi = top + 1;
+  // Five probes (2^5 > 24 levels + 1), written out: a loop's trips would count against lavapipe's
+  // limit on loop trips.
+  TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE
+  return lo;
 }
 
-void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
+// The rescaled path: the delta is w * 2^S with |w| near 1, the pixel offset d in the same unit,
+// s = 2^S as a float (0 far below float range). Each loop trip takes one step: a table run when
+// one is valid (mandelbrot and julia), else one perturbed iteration.
+void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries) {
   bool julia = kFormula == 1;
-  int len = max(u.referenceLength, 1);
-  vec2 Z = referenceHigh(st.m);
-  vec2 dzf = scaleBy(st.w, st.S);
+  int last = max(u.referenceLength, 1) - 1;
+  // Z from its scaled form, which a tiny Z needs anyway: one read less than the float point too.
+  vec2 zm = scaledZ(st.m);
+  int ze = scaledExponents(st.m).x;
+  vec2 Z = scaleBy(zm, ze);
+  vec2 dzf = st.w * st.s;
   vec2 z = Z + dzf;
   st.r2 = dot(z, z);
   if (st.r2 > kBailout) {
@@ -601,77 +608,174 @@ void rescaledIteration(inout DeepState st, vec2 dcM, bool table) {
     st.done = true;
     return;
   }
+  {
 
-  bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-  bool exhausted = st.m >= len - 1;
-  // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
-  // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, the scaled point is not even read.
-  if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
-    ScaledPoint p = scaledPoint(st.m);
-    vec2 Wf = julia ? scaleBy(p.w, p.we) : Z;
-    bool tinyW = max(abs(Wf.x), abs(Wf.y)) < kTiny;
-    vec2 fm;
-    int fe;
-    bool rebase;
-    if (!tinyW) {
-      if (st.S >= -100) {
-        fm = Wf + dzf;
+    bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+    bool exhausted = st.m >= last;
+    // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
+    // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, nothing more is read.
+    if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
+      vec2 fm;
+      int fe;
+      bool rebase;
+      if (julia) {
+        ScaledPoint p = scaledPoint(st.m);
+        vec2 Wf = scaleBy(p.w, p.we);
+        if (max(abs(Wf.x), abs(Wf.y)) >= kTiny) {
+          fm = st.S >= -100 ? Wf + dzf : Wf;  // far below W's precision the delta drops out
+          fe = 0;
+          rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
+        } else {
+          addScaled(p.w, p.we, st.w, st.S, fm, fe);
+          // julia keeps its orbit unless the full value is smaller than the delta
+          rebase = exhausted || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
+        }
+      } else if (!tiny) {
+        fm = st.S >= -100 ? Z + dzf : Z;
         fe = 0;
-        rebase = exhausted || dot(fm, fm) < dot(dzf, dzf);
+        rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
       } else {
-        fm = Wf;  // the delta is far below the float precision of W
-        fe = 0;
-        rebase = exhausted;
+        // Near the critical point the orbit's start (0) is the better reference for every type
+        // that starts there.
+        addScaled(zm, ze, st.w, st.S, fm, fe);
+        rebase = true;
       }
-    } else {
-      addScaled(julia ? p.w : p.z, julia ? p.we : p.ze, st.w, st.S, fm, fe);
-      // Near the critical point the orbit's start (0) is the better reference for every type that
-      // starts there; julia keeps its orbit unless the full value is smaller than the delta.
-      rebase = exhausted || !julia || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
+      if (rebase) {
+        st.w = fm;
+        st.S = fe;
+        st.m = 0;
+        st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
+        st.s = unitScale(st.S);
+        renormalise(st);
+        Z = Z0;
+        tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+      }
     }
-    if (rebase) {
-      st.w = fm;
-      st.S = fe;
-      st.m = 0;
-      st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
+
+    int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries) : -1;
+    if (level >= 0) {
+      // dz' = A dz + B dc over 2^level iterations.
+      TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
+      vec2 sum;
+      int se;
+      if (julia) {
+        sum = cmul(e.am, st.w);
+        se = e.ae;
+      } else {
+        addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
+      }
+      st.w = sum;
+      st.S += se;
+      st.d = scaleBy(st.d, -se);
       st.s = unitScale(st.S);
-      renormalise(st);
-      Z = referenceHigh(0);
-      tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+      st.m += 1 << level;
+      st.n += 1 << level;
+    } else {
+      if (tiny && julia) {
+        // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+        ScaledPoint p = scaledPoint(st.m);
+        vec2 sum;
+        int se;
+        addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
+        st.w = sum;
+        st.S += se;
+        st.d = scaleBy(st.d, -se);
+        st.s = unitScale(st.S);
+      } else {
+        st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+      }
+      st.m++;
+      st.n++;
     }
+    float w2 = dot(st.w, st.w);
+    if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
+    // Single steps and the shortest runs cost less in the float phase.
+    st.plain = level < 5 && st.S >= -100;
+  }
+}
+
+// The float phase of the rescaled path with a table: while the delta lies within float range
+// (above kPlainFloor) and no table run applies, plain perturbed iterations as in mode 1, two per
+// loop trip. A scaled step costs several times as much: it reads the table and carries exponents.
+// Breaks out, with the state at the iteration it cannot take, when the table may apply, when Z is
+// too small for float arithmetic, or when a rebase leaves a delta below the floor.
+const float kPlainFloor = 1.0e-30;
+
+#define FLOAT_PHASE_ITERATION                                                                      \
+  {                                                                                                \
+    vec2 Z = referenceHigh(m);                                                                     \
+    vec2 z = Z + dz;                                                                               \
+    r2 = dot(z, z);                                                                                \
+    if (r2 > kBailout) {                                                                           \
+      escaped = true;                                                                              \
+      done = true;                                                                                 \
+      break;                                                                                       \
+    }                                                                                              \
+    if (n >= maxN) {                                                                               \
+      done = true;                                                                                 \
+      break;                                                                                       \
+    }                                                                                              \
+    if (max(abs(Z.x), abs(Z.y)) < kTiny || (((m - 1) & 63) == 0 && dot(dz, dz) < dot(Z, Z) * 3.5527137e-15)) break; \
+    vec2 full = julia ? scaledWFloat(m) + dz : z;                                                  \
+    if (m >= last || dot(full, full) < dot(dz, dz)) {                                              \
+      dz = full;                                                                                   \
+      m = 0;                                                                                       \
+      Z = Z0;                                                                                      \
+      if (max(abs(dz.x), abs(dz.y)) < kPlainFloor) break;                                          \
+    }                                                                                              \
+    dz = cmul(2.0 * Z + dz, dz) + dcf;                                                             \
+    m++;                                                                                           \
+    n++;                                                                                           \
   }
 
-  // Every run from m is valid only where its first step is: |dz| < |Z| 2^-24.
-  if (table && st.m >= 1 && dot(dzf, dzf) < dot(Z, Z) * 3.5527137e-15 && tableSkip(st)) return;
-
-  if (tiny && julia) {
-    // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-    ScaledPoint p = scaledPoint(st.m);
-    vec2 sum;
-    int se;
-    addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
-    st.w = sum;
-    st.S += se;
-    st.d = scaleBy(st.d, -se);
-    st.s = unitScale(st.S);
-  } else {
-    st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
+  bool julia = kFormula == 1;
+  int last = max(u.referenceLength, 1) - 1;
+  int maxN = u.maxIterations;
+  // Far below float range the pixel offset flushes to 0, where it is negligible next to a delta
+  // above the floor.
+  vec2 dcf = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
+  vec2 dz = scaleBy(st.w, st.S);
+  int m = st.m, n = st.n;
+  float r2 = st.r2;
+  bool escaped = false, done = false;
+  for (;;) {
+    FLOAT_PHASE_ITERATION
+    FLOAT_PHASE_ITERATION
   }
-  float w2 = dot(st.w, st.w);
-  if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
-  st.m++;
-  st.n++;
+  st.m = m;
+  st.n = n;
+  st.r2 = r2;
+  st.escaped = escaped;
+  st.done = done;
+  st.w = dz;
+  st.S = 0;
+  st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
+  st.s = 1.0;
+  renormalise(st);
 }
 
 DeepResult rescaledPath(vec2 dcM) {
   bool julia = kFormula == 1;
   bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
   DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, julia ? vec2(0.0) : dcM, 0, 0, 0.0,
-                           false, false);
+                           false, false, false);
   st.s = unitScale(st.S);
   renormalise(st);
+  vec2 Z0 = referenceHigh(0);
+  if (!table) {
+    while (!st.done) {
+      DEEP_ONCE(rescaledStep(st, dcM, Z0, false, 0)) DEEP_ONCE(rescaledStep(st, dcM, Z0, false, 0))
+    }
+    return DeepResult(st.n, st.r2, st.escaped);
+  }
+  // Scaled steps (table runs) while the table applies or the delta is below float range, the float
+  // phase in between.
+  int entries = tableLevel(0).y;
   while (!st.done) {
-    DEEP_ONCE(rescaledIteration(st, dcM, table)) DEEP_ONCE(rescaledIteration(st, dcM, table))
+    st.plain = false;
+    while (!st.done && !st.plain) rescaledStep(st, dcM, Z0, true, entries);
+    if (!st.done) floatPhase(st, dcM, Z0);
   }
   return DeepResult(st.n, st.r2, st.escaped);
 }

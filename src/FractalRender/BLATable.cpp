@@ -1,6 +1,7 @@
 #include "FractalRender/BLATable.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -66,6 +67,11 @@ BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, i
     m.stripe = x.stripe + y.stripe;
     m.trap = std::min(x.trap, y.trap);
     return m;
+}
+
+std::int64_t BLATable::levelStart(std::int64_t n, int level) {
+    const std::int64_t rest = n >> level;
+    return 2 * (n - rest) - std::popcount(std::uint64_t(n)) + std::popcount(std::uint64_t(rest));
 }
 
 BLAEntry BLATable::entry(const Step& s) {

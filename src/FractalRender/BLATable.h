@@ -63,6 +63,9 @@ public:
     static Step step(FractalType type, const ScaledReferencePoint& point);
     static Step merge(FractalType type, const Step& earlier, const Step& later, int dcLog2);
     static BLAEntry entry(const Step& step);
+    // Where level L starts in a table whose level 0 has n entries: the sum of n >> k for k < L. The
+    // fractal kernel computes it the same way instead of reading the level list.
+    static std::int64_t levelStart(std::int64_t n, int level);
 
     // Uploads the table of `reference`; nothing when there is none or a buffer cannot be made.
     static std::shared_ptr<BLATable> build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,

@@ -44,6 +44,19 @@ TEST(BLATable, LevelsHalveAndAnOddLastEntryHasNoParent) {
     EXPECT_FALSE(BLATable::compute(FractalType::burningship, points, 0));
 }
 
+// The fractal kernel finds level L at levelStart(n, L) without reading the level list.
+TEST(BLATable, LevelsStartWhereTheKernelLooksForThem) {
+    for (int n : {1, 2, 5, 8, 63, 64, 65, 1000, 34414, 100000}) {
+        std::vector<ScaledReferencePoint> points(std::size_t(n) + 2, pointAt(0.5, 0.25));
+        auto table = BLATable::compute(FractalType::mandelbrot, points, -40);
+        ASSERT_TRUE(table);
+        for (std::size_t level = 0; level < table->levels.size(); ++level) {
+            EXPECT_EQ(table->levels[level][0], BLATable::levelStart(n, int(level))) << n << " " << level;
+            EXPECT_EQ(table->levels[level][1], n >> level) << n << " " << level;
+        }
+    }
+}
+
 TEST(BLATable, EntryEdgeCases) {
     BLAEntry zero = BLATable::entry(BLATable::step(FractalType::mandelbrot, pointAt(0, 0)));
     EXPECT_EQ(zero.rm, 0.0f);
