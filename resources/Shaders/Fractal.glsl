@@ -368,16 +368,18 @@ const float kTiny = 8.0e-28;
 // 2^e for e in [-126, 127], built from its bits (ldexp and frexp are slow on CPU devices).
 float pow2i(int e) { return intBitsToFloat((e + 127) << 23); }
 
-// m * 2^e without overflow: exponents far above the float range saturate to a huge value of the
-// right sign, far below give 0.
+// m * 2^e without overflow and without branches (a CPU device runs every branch): exponents far
+// above the float range saturate near 2^120 times m, far below give 0.
 float scaleBy(float m, int e) {
-  if (e == 0) return m;
-  if (e > 120) return m * 1.0e36;
-  if (e < -170) return 0.0;
-  int e1 = e / 2;
-  return m * pow2i(e1) * pow2i(e - e1);
+  int c = clamp(e, -252, 120);
+  int e1 = c >> 1;
+  return m * pow2i(e1) * pow2i(c - e1);
 }
-vec2 scaleBy(vec2 m, int e) { return vec2(scaleBy(m.x, e), scaleBy(m.y, e)); }
+vec2 scaleBy(vec2 m, int e) {
+  int c = clamp(e, -252, 120);
+  int e1 = c >> 1;
+  return m * pow2i(e1) * pow2i(c - e1);
+}
 
 vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
 
@@ -576,14 +578,17 @@ float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
     }                                                                                       \
   }
 
-int tableLevelFor(int m, int n, int S, float w2, int entries) {
+const int kFloatRun = 5;
+
+int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
   if (m < 1) return -1;
   int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
-  int lo = -1, hi = top + 1;
-  // Five probes (2^5 > 24 levels + 1), written out: a loop's trips would count against lavapipe's
-  // limit on loop trips.
-  TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE
-  return lo;
+  // Four probes cover the 16 longest candidates, written out: a loop's trips would count against
+  // lavapipe's limit on loop trips.
+  int base = max(lowest, top - 15);
+  int lo = base - 1, hi = top + 1;
+  TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE
+  return lo >= base ? lo : -1;
 }
 
 // The rescaled path: the delta is w * 2^S with |w| near 1, the pixel offset d in the same unit,
@@ -652,7 +657,8 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
       }
     }
 
-    int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries) : -1;
+    // Runs shorter than kFloatRun take no longer as plain iterations in the float phase.
+    int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, st.S >= -100 ? kFloatRun : 0) : -1;
     if (level >= 0) {
       // dz' = A dz + B dc over 2^level iterations.
       TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
@@ -689,8 +695,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
     }
     float w2 = dot(st.w, st.w);
     if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
-    // Single steps and the shortest runs cost less in the float phase.
-    st.plain = level < 5 && st.S >= -100;
+    st.plain = level < kFloatRun && st.S >= -100;
   }
 }
 
