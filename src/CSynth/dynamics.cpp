@@ -4,9 +4,10 @@
 
 #include <cmath>
 
+#include "CSynth/fastmath.h"
+
 namespace {
 
-constexpr float kHalfPi = 1.57079632679489661923f;
 
 inline float db(float x) { return 20.0f * std::log10(x); }
 constexpr float kLn10Over20 = 0.11512925464970228420f;  // 10^(x/20) = e^(x ln10 / 20)
@@ -20,6 +21,21 @@ inline float kneeCurve(const vk_dynamics* d, float x) {
 inline float saturate(const vk_dynamics* d, float x) {
     if (x < d->kneeThreshold) return kneeCurve(d, x);
     return undb(d->kneeOutputDb + d->slope * (db(x) - d->kneeThresholdDb));
+}
+
+// The same curve and conversions on the per-frame path, with the inline functions (the curve search
+// and the envelope keep the library's, as they run at most once per 32 frames).
+constexpr double kDbPerNeper = 8.68588963806503655302;    // 20 / ln 10
+constexpr double kLog2PerDb = 0.16609640474436811739;     // log2(10) / 20
+inline float fastDb(float x) { return static_cast<float>(vk_fast::log(x) * kDbPerNeper); }
+inline float fastUndb(float x) { return static_cast<float>(vk_fast::exp2(x * kLog2PerDb)); }
+
+inline float fastSaturate(const vk_dynamics* d, float x) {
+    if (x < d->kneeThreshold) {
+        if (x < d->linearThreshold) return x;
+        return d->linearThreshold + (1.0f - static_cast<float>(vk_fast::exp(-d->k * (x - d->linearThreshold)))) / d->k;
+    }
+    return fastUndb(d->kneeOutputDb + d->slope * (fastDb(x) - d->kneeThresholdDb));
 }
 
 void buildCurve(vk_dynamics* d) {
@@ -115,15 +131,18 @@ VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float ra
     const float p = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
     float a, r;
     if (p >= d->linearThreshold && p > 0.0001f) {
-        a = saturate(d, p) / p;
-        float aDb = -db(a);
-        if (aDb < 2.0f) aDb = 2.0f;
-        r = undb(aDb / (0.0025f * rate)) - 1.0f;
+        a = fastSaturate(d, p) / p;
+        if (a <= d->detectorAverage) {
+            r = 1.0f;
+        } else {  // the release rate is only needed when the detector falls back
+            float aDb = -fastDb(a);
+            if (aDb < 2.0f) aDb = 2.0f;
+            r = fastUndb(aDb / (0.0025f * rate)) - 1.0f;
+        }
     } else {
         a = 1.0f;
-        r = d->idleReleaseRate;
+        r = a <= d->detectorAverage ? 1.0f : d->idleReleaseRate;
     }
-    if (a <= d->detectorAverage) r = 1.0f;
     float avg = d->detectorAverage + (a - d->detectorAverage) * r;
     if (avg > 1.0f) avg = 1.0f;
     if (!std::isfinite(avg)) avg = 1.0f;
@@ -137,9 +156,10 @@ VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float ra
     }
 
     // The gain often sits still (fully open, or held by a long release): reuse its sine then.
+    // sin(pi / 2 x gain), a quarter turn per unit of gain.
     if (d->compressorGain != d->sinedGain) {
         d->sinedGain = d->compressorGain;
-        d->sine = std::sin(kHalfPi * d->compressorGain);
+        d->sine = static_cast<float>(vk_fast::sinTurns(0.25 * d->compressorGain));
     }
     const float gain = d->sine * d->makeupGain;
     *left = d->line[0][d->readIndex] * gain;

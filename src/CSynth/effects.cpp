@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "CSynth/fastmath.h"
 #include "CSynth/reverb.h"
 
 #define VK_INLINE __attribute__((always_inline)) inline
@@ -25,7 +26,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kPiF = 3.14159265358979323846f;
-constexpr float kTwoPiF = 6.28318530717958647692f;
 constexpr float kHalfPiF = 1.57079632679489661923f;
 constexpr float kMinMixAngle = 0.001534668f;  // the angle of amount 0.000977
 
@@ -66,11 +66,72 @@ inline void mixGains(vk_mix_cache* c, float amount) {
     }
 }
 
+// ---------------------------------------------------------------- the frame's sines
+
+// Every sine the stages take in one frame. None depends on the signal, only on phases and parameter
+// values, so they are computed together, lane by lane, off the signal's path: first the oscillators'
+// sines, then those of the coefficients that the swept cutoff and the phaser's two centre
+// frequencies give. Each stage still moves its own phase, so a stage the tap leaves out keeps it.
+struct FrameSines {
+    float sweep;               // the filter sweep's sine
+    float chorus;              // the chorus sweep's
+    float phaser;              // the phaser sweep's
+    float shiftSin, shiftCos;  // the frequency shifter's carrier
+    float grainA, grainB;      // the pitch shifter's window gains
+    double filterD;            // swept cutoff / (rate / 2)
+    float filterH, filterS;    // sin(D pi / 2), sin(D pi) in single precision
+    double phaserD[2];         // centre frequencies / (rate / 2), left and right
+    float phaserH[2], phaserS[2];
+};
+
+VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* out) {
+    const vk_double4 phases = {fx->sweepPhase, fx->chorusPhase, fx->phaserPhase, static_cast<float>(fx->shiftPhase)};
+    vk_double4 sine, cosine;
+    vk_fast::sinCosTurns(phases, &sine, &cosine);
+    out->sweep = static_cast<float>(sine[0]);
+    out->chorus = static_cast<float>(sine[1]);
+    out->phaser = static_cast<float>(sine[2]);
+    out->shiftSin = static_cast<float>(sine[3]);
+    out->shiftCos = static_cast<float>(cosine[3]);
+
+    // The cutoff sweeps between cutoff / 1.35 and cutoff x 1.35, held inside 20 Hz .. 20 kHz.
+    float lo = p->cutoff * 0.7407407f;
+    if (!(lo >= 20.0f)) lo = 20.0f;
+    float hi = p->cutoff * 1.35f;
+    if (!(hi <= 20000.0f)) hi = 20000.0f;
+    const float fc = lo + (out->sweep + 1.0f) * 0.5f * (hi - lo);
+    // The phaser's centres sweep 350 .. 2800 Hz, left and right in opposite directions.
+    const float centreL = 1575.0f + 1225.0f * out->phaser;
+    const float centreR = 1575.0f - 1225.0f * out->phaser;
+    // The grain window's angle pi / 2 - pi |frac(p) - 0.5| makes its sine and cosine the cosine and
+    // sine of half |p - 0.5| turns; it rides in the fourth lane.
+    const float grain = std::fabs(fx->grainPhase - 0.5f);
+    const vk_double4 d = vk_double4{fc, centreL, centreR, grain} / vk_double4{fx->halfRate, fx->halfRate, fx->halfRate, 2.0};
+    out->filterD = d[0];
+    out->phaserD[0] = d[1];
+    out->phaserD[1] = d[2];
+
+    // sin(D pi / 2) and sin(D pi) are D / 4 and D / 2 turns.
+    const vk_double4 filterAndLeft = __builtin_shufflevector(d, d, 0, 0, 1, 1) * vk_double4{0.25, 0.5, 0.25, 0.5};
+    const vk_double4 rightAndGrain = __builtin_shufflevector(d, d, 2, 2, 3, 3) * vk_double4{0.25, 0.5, 1.0, 1.0};
+    vk_double4 s1, c1, s2, c2;
+    vk_fast::sinCosTurns(filterAndLeft, &s1, &c1);
+    vk_fast::sinCosTurns(rightAndGrain, &s2, &c2);
+    out->filterH = static_cast<float>(s1[0]);
+    out->filterS = static_cast<float>(s1[1]);
+    out->phaserH[0] = static_cast<float>(s1[2]);
+    out->phaserS[0] = static_cast<float>(s1[3]);
+    out->phaserH[1] = static_cast<float>(s2[0]);
+    out->phaserS[1] = static_cast<float>(s2[1]);
+    out->grainA = static_cast<float>(c2[2]);
+    out->grainB = static_cast<float>(s2[2]);
+}
+
 // ---------------------------------------------------------------- filter
 
-void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
+void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    const double d = fc / (fx->rate / 2.0);
+    const double d = sines.filterD;
     auto zero = [&] { b0 = b1 = b2 = a1 = a2 = 0.0; };
     bool formula = false;
     switch (type) {
@@ -96,9 +157,9 @@ void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
         break;
     }
     if (formula) {
-        const double h = std::sin(static_cast<float>(d * kPi / 2.0));
+        const double h = sines.filterH;
         const double e = 2.0 * h * h;  // 1 - e = cos(w)
-        const double s = std::sin(static_cast<float>(d * kPi));
+        const double s = sines.filterS;
         const double alpha = type <= 1 ? s / (2.0 * fx->cachedGain) : s / (2.0 * q);
         const double k = 1.0 / (1.0 + alpha);
         switch (type) {
@@ -147,15 +208,8 @@ inline void runSections(vk_fx* fx, float* l, float* r) {
     *r = static_cast<float>(x[1]);
 }
 
-VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->sweepPhase);
+VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
     fx->sweepPhase = wrap01(fx->sweepPhase + p->lfoRate / fx->ratef);
-    float lo = p->cutoff * 0.7407407f;
-    if (!(lo >= 20.0f)) lo = 20.0f;
-    float hi = p->cutoff * 1.35f;
-    if (!(hi <= 20000.0f)) hi = 20000.0f;
-    const float fc = lo + (s + 1.0f) * 0.5f * (hi - lo);
-
     int n = p->rolloff >= 1.0f && p->rolloff < 4.0f ? static_cast<int>(p->rolloff) : 1;
     if (n != fx->sections) {
         std::memset(fx->filterState, 0, sizeof fx->filterState);
@@ -167,7 +221,7 @@ VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
     }
     // Negative and NaN types become lowpass; large ones fall to the pass-through default.
     const int type = p->filterType >= 0.0f ? (p->filterType < 4.0f ? static_cast<int>(p->filterType) : 4) : 0;
-    filterCoefficients(fx, fc, p->q, type);
+    filterCoefficients(fx, sines, p->q, type);
     runSections(fx, l, r);
 }
 
@@ -269,8 +323,8 @@ VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r
 
 // ---------------------------------------------------------------- modulation
 
-VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->chorusPhase);
+VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+    const float s = sines.chorus;
     fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
     vk_delay_write(&fx->chorusLine[0], *l);
     vk_delay_write(&fx->chorusLine[1], *r);
@@ -281,19 +335,17 @@ VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
     *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
 }
 
-VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->phaserPhase);
+VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
     fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
     if (!(p->phaserDepth > 0.0001f)) return;
-    const float centre[2] = {1575.0f + 1225.0f * s, 1575.0f - 1225.0f * s};
     double b0[2], a1[2], a2[2], b2[2];
     for (int ch = 0; ch < 2; ++ch) {
-        const double d = centre[ch] / (fx->rate / 2.0);
+        const double d = sines.phaserD[ch];
         b0[ch] = 1.0;
         a1[ch] = a2[ch] = b2[ch] = 0.0;
         if (d > 0.0 && d < 1.0) {
-            const double h = std::sin(static_cast<float>(d * kPi / 2.0));
-            const double sn = std::sin(static_cast<float>(d * kPi));
+            const double h = sines.phaserH[ch];
+            const double sn = sines.phaserS[ch];
             const double alpha = 0.05 * sn;  // a Q of 10
             const double k = 1.0 / (1.0 + alpha);
             b0[ch] = a2[ch] = (1.0 - alpha) * k;
@@ -317,7 +369,7 @@ VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
     *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
 }
 
-VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
     // Beyond four octaves the grain rate stops being meaningful; NaN is no shift.
     float shift = std::round(p->pitchShift);
     if (!(shift == shift)) shift = 0.0f;
@@ -340,9 +392,8 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) 
     const float ratio = fx->pitchRatio;
     const float ph = fx->grainPhase;
     const float q = wrap01(ph + 0.5f);
-    const float angle = kHalfPiF - kPiF * std::fabs(wrap01(ph) - 0.5f);
-    const float ga = std::sin(angle);
-    const float gb = std::cos(angle);
+    const float ga = sines.grainA;
+    const float gb = sines.grainB;
     fx->grainPhase = wrap01(ph + (n >= 0 ? ratio - 1.0f : ratio + 1.0f) * 12.0f / fx->ratef);
     float da, db;
     if (n >= 0) {
@@ -384,11 +435,10 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     return x;
 }
 
-VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float angle = kTwoPiF * static_cast<float>(fx->shiftPhase);
+VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
     const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
-    const float c = std::cos(angle), s = std::sin(angle);
+    const float c = sines.shiftCos, s = sines.shiftSin;
     const vk_float4 x = {*l, *l, *r, *r};
     const vk_float4 y = allpassChains(fx->hilbert, x);
     *l = y[1] * c - fx->hilbertDelay[0] * s;
@@ -474,6 +524,7 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     auto* memory = static_cast<float*>(std::calloc(total, sizeof(float)));
     if (!memory) return nullptr;
     fx->rate = rate;
+    fx->halfRate = rate / 2.0;
     fx->ratef = static_cast<float>(rate);
     fx->memory = memory;
     float* at = memory;
@@ -534,14 +585,16 @@ void vk_fx_reset(vk_fx* fx) {
 }
 
 void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r) {
+    FrameSines sines;
+    frameSines(fx, p, &sines);
     switch (stage) {
-    case kTapFilter: filterStage(fx, p, l, r); break;
+    case kTapFilter: filterStage(fx, p, sines, l, r); break;
     case kTapDistortion: distortionStage(fx, p, l, r); break;
     case kTapCrusher: crusherStage(fx, p, l, r); break;
-    case kTapChorus: chorusStage(fx, p, l, r); break;
-    case kTapPhaser: phaserStage(fx, p, l, r); break;
-    case kTapPitch: pitchStage(fx, p, l, r); break;
-    case kTapFreqShift: freqShiftStage(fx, p, l, r); break;
+    case kTapChorus: chorusStage(fx, p, sines, l, r); break;
+    case kTapPhaser: phaserStage(fx, p, sines, l, r); break;
+    case kTapPitch: pitchStage(fx, p, sines, l, r); break;
+    case kTapFreqShift: freqShiftStage(fx, p, sines, l, r); break;
     case kTapDelay: delayStage(fx, p, l, r); break;
     case kTapReverb: reverbStage(fx, p, l, r); break;
     case kTapWidener: widenerStage(p, l, r); break;
@@ -563,19 +616,21 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
         *outRight = r;
         return true;
     };
-    filterStage(fx, p, &l, &r);
+    FrameSines sines;
+    frameSines(fx, p, &sines);
+    filterStage(fx, p, sines, &l, &r);
     if (done(kTapFilter)) return;
     distortionStage(fx, p, &l, &r);
     if (done(kTapDistortion)) return;
     crusherStage(fx, p, &l, &r);
     if (done(kTapCrusher)) return;
-    chorusStage(fx, p, &l, &r);
+    chorusStage(fx, p, sines, &l, &r);
     if (done(kTapChorus)) return;
-    phaserStage(fx, p, &l, &r);
+    phaserStage(fx, p, sines, &l, &r);
     if (done(kTapPhaser)) return;
-    pitchStage(fx, p, &l, &r);
+    pitchStage(fx, p, sines, &l, &r);
     if (done(kTapPitch)) return;
-    freqShiftStage(fx, p, &l, &r);
+    freqShiftStage(fx, p, sines, &l, &r);
     if (done(kTapFreqShift)) return;
     delayStage(fx, p, &l, &r);
     if (done(kTapDelay)) return;

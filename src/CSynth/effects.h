@@ -73,6 +73,7 @@ struct vk_mix_cache {
 
 struct vk_fx {
     double rate;
+    double halfRate;  // the Nyquist frequency
     float ratef;
     int32_t tap;
     vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
