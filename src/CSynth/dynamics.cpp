@@ -30,13 +30,6 @@ constexpr double kLog2PerDb = 0.16609640474436811739;     // log2(10) / 20
 inline float fastDb(float x) { return static_cast<float>(vk_fast::log(x) * kDbPerNeper); }
 inline float fastUndb(float x) { return static_cast<float>(vk_fast::exp2(x * kLog2PerDb)); }
 
-inline float fastSaturate(const vk_dynamics* d, float x) {
-    if (x < d->kneeThreshold) {
-        if (x < d->linearThreshold) return x;
-        return d->linearThreshold + (1.0f - static_cast<float>(vk_fast::exp(-d->k * (x - d->linearThreshold)))) / d->k;
-    }
-    return fastUndb(d->kneeOutputDb + d->slope * (fastDb(x) - d->kneeThresholdDb));
-}
 
 void buildCurve(vk_dynamics* d) {
     d->cachedThreshold = d->threshold;
@@ -103,6 +96,7 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->envelopeRate = 0.0f;
     d->targetGain = 0.0f;
     d->idleReleaseRate = undb(2.0f / (0.0025f * rate)) - 1.0f;  // the detector rate at 2 dB
+    d->releaseLog2PerDb = kLog2PerDb / (0.0025 * rate);
     d->counter = 0;
     d->sinedGain = -1.0f;  // no gain has been turned into its sine yet
     d->sine = 0.0f;
@@ -131,13 +125,27 @@ VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float ra
     const float p = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
     float a, r;
     if (p >= d->linearThreshold && p > 0.0001f) {
-        a = fastSaturate(d, p) / p;
+        // a = saturate(p) / p, and -20 log10 a.
+        float aDb;
+        if (p < d->kneeThreshold) {
+            const float curve =
+                d->linearThreshold + (1.0f - static_cast<float>(vk_fast::exp(-d->k * (p - d->linearThreshold)))) / d->k;
+            a = curve / p;
+            aDb = -fastDb(a);
+        } else {
+            // Past the knee the curve is a straight line in decibels, and a in decibels is the line's
+            // output less its input: no logarithm of a is needed.
+            const float pDb = fastDb(p);
+            const float outDb = d->kneeOutputDb + d->slope * (pDb - d->kneeThresholdDb);
+            a = fastUndb(outDb) / p;
+            aDb = pDb - outDb;
+        }
         if (a <= d->detectorAverage) {
             r = 1.0f;
         } else {  // the release rate is only needed when the detector falls back
-            float aDb = -fastDb(a);
             if (aDb < 2.0f) aDb = 2.0f;
-            r = fastUndb(aDb / (0.0025f * rate)) - 1.0f;
+            // 10^((aDb / 20) / (0.0025 rate)) - 1, the division folded into the constant
+            r = static_cast<float>(vk_fast::exp2(aDb * d->releaseLog2PerDb)) - 1.0f;
         }
     } else {
         a = 1.0f;

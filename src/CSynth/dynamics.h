@@ -23,6 +23,7 @@ struct vk_dynamics {
     float envelopeRate;
     float targetGain;
     float idleReleaseRate;
+    double releaseLog2PerDb;  // log2(10) / 20 / (0.0025 x rate): the detector's release exponent per dB
     float sinedGain, sine;  // sin(pi / 2 x sinedGain), kept while the gain does not move
     int32_t counter;
     int32_t readIndex, writeIndex;

@@ -106,14 +106,20 @@ VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* ou
     // The grain window's angle pi / 2 - pi |frac(p) - 0.5| makes its sine and cosine the cosine and
     // sine of half |p - 0.5| turns; it rides in the fourth lane.
     const float grain = std::fabs(fx->grainPhase - 0.5f);
-    const vk_double4 d = vk_double4{fc, centreL, centreR, grain} / vk_double4{fx->halfRate, fx->halfRate, fx->halfRate, 2.0};
+    const vk_double4 hz = {fc, centreL, centreR, grain};
+    const vk_double4 d = hz / fx->halfRate;
     out->filterD = d[0];
     out->phaserD[0] = d[1];
     out->phaserD[1] = d[2];
 
-    // sin(D pi / 2) and sin(D pi) are D / 4 and D / 2 turns.
-    const vk_double4 filterAndLeft = __builtin_shufflevector(d, d, 0, 0, 1, 1) * vk_double4{0.25, 0.5, 0.25, 0.5};
-    const vk_double4 rightAndGrain = __builtin_shufflevector(d, d, 2, 2, 3, 3) * vk_double4{0.25, 0.5, 1.0, 1.0};
+    // sin(D pi / 2) and sin(D pi) are D / 4 and D / 2 turns: f / (2 rate) and f / rate. Multiplying by
+    // the reciprocals keeps the division (which only decides the range cases) off the way to the
+    // coefficients.
+    const double perRate = fx->invRate, perTwoRates = 0.5 * fx->invRate;
+    const vk_double4 filterAndLeft =
+        __builtin_shufflevector(hz, hz, 0, 0, 1, 1) * vk_double4{perTwoRates, perRate, perTwoRates, perRate};
+    const vk_double4 rightAndGrain =
+        __builtin_shufflevector(hz, hz, 2, 2, 3, 3) * vk_double4{perTwoRates, perRate, 0.5, 0.5};
     vk_double4 s1, c1, s2, c2;
     vk_fast::sinCosTurns(filterAndLeft, &s1, &c1);
     vk_fast::sinCosTurns(rightAndGrain, &s2, &c2);
@@ -129,7 +135,7 @@ VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* ou
 
 // ---------------------------------------------------------------- filter
 
-void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
+VK_INLINE void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
     const double d = sines.filterD;
     auto zero = [&] { b0 = b1 = b2 = a1 = a2 = 0.0; };
@@ -160,7 +166,7 @@ void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
         const double h = sines.filterH;
         const double e = 2.0 * h * h;  // 1 - e = cos(w)
         const double s = sines.filterS;
-        const double alpha = type <= 1 ? s / (2.0 * fx->cachedGain) : s / (2.0 * q);
+        const double alpha = type <= 1 ? s * fx->halfInverseGain : s / (2.0 * q);
         const double k = 1.0 / (1.0 + alpha);
         switch (type) {
         case 0:
@@ -218,6 +224,7 @@ VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& s
     if (p->q != fx->cachedQ) {
         fx->cachedQ = p->q;
         fx->cachedGain = std::pow(10.0, p->q * 0.05);
+        fx->halfInverseGain = 0.5 / fx->cachedGain;
     }
     // Negative and NaN types become lowpass; large ones fall to the pass-through default.
     const int type = p->filterType >= 0.0f ? (p->filterType < 4.0f ? static_cast<int>(p->filterType) : 4) : 0;
@@ -270,15 +277,20 @@ VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float
     const vk_float4 x = {*l, *r, 0.0f, 0.0f};
     fx->distIn[inPos] = fx->distIn[inPos + 32] = x;
     const vk_float4* hist = fx->distIn + inPos;
-    // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
+    // The signal's path runs through the newest sample only, which meets the last tap (j = 15); the
+    // older taps are summed beforehand in four partial sums (taps j, j + 4, j + 8, j + 12), and the
+    // doubling is folded into both parts (exact: a power of two).
     vk_float4 u0s = {}, u1s = {}, u2s = {}, u3s = {};
-    for (int j = 0; j < 4; ++j) {
+    for (int j = 0; j < 3; ++j) {
         u0s += c[j] * (hist[15 - j] + hist[16 + j]);
         u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
         u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
         u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
     }
-    const vk_float4 u1 = 2.0f * ((u0s + u1s) + (u2s + u3s));
+    u0s += c[3] * (hist[12] + hist[19]);
+    u1s += c[7] * (hist[8] + hist[23]);
+    u2s += c[11] * (hist[4] + hist[27]);
+    const vk_float4 u1 = 2.0f * ((u0s + u1s) + (u2s + u3s)) + (2.0f * c[15]) * (x + hist[31]);
     const vk_float4 u0 = hist[16];
     // Lanes: u1 left, u1 right, u0 left, u0 right.
     const vk_float4 shaped = shape(__builtin_shufflevector(u1, u0, 0, 1, 4, 5), a);
@@ -287,14 +299,18 @@ VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float
     out[outPos] = out[outPos + 64] = shaped;
     out[outPos + 1] = out[outPos + 65] = __builtin_shufflevector(shaped, shaped, 2, 3, 2, 3);
     const vk_float4* g = out + outPos;
+    // Again only the newest value (G[0], the last tap) is on the signal's path.
     vk_float4 v0 = {}, v1 = {}, v2 = {}, v3 = {};
-    for (int j = 0; j < 4; ++j) {
+    for (int j = 0; j < 3; ++j) {
         v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
         v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
         v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
         v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
     }
-    const vk_float4 y = 0.5f * g[31] + ((v0 + v1) + (v2 + v3));
+    v0 += c[3] * (g[24] + g[38]);
+    v1 += c[7] * (g[16] + g[46]);
+    v2 += c[11] * (g[8] + g[54]);
+    const vk_float4 y = (0.5f * g[31] + ((v0 + v1) + (v2 + v3))) + c[15] * (shaped + g[62]);
     *l = y[0];
     *r = y[1];
     fx->distInPos = inPos;
@@ -525,6 +541,7 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     if (!memory) return nullptr;
     fx->rate = rate;
     fx->halfRate = rate / 2.0;
+    fx->invRate = 1.0 / rate;
     fx->ratef = static_cast<float>(rate);
     fx->memory = memory;
     float* at = memory;
@@ -557,6 +574,7 @@ void vk_fx_reset(vk_fx* fx) {
     fx->b1 = fx->b2 = fx->a1 = fx->a2 = 0.0;
     fx->cachedQ = 1e30f;
     fx->cachedGain = 1.0;
+    fx->halfInverseGain = 0.5;
     fx->sections = 1;
     std::memset(fx->filterState, 0, sizeof fx->filterState);
     fx->sweepPhase = 0.0f;

@@ -74,6 +74,7 @@ struct vk_mix_cache {
 struct vk_fx {
     double rate;
     double halfRate;  // the Nyquist frequency
+    double invRate;
     float ratef;
     int32_t tap;
     vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
@@ -85,6 +86,7 @@ struct vk_fx {
     double b0, b1, b2, a1, a2;
     float cachedQ;
     double cachedGain;
+    double halfInverseGain;  // 1 / (2 x cachedGain), the lowpass and highpass damping per unit of sine
     int32_t sections;
     vk_double2 filterState[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
     float sweepPhase;
