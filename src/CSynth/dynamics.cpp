@@ -98,6 +98,8 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->idleReleaseRate = undb(2.0f / (0.0025f * rate)) - 1.0f;  // the detector rate at 2 dB
     d->releaseLog2PerDb = kLog2PerDb / (0.0025 * rate);
     d->counter = 0;
+    d->peakPending = 0;
+    d->pendingPeak = 0.0f;
     d->sinedGain = -1.0f;  // no gain has been turned into its sine yet
     d->sine = 0.0f;
     const int m = static_cast<int>(rate * 0.006f);
@@ -106,23 +108,8 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->writeIndex = d->lookahead;
 }
 
-// Compiled for the wider instruction sets as well; instruction-set clones are resolved through
-// ifuncs, which run before ThreadSanitizer's runtime is up, so the instrumented build does without.
-#if defined(__SANITIZE_THREAD__)
-#define VK_DYN_CLONES
-#else
-#define VK_DYN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#endif
-
-VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
-    if (d->counter == 0) divisionStep(d, rate);
-    d->counter = (d->counter + 1) & 31;
-
-    const float xl = *left, xr = *right;
-    d->line[0][d->writeIndex] = xl;
-    d->line[1][d->writeIndex] = xr;
-
-    const float p = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
+// Detector step for a frame whose louder side had magnitude p: moves the detector average.
+__attribute__((always_inline)) inline void detect(vk_dynamics* d, float p) {
     float a, r;
     if (p >= d->linearThreshold && p > 0.0001f) {
         // a = saturate(p) / p, and -20 log10 a.
@@ -155,6 +142,30 @@ VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float ra
     if (avg > 1.0f) avg = 1.0f;
     if (!std::isfinite(avg)) avg = 1.0f;
     d->detectorAverage = avg;
+}
+
+// Compiled for the wider instruction sets as well; instruction-set clones are resolved through
+// ifuncs, which run before ThreadSanitizer's runtime is up, so the instrumented build does without.
+#if defined(__SANITIZE_THREAD__)
+#define VK_DYN_CLONES
+#else
+#define VK_DYN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+
+VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
+    if (d->peakPending) detect(d, d->pendingPeak);
+    if (d->counter == 0) divisionStep(d, rate);
+    d->counter = (d->counter + 1) & 31;
+
+    const float xl = *left, xr = *right;
+    d->line[0][d->writeIndex] = xl;
+    d->line[1][d->writeIndex] = xr;
+
+    // The detector's step for this frame is taken at the start of the next call, where its average
+    // is first needed: its logarithms and exponentials then run beside the next frame's signal path
+    // instead of at the end of this one's.
+    d->pendingPeak = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
+    d->peakPending = 1;
 
     if (d->envelopeRate >= 1.0f) {
         const float g = d->compressorGain * d->envelopeRate;

@@ -26,6 +26,10 @@ struct vk_dynamics {
     double releaseLog2PerDb;  // log2(10) / 20 / (0.0025 x rate): the detector's release exponent per dB
     float sinedGain, sine;  // sin(pi / 2 x sinedGain), kept while the gain does not move
     int32_t counter;
+    // The louder side of the last frame, whose detector step is still to be taken (the next call
+    // takes it first; the detector average is not read in between).
+    float pendingPeak;
+    int32_t peakPending;
     int32_t readIndex, writeIndex;
     int32_t lookahead;
     float line[2][1024];
