@@ -66,6 +66,40 @@ inline void mixGains(vk_mix_cache* c, float amount) {
     }
 }
 
+// ---------------------------------------------------------------- delay lines
+
+// vk_delay_read for the stages' own delays, which all lie in [1, size): one wrap is then enough.
+VK_INLINE float readLine(const vk_delay_line* line, float delay) {
+    float pos = static_cast<float>(line->write) - delay;
+    if (pos < 0.0f) pos += static_cast<float>(line->size);
+    const int i = static_cast<int>(pos);
+    const float frac = pos - static_cast<float>(i);
+    const float a = line->buf[i & line->mask];
+    const float b = line->buf[(i + 1) & line->mask];
+    return a + frac * (b - a);
+}
+
+// Both lines of a stereo pair at one delay in [1, size). The two lines are always written together,
+// so they share their write position, and the position and fraction serve both.
+VK_INLINE void readPair(const vk_delay_line* pair, float delay, float* left, float* right) {
+    float pos = static_cast<float>(pair[0].write) - delay;
+    if (pos < 0.0f) pos += static_cast<float>(pair[0].size);
+    const int i = static_cast<int>(pos);
+    const float frac = pos - static_cast<float>(i);
+    const int i0 = i & pair[0].mask, i1 = (i + 1) & pair[0].mask;
+    const float* l = pair[0].buf;
+    const float* r = pair[1].buf;
+    *left = l[i0] + frac * (l[i1] - l[i0]);
+    *right = r[i0] + frac * (r[i1] - r[i0]);
+}
+
+VK_INLINE void writePair(vk_delay_line* pair, float left, float right) {
+    const int w = pair[0].write;
+    pair[0].buf[w] = left;
+    pair[1].buf[w] = right;
+    pair[0].write = pair[1].write = (w + 1) & pair[0].mask;
+}
+
 // ---------------------------------------------------------------- the frame's sines
 
 // Every sine the stages take in one frame. None depends on the signal, only on phases and parameter
@@ -342,10 +376,9 @@ VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r
 VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
     const float s = sines.chorus;
     fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
-    vk_delay_write(&fx->chorusLine[0], *l);
-    vk_delay_write(&fx->chorusLine[1], *r);
-    const float wl = vk_delay_read(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s));
-    const float wr = vk_delay_read(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s));
+    writePair(fx->chorusLine, *l, *r);
+    const float wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s));
+    const float wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s));
     mixGains(&fx->chorusMix, p->chorus);
     *l = fx->chorusMix.dry * *l + fx->chorusMix.wet * wl;
     *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
@@ -396,8 +429,7 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& si
         fx->pitchLevel = fx->pitchLevel + maxStep < target ? fx->pitchLevel + maxStep : target;
     else if (fx->pitchLevel > target)
         fx->pitchLevel = fx->pitchLevel - maxStep > target ? fx->pitchLevel - maxStep : target;
-    vk_delay_write(&fx->pitchLine[0], *l);
-    vk_delay_write(&fx->pitchLine[1], *r);
+    writePair(fx->pitchLine, *l, *r);
     if (fx->pitchLevel <= 0.0f) return;
 
     // Below unison one semitone further down, as the reversed grains play at about (1 + ratio).
@@ -426,12 +458,11 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& si
     }
     const float dry = fx->pitchMix.dry;
     const float wet = fx->pitchMix.wet;
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        const float w = ga * vk_delay_read(&fx->pitchLine[ch], da * fx->ratef + 1.0f) +
-                        gb * vk_delay_read(&fx->pitchLine[ch], db * fx->ratef + 1.0f);
-        *io[ch] = dry * *io[ch] + wet * w;
-    }
+    float al, ar, bl, br;
+    readPair(fx->pitchLine, da * fx->ratef + 1.0f, &al, &ar);
+    readPair(fx->pitchLine, db * fx->ratef + 1.0f, &bl, &br);
+    *l = dry * *l + wet * (ga * al + gb * bl);
+    *r = dry * *r + wet * (ga * ar + gb * br);
 }
 
 constexpr float kHilbertP[4] = {0.4794009f, 0.8762185f, 0.97659755f, 0.9974992f};
@@ -474,15 +505,13 @@ VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) 
     if (fb > 0.95f) fb = 0.95f;
     mixGains(&fx->delayMix, p->delayWet);
     const float dry = fx->delayMix.dry, wet = fx->delayMix.wet;
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        vk_delay_line* line = &fx->delayLine[ch];
-        const float out = vk_delay_read(line, d);
-        const float back = vk_delay_read(line, d + 128.0f);
-        const float x = *io[ch];
-        vk_delay_write(line, x + fb * back);
-        *io[ch] = dry * x + wet * out;
-    }
+    float outL, outR, backL, backR;
+    readPair(fx->delayLine, d, &outL, &outR);
+    readPair(fx->delayLine, d + 128.0f, &backL, &backR);
+    const float xl = *l, xr = *r;
+    writePair(fx->delayLine, xl + fb * backL, xr + fb * backR);
+    *l = dry * xl + wet * outL;
+    *r = dry * xr + wet * outR;
 }
 
 VK_INLINE void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
