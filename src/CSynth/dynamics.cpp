@@ -152,20 +152,10 @@ __attribute__((always_inline)) inline void detect(vk_dynamics* d, float p) {
 #define VK_DYN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
 
-VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
+VK_DYN_CLONES void comp_output(vk_dynamics* d, float* left, float* right, float rate) {
     if (d->peakPending) detect(d, d->pendingPeak);
     if (d->counter == 0) divisionStep(d, rate);
     d->counter = (d->counter + 1) & 31;
-
-    const float xl = *left, xr = *right;
-    d->line[0][d->writeIndex] = xl;
-    d->line[1][d->writeIndex] = xr;
-
-    // The detector's step for this frame is taken at the start of the next call, where its average
-    // is first needed: its logarithms and exponentials then run beside the next frame's signal path
-    // instead of at the end of this one's.
-    d->pendingPeak = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
-    d->peakPending = 1;
 
     if (d->envelopeRate >= 1.0f) {
         const float g = d->compressorGain * d->envelopeRate;
@@ -184,5 +174,22 @@ VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float ra
     *left = d->line[0][d->readIndex] * gain;
     *right = d->line[1][d->readIndex] * gain;
     d->readIndex = (d->readIndex + 1) & 1023;
+}
+
+void comp_input(vk_dynamics* d, float left, float right) {
+    d->line[0][d->writeIndex] = left;
+    d->line[1][d->writeIndex] = right;
     d->writeIndex = (d->writeIndex + 1) & 1023;
+    // The detector's step for this frame is taken at the start of the next call, where its average
+    // is first needed: its logarithms and exponentials then run beside the next frame's signal path
+    // instead of at the end of this one's.
+    d->pendingPeak = std::fabs(left) > std::fabs(right) ? std::fabs(left) : std::fabs(right);
+    d->peakPending = 1;
+}
+
+void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
+    // The look-ahead keeps the read and write positions apart, so the output may be taken first.
+    const float xl = *left, xr = *right;
+    comp_output(d, left, right, rate);
+    comp_input(d, xl, xr);
 }

@@ -38,3 +38,7 @@ struct vk_dynamics {
 // Sets the block to its start state with the given fixed settings.
 void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float attack, float release, float rate);
 void comp_tick(vk_dynamics* d, float* left, float* right, float rate);
+// comp_tick in two halves, output first: the output is the input of `lookahead` frames ago, so it
+// needs nothing of this frame's input. comp_output and then comp_input on one frame is comp_tick.
+void comp_output(vk_dynamics* d, float* left, float* right, float rate);
+void comp_input(vk_dynamics* d, float left, float right);

@@ -68,9 +68,10 @@ inline void mixGains(vk_mix_cache* c, float amount) {
 
 // ---------------------------------------------------------------- delay lines
 
-// vk_delay_read for the stages' own delays, which all lie in [1, size): one wrap is then enough.
-VK_INLINE float readLine(const vk_delay_line* line, float delay) {
-    float pos = static_cast<float>(line->write) - delay;
+// vk_delay_read for the stages' own delays, which all lie in [1, size): one wrap is then enough. With
+// `ahead` 1 the line is read as it will be once the next sample is written.
+VK_INLINE float readLine(const vk_delay_line* line, float delay, int ahead) {
+    float pos = static_cast<float>((line->write + ahead) & line->mask) - delay;
     if (pos < 0.0f) pos += static_cast<float>(line->size);
     const int i = static_cast<int>(pos);
     const float frac = pos - static_cast<float>(i);
@@ -81,8 +82,8 @@ VK_INLINE float readLine(const vk_delay_line* line, float delay) {
 
 // Both lines of a stereo pair at one delay in [1, size). The two lines are always written together,
 // so they share their write position, and the position and fraction serve both.
-VK_INLINE void readPair(const vk_delay_line* pair, float delay, float* left, float* right) {
-    float pos = static_cast<float>(pair[0].write) - delay;
+VK_INLINE void readPair(const vk_delay_line* pair, float delay, int ahead, float* left, float* right) {
+    float pos = static_cast<float>((pair[0].write + ahead) & pair[0].mask) - delay;
     if (pos < 0.0f) pos += static_cast<float>(pair[0].size);
     const int i = static_cast<int>(pos);
     const float frac = pos - static_cast<float>(i);
@@ -373,20 +374,44 @@ VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r
 
 // ---------------------------------------------------------------- modulation
 
-VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+// Each of the stages below is split in two: the part that needs nothing of this frame's signal (phase
+// steps, coefficients, taps read from the delay lines, mix gains) and the part on the signal's path.
+// The chain runs the first parts of all its stages ahead of the signal, so that the signal's own
+// path is a plain run of arithmetic and the independent work around it can overlap it.
+
+struct ChorusPrep {
+    float wl, wr;  // the delayed taps
+    float dry, wet;
+};
+
+// The taps are read where they lie once this frame's sample is written (write position + 1); the
+// delays exceed two samples, so the sample about to be written is not among them.
+VK_INLINE void chorusPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
     const float s = sines.chorus;
     fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
-    writePair(fx->chorusLine, *l, *r);
-    const float wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s));
-    const float wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s));
+    c->wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s), 1);
+    c->wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s), 1);
     mixGains(&fx->chorusMix, p->chorus);
-    *l = fx->chorusMix.dry * *l + fx->chorusMix.wet * wl;
-    *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
+    c->dry = fx->chorusMix.dry;
+    c->wet = fx->chorusMix.wet;
 }
 
-VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+VK_INLINE void chorusApply(vk_fx* fx, const ChorusPrep& c, float* l, float* r) {
+    writePair(fx->chorusLine, *l, *r);
+    *l = c.dry * *l + c.wet * c.wl;
+    *r = c.dry * *r + c.wet * c.wr;
+}
+
+struct PhaserPrep {
+    bool active;
+    vk_double2 b0, a1, a2, b2;  // lane 0 left, lane 1 right
+    float dry, wet;
+};
+
+VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
     fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
-    if (!(p->phaserDepth > 0.0001f)) return;
+    c->active = p->phaserDepth > 0.0001f;
+    if (!c->active) return;
     double b0[2], a1[2], a2[2], b2[2];
     for (int ch = 0; ch < 2; ++ch) {
         const double d = sines.phaserD[ch];
@@ -402,23 +427,37 @@ VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& s
             b2[ch] = 1.0;
         }
     }
+    c->b0 = vk_double2{b0[0], b0[1]};
+    c->a1 = vk_double2{a1[0], a1[1]};
+    c->a2 = vk_double2{a2[0], a2[1]};
+    c->b2 = vk_double2{b2[0], b2[1]};
+    mixGains(&fx->phaserMix, p->phaserDepth);
+    c->dry = fx->phaserMix.dry;
+    c->wet = fx->phaserMix.wet;
+}
+
+VK_INLINE void phaserApply(vk_fx* fx, const PhaserPrep& c, float* l, float* r) {
+    if (!c.active) return;
     // Both sides advance together in the two lanes.
-    const vk_double2 vb0 = {b0[0], b0[1]}, va1 = {a1[0], a1[1]}, va2 = {a2[0], a2[1]}, vb2 = {b2[0], b2[1]};
     vk_double2 in = {*l, *r};
     for (int i = 0; i < 8; ++i) {
         vk_double2* st = fx->phaserState[i];
-        const vk_double2 y = vb0 * in + st[0];
-        st[0] = st[1] + va1 * (in - y);
-        st[1] = vb2 * in - va2 * y;
+        const vk_double2 y = c.b0 * in + st[0];
+        st[0] = st[1] + c.a1 * (in - y);
+        st[1] = c.b2 * in - c.a2 * y;
         in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
     }
-    const float x[2] = {static_cast<float>(in[0]), static_cast<float>(in[1])};
-    mixGains(&fx->phaserMix, p->phaserDepth);
-    *l = fx->phaserMix.dry * *l + fx->phaserMix.wet * x[0];
-    *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
+    *l = c.dry * *l + c.wet * static_cast<float>(in[0]);
+    *r = c.dry * *r + c.wet * static_cast<float>(in[1]);
 }
 
-VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+struct PitchPrep {
+    bool active;  // the shifter's level is above 0
+    float wl, wr;  // the two grains, window gains applied
+    float dry, wet;
+};
+
+VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
     // Beyond four octaves the grain rate stops being meaningful; NaN is no shift.
     float shift = std::round(p->pitchShift);
     if (!(shift == shift)) shift = 0.0f;
@@ -429,8 +468,8 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& si
         fx->pitchLevel = fx->pitchLevel + maxStep < target ? fx->pitchLevel + maxStep : target;
     else if (fx->pitchLevel > target)
         fx->pitchLevel = fx->pitchLevel - maxStep > target ? fx->pitchLevel - maxStep : target;
-    writePair(fx->pitchLine, *l, *r);
-    if (fx->pitchLevel <= 0.0f) return;
+    c->active = fx->pitchLevel > 0.0f;
+    if (!c->active) return;
 
     // Below unison one semitone further down, as the reversed grains play at about (1 + ratio).
     if (n != fx->pitchSemitones) {
@@ -456,13 +495,22 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& si
         fx->pitchMix.dry = std::cos(fx->pitchLevel * kHalfPiF);
         fx->pitchMix.wet = std::sin(fx->pitchLevel * kHalfPiF);
     }
-    const float dry = fx->pitchMix.dry;
-    const float wet = fx->pitchMix.wet;
+    c->dry = fx->pitchMix.dry;
+    c->wet = fx->pitchMix.wet;
+    // Read where the grains lie once this frame's sample is written; the grain delays exceed two
+    // samples, so that sample is not among them.
     float al, ar, bl, br;
-    readPair(fx->pitchLine, da * fx->ratef + 1.0f, &al, &ar);
-    readPair(fx->pitchLine, db * fx->ratef + 1.0f, &bl, &br);
-    *l = dry * *l + wet * (ga * al + gb * bl);
-    *r = dry * *r + wet * (ga * ar + gb * br);
+    readPair(fx->pitchLine, da * fx->ratef + 1.0f, 1, &al, &ar);
+    readPair(fx->pitchLine, db * fx->ratef + 1.0f, 1, &bl, &br);
+    c->wl = ga * al + gb * bl;
+    c->wr = ga * ar + gb * br;
+}
+
+VK_INLINE void pitchApply(vk_fx* fx, const PitchPrep& c, float* l, float* r) {
+    writePair(fx->pitchLine, *l, *r);  // always, even at level 0
+    if (!c.active) return;
+    *l = c.dry * *l + c.wet * c.wl;
+    *r = c.dry * *r + c.wet * c.wr;
 }
 
 constexpr float kHilbertP[4] = {0.4794009f, 0.8762185f, 0.97659755f, 0.9974992f};
@@ -482,9 +530,12 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     return x;
 }
 
-VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+VK_INLINE void freqShiftPrepare(vk_fx* fx, const vk_fx_params* p) {
     const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
+}
+
+VK_INLINE void freqShiftApply(vk_fx* fx, const FrameSines& sines, float* l, float* r) {
     const float c = sines.shiftCos, s = sines.shiftSin;
     const vk_float4 x = {*l, *l, *r, *r};
     const vk_float4 y = allpassChains(fx->hilbert, x);
@@ -494,7 +545,13 @@ VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, const FrameSines
     fx->hilbertDelay[1] = y[2];
 }
 
-VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+struct DelayPrep {
+    float outL, outR;    // the output taps
+    float backL, backR;  // the feedback taps
+    float fb, dry, wet;
+};
+
+VK_INLINE void delayPrepare(vk_fx* fx, const vk_fx_params* p, DelayPrep* c) {
     float t = p->delayTime;
     const float minT = 1.0f / fx->ratef;
     if (!(t >= minT)) t = minT;
@@ -503,15 +560,19 @@ VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) 
     float fb = p->delayFeedback;
     if (!(fb >= 0.0f)) fb = 0.0f;
     if (fb > 0.95f) fb = 0.95f;
+    c->fb = fb;
     mixGains(&fx->delayMix, p->delayWet);
-    const float dry = fx->delayMix.dry, wet = fx->delayMix.wet;
-    float outL, outR, backL, backR;
-    readPair(fx->delayLine, d, &outL, &outR);
-    readPair(fx->delayLine, d + 128.0f, &backL, &backR);
+    c->dry = fx->delayMix.dry;
+    c->wet = fx->delayMix.wet;
+    readPair(fx->delayLine, d, 0, &c->outL, &c->outR);
+    readPair(fx->delayLine, d + 128.0f, 0, &c->backL, &c->backR);
+}
+
+VK_INLINE void delayApply(vk_fx* fx, const DelayPrep& c, float* l, float* r) {
     const float xl = *l, xr = *r;
-    writePair(fx->delayLine, xl + fb * backL, xr + fb * backR);
-    *l = dry * xl + wet * outL;
-    *r = dry * xr + wet * outR;
+    writePair(fx->delayLine, xl + c.fb * c.backL, xr + c.fb * c.backR);
+    *l = c.dry * xl + c.wet * c.outL;
+    *r = c.dry * xr + c.wet * c.outR;
 }
 
 VK_INLINE void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -533,13 +594,12 @@ VK_INLINE void widenerStage(const vk_fx_params* p, float* l, float* r) {
     *r = right + k * left;
 }
 
-VK_INLINE void compressorStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void compressorSettings(vk_fx* fx, const vk_fx_params* p) {
     float g = p->glue;
     if (!(g >= 0.0f)) g = 0.0f;
     if (g > 1.0f) g = 1.0f;
     fx->compressor.threshold = -6.0f - 22.0f * g;
     fx->compressor.ratio = 1.5f + 6.0f * g;
-    comp_tick(&fx->compressor, l, r, fx->ratef);
 }
 
 }  // namespace
@@ -638,14 +698,40 @@ void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r
     case kTapFilter: filterStage(fx, p, sines, l, r); break;
     case kTapDistortion: distortionStage(fx, p, l, r); break;
     case kTapCrusher: crusherStage(fx, p, l, r); break;
-    case kTapChorus: chorusStage(fx, p, sines, l, r); break;
-    case kTapPhaser: phaserStage(fx, p, sines, l, r); break;
-    case kTapPitch: pitchStage(fx, p, sines, l, r); break;
-    case kTapFreqShift: freqShiftStage(fx, p, sines, l, r); break;
-    case kTapDelay: delayStage(fx, p, l, r); break;
+    case kTapChorus: {
+        ChorusPrep c{};
+        chorusPrepare(fx, p, sines, &c);
+        chorusApply(fx, c, l, r);
+        break;
+    }
+    case kTapPhaser: {
+        PhaserPrep c{};
+        phaserPrepare(fx, p, sines, &c);
+        phaserApply(fx, c, l, r);
+        break;
+    }
+    case kTapPitch: {
+        PitchPrep c{};
+        pitchPrepare(fx, p, sines, &c);
+        pitchApply(fx, c, l, r);
+        break;
+    }
+    case kTapFreqShift:
+        freqShiftPrepare(fx, p);
+        freqShiftApply(fx, sines, l, r);
+        break;
+    case kTapDelay: {
+        DelayPrep c{};
+        delayPrepare(fx, p, &c);
+        delayApply(fx, c, l, r);
+        break;
+    }
     case kTapReverb: reverbStage(fx, p, l, r); break;
     case kTapWidener: widenerStage(p, l, r); break;
-    case kTapCompressor: compressorStage(fx, p, l, r); break;
+    case kTapCompressor:
+        compressorSettings(fx, p);
+        comp_tick(&fx->compressor, l, r, fx->ratef);
+        break;
     case kTapMaster:
         *l *= p->volume;
         *r *= p->volume;
@@ -655,42 +741,69 @@ void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r
 }
 
 VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
-    float l = inLeft, r = inRight;
     const int tap = fx->tap;
+    // The last stage that runs: the tap's own for 2..13; past the master volume (the limiter and the
+    // clip) for the output tap, the voices tap and anything else.
+    const int last = tap >= kTapFilter && tap <= kTapMaster ? tap : kTapMaster + 1;
+
+    // Everything that needs nothing of this frame's signal, for the stages that run.
+    FrameSines sines;
+    frameSines(fx, p, &sines);
+    ChorusPrep chorus{};
+    PhaserPrep phaser{};
+    PitchPrep pitch{};
+    DelayPrep delay{};
+    if (last >= kTapChorus) chorusPrepare(fx, p, sines, &chorus);
+    if (last >= kTapPhaser) phaserPrepare(fx, p, sines, &phaser);
+    if (last >= kTapPitch) pitchPrepare(fx, p, sines, &pitch);
+    if (last >= kTapFreqShift) freqShiftPrepare(fx, p);
+    if (last >= kTapDelay) delayPrepare(fx, p, &delay);
+    // The compressor's output is its input of `lookahead` frames ago: it, the master volume, the
+    // limiter and the clip need nothing of this frame's signal either.
+    float outL = 0.0f, outR = 0.0f;
+    if (last >= kTapCompressor) {
+        compressorSettings(fx, p);
+        comp_output(&fx->compressor, &outL, &outR, fx->ratef);
+        if (last >= kTapMaster) {
+            outL *= p->volume;
+            outR *= p->volume;
+        }
+        if (last > kTapMaster) {
+            comp_tick(&fx->limiter, &outL, &outR, fx->ratef);
+            outL = clip(outL);
+            outR = clip(outR);
+        }
+    }
+
+    // The signal's path.
+    float l = inLeft, r = inRight;
     auto done = [&](int stage) {
-        if (tap != stage) return false;
+        if (last != stage) return false;
         *outLeft = l;
         *outRight = r;
         return true;
     };
-    FrameSines sines;
-    frameSines(fx, p, &sines);
     filterStage(fx, p, sines, &l, &r);
     if (done(kTapFilter)) return;
     distortionStage(fx, p, &l, &r);
     if (done(kTapDistortion)) return;
     crusherStage(fx, p, &l, &r);
     if (done(kTapCrusher)) return;
-    chorusStage(fx, p, sines, &l, &r);
+    chorusApply(fx, chorus, &l, &r);
     if (done(kTapChorus)) return;
-    phaserStage(fx, p, sines, &l, &r);
+    phaserApply(fx, phaser, &l, &r);
     if (done(kTapPhaser)) return;
-    pitchStage(fx, p, sines, &l, &r);
+    pitchApply(fx, pitch, &l, &r);
     if (done(kTapPitch)) return;
-    freqShiftStage(fx, p, sines, &l, &r);
+    freqShiftApply(fx, sines, &l, &r);
     if (done(kTapFreqShift)) return;
-    delayStage(fx, p, &l, &r);
+    delayApply(fx, delay, &l, &r);
     if (done(kTapDelay)) return;
     reverbStage(fx, p, &l, &r);
     if (done(kTapReverb)) return;
     widenerStage(p, &l, &r);
     if (done(kTapWidener)) return;
-    compressorStage(fx, p, &l, &r);
-    if (done(kTapCompressor)) return;
-    l *= p->volume;
-    r *= p->volume;
-    if (done(kTapMaster)) return;
-    comp_tick(&fx->limiter, &l, &r, fx->ratef);
-    *outLeft = clip(l);
-    *outRight = clip(r);
+    comp_input(&fx->compressor, l, r);
+    *outLeft = outL;
+    *outRight = outR;
 }
