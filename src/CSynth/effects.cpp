@@ -302,54 +302,81 @@ inline vk_float4 shape(vk_float4 u, float a) {
     return magnitude < 0.001f ? zero : y;
 }
 
+// One history of stereo pairs for a half-band sum, kept in two copies so that both halves of the
+// symmetric filter read forwards: `down` holds H[0..31] (H[0] newest) from down[dpos] on, `up` holds
+// H[31..0] from up[upos] on. Each copy is stored twice (at i and i + 32), so windows never wrap.
+struct HalfBandWindow {
+    const float* down;  // H[0]
+    const float* up;    // H[31]
+};
+
+// Sum over j = 0..14 of c[j] (H[15 - j] + H[16 + j]): every tap but the last, which holds the newest
+// value (H[0]) and so is added by the caller, after everything else.
+VK_INLINE vk_float2 halfBandOlder(const vk_fx* fx, HalfBandWindow w) {
+    const float* later = w.down + 32;  // H[16 + j], j = 0.. (pairs of floats)
+    const float* earlier = w.up + 32;  // H[15 - j]
+    vk_float8 acc = {};
+    for (int g = 0; g < 3; ++g) {  // j = 4g .. 4g + 3
+        vk_float8 a, b;
+        std::memcpy(&a, earlier + 8 * g, sizeof a);
+        std::memcpy(&b, later + 8 * g, sizeof b);
+        acc += fx->halfBandPairs[g] * (a + b);
+    }
+    vk_float4 a4, b4;  // j = 12, 13
+    std::memcpy(&a4, earlier + 24, sizeof a4);
+    std::memcpy(&b4, later + 24, sizeof b4);
+    const vk_float4 sum4 = (__builtin_shufflevector(acc, acc, 0, 1, 2, 3) + __builtin_shufflevector(acc, acc, 4, 5, 6, 7)) +
+                           fx->halfBandTail * (a4 + b4);
+    vk_float2 a2, b2;  // j = 14
+    std::memcpy(&a2, earlier + 28, sizeof a2);
+    std::memcpy(&b2, later + 28, sizeof b2);
+    return (__builtin_shufflevector(sum4, sum4, 0, 1) + __builtin_shufflevector(sum4, sum4, 2, 3)) +
+           fx->halfBand[14] * (a2 + b2);
+}
+
+// Moves a window on by one frame and stores the newest pair; returns the window after the move.
+VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* downPos, int32_t* upPos, vk_float2 x) {
+    const int d = (*downPos + 31) & 31;  // the down copy moves towards lower positions
+    const int u = (*upPos + 1) & 31;     // the up copy towards higher ones; H[0] sits at its end
+    const int newest = (u + 31) & 31;
+    down[d] = down[d + 32] = x;
+    up[newest] = up[newest + 32] = x;
+    *downPos = d;
+    *upPos = u;
+    return HalfBandWindow{reinterpret_cast<const float*>(down + d), reinterpret_cast<const float*>(up + u)};
+}
+
 VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float a = p->distortion;
-    const float* c = fx->halfBand;
-    // Histories are stored twice (at pos and pos + length) and move backwards, so H[i] = in[pos + i]
-    // and G[i] = out[pos + i] without wrapping.
-    const int inPos = (fx->distInPos + 31) & 31;
-    const int outPos = (fx->distOutPos + 62) & 63;
-    const vk_float4 x = {*l, *r, 0.0f, 0.0f};
-    fx->distIn[inPos] = fx->distIn[inPos + 32] = x;
-    const vk_float4* hist = fx->distIn + inPos;
+    const float c15 = fx->halfBand[15];
+    const vk_float2 x = {*l, *r};
     // The signal's path runs through the newest sample only, which meets the last tap (j = 15); the
-    // older taps are summed beforehand in four partial sums (taps j, j + 4, j + 8, j + 12), and the
-    // doubling is folded into both parts (exact: a power of two).
-    vk_float4 u0s = {}, u1s = {}, u2s = {}, u3s = {};
-    for (int j = 0; j < 3; ++j) {
-        u0s += c[j] * (hist[15 - j] + hist[16 + j]);
-        u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
-        u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
-        u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
-    }
-    u0s += c[3] * (hist[12] + hist[19]);
-    u1s += c[7] * (hist[8] + hist[23]);
-    u2s += c[11] * (hist[4] + hist[27]);
-    const vk_float4 u1 = 2.0f * ((u0s + u1s) + (u2s + u3s)) + (2.0f * c[15]) * (x + hist[31]);
-    const vk_float4 u0 = hist[16];
-    // Lanes: u1 left, u1 right, u0 left, u0 right.
-    const vk_float4 shaped = shape(__builtin_shufflevector(u1, u0, 0, 1, 4, 5), a);
+    // older taps are summed beforehand, and the doubling is folded into both parts (exact: a power
+    // of two).
+    const HalfBandWindow in = halfBandPush(fx->distIn, fx->distInUp, &fx->distInPos, &fx->distInUpPos, x);
+    const vk_float2 older = halfBandOlder(fx, in);
+    vk_float2 h31, h16;
+    std::memcpy(&h31, in.down + 62, sizeof h31);
+    std::memcpy(&h16, in.down + 32, sizeof h16);
+    const vk_float2 u1 = 2.0f * older + (2.0f * c15) * (x + h31);
+    // Lanes: u1 left, u1 right, u0 left, u0 right (u0 = H[16]).
+    const vk_float4 shaped = shape(__builtin_shufflevector(u1, h16, 0, 1, 2, 3), a);
 
-    vk_float4* out = fx->distOut;
-    out[outPos] = out[outPos + 64] = shaped;
-    out[outPos + 1] = out[outPos + 65] = __builtin_shufflevector(shaped, shaped, 2, 3, 2, 3);
-    const vk_float4* g = out + outPos;
-    // Again only the newest value (G[0], the last tap) is on the signal's path.
-    vk_float4 v0 = {}, v1 = {}, v2 = {}, v3 = {};
-    for (int j = 0; j < 3; ++j) {
-        v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
-        v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
-        v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
-        v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
-    }
-    v0 += c[3] * (g[24] + g[38]);
-    v1 += c[7] * (g[16] + g[46]);
-    v2 += c[11] * (g[8] + g[54]);
-    const vk_float4 y = (0.5f * g[31] + ((v0 + v1) + (v2 + v3))) + c[15] * (shaped + g[62]);
+    // Downsampling: G alternates shaped u1 values (even places) and shaped u0 values (odd places),
+    // so its even places form a history of their own with the same half-band sum, and G[31] is the
+    // u0 of 15 frames ago.
+    const vk_float2 s1 = __builtin_shufflevector(shaped, shaped, 0, 1);
+    const vk_float2 s0 = __builtin_shufflevector(shaped, shaped, 2, 3);
+    const vk_float2 g31 = fx->distOnSample[(fx->distOnPos + 1) & 15];
+    fx->distOnSample[fx->distOnPos] = s0;
+    fx->distOnPos = (fx->distOnPos + 1) & 15;
+    const HalfBandWindow out = halfBandPush(fx->distOut, fx->distOutUp, &fx->distOutPos, &fx->distOutUpPos, s1);
+    const vk_float2 olderOut = halfBandOlder(fx, out);
+    vk_float2 g62;
+    std::memcpy(&g62, out.down + 62, sizeof g62);
+    const vk_float2 y = (0.5f * g31 + olderOut) + c15 * (s1 + g62);
     *l = y[0];
     *r = y[1];
-    fx->distInPos = inPos;
-    fx->distOutPos = outPos;
 }
 
 // ---------------------------------------------------------------- bit crusher
@@ -668,10 +695,17 @@ void vk_fx_reset(vk_fx* fx) {
     std::memset(fx->filterState, 0, sizeof fx->filterState);
     fx->sweepPhase = 0.0f;
     halfBandCoefficients(fx->halfBand);
+    for (int g = 0; g < 3; ++g)
+        for (int i = 0; i < 8; ++i) fx->halfBandPairs[g][i] = fx->halfBand[4 * g + i / 2];
+    for (int i = 0; i < 4; ++i) fx->halfBandTail[i] = fx->halfBand[12 + i / 2];
     std::memset(fx->distIn, 0, sizeof fx->distIn);
+    std::memset(fx->distInUp, 0, sizeof fx->distInUp);
     std::memset(fx->distOut, 0, sizeof fx->distOut);
-    fx->distInPos = 0;
-    fx->distOutPos = 0;
+    std::memset(fx->distOutUp, 0, sizeof fx->distOutUp);
+    std::memset(fx->distOnSample, 0, sizeof fx->distOnSample);
+    fx->distInPos = fx->distInUpPos = 0;
+    fx->distOutPos = fx->distOutUpPos = 0;
+    fx->distOnPos = 0;
     fx->chorusPhase = 0.0f;
     fx->phaserPhase = 0.0f;
     std::memset(fx->phaserState, 0, sizeof fx->phaserState);
