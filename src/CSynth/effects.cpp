@@ -803,7 +803,9 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
             outR *= p->volume;
         }
         if (last > kTapMaster) {
-            comp_tick(&fx->limiter, &outL, &outR, fx->ratef);
+            const float xl = outL, xr = outR;
+            comp_output(&fx->limiter, &outL, &outR, fx->ratef);
+            comp_input(&fx->limiter, xl, xr);
             outL = clip(outL);
             outR = clip(outR);
         }
