@@ -465,14 +465,25 @@ VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines&
 
 VK_INLINE void phaserApply(vk_fx* fx, const PhaserPrep& c, float* l, float* r) {
     if (!c.active) return;
-    // Both sides advance together in the two lanes.
+    // Both sides advance together in the two lanes. b2 is 1 but for centres outside the band, and
+    // multiplying by 1 changes nothing, so the common case leaves it out.
     vk_double2 in = {*l, *r};
-    for (int i = 0; i < 8; ++i) {
-        vk_double2* st = fx->phaserState[i];
-        const vk_double2 y = c.b0 * in + st[0];
-        st[0] = st[1] + c.a1 * (in - y);
-        st[1] = c.b2 * in - c.a2 * y;
-        in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
+    if (c.b2[0] == 1.0 && c.b2[1] == 1.0) {
+        for (int i = 0; i < 8; ++i) {
+            vk_double2* st = fx->phaserState[i];
+            const vk_double2 y = c.b0 * in + st[0];
+            st[0] = st[1] + c.a1 * (in - y);
+            st[1] = in - c.a2 * y;
+            in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
+        }
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            vk_double2* st = fx->phaserState[i];
+            const vk_double2 y = c.b0 * in + st[0];
+            st[0] = st[1] + c.a1 * (in - y);
+            st[1] = c.b2 * in - c.a2 * y;
+            in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
+        }
     }
     *l = c.dry * *l + c.wet * static_cast<float>(in[0]);
     *r = c.dry * *r + c.wet * static_cast<float>(in[1]);
@@ -485,10 +496,15 @@ struct PitchPrep {
 };
 
 VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
-    // Beyond four octaves the grain rate stops being meaningful; NaN is no shift.
-    float shift = std::round(p->pitchShift);
-    if (!(shift == shift)) shift = 0.0f;
-    const int n = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
+    // Beyond four octaves the grain rate stops being meaningful; NaN is no shift. The value is the
+    // one last received, so its rounding is kept until it changes.
+    if (!(p->pitchShift == fx->pitchShiftValue)) {
+        fx->pitchShiftValue = p->pitchShift;
+        float shift = std::round(p->pitchShift);
+        if (!(shift == shift)) shift = 0.0f;
+        fx->pitchShiftSemitones = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
+    }
+    const int n = fx->pitchShiftSemitones;
     const float target = n != 0 ? 1.0f : 0.0f;
     const float maxStep = 50.0f / fx->ratef;  // a 20 ms fade
     if (fx->pitchLevel < target)
@@ -718,6 +734,8 @@ void vk_fx_reset(vk_fx* fx) {
         *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
     fx->pitchSemitones = 0;
     fx->pitchRatio = 1.0f;
+    fx->pitchShiftValue = std::numeric_limits<float>::quiet_NaN();
+    fx->pitchShiftSemitones = 0;
     fx->crushDepth = std::numeric_limits<float>::quiet_NaN();
     fx->crushStep = 0.0f;
     fx->crushInverse = 1.0f;

@@ -123,6 +123,8 @@ struct vk_fx {
 
     vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
     int32_t pitchSemitones;  // the shift the cached ratio belongs to
+    float pitchShiftValue;   // the pitchShift value last rounded (NaN after reset)
+    int32_t pitchShiftSemitones;
     float pitchRatio;
     // The bit depth value the crusher's step belongs to (NaN after reset); step 0 passes the signal.
     float crushDepth;
