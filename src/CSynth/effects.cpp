@@ -559,11 +559,12 @@ VK_INLINE void pitchApply(vk_fx* fx, const PitchPrep& c, float* l, float* r) {
 constexpr float kHilbertP[4] = {0.4794009f, 0.8762185f, 0.97659755f, 0.9974992f};
 constexpr float kHilbertQ[4] = {0.1617585f, 0.7330289f, 0.94534963f, 0.99059916f};
 
-// The four all-pass chains (P and Q of both channels) advance together, one lane each.
+// The four all-pass chains (P and Q of both channels) advance together, one lane each. Each section
+// is c x + (c y2 - x2): the part from the section's history is ready before the signal arrives.
 inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     for (int i = 0; i < 4; ++i) {
         const vk_float4 c = {kHilbertP[i], kHilbertQ[i], kHilbertP[i], kHilbertQ[i]};
-        const vk_float4 y = c * (x + s[i].y2) - s[i].x2;
+        const vk_float4 y = c * x + (c * s[i].y2 - s[i].x2);
         s[i].x2 = s[i].x1;
         s[i].x1 = x;
         s[i].y2 = s[i].y1;
