@@ -59,6 +59,15 @@ int powerOfTwoAtLeast(int n) {
     return size;
 }
 
+// frequency / rate, divided again only when the frequency moved.
+inline float phaseStep(vk_phase_step* c, float frequency, float rate) {
+    if (!(frequency == c->value)) {
+        c->value = frequency;
+        c->step = frequency / rate;
+    }
+    return c->step;
+}
+
 inline void mixGains(vk_mix_cache* c, float amount) {
     if (amount != c->amount) {
         vk_fx_mix_gains(amount, &c->dry, &c->wet);
@@ -250,7 +259,7 @@ inline void runSections(vk_fx* fx, float* l, float* r) {
 }
 
 VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
-    fx->sweepPhase = wrap01(fx->sweepPhase + p->lfoRate / fx->ratef);
+    fx->sweepPhase = wrap01(fx->sweepPhase + phaseStep(&fx->sweepStep, p->lfoRate, fx->ratef));
     int n = p->rolloff >= 1.0f && p->rolloff < 4.0f ? static_cast<int>(p->rolloff) : 1;
     if (n != fx->sections) {
         std::memset(fx->filterState, 0, sizeof fx->filterState);
@@ -415,7 +424,7 @@ struct ChorusPrep {
 // delays exceed two samples, so the sample about to be written is not among them.
 VK_INLINE void chorusPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
     const float s = sines.chorus;
-    fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
+    fx->chorusPhase = wrap01(fx->chorusPhase + fx->chorusStep);
     c->wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s), 1);
     c->wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s), 1);
     mixGains(&fx->chorusMix, p->chorus);
@@ -436,7 +445,7 @@ struct PhaserPrep {
 };
 
 VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
-    fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
+    fx->phaserPhase = wrap01(fx->phaserPhase + phaseStep(&fx->phaserStep, p->phaserRate, fx->ratef));
     c->active = p->phaserDepth > 0.0001f;
     if (!c->active) return;
     double b0[2], a1[2], a2[2], b2[2];
@@ -506,7 +515,7 @@ VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& 
     }
     const int n = fx->pitchShiftSemitones;
     const float target = n != 0 ? 1.0f : 0.0f;
-    const float maxStep = 50.0f / fx->ratef;  // a 20 ms fade
+    const float maxStep = fx->pitchFadeStep;
     if (fx->pitchLevel < target)
         fx->pitchLevel = fx->pitchLevel + maxStep < target ? fx->pitchLevel + maxStep : target;
     else if (fx->pitchLevel > target)
@@ -518,13 +527,13 @@ VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& 
     if (n != fx->pitchSemitones) {
         fx->pitchSemitones = n;
         fx->pitchRatio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
+        fx->grainStep = (n >= 0 ? fx->pitchRatio - 1.0f : fx->pitchRatio + 1.0f) * 12.0f / fx->ratef;
     }
-    const float ratio = fx->pitchRatio;
     const float ph = fx->grainPhase;
     const float q = wrap01(ph + 0.5f);
     const float ga = sines.grainA;
     const float gb = sines.grainB;
-    fx->grainPhase = wrap01(ph + (n >= 0 ? ratio - 1.0f : ratio + 1.0f) * 12.0f / fx->ratef);
+    fx->grainPhase = wrap01(ph + fx->grainStep);
     float da, db;
     if (n >= 0) {
         da = 0.092427f - 0.084854f * ph;
@@ -575,7 +584,11 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
 }
 
 VK_INLINE void freqShiftPrepare(vk_fx* fx, const vk_fx_params* p) {
-    const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
+    if (!(p->freqShift == fx->shiftStep.value)) {
+        fx->shiftStep.value = p->freqShift;
+        fx->shiftStep.step = static_cast<double>(p->freqShift) / fx->rate;
+    }
+    const double next = fx->shiftPhase + fx->shiftStep.step;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
 }
 
@@ -597,7 +610,7 @@ struct DelayPrep {
 
 VK_INLINE void delayPrepare(vk_fx* fx, const vk_fx_params* p, DelayPrep* c) {
     float t = p->delayTime;
-    const float minT = 1.0f / fx->ratef;
+    const float minT = fx->minDelayTime;
     if (!(t >= minT)) t = minT;
     if (t > 1.0f) t = 1.0f;
     const float d = t * fx->ratef;
@@ -676,6 +689,9 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     fx->halfRate = rate / 2.0;
     fx->invRate = 1.0 / rate;
     fx->ratef = static_cast<float>(rate);
+    fx->chorusStep = 1.2f / fx->ratef;  // a fixed 1.2 Hz
+    fx->pitchFadeStep = 50.0f / fx->ratef;  // a 20 ms fade
+    fx->minDelayTime = 1.0f / fx->ratef;
     fx->memory = memory;
     float* at = memory;
     auto line = [&at](vk_delay_line* l, int size) {
@@ -735,6 +751,11 @@ void vk_fx_reset(vk_fx* fx) {
         *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
     fx->pitchSemitones = 0;
     fx->pitchRatio = 1.0f;
+    fx->grainStep = 0.0f;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    fx->sweepStep = fx->phaserStep = vk_phase_step{nan, 0.0f};
+    fx->shiftStep.value = nan;
+    fx->shiftStep.step = 0.0;
     fx->pitchShiftValue = std::numeric_limits<float>::quiet_NaN();
     fx->pitchShiftSemitones = 0;
     fx->crushDepth = std::numeric_limits<float>::quiet_NaN();

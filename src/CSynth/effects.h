@@ -72,10 +72,23 @@ struct vk_mix_cache {
     float dry, wet;
 };
 
+// A frequency and its phase step per frame, frequency / rate (NaN after reset: the first frame divides).
+struct vk_phase_step {
+    float value;
+    float step;
+};
+
 struct vk_fx {
     double rate;
     double halfRate;  // the Nyquist frequency
     double invRate;
+    // Phase and level steps of fixed frequencies, and the shortest delay time (one sample).
+    float chorusStep, pitchFadeStep, minDelayTime;
+    vk_phase_step sweepStep, phaserStep;
+    struct {
+        float value;
+        double step;
+    } shiftStep;
     float ratef;
     int32_t tap;
     vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
@@ -126,6 +139,7 @@ struct vk_fx {
     float pitchShiftValue;   // the pitchShift value last rounded (NaN after reset)
     int32_t pitchShiftSemitones;
     float pitchRatio;
+    float grainStep;  // the grain phase's step for pitchSemitones
     // The bit depth value the crusher's step belongs to (NaN after reset); step 0 passes the signal.
     float crushDepth;
     float crushStep, crushInverse;
