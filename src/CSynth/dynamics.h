@@ -45,9 +45,7 @@ void comp_tick(vk_dynamics* d, float* left, float* right, float rate);
 // The envelope's step, once every 32 frames (rebuilding the curve first when a setting changed).
 void comp_division_step(vk_dynamics* d, float rate);
 
-// comp_tick in two halves, output first: the output is the input of `lookahead` frames ago, so it
-// needs nothing of this frame's input. comp_output and then comp_input on one frame is comp_tick.
-// Inline, for the effect chain's per-frame path.
+// The per-frame path below is inline, for the effect chain.
 
 namespace vk_dyn_detail {
 constexpr double kDbPerNeper = 8.68588963806503655302;  // 20 / ln 10
@@ -75,13 +73,11 @@ __attribute__((always_inline)) inline void comp_detect(vk_dynamics* d, float p) 
             a = vk_dyn_detail::undb(outDb) / p;
             aDb = pDb - outDb;
         }
-        if (a <= d->detectorAverage) {
-            r = 1.0f;
-        } else {  // the release rate is only needed when the detector falls back
-            if (aDb < 2.0f) aDb = 2.0f;
-            // 10^((aDb / 20) / (0.0025 rate)) - 1, the division folded into the constant
-            r = static_cast<float>(vk_fast::exp2(aDb * d->releaseLog2PerDb)) - 1.0f;
-        }
+        if (aDb < 2.0f) aDb = 2.0f;
+        // 10^((aDb / 20) / (0.0025 rate)) - 1, the division folded into the constant; taken even
+        // when the detector rises (rate 1), which a signal decides frame by frame, so no branch
+        r = static_cast<float>(vk_fast::exp2(aDb * d->releaseLog2PerDb)) - 1.0f;
+        r = a <= d->detectorAverage ? 1.0f : r;
     } else {
         a = 1.0f;
         r = a <= d->detectorAverage ? 1.0f : d->idleReleaseRate;
@@ -92,6 +88,8 @@ __attribute__((always_inline)) inline void comp_detect(vk_dynamics* d, float p) 
     d->detectorAverage = avg;
 }
 
+// comp_tick in two halves, output first: the output is the input of `lookahead` frames ago, so it
+// needs nothing of this frame's input. comp_output and then comp_input on one frame is comp_tick.
 __attribute__((always_inline)) inline void comp_output(vk_dynamics* d, float* left, float* right, float rate) {
     if (d->peakPending) comp_detect(d, d->pendingPeak);
     if (d->counter == 0) comp_division_step(d, rate);
