@@ -106,7 +106,7 @@ __attribute__((always_inline)) inline void comp_output(vk_dynamics* d, float* le
     // sin(pi / 2 x gain), a quarter turn per unit of gain.
     if (d->compressorGain != d->sinedGain) {
         d->sinedGain = d->compressorGain;
-        d->sine = static_cast<float>(vk_fast::sinTurns(0.25 * d->compressorGain));
+        d->sine = static_cast<float>(vk_fast::sinQuarterTurn(0.25 * d->compressorGain));
     }
     const float gain = d->sine * d->makeupGain;
     *left = d->line[0][d->readIndex] * gain;

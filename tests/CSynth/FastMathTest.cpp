@@ -46,6 +46,19 @@ TEST(FastMath, SineAndCosineOfTurnsMatchTheLibrary) {
     EXPECT_LT(worst, 2e-10);
 }
 
+TEST(FastMath, SineOfAQuarterTurnMatchesTheLibrary) {
+    double worst = 0.0;
+    for (int i = 0; i <= 250000; ++i) {
+        const double x = 0.25 * i / 250000.0;
+        worst = std::max(worst, static_cast<double>(std::fabs(vk_fast::sinQuarterTurn(x) - std::sin(kTwoPiL * x))));
+    }
+    EXPECT_LT(worst, 1e-9);
+    EXPECT_EQ(vk_fast::sinQuarterTurn(0.0), 0.0);
+    // Outside the quarter it is the general sine.
+    EXPECT_EQ(vk_fast::sinQuarterTurn(0.3), vk_fast::sinTurns(0.3));
+    EXPECT_EQ(vk_fast::sinQuarterTurn(-0.1), vk_fast::sinTurns(-0.1));
+}
+
 TEST(FastMath, VectorSineIsTheScalarOneLaneByLane) {
     const vk_double4 x = {0.1, 0.37, -0.62, 0.999};
     vk_double4 s, c;
