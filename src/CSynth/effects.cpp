@@ -659,6 +659,34 @@ VK_INLINE void compressorSettings(vk_fx* fx, const vk_fx_params* p) {
     fx->compressor.ratio = 1.5f + 6.0f * g;
 }
 
+// The stages on the signal's path, from the filter to the widener. With kTapped, the chain stops after
+// the stage `last` and this returns true; otherwise all run.
+template <bool kTapped>
+VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const ChorusPrep& chorus,
+                          const PhaserPrep& phaser, const PitchPrep& pitch, const DelayPrep& delay, int last, float* l,
+                          float* r) {
+    filterStage(fx, p, sines, l, r);
+    if (kTapped && last == kTapFilter) return true;
+    distortionStage(fx, p, l, r);
+    if (kTapped && last == kTapDistortion) return true;
+    crusherStage(fx, p, l, r);
+    if (kTapped && last == kTapCrusher) return true;
+    chorusApply(fx, chorus, l, r);
+    if (kTapped && last == kTapChorus) return true;
+    phaserApply(fx, phaser, l, r);
+    if (kTapped && last == kTapPhaser) return true;
+    pitchApply(fx, pitch, l, r);
+    if (kTapped && last == kTapPitch) return true;
+    freqShiftApply(fx, sines, l, r);
+    if (kTapped && last == kTapFreqShift) return true;
+    delayApply(fx, delay, l, r);
+    if (kTapped && last == kTapDelay) return true;
+    reverbStage(fx, p, l, r);
+    if (kTapped && last == kTapReverb) return true;
+    widenerStage(p, l, r);
+    return kTapped && last == kTapWidener;
+}
+
 }  // namespace
 
 float vk_delay_read(const vk_delay_line* line, float delay) {
@@ -851,34 +879,16 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
         }
     }
 
-    // The signal's path.
+    // The signal's path; when it runs to the end, without a look at the tap after each stage.
     float l = inLeft, r = inRight;
-    auto done = [&](int stage) {
-        if (last != stage) return false;
+    const bool stopped = last <= kTapWidener
+                             ? signalPath<true>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r)
+                             : signalPath<false>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r);
+    if (stopped) {
         *outLeft = l;
         *outRight = r;
-        return true;
-    };
-    filterStage(fx, p, sines, &l, &r);
-    if (done(kTapFilter)) return;
-    distortionStage(fx, p, &l, &r);
-    if (done(kTapDistortion)) return;
-    crusherStage(fx, p, &l, &r);
-    if (done(kTapCrusher)) return;
-    chorusApply(fx, chorus, &l, &r);
-    if (done(kTapChorus)) return;
-    phaserApply(fx, phaser, &l, &r);
-    if (done(kTapPhaser)) return;
-    pitchApply(fx, pitch, &l, &r);
-    if (done(kTapPitch)) return;
-    freqShiftApply(fx, sines, &l, &r);
-    if (done(kTapFreqShift)) return;
-    delayApply(fx, delay, &l, &r);
-    if (done(kTapDelay)) return;
-    reverbStage(fx, p, &l, &r);
-    if (done(kTapReverb)) return;
-    widenerStage(p, &l, &r);
-    if (done(kTapWidener)) return;
+        return;
+    }
     comp_input(&fx->compressor, l, r);
     *outLeft = outL;
     *outRight = outR;
