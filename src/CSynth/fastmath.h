@@ -19,8 +19,6 @@
 
 typedef double vk_double4 __attribute__((vector_size(32)));
 typedef uint64_t vk_uint64x4 __attribute__((vector_size(32)));
-typedef double vk_double8 __attribute__((vector_size(64)));
-typedef uint64_t vk_uint64x8 __attribute__((vector_size(64)));
 
 namespace vk_fast {
 
@@ -126,9 +124,6 @@ __attribute__((always_inline)) inline void sinCosTurns(double x, double* sine, d
 }
 __attribute__((always_inline)) inline void sinCosTurns(const vk_double4& x, vk_double4* sine, vk_double4* cosine) {
     detail::sinCosTurns<vk_double4, vk_uint64x4>(x, sine, cosine);
-}
-__attribute__((always_inline)) inline void sinCosTurns(const vk_double8& x, vk_double8* sine, vk_double8* cosine) {
-    detail::sinCosTurns<vk_double8, vk_uint64x8>(x, sine, cosine);
 }
 __attribute__((always_inline)) inline double sinTurns(double x) {
     double s, c;
