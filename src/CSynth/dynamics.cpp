@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-namespace {
+#include "CSynth/fastmath.h"
 
-constexpr float kHalfPi = 1.57079632679489661923f;
+namespace {
 
 inline float db(float x) { return 20.0f * std::log10(x); }
 constexpr float kLn10Over20 = 0.11512925464970228420f;  // 10^(x/20) = e^(x ln10 / 20)
@@ -21,6 +21,7 @@ inline float saturate(const vk_dynamics* d, float x) {
     if (x < d->kneeThreshold) return kneeCurve(d, x);
     return undb(d->kneeOutputDb + d->slope * (db(x) - d->kneeThresholdDb));
 }
+
 
 void buildCurve(vk_dynamics* d) {
     d->cachedThreshold = d->threshold;
@@ -71,6 +72,8 @@ void divisionStep(vk_dynamics* d, float rate) {
 
 }  // namespace
 
+void comp_division_step(vk_dynamics* d, float rate) { divisionStep(d, rate); }
+
 void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float attack, float release, float rate) {
     *d = vk_dynamics{};
     d->threshold = threshold;
@@ -87,7 +90,10 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->envelopeRate = 0.0f;
     d->targetGain = 0.0f;
     d->idleReleaseRate = undb(2.0f / (0.0025f * rate)) - 1.0f;  // the detector rate at 2 dB
+    d->releaseLog2PerDb = vk_dyn_detail::kLog2PerDb / (0.0025 * rate);
     d->counter = 0;
+    d->peakPending = 0;
+    d->pendingPeak = 0.0f;
     d->sinedGain = -1.0f;  // no gain has been turned into its sine yet
     d->sine = 0.0f;
     const int m = static_cast<int>(rate * 0.006f);
@@ -96,54 +102,10 @@ void comp_reset(vk_dynamics* d, float threshold, float knee, float ratio, float 
     d->writeIndex = d->lookahead;
 }
 
-// Compiled for the wider instruction sets as well; instruction-set clones are resolved through
-// ifuncs, which run before ThreadSanitizer's runtime is up, so the instrumented build does without.
-#if defined(__SANITIZE_THREAD__)
-#define VK_DYN_CLONES
-#else
-#define VK_DYN_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#endif
 
-VK_DYN_CLONES void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
-    if (d->counter == 0) divisionStep(d, rate);
-    d->counter = (d->counter + 1) & 31;
-
+void comp_tick(vk_dynamics* d, float* left, float* right, float rate) {
+    // The look-ahead keeps the read and write positions apart, so the output may be taken first.
     const float xl = *left, xr = *right;
-    d->line[0][d->writeIndex] = xl;
-    d->line[1][d->writeIndex] = xr;
-
-    const float p = std::fabs(xl) > std::fabs(xr) ? std::fabs(xl) : std::fabs(xr);
-    float a, r;
-    if (p >= d->linearThreshold && p > 0.0001f) {
-        a = saturate(d, p) / p;
-        float aDb = -db(a);
-        if (aDb < 2.0f) aDb = 2.0f;
-        r = undb(aDb / (0.0025f * rate)) - 1.0f;
-    } else {
-        a = 1.0f;
-        r = d->idleReleaseRate;
-    }
-    if (a <= d->detectorAverage) r = 1.0f;
-    float avg = d->detectorAverage + (a - d->detectorAverage) * r;
-    if (avg > 1.0f) avg = 1.0f;
-    if (!std::isfinite(avg)) avg = 1.0f;
-    d->detectorAverage = avg;
-
-    if (d->envelopeRate >= 1.0f) {
-        const float g = d->compressorGain * d->envelopeRate;
-        d->compressorGain = g < 1.0f ? g : 1.0f;
-    } else {
-        d->compressorGain += (d->targetGain - d->compressorGain) * d->envelopeRate;
-    }
-
-    // The gain often sits still (fully open, or held by a long release): reuse its sine then.
-    if (d->compressorGain != d->sinedGain) {
-        d->sinedGain = d->compressorGain;
-        d->sine = std::sin(kHalfPi * d->compressorGain);
-    }
-    const float gain = d->sine * d->makeupGain;
-    *left = d->line[0][d->readIndex] * gain;
-    *right = d->line[1][d->readIndex] * gain;
-    d->readIndex = (d->readIndex + 1) & 1023;
-    d->writeIndex = (d->writeIndex + 1) & 1023;
+    comp_output(d, left, right, rate);
+    comp_input(d, xl, xr);
 }

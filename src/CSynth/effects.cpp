@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "CSynth/fastmath.h"
 #include "CSynth/reverb.h"
 
 #define VK_INLINE __attribute__((always_inline)) inline
@@ -25,7 +26,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kPiF = 3.14159265358979323846f;
-constexpr float kTwoPiF = 6.28318530717958647692f;
 constexpr float kHalfPiF = 1.57079632679489661923f;
 constexpr float kMinMixAngle = 0.001534668f;  // the angle of amount 0.000977
 
@@ -59,6 +59,15 @@ int powerOfTwoAtLeast(int n) {
     return size;
 }
 
+// frequency / rate, divided again only when the frequency moved.
+inline float phaseStep(vk_phase_step* c, float frequency, float rate) {
+    if (!(frequency == c->value)) {
+        c->value = frequency;
+        c->step = frequency / rate;
+    }
+    return c->step;
+}
+
 inline void mixGains(vk_mix_cache* c, float amount) {
     if (amount != c->amount) {
         vk_fx_mix_gains(amount, &c->dry, &c->wet);
@@ -66,11 +75,113 @@ inline void mixGains(vk_mix_cache* c, float amount) {
     }
 }
 
+// ---------------------------------------------------------------- delay lines
+
+// vk_delay_read for the stages' own delays, which all lie in [1, size): one wrap is then enough. With
+// `ahead` 1 the line is read as it will be once the next sample is written.
+VK_INLINE float readLine(const vk_delay_line* line, float delay, int ahead) {
+    float pos = static_cast<float>((line->write + ahead) & line->mask) - delay;
+    if (pos < 0.0f) pos += static_cast<float>(line->size);
+    const int i = static_cast<int>(pos);
+    const float frac = pos - static_cast<float>(i);
+    const float a = line->buf[i & line->mask];
+    const float b = line->buf[(i + 1) & line->mask];
+    return a + frac * (b - a);
+}
+
+// Both lines of a stereo pair at one delay in [1, size). The two lines are always written together,
+// so they share their write position, and the position and fraction serve both.
+VK_INLINE void readPair(const vk_delay_line* pair, float delay, int ahead, float* left, float* right) {
+    float pos = static_cast<float>((pair[0].write + ahead) & pair[0].mask) - delay;
+    if (pos < 0.0f) pos += static_cast<float>(pair[0].size);
+    const int i = static_cast<int>(pos);
+    const float frac = pos - static_cast<float>(i);
+    const int i0 = i & pair[0].mask, i1 = (i + 1) & pair[0].mask;
+    const float* l = pair[0].buf;
+    const float* r = pair[1].buf;
+    *left = l[i0] + frac * (l[i1] - l[i0]);
+    *right = r[i0] + frac * (r[i1] - r[i0]);
+}
+
+VK_INLINE void writePair(vk_delay_line* pair, float left, float right) {
+    const int w = pair[0].write;
+    pair[0].buf[w] = left;
+    pair[1].buf[w] = right;
+    pair[0].write = pair[1].write = (w + 1) & pair[0].mask;
+}
+
+// ---------------------------------------------------------------- the frame's sines
+
+// Every sine the stages take in one frame. None depends on the signal, only on phases and parameter
+// values, so they are computed together, lane by lane, off the signal's path: first the oscillators'
+// sines, then those of the coefficients that the swept cutoff and the phaser's two centre
+// frequencies give. Each stage still moves its own phase, so a stage the tap leaves out keeps it.
+struct FrameSines {
+    float sweep;               // the filter sweep's sine
+    float chorus;              // the chorus sweep's
+    float phaser;              // the phaser sweep's
+    float shiftSin, shiftCos;  // the frequency shifter's carrier
+    float grainA, grainB;      // the pitch shifter's window gains
+    double filterD;            // swept cutoff / (rate / 2)
+    float filterH, filterS;    // sin(D pi / 2), sin(D pi) in single precision
+    double phaserD[2];         // centre frequencies / (rate / 2), left and right
+    float phaserH[2], phaserS[2];
+};
+
+VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* out) {
+    const vk_double4 phases = {fx->sweepPhase, fx->chorusPhase, fx->phaserPhase, static_cast<float>(fx->shiftPhase)};
+    vk_double4 sine, cosine;
+    vk_fast::sinCosTurns(phases, &sine, &cosine);
+    out->sweep = static_cast<float>(sine[0]);
+    out->chorus = static_cast<float>(sine[1]);
+    out->phaser = static_cast<float>(sine[2]);
+    out->shiftSin = static_cast<float>(sine[3]);
+    out->shiftCos = static_cast<float>(cosine[3]);
+
+    // The cutoff sweeps between cutoff / 1.35 and cutoff x 1.35, held inside 20 Hz .. 20 kHz.
+    float lo = p->cutoff * 0.7407407f;
+    if (!(lo >= 20.0f)) lo = 20.0f;
+    float hi = p->cutoff * 1.35f;
+    if (!(hi <= 20000.0f)) hi = 20000.0f;
+    const float fc = lo + (out->sweep + 1.0f) * 0.5f * (hi - lo);
+    // The phaser's centres sweep 350 .. 2800 Hz, left and right in opposite directions.
+    const float centreL = 1575.0f + 1225.0f * out->phaser;
+    const float centreR = 1575.0f - 1225.0f * out->phaser;
+    // The grain window's angle pi / 2 - pi |frac(p) - 0.5| makes its sine and cosine the cosine and
+    // sine of half |p - 0.5| turns; it rides in the fourth lane.
+    const float grain = std::fabs(fx->grainPhase - 0.5f);
+    const vk_double4 hz = {fc, centreL, centreR, grain};
+    const vk_double4 d = hz / fx->halfRate;
+    out->filterD = d[0];
+    out->phaserD[0] = d[1];
+    out->phaserD[1] = d[2];
+
+    // sin(D pi / 2) and sin(D pi) are D / 4 and D / 2 turns: f / (2 rate) and f / rate. Multiplying by
+    // the reciprocals keeps the division (which only decides the range cases) off the way to the
+    // coefficients.
+    const double perRate = fx->invRate, perTwoRates = 0.5 * fx->invRate;
+    const vk_double4 filterAndLeft =
+        __builtin_shufflevector(hz, hz, 0, 0, 1, 1) * vk_double4{perTwoRates, perRate, perTwoRates, perRate};
+    const vk_double4 rightAndGrain =
+        __builtin_shufflevector(hz, hz, 2, 2, 3, 3) * vk_double4{perTwoRates, perRate, 0.5, 0.5};
+    vk_double4 s1, c1, s2, c2;
+    vk_fast::sinCosTurns(filterAndLeft, &s1, &c1);
+    vk_fast::sinCosTurns(rightAndGrain, &s2, &c2);
+    out->filterH = static_cast<float>(s1[0]);
+    out->filterS = static_cast<float>(s1[1]);
+    out->phaserH[0] = static_cast<float>(s1[2]);
+    out->phaserS[0] = static_cast<float>(s1[3]);
+    out->phaserH[1] = static_cast<float>(s2[0]);
+    out->phaserS[1] = static_cast<float>(s2[1]);
+    out->grainA = static_cast<float>(c2[2]);
+    out->grainB = static_cast<float>(s2[2]);
+}
+
 // ---------------------------------------------------------------- filter
 
-void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
+VK_INLINE void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    const double d = fc / (fx->rate / 2.0);
+    const double d = sines.filterD;
     auto zero = [&] { b0 = b1 = b2 = a1 = a2 = 0.0; };
     bool formula = false;
     switch (type) {
@@ -96,10 +207,10 @@ void filterCoefficients(vk_fx* fx, double fc, float q, int type) {
         break;
     }
     if (formula) {
-        const double h = std::sin(static_cast<float>(d * kPi / 2.0));
+        const double h = sines.filterH;
         const double e = 2.0 * h * h;  // 1 - e = cos(w)
-        const double s = std::sin(static_cast<float>(d * kPi));
-        const double alpha = type <= 1 ? s / (2.0 * fx->cachedGain) : s / (2.0 * q);
+        const double s = sines.filterS;
+        const double alpha = type <= 1 ? s * fx->halfInverseGain : s / (2.0 * q);
         const double k = 1.0 / (1.0 + alpha);
         switch (type) {
         case 0:
@@ -147,15 +258,8 @@ inline void runSections(vk_fx* fx, float* l, float* r) {
     *r = static_cast<float>(x[1]);
 }
 
-VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->sweepPhase);
-    fx->sweepPhase = wrap01(fx->sweepPhase + p->lfoRate / fx->ratef);
-    float lo = p->cutoff * 0.7407407f;
-    if (!(lo >= 20.0f)) lo = 20.0f;
-    float hi = p->cutoff * 1.35f;
-    if (!(hi <= 20000.0f)) hi = 20000.0f;
-    const float fc = lo + (s + 1.0f) * 0.5f * (hi - lo);
-
+VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
+    fx->sweepPhase = wrap01(fx->sweepPhase + phaseStep(&fx->sweepStep, p->lfoRate, fx->ratef));
     int n = p->rolloff >= 1.0f && p->rolloff < 4.0f ? static_cast<int>(p->rolloff) : 1;
     if (n != fx->sections) {
         std::memset(fx->filterState, 0, sizeof fx->filterState);
@@ -164,10 +268,11 @@ VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
     if (p->q != fx->cachedQ) {
         fx->cachedQ = p->q;
         fx->cachedGain = std::pow(10.0, p->q * 0.05);
+        fx->halfInverseGain = 0.5 / fx->cachedGain;
     }
     // Negative and NaN types become lowpass; large ones fall to the pass-through default.
     const int type = p->filterType >= 0.0f ? (p->filterType < 4.0f ? static_cast<int>(p->filterType) : 4) : 0;
-    filterCoefficients(fx, fc, p->q, type);
+    filterCoefficients(fx, sines, p->q, type);
     runSections(fx, l, r);
 }
 
@@ -206,45 +311,81 @@ inline vk_float4 shape(vk_float4 u, float a) {
     return magnitude < 0.001f ? zero : y;
 }
 
+// One history of stereo pairs for a half-band sum, kept in two copies so that both halves of the
+// symmetric filter read forwards: `down` holds H[0..31] (H[0] newest) from down[dpos] on, `up` holds
+// H[31..0] from up[upos] on. Each copy is stored twice (at i and i + 32), so windows never wrap.
+struct HalfBandWindow {
+    const float* down;  // H[0]
+    const float* up;    // H[31]
+};
+
+// Sum over j = 0..14 of c[j] (H[15 - j] + H[16 + j]): every tap but the last, which holds the newest
+// value (H[0]) and so is added by the caller, after everything else.
+VK_INLINE vk_float2 halfBandOlder(const vk_fx* fx, HalfBandWindow w) {
+    const float* later = w.down + 32;  // H[16 + j], j = 0.. (pairs of floats)
+    const float* earlier = w.up + 32;  // H[15 - j]
+    vk_float8 acc = {};
+    for (int g = 0; g < 3; ++g) {  // j = 4g .. 4g + 3
+        vk_float8 a, b;
+        std::memcpy(&a, earlier + 8 * g, sizeof a);
+        std::memcpy(&b, later + 8 * g, sizeof b);
+        acc += fx->halfBandPairs[g] * (a + b);
+    }
+    vk_float4 a4, b4;  // j = 12, 13
+    std::memcpy(&a4, earlier + 24, sizeof a4);
+    std::memcpy(&b4, later + 24, sizeof b4);
+    const vk_float4 sum4 = (__builtin_shufflevector(acc, acc, 0, 1, 2, 3) + __builtin_shufflevector(acc, acc, 4, 5, 6, 7)) +
+                           fx->halfBandTail * (a4 + b4);
+    vk_float2 a2, b2;  // j = 14
+    std::memcpy(&a2, earlier + 28, sizeof a2);
+    std::memcpy(&b2, later + 28, sizeof b2);
+    return (__builtin_shufflevector(sum4, sum4, 0, 1) + __builtin_shufflevector(sum4, sum4, 2, 3)) +
+           fx->halfBand[14] * (a2 + b2);
+}
+
+// Moves a window on by one frame and stores the newest pair; returns the window after the move.
+VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* downPos, int32_t* upPos, vk_float2 x) {
+    const int d = (*downPos + 31) & 31;  // the down copy moves towards lower positions
+    const int u = (*upPos + 1) & 31;     // the up copy towards higher ones; H[0] sits at its end
+    const int newest = (u + 31) & 31;
+    down[d] = down[d + 32] = x;
+    up[newest] = up[newest + 32] = x;
+    *downPos = d;
+    *upPos = u;
+    return HalfBandWindow{reinterpret_cast<const float*>(down + d), reinterpret_cast<const float*>(up + u)};
+}
+
 VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
     const float a = p->distortion;
-    const float* c = fx->halfBand;
-    // Histories are stored twice (at pos and pos + length) and move backwards, so H[i] = in[pos + i]
-    // and G[i] = out[pos + i] without wrapping.
-    const int inPos = (fx->distInPos + 31) & 31;
-    const int outPos = (fx->distOutPos + 62) & 63;
-    const vk_float4 x = {*l, *r, 0.0f, 0.0f};
-    fx->distIn[inPos] = fx->distIn[inPos + 32] = x;
-    const vk_float4* hist = fx->distIn + inPos;
-    // Four partial sums (taps j, j + 4, j + 8, j + 12) shorten the dependency chain.
-    vk_float4 u0s = {}, u1s = {}, u2s = {}, u3s = {};
-    for (int j = 0; j < 4; ++j) {
-        u0s += c[j] * (hist[15 - j] + hist[16 + j]);
-        u1s += c[j + 4] * (hist[11 - j] + hist[20 + j]);
-        u2s += c[j + 8] * (hist[7 - j] + hist[24 + j]);
-        u3s += c[j + 12] * (hist[3 - j] + hist[28 + j]);
-    }
-    const vk_float4 u1 = 2.0f * ((u0s + u1s) + (u2s + u3s));
-    const vk_float4 u0 = hist[16];
-    // Lanes: u1 left, u1 right, u0 left, u0 right.
-    const vk_float4 shaped = shape(__builtin_shufflevector(u1, u0, 0, 1, 4, 5), a);
+    const float c15 = fx->halfBand[15];
+    const vk_float2 x = {*l, *r};
+    // The signal's path runs through the newest sample only, which meets the last tap (j = 15); the
+    // older taps are summed beforehand, and the doubling is folded into both parts (exact: a power
+    // of two).
+    const HalfBandWindow in = halfBandPush(fx->distIn, fx->distInUp, &fx->distInPos, &fx->distInUpPos, x);
+    const vk_float2 older = halfBandOlder(fx, in);
+    vk_float2 h31, h16;
+    std::memcpy(&h31, in.down + 62, sizeof h31);
+    std::memcpy(&h16, in.down + 32, sizeof h16);
+    const vk_float2 u1 = 2.0f * older + (2.0f * c15) * (x + h31);
+    // Lanes: u1 left, u1 right, u0 left, u0 right (u0 = H[16]).
+    const vk_float4 shaped = shape(__builtin_shufflevector(u1, h16, 0, 1, 2, 3), a);
 
-    vk_float4* out = fx->distOut;
-    out[outPos] = out[outPos + 64] = shaped;
-    out[outPos + 1] = out[outPos + 65] = __builtin_shufflevector(shaped, shaped, 2, 3, 2, 3);
-    const vk_float4* g = out + outPos;
-    vk_float4 v0 = {}, v1 = {}, v2 = {}, v3 = {};
-    for (int j = 0; j < 4; ++j) {
-        v0 += c[j] * (g[30 - 2 * j] + g[32 + 2 * j]);
-        v1 += c[j + 4] * (g[22 - 2 * j] + g[40 + 2 * j]);
-        v2 += c[j + 8] * (g[14 - 2 * j] + g[48 + 2 * j]);
-        v3 += c[j + 12] * (g[6 - 2 * j] + g[56 + 2 * j]);
-    }
-    const vk_float4 y = 0.5f * g[31] + ((v0 + v1) + (v2 + v3));
+    // Downsampling: G alternates shaped u1 values (even places) and shaped u0 values (odd places),
+    // so its even places form a history of their own with the same half-band sum, and G[31] is the
+    // u0 of 15 frames ago.
+    const vk_float2 s1 = __builtin_shufflevector(shaped, shaped, 0, 1);
+    const vk_float2 s0 = __builtin_shufflevector(shaped, shaped, 2, 3);
+    const vk_float2 g31 = fx->distOnSample[(fx->distOnPos + 1) & 15];
+    fx->distOnSample[fx->distOnPos] = s0;
+    fx->distOnPos = (fx->distOnPos + 1) & 15;
+    const HalfBandWindow out = halfBandPush(fx->distOut, fx->distOutUp, &fx->distOutPos, &fx->distOutUpPos, s1);
+    const vk_float2 olderOut = halfBandOlder(fx, out);
+    vk_float2 g62;
+    std::memcpy(&g62, out.down + 62, sizeof g62);
+    const vk_float2 y = (0.5f * g31 + olderOut) + c15 * (s1 + g62);
     *l = y[0];
     *r = y[1];
-    fx->distInPos = inPos;
-    fx->distOutPos = outPos;
 }
 
 // ---------------------------------------------------------------- bit crusher
@@ -269,31 +410,52 @@ VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r
 
 // ---------------------------------------------------------------- modulation
 
-VK_INLINE void chorusStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->chorusPhase);
-    fx->chorusPhase = wrap01(fx->chorusPhase + 1.2f / fx->ratef);
-    vk_delay_write(&fx->chorusLine[0], *l);
-    vk_delay_write(&fx->chorusLine[1], *r);
-    const float wl = vk_delay_read(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s));
-    const float wr = vk_delay_read(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s));
+// Each of the stages below is split in two: the part that needs nothing of this frame's signal (phase
+// steps, coefficients, taps read from the delay lines, mix gains) and the part on the signal's path.
+// The chain runs the first parts of all its stages ahead of the signal, so that the signal's own
+// path is a plain run of arithmetic and the independent work around it can overlap it.
+
+struct ChorusPrep {
+    float wl, wr;  // the delayed taps
+    float dry, wet;
+};
+
+// The taps are read where they lie once this frame's sample is written (write position + 1); the
+// delays exceed two samples, so the sample about to be written is not among them.
+VK_INLINE void chorusPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
+    const float s = sines.chorus;
+    fx->chorusPhase = wrap01(fx->chorusPhase + fx->chorusStep);
+    c->wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s), 1);
+    c->wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s), 1);
     mixGains(&fx->chorusMix, p->chorus);
-    *l = fx->chorusMix.dry * *l + fx->chorusMix.wet * wl;
-    *r = fx->chorusMix.dry * *r + fx->chorusMix.wet * wr;
+    c->dry = fx->chorusMix.dry;
+    c->wet = fx->chorusMix.wet;
 }
 
-VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float s = std::sin(kTwoPiF * fx->phaserPhase);
-    fx->phaserPhase = wrap01(fx->phaserPhase + p->phaserRate / fx->ratef);
-    if (!(p->phaserDepth > 0.0001f)) return;
-    const float centre[2] = {1575.0f + 1225.0f * s, 1575.0f - 1225.0f * s};
+VK_INLINE void chorusApply(vk_fx* fx, const ChorusPrep& c, float* l, float* r) {
+    writePair(fx->chorusLine, *l, *r);
+    *l = c.dry * *l + c.wet * c.wl;
+    *r = c.dry * *r + c.wet * c.wr;
+}
+
+struct PhaserPrep {
+    bool active;
+    vk_double2 b0, a1, a2, b2;  // lane 0 left, lane 1 right
+    float dry, wet;
+};
+
+VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
+    fx->phaserPhase = wrap01(fx->phaserPhase + phaseStep(&fx->phaserStep, p->phaserRate, fx->ratef));
+    c->active = p->phaserDepth > 0.0001f;
+    if (!c->active) return;
     double b0[2], a1[2], a2[2], b2[2];
     for (int ch = 0; ch < 2; ++ch) {
-        const double d = centre[ch] / (fx->rate / 2.0);
+        const double d = sines.phaserD[ch];
         b0[ch] = 1.0;
         a1[ch] = a2[ch] = b2[ch] = 0.0;
         if (d > 0.0 && d < 1.0) {
-            const double h = std::sin(static_cast<float>(d * kPi / 2.0));
-            const double sn = std::sin(static_cast<float>(d * kPi));
+            const double h = sines.phaserH[ch];
+            const double sn = sines.phaserS[ch];
             const double alpha = 0.05 * sn;  // a Q of 10
             const double k = 1.0 / (1.0 + alpha);
             b0[ch] = a2[ch] = (1.0 - alpha) * k;
@@ -301,49 +463,77 @@ VK_INLINE void phaserStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r)
             b2[ch] = 1.0;
         }
     }
-    // Both sides advance together in the two lanes.
-    const vk_double2 vb0 = {b0[0], b0[1]}, va1 = {a1[0], a1[1]}, va2 = {a2[0], a2[1]}, vb2 = {b2[0], b2[1]};
-    vk_double2 in = {*l, *r};
-    for (int i = 0; i < 8; ++i) {
-        vk_double2* st = fx->phaserState[i];
-        const vk_double2 y = vb0 * in + st[0];
-        st[0] = st[1] + va1 * (in - y);
-        st[1] = vb2 * in - va2 * y;
-        in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
-    }
-    const float x[2] = {static_cast<float>(in[0]), static_cast<float>(in[1])};
+    c->b0 = vk_double2{b0[0], b0[1]};
+    c->a1 = vk_double2{a1[0], a1[1]};
+    c->a2 = vk_double2{a2[0], a2[1]};
+    c->b2 = vk_double2{b2[0], b2[1]};
     mixGains(&fx->phaserMix, p->phaserDepth);
-    *l = fx->phaserMix.dry * *l + fx->phaserMix.wet * x[0];
-    *r = fx->phaserMix.dry * *r + fx->phaserMix.wet * x[1];
+    c->dry = fx->phaserMix.dry;
+    c->wet = fx->phaserMix.wet;
 }
 
-VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    // Beyond four octaves the grain rate stops being meaningful; NaN is no shift.
-    float shift = std::round(p->pitchShift);
-    if (!(shift == shift)) shift = 0.0f;
-    const int n = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
+VK_INLINE void phaserApply(vk_fx* fx, const PhaserPrep& c, float* l, float* r) {
+    if (!c.active) return;
+    // Both sides advance together in the two lanes. b2 is 1 but for centres outside the band, and
+    // multiplying by 1 changes nothing, so the common case leaves it out.
+    vk_double2 in = {*l, *r};
+    if (c.b2[0] == 1.0 && c.b2[1] == 1.0) {
+        for (int i = 0; i < 8; ++i) {
+            vk_double2* st = fx->phaserState[i];
+            const vk_double2 y = c.b0 * in + st[0];
+            st[0] = st[1] + c.a1 * (in - y);
+            st[1] = in - c.a2 * y;
+            in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
+        }
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            vk_double2* st = fx->phaserState[i];
+            const vk_double2 y = c.b0 * in + st[0];
+            st[0] = st[1] + c.a1 * (in - y);
+            st[1] = c.b2 * in - c.a2 * y;
+            in = __builtin_convertvector(__builtin_convertvector(y, vk_float2), vk_double2);
+        }
+    }
+    *l = c.dry * *l + c.wet * static_cast<float>(in[0]);
+    *r = c.dry * *r + c.wet * static_cast<float>(in[1]);
+}
+
+struct PitchPrep {
+    bool active;  // the shifter's level is above 0
+    float wl, wr;  // the two grains, window gains applied
+    float dry, wet;
+};
+
+VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
+    // Beyond four octaves the grain rate stops being meaningful; NaN is no shift. The value is the
+    // one last received, so its rounding is kept until it changes.
+    if (!(p->pitchShift == fx->pitchShiftValue)) {
+        fx->pitchShiftValue = p->pitchShift;
+        float shift = std::round(p->pitchShift);
+        if (!(shift == shift)) shift = 0.0f;
+        fx->pitchShiftSemitones = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
+    }
+    const int n = fx->pitchShiftSemitones;
     const float target = n != 0 ? 1.0f : 0.0f;
-    const float maxStep = 50.0f / fx->ratef;  // a 20 ms fade
+    const float maxStep = fx->pitchFadeStep;
     if (fx->pitchLevel < target)
         fx->pitchLevel = fx->pitchLevel + maxStep < target ? fx->pitchLevel + maxStep : target;
     else if (fx->pitchLevel > target)
         fx->pitchLevel = fx->pitchLevel - maxStep > target ? fx->pitchLevel - maxStep : target;
-    vk_delay_write(&fx->pitchLine[0], *l);
-    vk_delay_write(&fx->pitchLine[1], *r);
-    if (fx->pitchLevel <= 0.0f) return;
+    c->active = fx->pitchLevel > 0.0f;
+    if (!c->active) return;
 
     // Below unison one semitone further down, as the reversed grains play at about (1 + ratio).
     if (n != fx->pitchSemitones) {
         fx->pitchSemitones = n;
         fx->pitchRatio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
+        fx->grainStep = (n >= 0 ? fx->pitchRatio - 1.0f : fx->pitchRatio + 1.0f) * 12.0f / fx->ratef;
     }
-    const float ratio = fx->pitchRatio;
     const float ph = fx->grainPhase;
     const float q = wrap01(ph + 0.5f);
-    const float angle = kHalfPiF - kPiF * std::fabs(wrap01(ph) - 0.5f);
-    const float ga = std::sin(angle);
-    const float gb = std::cos(angle);
-    fx->grainPhase = wrap01(ph + (n >= 0 ? ratio - 1.0f : ratio + 1.0f) * 12.0f / fx->ratef);
+    const float ga = sines.grainA;
+    const float gb = sines.grainB;
+    fx->grainPhase = wrap01(ph + fx->grainStep);
     float da, db;
     if (n >= 0) {
         da = 0.092427f - 0.084854f * ph;
@@ -357,24 +547,33 @@ VK_INLINE void pitchStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) 
         fx->pitchMix.dry = std::cos(fx->pitchLevel * kHalfPiF);
         fx->pitchMix.wet = std::sin(fx->pitchLevel * kHalfPiF);
     }
-    const float dry = fx->pitchMix.dry;
-    const float wet = fx->pitchMix.wet;
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        const float w = ga * vk_delay_read(&fx->pitchLine[ch], da * fx->ratef + 1.0f) +
-                        gb * vk_delay_read(&fx->pitchLine[ch], db * fx->ratef + 1.0f);
-        *io[ch] = dry * *io[ch] + wet * w;
-    }
+    c->dry = fx->pitchMix.dry;
+    c->wet = fx->pitchMix.wet;
+    // Read where the grains lie once this frame's sample is written; the grain delays exceed two
+    // samples, so that sample is not among them.
+    float al, ar, bl, br;
+    readPair(fx->pitchLine, da * fx->ratef + 1.0f, 1, &al, &ar);
+    readPair(fx->pitchLine, db * fx->ratef + 1.0f, 1, &bl, &br);
+    c->wl = ga * al + gb * bl;
+    c->wr = ga * ar + gb * br;
+}
+
+VK_INLINE void pitchApply(vk_fx* fx, const PitchPrep& c, float* l, float* r) {
+    writePair(fx->pitchLine, *l, *r);  // always, even at level 0
+    if (!c.active) return;
+    *l = c.dry * *l + c.wet * c.wl;
+    *r = c.dry * *r + c.wet * c.wr;
 }
 
 constexpr float kHilbertP[4] = {0.4794009f, 0.8762185f, 0.97659755f, 0.9974992f};
 constexpr float kHilbertQ[4] = {0.1617585f, 0.7330289f, 0.94534963f, 0.99059916f};
 
-// The four all-pass chains (P and Q of both channels) advance together, one lane each.
+// The four all-pass chains (P and Q of both channels) advance together, one lane each. Each section
+// is c x + (c y2 - x2): the part from the section's history is ready before the signal arrives.
 inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     for (int i = 0; i < 4; ++i) {
         const vk_float4 c = {kHilbertP[i], kHilbertQ[i], kHilbertP[i], kHilbertQ[i]};
-        const vk_float4 y = c * (x + s[i].y2) - s[i].x2;
+        const vk_float4 y = c * x + (c * s[i].y2 - s[i].x2);
         s[i].x2 = s[i].x1;
         s[i].x1 = x;
         s[i].y2 = s[i].y1;
@@ -384,11 +583,17 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     return x;
 }
 
-VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    const float angle = kTwoPiF * static_cast<float>(fx->shiftPhase);
-    const double next = fx->shiftPhase + static_cast<double>(p->freqShift) / fx->rate;
+VK_INLINE void freqShiftPrepare(vk_fx* fx, const vk_fx_params* p) {
+    if (!(p->freqShift == fx->shiftStep.value)) {
+        fx->shiftStep.value = p->freqShift;
+        fx->shiftStep.step = static_cast<double>(p->freqShift) / fx->rate;
+    }
+    const double next = fx->shiftPhase + fx->shiftStep.step;
     fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
-    const float c = std::cos(angle), s = std::sin(angle);
+}
+
+VK_INLINE void freqShiftApply(vk_fx* fx, const FrameSines& sines, float* l, float* r) {
+    const float c = sines.shiftCos, s = sines.shiftSin;
     const vk_float4 x = {*l, *l, *r, *r};
     const vk_float4 y = allpassChains(fx->hilbert, x);
     *l = y[1] * c - fx->hilbertDelay[0] * s;
@@ -397,26 +602,34 @@ VK_INLINE void freqShiftStage(vk_fx* fx, const vk_fx_params* p, float* l, float*
     fx->hilbertDelay[1] = y[2];
 }
 
-VK_INLINE void delayStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+struct DelayPrep {
+    float outL, outR;    // the output taps
+    float backL, backR;  // the feedback taps
+    float fb, dry, wet;
+};
+
+VK_INLINE void delayPrepare(vk_fx* fx, const vk_fx_params* p, DelayPrep* c) {
     float t = p->delayTime;
-    const float minT = 1.0f / fx->ratef;
+    const float minT = fx->minDelayTime;
     if (!(t >= minT)) t = minT;
     if (t > 1.0f) t = 1.0f;
     const float d = t * fx->ratef;
     float fb = p->delayFeedback;
     if (!(fb >= 0.0f)) fb = 0.0f;
     if (fb > 0.95f) fb = 0.95f;
+    c->fb = fb;
     mixGains(&fx->delayMix, p->delayWet);
-    const float dry = fx->delayMix.dry, wet = fx->delayMix.wet;
-    float* io[2] = {l, r};
-    for (int ch = 0; ch < 2; ++ch) {
-        vk_delay_line* line = &fx->delayLine[ch];
-        const float out = vk_delay_read(line, d);
-        const float back = vk_delay_read(line, d + 128.0f);
-        const float x = *io[ch];
-        vk_delay_write(line, x + fb * back);
-        *io[ch] = dry * x + wet * out;
-    }
+    c->dry = fx->delayMix.dry;
+    c->wet = fx->delayMix.wet;
+    readPair(fx->delayLine, d, 0, &c->outL, &c->outR);
+    readPair(fx->delayLine, d + 128.0f, 0, &c->backL, &c->backR);
+}
+
+VK_INLINE void delayApply(vk_fx* fx, const DelayPrep& c, float* l, float* r) {
+    const float xl = *l, xr = *r;
+    writePair(fx->delayLine, xl + c.fb * c.backL, xr + c.fb * c.backR);
+    *l = c.dry * xl + c.wet * c.outL;
+    *r = c.dry * xr + c.wet * c.outR;
 }
 
 VK_INLINE void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
@@ -438,13 +651,40 @@ VK_INLINE void widenerStage(const vk_fx_params* p, float* l, float* r) {
     *r = right + k * left;
 }
 
-VK_INLINE void compressorStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void compressorSettings(vk_fx* fx, const vk_fx_params* p) {
     float g = p->glue;
     if (!(g >= 0.0f)) g = 0.0f;
     if (g > 1.0f) g = 1.0f;
     fx->compressor.threshold = -6.0f - 22.0f * g;
     fx->compressor.ratio = 1.5f + 6.0f * g;
-    comp_tick(&fx->compressor, l, r, fx->ratef);
+}
+
+// The stages on the signal's path, from the filter to the widener. With kTapped, the chain stops after
+// the stage `last` and this returns true; otherwise all run.
+template <bool kTapped>
+VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const ChorusPrep& chorus,
+                          const PhaserPrep& phaser, const PitchPrep& pitch, const DelayPrep& delay, int last, float* l,
+                          float* r) {
+    filterStage(fx, p, sines, l, r);
+    if (kTapped && last == kTapFilter) return true;
+    distortionStage(fx, p, l, r);
+    if (kTapped && last == kTapDistortion) return true;
+    crusherStage(fx, p, l, r);
+    if (kTapped && last == kTapCrusher) return true;
+    chorusApply(fx, chorus, l, r);
+    if (kTapped && last == kTapChorus) return true;
+    phaserApply(fx, phaser, l, r);
+    if (kTapped && last == kTapPhaser) return true;
+    pitchApply(fx, pitch, l, r);
+    if (kTapped && last == kTapPitch) return true;
+    freqShiftApply(fx, sines, l, r);
+    if (kTapped && last == kTapFreqShift) return true;
+    delayApply(fx, delay, l, r);
+    if (kTapped && last == kTapDelay) return true;
+    reverbStage(fx, p, l, r);
+    if (kTapped && last == kTapReverb) return true;
+    widenerStage(p, l, r);
+    return kTapped && last == kTapWidener;
 }
 
 }  // namespace
@@ -474,7 +714,12 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     auto* memory = static_cast<float*>(std::calloc(total, sizeof(float)));
     if (!memory) return nullptr;
     fx->rate = rate;
+    fx->halfRate = rate / 2.0;
+    fx->invRate = 1.0 / rate;
     fx->ratef = static_cast<float>(rate);
+    fx->chorusStep = 1.2f / fx->ratef;  // a fixed 1.2 Hz
+    fx->pitchFadeStep = 50.0f / fx->ratef;  // a 20 ms fade
+    fx->minDelayTime = 1.0f / fx->ratef;
     fx->memory = memory;
     float* at = memory;
     auto line = [&at](vk_delay_line* l, int size) {
@@ -506,14 +751,22 @@ void vk_fx_reset(vk_fx* fx) {
     fx->b1 = fx->b2 = fx->a1 = fx->a2 = 0.0;
     fx->cachedQ = 1e30f;
     fx->cachedGain = 1.0;
+    fx->halfInverseGain = 0.5;
     fx->sections = 1;
     std::memset(fx->filterState, 0, sizeof fx->filterState);
     fx->sweepPhase = 0.0f;
     halfBandCoefficients(fx->halfBand);
+    for (int g = 0; g < 3; ++g)
+        for (int i = 0; i < 8; ++i) fx->halfBandPairs[g][i] = fx->halfBand[4 * g + i / 2];
+    for (int i = 0; i < 4; ++i) fx->halfBandTail[i] = fx->halfBand[12 + i / 2];
     std::memset(fx->distIn, 0, sizeof fx->distIn);
+    std::memset(fx->distInUp, 0, sizeof fx->distInUp);
     std::memset(fx->distOut, 0, sizeof fx->distOut);
-    fx->distInPos = 0;
-    fx->distOutPos = 0;
+    std::memset(fx->distOutUp, 0, sizeof fx->distOutUp);
+    std::memset(fx->distOnSample, 0, sizeof fx->distOnSample);
+    fx->distInPos = fx->distInUpPos = 0;
+    fx->distOutPos = fx->distOutUpPos = 0;
+    fx->distOnPos = 0;
     fx->chorusPhase = 0.0f;
     fx->phaserPhase = 0.0f;
     std::memset(fx->phaserState, 0, sizeof fx->phaserState);
@@ -526,6 +779,13 @@ void vk_fx_reset(vk_fx* fx) {
         *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
     fx->pitchSemitones = 0;
     fx->pitchRatio = 1.0f;
+    fx->grainStep = 0.0f;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    fx->sweepStep = fx->phaserStep = vk_phase_step{nan, 0.0f};
+    fx->shiftStep.value = nan;
+    fx->shiftStep.step = 0.0;
+    fx->pitchShiftValue = std::numeric_limits<float>::quiet_NaN();
+    fx->pitchShiftSemitones = 0;
     fx->crushDepth = std::numeric_limits<float>::quiet_NaN();
     fx->crushStep = 0.0f;
     fx->crushInverse = 1.0f;
@@ -534,18 +794,46 @@ void vk_fx_reset(vk_fx* fx) {
 }
 
 void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r) {
+    FrameSines sines;
+    frameSines(fx, p, &sines);
     switch (stage) {
-    case kTapFilter: filterStage(fx, p, l, r); break;
+    case kTapFilter: filterStage(fx, p, sines, l, r); break;
     case kTapDistortion: distortionStage(fx, p, l, r); break;
     case kTapCrusher: crusherStage(fx, p, l, r); break;
-    case kTapChorus: chorusStage(fx, p, l, r); break;
-    case kTapPhaser: phaserStage(fx, p, l, r); break;
-    case kTapPitch: pitchStage(fx, p, l, r); break;
-    case kTapFreqShift: freqShiftStage(fx, p, l, r); break;
-    case kTapDelay: delayStage(fx, p, l, r); break;
+    case kTapChorus: {
+        ChorusPrep c{};
+        chorusPrepare(fx, p, sines, &c);
+        chorusApply(fx, c, l, r);
+        break;
+    }
+    case kTapPhaser: {
+        PhaserPrep c{};
+        phaserPrepare(fx, p, sines, &c);
+        phaserApply(fx, c, l, r);
+        break;
+    }
+    case kTapPitch: {
+        PitchPrep c{};
+        pitchPrepare(fx, p, sines, &c);
+        pitchApply(fx, c, l, r);
+        break;
+    }
+    case kTapFreqShift:
+        freqShiftPrepare(fx, p);
+        freqShiftApply(fx, sines, l, r);
+        break;
+    case kTapDelay: {
+        DelayPrep c{};
+        delayPrepare(fx, p, &c);
+        delayApply(fx, c, l, r);
+        break;
+    }
     case kTapReverb: reverbStage(fx, p, l, r); break;
     case kTapWidener: widenerStage(p, l, r); break;
-    case kTapCompressor: compressorStage(fx, p, l, r); break;
+    case kTapCompressor:
+        compressorSettings(fx, p);
+        comp_tick(&fx->compressor, l, r, fx->ratef);
+        break;
     case kTapMaster:
         *l *= p->volume;
         *r *= p->volume;
@@ -555,40 +843,53 @@ void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r
 }
 
 VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
-    float l = inLeft, r = inRight;
     const int tap = fx->tap;
-    auto done = [&](int stage) {
-        if (tap != stage) return false;
+    // The last stage that runs: the tap's own for 2..13; past the master volume (the limiter and the
+    // clip) for the output tap, the voices tap and anything else.
+    const int last = tap >= kTapFilter && tap <= kTapMaster ? tap : kTapMaster + 1;
+
+    // Everything that needs nothing of this frame's signal, for the stages that run.
+    FrameSines sines;
+    frameSines(fx, p, &sines);
+    ChorusPrep chorus{};
+    PhaserPrep phaser{};
+    PitchPrep pitch{};
+    DelayPrep delay{};
+    if (last >= kTapChorus) chorusPrepare(fx, p, sines, &chorus);
+    if (last >= kTapPhaser) phaserPrepare(fx, p, sines, &phaser);
+    if (last >= kTapPitch) pitchPrepare(fx, p, sines, &pitch);
+    if (last >= kTapFreqShift) freqShiftPrepare(fx, p);
+    if (last >= kTapDelay) delayPrepare(fx, p, &delay);
+    // The compressor's output is its input of `lookahead` frames ago: it, the master volume, the
+    // limiter and the clip need nothing of this frame's signal either.
+    float outL = 0.0f, outR = 0.0f;
+    if (last >= kTapCompressor) {
+        compressorSettings(fx, p);
+        comp_output(&fx->compressor, &outL, &outR, fx->ratef);
+        if (last >= kTapMaster) {
+            outL *= p->volume;
+            outR *= p->volume;
+        }
+        if (last > kTapMaster) {
+            const float xl = outL, xr = outR;
+            comp_output(&fx->limiter, &outL, &outR, fx->ratef);
+            comp_input(&fx->limiter, xl, xr);
+            outL = clip(outL);
+            outR = clip(outR);
+        }
+    }
+
+    // The signal's path; when it runs to the end, without a look at the tap after each stage.
+    float l = inLeft, r = inRight;
+    const bool stopped = last <= kTapWidener
+                             ? signalPath<true>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r)
+                             : signalPath<false>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r);
+    if (stopped) {
         *outLeft = l;
         *outRight = r;
-        return true;
-    };
-    filterStage(fx, p, &l, &r);
-    if (done(kTapFilter)) return;
-    distortionStage(fx, p, &l, &r);
-    if (done(kTapDistortion)) return;
-    crusherStage(fx, p, &l, &r);
-    if (done(kTapCrusher)) return;
-    chorusStage(fx, p, &l, &r);
-    if (done(kTapChorus)) return;
-    phaserStage(fx, p, &l, &r);
-    if (done(kTapPhaser)) return;
-    pitchStage(fx, p, &l, &r);
-    if (done(kTapPitch)) return;
-    freqShiftStage(fx, p, &l, &r);
-    if (done(kTapFreqShift)) return;
-    delayStage(fx, p, &l, &r);
-    if (done(kTapDelay)) return;
-    reverbStage(fx, p, &l, &r);
-    if (done(kTapReverb)) return;
-    widenerStage(p, &l, &r);
-    if (done(kTapWidener)) return;
-    compressorStage(fx, p, &l, &r);
-    if (done(kTapCompressor)) return;
-    l *= p->volume;
-    r *= p->volume;
-    if (done(kTapMaster)) return;
-    comp_tick(&fx->limiter, &l, &r, fx->ratef);
-    *outLeft = clip(l);
-    *outRight = clip(r);
+        return;
+    }
+    comp_input(&fx->compressor, l, r);
+    *outLeft = outL;
+    *outRight = outR;
 }

@@ -17,6 +17,7 @@ struct vk_reverb;
 
 // Four floats operated on lane by lane (each lane rounds exactly like the scalar operation).
 typedef float vk_float4 __attribute__((vector_size(16)));
+typedef float vk_float8 __attribute__((vector_size(32)));
 typedef float vk_float2 __attribute__((vector_size(8)));
 typedef double vk_double2 __attribute__((vector_size(16)));
 
@@ -71,8 +72,23 @@ struct vk_mix_cache {
     float dry, wet;
 };
 
+// A frequency and its phase step per frame, frequency / rate (NaN after reset: the first frame divides).
+struct vk_phase_step {
+    float value;
+    float step;
+};
+
 struct vk_fx {
     double rate;
+    double halfRate;  // the Nyquist frequency
+    double invRate;
+    // Phase and level steps of fixed frequencies, and the shortest delay time (one sample).
+    float chorusStep, pitchFadeStep, minDelayTime;
+    vk_phase_step sweepStep, phaserStep;
+    struct {
+        float value;
+        double step;
+    } shiftStep;
     float ratef;
     int32_t tap;
     vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
@@ -84,18 +100,25 @@ struct vk_fx {
     double b0, b1, b2, a1, a2;
     float cachedQ;
     double cachedGain;
+    double halfInverseGain;  // 1 / (2 x cachedGain), the lowpass and highpass damping per unit of sine
     int32_t sections;
     vk_double2 filterState[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
     float sweepPhase;
 
-    // Distortion: half-band coefficients, the input history H (32) and the history G of shaped
-    // oversampled values (63), each stored twice so a window is always contiguous. Both channels are
-    // filtered side by side: lane 0 left, lane 1 right (lanes 2 and 3 unused).
+    // Distortion: half-band coefficients (also laid out per stereo pair: taps 0..11 by fours, 12 and
+    // 13), the input history H and the history of shaped interpolated values (G's even places),
+    // 32 frames each, each in two copies (newest first and newest last) stored twice so a window is
+    // always contiguous; the shaped on-sample values (G's odd places) of the last 16 frames. Pairs of
+    // (left, right).
     float halfBand[16];
-    vk_float4 distIn[64];
-    int32_t distInPos;
-    vk_float4 distOut[128];
-    int32_t distOutPos;
+    vk_float8 halfBandPairs[3];
+    vk_float4 halfBandTail;
+    vk_float2 distIn[64], distInUp[64];
+    int32_t distInPos, distInUpPos;
+    vk_float2 distOut[64], distOutUp[64];
+    int32_t distOutPos, distOutUpPos;
+    vk_float2 distOnSample[16];
+    int32_t distOnPos;
 
     float chorusPhase;
 
@@ -113,7 +136,10 @@ struct vk_fx {
 
     vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
     int32_t pitchSemitones;  // the shift the cached ratio belongs to
+    float pitchShiftValue;   // the pitchShift value last rounded (NaN after reset)
+    int32_t pitchShiftSemitones;
     float pitchRatio;
+    float grainStep;  // the grain phase's step for pitchSemitones
     // The bit depth value the crusher's step belongs to (NaN after reset); step 0 passes the signal.
     float crushDepth;
     float crushStep, crushInverse;
