@@ -274,6 +274,10 @@ layout(binding = 1) uniform usamplerBuffer referenceTexels;
 layout(binding = 2) uniform usamplerBuffer scaledTexels;
 layout(binding = 3) uniform usamplerBuffer tableTexels;
 layout(binding = 4) uniform usamplerBuffer levelTexels;
+// Binding 5, four words per texel: texel m holds the high parts of reference points m and m + 1,
+// so that the float paths fetch once for two iterations.
+layout(binding = 5) uniform usamplerBuffer pairTexels;
+vec4 referencePair(int m) { return uintBitsToFloat(texelFetch(pairTexels, m)); }
 
 vec2 texelFloats(usamplerBuffer b, int i) { return uintBitsToFloat(texelFetch(b, i).xy); }
 ivec2 texelInts(usamplerBuffer b, int i) { return ivec2(texelFetch(b, i).xy); }
@@ -497,9 +501,9 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
 
 // One perturbed iteration of mode 1, inline in the loop below: escape, the iteration limit, the
 // rebase onto the orbit's start, then the step. Breaks out of the enclosing loop when the pixel is done.
-#define PERTURBATION_ITERATION                                                             \
+#define PERTURBATION_ITERATION(referenceAtM)                                               \
   {                                                                                        \
-    real2 Z = referenceZ(m);                                                               \
+    real2 Z = referenceAtM;                                                                \
     real2 z = Z + w;                                                                       \
     r2 = dot(z, z);                                                                        \
     if (r2 > kBailout) { escaped = true; break; }                                          \
@@ -525,10 +529,20 @@ DeepResult perturbationPath(vec2 dc) {
   real r2 = 0.0;
   bool escaped = false;
   real2 Z0 = referenceZ(0);
+#ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
-    PERTURBATION_ITERATION
-    PERTURBATION_ITERATION
+    PERTURBATION_ITERATION(referenceZ(m))
+    PERTURBATION_ITERATION(referenceZ(m))
   }
+#else
+  // Point 1 follows a rebase in the first iteration of a trip; otherwise the pair's second point.
+  vec2 Z1 = referenceHigh(1);
+  for (;;) {
+    vec4 pair = referencePair(m);
+    PERTURBATION_ITERATION(pair.xy)
+    PERTURBATION_ITERATION(m == 1 ? Z1 : pair.zw)
+  }
+#endif
   return DeepResult(n, float(r2), escaped);
 }
 
@@ -706,9 +720,9 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
 // too small for float arithmetic, or when a rebase leaves a delta below the floor.
 const float kPlainFloor = 1.0e-30;
 
-#define FLOAT_PHASE_ITERATION                                                                      \
+#define FLOAT_PHASE_ITERATION(referenceAtM)                                                        \
   {                                                                                                \
-    vec2 Z = referenceHigh(m);                                                                     \
+    vec2 Z = referenceAtM;                                                                         \
     vec2 z = Z + dz;                                                                               \
     r2 = dot(z, z);                                                                                \
     if (r2 > kBailout) {                                                                           \
@@ -744,9 +758,12 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   int m = st.m, n = st.n;
   float r2 = st.r2;
   bool escaped = false, done = false;
+  // Point 1 follows a rebase in the first iteration of a trip; otherwise the pair's second point.
+  vec2 Z1 = referenceHigh(1);
   for (;;) {
-    FLOAT_PHASE_ITERATION
-    FLOAT_PHASE_ITERATION
+    vec4 pair = referencePair(m);
+    FLOAT_PHASE_ITERATION(pair.xy)
+    FLOAT_PHASE_ITERATION(m == 1 ? Z1 : pair.zw)
   }
   st.m = m;
   st.n = n;

@@ -95,13 +95,14 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, 
   } else {
     cb.setComputePipeline(fractalPipelines_[size_t(index)]);
   }
-  // Reference points, scaled points, table entries and levels: the perturbation paths' inputs.
-  bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer;
+  // Reference points, scaled points, table entries and levels, point pairs: the perturbation paths' inputs.
+  bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer && reference_->pairBuffer;
   bool table = orbit && u.blaLevels >= 1 && passTable_;
   cb.setBuffer(1, orbit ? reference_->buffer : emptyRef_);
   cb.setBuffer(2, orbit ? reference_->scaledBuffer : emptyRef_);
   cb.setBuffer(3, table ? passTable_->buffer : emptyRef_);
   cb.setBuffer(4, table ? passTable_->levelBuffer : emptyRef_);
+  cb.setBuffer(5, orbit ? reference_->pairBuffer : emptyRef_);
 }
 
 void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,

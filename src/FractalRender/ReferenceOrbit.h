@@ -65,6 +65,10 @@ class ReferenceOrbit {
 public:
     std::shared_ptr<GpuBuffer> buffer;       // room for max(iterationsRequested, 2) ReferencePoints
     std::shared_ptr<GpuBuffer> scaledBuffer; // the same number of ScaledReferencePoints
+    // Derived for the fractal kernel's float paths, 16 bytes per point n: the high parts of points n
+    // and n + 1, so that one fetch serves two iterations (the second half of the last point's pair
+    // is never read).
+    std::shared_ptr<GpuBuffer> pairBuffer;
     std::int64_t length = 0;
     bool escaped = false;
     FractalType type = FractalType::mandelbrot;

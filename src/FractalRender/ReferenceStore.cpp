@@ -50,11 +50,13 @@ std::shared_ptr<ReferenceOrbit> ReferenceStore::build(const std::shared_ptr<GpuD
         orbit->buffer = device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ReferencePoint), "reference points");
         orbit->scaledBuffer =
             device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ScaledReferencePoint), "reference scaled points");
+        orbit->pairBuffer = device->makeBuffer(static_cast<std::size_t>(capacity) * 4 * sizeof(float), "reference pairs");
     } catch (const GpuError&) {
         return nullptr;
     }
     auto* points = static_cast<ReferencePoint*>(orbit->buffer->contents());
     auto* scaled = static_cast<ScaledReferencePoint*>(orbit->scaledBuffer->contents());
+    auto* pairs = static_cast<float*>(orbit->pairBuffer->contents());
     bool stopped = false;
     const BigReference::Result result = BigReference::computeBig(
         type, centre, juliaC, static_cast<int>(capacity),
@@ -68,6 +70,12 @@ std::shared_ptr<ReferenceOrbit> ReferenceStore::build(const std::shared_ptr<GpuD
         [&](int n, const BigFixed& x, const BigFixed& y, double dx, double dy) {
             points[n] = makeReferencePoint(dx, dy);
             scaled[n] = makeScaledReferencePoint(type, x, y, centre);
+            pairs[4 * n] = points[n].hiX;
+            pairs[4 * n + 1] = points[n].hiY;
+            if (n > 0) {
+                pairs[4 * n - 2] = points[n].hiX;
+                pairs[4 * n - 1] = points[n].hiY;
+            }
         });
     if (stopped) return nullptr;
     orbit->length = result.length;

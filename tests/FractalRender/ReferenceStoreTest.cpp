@@ -59,6 +59,8 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
     ASSERT_GE(orbit->scaledBuffer->size(), std::size_t(32 * length));
     const auto* raw = static_cast<const std::uint8_t*>(orbit->buffer->contents());
     const auto* rawScaled = static_cast<const std::uint8_t*>(orbit->scaledBuffer->contents());
+    ASSERT_GE(orbit->pairBuffer->size(), std::size_t(16 * length));
+    const auto* pairs = static_cast<const float*>(orbit->pairBuffer->contents());
     for (std::size_t n = 0; n < e.z.size(); ++n) {
         SCOPED_TRACE(n);
         float p[4];
@@ -67,6 +69,13 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
         EXPECT_EQ(p[1], float(e.doubles[n].y));
         EXPECT_EQ(p[2], float(e.doubles[n].x - double(p[0])));
         EXPECT_EQ(p[3], float(e.doubles[n].y - double(p[1])));
+        // Pairs: this point's high parts, then the next point's (the kernel never reads past the last).
+        EXPECT_EQ(pairs[4 * n], p[0]);
+        EXPECT_EQ(pairs[4 * n + 1], p[1]);
+        if (n + 1 < e.z.size()) {
+            EXPECT_EQ(pairs[4 * n + 2], float(e.doubles[n + 1].x));
+            EXPECT_EQ(pairs[4 * n + 3], float(e.doubles[n + 1].y));
+        }
 
         float f[8];
         std::int32_t i[8];

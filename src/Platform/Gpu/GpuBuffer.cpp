@@ -14,8 +14,8 @@ GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std:
     : device_(std::move(device)), size_(bytes) {
   VkDevice vk = device_->vk();
   VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
-  // At least one texel, so that every buffer can be bound as a texel buffer.
-  info.size = std::max<size_t>(bytes, kTexelBytes);
+  // At least one wide texel, so that every buffer can be bound as either kind of texel buffer.
+  info.size = std::max<size_t>(bytes, 2 * kTexelBytes);
   info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_UNIFORM_TEXEL_BUFFER_BIT |
                VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
   info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
@@ -35,15 +35,19 @@ GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std:
   checkVk(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
   device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);
 
-  VkBufferViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_BUFFER_VIEW_CREATE_INFO};
-  viewInfo.buffer = buffer;
-  viewInfo.format = VK_FORMAT_R32G32_UINT;
-  viewInfo.offset = 0;
-  size_t texels = std::min<size_t>(info.size / kTexelBytes, device_->maxTexelBufferElements());
-  viewInfo.range = texels * kTexelBytes;
-  VkBufferView view;
-  checkVk(vkCreateBufferView(vk, &viewInfo, nullptr, &view), "vkCreateBufferView");
-  view_ = VulkanHandle<VkBufferView>(vk, view, vkDestroyBufferView);
+  auto makeView = [&](VkFormat format, size_t texelBytes) {
+    VkBufferViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_BUFFER_VIEW_CREATE_INFO};
+    viewInfo.buffer = buffer;
+    viewInfo.format = format;
+    viewInfo.offset = 0;
+    size_t texels = std::min<size_t>(info.size / texelBytes, device_->maxTexelBufferElements());
+    viewInfo.range = texels * texelBytes;
+    VkBufferView view;
+    checkVk(vkCreateBufferView(vk, &viewInfo, nullptr, &view), "vkCreateBufferView");
+    return VulkanHandle<VkBufferView>(vk, view, vkDestroyBufferView);
+  };
+  view_ = makeView(VK_FORMAT_R32G32_UINT, kTexelBytes);
+  wideView_ = makeView(VK_FORMAT_R32G32B32A32_UINT, 2 * kTexelBytes);
 }
 
 GpuBuffer::~GpuBuffer() {

@@ -27,6 +27,8 @@ class GpuBuffer {
   // The buffer as texels of two 32-bit unsigned words (a trailing partial texel is not covered, nor
   // anything past the device's texel limit; fetches there read zero).
   VkBufferView texelView() const { return view_.get(); }
+  // The same with texels of four words.
+  VkBufferView wideTexelView() const { return wideView_.get(); }
 
  private:
   std::shared_ptr<GpuDevice> device_;
@@ -34,6 +36,7 @@ class GpuBuffer {
   VulkanHandle<VkBuffer> buffer_;
   VulkanHandle<VkDeviceMemory> memory_;
   VulkanHandle<VkBufferView> view_;
+  VulkanHandle<VkBufferView> wideView_;
   void* mapped_ = nullptr;
 };
 

@@ -124,8 +124,9 @@ void GpuCommandBuffer::flushBindings() {
         w.pBufferInfo = &buffers[i];
         break;
       case GpuBinding::texelBuffer:
+      case GpuBinding::wideTexelBuffer:
         if (!bound_[i].buffer) throw GpuError("pass with buffer binding " + std::to_string(i) + " unset");
-        views[i] = bound_[i].buffer->texelView();
+        views[i] = kinds[i] == GpuBinding::texelBuffer ? bound_[i].buffer->texelView() : bound_[i].buffer->wideTexelView();
         w.descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
         w.pTexelBufferView = &views[i];
         break;

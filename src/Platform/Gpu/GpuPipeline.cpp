@@ -15,7 +15,8 @@ VkDescriptorType descriptorType(GpuBinding binding) {
     case GpuBinding::storageImage: return VK_DESCRIPTOR_TYPE_STORAGE_IMAGE;
     case GpuBinding::sampledImage: return VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
     case GpuBinding::storageBuffer: return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
-    case GpuBinding::texelBuffer: return VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
+    case GpuBinding::texelBuffer:
+    case GpuBinding::wideTexelBuffer: return VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
   }
   return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
 }

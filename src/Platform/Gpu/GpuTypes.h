@@ -21,10 +21,11 @@ struct GpuImageDesc {
   std::string label;
 };
 
-// texelBuffer: a buffer read in shaders as a usamplerBuffer of texels of two 32-bit words. CPU devices
+// texelBuffer: a buffer read in shaders as a usamplerBuffer of texels of two 32-bit words;
+// wideTexelBuffer: the same with four words per texel. CPU devices
 // fetch texels with vector gathers, where a storage buffer read with an index that differs between
 // invocations is a scalar load per invocation and word.
-enum class GpuBinding { storageImage, sampledImage, storageBuffer, texelBuffer };
+enum class GpuBinding { storageImage, sampledImage, storageBuffer, texelBuffer, wideTexelBuffer };
 
 enum class GpuShaderStage { compute, vertex, fragment };
 

@@ -35,6 +35,19 @@ void main() {
   copied[2 * i + 1] = t.y;
 }
 #endif
+#ifdef FUNCTION_wideTexelKernel
+layout(local_size_x = 4) in;
+layout(binding = 0) uniform usamplerBuffer words;
+layout(binding = 1) buffer Out { uint copied[]; };
+void main() {
+  int i = int(gl_GlobalInvocationID.x);
+  uvec4 t = texelFetch(words, i);
+  copied[4 * i] = t.x;
+  copied[4 * i + 1] = t.y;
+  copied[4 * i + 2] = t.z;
+  copied[4 * i + 3] = t.w;
+}
+#endif
 #ifdef FUNCTION_fullscreenVertex
 void main() {
   vec2 uv = vec2((gl_VertexIndex << 1) & 2, gl_VertexIndex & 2);
@@ -143,26 +156,32 @@ TEST_F(GpuTest, ComputeAndRenderPassesRunInOrderAndReadBack) {
     }
 }
 
-// A texel buffer shows a buffer as texels of two 32-bit words; a trailing partial texel and
+// Texel buffers show a buffer as texels of two (or four) 32-bit words; a trailing partial texel and
 // anything past the end read zero.
-TEST_F(GpuTest, TexelBuffersReadWordPairs) {
-  auto library = GpuShaderLibrary::compile("Test", kSource, {{"texelKernel", GpuShaderStage::compute}});
-  auto copy = device->makeComputePipeline(
-      {library.function("texelKernel"), {GpuBinding::texelBuffer, GpuBinding::storageBuffer}, 0, std::nullopt, "copy"});
+TEST_F(GpuTest, TexelBuffersReadWordPairsAndQuads) {
+  auto library = GpuShaderLibrary::compile(
+      "Test", kSource, {{"texelKernel", GpuShaderStage::compute}, {"wideTexelKernel", GpuShaderStage::compute}});
   auto words = device->makeBuffer(13 * 4, "words");
-  auto copied = device->makeBuffer(16 * 4, "copied");
   for (uint32_t i = 0; i < 13; ++i) static_cast<uint32_t*>(words->contents())[i] = 0x9E3779B9u * (i + 1);
-  std::memset(copied->contents(), 0xFF, 16 * 4);
-  auto cb = device->makeCommandBuffer("texels");
-  cb->setComputePipeline(copy);
-  cb->setBuffer(0, words);
-  cb->setBuffer(1, copied);
-  cb->dispatch(1, 1);
-  cb->commit();
-  cb->waitUntilCompleted();
-  ASSERT_EQ(cb->status(), GpuCommandBuffer::Status::completed);
-  const auto* out = static_cast<const uint32_t*>(copied->contents());
-  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(out[i], i < 12 ? 0x9E3779B9u * (i + 1) : 0u) << i;
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide);
+    auto copy = device->makeComputePipeline({library.function(wide ? "wideTexelKernel" : "texelKernel"),
+                                             {wide ? GpuBinding::wideTexelBuffer : GpuBinding::texelBuffer,
+                                              GpuBinding::storageBuffer},
+                                             0, std::nullopt, "copy"});
+    auto copied = device->makeBuffer(16 * 4, "copied");
+    std::memset(copied->contents(), 0xFF, 16 * 4);
+    auto cb = device->makeCommandBuffer("texels");
+    cb->setComputePipeline(copy);
+    cb->setBuffer(0, words);
+    cb->setBuffer(1, copied);
+    cb->dispatch(1, 1);
+    cb->commit();
+    cb->waitUntilCompleted();
+    ASSERT_EQ(cb->status(), GpuCommandBuffer::Status::completed);
+    const auto* out = static_cast<const uint32_t*>(copied->contents());
+    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(out[i], i < 12 ? 0x9E3779B9u * (i + 1) : 0u) << i;
+  }
 }
 
 TEST_F(GpuTest, ThreadsShareTheQueue) {
