@@ -452,9 +452,10 @@ struct DeepState {
   bool plain;  // the delta is within float range and no table run applied: the float phase may go on
 };
 
-// lavapipe ends a shader's loops after 65535 trips in all, so the deep paths take two iterations
-// (or table skips) per trip and keep inner loops off the common path: orbits of up to 131070
-// iterations fit.
+// lavapipe ends an invocation's loops after 65535 trips in all (nested and successive loops
+// together), so the deep paths take two plain iterations per trip and keep inner loops off the
+// common path: orbits of up to 131070 iterations fit. The rescaled path's scaled steps take one
+// trip each, but they are few: table runs, and iterations while the delta lies below float range.
 #define DEEP_ONCE(call) if (!st.done) call;
 
 // Mode 1 in the kernel's own precision (double in the precise diagnostic kernel, where the reference
