@@ -593,6 +593,8 @@ float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
     }                                                                                       \
   }
 
+// The shortest table run worth a scaled step, as a level (2^5 = 32 iterations): a scaled step costs
+// about as much as a dozen plain iterations in the float phase.
 const int kFloatRun = 5;
 
 int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
@@ -612,7 +614,7 @@ int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
 void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
-  // Z from its scaled form, which a tiny Z needs anyway: one read less than the float point too.
+  // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
   int ze = scaledExponents(st.m).x;
   vec2 Z = scaleBy(zm, ze);
@@ -628,90 +630,89 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
     st.done = true;
     return;
   }
-  {
 
-    bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-    bool exhausted = st.m >= last;
-    // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
-    // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, nothing more is read.
-    if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
-      vec2 fm;
-      int fe;
-      bool rebase;
-      if (julia) {
-        ScaledPoint p = scaledPoint(st.m);
-        vec2 Wf = scaleBy(p.w, p.we);
-        if (max(abs(Wf.x), abs(Wf.y)) >= kTiny) {
-          fm = st.S >= -100 ? Wf + dzf : Wf;  // far below W's precision the delta drops out
-          fe = 0;
-          rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
-        } else {
-          addScaled(p.w, p.we, st.w, st.S, fm, fe);
-          // julia keeps its orbit unless the full value is smaller than the delta
-          rebase = exhausted || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
-        }
-      } else if (!tiny) {
-        fm = st.S >= -100 ? Z + dzf : Z;
+  bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+  bool exhausted = st.m >= last;
+  // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
+  // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, nothing more is read.
+  if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
+    vec2 fm;
+    int fe;
+    bool rebase;
+    if (julia) {
+      ScaledPoint p = scaledPoint(st.m);
+      vec2 Wf = scaleBy(p.w, p.we);
+      if (max(abs(Wf.x), abs(Wf.y)) >= kTiny) {
+        fm = st.S >= -100 ? Wf + dzf : Wf;  // far below W's precision the delta drops out
         fe = 0;
         rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
       } else {
-        // Near the critical point the orbit's start (0) is the better reference for every type
-        // that starts there.
-        addScaled(zm, ze, st.w, st.S, fm, fe);
-        rebase = true;
+        addScaled(p.w, p.we, st.w, st.S, fm, fe);
+        // julia keeps its orbit unless the full value is smaller than the delta
+        rebase = exhausted || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
       }
-      if (rebase) {
-        st.w = fm;
-        st.S = fe;
-        st.m = 0;
-        st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
-        st.s = unitScale(st.S);
-        renormalise(st);
-        Z = Z0;
-        tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-      }
+    } else if (!tiny) {
+      fm = st.S >= -100 ? Z + dzf : Z;
+      fe = 0;
+      rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
+    } else {
+      // Near the critical point the orbit's start (0) is the better reference for every type
+      // that starts there.
+      addScaled(zm, ze, st.w, st.S, fm, fe);
+      rebase = true;
     }
+    if (rebase) {
+      st.w = fm;
+      st.S = fe;
+      st.m = 0;
+      st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
+      st.s = unitScale(st.S);
+      renormalise(st);
+      Z = Z0;
+      tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+    }
+  }
 
-    // Runs shorter than kFloatRun take no longer as plain iterations in the float phase.
-    int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, st.S >= -100 ? kFloatRun : 0) : -1;
-    if (level >= 0) {
-      // dz' = A dz + B dc over 2^level iterations.
-      TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
+  // Runs shorter than 2^kFloatRun take no longer as plain iterations in the float phase.
+  int lowest = st.S >= -100 ? kFloatRun : 0;
+  int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, lowest) : -1;
+  if (level >= 0) {
+    // dz' = A dz + B dc over 2^level iterations.
+    TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
+    vec2 sum;
+    int se;
+    if (julia) {
+      sum = cmul(e.am, st.w);
+      se = e.ae;
+    } else {
+      addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
+    }
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+    st.m += 1 << level;
+    st.n += 1 << level;
+  } else {
+    if (tiny && julia) {
+      // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+      ScaledPoint p = scaledPoint(st.m);
       vec2 sum;
       int se;
-      if (julia) {
-        sum = cmul(e.am, st.w);
-        se = e.ae;
-      } else {
-        addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
-      }
+      addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
       st.w = sum;
       st.S += se;
       st.d = scaleBy(st.d, -se);
       st.s = unitScale(st.S);
-      st.m += 1 << level;
-      st.n += 1 << level;
     } else {
-      if (tiny && julia) {
-        // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-        ScaledPoint p = scaledPoint(st.m);
-        vec2 sum;
-        int se;
-        addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
-        st.w = sum;
-        st.S += se;
-        st.d = scaleBy(st.d, -se);
-        st.s = unitScale(st.S);
-      } else {
-        st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
-      }
-      st.m++;
-      st.n++;
+      st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
     }
-    float w2 = dot(st.w, st.w);
-    if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
-    st.plain = level < kFloatRun && st.S >= -100;
+    st.m++;
+    st.n++;
   }
+  float w2 = dot(st.w, st.w);
+  if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
+  st.plain = level < kFloatRun && st.S >= -100;
 }
 
 // The float phase of the rescaled path with a table: while the delta lies within float range
