@@ -500,24 +500,48 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
   return real2(re2, -2.0 * (X * diffabsR(Y, w.y) + w.x * abs(Y + w.y))) + d;
 }
 
-// One perturbed iteration of mode 1, inline in the loop below: escape, the iteration limit, the
-// rebase onto the orbit's start, then the step. Breaks out of the enclosing loop when the pixel is done.
-#define PERTURBATION_ITERATION(referenceAtM)                                               \
-  {                                                                                        \
-    real2 Z = referenceAtM;                                                                \
-    real2 z = Z + w;                                                                       \
-    r2 = dot(z, z);                                                                        \
-    if (r2 > kBailout) { escaped = true; break; }                                          \
-    if (n >= maxN) break;                                                                  \
-    real2 full = julia ? real2(scaledWFloat(m)) + w : z;    \
-    if (m >= last || dot(full, full) < dot(w, w)) {                                        \
-      w = full;                                                                            \
-      m = 0;                                                                               \
-      Z = Z0;                                                                              \
-    }                                                                                      \
-    w = perturbStepR(m, Z, w, d);                                                          \
-    m++;                                                                                   \
-    n++;                                                                                   \
+// One perturbed iteration of the float paths (mode 1, and the rescaled path's float phase), inline
+// in a loop, on the locals w (delta), d (pixel offset), m, n, r2, escaped, done and the loop's
+// constants julia, last, maxN, Z0: escape, the iteration limit, the rebase onto the orbit's start,
+// then `step`. Breaks out when the pixel is done, when `leave` holds before the rebase (the state
+// stays at this iteration), and when `leaveAfterRebase` holds after one.
+#define PERTURBED_ITERATION(Vec, referenceAtM, leave, leaveAfterRebase, step)                   \
+  {                                                                                           \
+    Vec Z = referenceAtM;                                                                     \
+    Vec z = Z + w;                                                                            \
+    r2 = dot(z, z);                                                                           \
+    if (r2 > kBailout) {                                                                      \
+      escaped = true;                                                                         \
+      done = true;                                                                            \
+      break;                                                                                  \
+    }                                                                                         \
+    if (n >= maxN) {                                                                          \
+      done = true;                                                                            \
+      break;                                                                                  \
+    }                                                                                         \
+    if (leave) break;                                                                         \
+    Vec full = julia ? Vec(scaledWFloat(m)) + w : z;                                          \
+    if (m >= last || dot(full, full) < dot(w, w)) {                                           \
+      w = full;                                                                               \
+      m = 0;                                                                                  \
+      Z = Z0;                                                                                 \
+      if (leaveAfterRebase) break;                                                            \
+    }                                                                                         \
+    w = step;                                                                                 \
+    m++;                                                                                      \
+    n++;                                                                                      \
+  }
+
+// The float paths' loop: two iterations per trip from one fetch of a pair of points (point 1
+// follows a rebase in the first iteration; otherwise the pair's second point).
+#define PAIRED_PERTURBED_LOOP(leave, leaveAfterRebase, step)                                    \
+  {                                                                                           \
+    vec2 Z1 = referenceHigh(1);                                                               \
+    for (;;) {                                                                                \
+      vec4 pair = referencePair(m);                                                           \
+      PERTURBED_ITERATION(vec2, pair.xy, leave, leaveAfterRebase, step)                       \
+      PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, leave, leaveAfterRebase, step)         \
+    }                                                                                         \
   }
 
 DeepResult perturbationPath(vec2 dc) {
@@ -528,21 +552,15 @@ DeepResult perturbationPath(vec2 dc) {
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
   real r2 = 0.0;
-  bool escaped = false;
+  bool escaped = false, done = false;
   real2 Z0 = referenceZ(0);
 #ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
-    PERTURBATION_ITERATION(referenceZ(m))
-    PERTURBATION_ITERATION(referenceZ(m))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, false, perturbStepR(m, Z, w, d))
   }
 #else
-  // Point 1 follows a rebase in the first iteration of a trip; otherwise the pair's second point.
-  vec2 Z1 = referenceHigh(1);
-  for (;;) {
-    vec4 pair = referencePair(m);
-    PERTURBATION_ITERATION(pair.xy)
-    PERTURBATION_ITERATION(m == 1 ? Z1 : pair.zw)
-  }
+  PAIRED_PERTURBED_LOOP(false, false, perturbStepR(m, Z, w, d))
 #endif
   return DeepResult(n, float(r2), escaped);
 }
@@ -722,59 +740,28 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
 // too small for float arithmetic, or when a rebase leaves a delta below the floor.
 const float kPlainFloor = 1.0e-30;
 
-#define FLOAT_PHASE_ITERATION(referenceAtM)                                                        \
-  {                                                                                                \
-    vec2 Z = referenceAtM;                                                                         \
-    vec2 z = Z + dz;                                                                               \
-    r2 = dot(z, z);                                                                                \
-    if (r2 > kBailout) {                                                                           \
-      escaped = true;                                                                              \
-      done = true;                                                                                 \
-      break;                                                                                       \
-    }                                                                                              \
-    if (n >= maxN) {                                                                               \
-      done = true;                                                                                 \
-      break;                                                                                       \
-    }                                                                                              \
-    if (max(abs(Z.x), abs(Z.y)) < kTiny || (((m - 1) & 63) == 0 && dot(dz, dz) < dot(Z, Z) * 3.5527137e-15)) break; \
-    vec2 full = julia ? scaledWFloat(m) + dz : z;                                                  \
-    if (m >= last || dot(full, full) < dot(dz, dz)) {                                              \
-      dz = full;                                                                                   \
-      m = 0;                                                                                       \
-      Z = Z0;                                                                                      \
-      if (max(abs(dz.x), abs(dz.y)) < kPlainFloor) break;                                          \
-    }                                                                                              \
-    dz = cmul(2.0 * Z + dz, dz) + dcf;                                                             \
-    m++;                                                                                           \
-    n++;                                                                                           \
-  }
-
 void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
   // Far below float range the pixel offset flushes to 0, where it is negligible next to a delta
   // above the floor.
-  vec2 dcf = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
-  vec2 dz = scaleBy(st.w, st.S);
+  vec2 d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
+  vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
   float r2 = st.r2;
   bool escaped = false, done = false;
-  // Point 1 follows a rebase in the first iteration of a trip; otherwise the pair's second point.
-  vec2 Z1 = referenceHigh(1);
-  for (;;) {
-    vec4 pair = referencePair(m);
-    FLOAT_PHASE_ITERATION(pair.xy)
-    FLOAT_PHASE_ITERATION(m == 1 ? Z1 : pair.zw)
-  }
+  PAIRED_PERTURBED_LOOP(
+      max(abs(Z.x), abs(Z.y)) < kTiny || (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15),
+      max(abs(w.x), abs(w.y)) < kPlainFloor, cmul(2.0 * Z + w, w) + d)
   st.m = m;
   st.n = n;
   st.r2 = r2;
   st.escaped = escaped;
   st.done = done;
-  st.w = dz;
+  st.w = w;
   st.S = 0;
-  st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
+  st.d = d;
   st.s = 1.0;
   renormalise(st);
 }
@@ -803,6 +790,25 @@ DeepResult rescaledPath(vec2 dcM) {
   }
   return DeepResult(st.n, st.r2, st.escaped);
 }
+
+// One direct iteration with Brent's cycle check, inline in the loop of main: breaks out when the
+// orbit comes back to within a few ulps of the point saved last.
+#define DIRECT_ITERATION                                                                      \
+  {                                                                                           \
+    z = formulaStep(z, c);                                                                    \
+    r2 = dot(z, z);                                                                           \
+    n++;                                                                                      \
+    real2 d = z - saved;                                                                      \
+    if (dot(d, d) < 1e-13) {                                                                  \
+      captured = true;                                                                        \
+      break;                                                                                  \
+    }                                                                                         \
+    if (++steps == window) {                                                                  \
+      steps = 0;                                                                              \
+      window *= 2;                                                                            \
+      saved = z;                                                                              \
+    }                                                                                         \
+  }
 
 void main() {
   uvec2 pixel;
@@ -859,33 +865,9 @@ void main() {
     real2 saved = z;
     int window = 8, steps = 0;
     while (n < u.maxIterations && r2 <= kBailout) {
-      z = formulaStep(z, c);
-      r2 = dot(z, z);
-      n++;
-      real2 d = z - saved;
-      if (dot(d, d) < 1e-13) {
-        captured = true;
-        break;
-      }
-      if (++steps == window) {
-        steps = 0;
-        window *= 2;
-        saved = z;
-      }
+      DIRECT_ITERATION
       if (n >= u.maxIterations || r2 > kBailout) break;
-      z = formulaStep(z, c);
-      r2 = dot(z, z);
-      n++;
-      d = z - saved;
-      if (dot(d, d) < 1e-13) {
-        captured = true;
-        break;
-      }
-      if (++steps == window) {
-        steps = 0;
-        window *= 2;
-        saved = z;
-      }
+      DIRECT_ITERATION
     }
   }
   bool escaped = !captured && r2 > kBailout;
