@@ -24,13 +24,8 @@ GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std:
   buffer_ = VulkanHandle<VkBuffer>(vk, buffer, vkDestroyBuffer);
   VkMemoryRequirements req;
   vkGetBufferMemoryRequirements(vk, buffer, &req);
-  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
-  alloc.allocationSize = req.size;
-  alloc.memoryTypeIndex = device_->memoryType(
-      req.memoryTypeBits, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
-  VkDeviceMemory memory;
-  checkVk(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
-  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
+  memory_ = device_->allocateMemory(req, VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT);
+  VkDeviceMemory memory = memory_.get();
   checkVk(vkBindBufferMemory(vk, buffer, memory, 0), "vkBindBufferMemory");
   checkVk(vkMapMemory(vk, memory, 0, VK_WHOLE_SIZE, 0, &mapped_), "vkMapMemory");
   device_->setName(VK_OBJECT_TYPE_BUFFER, uint64_t(buffer), label);

@@ -239,9 +239,18 @@ GpuDevice::~GpuDevice() {
   if (instance_) vkDestroyInstance(instance_, nullptr);
 }
 
-uint32_t GpuDevice::memoryType(uint32_t typeBits, VkMemoryPropertyFlags wanted) const {
-  for (uint32_t i = 0; i < memory_.memoryTypeCount; ++i)
-    if ((typeBits & (1u << i)) && (memory_.memoryTypes[i].propertyFlags & wanted) == wanted) return i;
+VulkanHandle<VkDeviceMemory> GpuDevice::allocateMemory(const VkMemoryRequirements& requirements,
+                                                       VkMemoryPropertyFlags wanted) const {
+  for (uint32_t i = 0; i < memory_.memoryTypeCount; ++i) {
+    if (!(requirements.memoryTypeBits & (1u << i)) || (memory_.memoryTypes[i].propertyFlags & wanted) != wanted)
+      continue;
+    VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
+    alloc.allocationSize = requirements.size;
+    alloc.memoryTypeIndex = i;
+    VkDeviceMemory memory;
+    checkVk(vkAllocateMemory(device_, &alloc, nullptr, &memory), "vkAllocateMemory");
+    return VulkanHandle<VkDeviceMemory>(device_, memory, vkFreeMemory);
+  }
   throw GpuError("no suitable GPU memory type");
 }
 

@@ -62,7 +62,9 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   VkDevice vk() const { return device_; }
   VkPhysicalDevice physical() const { return physical_; }
   VkSampler linearSampler() const { return sampler_.get(); }
-  uint32_t memoryType(uint32_t typeBits, VkMemoryPropertyFlags wanted) const;
+  // Memory of a type with the wanted properties for an object with these requirements.
+  VulkanHandle<VkDeviceMemory> allocateMemory(const VkMemoryRequirements& requirements,
+                                              VkMemoryPropertyFlags wanted) const;
   void setName(VkObjectType type, uint64_t handle, const std::string& name) const;
   PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet = nullptr;
   float timestampPeriodNs() const { return timestampPeriod_; }

@@ -35,13 +35,8 @@ GpuImage::GpuImage(std::shared_ptr<GpuDevice> device, const GpuImageDesc& desc)
   image_ = VulkanHandle<VkImage>(vk, image, vkDestroyImage);
   VkMemoryRequirements req;
   vkGetImageMemoryRequirements(vk, image, &req);
-  VkMemoryAllocateInfo alloc{VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO};
-  alloc.allocationSize = req.size;
-  alloc.memoryTypeIndex = device_->memoryType(req.memoryTypeBits, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT);
-  VkDeviceMemory memory;
-  checkVk(vkAllocateMemory(vk, &alloc, nullptr, &memory), "vkAllocateMemory");
-  memory_ = VulkanHandle<VkDeviceMemory>(vk, memory, vkFreeMemory);
-  checkVk(vkBindImageMemory(vk, image, memory, 0), "vkBindImageMemory");
+  memory_ = device_->allocateMemory(req, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT);
+  checkVk(vkBindImageMemory(vk, image, memory_.get(), 0), "vkBindImageMemory");
   VkImageViewCreateInfo viewInfo{VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO};
   viewInfo.image = image;
   viewInfo.viewType = VK_IMAGE_VIEW_TYPE_2D;
