@@ -296,24 +296,21 @@ int vk_rv_build(vk_reverb* rv, float decay) {
     for (int c = 0; c < 2; ++c) {
         float* ir = set.ir[c].data();
         for (int i = 0; i < n; ++i) ir[i] = static_cast<float>(ir[i] * gain);
+        // Partition p of `size` taps from tap `start + size p`, zero-padded to twice its size.
         // FFTW's transforms are unscaled both ways: 1/N on the stored spectra makes forward, product
         // and inverse an exact linear convolution.
-        for (int p = 0; p < shortCount; ++p) {
-            const int first = kBlock + kBlock * p;
-            for (int j = 0; j < kBlock; ++j) time[j] = first + j < n ? ir[first + j] : 0.0f;
-            std::fill(time + kBlock, time + kShortFft, 0.0f);
-            rv->fftShort->forward(time, spectrum);
-            interleavedToBlocked(spectrum, set.shortSpec[c].data() + static_cast<std::size_t>(p) * kShortSpec,
-                                 kShortFft / 2 + 1, 1.0f / kShortFft);
-        }
-        for (int p = 0; p < longCount; ++p) {
-            const int first = kLongStart + kLong * p;
-            for (int j = 0; j < kLong; ++j) time[j] = first + j < n ? ir[first + j] : 0.0f;
-            std::fill(time + kLong, time + kLongFft, 0.0f);
-            rv->fftLong->forward(time, spectrum);
-            interleavedToBlocked(spectrum, set.longSpec[c].data() + static_cast<std::size_t>(p) * kLongSpec,
-                                 kLongFft / 2 + 1, 1.0f / kLongFft);
-        }
+        auto transform = [&](int count, int start, int size, const RealFft& fft, float* spectra, int stride) {
+            for (int p = 0; p < count; ++p) {
+                const int first = start + size * p;
+                for (int j = 0; j < size; ++j) time[j] = first + j < n ? ir[first + j] : 0.0f;
+                std::fill(time + size, time + 2 * size, 0.0f);
+                fft.forward(time, spectrum);
+                interleavedToBlocked(spectrum, spectra + static_cast<std::size_t>(p) * stride, size + 1,
+                                     1.0f / float(2 * size));
+            }
+        };
+        transform(shortCount, kBlock, kBlock, *rv->fftShort, set.shortSpec[c].data(), kShortSpec);
+        transform(longCount, kLongStart, kLong, *rv->fftLong, set.longSpec[c].data(), kLongSpec);
     }
     set.length = n;
     set.shortCount = shortCount;
