@@ -202,6 +202,16 @@ void writeCommon(Json::Value& json, double rmsDB, double peak, double centroidHz
     json["sideToMidDB"] = sideToMidDB;
 }
 
+// The fields both metric records share, read (and checked) for either of them.
+template <typename Metrics>
+void readCommon(const Json::Value& json, const char* what, Metrics& r) {
+    r.rmsDB = Json::requiredNumber(json, "rmsDB", what);
+    r.peak = Json::requiredNumber(json, "peak", what);
+    r.centroidHz = Json::requiredNumber(json, "centroidHz", what);
+    r.octaveDB = Json::requiredNumbers(json, "octaveDB", what);
+    r.sideToMidDB = Json::requiredNumber(json, "sideToMidDB", what);
+}
+
 }  // namespace
 
 void to_json(Json::Value& json, const AudioMetrics& m) {
@@ -216,11 +226,7 @@ void from_json(const Json::Value& json, AudioMetrics& m) {
     using namespace Json;
     constexpr const char* what = "AudioMetrics";
     AudioMetrics r;
-    r.rmsDB = requiredNumber(json, "rmsDB", what);
-    r.peak = requiredNumber(json, "peak", what);
-    r.centroidHz = requiredNumber(json, "centroidHz", what);
-    r.octaveDB = requiredNumbers(json, "octaveDB", what);
-    r.sideToMidDB = requiredNumber(json, "sideToMidDB", what);
+    readCommon(json, what, r);
     r.jumpRatio = requiredNumber(json, "jumpRatio", what);
     r.firstSample = requiredNumber(json, "firstSample", what);
     r.lastSample = requiredNumber(json, "lastSample", what);
@@ -237,11 +243,7 @@ void from_json(const Json::Value& json, ProbeMetrics& m) {
     using namespace Json;
     constexpr const char* what = "ProbeMetrics";
     ProbeMetrics r;
-    r.rmsDB = requiredNumber(json, "rmsDB", what);
-    r.peak = requiredNumber(json, "peak", what);
-    r.centroidHz = requiredNumber(json, "centroidHz", what);
-    r.octaveDB = requiredNumbers(json, "octaveDB", what);
-    r.sideToMidDB = requiredNumber(json, "sideToMidDB", what);
+    readCommon(json, what, r);
     r.envelopeDB = requiredNumbers(json, "envelopeDB", what);
     m = std::move(r);
 }
