@@ -260,9 +260,9 @@ vec4 diagnosticTexel(bool escaped, float mu) {
 
 layout(constant_id = 0) const int kFormula = 0;
 
-// The perturbation inputs are texel buffers of two 32-bit words per texel (CPU devices gather
-// texels in vector registers, while an indexed storage-buffer read is a scalar load per invocation
-// and word). Byte layouts:
+// The perturbation inputs are storage texel buffers of two 32-bit words per texel, read with
+// imageLoad (CPU devices load those inline; a sampled texel fetch is a call there, and an indexed
+// storage-buffer read a loop over invocations). Byte layouts:
 //   reference points: 16 bytes per point, the double value as float high parts then low parts;
 //   scaled points: 32 bytes, Z and W (Z minus the orbit's start for julia, else Z) as float
 //     mantissas, their exponents, then R = Re Z^2 as mantissa and exponent;
@@ -270,17 +270,17 @@ layout(constant_id = 0) const int kFormula = 0;
 //     (and two colouring sums the kernel does not read); after 2^L iterations from m the delta is
 //     A*delta + B*dc while |delta| < R; level L entry j starts at iteration 1 + j * 2^L;
 //   table levels: (first entry, count) per level as two int32.
-layout(binding = 1) uniform usamplerBuffer referenceTexels;
-layout(binding = 2) uniform usamplerBuffer scaledTexels;
-layout(binding = 3) uniform usamplerBuffer tableTexels;
-layout(binding = 4) uniform usamplerBuffer levelTexels;
+layout(binding = 1, rg32ui) uniform readonly uimageBuffer referenceTexels;
+layout(binding = 2, rg32ui) uniform readonly uimageBuffer scaledTexels;
+layout(binding = 3, rg32ui) uniform readonly uimageBuffer tableTexels;
+layout(binding = 4, rg32ui) uniform readonly uimageBuffer levelTexels;
 // Binding 5, four words per texel: texel m holds the high parts of reference points m and m + 1,
 // so that the float paths fetch once for two iterations.
-layout(binding = 5) uniform usamplerBuffer pairTexels;
-vec4 referencePair(int m) { return uintBitsToFloat(texelFetch(pairTexels, m)); }
+layout(binding = 5, rgba32ui) uniform readonly uimageBuffer pairTexels;
+vec4 referencePair(int m) { return uintBitsToFloat(imageLoad(pairTexels, m)); }
 
-vec2 texelFloats(usamplerBuffer b, int i) { return uintBitsToFloat(texelFetch(b, i).xy); }
-ivec2 texelInts(usamplerBuffer b, int i) { return ivec2(texelFetch(b, i).xy); }
+#define texelFloats(b, i) uintBitsToFloat(imageLoad(b, i).xy)
+#define texelInts(b, i) ivec2(imageLoad(b, i).xy)
 
 // Reference point m, high parts (the low parts are below float precision).
 vec2 referenceHigh(int m) { return texelFloats(referenceTexels, 2 * m); }
@@ -299,7 +299,7 @@ vec2 scaledW(int m) { return texelFloats(scaledTexels, 4 * m + 1); }
 ivec2 scaledExponents(int m) { return texelInts(scaledTexels, 4 * m + 2); }
 ScaledPoint scaledPoint(int m) {
   ivec2 e = scaledExponents(m);
-  uvec2 r = texelFetch(scaledTexels, 4 * m + 3).xy;
+  uvec2 r = imageLoad(scaledTexels, 4 * m + 3).xy;
   return ScaledPoint(scaledZ(m), scaledW(m), e.x, e.y, uintBitsToFloat(r.x), int(r.y));
 }
 // W as a float (0 or huge outside float range).
@@ -315,7 +315,7 @@ struct TableEntry {
 };
 TableEntry tableEntry(int i) {
   ivec2 e = texelInts(tableTexels, 5 * i + 2);
-  uvec2 r = texelFetch(tableTexels, 5 * i + 3).xy;
+  uvec2 r = imageLoad(tableTexels, 5 * i + 3).xy;
   return TableEntry(texelFloats(tableTexels, 5 * i), texelFloats(tableTexels, 5 * i + 1), e.x, e.y,
                     uintBitsToFloat(r.x), int(r.y));
 }
@@ -602,7 +602,7 @@ float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
     bool open = hi - lo > 1;                                                                \
     int mid = max((lo + hi) >> 1, 0);                                                       \
     int j = (m - 1) >> mid;                                                                 \
-    uvec2 r = texelFetch(tableTexels, 5 * (tableLevelStart(entries, mid) + j) + 3).xy;      \
+    uvec2 r = imageLoad(tableTexels, 5 * (tableLevelStart(entries, mid) + j) + 3).xy;      \
     float radius = scaleBy(uintBitsToFloat(r.x), int(r.y) - S);                             \
     bool ok = n + (1 << mid) <= u.maxIterations && j < (entries >> mid) && w2 < radius * radius; \
     if (open) {                                                                             \

@@ -16,7 +16,7 @@ GpuBuffer::GpuBuffer(std::shared_ptr<GpuDevice> device, size_t bytes, const std:
   VkBufferCreateInfo info{VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO};
   // At least one wide texel, so that every buffer can be bound as either kind of texel buffer.
   info.size = std::max<size_t>(bytes, 2 * kTexelBytes);
-  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_UNIFORM_TEXEL_BUFFER_BIT |
+  info.usage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_STORAGE_TEXEL_BUFFER_BIT |
                VK_BUFFER_USAGE_TRANSFER_DST_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT;
   info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
   VkBuffer buffer;

@@ -127,7 +127,7 @@ void GpuCommandBuffer::flushBindings() {
       case GpuBinding::wideTexelBuffer:
         if (!bound_[i].buffer) throw GpuError("pass with buffer binding " + std::to_string(i) + " unset");
         views[i] = kinds[i] == GpuBinding::texelBuffer ? bound_[i].buffer->texelView() : bound_[i].buffer->wideTexelView();
-        w.descriptorType = VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
+        w.descriptorType = VK_DESCRIPTOR_TYPE_STORAGE_TEXEL_BUFFER;
         w.pTexelBufferView = &views[i];
         break;
     }

@@ -16,7 +16,7 @@ VkDescriptorType descriptorType(GpuBinding binding) {
     case GpuBinding::sampledImage: return VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER;
     case GpuBinding::storageBuffer: return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
     case GpuBinding::texelBuffer:
-    case GpuBinding::wideTexelBuffer: return VK_DESCRIPTOR_TYPE_UNIFORM_TEXEL_BUFFER;
+    case GpuBinding::wideTexelBuffer: return VK_DESCRIPTOR_TYPE_STORAGE_TEXEL_BUFFER;
   }
   return VK_DESCRIPTOR_TYPE_STORAGE_BUFFER;
 }

@@ -21,10 +21,10 @@ struct GpuImageDesc {
   std::string label;
 };
 
-// texelBuffer: a buffer read in shaders as a usamplerBuffer of texels of two 32-bit words;
-// wideTexelBuffer: the same with four words per texel. CPU devices
-// fetch texels with vector gathers, where a storage buffer read with an index that differs between
-// invocations is a scalar load per invocation and word.
+// texelBuffer: a buffer read in shaders as a readonly uimageBuffer (rg32ui) of texels of two 32-bit
+// words; wideTexelBuffer: the same with four words per texel (rgba32ui). CPU devices load storage
+// texels inline, where a sampled texel fetch is a call that spills every live register and an
+// indexed storage-buffer read is a loop over invocations.
 enum class GpuBinding { storageImage, sampledImage, storageBuffer, texelBuffer, wideTexelBuffer };
 
 enum class GpuShaderStage { compute, vertex, fragment };

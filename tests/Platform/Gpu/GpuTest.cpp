@@ -26,22 +26,22 @@ void main() {
 #endif
 #ifdef FUNCTION_texelKernel
 layout(local_size_x = 8) in;
-layout(binding = 0) uniform usamplerBuffer words;
+layout(binding = 0, rg32ui) uniform readonly uimageBuffer words;
 layout(binding = 1) buffer Out { uint copied[]; };
 void main() {
   int i = int(gl_GlobalInvocationID.x);
-  uvec2 t = texelFetch(words, i).xy;
+  uvec2 t = imageLoad(words, i).xy;
   copied[2 * i] = t.x;
   copied[2 * i + 1] = t.y;
 }
 #endif
 #ifdef FUNCTION_wideTexelKernel
 layout(local_size_x = 4) in;
-layout(binding = 0) uniform usamplerBuffer words;
+layout(binding = 0, rgba32ui) uniform readonly uimageBuffer words;
 layout(binding = 1) buffer Out { uint copied[]; };
 void main() {
   int i = int(gl_GlobalInvocationID.x);
-  uvec4 t = texelFetch(words, i);
+  uvec4 t = imageLoad(words, i);
   copied[4 * i] = t.x;
   copied[4 * i + 1] = t.y;
   copied[4 * i + 2] = t.z;
