@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "Platform/Queues/ParallelFor.h"
+
 namespace veltrane {
 
 namespace {
@@ -92,48 +94,78 @@ BLAEntry BLATable::entry(const Step& s) {
     return e;
 }
 
+std::vector<std::array<std::int32_t, 2>> BLATable::layout(std::int64_t n) {
+    std::vector<std::array<std::int32_t, 2>> levels;
+    std::int64_t first = 0;
+    for (std::int64_t count = n; count >= 1 && static_cast<int>(levels.size()) < maxLevels; count /= 2) {
+        if (first + count >= std::numeric_limits<std::int32_t>::max()) break;
+        levels.push_back({static_cast<std::int32_t>(first), static_cast<std::int32_t>(count)});
+        first += count;
+        if (count == 1) break;
+    }
+    return levels;
+}
+
+void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> points, int dcLog2,
+                    const std::vector<std::array<std::int32_t, 2>>& levels, BLAEntry* out) {
+    if (levels.empty()) return;
+    // Two step buffers serve every level: level L + 1 is merged from level L into the other one.
+    const std::size_t n = static_cast<std::size_t>(levels[0][1]);
+    std::vector<Step> a(n), b(n / 2);
+    Step* current = a.data();
+    Step* next = b.data();
+    // Every entry depends only on the level below: each level is made in parallel chunks, with the
+    // same result as on one thread.
+    constexpr std::size_t kGrain = 2048;
+    parallelFor(n, kGrain, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) current[i] = step(type, points[i + 1]);
+    });
+    for (std::size_t level = 0; level < levels.size(); ++level) {
+        const std::size_t count = static_cast<std::size_t>(levels[level][1]);
+        BLAEntry* entries = out + levels[level][0];
+        parallelFor(count, kGrain, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) entries[j] = entry(current[j]);
+        });
+        if (level + 1 == levels.size()) break;
+        parallelFor(count / 2, kGrain, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) next[j] = merge(type, current[2 * j], current[2 * j + 1], dcLog2);
+        });
+        std::swap(current, next);
+    }
+}
+
 std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<const ScaledReferencePoint> points,
                                                     int dcLog2) {
     const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
     if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return std::nullopt;
-    std::vector<Step> level;
-    level.reserve(static_cast<std::size_t>(n));
-    for (std::int64_t i = 1; i <= n; ++i) level.push_back(step(type, points[static_cast<std::size_t>(i)]));
-
     Contents contents;
-    contents.entries.reserve(static_cast<std::size_t>(2 * n));
-    while (static_cast<int>(contents.levels.size()) < maxLevels) {
-        if (contents.entries.size() + level.size() >= std::size_t(std::numeric_limits<std::int32_t>::max())) break;
-        contents.levels.push_back(
-            {static_cast<std::int32_t>(contents.entries.size()), static_cast<std::int32_t>(level.size())});
-        for (const Step& s : level) contents.entries.push_back(entry(s));
-        if (level.size() == 1) break;
-        std::vector<Step> next;
-        next.reserve(level.size() / 2);
-        for (std::size_t j = 0; j + 1 < level.size(); j += 2) next.push_back(merge(type, level[j], level[j + 1], dcLog2));
-        level = std::move(next);
-    }
+    contents.levels = layout(n);
+    const auto& top = contents.levels.back();
+    contents.entries.resize(static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]));
+    fill(type, points, dcLog2, contents.levels, contents.entries.data());
     return contents;
 }
 
 std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,
                                           int dcLog2) {
     if (!device) return nullptr;
-    auto contents = compute(reference.type, reference.scaledPoints(), dcLog2);
-    if (!contents) return nullptr;
+    const auto points = reference.scaledPoints();
+    const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
+    if (n < 1 || (reference.type != FractalType::mandelbrot && reference.type != FractalType::julia)) return nullptr;
     auto table = std::make_shared<BLATable>();
+    table->levels = layout(n);
+    const auto& top = table->levels.back();
+    const std::size_t entries = static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]);
     try {
-        table->buffer = device->makeBuffer(std::max<std::size_t>(contents->entries.size() * sizeof(BLAEntry), 64),
-                                           "approximation table");
+        table->buffer = device->makeBuffer(std::max<std::size_t>(entries * sizeof(BLAEntry), 64), "approximation table");
         table->levelBuffer = device->makeBuffer(
-            std::max<std::size_t>(contents->levels.size() * sizeof(contents->levels[0]), 64), "approximation levels");
+            std::max<std::size_t>(table->levels.size() * sizeof(table->levels[0]), 64), "approximation levels");
     } catch (const GpuError&) {
         return nullptr;
     }
-    std::memcpy(table->buffer->contents(), contents->entries.data(), contents->entries.size() * sizeof(BLAEntry));
-    std::memcpy(table->levelBuffer->contents(), contents->levels.data(),
-                contents->levels.size() * sizeof(contents->levels[0]));
-    table->levels = std::move(contents->levels);
+    // The entries go straight into the buffer the kernel reads: a table of a long orbit is megabytes.
+    fill(reference.type, points, dcLog2, table->levels, static_cast<BLAEntry*>(table->buffer->contents()));
+    std::memcpy(table->levelBuffer->contents(), table->levels.data(), table->levels.size() * sizeof(table->levels[0]));
     table->dcLog2 = dcLog2;
     return table;
 }

@@ -60,6 +60,11 @@ public:
     };
     static std::optional<Contents> compute(FractalType type, std::span<const ScaledReferencePoint> points,
                                            int dcLog2);
+    // The (first index, count) of each level for n level-0 entries; fill writes the entries of those
+    // levels to `out` (room for the last level's first index plus its count).
+    static std::vector<std::array<std::int32_t, 2>> layout(std::int64_t n);
+    static void fill(FractalType type, std::span<const ScaledReferencePoint> points, int dcLog2,
+                     const std::vector<std::array<std::int32_t, 2>>& levels, BLAEntry* out);
     static Step step(FractalType type, const ScaledReferencePoint& point);
     static Step merge(FractalType type, const Step& earlier, const Step& later, int dcLog2);
     static BLAEntry entry(const Step& step);

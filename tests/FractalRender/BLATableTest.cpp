@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 
 #include "FractalRender/BLATable.h"
 #include "FractalRender/ReferenceStore.h"
@@ -54,6 +55,31 @@ TEST(BLATable, LevelsStartWhereTheKernelLooksForThem) {
             EXPECT_EQ(table->levels[level][0], BLATable::levelStart(n, int(level))) << n << " " << level;
             EXPECT_EQ(table->levels[level][1], n >> level) << n << " " << level;
         }
+    }
+}
+
+// Long tables are built in parallel chunks; the result must not depend on where the chunks split.
+TEST(BLATable, LongTableEqualsLevelByLevelMerging) {
+    const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
+                            *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
+    auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, centre, {}, 20011, nullptr);
+    ASSERT_TRUE(orbit);
+    const auto points = orbit->scaledPoints();
+    auto table = BLATable::compute(FractalType::mandelbrot, points, -40);
+    ASSERT_TRUE(table);
+    std::vector<BLATable::Step> level;
+    for (std::size_t i = 1; i + 1 < points.size(); ++i) level.push_back(BLATable::step(FractalType::mandelbrot, points[i]));
+    for (const auto& [first, count] : table->levels) {
+        ASSERT_EQ(std::size_t(count), level.size());
+        for (std::size_t j = 0; j < level.size(); ++j) {
+            const BLAEntry expected = BLATable::entry(level[j]);
+            ASSERT_EQ(std::memcmp(&expected, &table->entries[std::size_t(first) + j], sizeof expected), 0)
+                << "level start " << first << " entry " << j;
+        }
+        std::vector<BLATable::Step> next;
+        for (std::size_t j = 0; j + 1 < level.size(); j += 2)
+            next.push_back(BLATable::merge(FractalType::mandelbrot, level[j], level[j + 1], -40));
+        level = std::move(next);
     }
 }
 

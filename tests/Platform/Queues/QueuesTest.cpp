@@ -1,5 +1,6 @@
 #include "Platform/Clock/Clock.h"
 #include "Platform/Queues/MainQueue.h"
+#include "Platform/Queues/ParallelFor.h"
 #include "Platform/Queues/SerialQueue.h"
 
 #include <gtest/gtest.h>
@@ -185,4 +186,25 @@ TEST(MainQueue, InvokeSyncRunsOnThePumpingThread)
     worker.join();
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_TRUE(threw);
+}
+
+TEST(ParallelFor, CoversEveryIndexOnceAndRethrowsAfterAllChunks)
+{
+    for (std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(64), std::size_t(127),
+                              std::size_t(128), std::size_t(129), std::size_t(1000), std::size_t(100003)}) {
+        std::vector<std::atomic<int>> seen(count);
+        veltrane::parallelFor(count, 64, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) seen[i]++;
+        });
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(seen[i].load(), 1) << "count " << count << " index " << i;
+    }
+    std::atomic<int> finished{0};
+    EXPECT_THROW(veltrane::parallelFor(100000, 64,
+                                       [&](std::size_t begin, std::size_t) {
+                                           if (begin > 0) throw std::runtime_error("chunk failed");
+                                           std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                           finished++;
+                                       }),
+                 std::runtime_error);
+    EXPECT_EQ(finished.load(), 1);
 }
