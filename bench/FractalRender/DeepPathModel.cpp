@@ -1,0 +1,240 @@
+// A CPU model of the rescaled path's control flow, in doubles, for one of the deep benchmark views:
+// how many plain float iterations and scaled steps (table runs and single scaled iterations) each
+// pixel takes, and what the fractal kernel's groups of eight invocations (4 x 2 pixel blocks) cost
+// when every member waits for the slowest one in each loop. A CPU device runs a group's loop body
+// for as many trips as its busiest member needs, so these counts, not per-pixel averages, set the
+// time of a deep still there.
+//
+//   build/bench/FractalRender/bench_DeepPathModel [seahorse2e30 | verydeep1e100 | verydeep1e250] [row step]
+//
+// It mirrors the kernel's decisions (rebase onto the orbit's start, table runs of 2^L iterations from
+// m - 1 a multiple of 2^L, runs shorter than 32 iterations left to the float phase while the delta
+// lies in float range, the float phase's exit to the table every 64 iterations) but not its float
+// rounding: counts can differ slightly from the kernel's.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DeepLocations.h"
+#include "FractalCore/BigReference.h"
+#include "FractalRender/BLATable.h"
+#include "FractalRender/ReferenceOrbit.h"
+
+using namespace veltrane;
+using C = std::complex<double>;
+
+namespace {
+
+constexpr int kFloatRun = 5;            // shortest table run taken while the delta is in float range
+constexpr double kFloatRange = 7.9e-31;  // about 2^-100: deltas above it are "in float range"
+constexpr double kPlainFloor = 1e-30;
+constexpr double kTiny = 8e-28;
+
+struct Orbit {
+  std::vector<C> z;
+  int last = 0;
+  int levels = 0;
+  std::vector<std::vector<double>> radius;  // per level and entry
+  std::vector<std::vector<C>> a, b;
+};
+
+struct Lane {
+  C w, dc;
+  int m = 0, n = 0;
+  bool done = false, plain = false, parked = false;
+  long plainIterations = 0, scaledSteps = 0, rebases = 0;
+};
+
+// The longest valid run from m, as a level no lower than `lowest`, or -1.
+int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
+  if (s.m < 1) return -1;
+  const int top = s.m == 1 ? o.levels - 1 : std::min(std::countr_zero(unsigned(s.m - 1)), o.levels - 1);
+  for (int level = top; level >= std::max(lowest, top - 15); --level) {
+    const int j = (s.m - 1) >> level;
+    if (j >= int(o.radius[level].size()) || s.n + (1 << level) > maxN) continue;
+    if (std::abs(s.w) < o.radius[level][j]) return level;
+  }
+  return -1;
+}
+
+void scaledStep(const Orbit& o, Lane& s, int maxN) {
+  const C z = o.z[s.m] + s.w;
+  if (std::norm(z) > 65536 || s.n >= maxN) {
+    s.done = true;
+    return;
+  }
+  if (s.m >= o.last || std::norm(z) < std::norm(s.w)) {
+    s.w = z;
+    s.m = 0;
+    s.rebases++;
+  }
+  const bool inFloat = std::abs(s.w) >= kFloatRange;
+  const int level = levelFor(o, s, inFloat ? kFloatRun : 0, maxN);
+  if (level >= 0) {
+    const int j = (s.m - 1) >> level;
+    s.w = o.a[level][j] * s.w + o.b[level][j] * s.dc;
+    s.m += 1 << level;
+    s.n += 1 << level;
+  } else {
+    s.w = (2.0 * o.z[s.m] + s.w) * s.w + s.dc;
+    s.m++;
+    s.n++;
+  }
+  s.scaledSteps++;
+  s.plain = level < kFloatRun && std::abs(s.w) >= kFloatRange;
+}
+
+// One plain iteration of the float phase; false when the lane leaves the phase (done or parked).
+bool floatIteration(const Orbit& o, Lane& s, int maxN) {
+  C Z = o.z[s.m];
+  const C z = Z + s.w;
+  if (std::norm(z) > 65536 || s.n >= maxN) {
+    s.done = true;
+    return false;
+  }
+  if (std::abs(Z) < kTiny || (((s.m - 1) & 63) == 0 && std::norm(s.w) < std::norm(Z) * std::ldexp(1.0, -48))) {
+    s.parked = true;
+    return false;
+  }
+  if (s.m >= o.last || std::norm(z) < std::norm(s.w)) {
+    s.w = z;
+    s.m = 0;
+    s.rebases++;
+    if (std::max(std::abs(s.w.real()), std::abs(s.w.imag())) < kPlainFloor) return false;
+    Z = o.z[0];
+  }
+  s.w = (2.0 * Z + s.w) * s.w + s.dc;
+  s.m++;
+  s.n++;
+  s.plainIterations++;
+  return true;
+}
+
+double msSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string which = argc > 1 ? argv[1] : "seahorse2e30";
+  const int rowStep = argc > 2 ? std::max(2, std::atoi(argv[2]) & ~1) : 8;
+  const bool seahorse = which == "seahorse2e30";
+  if (!seahorse && which != "verydeep1e100" && which != "verydeep1e250") {
+    std::fprintf(stderr, "usage: %s [seahorse2e30 | verydeep1e100 | verydeep1e250] [row step]\n", argv[0]);
+    return 2;
+  }
+  const double zoom = seahorse ? 2e30 : (which == "verydeep1e100" ? 1e100 : 1e250);
+  const int maxN = which == "verydeep1e100" ? 50000 : 100000;
+  const int width = 1280, height = 720;
+  const BigComplex centre = bench::centreAt(seahorse ? bench::kSeahorse : bench::kVeryDeep612, zoom);
+
+  Orbit o;
+  std::vector<ScaledReferencePoint> points;
+  auto start = std::chrono::steady_clock::now();
+  const auto result = BigReference::computeBig(
+      FractalType::mandelbrot, centre, Complex{}, maxN + 2, [] { return true; },
+      [&](int, const BigFixed& x, const BigFixed& y, double, double) {
+        points.push_back(makeScaledReferencePoint(FractalType::mandelbrot, x, y, centre));
+        const ScaledComplex z(x, y);
+        o.z.push_back(C(std::ldexp(z.x, int(z.e)), std::ldexp(z.y, int(z.e))));
+      });
+  const double referenceMs = msSince(start);
+  o.last = std::max(result.length, 1) - 1;
+  const int dcLog2 = BLATable::dcLog2For(FractalType::mandelbrot, zoom, ScaledComplex::zero(), width, height);
+  start = std::chrono::steady_clock::now();
+  const auto table = BLATable::compute(FractalType::mandelbrot, points, dcLog2);
+  const double tableMs = msSince(start);
+  o.levels = int(table->levels.size());
+  o.radius.resize(o.levels);
+  o.a.resize(o.levels);
+  o.b.resize(o.levels);
+  for (int level = 0; level < o.levels; ++level)
+    for (int j = 0; j < table->levels[level][1]; ++j) {
+      const BLAEntry& e = table->entries[std::size_t(table->levels[level][0] + j)];
+      o.radius[level].push_back(e.rm == 0 ? 0.0 : std::ldexp(double(e.rm), e.re));
+      o.a[level].push_back(C(std::ldexp(double(e.am[0]), e.ae), std::ldexp(double(e.am[1]), e.ae)));
+      o.b[level].push_back(C(std::ldexp(double(e.bm[0]), e.be), std::ldexp(double(e.bm[1]), e.be)));
+    }
+
+  // Pixel rows in pairs (the 4 x 2 blocks), every rowStep-th pair of rows.
+  const double pixelScale = 2.5 / (zoom * std::min(width, height));
+  std::vector<int> rows;
+  for (int y = 0; y + 1 < height; y += rowStep) rows.push_back(y);
+  std::atomic<int> next{0};
+  std::atomic<long> groups{0}, groupPlain{0}, groupScaled{0}, outerTrips{0};
+  std::atomic<long> plain{0}, scaled{0}, rebases{0}, iterations{0};
+  std::atomic<long> idleParked{0}, idleDone{0};
+  auto work = [&] {
+    for (int r; (r = next++) < int(rows.size());) {
+      for (int x0 = 0; x0 < width; x0 += 4) {
+        std::array<Lane, 8> lanes;
+        for (int i = 0; i < 8; ++i) {
+          const double px = x0 + (i & 3) + 0.5 - 0.5 * width, py = rows[r] + (i >> 2) + 0.5 - 0.5 * height;
+          lanes[i].dc = C(px * pixelScale, -py * pixelScale);
+        }
+        long gp = 0, gs = 0, trips = 0;
+        while (std::any_of(lanes.begin(), lanes.end(), [](const Lane& s) { return !s.done; })) {
+          trips++;
+          long most = 0;
+          for (Lane& s : lanes) {
+            long steps = 0;
+            for (s.plain = false; !s.done && !s.plain; ++steps) scaledStep(o, s, maxN);
+            most = std::max(most, steps);
+          }
+          gs += most;
+          std::array<long, 8> taken{};
+          most = 0;
+          for (int i = 0; i < 8; ++i) {
+            Lane& s = lanes[i];
+            s.parked = false;
+            taken[i] = -1;
+            if (s.done) continue;
+            taken[i] = 0;
+            while (floatIteration(o, s, maxN)) taken[i]++;
+            most = std::max(most, taken[i]);
+          }
+          gp += most;
+          for (int i = 0; i < 8; ++i) {
+            if (taken[i] < 0) idleDone += most;
+            else if (lanes[i].parked) idleParked += most - taken[i];
+            else idleDone += most - taken[i];
+          }
+        }
+        groups++;
+        groupPlain += gp;
+        groupScaled += gs;
+        outerTrips += trips;
+        for (const Lane& s : lanes) {
+          plain += s.plainIterations;
+          scaled += s.scaledSteps;
+          rebases += s.rebases;
+          iterations += s.n;
+        }
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t) threads.emplace_back(work);
+  for (auto& t : threads) t.join();
+
+  const double g = double(groups), pixels = 8.0 * g;
+  std::printf("%s: reference %d points (%s) in %.1f ms, table %d levels in %.1f ms, %ld groups sampled\n", which.c_str(),
+              result.length, result.escaped ? "escaped" : "not escaped", referenceMs, o.levels, tableMs, long(groups));
+  std::printf("per pixel: %.0f iterations, %.0f plain, %.1f scaled steps, %.1f rebases\n", iterations / pixels,
+              plain / pixels, scaled / pixels, rebases / pixels);
+  std::printf("per group of 8: %.0f plain iterations, %.1f scaled steps, %.1f outer trips\n", groupPlain / g,
+              groupScaled / g, outerTrips / g);
+  std::printf("idle member-iterations per group in the float phase: %.0f parked for the table, %.0f finished\n",
+              idleParked / g, idleDone / g);
+  return 0;
+}
