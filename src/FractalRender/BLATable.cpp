@@ -140,6 +140,7 @@ std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<
     if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return std::nullopt;
     Contents contents;
     contents.levels = layout(n);
+    if (contents.levels.empty()) return std::nullopt;
     const auto& top = contents.levels.back();
     contents.entries.resize(static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]));
     fill(type, points, dcLog2, contents.levels, contents.entries.data());
@@ -154,6 +155,7 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
     if (n < 1 || (reference.type != FractalType::mandelbrot && reference.type != FractalType::julia)) return nullptr;
     auto table = std::make_shared<BLATable>();
     table->levels = layout(n);
+    if (table->levels.empty()) return nullptr;
     const auto& top = table->levels.back();
     const std::size_t entries = static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]);
     try {
