@@ -574,11 +574,11 @@ float unitScale(int S) { return scaleBy(1.0, S); }
 
 // Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it.
 void renormalise(inout DeepState st) {
-  float mx = max(abs(st.w.x), abs(st.w.y));
-  if (mx == 0.0 || isinf(mx) || isnan(mx)) return;
-  // mx = f * 2^k with f in [0.5, 1), read from the exponent bits (mx is never subnormal here: w
-  // is renormalised long before it could shrink that far).
-  int k = ((floatBitsToInt(mx) >> 23) & 255) - 126;
+  // max|w| = f * 2^k with f in [0.5, 1), read from the exponent bits; 0 (or a subnormal, which the
+  // device flushes) and inf or nan leave the state as it is. No branches: a CPU device runs both
+  // sides of every one.
+  int bits = (floatBitsToInt(max(abs(st.w.x), abs(st.w.y))) >> 23) & 255;
+  int k = bits == 0 || bits == 255 ? 0 : bits - 126;
   st.w = scaleBy(st.w, -k);
   st.d = scaleBy(st.d, -k);
   st.S += k;
@@ -587,12 +587,13 @@ void renormalise(inout DeepState st) {
 
 // (a, ae) + (b, be) for two scaled values, in the larger unit unless one is negligible.
 void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
-  if (a == vec2(0.0)) { sum = b; e = be; return; }
-  if (b == vec2(0.0)) { sum = a; e = ae; return; }
-  if (ae - be > 60) { sum = a; e = ae; return; }
-  if (be - ae > 60) { sum = b; e = be; return; }
-  e = max(ae, be);
-  sum = scaleBy(a, ae - e) + scaleBy(b, be - e);
+  bool aZero = a == vec2(0.0), bZero = b == vec2(0.0);
+  bool onlyB = aZero || (!bZero && be - ae > 60);
+  bool onlyA = !onlyB && (bZero || ae - be > 60);
+  int top = max(ae, be);
+  vec2 both = scaleBy(a, ae - top) + scaleBy(b, be - top);
+  sum = onlyB ? b : (onlyA ? a : both);
+  e = onlyB ? be : (onlyA ? ae : top);
 }
 
 float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
@@ -733,8 +734,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
     st.m++;
     st.n++;
   }
-  float w2 = dot(st.w, st.w);
-  if (w2 > 256.0 || w2 < 0.00390625) renormalise(st);
+  renormalise(st);
   st.plain = level < kFloatRun && st.S >= -100;
 }
 
