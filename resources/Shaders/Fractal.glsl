@@ -506,24 +506,17 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
 }
 
 // One perturbed iteration of the float paths (mode 1, and the rescaled path's float phase), inline
-// in a loop, on the locals w (delta), d (pixel offset), m, n, r2, escaped, done and the loop's
-// constants julia, last, maxN, Z0: escape, the iteration limit, the rebase onto the orbit's start,
-// then `step`. Breaks out when the pixel is done, when `leave` holds before the rebase (the state
-// stays at this iteration), and when `leaveAfterRebase` holds after one.
+// in a loop, on the locals w (delta), d (pixel offset), m, n and the loop's constants julia, last,
+// maxN, Z0: escape, the iteration limit, the rebase onto the orbit's start, then `step`. Breaks out
+// when the pixel is done, when `leave` holds before the rebase (the state stays at this iteration),
+// and when `leaveAfterRebase` holds after one. Whether and how it escaped is worked out again after
+// the loop from m and w: every value the loop carries costs a masked store per iteration on a CPU
+// device.
 #define PERTURBED_ITERATION(Vec, referenceAtM, leave, leaveAfterRebase, step)                   \
   {                                                                                           \
     Vec Z = referenceAtM;                                                                     \
     Vec z = Z + w;                                                                            \
-    r2 = dot(z, z);                                                                           \
-    if (r2 > kBailout) {                                                                      \
-      escaped = true;                                                                         \
-      done = true;                                                                            \
-      break;                                                                                  \
-    }                                                                                         \
-    if (n >= maxN) {                                                                          \
-      done = true;                                                                            \
-      break;                                                                                  \
-    }                                                                                         \
+    if (dot(z, z) > kBailout || n >= maxN) break;                                             \
     if (leave) break;                                                                         \
     Vec full = julia ? Vec(scaledWFloat(m)) + w : z;                                          \
     if (m >= last || dot(full, full) < dot(w, w)) {                                           \
@@ -556,8 +549,6 @@ DeepResult perturbationPath(vec2 dc) {
   int m = 0, n = 0;
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
-  real r2 = 0.0;
-  bool escaped = false, done = false;
   real2 Z0 = referenceZ(0);
 #ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
@@ -567,7 +558,9 @@ DeepResult perturbationPath(vec2 dc) {
 #else
   PAIRED_PERTURBED_LOOP(false, false, perturbStepR(m, Z, w, d))
 #endif
-  return DeepResult(n, float(r2), escaped);
+  real2 z = referenceZ(m) + w;
+  real r2 = dot(z, z);
+  return DeepResult(n, float(r2), r2 > kBailout);
 }
 
 float unitScale(int S) { return scaleBy(1.0, S); }
@@ -754,16 +747,15 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   vec2 d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
   vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
-  float r2 = st.r2;
-  bool escaped = false, done = false;
   PAIRED_PERTURBED_LOOP(
       max(abs(Z.x), abs(Z.y)) < kTiny || (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15),
       max(abs(w.x), abs(w.y)) < kPlainFloor, cmul(2.0 * Z + w, w) + d)
+  vec2 z = referencePair(m).xy + w;
   st.m = m;
   st.n = n;
-  st.r2 = r2;
-  st.escaped = escaped;
-  st.done = done;
+  st.r2 = dot(z, z);
+  st.escaped = st.r2 > kBailout;
+  st.done = st.escaped || n >= maxN;
   st.w = w;
   st.S = 0;
   st.d = d;
