@@ -374,21 +374,16 @@ float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0)
 const float kTiny = 8.0e-28;
   // about 2^-90: below it a reference value is taken in scaled form
 
-// 2^e for e in [-126, 127], built from its bits (ldexp and frexp are slow on CPU devices).
+// 2^e for e in [-126, 127], and 0 for e = -127, built from its bits (ldexp and frexp are slow on CPU
+// devices).
 float pow2i(int e) { return intBitsToFloat((e + 127) << 23); }
 
-// m * 2^e without overflow and without branches (a CPU device runs every branch): exponents far
-// above the float range saturate near 2^120 times m, far below give 0.
-float scaleBy(float m, int e) {
-  int c = clamp(e, -252, 120);
-  int e1 = c >> 1;
-  return m * pow2i(e1) * pow2i(c - e1);
-}
-vec2 scaleBy(vec2 m, int e) {
-  int c = clamp(e, -252, 120);
-  int e1 = c >> 1;
-  return m * pow2i(e1) * pow2i(c - e1);
-}
+// m * 2^e without overflow and without branches (a CPU device runs every branch), for m a mantissa
+// or other value of moderate size: exponents above the float range saturate at 2^120 times m, those
+// below it give 0 (the product would be subnormal, which the device flushes, or far below anything
+// it is added to). One multiply: this runs some twenty times in every scaled step.
+float scaleBy(float m, int e) { return m * pow2i(clamp(e, -127, 120)); }
+vec2 scaleBy(vec2 m, int e) { return m * pow2i(clamp(e, -127, 120)); }
 
 vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
 
