@@ -58,7 +58,7 @@ struct Lane {
 int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
   if (s.m < 1) return -1;
   const int top = s.m == 1 ? o.levels - 1 : std::min(std::countr_zero(unsigned(s.m - 1)), o.levels - 1);
-  for (int level = top; level >= std::max(lowest, top - 15); --level) {
+  for (int level = top; level >= std::max(lowest, top - 14); --level) {
     const int j = (s.m - 1) >> level;
     if (j >= int(o.radius[level].size()) || s.n + (1 << level) > maxN) continue;
     if (std::abs(s.w) < o.radius[level][j]) return level;

@@ -586,37 +586,43 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
 
 float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
 
-// The longest table run from m that is valid for the delta |w| 2^S, as a level, or -1. Runs of 2^L
-// start where m - 1 is a multiple of 2^L, and at one start a longer run's radius never exceeds a
-// shorter one's, so the valid levels are 0 up to some L: found by bisection with a fixed number of
-// probes (CPU devices run every branch of a divergent loop, so a short fixed search costs less than
-// a walk down from the top).
-#define TABLE_PROBE                                                                         \
+// Whether the run of 2^level iterations from m is valid for |w|^2 = w2 (in units of 2^S).
+bool tableRunValid(int level, int m, int n, int S, float w2, int entries) {
+  int j = (m - 1) >> level;
+  uvec2 r = imageLoad(tableTexels, 5 * (tableLevelStart(entries, level) + j) + 3).xy;
+  float radius = scaleBy(uintBitsToFloat(r.x), int(r.y) - S);
+  return n + (1 << level) <= u.maxIterations && j < (entries >> level) && w2 < radius * radius;
+}
+
+// One round: three probes at lo + step, lo + 2 step, lo + 3 step (those below hi), independent of
+// each other so that their reads overlap; lo moves to the highest valid one.
+#define TABLE_ROUND(step)                                                                      \
   {                                                                                         \
-    bool open = hi - lo > 1;                                                                \
-    int mid = max((lo + hi) >> 1, 0);                                                       \
-    int j = (m - 1) >> mid;                                                                 \
-    uvec2 r = imageLoad(tableTexels, 5 * (tableLevelStart(entries, mid) + j) + 3).xy;      \
-    float radius = scaleBy(uintBitsToFloat(r.x), int(r.y) - S);                             \
-    bool ok = n + (1 << mid) <= u.maxIterations && j < (entries >> mid) && w2 < radius * radius; \
-    if (open) {                                                                             \
-      if (ok) lo = mid;                                                                     \
-      else hi = mid;                                                                        \
-    }                                                                                       \
+    int p1 = lo + step, p2 = lo + 2 * step, p3 = lo + 3 * step;                             \
+    bool ok1 = p1 < hi && tableRunValid(min(p1, top), m, n, S, w2, entries);                \
+    bool ok2 = p2 < hi && tableRunValid(min(p2, top), m, n, S, w2, entries);                \
+    bool ok3 = p3 < hi && tableRunValid(min(p3, top), m, n, S, w2, entries);                \
+    int found = ok3 ? p3 : (ok2 ? p2 : (ok1 ? p1 : lo));                                    \
+    hi = min(hi, found + step);                                                             \
+    lo = found;                                                                             \
   }
 
 // The shortest table run worth a scaled step, as a level (2^5 = 32 iterations): a scaled step costs
 // about as much as a dozen plain iterations in the float phase.
 const int kFloatRun = 5;
 
+// The longest table run from m that is valid for the delta |w| 2^S, as a level, or -1. Runs of 2^L
+// start where m - 1 is a multiple of 2^L, and at one start a longer run's radius never exceeds a
+// shorter one's, so the valid levels are 0 up to some L. Two rounds of three probes find it among
+// the 15 longest candidates: a fixed search, written out (CPU devices run every branch of a divergent
+// loop, and a loop's trips would count against lavapipe's limit on loop trips), whose reads within a
+// round do not wait for each other as a bisection's do.
 int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
   if (m < 1) return -1;
   int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
-  // Four probes cover the 16 longest candidates, written out: a loop's trips would count against
-  // lavapipe's limit on loop trips.
-  int base = max(lowest, top - 15);
+  int base = max(lowest, top - 14);
   int lo = base - 1, hi = top + 1;
-  TABLE_PROBE TABLE_PROBE TABLE_PROBE TABLE_PROBE
+  TABLE_ROUND(4) TABLE_ROUND(1)
   return lo >= base ? lo : -1;
 }
 
