@@ -632,6 +632,11 @@ int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
 void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
+  // The table run is looked for first, from the state as it stands: its reads need not wait for Z.
+  // A rebase below leaves no run (the orbit's start takes single steps). Runs shorter than
+  // 2^kFloatRun take no longer as plain iterations in the float phase.
+  int lowest = st.S >= -100 ? kFloatRun : 0;
+  int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, lowest) : -1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
   int ze = scaledExponents(st.m).x;
@@ -688,12 +693,10 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
       renormalise(st);
       Z = Z0;
       tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
+      level = -1;
     }
   }
 
-  // Runs shorter than 2^kFloatRun take no longer as plain iterations in the float phase.
-  int lowest = st.S >= -100 ? kFloatRun : 0;
-  int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, lowest) : -1;
   if (level >= 0) {
     // dz' = A dz + B dc over 2^level iterations.
     TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
