@@ -35,9 +35,9 @@ using C = std::complex<double>;
 namespace {
 
 constexpr int kFloatRun = 5;            // shortest table run taken while the delta is in float range
-constexpr double kFloatRange = 7.9e-31;  // about 2^-100: deltas above it are "in float range"
-constexpr double kPlainFloor = 1e-30;
-constexpr double kTiny = 8e-28;
+const double kFloatRange = std::ldexp(1.0, -61);     // deltas above it are "in float range"
+const double kPlainFloor = std::ldexp(1.0, -62);     // least delta the float phase takes after a rebase
+const double kProductFloor = std::ldexp(1.0, -100);  // least |Z| |delta| the float phase goes on with
 
 struct Orbit {
   std::vector<C> z;
@@ -101,7 +101,9 @@ bool floatIteration(const Orbit& o, Lane& s, int maxN) {
     s.done = true;
     return false;
   }
-  if (std::abs(Z) < kTiny || (((s.m - 1) & 63) == 0 && std::norm(s.w) < std::norm(Z) * std::ldexp(1.0, -48))) {
+  const auto maxAbs = [](C v) { return std::max(std::abs(v.real()), std::abs(v.imag())); };
+  if (maxAbs(Z) * maxAbs(s.w) < kProductFloor ||
+      (((s.m - 1) & 63) == 0 && std::norm(s.w) < std::norm(Z) * std::ldexp(1.0, -48))) {
     s.parked = true;
     return false;
   }

@@ -372,6 +372,8 @@ float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0)
 // delta, or when the reference runs out, it restarts at the orbit's start with that full value.
 
 const float kTiny = 8.0e-28;
+// Deltas w 2^S with S at least this lie in float range with room for their squares.
+const int kFloatExponent = -60;
   // about 2^-90: below it a reference value is taken in scaled form
 
 // 2^e for e in [-126, 127], and 0 for e = -127, built from its bits (ldexp and frexp are slow on CPU
@@ -584,7 +586,6 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
   e = onlyB ? be : (onlyA ? ae : top);
 }
 
-float log2Modulus(vec2 m, int e) { return 0.5 * log2(dot(m, m)) + float(e); }
 
 // Whether the run of 2^level iterations from m is valid for |w|^2 = w2 (in units of 2^S).
 bool tableRunValid(int level, int m, int n, int S, float w2, int entries) {
@@ -635,7 +636,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
   // The table run is looked for first, from the state as it stands: its reads need not wait for Z.
   // A rebase below leaves no run (the orbit's start takes single steps). Runs shorter than
   // 2^kFloatRun take no longer as plain iterations in the float phase.
-  int lowest = st.S >= -100 ? kFloatRun : 0;
+  int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
   int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, lowest) : -1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
@@ -656,34 +657,23 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
 
   bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
   bool exhausted = st.m >= last;
-  // Rebase onto the orbit's start. W is Z for every type but julia, whose orbit starts elsewhere.
-  // |Z + dz| < |dz| needs |Z| < 2 |dz|: far from that, nothing more is read.
-  if (julia || exhausted || tiny || (st.S >= -100 && dot(Z, Z) < 4.0 * dot(dzf, dzf))) {
+  // Rebase onto the orbit's start when the full value (W + dz, where W is Z for every type but
+  // julia, whose orbit starts elsewhere) is smaller than the delta, or when the orbit ran out; near
+  // the critical point the orbit's start (0) is the better reference for every type that starts
+  // there. Sizes are compared in units of the delta, where nothing underflows. |Z + dz| < |dz| needs
+  // |Z| < 2 |dz|: far from that, nothing more is read.
+  vec2 Zw = scaleBy(zm, ze - st.S);
+  if (julia || exhausted || tiny || dot(Zw, Zw) < 4.0 * dot(st.w, st.w)) {
     vec2 fm;
     int fe;
-    bool rebase;
     if (julia) {
       ScaledPoint p = scaledPoint(st.m);
-      vec2 Wf = scaleBy(p.w, p.we);
-      if (max(abs(Wf.x), abs(Wf.y)) >= kTiny) {
-        fm = st.S >= -100 ? Wf + dzf : Wf;  // far below W's precision the delta drops out
-        fe = 0;
-        rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
-      } else {
-        addScaled(p.w, p.we, st.w, st.S, fm, fe);
-        // julia keeps its orbit unless the full value is smaller than the delta
-        rebase = exhausted || log2Modulus(fm, fe) < log2Modulus(st.w, st.S);
-      }
-    } else if (!tiny) {
-      fm = st.S >= -100 ? Z + dzf : Z;
-      fe = 0;
-      rebase = exhausted || (st.S >= -100 && dot(fm, fm) < dot(dzf, dzf));
+      addScaled(p.w, p.we, st.w, st.S, fm, fe);
     } else {
-      // Near the critical point the orbit's start (0) is the better reference for every type
-      // that starts there.
       addScaled(zm, ze, st.w, st.S, fm, fe);
-      rebase = true;
     }
+    vec2 fs = scaleBy(fm, fe - st.S);
+    bool rebase = exhausted || (tiny && !julia) || dot(fs, fs) < dot(st.w, st.w);
     if (rebase) {
       st.w = fm;
       st.S = fe;
@@ -732,15 +722,18 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
     st.n++;
   }
   renormalise(st);
-  st.plain = level < kFloatRun && st.S >= -100;
+  st.plain = level < kFloatRun && st.S >= kFloatExponent;
 }
 
-// The float phase of the rescaled path with a table: while the delta lies within float range
-// (above kPlainFloor) and no table run applies, plain perturbed iterations as in mode 1, two per
-// loop trip. A scaled step costs several times as much: it reads the table and carries exponents.
-// Breaks out, with the state at the iteration it cannot take, when the table may apply, when Z is
-// too small for float arithmetic, or when a rebase leaves a delta below the floor.
-const float kPlainFloor = 1.0e-30;
+// The float phase of the rescaled path with a table: while the delta lies in float range with room
+// for its square (S >= kFloatExponent) and no table run applies, plain perturbed iterations as in
+// mode 1, two per loop trip. A scaled step costs several times as much: it reads the table and
+// carries exponents. Breaks out, with the state at the iteration it cannot take, when the table may
+// apply, when |Z| |dz| falls below kProductFloor (where 2 Z dz, or dz^2 with Z as small as dz, would
+// underflow and the pixel lose its delta, and where a rebase could be due with |dz|^2 below float
+// range), and after a rebase that leaves a delta below kPlainFloor (whose square would underflow).
+const float kProductFloor = 7.8886091e-31;  // 2^-100
+const float kPlainFloor = 2.1684043e-19;    // 2^-62
 
 void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   bool julia = kFormula == 1;
@@ -752,7 +745,8 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
   PAIRED_PERTURBED_LOOP(
-      max(abs(Z.x), abs(Z.y)) < kTiny || (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15),
+      max(abs(Z.x), abs(Z.y)) * max(abs(w.x), abs(w.y)) < kProductFloor ||
+          (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15),
       max(abs(w.x), abs(w.y)) < kPlainFloor, cmul(2.0 * Z + w, w) + d)
   vec2 z = referencePair(m).xy + w;
   st.m = m;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../bench/FractalRender/DeepLocations.h"
 #include "FractalCore/BigReference.h"
 #include "FractalRender/FractalRenderer.h"
 
@@ -223,6 +224,20 @@ INSTANTIATE_TEST_SUITE_P(
                       FormulaCase{FractalType::perpendicular, 2.5}, FormulaCase{FractalType::multibrot3, 0.4},
                       FormulaCase{FractalType::multibrot4, -0.6}),
     [](const auto& info) { return std::string(toText(info.param.type)); });
+
+// A published deep location beside a small copy of the set: the orbits pass close to 0 again and
+// again, pixels rebase several times, and deltas cross the lower edge of float range both ways. The
+// boundary views above show none of that. All of its pixels escape.
+TEST(DeepOracleAtPublishedLocation, SampledEscapeCountsAgreeWithMpfrBesideAMinibrot) {
+    const BigComplex centre = bench::centreAt(bench::kVeryDeep612, 1e250);
+    for (double zoom : {1e31, 1e40, 1e100, 1e250}) {
+        SCOPED_TRACE("zoom " + std::to_string(std::lround(std::log10(zoom))));
+        Agreement a = compareWithOracle(FractalType::mandelbrot, centre, zoom, 60000);
+        EXPECT_EQ(a.unsettled, 0) << "the oracle itself does not settle at this view";
+        EXPECT_GE(a.agree * 100, a.total * 99) << a.agree << " of " << a.total << "; first miss: " << a.firstMiss;
+        EXPECT_GE(a.distinctCounts, 10) << "the view shows no structure";
+    }
+}
 
 namespace {
 
