@@ -608,9 +608,9 @@ bool tableRunValid(int level, int m, int n, int S, float w2, int entries) {
     lo = found;                                                                             \
   }
 
-// The shortest table run worth a scaled step, as a level (2^5 = 32 iterations): a scaled step costs
-// about as much as a dozen plain iterations in the float phase.
-const int kFloatRun = 5;
+// The shortest table run worth a scaled step, as a level (2^4 = 16 iterations): a scaled step costs
+// about as much as nine plain iterations in the float phase.
+const int kFloatRun = 4;
 
 // The longest table run from m that is valid for the delta |w| 2^S, as a level, or -1. Runs of 2^L
 // start where m - 1 is a multiple of 2^L, and at one start a longer run's radius never exceeds a
