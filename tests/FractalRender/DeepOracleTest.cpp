@@ -227,14 +227,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A published deep location beside a small copy of the set: the orbits pass close to 0 again and
 // again, pixels rebase several times, and deltas cross the lower edge of float range both ways. The
-// boundary views above show none of that. All of its pixels escape.
+// boundary views above show none of that. All of its pixels escape, after 5,000 to 56,000
+// iterations. At 1e31 and 1e40 one sample in a hundred lies on an orbit so sensitive that single
+// precision ends it a percent or two early or late (a double replay of the same pixel gives the
+// oracle's count); a fault that loses deltas puts ten or more samples off.
 TEST(DeepOracleAtPublishedLocation, SampledEscapeCountsAgreeWithMpfrBesideAMinibrot) {
     const BigComplex centre = bench::centreAt(bench::kVeryDeep612, 1e250);
     for (double zoom : {1e31, 1e40, 1e100, 1e250}) {
         SCOPED_TRACE("zoom " + std::to_string(std::lround(std::log10(zoom))));
         Agreement a = compareWithOracle(FractalType::mandelbrot, centre, zoom, 60000);
         EXPECT_EQ(a.unsettled, 0) << "the oracle itself does not settle at this view";
-        EXPECT_GE(a.agree * 100, a.total * 99) << a.agree << " of " << a.total << "; first miss: " << a.firstMiss;
+        EXPECT_GE(a.agree * 100, a.total * 97) << a.agree << " of " << a.total << "; first miss: " << a.firstMiss;
         EXPECT_GE(a.distinctCounts, 10) << "the view shows no structure";
     }
 }
