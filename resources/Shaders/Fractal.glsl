@@ -372,9 +372,9 @@ float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0)
 // delta, or when the reference runs out, it restarts at the orbit's start with that full value.
 
 const float kTiny = 8.0e-28;
+  // about 2^-90: below it a reference value is taken in scaled form
 // Deltas w 2^S with S at least this lie in float range with room for their squares.
 const int kFloatExponent = -60;
-  // about 2^-90: below it a reference value is taken in scaled form
 
 // 2^e for e in [-126, 127], and 0 for e = -127, built from its bits (ldexp and frexp are slow on CPU
 // devices).
@@ -585,7 +585,6 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
   sum = onlyB ? b : (onlyA ? a : both);
   e = onlyB ? be : (onlyA ? ae : top);
 }
-
 
 // Whether the run of 2^level iterations from m is valid for |w|^2 = w2 (in units of 2^S).
 bool tableRunValid(int level, int m, int n, int S, float w2, int entries) {

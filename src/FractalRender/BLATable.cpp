@@ -35,6 +35,20 @@ ScaledComplex add(const ScaledComplex& p, const ScaledComplex& q) {
     return ScaledComplex(at(p.x, p.e) + at(q.x, q.e), at(p.y, p.e) + at(q.y, q.e), e);
 }
 
+using Levels = std::vector<std::array<std::int32_t, 2>>;
+
+// The levels of the table for an orbit's points: none for fewer than three points, for a type other
+// than mandelbrot and julia, or when not even level 0 fits the index range.
+Levels levelsFor(FractalType type, std::span<const ScaledReferencePoint> points) {
+    const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
+    if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return {};
+    return BLATable::layout(n);
+}
+
+std::size_t entryCount(const Levels& levels) {
+    return levels.empty() ? 0 : static_cast<std::size_t>(levels.back()[0]) + static_cast<std::size_t>(levels.back()[1]);
+}
+
 } // namespace
 
 BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& point) {
@@ -136,13 +150,10 @@ void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> poin
 
 std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<const ScaledReferencePoint> points,
                                                     int dcLog2) {
-    const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
-    if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return std::nullopt;
     Contents contents;
-    contents.levels = layout(n);
+    contents.levels = levelsFor(type, points);
     if (contents.levels.empty()) return std::nullopt;
-    const auto& top = contents.levels.back();
-    contents.entries.resize(static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]));
+    contents.entries.resize(entryCount(contents.levels));
     fill(type, points, dcLog2, contents.levels, contents.entries.data());
     return contents;
 }
@@ -151,15 +162,12 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
                                           int dcLog2) {
     if (!device) return nullptr;
     const auto points = reference.scaledPoints();
-    const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
-    if (n < 1 || (reference.type != FractalType::mandelbrot && reference.type != FractalType::julia)) return nullptr;
     auto table = std::make_shared<BLATable>();
-    table->levels = layout(n);
+    table->levels = levelsFor(reference.type, points);
     if (table->levels.empty()) return nullptr;
-    const auto& top = table->levels.back();
-    const std::size_t entries = static_cast<std::size_t>(top[0]) + static_cast<std::size_t>(top[1]);
     try {
-        table->buffer = device->makeBuffer(std::max<std::size_t>(entries * sizeof(BLAEntry), 64), "approximation table");
+        table->buffer = device->makeBuffer(std::max<std::size_t>(entryCount(table->levels) * sizeof(BLAEntry), 64),
+                                           "approximation table");
         table->levelBuffer = device->makeBuffer(
             std::max<std::size_t>(table->levels.size() * sizeof(table->levels[0]), 64), "approximation levels");
     } catch (const GpuError&) {
