@@ -10,7 +10,8 @@
 // It mirrors the kernel's decisions (rebase onto the orbit's start, table runs of 2^L iterations from
 // m - 1 a multiple of 2^L, runs shorter than 16 iterations left to the float phase while the delta
 // lies in float range, the float phase's exit to the table every 64 iterations) but not its float
-// rounding: counts can differ slightly from the kernel's.
+// rounding, nor the kernel's reading of radii as quarter bits rounded down (it refuses a run whose
+// radius lies within about a quarter bit of the delta): counts can differ slightly from the kernel's.
 #include <algorithm>
 #include <array>
 #include <atomic>

@@ -241,10 +241,21 @@ vec2 pixelOffset(uvec2 pixel) {
 // Invocations run in groups of eight on CPU devices, and a group takes as long as its slowest
 // member: each group of eight takes a 4 x 2 block of its 8 x 8 tile, whose pixels iterate more
 // alike than a row of eight does.
+// A CPU device (lavapipe) hands each of its threads one contiguous run of work groups, and a
+// dispatch lasts as long as the slowest run. So work group k takes tile 31 (k mod q) + k / q, q being
+// the number of groups over 31 rounded down (the few groups past 31 q keep their own tile): a run of
+// at least q groups covers every 31st tile of the whole picture, not one band of it.
+uvec2 workGroupTile() {
+  uint columns = gl_NumWorkGroups.x, count = columns * gl_NumWorkGroups.y;
+  uint k = gl_WorkGroupID.y * columns + gl_WorkGroupID.x, q = count / 31u;
+  uint tile = k < 31u * q ? (k % q) * 31u + k / q : k;
+  return uvec2(tile % columns, tile / columns);
+}
+
 bool regionPixel(out uvec2 pixel) {
   uint index = gl_LocalInvocationIndex;
   uint group = index >> 3, lane = index & 7u;
-  uvec2 local = gl_WorkGroupID.xy * 8u + uvec2((group & 1u) * 4u + (lane & 3u), (group >> 1) * 2u + (lane >> 2));
+  uvec2 local = workGroupTile() * 8u + uvec2((group & 1u) * 4u + (lane & 3u), (group >> 1) * 2u + (lane >> 2));
   pixel = u.tileOrigin + local;
   return all(lessThan(local, u.tileSize)) && all(lessThan(pixel, uvec2(u.resolution)));
 }
@@ -282,6 +293,12 @@ layout(binding = 4, rg32ui) uniform readonly uimageBuffer levelTexels;
 // Binding 5, four words per texel: texel m holds the high parts of reference points m and m + 1,
 // so that the float paths fetch once for two iterations.
 layout(binding = 5, rgba32ui) uniform readonly uimageBuffer pairTexels;
+// Binding 6, four words per texel: texel m describes the table runs from m, for choosing one with a
+// single read. The low half of word 0 holds, as an int16, floor(4 log2 R) for the shortest run
+// considered (level max(0, top - 14), top the highest level starting at m); the 14 bytes after it,
+// how far below that each longer run's floor lies, in quarter bits below 192 and then in steps of 64
+// rounded up (255: never valid).
+layout(binding = 6, rgba32ui) uniform readonly uimageBuffer startTexels;
 vec4 referencePair(int m) { return uintBitsToFloat(imageLoad(pairTexels, m)); }
 
 #define texelFloats(b, i) uintBitsToFloat(imageLoad(b, i).xy)
@@ -586,44 +603,37 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
   e = onlyB ? be : (onlyA ? ae : top);
 }
 
-// Whether the run of 2^level iterations from m is valid for |w|^2 = w2 (in units of 2^S).
-bool tableRunValid(int level, int m, int n, int S, float w2, int entries) {
-  int j = (m - 1) >> level;
-  uvec2 r = imageLoad(tableTexels, 5 * (tableLevelStart(entries, level) + j) + 3).xy;
-  float radius = scaleBy(uintBitsToFloat(r.x), int(r.y) - S);
-  return n + (1 << level) <= u.maxIterations && j < (entries >> level) && w2 < radius * radius;
-}
-
-// One round: three probes at lo + step, lo + 2 step, lo + 3 step (those below hi), independent of
-// each other so that their reads overlap; lo moves to the highest valid one.
-#define TABLE_ROUND(step)                                                                      \
-  {                                                                                         \
-    int p1 = lo + step, p2 = lo + 2 * step, p3 = lo + 3 * step;                             \
-    bool ok1 = p1 < hi && tableRunValid(min(p1, top), m, n, S, w2, entries);                \
-    bool ok2 = p2 < hi && tableRunValid(min(p2, top), m, n, S, w2, entries);                \
-    bool ok3 = p3 < hi && tableRunValid(min(p3, top), m, n, S, w2, entries);                \
-    int found = ok3 ? p3 : (ok2 ? p2 : (ok1 ? p1 : lo));                                    \
-    hi = min(hi, found + step);                                                             \
-    lo = found;                                                                             \
-  }
-
 // The shortest table run worth a scaled step, as a level (2^4 = 16 iterations): a scaled step costs
 // about as much as nine plain iterations in the float phase.
 const int kFloatRun = 4;
 
-// The longest table run from m that is valid for the delta |w| 2^S, as a level, or -1. Runs of 2^L
-// start where m - 1 is a multiple of 2^L, and at one start a longer run's radius never exceeds a
-// shorter one's, so the valid levels are 0 up to some L. Two rounds of three probes find it among
-// the 15 longest candidates: a fixed search, written out (CPU devices run every branch of a divergent
-// loop, and a loop's trips would count against lavapipe's limit on loop trips), whose reads within a
-// round do not wait for each other as a bisection's do.
-int tableLevelFor(int m, int n, int S, float w2, int entries, int lowest) {
-  if (m < 1) return -1;
+// The longest table run from m that is valid for the delta |w| 2^S, as a level no lower than
+// `lowest`, or -1. Runs of 2^L start where m - 1 is a multiple of 2^L, and at one start a longer
+// run's radius never exceeds a shorter one's, so the valid levels are 0 up to some L: the 15 longest
+// candidates are counted off the run-start texel of m, which holds their radii as quarter bits
+// rounded down. The delta's size is rounded up (log2 with room for its error), so a run is only ever
+// refused near its radius, never taken beyond it. Fixed work, no branches and no loop (CPU devices
+// run every branch, and a loop's trips count against lavapipe's limit on loop trips).
+#define RUNS_BELOW(words, room)                                                               \
+  (ivec4(lessThan(ivec4((words) & 255u), ivec4(room))) * ivec4(notEqual((words) & 255u, uvec4(255u))))
+
+int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
-  int base = max(lowest, top - 14);
-  int lo = base - 1, hi = top + 1;
-  TABLE_ROUND(4) TABLE_ROUND(1)
-  return lo >= base ? lo : -1;
+  int base = max(0, top - 14);
+  uvec4 r = imageLoad(startTexels, max(m, 0));
+  int shortest = int(r.x << 16) >> 16;
+  int t = max(4 * S + int(ceil(2.0 * log2(max(dot(w, w), 1e-30)) + 0.01)), -32767);
+  int room = shortest - t;
+  // A longer run is valid when its drop lies below `room`: when its byte lies below room's own code,
+  // rounded up. 255 never counts, and the int16's own bytes read as 255.
+  int roomCode = room <= 192 ? room : min(192 + (room - 192 + 63) / 64, 255);
+  uvec4 drops = uvec4(r.x | 0xFFFFu, r.yzw);
+  ivec4 count = RUNS_BELOW(drops, roomCode) + RUNS_BELOW(drops >> 8u, roomCode) +
+                RUNS_BELOW(drops >> 16u, roomCode) + RUNS_BELOW(drops >> 24u, roomCode);
+  int valid = (room > 0 ? 1 : 0) + count.x + count.y + count.z + count.w;
+  // No run may carry the count past the iteration limit.
+  int level = min(base + valid - 1, findMSB(u.maxIterations - n));
+  return m >= 1 && valid > 0 && level >= max(lowest, base) ? level : -1;
 }
 
 // The rescaled path: the delta is w * 2^S with |w| near 1, the pixel offset d in the same unit,
@@ -636,7 +646,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
   // A rebase below leaves no run (the orbit's start takes single steps). Runs shorter than
   // 2^kFloatRun take no longer as plain iterations in the float phase.
   int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
-  int level = table ? tableLevelFor(st.m, st.n, st.S, dot(st.w, st.w), entries, lowest) : -1;
+  int level = table ? tableLevelFor(st.m, st.n, st.S, st.w, lowest) : -1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
   int ze = scaledExponents(st.m).x;

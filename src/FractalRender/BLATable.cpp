@@ -148,6 +148,55 @@ void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> poin
     }
 }
 
+std::int64_t BLATable::dropCode(std::int64_t drop) {
+    if (drop < 192) return drop;
+    return std::min<std::int64_t>(192 + (drop - 192 + 63) / 64, 255);
+}
+
+int BLATable::topLevel(std::int64_t m, int levelCount) {
+    if (m == 1) return levelCount - 1;
+    return std::min(std::countr_zero(static_cast<std::uint64_t>(m - 1)), levelCount - 1);
+}
+
+void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
+                         RunStart* out) {
+    if (levels.empty()) return;
+    const std::int64_t n = levels[0][1];
+    const int levelCount = static_cast<int>(levels.size());
+    constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::min();
+    // floor(4 log2 R) of level L's run from m, or kNever.
+    const auto quarterBits = [&](std::int64_t m, int level) -> std::int64_t {
+        const std::int64_t j = (m - 1) >> level;
+        if (j >= levels[static_cast<std::size_t>(level)][1]) return kNever;
+        const BLAEntry& e = entries[levels[static_cast<std::size_t>(level)][0] + j];
+        if (!(e.rm > 0)) return kNever;
+        return static_cast<std::int64_t>(std::floor(4.0 * (std::log2(static_cast<double>(e.rm)) + e.re)));
+    };
+    out[0] = RunStart{{0x8000u | 0xFFFF0000u, ~0u, ~0u, ~0u}};
+    parallelFor(static_cast<std::size_t>(n), 4096, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::int64_t m = static_cast<std::int64_t>(i) + 1;
+            const int top = topLevel(m, levelCount);
+            const int low = std::max(0, top - (runStartLevels - 1));
+            const std::int64_t shortest = quarterBits(m, low);
+            const bool valid = shortest != kNever && shortest > -32768;
+            const std::int64_t base = valid ? std::min<std::int64_t>(shortest, 32767) : -32768;
+            std::uint8_t bytes[16];
+            std::fill(std::begin(bytes), std::end(bytes), std::uint8_t{255});
+            const auto b16 = static_cast<std::uint16_t>(static_cast<std::int16_t>(base));
+            bytes[0] = static_cast<std::uint8_t>(b16 & 255);
+            bytes[1] = static_cast<std::uint8_t>(b16 >> 8);
+            for (int k = 1; valid && low + k <= top; ++k) {
+                const std::int64_t q = quarterBits(m, low + k);
+                const std::int64_t code = q == kNever ? 255 : dropCode(std::max<std::int64_t>(base - q, 0));
+                if (code >= 255) break;
+                bytes[k + 1] = static_cast<std::uint8_t>(code);
+            }
+            std::memcpy(out[i + 1].words, bytes, sizeof bytes);
+        }
+    });
+}
+
 std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<const ScaledReferencePoint> points,
                                                     int dcLog2) {
     Contents contents;
@@ -170,12 +219,16 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
                                            "approximation table");
         table->levelBuffer = device->makeBuffer(
             std::max<std::size_t>(table->levels.size() * sizeof(table->levels[0]), 64), "approximation levels");
+        table->startBuffer = device->makeBuffer(
+            (static_cast<std::size_t>(table->levels[0][1]) + 1) * sizeof(RunStart), "approximation run starts");
     } catch (const GpuError&) {
         return nullptr;
     }
     // The entries go straight into the buffer the kernel reads: a table of a long orbit is megabytes.
     fill(reference.type, points, dcLog2, table->levels, static_cast<BLAEntry*>(table->buffer->contents()));
     std::memcpy(table->levelBuffer->contents(), table->levels.data(), table->levels.size() * sizeof(table->levels[0]));
+    runStarts(table->levels, static_cast<const BLAEntry*>(table->buffer->contents()),
+              static_cast<RunStart*>(table->startBuffer->contents()));
     table->dcLog2 = dcLog2;
     return table;
 }

@@ -72,6 +72,26 @@ public:
     // fractal kernel computes it the same way instead of reading the level list.
     static std::int64_t levelStart(std::int64_t n, int level);
 
+    // What the kernel reads to choose a run: for every start m (0 … n), the longest runs from m (levels
+    // top − 14 … top, top the highest level whose runs may start at m) as quarter-bit floors of log2 of
+    // their radii. The low half of words[0] holds, as an int16, floor(4 log2 R) of the shortest run in
+    // that range (−32768: never valid, or too small to tell); the other 14 bytes, from the low byte of
+    // the high half of words[0] on, how far below it each longer run's floor lies, as a dropCode (255:
+    // never valid, no entry, or too far below). Radii shrink as runs get longer, so the valid runs for
+    // a delta are the shortest ones up to some level, and rounding down only ever refuses a run.
+    struct RunStart {
+        std::uint32_t words[4];
+    };
+    static constexpr int runStartLevels = 15;
+    // A drop of d quarter bits as a byte: d itself below 192, then steps of 16 bits rounded up (so a
+    // run is never taken for a larger radius than its own), up to 1,040 bits; 255 beyond that.
+    static std::int64_t dropCode(std::int64_t drop);
+    // The highest level whose runs may start at m: every level for m = 1, else as many as m − 1 has
+    // trailing zero bits.
+    static int topLevel(std::int64_t m, int levelCount);
+    // Writes the n + 1 records for the entries of `levels` (level 0 holding n entries).
+    static void runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
+                          RunStart* out);
     // Uploads the table of `reference`; nothing when there is none or a buffer cannot be made.
     static std::shared_ptr<BLATable> build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,
                                            int dcLog2);
@@ -88,6 +108,7 @@ public:
 
     std::shared_ptr<GpuBuffer> buffer;      // entries, level after level
     std::shared_ptr<GpuBuffer> levelBuffer; // (first index, count) per level as two int32
+    std::shared_ptr<GpuBuffer> startBuffer; // a RunStart per start m
     std::vector<std::array<std::int32_t, 2>> levels;
     int dcLog2 = 0;
 };

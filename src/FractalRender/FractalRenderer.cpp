@@ -40,11 +40,11 @@ long roundHalfAway(double x) { return std::lround(x); }
 }  // namespace
 
 const std::vector<GpuBinding>& FractalRenderer::fractalBindings() {
-  // The target, then reference points, scaled points, table entries, table levels and the orbit's
-  // point pairs.
-  static const std::vector<GpuBinding> bindings = {GpuBinding::storageImage, GpuBinding::texelBuffer,
-                                                   GpuBinding::texelBuffer, GpuBinding::texelBuffer,
-                                                   GpuBinding::texelBuffer, GpuBinding::wideTexelBuffer};
+  // The target, then reference points, scaled points, table entries, table levels, the orbit's point
+  // pairs and the table's run starts.
+  static const std::vector<GpuBinding> bindings = {
+      GpuBinding::storageImage, GpuBinding::texelBuffer,     GpuBinding::texelBuffer,    GpuBinding::texelBuffer,
+      GpuBinding::texelBuffer,  GpuBinding::wideTexelBuffer, GpuBinding::wideTexelBuffer};
   return bindings;
 }
 

@@ -95,7 +95,8 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, 
   } else {
     cb.setComputePipeline(fractalPipelines_[size_t(index)]);
   }
-  // Reference points, scaled points, table entries and levels, point pairs: the perturbation paths' inputs.
+  // Reference points, scaled points, table entries and levels, point pairs and run starts: the
+  // perturbation paths' inputs.
   bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer && reference_->pairBuffer;
   bool table = orbit && u.blaLevels >= 1 && passTable_;
   cb.setBuffer(1, orbit ? reference_->buffer : emptyRef_);
@@ -103,6 +104,7 @@ void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, 
   cb.setBuffer(3, table ? passTable_->buffer : emptyRef_);
   cb.setBuffer(4, table ? passTable_->levelBuffer : emptyRef_);
   cb.setBuffer(5, orbit ? reference_->pairBuffer : emptyRef_);
+  cb.setBuffer(6, table ? passTable_->startBuffer : emptyRef_);
 }
 
 void FractalRenderer::dispatchRegion(GpuCommandBuffer& cb, const RenderView& view,

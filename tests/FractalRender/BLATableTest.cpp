@@ -179,3 +179,84 @@ TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
     EXPECT_EQ(orbit->bla, t2);
     EXPECT_FALSE(BLATable::forView(testDevice(), *orbit, FractalType::burningship, 1e12, {}, 640, 480));
 }
+
+namespace {
+
+// The kernel's choice of run from the run-start records, decoded here from their layout: the longest
+// level whose run the record admits for a delta of 2^t, or -1.
+int recordedLevel(const BLATable::RunStart& record, std::int64_t m, int levelCount, double t) {
+    std::uint8_t bytes[16];
+    std::memcpy(bytes, record.words, sizeof bytes);
+    const int top = BLATable::topLevel(m, levelCount);
+    const int low = std::max(0, top - 14);
+    const int shortest = std::int16_t(std::uint16_t(bytes[0] | (bytes[1] << 8)));
+    if (!(4 * t < shortest)) return -1;
+    int level = low;
+    for (int k = 1; low + k <= top; ++k) {
+        const int code = bytes[k + 1];
+        if (code == 255) break;
+        const int drop = code < 192 ? code : 192 + (code - 192) * 64;
+        if (!(4 * t < shortest - drop)) break;
+        level = low + k;
+    }
+    return level;
+}
+
+double log2Radius(const BLATable::Contents& table, int level, std::int64_t m) {
+    const auto [first, count] = table.levels[std::size_t(level)];
+    const std::int64_t j = (m - 1) >> level;
+    if (j >= count) return -INFINITY;
+    const BLAEntry& e = table.entries[std::size_t(first + j)];
+    return e.rm > 0 ? std::log2(double(e.rm)) + e.re : -INFINITY;
+}
+
+} // namespace
+
+// The records the kernel chooses runs by never admit a run beyond its radius, admit every run that
+// is valid by a margin, and reach across a point where the orbit passes very close to 0.
+TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
+    const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
+                            *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
+    auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, centre, {}, 3000, nullptr);
+    ASSERT_TRUE(orbit);
+    std::vector<ScaledReferencePoint> close(4098, pointAt(0.5, 0));
+    close[0] = pointAt(0, 0);
+    close[100] = pointAt(std::ldexp(1.0, -300), 0);
+    struct Case {
+        const char* name;
+        std::span<const ScaledReferencePoint> points;
+        int dcLog2;
+    };
+    for (const Case& c : {Case{"seahorse", orbit->scaledPoints(), BLATable::dcLog2For(FractalType::mandelbrot, 1e12, {}, 64, 64)},
+                          Case{"close to 0", close, -600}}) {
+        SCOPED_TRACE(c.name);
+        auto table = BLATable::compute(FractalType::mandelbrot, c.points, c.dcLog2);
+        ASSERT_TRUE(table);
+        const int levelCount = int(table->levels.size());
+        const std::int64_t n = table->levels[0][1];
+        std::vector<BLATable::RunStart> records(std::size_t(n + 1));
+        BLATable::runStarts(table->levels, table->entries.data(), records.data());
+        int missed = 0, offered = 0;
+        for (std::int64_t m = 1; m <= n; ++m) {
+            const int top = BLATable::topLevel(m, levelCount);
+            const int low = std::max(0, top - 14);
+            for (double t = -420; t < -10; t += 7.3) {
+                const int level = recordedLevel(records[std::size_t(m)], m, levelCount, t);
+                int exact = -1;
+                while (exact < top && log2Radius(*table, std::max(exact + 1, low), m) > t) exact = std::max(exact + 1, low);
+                ASSERT_LE(level, exact) << "m " << m << " t " << t;
+                if (level >= 0) ASSERT_GT(log2Radius(*table, level, m), t);
+                // A run valid by more than a quarter bit (16 bits once it lies 48 below the shortest) is offered.
+                if (exact > level) {
+                    const double margin = log2Radius(*table, exact, m) - t;
+                    const double slack = log2Radius(*table, low, m) - log2Radius(*table, exact, m) < 47 ? 0.5 : 16.5;
+                    if (margin > slack) ++missed;
+                }
+                offered += level >= 0;
+            }
+        }
+        EXPECT_EQ(missed, 0);
+        EXPECT_GT(offered, 1000);
+        if (c.dcLog2 == -600) EXPECT_EQ(recordedLevel(records[1], 1, levelCount, -400), levelCount - 1);
+    }
+}
