@@ -10,8 +10,8 @@
 // It mirrors the kernel's decisions (rebase onto the orbit's start, table runs of 2^L iterations from
 // m - 1 a multiple of 2^L, runs shorter than 16 iterations left to the float phase while the delta
 // lies in float range, the float phase's exit to the table every 64 iterations) but not its float
-// rounding, nor the kernel's reading of radii as quarter bits rounded down (it refuses a run whose
-// radius lies within about a quarter bit of the delta): counts can differ slightly from the kernel's.
+// rounding: counts can differ slightly from the kernel's. Runs are chosen as the kernel does, from
+// the table's run-start records.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -20,7 +20,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,7 @@ struct Orbit {
   int levels = 0;
   std::vector<std::vector<double>> radius;  // per level and entry
   std::vector<std::vector<C>> a, b;
+  std::vector<BLATable::RunStart> starts;
 };
 
 struct Lane {
@@ -55,16 +58,26 @@ struct Lane {
   long plainIterations = 0, scaledSteps = 0, rebases = 0;
 };
 
-// The longest valid run from m, as a level no lower than `lowest`, or -1.
+// The longest run from m that the run-start record of m admits for the delta, as a level no lower
+// than `lowest`, or -1: the kernel's rule, with the delta's 4 log2 rounded up.
 int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
-  if (s.m < 1) return -1;
-  const int top = s.m == 1 ? o.levels - 1 : std::min(std::countr_zero(unsigned(s.m - 1)), o.levels - 1);
-  for (int level = top; level >= std::max(lowest, top - 14); --level) {
-    const int j = (s.m - 1) >> level;
-    if (j >= int(o.radius[level].size()) || s.n + (1 << level) > maxN) continue;
-    if (std::abs(s.w) < o.radius[level][j]) return level;
+  if (s.m < 1 || std::abs(s.w) == 0) return -1;
+  const int top = BLATable::topLevel(s.m, o.levels);
+  const int base = std::max(0, top - 14);
+  std::uint8_t bytes[16];
+  std::memcpy(bytes, o.starts[std::size_t(s.m)].words, sizeof bytes);
+  const int shortest = std::int16_t(std::uint16_t(bytes[0] | (bytes[1] << 8)));
+  const int t = std::max(int(std::ceil(4 * std::log2(std::abs(s.w)) + 0.01)), -32767);
+  const int room = shortest - t;
+  if (room <= 0) return -1;
+  int level = base;
+  for (int k = 1; base + k <= top; ++k) {
+    const int code = bytes[k + 1];
+    if (code == 255 || (code < 192 ? code : 192 + (code - 192) * 64) >= room) break;
+    level = base + k;
   }
-  return -1;
+  while (level >= 0 && s.n + (1 << level) > maxN) --level;
+  return level >= std::max(lowest, base) ? level : -1;
 }
 
 void scaledStep(const Orbit& o, Lane& s, int maxN) {
@@ -158,6 +171,8 @@ int main(int argc, char** argv) {
   const auto table = BLATable::compute(FractalType::mandelbrot, points, dcLog2);
   const double tableMs = msSince(start);
   o.levels = int(table->levels.size());
+  o.starts.resize(std::size_t(table->levels[0][1]) + 1);
+  BLATable::runStarts(table->levels, table->entries.data(), o.starts.data());
   o.radius.resize(o.levels);
   o.a.resize(o.levels);
   o.b.resize(o.levels);
