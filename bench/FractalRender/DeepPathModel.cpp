@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   const auto table = BLATable::compute(FractalType::mandelbrot, points, dcLog2);
   const double tableMs = msSince(start);
   o.levels = int(table->levels.size());
-  o.starts.resize(std::size_t(table->levels[0][1]) + 1);
+  o.starts.resize(std::size_t(table->levels[0][1]) + 2);
   BLATable::runStarts(table->levels, table->entries.data(), o.starts.data());
   o.radius.resize(o.levels);
   o.a.resize(o.levels);

@@ -172,7 +172,8 @@ void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels,
         if (!(e.rm > 0)) return kNever;
         return static_cast<std::int64_t>(std::floor(4.0 * (std::log2(static_cast<double>(e.rm)) + e.re)));
     };
-    out[0] = RunStart{{0x8000u | 0xFFFF0000u, ~0u, ~0u, ~0u}};
+    // Nothing starts at the orbit's start or at its last point (a pixel there rebases first).
+    out[0] = out[n + 1] = RunStart{{0x8000u | 0xFFFF0000u, ~0u, ~0u, ~0u}};
     parallelFor(static_cast<std::size_t>(n), 4096, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const std::int64_t m = static_cast<std::int64_t>(i) + 1;
@@ -220,7 +221,7 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
         table->levelBuffer = device->makeBuffer(
             std::max<std::size_t>(table->levels.size() * sizeof(table->levels[0]), 64), "approximation levels");
         table->startBuffer = device->makeBuffer(
-            (static_cast<std::size_t>(table->levels[0][1]) + 1) * sizeof(RunStart), "approximation run starts");
+            (static_cast<std::size_t>(table->levels[0][1]) + 2) * sizeof(RunStart), "approximation run starts");
     } catch (const GpuError&) {
         return nullptr;
     }

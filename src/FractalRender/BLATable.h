@@ -72,7 +72,8 @@ public:
     // fractal kernel computes it the same way instead of reading the level list.
     static std::int64_t levelStart(std::int64_t n, int level);
 
-    // What the kernel reads to choose a run: for every start m (0 … n), the longest runs from m (levels
+    // What the kernel reads to choose a run: for every point m of the orbit (0 … n + 1; runs start at
+    // 1 … n), the longest runs from m (levels
     // top − 14 … top, top the highest level whose runs may start at m) as quarter-bit floors of log2 of
     // their radii. The low half of words[0] holds, as an int16, floor(4 log2 R) of the shortest run in
     // that range (−32768: never valid, or too small to tell); the other 14 bytes, from the low byte of
@@ -89,7 +90,7 @@ public:
     // The highest level whose runs may start at m: every level for m = 1, else as many as m − 1 has
     // trailing zero bits.
     static int topLevel(std::int64_t m, int levelCount);
-    // Writes the n + 1 records for the entries of `levels` (level 0 holding n entries).
+    // Writes the n + 2 records for the entries of `levels` (level 0 holding n entries).
     static void runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
                           RunStart* out);
     // Uploads the table of `reference`; nothing when there is none or a buffer cannot be made.

@@ -234,7 +234,7 @@ TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
         ASSERT_TRUE(table);
         const int levelCount = int(table->levels.size());
         const std::int64_t n = table->levels[0][1];
-        std::vector<BLATable::RunStart> records(std::size_t(n + 1));
+        std::vector<BLATable::RunStart> records(std::size_t(n + 2));
         BLATable::runStarts(table->levels, table->entries.data(), records.data());
         int missed = 0, offered = 0;
         for (std::int64_t m = 1; m <= n; ++m) {
@@ -245,7 +245,9 @@ TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
                 int exact = -1;
                 while (exact < top && log2Radius(*table, std::max(exact + 1, low), m) > t) exact = std::max(exact + 1, low);
                 ASSERT_LE(level, exact) << "m " << m << " t " << t;
-                if (level >= 0) ASSERT_GT(log2Radius(*table, level, m), t);
+                if (level >= 0) {
+                    ASSERT_GT(log2Radius(*table, level, m), t);
+                }
                 // A run valid by more than a quarter bit (16 bits once it lies 48 below the shortest) is offered.
                 if (exact > level) {
                     const double margin = log2Radius(*table, exact, m) - t;
@@ -257,6 +259,10 @@ TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
         }
         EXPECT_EQ(missed, 0);
         EXPECT_GT(offered, 1000);
-        if (c.dcLog2 == -600) EXPECT_EQ(recordedLevel(records[1], 1, levelCount, -400), levelCount - 1);
+        // The orbit's last point starts no run, however small the delta.
+        EXPECT_EQ(recordedLevel(records[std::size_t(n + 1)], n + 1, levelCount, -2000), -1);
+        if (c.dcLog2 == -600) {
+            EXPECT_EQ(recordedLevel(records[1], 1, levelCount, -400), levelCount - 1);
+        }
     }
 }
