@@ -622,7 +622,8 @@ int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   int base = max(0, top - 14);
   uvec4 r = imageLoad(startTexels, max(m, 0));
   int shortest = int(r.x << 16) >> 16;
-  int t = max(4 * S + int(ceil(2.0 * log2(max(dot(w, w), 1e-30)) + 0.01)), -32767);
+  // 4 log2 of the delta, rounded up; anything below the int16 range counts as its floor.
+  int t = max(4 * max(S, -9000) + int(ceil(2.0 * log2(max(dot(w, w), 1e-30)) + 0.01)), -32767);
   int room = shortest - t;
   // A longer run is valid when its drop lies below `room`: when its byte lies below room's own code,
   // rounded up. 255 never counts, and the int16's own bytes read as 255.
