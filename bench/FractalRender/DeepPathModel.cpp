@@ -15,14 +15,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdio>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +43,6 @@ struct Orbit {
   std::vector<C> z;
   int last = 0;
   int levels = 0;
-  std::vector<std::vector<double>> radius;  // per level and entry
   std::vector<std::vector<C>> a, b;
   std::vector<BLATable::RunStart> starts;
 };
@@ -62,22 +58,11 @@ struct Lane {
 // than `lowest`, or -1: the kernel's rule, with the delta's 4 log2 rounded up.
 int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
   if (s.m < 1 || std::abs(s.w) == 0) return -1;
-  const int top = BLATable::topLevel(s.m, o.levels);
-  const int base = std::max(0, top - 14);
-  std::uint8_t bytes[16];
-  std::memcpy(bytes, o.starts[std::size_t(s.m)].words, sizeof bytes);
-  const int shortest = std::int16_t(std::uint16_t(bytes[0] | (bytes[1] << 8)));
-  const int t = std::max(int(std::ceil(4 * std::log2(std::abs(s.w)) + 0.01)), -32767);
-  const int room = shortest - t;
-  if (room <= 0) return -1;
-  int level = base;
-  for (int k = 1; base + k <= top; ++k) {
-    const int code = bytes[k + 1];
-    if (code == 255 || (code < 192 ? code : 192 + (code - 192) * 64) >= room) break;
-    level = base + k;
-  }
+  const int t4 = int(std::ceil(4 * std::log2(std::abs(s.w)) + 0.01));
+  int level = BLATable::admittedLevel(o.starts[std::size_t(s.m)], s.m, o.levels, t4);
   while (level >= 0 && s.n + (1 << level) > maxN) --level;
-  return level >= std::max(lowest, base) ? level : -1;
+  const int low = std::max(0, BLATable::topLevel(s.m, o.levels) - (BLATable::runStartLevels - 1));
+  return level >= std::max(lowest, low) ? level : -1;
 }
 
 void scaledStep(const Orbit& o, Lane& s, int maxN) {
@@ -173,13 +158,11 @@ int main(int argc, char** argv) {
   o.levels = int(table->levels.size());
   o.starts.resize(std::size_t(table->levels[0][1]) + 2);
   BLATable::runStarts(table->levels, table->entries.data(), o.starts.data());
-  o.radius.resize(o.levels);
   o.a.resize(o.levels);
   o.b.resize(o.levels);
   for (int level = 0; level < o.levels; ++level)
     for (int j = 0; j < table->levels[level][1]; ++j) {
       const BLAEntry& e = table->entries[std::size_t(table->levels[level][0] + j)];
-      o.radius[level].push_back(e.rm == 0 ? 0.0 : std::ldexp(double(e.rm), e.re));
       o.a[level].push_back(C(std::ldexp(double(e.am[0]), e.ae), std::ldexp(double(e.am[1]), e.ae)));
       o.b[level].push_back(C(std::ldexp(double(e.bm[0]), e.be), std::ldexp(double(e.bm[1]), e.be)));
     }

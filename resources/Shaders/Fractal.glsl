@@ -327,19 +327,16 @@ ScaledPoint scaledPoint(int m) {
 // W as a float (0 or huge outside float range).
 vec2 scaledWFloat(int m);
 
+// A table entry's A and B (its radius is read from the run-start texels instead).
 struct TableEntry {
   vec2 am;
   vec2 bm;
   int ae;
   int be;
-  float rm;
-  int re;
 };
 TableEntry tableEntry(int i) {
   ivec2 e = texelInts(tableTexels, 5 * i + 2);
-  uvec2 r = imageLoad(tableTexels, 5 * i + 3).xy;
-  return TableEntry(texelFloats(tableTexels, 5 * i), texelFloats(tableTexels, 5 * i + 1), e.x, e.y,
-                    uintBitsToFloat(r.x), int(r.y));
+  return TableEntry(texelFloats(tableTexels, 5 * i), texelFloats(tableTexels, 5 * i + 1), e.x, e.y);
 }
 ivec2 tableLevel(int level) { return texelInts(levelTexels, level); }
 // Level L of a table whose level 0 has n entries holds n >> L entries and starts after the levels
@@ -604,7 +601,7 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
 }
 
 // The shortest table run worth a scaled step, as a level (2^4 = 16 iterations): a scaled step costs
-// about as much as nine plain iterations in the float phase.
+// several plain iterations of the float phase, and shorter runs (2^3) measured no faster.
 const int kFloatRun = 4;
 
 // The longest table run from m that is valid for the delta |w| 2^S, as a level no lower than

@@ -158,6 +158,23 @@ int BLATable::topLevel(std::int64_t m, int levelCount) {
     return std::min(std::countr_zero(static_cast<std::uint64_t>(m - 1)), levelCount - 1);
 }
 
+int BLATable::admittedLevel(const RunStart& record, std::int64_t m, int levelCount, int t4) {
+    std::uint8_t bytes[16];
+    std::memcpy(bytes, record.words, sizeof bytes);
+    const int top = topLevel(m, levelCount);
+    const int low = std::max(0, top - (runStartLevels - 1));
+    const int shortest = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)));
+    const int room = shortest - std::max(t4, -32767);
+    if (room <= 0) return -1;
+    int level = low;
+    for (int k = 1; low + k <= top; ++k) {
+        const int code = bytes[k + 1];
+        if (code == 255 || (code < 192 ? code : 192 + (code - 192) * 64) >= room) break;
+        level = low + k;
+    }
+    return level;
+}
+
 void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
                          RunStart* out) {
     if (levels.empty()) return;

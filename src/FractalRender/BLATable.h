@@ -90,6 +90,9 @@ public:
     // The highest level whose runs may start at m: every level for m = 1, else as many as m − 1 has
     // trailing zero bits.
     static int topLevel(std::int64_t m, int levelCount);
+    // The kernel's reading of a record: the longest level from m that it admits for a delta of
+    // 2^(t4 / 4) (t4 being 4 log2 |δ| rounded up), or −1. Iteration limits are left to the caller.
+    static int admittedLevel(const RunStart& record, std::int64_t m, int levelCount, int t4);
     // Writes the n + 2 records for the entries of `levels` (level 0 holding n entries).
     static void runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
                           RunStart* out);

@@ -182,24 +182,9 @@ TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
 
 namespace {
 
-// The kernel's choice of run from the run-start records, decoded here from their layout: the longest
-// level whose run the record admits for a delta of 2^t, or -1.
+// The kernel's choice of run for a delta of 2^t: 4t rounded up, as the kernel rounds it.
 int recordedLevel(const BLATable::RunStart& record, std::int64_t m, int levelCount, double t) {
-    std::uint8_t bytes[16];
-    std::memcpy(bytes, record.words, sizeof bytes);
-    const int top = BLATable::topLevel(m, levelCount);
-    const int low = std::max(0, top - 14);
-    const int shortest = std::int16_t(std::uint16_t(bytes[0] | (bytes[1] << 8)));
-    if (!(4 * t < shortest)) return -1;
-    int level = low;
-    for (int k = 1; low + k <= top; ++k) {
-        const int code = bytes[k + 1];
-        if (code == 255) break;
-        const int drop = code < 192 ? code : 192 + (code - 192) * 64;
-        if (!(4 * t < shortest - drop)) break;
-        level = low + k;
-    }
-    return level;
+    return BLATable::admittedLevel(record, m, levelCount, int(std::ceil(4 * t + 0.01)));
 }
 
 double log2Radius(const BLATable::Contents& table, int level, std::int64_t m) {
