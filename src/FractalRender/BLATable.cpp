@@ -134,15 +134,17 @@ void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> poin
     parallelFor(n, kGrain, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) current[i] = step(type, points[i + 1]);
     });
+    // One pass per level writes its entries and merges its pairs into the next level (the last level
+    // has no next one).
     for (std::size_t level = 0; level < levels.size(); ++level) {
         const std::size_t count = static_cast<std::size_t>(levels[level][1]);
+        const bool merging = level + 1 < levels.size();
         BLAEntry* entries = out + levels[level][0];
         parallelFor(count, kGrain, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) entries[j] = entry(current[j]);
-        });
-        if (level + 1 == levels.size()) break;
-        parallelFor(count / 2, kGrain, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) next[j] = merge(type, current[2 * j], current[2 * j + 1], dcLog2);
+            for (std::size_t j = begin; j < end; ++j) {
+                entries[j] = entry(current[j]);
+                if (merging && (j & 1) != 0) next[j / 2] = merge(type, current[j - 1], current[j], dcLog2);
+            }
         });
         std::swap(current, next);
     }
