@@ -8,7 +8,7 @@
 //   build/bench/FractalRender/bench_DeepPathModel [seahorse2e30 | verydeep1e100 | verydeep1e250] [row step]
 //
 // It mirrors the kernel's decisions (rebase onto the orbit's start, table runs of 2^L iterations from
-// m - 1 a multiple of 2^L, runs shorter than 16 iterations left to the float phase while the delta
+// m - 1 a multiple of 2^L, runs shorter than 8 iterations left to the float phase while the delta
 // lies in float range, the float phase's exit to the table every 64 iterations) but not its float
 // rounding: counts can differ slightly from the kernel's. Runs are chosen as the kernel does, from
 // the table's run-start records.
@@ -34,7 +34,7 @@ using C = std::complex<double>;
 
 namespace {
 
-constexpr int kFloatRun = 4;            // shortest table run taken while the delta is in float range
+constexpr int kFloatRun = 3;            // shortest table run taken while the delta is in float range
 const double kFloatRange = std::ldexp(1.0, -61);     // deltas above it are "in float range"
 const double kPlainFloor = std::ldexp(1.0, -62);     // least delta the float phase takes after a rebase
 const double kProductFloor = std::ldexp(1.0, -100);  // least |Z| |delta| the float phase goes on with

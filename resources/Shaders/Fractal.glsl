@@ -600,9 +600,9 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
   e = onlyB ? be : (onlyA ? ae : top);
 }
 
-// The shortest table run worth a scaled step, as a level (2^4 = 16 iterations): a scaled step costs
-// several plain iterations of the float phase, and shorter runs (2^3) measured no faster.
-const int kFloatRun = 4;
+// The shortest table run taken while the delta lies in float range, as a level (2^3 = 8 iterations):
+// a run costs several plain iterations of the float phase, and shorter runs (2^2) measured no faster.
+const int kFloatRun = 3;
 
 // The longest table run from m that is valid for the delta |w| 2^S, as a level no lower than
 // `lowest`, or -1. Runs of 2^L start where m - 1 is a multiple of 2^L, and at one start a longer
@@ -635,16 +635,11 @@ int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
 }
 
 // The rescaled path: the delta is w * 2^S with |w| near 1, the pixel offset d in the same unit,
-// s = 2^S as a float (0 far below float range). Each loop trip takes one step: a table run when
-// one is valid (mandelbrot and julia), else one perturbed iteration.
-void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries) {
+// s = 2^S as a float (0 far below float range). One perturbed iteration with escape and rebase
+// (table runs are taken in tableRuns, between these steps).
+void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
-  // The table run is looked for first, from the state as it stands: its reads need not wait for Z.
-  // A rebase below leaves no run (the orbit's start takes single steps). Runs shorter than
-  // 2^kFloatRun take no longer as plain iterations in the float phase.
-  int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
-  int level = table ? tableLevelFor(st.m, st.n, st.S, st.w, lowest) : -1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
   int ze = scaledExponents(st.m).x;
@@ -690,11 +685,39 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
       renormalise(st);
       Z = Z0;
       tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
-      level = -1;
     }
   }
 
-  if (level >= 0) {
+  if (tiny && julia) {
+    // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
+    ScaledPoint p = scaledPoint(st.m);
+    vec2 sum;
+    int se;
+    addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
+    st.w = sum;
+    st.S += se;
+    st.d = scaleBy(st.d, -se);
+    st.s = unitScale(st.S);
+  } else {
+    st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+  }
+  st.m++;
+  st.n++;
+  renormalise(st);
+  st.plain = st.S >= kFloatExponent;
+}
+
+// Table runs from the state as it stands (mandelbrot and julia), as long as one is valid. A valid run
+// keeps the delta below 2^-24 |Z| all along it, so the pixel neither escapes nor needs a rebase on
+// the way, and no point of the orbit is read: a loop of its own, whose trips cost about half a
+// rescaledStep, and whose reads wait only on the table. Ends at the first point where no run of at
+// least 2^kFloatRun iterations (in float range) or of any length (below it) applies.
+void tableRuns(inout DeepState st, int entries) {
+  bool julia = kFormula == 1;
+  for (;;) {
+    int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
+    int level = tableLevelFor(st.m, st.n, st.S, st.w, lowest);
+    if (level < 0) break;
     // dz' = A dz + B dc over 2^level iterations.
     TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
     vec2 sum;
@@ -708,28 +731,10 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0, bool table, int entries
     st.w = sum;
     st.S += se;
     st.d = scaleBy(st.d, -se);
-    st.s = unitScale(st.S);
     st.m += 1 << level;
     st.n += 1 << level;
-  } else {
-    if (tiny && julia) {
-      // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-      ScaledPoint p = scaledPoint(st.m);
-      vec2 sum;
-      int se;
-      addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
-      st.w = sum;
-      st.S += se;
-      st.d = scaleBy(st.d, -se);
-      st.s = unitScale(st.S);
-    } else {
-      st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
-    }
-    st.m++;
-    st.n++;
+    renormalise(st);
   }
-  renormalise(st);
-  st.plain = level < kFloatRun && st.S >= kFloatExponent;
 }
 
 // The float phase of the rescaled path with a table: while the delta lies in float range with room
@@ -778,16 +783,19 @@ DeepResult rescaledPath(vec2 dcM) {
   vec2 Z0 = referenceHigh(0);
   if (!table) {
     while (!st.done) {
-      DEEP_ONCE(rescaledStep(st, dcM, Z0, false, 0)) DEEP_ONCE(rescaledStep(st, dcM, Z0, false, 0))
+      DEEP_ONCE(rescaledStep(st, dcM, Z0)) DEEP_ONCE(rescaledStep(st, dcM, Z0))
     }
     return DeepResult(st.n, st.r2, st.escaped);
   }
-  // Scaled steps (table runs) while the table applies or the delta is below float range, the float
-  // phase in between.
+  // Table runs while one applies, single scaled iterations while the delta lies below float range,
+  // the float phase in between.
   int entries = tableLevel(0).y;
   while (!st.done) {
     st.plain = false;
-    while (!st.done && !st.plain) rescaledStep(st, dcM, Z0, true, entries);
+    while (!st.done && !st.plain) {
+      tableRuns(st, entries);
+      rescaledStep(st, dcM, Z0);
+    }
     if (!st.done) floatPhase(st, dcM, Z0);
   }
   return DeepResult(st.n, st.r2, st.escaped);
