@@ -36,7 +36,7 @@ namespace {
 
 constexpr int kFloatRun = 3;            // shortest table run taken while the delta is in float range
 const double kFloatRange = std::ldexp(1.0, -61);     // deltas above it are "in float range"
-const double kPlainFloor = std::ldexp(1.0, -62);     // least delta the float phase takes after a rebase
+const double kPlainFloor = std::ldexp(1.0, -62);     // least value the float phase rebases onto
 const double kProductFloor = std::ldexp(1.0, -100);  // least |Z| |delta| the float phase goes on with
 
 struct Orbit {
@@ -58,7 +58,14 @@ struct Lane {
 // than `lowest`, or -1: the kernel's rule, with the delta's 4 log2 rounded up.
 int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
   if (s.m < 1 || std::abs(s.w) == 0) return -1;
-  const int t4 = int(std::ceil(4 * std::log2(std::abs(s.w)) + 0.01));
+  // 4 log2 |w| rounded up as the kernel does it, from |w|^2 = f 2^e with f in [1, 2) (|w|^2 itself
+  // would underflow in the deepest views).
+  int k = 0;
+  const double g = std::frexp(std::abs(s.w), &k);
+  double f = 4 * g * g;
+  int e = 2 * k - 2;
+  if (f >= 2) f /= 2, ++e;
+  const int t4 = 2 * e + (f < 1.4093 ? 1 : (f < 1.9930 ? 2 : 3));
   int level = BLATable::admittedLevel(o.starts[std::size_t(s.m)], s.m, o.levels, t4);
   while (level >= 0 && s.n + (1 << level) > maxN) --level;
   const int low = std::max(0, BLATable::topLevel(s.m, o.levels) - (BLATable::runStartLevels - 1));
@@ -101,16 +108,18 @@ bool floatIteration(const Orbit& o, Lane& s, int maxN) {
     return false;
   }
   const auto maxAbs = [](C v) { return std::max(std::abs(v.real()), std::abs(v.imag())); };
-  if (maxAbs(Z) * maxAbs(s.w) < kProductFloor ||
+  const bool rebase = s.m >= o.last || std::norm(z) < std::norm(s.w);
+  if (std::norm(Z) * std::norm(s.w) < kProductFloor * kProductFloor ||
       (((s.m - 1) & 63) == 0 && std::norm(s.w) < std::norm(Z) * std::ldexp(1.0, -48))) {
     s.parked = true;
     return false;
   }
-  if (s.m >= o.last || std::norm(z) < std::norm(s.w)) {
+  // A rebase onto a value below the plain floor is left to the scaled step.
+  if (rebase && maxAbs(z) < kPlainFloor) return false;
+  if (rebase) {
     s.w = z;
     s.m = 0;
     s.rebases++;
-    if (std::max(std::abs(s.w.real()), std::abs(s.w.imag())) < kPlainFloor) return false;
     Z = o.z[0];
   }
   s.w = (2.0 * Z + s.w) * s.w + s.dc;

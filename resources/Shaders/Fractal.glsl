@@ -519,22 +519,22 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
 // One perturbed iteration of the float paths (mode 1, and the rescaled path's float phase), inline
 // in a loop, on the locals w (delta), d (pixel offset), m, n and the loop's constants julia, last,
 // maxN, Z0: escape, the iteration limit, the rebase onto the orbit's start, then `step`. Breaks out
-// when the pixel is done, when `leave` holds before the rebase (the state stays at this iteration),
-// and when `leaveAfterRebase` holds after one. Whether and how it escaped is worked out again after
-// the loop from m and w: every value the loop carries costs a masked store per iteration on a CPU
-// device.
-#define PERTURBED_ITERATION(Vec, referenceAtM, leave, leaveAfterRebase, step)                   \
+// when the pixel is done, and when `leave` holds (it may read `full` and `rebase`), with the state
+// at this iteration. Whether and how it escaped is worked out again after the loop from m and w:
+// every value the loop carries costs a masked store per iteration on a CPU device, and every break
+// a mask update.
+#define PERTURBED_ITERATION(Vec, referenceAtM, leave, step)                                     \
   {                                                                                           \
     Vec Z = referenceAtM;                                                                     \
     Vec z = Z + w;                                                                            \
     if (dot(z, z) > kBailout || n >= maxN) break;                                             \
-    if (leave) break;                                                                         \
     Vec full = julia ? Vec(scaledWFloat(m)) + w : z;                                          \
-    if (m >= last || dot(full, full) < dot(w, w)) {                                           \
+    bool rebase = m >= last || dot(full, full) < dot(w, w);                                   \
+    if (leave) break;                                                                         \
+    if (rebase) {                                                                             \
       w = full;                                                                               \
       m = 0;                                                                                  \
       Z = Z0;                                                                                 \
-      if (leaveAfterRebase) break;                                                            \
     }                                                                                         \
     w = step;                                                                                 \
     m++;                                                                                      \
@@ -543,13 +543,13 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
 
 // The float paths' loop: two iterations per trip from one fetch of a pair of points (point 1
 // follows a rebase in the first iteration; otherwise the pair's second point).
-#define PAIRED_PERTURBED_LOOP(leave, leaveAfterRebase, step)                                    \
+#define PAIRED_PERTURBED_LOOP(leave, step)                                                      \
   {                                                                                           \
     vec2 Z1 = referenceHigh(1);                                                               \
     for (;;) {                                                                                \
       vec4 pair = referencePair(m);                                                           \
-      PERTURBED_ITERATION(vec2, pair.xy, leave, leaveAfterRebase, step)                       \
-      PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, leave, leaveAfterRebase, step)         \
+      PERTURBED_ITERATION(vec2, pair.xy, leave, step)                                         \
+      PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, leave, step)                           \
     }                                                                                         \
   }
 
@@ -563,11 +563,11 @@ DeepResult perturbationPath(vec2 dc) {
   real2 Z0 = referenceZ(0);
 #ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
-    PERTURBED_ITERATION(real2, referenceZ(m), false, false, perturbStepR(m, Z, w, d))
-    PERTURBED_ITERATION(real2, referenceZ(m), false, false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStepR(m, Z, w, d))
   }
 #else
-  PAIRED_PERTURBED_LOOP(false, false, perturbStepR(m, Z, w, d))
+  PAIRED_PERTURBED_LOOP(false, perturbStepR(m, Z, w, d))
 #endif
   real2 z = referenceZ(m) + w;
   real r2 = dot(z, z);
@@ -608,27 +608,34 @@ const int kFloatRun = 3;
 // `lowest`, or -1. Runs of 2^L start where m - 1 is a multiple of 2^L, and at one start a longer
 // run's radius never exceeds a shorter one's, so the valid levels are 0 up to some L: the 15 longest
 // candidates are counted off the run-start texel of m, which holds their radii as quarter bits
-// rounded down. The delta's size is rounded up (log2 with room for its error), so a run is only ever
-// refused near its radius, never taken beyond it. Fixed work, no branches and no loop (CPU devices
-// run every branch, and a loop's trips count against lavapipe's limit on loop trips).
-#define RUNS_BELOW(words, room)                                                               \
-  (ivec4(lessThan(ivec4((words) & 255u), ivec4(room))) * ivec4(notEqual((words) & 255u, uvec4(255u))))
-
+// rounded down. The delta's size is rounded up, so a run is only ever refused near its radius, never
+// taken beyond it. Fixed work in scalar integer steps, no branches and no loop (CPU devices run every
+// branch, and a loop's trips count against lavapipe's limit on loop trips).
 int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
   int base = max(0, top - 14);
   uvec4 r = imageLoad(startTexels, max(m, 0));
   int shortest = int(r.x << 16) >> 16;
-  // 4 log2 of the delta, rounded up; anything below the int16 range counts as its floor.
-  int t = max(4 * max(S, -9000) + int(ceil(2.0 * log2(max(dot(w, w), 1e-30)) + 0.01)), -32767);
+  // 4 log2 of the delta rounded up, from the bits of |w|^2 = f 2^e, f in [1, 2): 2 log2 f, with
+  // 0.01 of room for the rounding of |w|^2, stays within 1 below f = 1.4093 and within 2 below
+  // f = 1.9930. Anything below the int16 range counts as its floor.
+  int bits = floatBitsToInt(max(dot(w, w), 1e-30));
+  int mantissa = bits & 0x7FFFFF;
+  int halfBits = 2 * ((bits >> 23) - 127) + (mantissa < 0x3463F1 ? 1 : (mantissa < 0x7F1A9F ? 2 : 3));
+  int t = max(4 * max(S, -9000) + halfBits, -32767);
   int room = shortest - t;
-  // A longer run is valid when its drop lies below `room`: when its byte lies below room's own code,
-  // rounded up. 255 never counts, and the int16's own bytes read as 255.
-  int roomCode = room <= 192 ? room : min(192 + (room - 192 + 63) / 64, 255);
+  // A longer run is valid when its drop lies below `room`: when its byte lies below room's own code
+  // c, rounded up. The bytes at or above c are counted four to a word, two in each 16-bit half:
+  // b + 256 - c reaches bit 8 exactly when b >= c. 255 (never valid) always counts there, and so
+  // do the int16's own two bytes, read as 255.
+  uint c = uint(clamp(room <= 192 ? room : 192 + (room - 192 + 63) / 64, 0, 255));
   uvec4 drops = uvec4(r.x | 0xFFFFu, r.yzw);
-  ivec4 count = RUNS_BELOW(drops, roomCode) + RUNS_BELOW(drops >> 8u, roomCode) +
-                RUNS_BELOW(drops >> 16u, roomCode) + RUNS_BELOW(drops >> 24u, roomCode);
-  int valid = (room > 0 ? 1 : 0) + count.x + count.y + count.z + count.w;
+  uvec4 k = uvec4((256u - c) * 0x10001u);
+  uvec4 even = ((drops & 0xFF00FFu) + k) & 0x1000100u;
+  uvec4 odd = (((drops >> 8u) & 0xFF00FFu) + k) & 0x1000100u;
+  uvec4 atLeast = (even + odd) >> 8u;
+  uint sum = atLeast.x + atLeast.y + atLeast.z + atLeast.w;
+  int valid = (room > 0 ? 1 : 0) + 16 - int((sum & 0xFFFFu) + (sum >> 16u));
   // No run may carry the count past the iteration limit.
   int level = min(base + valid - 1, findMSB(u.maxIterations - n));
   return m >= 1 && valid > 0 && level >= max(lowest, base) ? level : -1;
@@ -743,7 +750,9 @@ void tableRuns(inout DeepState st, int entries) {
 // carries exponents. Breaks out, with the state at the iteration it cannot take, when the table may
 // apply, when |Z| |dz| falls below kProductFloor (where 2 Z dz, or dz^2 with Z as small as dz, would
 // underflow and the pixel lose its delta, and where a rebase could be due with |dz|^2 below float
-// range), and after a rebase that leaves a delta below kPlainFloor (whose square would underflow).
+// range), and when a rebase is due onto a full value below kPlainFloor (whose square would
+// underflow): the scaled step then rebases it in scaled form. |Z|^2 |dz|^2 is compared as
+// (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and underflows only below the floor.
 const float kProductFloor = 7.8886091e-31;  // 2^-100
 const float kPlainFloor = 2.1684043e-19;    // 2^-62
 
@@ -757,9 +766,10 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
   PAIRED_PERTURBED_LOOP(
-      max(abs(Z.x), abs(Z.y)) * max(abs(w.x), abs(w.y)) < kProductFloor ||
-          (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15),
-      max(abs(w.x), abs(w.y)) < kPlainFloor, cmul(2.0 * Z + w, w) + d)
+      dot(Z, Z) * 1.2676506e30 * dot(w, w) < kProductFloor ||
+          (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15) ||
+          (rebase && max(abs(full.x), abs(full.y)) < kPlainFloor),
+      cmul(2.0 * Z + w, w) + d)
   vec2 z = referencePair(m).xy + w;
   st.m = m;
   st.n = n;
