@@ -58,14 +58,7 @@ struct Lane {
 // than `lowest`, or -1: the kernel's rule, with the delta's 4 log2 rounded up.
 int levelFor(const Orbit& o, const Lane& s, int lowest, int maxN) {
   if (s.m < 1 || std::abs(s.w) == 0) return -1;
-  // 4 log2 |w| rounded up as the kernel does it, from |w|^2 = f 2^e with f in [1, 2) (|w|^2 itself
-  // would underflow in the deepest views).
-  int k = 0;
-  const double g = std::frexp(std::abs(s.w), &k);
-  double f = 4 * g * g;
-  int e = 2 * k - 2;
-  if (f >= 2) f /= 2, ++e;
-  const int t4 = 2 * e + (f < 1.4093 ? 1 : (f < 1.9930 ? 2 : 3));
+  const int t4 = BLATable::deltaQuarterBits(std::log2(std::abs(s.w)));
   int level = BLATable::admittedLevel(o.starts[std::size_t(s.m)], s.m, o.levels, t4);
   while (level >= 0 && s.n + (1 << level) > maxN) --level;
   const int low = std::max(0, BLATable::topLevel(s.m, o.levels) - (BLATable::runStartLevels - 1));

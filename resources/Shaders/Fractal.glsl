@@ -385,8 +385,7 @@ float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0)
 // every pixel rebases: when its full value relative to the orbit's start becomes smaller than its
 // delta, or when the reference runs out, it restarts at the orbit's start with that full value.
 
-const float kTiny = 8.0e-28;
-  // about 2^-90: below it a reference value is taken in scaled form
+const float kTiny = 8.0e-28;  // about 2^-90: below it a reference value is taken in scaled form
 // Deltas w 2^S with S at least this lie in float range with room for their squares.
 const int kFloatExponent = -60;
 
@@ -616,9 +615,11 @@ int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   int base = max(0, top - 14);
   uvec4 r = imageLoad(startTexels, max(m, 0));
   int shortest = int(r.x << 16) >> 16;
-  // 4 log2 of the delta rounded up, from the bits of |w|^2 = f 2^e, f in [1, 2): 2 log2 f, with
-  // 0.01 of room for the rounding of |w|^2, stays within 1 below f = 1.4093 and within 2 below
-  // f = 1.9930. Anything below the int16 range counts as its floor.
+  // 4 log2 of the delta rounded up, as BLATable::deltaQuarterBits (ceil(4 log2 |delta| + 0.01), the
+  // 0.01 being room for the rounding of |w|^2), from the bits of |w|^2 = f 2^e, f in [1, 2):
+  // 2 log2 f + 0.01 stays within 1 below f = 1.4093 and within 2 below f = 1.9930 (both a hair
+  // below the exact bounds, so never less than that). Anything below the int16 range counts as its
+  // floor.
   int bits = floatBitsToInt(max(dot(w, w), 1e-30));
   int mantissa = bits & 0x7FFFFF;
   int halfBits = 2 * ((bits >> 23) - 127) + (mantissa < 0x3463F1 ? 1 : (mantissa < 0x7F1A9F ? 2 : 3));

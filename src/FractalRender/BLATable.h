@@ -6,6 +6,7 @@
 // from 1 + j·2^L. The merged radius accounts for pixel offsets up to 2^dcLog2, so a table serves every
 // view whose offsets stay within that bound.
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -73,9 +74,8 @@ public:
     static std::int64_t levelStart(std::int64_t n, int level);
 
     // What the kernel reads to choose a run: for every point m of the orbit (0 … n + 1; runs start at
-    // 1 … n), the longest runs from m (levels
-    // top − 14 … top, top the highest level whose runs may start at m) as quarter-bit floors of log2 of
-    // their radii. The low half of words[0] holds, as an int16, floor(4 log2 R) of the shortest run in
+    // 1 … n), the longest runs from m (levels top − 14 … top, top the highest level whose runs may
+    // start at m) as quarter-bit floors of log2 of their radii. The low half of words[0] holds, as an int16, floor(4 log2 R) of the shortest run in
     // that range (−32768: never valid, or too small to tell); the other 14 bytes, from the low byte of
     // the high half of words[0] on, how far below it each longer run's floor lies, as a dropCode (255:
     // never valid, no entry, or too far below). Radii shrink as runs get longer, so the valid runs for
@@ -90,6 +90,9 @@ public:
     // The highest level whose runs may start at m: every level for m = 1, else as many as m − 1 has
     // trailing zero bits.
     static int topLevel(std::int64_t m, int levelCount);
+    // A delta of 2^t as the kernel sizes it for a record: 4t rounded up, with 0.01 of room for its own
+    // rounding of |δ|² (it works this out from the bits of |δ|²).
+    static int deltaQuarterBits(double t) { return static_cast<int>(std::ceil(4 * t + 0.01)); }
     // The kernel's reading of a record: the longest level from m that it admits for a delta of
     // 2^(t4 / 4) (t4 being 4 log2 |δ| rounded up), or −1. Iteration limits are left to the caller.
     static int admittedLevel(const RunStart& record, std::int64_t m, int levelCount, int t4);

@@ -182,9 +182,9 @@ TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
 
 namespace {
 
-// The kernel's choice of run for a delta of 2^t: 4t rounded up, as the kernel rounds it.
+// The kernel's choice of run for a delta of 2^t.
 int recordedLevel(const BLATable::RunStart& record, std::int64_t m, int levelCount, double t) {
-    return BLATable::admittedLevel(record, m, levelCount, int(std::ceil(4 * t + 0.01)));
+    return BLATable::admittedLevel(record, m, levelCount, BLATable::deltaQuarterBits(t));
 }
 
 double log2Radius(const BLATable::Contents& table, int level, std::int64_t m) {
