@@ -746,18 +746,50 @@ void tableRuns(inout DeepState st, int entries) {
 }
 
 // The float phase of the rescaled path with a table: while the delta lies in float range with room
-// for its square (S >= kFloatExponent) and no table run applies, plain perturbed iterations as in
-// mode 1, two per loop trip. A scaled step costs several times as much: it reads the table and
-// carries exponents. Breaks out, with the state at the iteration it cannot take, when the table may
-// apply, when |Z| |dz| falls below kProductFloor (where 2 Z dz, or dz^2 with Z as small as dz, would
-// underflow and the pixel lose its delta, and where a rebase could be due with |dz|^2 below float
-// range), and when a rebase is due onto a full value below kPlainFloor (whose square would
-// underflow): the scaled step then rebases it in scaled form. |Z|^2 |dz|^2 is compared as
-// (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and underflows only below the floor.
+// for its square (S >= kFloatExponent), plain perturbed iterations as in mode 1, two per loop trip,
+// and table runs of at least 2^kFloatRun iterations where one is valid (FLOAT_TABLE_RUNS). Breaks
+// out, with the state at the iteration it cannot take, when |Z| |dz| falls below kProductFloor
+// (where 2 Z dz, or dz^2 with Z as small as dz, would underflow and the pixel lose its delta, and
+// where a rebase could be due with |dz|^2 below float range), and when a rebase is due onto a full
+// value below kPlainFloor (whose square would underflow): the scaled step then rebases it in scaled
+// form. |Z|^2 |dz|^2 is compared as (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and
+// underflows only below the floor.
 const float kProductFloor = 7.8886091e-31;  // 2^-100
 const float kPlainFloor = 2.1684043e-19;    // 2^-62
+const float kRunFloor = 7.7037198e-34;      // 2^-110
+#define FLOAT_PHASE_LEAVE                                                                      \
+  (dot(Z, Z) * 1.2676506e30 * dot(w, w) < kProductFloor ||                                     \
+   (rebase && max(abs(full.x), abs(full.y)) < kPlainFloor))
 
-void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
+// Table runs from inside the float phase, as long as one of at least 2^kFloatRun iterations is valid:
+// tried where m - 1 is a multiple of 2^kFloatRun and the delta lies below 2^-24 |Z| (above that no
+// run is valid from m). Z is the reference point m; `reread` loads it again after the runs. Runs
+// keep the delta in float range: one that would take it below kRunFloor is left to the float
+// iterations (and, past the product floor, to the scaled steps). A CPU device skips the block for a
+// group when none of its members tries a run, so a member that takes runs holds up the others only
+// for its runs, where parking it until the whole group left the float phase held it up for as long
+// as the slowest member stayed there.
+#define FLOAT_TABLE_RUNS(Z, reread)                                                            \
+  if (((m - 1) & ((1 << kFloatRun) - 1)) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15) {      \
+    for (;;) {                                                                                \
+      /* the delta as a mantissa near 1 and an exponent, for the run search */                \
+      int bits = (floatBitsToInt(max(abs(w.x), abs(w.y))) >> 23) & 255;                       \
+      int k = bits - 126;                                                                     \
+      vec2 unit = scaleBy(w, -k);                                                             \
+      int level = tableLevelFor(m, n, k, unit, kFloatRun);                                    \
+      if (level < 0) break;                                                                   \
+      TableEntry e = tableEntry(tableLevelStart(entries, level) + ((m - 1) >> level));        \
+      vec2 next = scaleBy(cmul(e.am, unit), e.ae + k);                                        \
+      if (!julia) next += scaleBy(cmul(e.bm, dcM), e.be + u.scaleExponent);                   \
+      if (max(abs(next.x), abs(next.y)) < kRunFloor) break;                                   \
+      w = next;                                                                               \
+      m += 1 << level;                                                                        \
+      n += 1 << level;                                                                        \
+    }                                                                                         \
+    reread;                                                                                   \
+  }
+
+void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
@@ -766,11 +798,12 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0) {
   vec2 d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
   vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
-  PAIRED_PERTURBED_LOOP(
-      dot(Z, Z) * 1.2676506e30 * dot(w, w) < kProductFloor ||
-          (((m - 1) & 63) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15) ||
-          (rebase && max(abs(full.x), abs(full.y)) < kPlainFloor),
-      cmul(2.0 * Z + w, w) + d)
+  for (;;) {
+    vec4 pair = referencePair(m);
+    FLOAT_TABLE_RUNS(pair.xy, pair = referencePair(m))
+    PERTURBED_ITERATION(vec2, pair.xy, FLOAT_PHASE_LEAVE, cmul(2.0 * Z + w, w) + d)
+    if ((m & 1) == 0) PERTURBED_ITERATION(vec2, pair.zw, FLOAT_PHASE_LEAVE, cmul(2.0 * Z + w, w) + d)
+  }
   vec2 z = referencePair(m).xy + w;
   st.m = m;
   st.n = n;
@@ -807,7 +840,7 @@ DeepResult rescaledPath(vec2 dcM) {
       tableRuns(st, entries);
       rescaledStep(st, dcM, Z0);
     }
-    if (!st.done) floatPhase(st, dcM, Z0);
+    if (!st.done) floatPhase(st, dcM, Z0, entries);
   }
   return DeepResult(st.n, st.r2, st.escaped);
 }
