@@ -1,17 +1,17 @@
 // A CPU model of the rescaled path's control flow, in doubles, for one of the deep benchmark views:
-// how many plain float iterations and scaled steps (table runs and single scaled iterations) each
-// pixel takes, and what the fractal kernel's groups of eight invocations (4 x 2 pixel blocks) cost
-// when every member waits for the slowest one in each loop. A CPU device runs a group's loop body
-// for as many trips as its busiest member needs, so these counts, not per-pixel averages, set the
-// time of a deep still there.
+// how many plain float iterations, table runs and single scaled iterations each pixel takes, and what
+// the fractal kernel's groups of eight invocations (4 x 2 pixel blocks) cost when every member waits
+// for the slowest one in each loop. A CPU device runs a group's loop body for as many trips as its
+// busiest member needs (and skips a branch only when no member takes it), so these counts, not
+// per-pixel averages, set the time of a deep still there.
 //
 //   build/bench/FractalRender/bench_DeepPathModel [seahorse2e30 | verydeep1e100 | verydeep1e250] [row step]
 //
 // It mirrors the kernel's decisions (rebase onto the orbit's start, table runs of 2^L iterations from
-// m - 1 a multiple of 2^L, runs shorter than 8 iterations left to the float phase while the delta
-// lies in float range, the float phase's exit to the table every 64 iterations) but not its float
-// rounding: counts can differ slightly from the kernel's. Runs are chosen as the kernel does, from
-// the table's run-start records.
+// m - 1 a multiple of 2^L, runs shorter than 2^kFloatRun left to the float phase while the delta lies
+// in float range, the float phase's tries for a run every 2^kFloatRun iterations, its second
+// iteration of a trip taken only from an odd m) but not its float rounding: counts can differ
+// slightly from the kernel's. Runs are chosen as the kernel does, from the table's run-start records.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -34,10 +34,11 @@ using C = std::complex<double>;
 
 namespace {
 
-constexpr int kFloatRun = 3;            // shortest table run taken while the delta is in float range
+constexpr int kFloatRun = 4;            // shortest table run taken while the delta is in float range
 const double kFloatRange = std::ldexp(1.0, -61);     // deltas above it are "in float range"
 const double kPlainFloor = std::ldexp(1.0, -62);     // least value the float phase rebases onto
 const double kProductFloor = std::ldexp(1.0, -100);  // least |Z| |delta| the float phase goes on with
+const double kRunFloor = std::ldexp(1.0, -110);      // least delta a run in the float phase may leave
 
 struct Orbit {
   std::vector<C> z;
@@ -51,7 +52,7 @@ struct Lane {
   C w, dc;
   int m = 0, n = 0;
   bool done = false, plain = false, parked = false;
-  long plainIterations = 0, scaledSteps = 0, rebases = 0;
+  long plainIterations = 0, scaledSteps = 0, runs = 0, rebases = 0;
 };
 
 // The longest run from m that the run-start record of m admits for the delta, as a level no lower
@@ -102,8 +103,7 @@ bool floatIteration(const Orbit& o, Lane& s, int maxN) {
   }
   const auto maxAbs = [](C v) { return std::max(std::abs(v.real()), std::abs(v.imag())); };
   const bool rebase = s.m >= o.last || std::norm(z) < std::norm(s.w);
-  if (std::norm(Z) * std::norm(s.w) < kProductFloor * kProductFloor ||
-      (((s.m - 1) & 63) == 0 && std::norm(s.w) < std::norm(Z) * std::ldexp(1.0, -48))) {
+  if (std::norm(Z) * std::norm(s.w) < kProductFloor * kProductFloor) {
     s.parked = true;
     return false;
   }
@@ -120,6 +120,25 @@ bool floatIteration(const Orbit& o, Lane& s, int maxN) {
   s.n++;
   s.plainIterations++;
   return true;
+}
+
+// The float phase's runs from the lane's m: tried where m - 1 is a multiple of 2^kFloatRun and the
+// delta lies below 2^-28 |Z|; taken while one of at least 2^kFloatRun iterations is valid and leaves
+// the delta above kRunFloor. Returns the runs taken, or -1 when the lane does not try.
+int floatRuns(const Orbit& o, Lane& s, int maxN) {
+  if (s.m < 1 || ((s.m - 1) & ((1 << kFloatRun) - 1)) != 0) return -1;
+  if (!(std::norm(s.w) < std::norm(o.z[std::size_t(s.m)]) * std::ldexp(1.0, -56))) return -1;
+  int runs = 0;
+  for (int level; (level = levelFor(o, s, kFloatRun, maxN)) >= 0; ++runs) {
+    const int j = (s.m - 1) >> level;
+    const C next = o.a[level][j] * s.w + o.b[level][j] * s.dc;
+    if (std::max(std::abs(next.real()), std::abs(next.imag())) < kRunFloor) break;
+    s.w = next;
+    s.m += 1 << level;
+    s.n += 1 << level;
+    s.runs++;
+  }
+  return runs;
 }
 
 double msSince(std::chrono::steady_clock::time_point t) {
@@ -176,7 +195,7 @@ int main(int argc, char** argv) {
   std::atomic<int> next{0};
   std::atomic<long> groups{0}, groupPlain{0}, groupScaled{0}, outerTrips{0};
   std::atomic<long> plain{0}, scaled{0}, rebases{0}, iterations{0};
-  std::atomic<long> idleParked{0}, idleDone{0};
+  std::atomic<long> used{0}, runBlocks{0}, runSearches{0}, floatRunsTaken{0};
   auto work = [&] {
     for (int r; (r = next++) < int(rows.size());) {
       for (int x0 = 0; x0 < width; x0 += 4) {
@@ -195,22 +214,32 @@ int main(int argc, char** argv) {
             most = std::max(most, steps);
           }
           gs += most;
-          std::array<long, 8> taken{};
-          most = 0;
+          // The float phase, trip by trip: runs where a member tries them (the group runs the block
+          // when any does, for as many searches as its longest sequence needs), then one iteration,
+          // and a second one for the members whose m is now even.
+          std::array<bool, 8> active{};
           for (int i = 0; i < 8; ++i) {
-            Lane& s = lanes[i];
-            s.parked = false;
-            taken[i] = -1;
-            if (s.done) continue;
-            taken[i] = 0;
-            while (floatIteration(o, s, maxN)) taken[i]++;
-            most = std::max(most, taken[i]);
+            lanes[i].parked = false;
+            active[i] = !lanes[i].done;
           }
-          gp += most;
-          for (int i = 0; i < 8; ++i) {
-            if (taken[i] < 0) idleDone += most;
-            else if (lanes[i].parked) idleParked += most - taken[i];
-            else idleDone += most - taken[i];
+          for (;;) {
+            int live = 0;
+            for (bool a : active) live += a;
+            if (live == 0) break;
+            int longest = -1;
+            for (int i = 0; i < 8; ++i)
+              if (active[i]) longest = std::max(longest, floatRuns(o, lanes[i], maxN));
+            if (longest >= 0) {
+              runBlocks++;
+              runSearches += longest + 1;
+            }
+            for (int second = 0; second < 2; ++second)
+              for (int i = 0; i < 8; ++i) {
+                if (!active[i] || (second && (lanes[i].m & 1) != 0)) continue;
+                if (floatIteration(o, lanes[i], maxN)) used++;
+                else active[i] = false;
+              }
+            gp++;
           }
         }
         groups++;
@@ -220,6 +249,7 @@ int main(int argc, char** argv) {
         for (const Lane& s : lanes) {
           plain += s.plainIterations;
           scaled += s.scaledSteps;
+          floatRunsTaken += s.runs;
           rebases += s.rebases;
           iterations += s.n;
         }
@@ -233,11 +263,11 @@ int main(int argc, char** argv) {
   const double g = double(groups), pixels = 8.0 * g;
   std::printf("%s: reference %d points (%s) in %.1f ms, table %d levels in %.1f ms, %ld groups sampled\n", which.c_str(),
               result.length, result.escaped ? "escaped" : "not escaped", referenceMs, o.levels, tableMs, long(groups));
-  std::printf("per pixel: %.0f iterations, %.0f plain, %.1f scaled steps, %.1f rebases\n", iterations / pixels,
-              plain / pixels, scaled / pixels, rebases / pixels);
-  std::printf("per group of 8: %.0f plain iterations, %.1f scaled steps, %.1f outer trips\n", groupPlain / g,
-              groupScaled / g, outerTrips / g);
-  std::printf("idle member-iterations per group in the float phase: %.0f parked for the table, %.0f finished\n",
-              idleParked / g, idleDone / g);
+  std::printf("per pixel: %.0f iterations, %.0f plain, %.1f runs in the float phase, %.1f scaled steps, %.1f rebases\n",
+              iterations / pixels, plain / pixels, floatRunsTaken / pixels, scaled / pixels, rebases / pixels);
+  std::printf("per group of 8: %.0f float trips (two iterations each), %.1f run blocks with %.1f run searches, "
+              "%.1f scaled steps, %.1f outer trips\n",
+              groupPlain / g, runBlocks / g, runSearches / g, groupScaled / g, outerTrips / g);
+  std::printf("float phase: %.0f %% of its member-iterations used\n", 100.0 * used / (16.0 * groupPlain));
   return 0;
 }

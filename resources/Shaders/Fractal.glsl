@@ -599,9 +599,10 @@ void addScaled(vec2 a, int ae, vec2 b, int be, out vec2 sum, out int e) {
   e = onlyB ? be : (onlyA ? ae : top);
 }
 
-// The shortest table run taken while the delta lies in float range, as a level (2^3 = 8 iterations):
-// a run costs several plain iterations of the float phase, and shorter runs (2^2) measured no faster.
-const int kFloatRun = 3;
+// The shortest table run taken while the delta lies in float range, as a level (2^4 = 16 iterations):
+// a run costs several plain iterations of the float phase, and the float phase tries runs every
+// 2^kFloatRun iterations. Runs of 8 and of 32 measured slower.
+const int kFloatRun = 4;
 
 // The longest table run from m that is valid for the delta |w| 2^S, as a level no lower than
 // `lowest`, or -1. Runs of 2^L start where m - 1 is a multiple of 2^L, and at one start a longer
@@ -746,8 +747,12 @@ void tableRuns(inout DeepState st, int entries) {
 }
 
 // The float phase of the rescaled path with a table: while the delta lies in float range with room
-// for its square (S >= kFloatExponent), plain perturbed iterations as in mode 1, two per loop trip,
-// and table runs of at least 2^kFloatRun iterations where one is valid (FLOAT_TABLE_RUNS). Breaks
+// for its square (S >= kFloatExponent), plain perturbed iterations as in mode 1, up to two per loop
+// trip from one fetch of a pair of points, and table runs of at least 2^kFloatRun iterations where
+// one is valid (FLOAT_TABLE_RUNS), tried at the top of a trip. Runs start from an odd m (m - 1 a
+// multiple of their length), so the second iteration of a trip is taken only from an even m: every
+// trip then starts from an odd one (after the first, which may start anywhere), and a rebase in the
+// first iteration, to m = 1, ends its trip there. Breaks
 // out, with the state at the iteration it cannot take, when |Z| |dz| falls below kProductFloor
 // (where 2 Z dz, or dz^2 with Z as small as dz, would underflow and the pixel lose its delta, and
 // where a rebase could be due with |dz|^2 below float range), and when a rebase is due onto a full
@@ -762,15 +767,16 @@ const float kRunFloor = 7.7037198e-34;      // 2^-110
    (rebase && max(abs(full.x), abs(full.y)) < kPlainFloor))
 
 // Table runs from inside the float phase, as long as one of at least 2^kFloatRun iterations is valid:
-// tried where m - 1 is a multiple of 2^kFloatRun and the delta lies below 2^-24 |Z| (above that no
-// run is valid from m). Z is the reference point m; `reread` loads it again after the runs. Runs
+// tried where m - 1 is a multiple of 2^kFloatRun and the delta lies below 2^-28 |Z| (no run is valid
+// above 2^-24 |Z|, and runs of 16 or more seldom are between the two: searching there measured
+// slower). Z is the reference point m; `reread` loads it again after the runs. Runs
 // keep the delta in float range: one that would take it below kRunFloor is left to the float
 // iterations (and, past the product floor, to the scaled steps). A CPU device skips the block for a
 // group when none of its members tries a run, so a member that takes runs holds up the others only
 // for its runs, where parking it until the whole group left the float phase held it up for as long
 // as the slowest member stayed there.
 #define FLOAT_TABLE_RUNS(Z, reread)                                                            \
-  if (((m - 1) & ((1 << kFloatRun) - 1)) == 0 && dot(w, w) < dot(Z, Z) * 3.5527137e-15) {      \
+  if (((m - 1) & ((1 << kFloatRun) - 1)) == 0 && dot(w, w) < dot(Z, Z) * 1.3877788e-17) {      \
     for (;;) {                                                                                \
       /* the delta as a mantissa near 1 and an exponent, for the run search */                \
       int bits = (floatBitsToInt(max(abs(w.x), abs(w.y))) >> 23) & 255;                       \
