@@ -393,10 +393,11 @@ const int kFloatExponent = -60;
 // devices).
 float pow2i(int e) { return intBitsToFloat((e + 127) << 23); }
 
-// m * 2^e without overflow and without branches (a CPU device runs every branch), for m a mantissa
-// or other value of moderate size: exponents above the float range saturate at 2^120 times m, those
-// below it give 0 (the product would be subnormal, which the device flushes, or far below anything
-// it is added to). One multiply: this runs some twenty times in every scaled step.
+// m * 2^e without overflow and without branches (a CPU device runs both sides of a branch whose
+// members disagree), for m a mantissa or other value of moderate size: exponents above the float
+// range saturate at 2^120 times m, those below it give 0 (the product would be subnormal, which the
+// device flushes, or far below anything it is added to). One multiply: this runs some twenty times
+// in every scaled step.
 float scaleBy(float m, int e) { return m * pow2i(clamp(e, -127, 120)); }
 vec2 scaleBy(vec2 m, int e) { return m * pow2i(clamp(e, -127, 120)); }
 
@@ -579,7 +580,7 @@ float unitScale(int S) { return scaleBy(1.0, S); }
 void renormalise(inout DeepState st) {
   // max|w| = f * 2^k with f in [0.5, 1), read from the exponent bits; 0 (or a subnormal, which the
   // device flushes) and inf or nan leave the state as it is. No branches: a CPU device runs both
-  // sides of every one.
+  // sides of one whose members disagree.
   int bits = (floatBitsToInt(max(abs(st.w.x), abs(st.w.y))) >> 23) & 255;
   int k = bits == 0 || bits == 255 ? 0 : bits - 126;
   st.w = scaleBy(st.w, -k);
@@ -609,8 +610,9 @@ const int kFloatRun = 4;
 // run's radius never exceeds a shorter one's, so the valid levels are 0 up to some L: the 15 longest
 // candidates are counted off the run-start texel of m, which holds their radii as quarter bits
 // rounded down. The delta's size is rounded up, so a run is only ever refused near its radius, never
-// taken beyond it. Fixed work in scalar integer steps, no branches and no loop (CPU devices run every
-// branch, and a loop's trips count against lavapipe's limit on loop trips).
+// taken beyond it. Fixed work in scalar integer steps, no branches and no loop (CPU devices run both
+// sides of a branch whose members disagree, and a loop's trips count against lavapipe's limit on
+// loop trips).
 int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   int top = m == 1 ? u.blaLevels - 1 : min(findLSB(m - 1), u.blaLevels - 1);
   int base = max(0, top - 14);
