@@ -754,13 +754,12 @@ void tableRuns(inout DeepState st, int entries) {
 // one is valid (FLOAT_TABLE_RUNS), tried at the top of a trip. Runs start from an odd m (m - 1 a
 // multiple of their length), so the second iteration of a trip is taken only from an even m: every
 // trip then starts from an odd one (after the first, which may start anywhere), and a rebase in the
-// first iteration, to m = 1, ends its trip there. Breaks
-// out, with the state at the iteration it cannot take, when |Z| |dz| falls below kProductFloor
-// (where 2 Z dz, or dz^2 with Z as small as dz, would underflow and the pixel lose its delta, and
-// where a rebase could be due with |dz|^2 below float range), and when a rebase is due onto a full
-// value below kPlainFloor (whose square would underflow): the scaled step then rebases it in scaled
-// form. |Z|^2 |dz|^2 is compared as (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and
-// underflows only below the floor.
+// first iteration, to m = 1, ends its trip there. Breaks out, with the state at the iteration it
+// cannot take, when |Z| |dz| falls below kProductFloor (where 2 Z dz, or dz^2 with Z as small as dz,
+// would underflow and the pixel lose its delta, and where a rebase could be due with |dz|^2 below
+// float range), and when a rebase is due onto a full value below kPlainFloor (whose square would
+// underflow): the scaled step then rebases it in scaled form. |Z|^2 |dz|^2 is compared as
+// (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and underflows only below the floor.
 const float kProductFloor = 7.8886091e-31;  // 2^-100
 const float kPlainFloor = 2.1684043e-19;    // 2^-62
 const float kRunFloor = 7.7037198e-34;      // 2^-110
@@ -771,12 +770,12 @@ const float kRunFloor = 7.7037198e-34;      // 2^-110
 // Table runs from inside the float phase, as long as one of at least 2^kFloatRun iterations is valid:
 // tried where m - 1 is a multiple of 2^kFloatRun and the delta lies below 2^-28 |Z| (no run is valid
 // above 2^-24 |Z|, and runs of 16 or more seldom are between the two: searching there measured
-// slower). Z is the reference point m; `reread` loads it again after the runs. Runs
-// keep the delta in float range: one that would take it below kRunFloor is left to the float
-// iterations (and, past the product floor, to the scaled steps). A CPU device skips the block for a
-// group when none of its members tries a run, so a member that takes runs holds up the others only
-// for its runs, where parking it until the whole group left the float phase held it up for as long
-// as the slowest member stayed there.
+// slower). Z is the reference point m; `reread` loads it again after the runs. Runs keep the delta
+// in float range: one that would take it below kRunFloor is left to the float iterations (and, past
+// the product floor, to the scaled steps). A CPU device skips the block for a group when none of its
+// members tries a run, so a member that takes runs holds up the others only for its runs, where
+// parking it until the whole group left the float phase held it up for as long as the slowest member
+// stayed there.
 #define FLOAT_TABLE_RUNS(Z, reread)                                                            \
   if (((m - 1) & ((1 << kFloatRun) - 1)) == 0 && dot(w, w) < dot(Z, Z) * 1.3877788e-17) {      \
     for (;;) {                                                                                \
