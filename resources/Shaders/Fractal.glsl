@@ -346,6 +346,10 @@ int tableLevelStart(int n, int level) {
   int rest = n >> level;
   return 2 * (n - rest) - bitCount(n) + bitCount(rest);
 }
+// The entry of the run of 2^level iterations from m, in a table whose level 0 has `entries` entries.
+TableEntry runEntry(int entries, int level, int m) {
+  return tableEntry(tableLevelStart(entries, level) + ((m - 1) >> level));
+}
 
 // One step of the formula, as the processor side computes it. `precise` keeps the compiler from
 // fusing multiplies and adds, which the processor's orbits do not do either.
@@ -541,18 +545,6 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
     n++;                                                                                      \
   }
 
-// The float paths' loop: two iterations per trip from one fetch of a pair of points (point 1
-// follows a rebase in the first iteration; otherwise the pair's second point).
-#define PAIRED_PERTURBED_LOOP(leave, step)                                                      \
-  {                                                                                           \
-    vec2 Z1 = referenceHigh(1);                                                               \
-    for (;;) {                                                                                \
-      vec4 pair = referencePair(m);                                                           \
-      PERTURBED_ITERATION(vec2, pair.xy, leave, step)                                         \
-      PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, leave, step)                           \
-    }                                                                                         \
-  }
-
 DeepResult perturbationPath(vec2 dc) {
   bool julia = kFormula == 1;
   real2 w = julia ? real2(dc) : real2(0.0);
@@ -567,7 +559,14 @@ DeepResult perturbationPath(vec2 dc) {
     PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStepR(m, Z, w, d))
   }
 #else
-  PAIRED_PERTURBED_LOOP(false, perturbStepR(m, Z, w, d))
+  // Two iterations per trip from one fetch of a pair of points (point 1 follows a rebase in the
+  // first iteration; otherwise the pair's second point).
+  vec2 Z1 = referenceHigh(1);
+  for (;;) {
+    vec4 pair = referencePair(m);
+    PERTURBED_ITERATION(vec2, pair.xy, false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, false, perturbStepR(m, Z, w, d))
+  }
 #endif
   real2 z = referenceZ(m) + w;
   real r2 = dot(z, z);
@@ -576,13 +575,18 @@ DeepResult perturbationPath(vec2 dc) {
 
 float unitScale(int S) { return scaleBy(1.0, S); }
 
-// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it.
+// k with max|w| = f * 2^k, f in [0.5, 1), read from the exponent bits; 0 for 0 (or a subnormal,
+// which the device flushes), inf and nan. No branches: a CPU device runs both sides of one whose
+// members disagree.
+int unitExponent(vec2 w) {
+  int bits = (floatBitsToInt(max(abs(w.x), abs(w.y))) >> 23) & 255;
+  return bits == 0 || bits == 255 ? 0 : bits - 126;
+}
+
+// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it; 0, inf
+// and nan leave the state as it is.
 void renormalise(inout DeepState st) {
-  // max|w| = f * 2^k with f in [0.5, 1), read from the exponent bits; 0 (or a subnormal, which the
-  // device flushes) and inf or nan leave the state as it is. No branches: a CPU device runs both
-  // sides of one whose members disagree.
-  int bits = (floatBitsToInt(max(abs(st.w.x), abs(st.w.y))) >> 23) & 255;
-  int k = bits == 0 || bits == 255 ? 0 : bits - 126;
+  int k = unitExponent(st.w);
   st.w = scaleBy(st.w, -k);
   st.d = scaleBy(st.d, -k);
   st.S += k;
@@ -730,7 +734,7 @@ void tableRuns(inout DeepState st, int entries) {
     int level = tableLevelFor(st.m, st.n, st.S, st.w, lowest);
     if (level < 0) break;
     // dz' = A dz + B dc over 2^level iterations.
-    TableEntry e = tableEntry(tableLevelStart(entries, level) + ((st.m - 1) >> level));
+    TableEntry e = runEntry(entries, level, st.m);
     vec2 sum;
     int se;
     if (julia) {
@@ -780,12 +784,11 @@ const float kRunFloor = 7.7037198e-34;      // 2^-110
   if (((m - 1) & ((1 << kFloatRun) - 1)) == 0 && dot(w, w) < dot(Z, Z) * 1.3877788e-17) {      \
     for (;;) {                                                                                \
       /* the delta as a mantissa near 1 and an exponent, for the run search */                \
-      int bits = (floatBitsToInt(max(abs(w.x), abs(w.y))) >> 23) & 255;                       \
-      int k = bits - 126;                                                                     \
+      int k = unitExponent(w);                                                                \
       vec2 unit = scaleBy(w, -k);                                                             \
       int level = tableLevelFor(m, n, k, unit, kFloatRun);                                    \
       if (level < 0) break;                                                                   \
-      TableEntry e = tableEntry(tableLevelStart(entries, level) + ((m - 1) >> level));        \
+      TableEntry e = runEntry(entries, level, m);                                              \
       vec2 next = scaleBy(cmul(e.am, unit), e.ae + k);                                        \
       if (!julia) next += scaleBy(cmul(e.bm, dcM), e.be + u.scaleExponent);                   \
       if (max(abs(next.x), abs(next.y)) < kRunFloor) break;                                   \
