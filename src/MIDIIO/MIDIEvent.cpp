@@ -172,29 +172,6 @@ std::vector<MIDIEvent> events(std::span<const std::uint32_t> words)
     return out;
 }
 
-void forEachPacket(std::span<const std::uint8_t> list,
-                   const std::function<void(std::uint64_t, std::span<const std::uint32_t>)>& visit)
-{
-    if (list.size() < MIDIEventListWriter::headerBytes)
-        return;
-    const std::uint32_t packets = load<std::uint32_t>(list.data() + 4);
-    std::size_t at = MIDIEventListWriter::headerBytes;
-    std::vector<std::uint32_t> words; // the packed words are not 4-byte aligned for every buffer
-    for (std::uint32_t p = 0; p < packets; ++p) {
-        if (list.size() - at < MIDIEventListWriter::packetHeaderBytes)
-            return;
-        const std::uint64_t stamp = load<std::uint64_t>(list.data() + at);
-        const std::uint32_t count = load<std::uint32_t>(list.data() + at + 8);
-        at += MIDIEventListWriter::packetHeaderBytes;
-        if (count > (list.size() - at) / 4)
-            return;
-        words.resize(count);
-        std::memcpy(words.data(), list.data() + at, count * 4u);
-        at += count * 4u;
-        visit(stamp, words);
-    }
-}
-
 std::vector<MIDIEvent> events(std::span<const std::uint8_t> list)
 {
     std::vector<MIDIEvent> out;

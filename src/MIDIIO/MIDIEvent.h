@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
@@ -115,11 +116,35 @@ int wordCount(std::uint8_t messageType) noexcept;
 // whole; a message cut short by the end stops the decoding there.
 std::vector<MIDIEvent> events(std::span<const std::uint32_t> words);
 
-// The events of every packet of an event list (see MIDIEventListWriter), packet by packet; `visit`
-// gets each packet's time stamp and words.
+// The events of every packet of an event list (see MIDIEventListWriter), packet by packet.
 std::vector<MIDIEvent> events(std::span<const std::uint8_t> eventList);
-void forEachPacket(std::span<const std::uint8_t> eventList,
-                   const std::function<void(std::uint64_t timeStamp, std::span<const std::uint32_t> words)>& visit);
+
+// Calls visit(timeStamp, words) for each packet of an event list, without allocating.
+template <class Visit>
+void forEachPacket(std::span<const std::uint8_t> list, Visit&& visit)
+{
+    constexpr std::size_t header = MIDIEventListWriter::headerBytes, packetHeader = MIDIEventListWriter::packetHeaderBytes;
+    if (list.size() < header)
+        return;
+    std::uint32_t packets;
+    std::memcpy(&packets, list.data() + 4, 4);
+    std::size_t at = header;
+    std::array<std::uint32_t, MIDIEventListWriter::maxWordsPerPacket> words; // packed words are unaligned
+    for (std::uint32_t p = 0; p < packets; ++p) {
+        if (list.size() - at < packetHeader)
+            return;
+        std::uint64_t stamp;
+        std::uint32_t count;
+        std::memcpy(&stamp, list.data() + at, 8);
+        std::memcpy(&count, list.data() + at + 8, 4);
+        at += packetHeader;
+        if (count > words.size() || count > (list.size() - at) / 4)
+            return;
+        std::memcpy(words.data(), list.data() + at, count * 4u);
+        at += count * 4u;
+        visit(stamp, std::span<const std::uint32_t>(words.data(), count));
+    }
+}
 
 // The events of a buffer of MIDI 1.0 bytes as a port delivers them: channel messages with running
 // status, real-time bytes anywhere (also inside a SysEx), SysEx and system common messages skipped
