@@ -58,6 +58,8 @@ struct MidiOutputPort::Impl {
     // JACK: the process callback is the consumer.
     jack_client_t* client = nullptr;
     jack_port_t* port = nullptr;
+    std::int64_t jackOffset = 0; // JACK microseconds minus host microseconds; process thread only
+    bool offsetKnown = false;
 
     // ALSA and dummy: a scheduler thread is the consumer and `sink` sends one message.
     std::function<void(const std::uint8_t*, std::size_t)> sink;
@@ -75,12 +77,23 @@ struct MidiOutputPort::Impl {
         jack_midi_clear_buffer(buffer);
         self.queue.drain();
         const jack_nframes_t start = jack_last_frame_time(self.client);
+        // JACK's clock need not be the steady clock (jackd may count on CLOCK_MONOTONIC_RAW, which
+        // drifts from it by parts per million): their difference is read every period and kept from
+        // a reading that no preemption split.
+        const auto j0 = static_cast<std::int64_t>(jack_get_time());
+        const auto h = static_cast<std::int64_t>(hostNow() / 1000);
+        const auto j1 = static_cast<std::int64_t>(jack_get_time());
+        if (j1 - j0 <= 20 || !self.offsetKnown) {
+            self.jackOffset = (j0 + j1) / 2 - h;
+            self.offsetKnown = true;
+        }
+        const std::int64_t jackOffset = self.jackOffset;
         jack_nframes_t last = 0;
         while (const midiqueue::Message* m = self.queue.top()) {
             jack_nframes_t offset = 0;
             if (m->time != 0) {
-                // JACK's microseconds and host nanoseconds count on the same monotonic clock.
-                const jack_nframes_t at = jack_time_to_frames(self.client, static_cast<jack_time_t>(m->time / 1000));
+                const auto us = static_cast<std::int64_t>(std::min<std::uint64_t>(m->time / 1000, std::uint64_t{1} << 62)) + jackOffset;
+                const jack_nframes_t at = jack_time_to_frames(self.client, static_cast<jack_time_t>(std::max<std::int64_t>(us, 0)));
                 const auto ahead = static_cast<std::int32_t>(at - start);
                 if (ahead >= static_cast<std::int32_t>(frames))
                     break; // a later period's

@@ -17,7 +17,7 @@
 //     real-time messages, given as UMP words, at host times (steady-clock nanoseconds; 0 = at once).
 //     A send copies into a preallocated time-ordered queue and returns: it never waits and never
 //     allocates; a full queue drops the message and says so. On JACK the process callback writes each
-//     message at the frame of its time (JACK and the steady clock share CLOCK_MONOTONIC); RtMidi's JACK
+//     message at the frame of its time (JACK's clock read against the steady clock every period); RtMidi's JACK
 //     output writes every message at the start of the next period, up to a period late, which is why
 //     the output talks to libjack itself. On ALSA and the dummy system a scheduler thread sends each
 //     message when its time comes.
