@@ -60,7 +60,7 @@ struct MidiInputClient::Impl {
         if (jackWanted && midisystem::jackServerRuns() && (lister = openRt(RtMidi::UNIX_JACK, desc.clientName, nullptr))) {
             backend = MidiBackend::jack;
             api = RtMidi::UNIX_JACK;
-        } else if (alsaWanted && (lister = openRt(RtMidi::LINUX_ALSA, desc.clientName, nullptr))) {
+        } else if (alsaWanted && midisystem::alsaSequencerOpens() && (lister = openRt(RtMidi::LINUX_ALSA, desc.clientName, nullptr))) {
             backend = MidiBackend::alsa;
             api = RtMidi::LINUX_ALSA;
         }

@@ -195,7 +195,7 @@ bool MidiOutputPort::open()
         fullName_ = jack_port_name(impl.port);
         id_ = midiPortId(fullName_);
         backend_ = MidiBackend::jack;
-    } else if (alsaWanted) {
+    } else if (alsaWanted && midisystem::alsaSequencerOpens()) {
         std::vector<std::string> before;
         try {
             RtMidiIn lister(RtMidi::LINUX_ALSA, desc_.clientName);

@@ -87,6 +87,16 @@ bool jackServerRuns()
     return true;
 }
 
+bool alsaSequencerOpens()
+{
+    silenceLibraries();
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+        return false;
+    snd_seq_close(seq);
+    return true;
+}
+
 void dummyConnect(const std::string& key, MidiReceiver& receiver, bool& ok)
 {
     Dummy& d = dummy();

@@ -11,6 +11,8 @@ namespace veltrane::midisystem {
 // that is an ordinary answer.
 void silenceLibraries();
 bool jackServerRuns();
+// RtMidi's ALSA client writes to standard error before it throws: ask first.
+bool alsaSequencerOpens();
 
 // Dummy system: connections, and outputs' ports as sources.
 void dummyConnect(const std::string& key, MidiReceiver& receiver, bool& ok);
