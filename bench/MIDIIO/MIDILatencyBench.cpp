@@ -41,15 +41,26 @@ void report(benchmark::State& state, const Percentiles& p)
     state.counters["p99_us"] = p.p99;
 }
 
+// Synchronous: a client that runs late delays the period rather than shifting its output by one.
+bool startServerAndPeer(benchmark::State& state, testsupport::JackServer& server, testsupport::JackMidiPeer& peer)
+{
+    if (const std::string why = server.start(48000, 256, false, true); !why.empty()) {
+        state.SkipWithError(why.c_str());
+        return false;
+    }
+    if (!peer.open("peer")) {
+        state.SkipWithError("the peer client did not open");
+        return false;
+    }
+    return true;
+}
+
 void BM_InputToMainQueue(benchmark::State& state)
 {
     testsupport::JackServer server;
-    if (const std::string why = server.start(48000, 256, false, true); !why.empty()) {
-        state.SkipWithError(why.c_str());
-        return;
-    }
     testsupport::JackMidiPeer peer;
-    peer.open("peer");
+    if (!startServerAndPeer(state, server, peer))
+        return;
     const std::string keys = peer.addOutput("keys");
     MainQueue queue;
     MIDIInput input("Veltrane", MidiBackend::automatic, queue);
@@ -89,12 +100,9 @@ void BM_InputToMainQueue(benchmark::State& state)
 void BM_StampToJackFrame(benchmark::State& state)
 {
     testsupport::JackServer server;
-    if (const std::string why = server.start(48000, 256, false, true); !why.empty()) {
-        state.SkipWithError(why.c_str());
-        return;
-    }
     testsupport::JackMidiPeer peer;
-    peer.open("peer");
+    if (!startServerAndPeer(state, server, peer))
+        return;
     const std::string rec = peer.addInput("rec");
     MIDIOutput out("Veltrane");
     out.start();
