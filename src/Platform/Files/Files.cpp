@@ -18,7 +18,7 @@ namespace {
 
 Error systemError(const fs::path& path, int code)
 {
-    return Error(path.string() + ": " + std::strerror(code));
+    return Error(path, std::strerror(code));
 }
 
 fs::path home()
@@ -121,7 +121,7 @@ void createFolders(const fs::path& folder)
 {
     std::error_code error;
     fs::create_directories(folder, error);
-    if (error) throw Error(folder.string() + ": " + error.message());
+    if (error) throw Error(folder, error.message());
 }
 
 void replaceAtomically(const fs::path& path, std::span<const std::uint8_t> bytes)
@@ -186,7 +186,7 @@ void UserDefaults::set(std::string_view key, const Json::Value& value)
     try {
         text = Json::write(json, Json::Style::pretty);
     } catch (const Json::Error& error) {
-        throw Error(file_.string() + ": " + error.what());
+        throw Error(file_, error.what());
     }
     createFolders(file_.parent_path());
     replaceAtomically(file_, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));

@@ -14,7 +14,7 @@
 //
 // What it does not do: create folders unless a write asks for it, watch files, lock files between
 // processes, or follow the Freedesktop trash. Every failure is a `Files::Error` carrying the
-// system's own description ("No such file or directory").
+// system's own description ("No such file or directory") and the path.
 #include "Platform/Json/Json.h"
 
 #include <cstdint>
@@ -28,9 +28,15 @@
 
 namespace veltrane::Files {
 
+// what() is the system's description alone ("Permission denied"); the file it concerns is path().
 class Error : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    Error(std::filesystem::path path, const std::string& description)
+        : std::runtime_error(description), path_(std::move(path)) {}
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+private:
+    std::filesystem::path path_;
 };
 
 std::filesystem::path dataFolder();
