@@ -6,23 +6,83 @@ namespace veltrane {
 
 namespace {
 
-using Json::requiredBool;
-using Json::requiredInteger;
-using Json::requiredNumber;
-using Json::requiredText;
-
-template <TextEnum E>
-E requiredCase(const Json::Value& object, const char* key, std::string_view what)
+// Each record's keys and fields, listed once: the writer and the strict reader both walk them.
+template <class V> void fields(ArpeggiatorConfig& r, V&& v)
 {
-    E value{};
-    enumFromJson(Json::field(object, key, what), value, std::string(what) + "." + key);
-    return value;
+    v("pattern", r.pattern); v("stepCount", r.stepCount); v("radius", r.radius); v("rate", r.rate); v("axis", r.axis);
+}
+template <class V> void fields(EuclideanConfig& r, V&& v)
+{
+    v("pulses", r.pulses); v("steps", r.steps); v("rotationOffset", r.rotationOffset); v("axis", r.axis);
+    v("stepSize", r.stepSize); v("rate", r.rate);
+}
+template <class V> void fields(MarkovConfig& r, V&& v)
+{
+    v("driftAmount", r.driftAmount); v("jumpProbability", r.jumpProbability); v("memory", r.memory);
+    v("boundaryAttraction", r.boundaryAttraction);
+}
+template <class V> void fields(LSystemConfig& r, V&& v)
+{
+    v("preset", r.preset); v("axiom", r.axiom); v("rules", r.rules); v("iterations", r.iterations);
+    v("stepSize", r.stepSize); v("angle", r.angle); v("rate", r.rate);
+}
+template <class V> void fields(MovementSettings& r, V&& v)
+{
+    v("enabled", r.enabled); v("mode", r.mode); v("bpm", r.bpm); v("subdivision", r.subdivision); v("arp", r.arp);
+    v("euclidean", r.euclidean); v("markov", r.markov); v("lsystem", r.lsystem); v("lerpSpeed", r.lerpSpeed);
+    v("manualResumeDelay", r.manualResumeDelay);
 }
 
-template <class Record>
-Record requiredRecord(const Json::Value& object, const char* key, std::string_view what)
+template <class R>
+concept Record = requires(R& r) { fields(r, [](const char*, auto&) {}); };
+
+template <class T> void put(Json::Value& json, const T& value)
 {
-    return Json::field(object, key, what).get<Record>();
+    if constexpr (Record<T>) {
+        T copy = value;
+        json = Json::Value::object();
+        fields(copy, [&json](const char* key, const auto& field) { put(json[key], field); });
+    } else if constexpr (TextEnum<T>) {
+        enumToJson(json, value);
+    } else {
+        json = value; // numbers, booleans, texts and the rules (an object of texts)
+    }
+}
+
+template <class T> void take(const Json::Value& object, const char* key, const std::string& what, T& out);
+
+// Every field is read before the record is stored: a failure leaves `out` as it was.
+template <Record R> void readRecord(const Json::Value& json, const std::string& what, R& out)
+{
+    R record;
+    fields(record, [&json, &what](const char* key, auto& field) { take(json, key, what, field); });
+    out = std::move(record);
+}
+
+template <class T> void take(const Json::Value& object, const char* key, const std::string& what, T& out)
+{
+    if constexpr (Record<T>) {
+        readRecord(Json::field(object, key, what), key, out);
+    } else if constexpr (TextEnum<T>) {
+        enumFromJson(Json::field(object, key, what), out, what + "." + key);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out = Json::requiredBool(object, key, what);
+    } else if constexpr (std::is_same_v<T, std::int64_t>) {
+        out = Json::requiredInteger(object, key, what);
+    } else if constexpr (std::is_same_v<T, double>) {
+        out = Json::requiredNumber(object, key, what);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        out = Json::requiredText(object, key, what);
+    } else {
+        static_assert(std::is_same_v<T, LSystemConfig::Rules>);
+        const Json::Value& rules = Json::field(object, key, what);
+        if (!rules.is_object()) throw Json::wrongType(key, what, "an object of texts");
+        out.clear();
+        for (const auto& [from, to] : rules.items()) {
+            if (!to.is_string()) throw Json::wrongType(key, what, "an object of texts");
+            out.emplace(from, to.template get<std::string>());
+        }
+    }
 }
 
 constexpr std::pair<std::string_view, std::string_view> hilbertRules[]{{"A", "-BF+AFA+FB-"}, {"B", "+AF-BFB-FA+"}};
@@ -51,135 +111,15 @@ LSystemConfig::Rules LSystemConfig::Preset::ruleMap() const
 void to_json(Json::Value& json, MovementMode value) { enumToJson(json, value); }
 void from_json(const Json::Value& json, MovementMode& value) { enumFromJson(json, value, "movement mode"); }
 
-void to_json(Json::Value& json, const ArpeggiatorConfig& v)
-{
-    json = Json::Value::object();
-    enumToJson(json["pattern"], v.pattern);
-    json["stepCount"] = v.stepCount;
-    json["radius"] = v.radius;
-    json["rate"] = v.rate;
-    enumToJson(json["axis"], v.axis);
-}
-
-void from_json(const Json::Value& json, ArpeggiatorConfig& v)
-{
-    constexpr std::string_view what = "arp";
-    ArpeggiatorConfig r;
-    r.pattern = requiredCase<ArpeggiatorConfig::Pattern>(json, "pattern", what);
-    r.stepCount = requiredInteger(json, "stepCount", what);
-    r.radius = requiredNumber(json, "radius", what);
-    r.rate = requiredNumber(json, "rate", what);
-    r.axis = requiredCase<ArpeggiatorConfig::Axis>(json, "axis", what);
-    v = r;
-}
-
-void to_json(Json::Value& json, const EuclideanConfig& v)
-{
-    json = Json::Value::object();
-    json["pulses"] = v.pulses;
-    json["steps"] = v.steps;
-    json["rotationOffset"] = v.rotationOffset;
-    enumToJson(json["axis"], v.axis);
-    json["stepSize"] = v.stepSize;
-    json["rate"] = v.rate;
-}
-
-void from_json(const Json::Value& json, EuclideanConfig& v)
-{
-    constexpr std::string_view what = "euclidean";
-    EuclideanConfig r;
-    r.pulses = requiredInteger(json, "pulses", what);
-    r.steps = requiredInteger(json, "steps", what);
-    r.rotationOffset = requiredInteger(json, "rotationOffset", what);
-    r.axis = requiredCase<EuclideanConfig::Axis>(json, "axis", what);
-    r.stepSize = requiredNumber(json, "stepSize", what);
-    r.rate = requiredNumber(json, "rate", what);
-    v = r;
-}
-
-void to_json(Json::Value& json, const MarkovConfig& v)
-{
-    json = Json::Value::object();
-    json["driftAmount"] = v.driftAmount;
-    json["jumpProbability"] = v.jumpProbability;
-    json["memory"] = v.memory;
-    json["boundaryAttraction"] = v.boundaryAttraction;
-}
-
-void from_json(const Json::Value& json, MarkovConfig& v)
-{
-    constexpr std::string_view what = "markov";
-    MarkovConfig r;
-    r.driftAmount = requiredNumber(json, "driftAmount", what);
-    r.jumpProbability = requiredNumber(json, "jumpProbability", what);
-    r.memory = requiredInteger(json, "memory", what);
-    r.boundaryAttraction = requiredNumber(json, "boundaryAttraction", what);
-    v = r;
-}
-
-void to_json(Json::Value& json, const LSystemConfig& v)
-{
-    json = Json::Value::object();
-    json["preset"] = v.preset;
-    json["axiom"] = v.axiom;
-    Json::Value& rules = json["rules"] = Json::Value::object();
-    for (const auto& [from, to] : v.rules) rules[from] = to;
-    json["iterations"] = v.iterations;
-    json["stepSize"] = v.stepSize;
-    json["angle"] = v.angle;
-    json["rate"] = v.rate;
-}
-
-void from_json(const Json::Value& json, LSystemConfig& v)
-{
-    constexpr std::string_view what = "lsystem";
-    LSystemConfig r;
-    r.preset = requiredText(json, "preset", what);
-    r.axiom = requiredText(json, "axiom", what);
-    const Json::Value& rules = Json::field(json, "rules", what);
-    if (!rules.is_object()) throw Json::wrongType("rules", what, "an object");
-    r.rules.clear();
-    for (const auto& [from, to] : rules.items()) {
-        if (!to.is_string()) throw Json::wrongType("rules", what, "an object of texts");
-        r.rules.emplace(from, to.get<std::string>());
-    }
-    r.iterations = requiredInteger(json, "iterations", what);
-    r.stepSize = requiredNumber(json, "stepSize", what);
-    r.angle = requiredNumber(json, "angle", what);
-    r.rate = requiredNumber(json, "rate", what);
-    v = std::move(r);
-}
-
-void to_json(Json::Value& json, const MovementSettings& v)
-{
-    json = Json::Value::object();
-    json["enabled"] = v.enabled;
-    to_json(json["mode"], v.mode);
-    json["bpm"] = v.bpm;
-    json["subdivision"] = v.subdivision;
-    to_json(json["arp"], v.arp);
-    to_json(json["euclidean"], v.euclidean);
-    to_json(json["markov"], v.markov);
-    to_json(json["lsystem"], v.lsystem);
-    json["lerpSpeed"] = v.lerpSpeed;
-    json["manualResumeDelay"] = v.manualResumeDelay;
-}
-
-void from_json(const Json::Value& json, MovementSettings& v)
-{
-    constexpr std::string_view what = "movement";
-    MovementSettings r;
-    r.enabled = requiredBool(json, "enabled", what);
-    r.mode = requiredCase<MovementMode>(json, "mode", what);
-    r.bpm = requiredNumber(json, "bpm", what);
-    r.subdivision = requiredInteger(json, "subdivision", what);
-    r.arp = requiredRecord<ArpeggiatorConfig>(json, "arp", what);
-    r.euclidean = requiredRecord<EuclideanConfig>(json, "euclidean", what);
-    r.markov = requiredRecord<MarkovConfig>(json, "markov", what);
-    r.lsystem = requiredRecord<LSystemConfig>(json, "lsystem", what);
-    r.lerpSpeed = requiredNumber(json, "lerpSpeed", what);
-    r.manualResumeDelay = requiredNumber(json, "manualResumeDelay", what);
-    v = std::move(r);
-}
+void to_json(Json::Value& json, const ArpeggiatorConfig& v) { put(json, v); }
+void from_json(const Json::Value& json, ArpeggiatorConfig& v) { readRecord(json, "arp", v); }
+void to_json(Json::Value& json, const EuclideanConfig& v) { put(json, v); }
+void from_json(const Json::Value& json, EuclideanConfig& v) { readRecord(json, "euclidean", v); }
+void to_json(Json::Value& json, const MarkovConfig& v) { put(json, v); }
+void from_json(const Json::Value& json, MarkovConfig& v) { readRecord(json, "markov", v); }
+void to_json(Json::Value& json, const LSystemConfig& v) { put(json, v); }
+void from_json(const Json::Value& json, LSystemConfig& v) { readRecord(json, "lsystem", v); }
+void to_json(Json::Value& json, const MovementSettings& v) { put(json, v); }
+void from_json(const Json::Value& json, MovementSettings& v) { readRecord(json, "movement", v); }
 
 } // namespace veltrane
