@@ -28,7 +28,8 @@ void ArpeggiatorEngine::computeSteps()
             step.centerY += r * std::sin(a);
         } else {
             // Evenly from −r to +r; a single step sits at −r.
-            const double d = r * (2 * static_cast<double>(i) / static_cast<double>(std::max<std::int64_t>(n - 1, 1)) - 1);
+            const auto gaps = static_cast<double>(std::max<std::int64_t>(n - 1, 1));
+            const double d = r * (2 * static_cast<double>(i) / gaps - 1);
             (config.axis == ArpeggiatorConfig::Axis::x ? step.centerX : step.centerY) += d;
         }
         steps.push_back(step);

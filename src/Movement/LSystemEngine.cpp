@@ -37,8 +37,9 @@ std::string LSystemEngine::expand(std::string_view axiom, const LSystemConfig::R
         std::string out;
         out.reserve(length);
         for (const unsigned char b : source) {
-            const std::string_view piece = table[b] ? *table[b] : std::string_view(reinterpret_cast<const char*>(&b), 1);
-            out.append(piece.substr(0, length - out.size()));
+            const std::string_view replacement =
+                table[b] ? *table[b] : std::string_view(reinterpret_cast<const char*>(&b), 1);
+            out.append(replacement.substr(0, length - out.size()));
             if (out.size() == length && cut) return out;
         }
         current = std::move(out);
@@ -58,7 +59,8 @@ std::vector<LSystemEngine::Point> LSystemEngine::generatePath(std::string_view s
     Turtle turtle;
     std::vector<Turtle> stack;
     std::vector<Point> path;
-    path.reserve(1 + static_cast<std::size_t>(std::ranges::count_if(symbols, [](char c) { return c == 'F' || c == 'G'; })));
+    const auto moves = std::ranges::count_if(symbols, [](char c) { return c == 'F' || c == 'G'; });
+    path.reserve(1 + static_cast<std::size_t>(moves));
     path.push_back({0, 0});
     for (const char symbol : symbols) {
         switch (symbol) {

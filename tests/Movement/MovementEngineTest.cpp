@@ -34,6 +34,19 @@ TEST(MovementEngine, SettingsMakeTheEngineOfTheirMode)
     }
 }
 
+TEST(MovementEngine, TakesTheUnseededSourceToo)
+{
+    MovementSettings s;
+    s.mode = MovementMode::markov;
+    MovementEngine engine = s.makeEngine(SystemRandomSource{});
+    engine.reset({0, 0, 2, 0});
+    const MovementEngine copy = engine;
+    const auto target = engine.update(1, {0, 0, 2, 0});
+    ASSERT_TRUE(target);
+    EXPECT_TRUE(std::isfinite(target->centerX) && std::isfinite(target->centerY));
+    EXPECT_EQ(copy.as<MarkovEngine>()->history.size(), 1u); // the copy is untouched
+}
+
 TEST(MovementEngine, OnlyTheMarkovWalkKeepsTheFrameOrigin)
 {
     MovementSettings s;
