@@ -22,6 +22,9 @@
 
 namespace veltrane {
 
+class MovementEngine;
+class OwnedRandomSource;
+
 enum class MovementMode { arpeggiator, euclidean, markov, lsystem };
 
 struct MovementModeInfo {
@@ -127,6 +130,11 @@ struct MovementSettings {
 
     // Seconds per clock tick: 60 / (bpm × subdivision).
     double tickDuration() const noexcept { return 60.0 / (bpm * static_cast<double>(subdivision)); }
+
+    // A new engine for `mode`, built from its configuration and anchored at (0, 0), zoom 1, rotation
+    // 0; the arpeggiator and the Markov walk take over `random`, the others ignore it. Declared here,
+    // defined with the engines (Movement/MovementEngine.h).
+    MovementEngine makeEngine(OwnedRandomSource random) const;
 
     friend bool operator==(const MovementSettings&, const MovementSettings&) = default;
 };
