@@ -16,7 +16,9 @@ ArpeggiatorEngine::ArpeggiatorEngine(ArpeggiatorConfig config, OwnedRandomSource
 void ArpeggiatorEngine::computeSteps()
 {
     steps.clear();
-    const std::int64_t n = config.stepCount;
+    // Settings arrive from files too: a figure of more points than any view can show would only
+    // exhaust memory.
+    const std::int64_t n = std::min(config.stepCount, maxFigureSteps);
     if (n <= 0) return;
     steps.reserve(static_cast<std::size_t>(n));
     const double r = config.radius / anchor.zoom;

@@ -5,6 +5,10 @@
 
 namespace veltrane {
 
+// The most points a figure or rhythm holds, whatever its settings ask for: far more than a view can
+// show, few enough that settings read from a file cannot exhaust memory.
+inline constexpr std::int64_t maxFigureSteps = 4096;
+
 // True when a step is due: `ticks` are gathered into `accumulator`, and once it holds a step's length
 // of 1/rate that length is taken off, once, so an engine steps at most once per call however high the
 // rate. A rate that is not a positive finite number never steps and gathers nothing (1/rate would be

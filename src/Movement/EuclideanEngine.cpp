@@ -40,7 +40,9 @@ EuclideanEngine::EuclideanEngine(EuclideanConfig config) : config(config) { rebu
 
 void EuclideanEngine::rebuildPattern()
 {
-    const std::vector<bool> rhythm = bjorklund(config.pulses, config.steps);
+    // Settings arrive from files too: a rhythm longer than any performance would only exhaust memory.
+    const std::vector<bool> rhythm =
+        bjorklund(std::min(config.pulses, maxFigureSteps), std::min(config.steps, maxFigureSteps));
     pattern.clear();
     if (rhythm.empty()) return;
     const auto size = static_cast<std::int64_t>(rhythm.size());

@@ -22,7 +22,9 @@ std::string LSystemEngine::expand(std::string_view axiom, const LSystemConfig::R
     // shrink it every byte of it still counts); later passes read the previous result.
     std::string current;
     std::string_view source = axiom;
-    for (std::int64_t pass = 0; pass < iterations; ++pass) {
+    // Settings arrive from files too: rules that keep permuting symbols would otherwise rewrite the
+    // string for as many passes as a file asks.
+    for (std::int64_t pass = 0; pass < std::min(iterations, maxPasses); ++pass) {
         // Size the pass first, so it allocates its exact length and never more than the cap.
         std::size_t length = 0;
         bool cut = false;
@@ -42,7 +44,10 @@ std::string LSystemEngine::expand(std::string_view axiom, const LSystemConfig::R
             out.append(replacement.substr(0, length - out.size()));
             if (out.size() == length && cut) return out;
         }
+        // A pass that changes nothing leaves every later pass the same.
+        const bool settled = out == source;
         current = std::move(out);
+        if (settled) break;
         source = current;
     }
     return current;

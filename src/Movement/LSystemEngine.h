@@ -21,6 +21,9 @@ namespace veltrane {
 
 struct LSystemEngine {
     static constexpr std::size_t maxStringLength = 50000;
+    // The most rewriting passes taken, whatever the settings ask for: beyond it only rule sets that
+    // grow by a symbol or two a pass, or permute symbols forever, still change the string.
+    static constexpr std::int64_t maxPasses = 1000;
 
     struct Point {
         double x = 0;

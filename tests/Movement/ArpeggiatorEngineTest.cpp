@@ -1,4 +1,5 @@
 #include "Movement/ArpeggiatorEngine.h"
+#include "Movement/EngineTicks.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,15 @@ std::vector<std::int64_t> visits(ArpeggiatorEngine& e, int ticks)
     std::vector<std::int64_t> out;
     for (int i = 0; i < ticks; ++i) out.push_back(e.update(1, {}) ? e.currentStep : -1);
     return out;
+}
+
+// Counts as a settings file may carry them: the figure stops at maxFigureSteps points instead of
+// asking for memory it cannot have.
+TEST(ArpeggiatorEngine, HugeStepCountsAreCapped)
+{
+    ArpeggiatorEngine e = engine(Pattern::up, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(std::int64_t(e.steps.size()), maxFigureSteps);
+    EXPECT_TRUE(e.update(1, {}));
 }
 
 TEST(ArpeggiatorEngine, PatternsVisitTheFigureInOrder)

@@ -1,4 +1,5 @@
 #include "Movement/EuclideanEngine.h"
+#include "Movement/EngineTicks.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,15 @@ EuclideanConfig config(std::int64_t pulses, std::int64_t steps, EuclideanConfig:
                        double rate = 1.0, std::int64_t rotation = 0)
 {
     return EuclideanConfig{pulses, steps, rotation, axis, 0.05, rate};
+}
+
+TEST(EuclideanEngine, HugeCountsAreCapped)
+{
+    EuclideanConfig config;
+    config.pulses = std::numeric_limits<std::int64_t>::max();
+    config.steps = std::numeric_limits<std::int64_t>::max();
+    EuclideanEngine e(config);
+    EXPECT_EQ(std::int64_t(e.pattern.size()), maxFigureSteps);
 }
 
 TEST(EuclideanEngine, RotationTurnsTheRhythmLeft)

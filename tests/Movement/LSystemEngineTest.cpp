@@ -84,6 +84,17 @@ TEST(LSystemEngine, EveryPathKeepsTheCap)
     }
 }
 
+// Pass counts as a settings file may carry them: rules that settle stop rewriting at once, and rules
+// that permute symbols forever stop after maxPasses passes instead of running for ages.
+TEST(LSystemEngine, HugePassCountsFinish)
+{
+    const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(LSystemEngine::expand("AB", {{"A", "B"}}, huge), "BB");
+    EXPECT_EQ(LSystemEngine::expand("AB", {{"A", "B"}, {"B", "A"}}, huge),
+              LSystemEngine::expand("AB", {{"A", "B"}, {"B", "A"}}, LSystemEngine::maxPasses));
+    EXPECT_EQ(LSystemEngine::expand("A", {{"A", "AB"}}, huge).size(), std::size_t(LSystemEngine::maxPasses + 1));
+}
+
 TEST(LSystemEngine, RuleKeysCountByTheirFirstByte)
 {
     // "AB" and "A" share their first byte: the first key in the rules' order applies.
