@@ -13,12 +13,13 @@
 // The musical analysis the planner works from is a set of pure static functions, usable alone.
 //
 // Inputs outside the planner's domain give an empty flight (no shots, no curves; `pose` returns the
-// start for every beat) rather than NaN poses: a tempo that is not a positive finite number, a start
-// pose whose zoom is not positive and finite or whose rotation is not finite, a tune without notes, a
-// tune with a note whose timing or velocity is not finite, or a tune (with its tail) longer than
-// maxFlightBeats. A tail that is not finite or negative counts as 0. `maxZoom` is brought into the
-// instrument's zoom range (0.1 to 1e300, NaN counting as 1e300). An answer of `find` whose zoom is
-// not within 0.1 to 1e300 is treated as no answer.
+// start for every beat) rather than NaN poses or unbounded work: a tempo that is not a positive
+// finite number; a start pose whose zoom is outside 0.1...1e300 or whose rotation is not finite; a
+// tune without notes, with a note whose timing or velocity is not finite, whose length is not finite
+// and non-negative, without a bar grid (see `bars`), or whose grid or length with the tail exceeds
+// maxFlightBeats. A tail that is not finite or negative counts as 0. `maxZoom` is brought into
+// 0.1...1e300 (NaN counting as 1e300). An answer of `find` whose zoom is not within 0.1...1e300 is
+// treated as no answer.
 #include "FractalCore/BigComplex.h"
 #include "FractalCore/RandomSource.h"
 #include "Movement/ZoomPan.h"
