@@ -1,0 +1,92 @@
+#include "Presets/PresetFile.h"
+
+#include "Platform/Json/JsonFields.h"
+
+#include <ctime>
+#include <string_view>
+
+namespace veltrane::PresetFile {
+
+namespace {
+
+Envelope readEnvelope(const Json::Value& json)
+{
+    Envelope envelope;
+    envelope.version = Json::requiredInteger(json, "version", "Preset file");
+    if (const auto it = json.find("exportedAt"); it != json.end() && !it->is_null()) {
+        if (!it->is_string()) throw Json::wrongType("exportedAt", "Preset file", "a text");
+        envelope.exportedAt = it->get<std::string>();
+    }
+    const Json::Value& list = Json::field(json, "presets", "Preset file");
+    if (!list.is_array()) throw Json::wrongType("presets", "Preset file", "a list");
+    envelope.presets = list.get<std::vector<Preset>>();
+    return envelope;
+}
+
+// nlohmann reports its own type errors with its own exception; the file's callers see Json::Error.
+template <class F>
+auto asJsonError(F&& f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const nlohmann::json::exception& error) {
+        throw Json::Error(error.what());
+    }
+}
+
+} // namespace
+
+std::string internetDateTime(std::chrono::system_clock::time_point time)
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+    const int millis = static_cast<int>(ms - static_cast<long long>(seconds) * 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+    return text;
+}
+
+std::vector<std::uint8_t> encode(const std::vector<Preset>& presets, std::chrono::system_clock::time_point exportedAt)
+{
+    Json::Value json = Json::Value::object();
+    json["version"] = currentVersion;
+    json["exportedAt"] = internetDateTime(exportedAt);
+    json["presets"] = presets;
+    const std::string text = Json::write(json, Json::Style::pretty);
+    return {text.begin(), text.end()};
+}
+
+std::vector<Preset> decode(std::span<const std::uint8_t> bytes)
+{
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    // The text is parsed once; the three attempts of the format differ only in how they read it.
+    std::optional<Json::Value> json;
+    try {
+        json = Json::parse(text);
+    } catch (const Json::Error&) {
+    }
+    if (json) {
+        try {
+            Envelope envelope = asJsonError([&] { return readEnvelope(*json); });
+            if (envelope.version != 1 && envelope.version != 2) throw Error::unsupportedVersion(envelope.version);
+            return std::move(envelope.presets);
+        } catch (const Json::Error&) {
+        }
+        if (json->is_array()) {
+            try {
+                return asJsonError([&] { return json->get<std::vector<Preset>>(); });
+            } catch (const Json::Error&) {
+            }
+        }
+    }
+    // Neither form: the envelope reading's own error describes the first problem.
+    if (!json) json = Json::parse(text); // throws the parser's error
+    asJsonError([&] { return readEnvelope(*json); });
+    throw Error::invalidFormat();
+}
+
+} // namespace veltrane::PresetFile
