@@ -2,6 +2,7 @@
 
 #include "Platform/Json/JsonFields.h"
 
+#include <cmath>
 #include <ctime>
 #include <string_view>
 
@@ -87,6 +88,62 @@ std::vector<Preset> decode(std::span<const std::uint8_t> bytes)
     if (!json) json = Json::parse(text); // throws the parser's error
     asJsonError([&] { return readEnvelope(*json); });
     throw Error::invalidFormat();
+}
+
+namespace {
+
+bool allFinite(const Preset& p)
+{
+    bool finite = std::isfinite(p.centerX) && std::isfinite(p.centerY) && std::isfinite(p.zoom) &&
+                  std::isfinite(p.rotation) && (!p.log2Zoom || std::isfinite(*p.log2Zoom)) &&
+                  (!p.juliaC || (std::isfinite(p.juliaC->x) && std::isfinite(p.juliaC->y)));
+    // Every number of the sound: its JSON writer refuses a non-finite one.
+    try {
+        Json::Value sound;
+        to_json(sound, p.audioParams);
+    } catch (const Json::Error&) {
+        finite = false;
+    }
+    return finite;
+}
+
+// The raw preset objects of a file that decode accepted: the envelope's list or the bare array.
+const Json::Value* rawList(const Json::Value& json)
+{
+    if (json.is_array()) return &json;
+    if (const auto it = json.find("presets"); json.is_object() && it != json.end()) return &*it;
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<Checked> decodeChecked(std::span<const std::uint8_t> bytes)
+{
+    std::vector<Preset> presets = decode(bytes);
+    const Json::Value json = Json::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const Json::Value* raw = rawList(json);
+    std::vector<Checked> out;
+    out.reserve(presets.size());
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        Checked checked{std::move(presets[i]), std::nullopt};
+        const Preset& p = checked.preset;
+        const std::string named = "the preset \"" + p.name + "\"";
+        std::optional<std::string> typeText;
+        if (raw && i < raw->size()) {
+            const Json::Value& object = (*raw)[i];
+            if (const auto it = object.find("fractalType"); it != object.end() && !it->is_null())
+                if (!it->is_string() || !fromText<FractalType>(it->get_ref<const std::string&>()))
+                    typeText = it->dump();
+        }
+        if (!allFinite(p))
+            checked.defect = named + " has a number that is not finite";
+        else if (!(p.zoom > 0))
+            checked.defect = named + " has a zoom of 0 or less";
+        else if (typeText)
+            checked.defect = named + " has an unknown fractal type " + *typeText;
+        out.push_back(std::move(checked));
+    }
+    return out;
 }
 
 } // namespace veltrane::PresetFile

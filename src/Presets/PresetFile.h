@@ -57,4 +57,15 @@ std::string internetDateTime(std::chrono::system_clock::time_point time);
 std::vector<std::uint8_t> encode(const std::vector<Preset>& presets, std::chrono::system_clock::time_point exportedAt);
 std::vector<Preset> decode(std::span<const std::uint8_t> bytes);
 
+// A preset read from a file to be imported, with what makes it unfit for the instrument: a number
+// that is not finite (a JSON number past the range of a double reads as infinite), a zoom of 0 or
+// less, or a fractal type the reader replaced because it does not know it. `defect` is a sentence
+// naming the preset; none when the preset is fit.
+struct Checked {
+    Preset preset;
+    std::optional<std::string> defect;
+};
+// decode, with each preset checked; fails as decode does.
+std::vector<Checked> decodeChecked(std::span<const std::uint8_t> bytes);
+
 } // namespace veltrane::PresetFile

@@ -33,6 +33,7 @@
 #include "Music/LockedTone.h"
 #include "Music/Melody.h"
 #include "Music/Scale.h"
+#include "Presets/Preset.h"
 #include "Platform/Clock/Clock.h"
 #include "Support/Observable.h"
 #include "Synth/Waveform.h"
@@ -215,6 +216,14 @@ public:
     void nudgeMelodyTempo(double delta);
     void removeMelody(const std::string& id);
     const std::map<std::string, std::int64_t>& heldQwerty() const noexcept { return heldQwerty_; }
+
+    // ---- presets ----
+    // The current view and sound as a new preset (a new lower-case UUID, named "Preset " and the
+    // time of day), with the given thumbnail text.
+    Preset makePreset(const std::string& thumbnail) const;
+    // Takes the preset's formula, Julia constant, palette, sound, scale and root at once and flies
+    // to its place: from the current view for the same formula, from its centre at zoom 1 for another.
+    void load(const Preset& preset);
 
 private:
     bool pianoKeyDown(const KeyEvent& event);
