@@ -3,6 +3,7 @@
 #include "Platform/Json/JsonFields.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <string_view>
 
@@ -115,12 +116,79 @@ const Json::Value* rawList(const Json::Value& json)
     return nullptr;
 }
 
+// JSON has no infinities and its parser refuses a number past the range of a double, which would
+// fail the whole file. For import such a number is a defect of its own preset only: the number is
+// turned into a marker text, which the checks below recognise and which decodes as 0.
+constexpr std::string_view overflowMarker = "\\u0000overflow"; // JSON text of a NUL and "overflow"
+
+std::string markOverflowingNumbers(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (inString) {
+            out.push_back(c);
+            if (c == '\\' && i + 1 < text.size()) out.push_back(text[++i]);
+            else if (c == '"') inString = false;
+            ++i;
+        } else if (c == '"') {
+            inString = true;
+            out.push_back(c);
+            ++i;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            std::size_t end = i + 1;
+            while (end < text.size() && std::string_view("0123456789+-.eE").find(text[end]) != std::string_view::npos)
+                ++end;
+            const std::string token(text.substr(i, end - i));
+            if (std::isinf(std::strtod(token.c_str(), nullptr)))
+                out += "\"" + std::string(overflowMarker) + "\"";
+            else
+                out += token;
+            i = end;
+        } else {
+            out.push_back(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Replaces the markers in a preset object by 0; true when there were any.
+bool clearOverflowMarkers(Json::Value& value)
+{
+    bool found = false;
+    if (value.is_string() && value.get_ref<const std::string&>() == std::string("\0overflow", 9)) {
+        value = 0;
+        return true;
+    }
+    if (value.is_structured())
+        for (auto& child : value) found = clearOverflowMarkers(child) || found;
+    return found;
+}
+
 } // namespace
 
 std::vector<Checked> decodeChecked(std::span<const std::uint8_t> bytes)
 {
-    std::vector<Preset> presets = decode(bytes);
-    const Json::Value json = Json::parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::vector<Preset> presets;
+    std::vector<bool> overflowed;
+    try {
+        presets = decode(bytes);
+    } catch (const Json::Error&) {
+        // Only a number past the range of a double gets a second reading; every other fault stands.
+        const std::string marked = markOverflowingNumbers(text);
+        if (marked == text) throw;
+        Json::Value json = Json::parse(marked);
+        Json::Value* list = json.is_array() ? &json : json.is_object() && json.contains("presets") ? &json["presets"] : nullptr;
+        if (!list || !list->is_array()) throw;
+        for (auto& object : *list) overflowed.push_back(clearOverflowMarkers(object));
+        const std::string cleared = Json::write(json);
+        presets = decode(std::span(reinterpret_cast<const std::uint8_t*>(cleared.data()), cleared.size()));
+    }
+    const Json::Value json = Json::parse(overflowed.empty() ? std::string(text) : markOverflowingNumbers(text));
     const Json::Value* raw = rawList(json);
     std::vector<Checked> out;
     out.reserve(presets.size());
@@ -135,7 +203,7 @@ std::vector<Checked> decodeChecked(std::span<const std::uint8_t> bytes)
                 if (!it->is_string() || !fromText<FractalType>(it->get_ref<const std::string&>()))
                     typeText = it->dump();
         }
-        if (!allFinite(p))
+        if ((i < overflowed.size() && overflowed[i]) || !allFinite(p))
             checked.defect = named + " has a number that is not finite";
         else if (!(p.zoom > 0))
             checked.defect = named + " has a zoom of 0 or less";

@@ -143,7 +143,7 @@ double log(double x) noexcept
     const double R = p.t2 + p.t1;
     if (i > 0) {
         const double hfsq = 0.5 * f * f;
-        if (k == 0) return f - std::fma(s, hfsq + R, hfsq);
+        if (k == 0) return f - std::fma(-s, hfsq + R, hfsq);
         return std::fma(dk, ln2_hi, -((hfsq - std::fma(s, hfsq + R, dk * ln2_lo)) - f));
     }
     if (k == 0) return std::fma(-s, f - R, f);
