@@ -55,8 +55,12 @@ void encode(const Image& image, png_rw_ptr write, png_flush_ptr flush, void* sin
   png_destroy_write_struct(&png, &info);
 }
 
+// Unreadable input is an ordinary outcome here (nothing is returned), not something to print.
+void quietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void quietWarning(png_structp, png_const_charp) {}
+
 std::optional<Image> decode(png_rw_ptr read, void* source) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_read_struct(&png, &info, nullptr);
