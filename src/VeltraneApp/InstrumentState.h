@@ -70,6 +70,7 @@ public:
     };
 
     static constexpr double maxZoom = 1e300;
+    static constexpr Complex defaultJuliaC{-0.7, 0.27015}; // also what a preset without one loads
     static constexpr std::int64_t iterationCap = 200000;
     static constexpr int guardBits = 64;
     static constexpr double deepCentreZoom = 1e11;   // above it the renderer gets the exact centre
@@ -104,7 +105,7 @@ public:
     Observable<double> zoom{1.0};
     Observable<double> rotation{0.0}; // radians
     Observable<std::int64_t> maxIterations{128};
-    Observable<Complex> juliaC{Complex{-0.7, 0.27015}};
+    Observable<Complex> juliaC{defaultJuliaC};
     const Observable<Palette>& palette() const noexcept { return palette_; }
     void setPalette(Palette value);
     Observable<double> colourShift{0.0};

@@ -15,7 +15,6 @@ namespace veltrane {
 
 namespace {
 
-constexpr Complex defaultJuliaC{-0.7, 0.27015};
 constexpr double sameFormulaFlightMs = 2600, otherFormulaFlightMs = 2200;
 
 // A random (version 4) UUID in lower case.
@@ -73,7 +72,7 @@ void InstrumentState::load(const Preset& preset)
 {
     const FractalType oldType = fractalType.get();
     fractalType.set(preset.fractalType);
-    juliaC.set(preset.juliaC.value_or(defaultJuliaC));
+    juliaC.set(preset.juliaC.value_or(InstrumentState::defaultJuliaC));
     setPalette(preset.colorPalette);
     audioParams.set(preset.audioParams);
     presetSound.set(preset.audioParams);

@@ -22,8 +22,8 @@ const Dialogs::FileType PresetLibrary::jsonType{"JSON", {"json"}};
 
 namespace {
 
-constexpr Complex defaultJuliaC{-0.7, 0.27015};
-constexpr std::int64_t minIterations = 16, maxIterations = 200000;
+// The instrument's own limits of the iteration count.
+constexpr std::int64_t minIterations = 16, maxIterations = InstrumentState::iterationCap;
 
 std::string sentence(std::string text)
 {
@@ -322,7 +322,7 @@ RenderView PresetLibrary::renderView(const Preset& preset)
     // A stored count outside what the instrument allows would stall the shared renderer.
     const std::int64_t iterations = std::clamp(preset.maxIterations, minIterations, maxIterations);
     return RenderView(preset.fractalType, preset.centerX, preset.centerY, z, preset.rotation, iterations,
-                      preset.juliaC.value_or(defaultJuliaC), preset.colorPalette, 0,
+                      preset.juliaC.value_or(InstrumentState::defaultJuliaC), preset.colorPalette, 0,
                       z > 1e11 ? std::optional(preset.exactCentre()) : std::nullopt);
 }
 

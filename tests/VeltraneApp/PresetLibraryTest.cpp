@@ -204,7 +204,9 @@ TEST_F(PresetLibraryTest, UnreadableLibraryIsKeptAsideBeforeTheFirstSave)
         write(libraryFile(), "garbage again");
         auto again = open();
         again->save(preset("newer"));
-        if (!directory) EXPECT_EQ(read(aside), "{ not a preset file");
+        if (!directory) {
+            EXPECT_EQ(read(aside), "{ not a preset file");
+        }
         EXPECT_NE(again->lastError.get().value_or("").find("A copy was kept as"), std::string::npos);
     }
 }

@@ -78,6 +78,14 @@ bool specialOrReduce(double x, double& special, Reduced& r) noexcept
     return false;
 }
 
+// Brings x or x/2 into about [√2/2, √2], counting the halving in k.
+void centreOnOne(Reduced& r) noexcept
+{
+    const std::int32_t i = (r.hx + 0x95f64) & 0x100000;
+    r.x = withHighWord(r.x, r.hx | (i ^ 0x3ff00000));
+    r.k += i >> 20;
+}
+
 // log(1 + f) − f + f²/2 for f in about [√2/2 − 1, √2 − 1] (FreeBSD k_log1p).
 double kLog1p(double f) noexcept
 {
@@ -115,11 +123,10 @@ double log(double x) noexcept
     double special;
     Reduced r;
     if (specialOrReduce(x, special, r)) return special;
-    std::int32_t k = r.k;
     const std::int32_t hx = r.hx;
-    const std::int32_t i0 = (hx + 0x95f64) & 0x100000;
-    x = withHighWord(r.x, hx | (i0 ^ 0x3ff00000)); // x or x/2 into [√2/2, √2]
-    k += i0 >> 20;
+    centreOnOne(r);
+    const std::int32_t k = r.k;
+    x = r.x;
     const double f = x - 1.0;
     if ((0x000fffff & (2 + hx)) < 3) { // |f| < 2^-20
         if (f == 0) {
@@ -175,12 +182,9 @@ double log2(double x) noexcept
     double special;
     Reduced r;
     if (specialOrReduce(x, special, r)) return special;
-    std::int32_t k = r.k;
-    const std::int32_t hx = r.hx;
-    const std::int32_t i = (hx + 0x95f64) & 0x100000;
-    x = withHighWord(r.x, hx | (i ^ 0x3ff00000));
-    k += i >> 20;
-    const double y = k;
+    centreOnOne(r);
+    x = r.x;
+    const double y = r.k;
     const double f = x - 1.0;
     const double hfsq = 0.5 * f * f;
     const double rr = kLog1p(f);
