@@ -33,6 +33,7 @@
 #include "Music/LockedTone.h"
 #include "Music/Melody.h"
 #include "Music/Scale.h"
+#include "Presets/Preset.h"
 #include "Platform/Clock/Clock.h"
 #include "Support/Observable.h"
 #include "Synth/Waveform.h"
@@ -69,6 +70,7 @@ public:
     };
 
     static constexpr double maxZoom = 1e300;
+    static constexpr Complex defaultJuliaC{-0.7, 0.27015}; // also what a preset without one loads
     static constexpr std::int64_t iterationCap = 200000;
     static constexpr int guardBits = 64;
     static constexpr double deepCentreZoom = 1e11;   // above it the renderer gets the exact centre
@@ -103,7 +105,7 @@ public:
     Observable<double> zoom{1.0};
     Observable<double> rotation{0.0}; // radians
     Observable<std::int64_t> maxIterations{128};
-    Observable<Complex> juliaC{Complex{-0.7, 0.27015}};
+    Observable<Complex> juliaC{defaultJuliaC};
     const Observable<Palette>& palette() const noexcept { return palette_; }
     void setPalette(Palette value);
     Observable<double> colourShift{0.0};
@@ -215,6 +217,14 @@ public:
     void nudgeMelodyTempo(double delta);
     void removeMelody(const std::string& id);
     const std::map<std::string, std::int64_t>& heldQwerty() const noexcept { return heldQwerty_; }
+
+    // ---- presets ----
+    // The current view and sound as a new preset (a new lower-case UUID, named "Preset " and the
+    // time of day), with the given thumbnail text.
+    Preset makePreset(const std::string& thumbnail) const;
+    // Takes the preset's formula, Julia constant, palette, sound, scale and root at once and flies
+    // to its place: from the current view for the same formula, from its centre at zoom 1 for another.
+    void load(const Preset& preset);
 
 private:
     bool pianoKeyDown(const KeyEvent& event);

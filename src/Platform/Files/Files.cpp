@@ -148,6 +148,25 @@ bool createAtomically(const fs::path& path, std::span<const std::uint8_t> bytes)
     throw systemError(path, code);
 }
 
+bool moveWithoutReplacing(const fs::path& from, const fs::path& to)
+{
+    // renameat2's RENAME_NOREPLACE checks and renames in one step; file systems without it get a hard
+    // link (which fails with EEXIST instead of replacing) and an unlink of the old name.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) throw systemError(from, errno);
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        throw systemError(from, errno);
+    }
+    if (::unlink(from.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(to.c_str());
+        throw systemError(from, code);
+    }
+    return true;
+}
+
 UserDefaults::UserDefaults() : file_(configFolder() / "defaults.json") {}
 UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) {}
 

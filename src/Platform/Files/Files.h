@@ -57,6 +57,10 @@ void replaceAtomically(const std::filesystem::path& path, std::span<const std::u
 // nothing written) when a file is already there, even one that appeared a moment ago.
 bool createAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
+// Renames `from` to `to` in the same file system, never replacing a file at `to`: false (nothing
+// moved) when one is there. Throws Error for any other failure.
+bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // The user defaults: a flat JSON object of values by key. Reads the file at every call (it is
 // tiny, read rarely, and another instance may have written it); a missing or unreadable file, or one
 // that is not a JSON object, reads as empty. `set` rewrites the file atomically.
