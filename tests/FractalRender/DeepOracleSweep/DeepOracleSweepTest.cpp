@@ -1,6 +1,6 @@
 // The full oracle sweep (DeepSweep.h): every formula at every kind of place from 1e31 to 1e300, and
 // the live single-precision kernel from 1e4 to 1e29. Not part of `make test`; run it with
-//   ctest --test-dir build -L deepsweep -j 8
+//   ctest --test-dir build -L DeepOracleSweep -j 2
 // (each view is one test; a view prints its agreement figures, and fails with them).
 #include "../DeepSweep.h"
 
