@@ -360,8 +360,8 @@ Place placeFor(const SweepView& view) {
       } else {
         Nucleus n = nucleusFor(places, view.zoom, limbs);
         std::snprintf(note, sizeof note, "nucleus of period %d, copy %.3g view heights", n.period, n.sizeInViews);
-        // Orbits near the copy stay close to the cycle for several turns before they leave.
-        place = {n.centre, std::max(1000, 8 * n.period), note};
+        // Orbits beside the copy follow the cycle for eight turns or more before they leave.
+        place = {n.centre, std::max(1000, 16 * n.period), note};
       }
       if (view.site == Site::besideMinibrot) place.centre = place.centre.offset(0, 0.2 * height);
       return place;
@@ -405,6 +405,8 @@ std::string testName(const SweepView& view) {
   return std::string(toText(view.type)) + "_" + siteText(view.site) + "_" + zoom +
          (view.kernel == Kernel::live ? "_live" : "");
 }
+
+void PrintTo(const SweepView& view, std::ostream* out) { *out << testName(view); }
 
 std::vector<SweepView> views(FractalType type, Site site, std::initializer_list<double> zooms, Kernel kernel) {
   std::vector<SweepView> out;

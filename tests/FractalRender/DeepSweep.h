@@ -11,7 +11,9 @@
 // escape agree within one count.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "FractalCore/FractalType.h"
 
@@ -37,6 +39,7 @@ struct SweepView {
 };
 
 std::string testName(const SweepView& view);
+void PrintTo(const SweepView& view, std::ostream* out);
 
 // The views of one site kind at several zooms.
 std::vector<SweepView> views(FractalType type, Site site, std::initializer_list<double> zooms,

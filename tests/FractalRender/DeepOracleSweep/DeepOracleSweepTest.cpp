@@ -7,7 +7,7 @@
 namespace veltrane::sweep {
 namespace {
 
-const std::initializer_list<double> kDeepZooms{1e31, 1e38, 1e46, 3e59, 1e75, 1e87, 1e100, 1e120, 1e150, 1e180, 1e220, 1e260, 1e300};
+const std::initializer_list<double> kDeepZooms{1e31, 1e38, 1e46, 3e59, 1e75, 1e87, 1e105, 1e130, 1e160, 1e200, 1e250, 1e300};
 // The published location: its orbit comes close to 0 at iterations 55 and 491, and its digits end
 // near 1e-287.
 const std::initializer_list<double> kPublicZooms{1e31,  1e50,  1e75,  1e100, 1e105, 1e110, 1e115, 1e120,
