@@ -44,14 +44,16 @@ struct Places {
   int preperiodicIterations;  // enough for every zoom up to 1e300
 };
 
-// julia (c = i, whose Julia set is a dendrite through 0): in place of a nucleus a preimage of 0 of
-// depth 12, in place of a preperiodic point the repelling fixed point (1 - sqrt(1 - 4c)) / 2.
-// Preperiodic seeds were found by Newton's method from a grid of starts.
+// julia (c = i, whose Julia set is a dendrite through 0): in place of a preperiodic point the
+// repelling fixed point a = (1 - sqrt(1 - 4c)) / 2, in place of a nucleus a preimage of it of depth
+// 12 (the other preimage -a, then principal roots). Not a preimage of 0: orbits through 0 square
+// their distance from the view's centre, and an oracle (or a reference orbit) would need twice the
+// bits of the zoom.
 constexpr Seed kRealQuadratic{"-1.9", "0"};
 constexpr Seed kRealPreperiodicQuadratic{"-1.543689012692076361570855", "0", 3, 1};
 const std::array<Places, 9> kPlaces{{
     {FractalType::mandelbrot, {}, 2, kRealQuadratic, {"0", "1", 2, 2}, 3000},
-    {FractalType::julia, {0, 1}, 2, {"12", "0"}, {"", ""}, 4000},
+    {FractalType::julia, {0, 1}, 2, {"", ""}, {"", ""}, 4000},
     {FractalType::burningship, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::tricorn, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::celtic, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
@@ -315,19 +317,8 @@ Nucleus nucleusFor(const Places& places, double zoom, int limbs) {
   return {toBig(best->c, limbs), best->period, double(best->size / height)};
 }
 
-// A preimage of 0 of depth k under z^2 + c: k steps back from 0, each on the principal root.
-BigComplex juliaPreimage(Complex c, int k, int limbs) {
-  const long bits = 64 * limbs + 96;
-  Cx cc(bits), z(bits);
-  mpfr_set_d(cc.re.v, c.x, MPFR_RNDN);
-  mpfr_set_d(cc.im.v, c.y, MPFR_RNDN);
-  for (int i = 0; i < k; ++i) z = root(z - cc);
-  return toBig(z, limbs);
-}
-
 // The fixed point (1 - sqrt(1 - 4c)) / 2 of z^2 + c.
-BigComplex juliaFixedPoint(Complex c, int limbs) {
-  const long bits = 64 * limbs + 96;
+Cx juliaFixedPoint(Complex c, long bits) {
   Cx w(bits);
   mpfr_set_d(w.re.v, 1 - 4 * c.x, MPFR_RNDN);
   mpfr_set_d(w.im.v, -4 * c.y, MPFR_RNDN);
@@ -336,7 +327,18 @@ BigComplex juliaFixedPoint(Complex c, int limbs) {
   mpfr_neg(r.im.v, r.im.v, MPFR_RNDN);
   mpfr_div_2ui(r.re.v, r.re.v, 1, MPFR_RNDN);
   mpfr_div_2ui(r.im.v, r.im.v, 1, MPFR_RNDN);
-  return toBig(r, limbs);
+  return r;
+}
+
+// A preimage of depth k of the fixed point a: -a, then k - 1 steps back on the principal root.
+Cx juliaPreimage(Complex c, int k, long bits) {
+  Cx cc(bits), z = juliaFixedPoint(c, bits);
+  mpfr_set_d(cc.re.v, c.x, MPFR_RNDN);
+  mpfr_set_d(cc.im.v, c.y, MPFR_RNDN);
+  mpfr_neg(z.re.v, z.re.v, MPFR_RNDN);
+  mpfr_neg(z.im.v, z.im.v, MPFR_RNDN);
+  for (int i = 1; i < k; ++i) z = root(z - cc);
+  return z;
 }
 
 struct Place {
@@ -355,8 +357,8 @@ Place placeFor(const SweepView& view) {
     case Site::besideMinibrot: {
       Place place;
       if (view.type == FractalType::julia) {
-        const int depth = std::atoi(places.nucleusSeed.x);
-        place = {juliaPreimage(places.juliaC, depth, limbs), places.preperiodicIterations, "preimage of 0, depth 12"};
+        place = {toBig(juliaPreimage(places.juliaC, 12, 64 * limbs + 96), limbs), places.preperiodicIterations,
+                 "preimage of the fixed point, depth 12"};
       } else {
         Nucleus n = nucleusFor(places, view.zoom, limbs);
         std::snprintf(note, sizeof note, "nucleus of period %d, copy %.3g view heights", n.period, n.sizeInViews);
@@ -368,7 +370,8 @@ Place placeFor(const SweepView& view) {
     }
     case Site::misiurewicz: {
       if (view.type == FractalType::julia)
-        return {juliaFixedPoint(places.juliaC, limbs), places.preperiodicIterations, "repelling fixed point"};
+        return {toBig(juliaFixedPoint(places.juliaC, 64 * limbs + 96), limbs), places.preperiodicIterations,
+                "repelling fixed point"};
       const Cx c = refined(places.degree, places.preperiodic, 64 * limbs + 96);
       std::snprintf(note, sizeof note, "preperiodic point (%d, %d)", places.preperiodic.preperiod,
                     places.preperiodic.period);
