@@ -179,7 +179,8 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
   u.diagnostic = 1;
   for (int y = 0; y < height; y += tileSide)
     for (int x = 0; x < width; x += tileSide)
-      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide), true);
+      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide),
+                     !singlePrecisionDiagnostics);
   cb->commit();
   cb->waitUntilCompleted();
   if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
