@@ -5,8 +5,16 @@
 #include <mpfr.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <unistd.h>
+#include <vector>
+#include <sstream>
+#include <string>
 
 namespace veltrane {
 namespace {
@@ -92,6 +100,48 @@ TEST(JSMath, LogarithmsAgreeWithMPFRWithinOneUlp)
         }
     }
     mpfr_clears(x, y, (mpfr_ptr) nullptr);
+}
+
+// The reference the exports must match: a JavaScript engine's own Math.log, Math.log10, Math.log2 and
+// number texts, bit for bit, where node is installed.
+TEST(JSMath, LogarithmsAndTextsMatchNodeBitForBit)
+{
+    if (std::system("node --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "node is not installed";
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> exponent(-1074, 1023), mantissa(1, 2);
+    std::vector<double> values;
+    for (int i = 0; i < 3000; ++i) {
+        double v = std::ldexp(mantissa(random), static_cast<int>(exponent(random)));
+        if (i % 3 == 0) v = 1 + (mantissa(random) - 1.5) * 1e-2;
+        values.push_back(v);
+    }
+    const auto input = std::filesystem::temp_directory_path() / ("jsmath-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::ofstream out(input);
+        out.precision(17);
+        for (double v : values) out << v << '\n';
+    }
+    const std::string script = "const v=require('fs').readFileSync('" + input.string() +
+                               "','utf8').trim().split('\\n').map(Number);"
+                               "for(const x of v)console.log([x,Math.log(x),Math.log10(x),Math.log2(x)].map(String).join(' '))";
+    FILE* pipe = ::popen(("node -e \"" + script + "\"").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    ::pclose(pipe);
+    std::filesystem::remove(input);
+    std::istringstream lines(output);
+    std::size_t i = 0;
+    for (std::string x, l, l10, l2; lines >> x >> l >> l10 >> l2; ++i) {
+        ASSERT_LT(i, values.size());
+        const double v = values[i];
+        EXPECT_EQ(JSMath::string(v), x);
+        EXPECT_EQ(JSMath::string(JSMath::log(v)), l) << "log(" << x << ")";
+        EXPECT_EQ(JSMath::string(JSMath::log10(v)), l10) << "log10(" << x << ")";
+        EXPECT_EQ(JSMath::string(JSMath::log2(v)), l2) << "log2(" << x << ")";
+    }
+    EXPECT_EQ(i, values.size());
 }
 
 TEST(JSMath, LogarithmSpecialValues)
