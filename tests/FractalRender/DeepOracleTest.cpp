@@ -134,6 +134,19 @@ double sameCounts(const FractalRenderer::Diagnostic& a, const FractalRenderer::D
 } // namespace
 
 // The two deep paths and the table are different arithmetic for the same pictures.
+// c = 0.25 + 2.997e-10 lies just outside the cusp of the main cardioid: every orbit crawls through
+// the neck for about pi / sqrt(2.997e-10), some 181,470 iterations: past the whole numbers a
+// half-float channel holds (2048 x 64 = 131,072), and floor(mu / 64) odd, so that it needs one bit
+// more than a half float has. The table's runs carry the count past lavapipe's limit on loop trips.
+TEST(DeepDiagnostics, CountsPastTheHalfFloatRangeComeBackWhole) {
+    const BigComplex centre(*BigFixed::fromDecimal("0.25000000029970", 2), BigFixed(0.0, 2));
+    oracle::Agreement a = oracle::compare(renderer(), deepView(FractalType::mandelbrot, centre, 1e31, 200000), 4, 4);
+    EXPECT_GT(a.lowestCount, 131072);
+    EXPECT_EQ(a.stable, a.pixels);
+    EXPECT_EQ(a.stableEscaped, a.stable);
+    EXPECT_EQ(a.stableCountsAgree, a.stableEscaped) << a.summary();
+}
+
 TEST(DeepPaths, PerturbationAndForcedRescaledPathAgreeAndTableSkippingChangesNothing) {
     const BigComplex& centre = centreFor({FractalType::mandelbrot, 2.0});
     FractalRenderer& r = renderer();

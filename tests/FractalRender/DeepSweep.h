@@ -29,6 +29,8 @@ enum class Site {
 enum class Kernel {
   precise,  // the diagnostic kernel (double precision up to 1e30)
   live,     // the single-precision kernel of the live frames
+  noTable,  // the precise kernel without the approximation table, as every formula but mandelbrot
+            // and julia runs past 1e30: no table run passes over the orbit's close approaches to 0
 };
 
 struct SweepView {

@@ -9,7 +9,8 @@ std::vector<SweepView> quickViews() {
   std::vector<SweepView> all;
   auto add = [&](std::vector<SweepView> v) { all.insert(all.end(), v.begin(), v.end()); };
   // The reference orbit through 0 or very close to it.
-  add(views(FractalType::mandelbrot, Site::publicLocation, {1e120}));
+  add(views(FractalType::mandelbrot, Site::publicLocation, {1e120, 1e140}));
+  add(views(FractalType::mandelbrot, Site::publicLocation, {1e120}, Kernel::noTable));
   add(views(FractalType::mandelbrot, Site::minibrot, {1e87}));
   // Copies of the set of the higher degrees.
   add(views(FractalType::multibrot4, Site::minibrot, {3e59}));

@@ -24,6 +24,8 @@ std::vector<SweepView> allViews() {
   for (FractalType type : kFormulas)
     for (Site site : {Site::minibrot, Site::besideMinibrot, Site::misiurewicz}) add(views(type, site, kDeepZooms));
   add(views(FractalType::mandelbrot, Site::publicLocation, kPublicZooms));
+  add(views(FractalType::mandelbrot, Site::publicLocation, kPublicZooms, Kernel::noTable));
+  add(views(FractalType::julia, Site::misiurewicz, kDeepZooms, Kernel::noTable));
   for (FractalType type : kFormulas)
     for (Site site : {Site::minibrot, Site::besideMinibrot, Site::misiurewicz})
       add(views(type, site, kLiveZooms, Kernel::live));
