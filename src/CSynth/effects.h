@@ -36,28 +36,28 @@ inline void vk_delay_write(vk_delay_line* line, float x) {
     line->write = (line->write + 1) & line->mask;
 }
 
-// The parameter values the chain reads in one frame: `current` ones are the ramps' values for this
-// frame, `received` ones the value last received (no smoothing).
+// The parameter values the chain reads in one frame, each either its ramp's value for this frame or
+// the value last received; the kernel's output stage lists which (kFxReads in kernel.cpp).
 struct vk_fx_params {
-    float cutoff;         // 2, current
-    float q;              // 3, current
-    float filterType;     // 4, received
-    float rolloff;        // 5, received
-    float lfoRate;        // 12, current
-    float distortion;     // 6, current
-    float bitCrushDepth;  // 19, received
-    float chorus;         // 15, current
-    float phaserRate;     // 20, current
-    float phaserDepth;    // 21, current
-    float pitchShift;     // 22, received
-    float freqShift;      // 23, current
-    float delayTime;      // 9, current
-    float delayFeedback;  // 10, current
-    float delayWet;       // 11, current
-    float reverbWet;      // 7, current
-    float stereoWidth;    // 16, current
-    float glue;           // 26, received
-    float volume;         // 13, current
+    float cutoff;
+    float q;
+    float filterType;
+    float rolloff;
+    float lfoRate;
+    float distortion;
+    float bitCrushDepth;
+    float chorus;
+    float phaserRate;
+    float phaserDepth;
+    float pitchShift;
+    float freqShift;
+    float delayTime;
+    float delayFeedback;
+    float delayWet;
+    float reverbWet;
+    float stereoWidth;
+    float glue;
+    float volume;
 };
 
 // One section of the frequency shifter's Hilbert pairs; lanes: P left, Q left, P right, Q right.

@@ -7,10 +7,13 @@
 
 #include "CSynth/kernel.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "CSynth/params.h"
 #include "CSynth/state.h"
 
 #if defined(__x86_64__) || defined(__SSE__)
@@ -19,47 +22,6 @@
 #endif
 
 namespace {
-
-struct ParamSetting {
-    float value;
-    int kind;
-    float time;
-};
-
-// Default value, ramp kind and ramp time of each index of the parameter vector.
-constexpr ParamSetting kParams[VK_PARAM_COUNT] = {
-    {220.0f, VK_RAMP_EXPONENTIAL, 0.06f},  // 0 frequency (time replaced by a type-0 glide)
-    {1.0f, VK_RAMP_LINEAR, 0.05f},         // 1 harmonicRatio
-    {2000.0f, VK_RAMP_NONE, 0.0f},         // 2 filterCutoff
-    {2.0f, VK_RAMP_LINEAR, 0.05f},         // 3 filterQ
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 4 filterType
-    {1.0f, VK_RAMP_NONE, 0.0f},            // 5 filterRolloff
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 6 distortionAmount
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 7 reverbWet
-    {2.5f, VK_RAMP_NONE, 0.0f},            // 8 reverbDecay
-    {0.25f, VK_RAMP_LINEAR, 0.1f},         // 9 delayTime
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 10 delayFeedback
-    {0.2f, VK_RAMP_LINEAR, 0.1f},          // 11 delayWet
-    {1.0f, VK_RAMP_EXPONENTIAL, 0.05f},    // 12 lfoRate
-    {0.5f, VK_RAMP_LINEAR, 0.05f},         // 13 volume
-    {2.0f, VK_RAMP_LINEAR, 0.05f},         // 14 fmModIndex
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 15 chorusAmount
-    {0.7f, VK_RAMP_LINEAR, 0.1f},          // 16 stereoWidth
-    {0.0f, VK_RAMP_LINEAR, 0.1f},          // 17 noiseLevel
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 18 noiseType
-    {16.0f, VK_RAMP_NONE, 0.0f},           // 19 bitCrushDepth
-    {0.5f, VK_RAMP_NONE, 0.0f},            // 20 phaserRate
-    {0.0f, VK_RAMP_LINEAR, 0.1f},          // 21 phaserDepth
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 22 pitchShift
-    {0.0f, VK_RAMP_EXPONENTIAL, 0.1f},     // 23 freqShift
-    {0.25f, VK_RAMP_NONE, 0.0f},           // 24 subLevel (the sub oscillator ramps its own level)
-    {0.06f, VK_RAMP_NONE, 0.0f},           // 25 glide
-    {0.35f, VK_RAMP_NONE, 0.0f},           // 26 glue
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 27 synthMode
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 28 waveform of drone and keys
-    {0.0f, VK_RAMP_LINEAR, 0.05f},         // 29 microphone gain
-    {3.0f, VK_RAMP_NONE, 0.0f},            // 30 waveform of the step voice
-};
 
 constexpr int64_t kRingMask = VK_EVENT_RING_SIZE - 1;
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
@@ -193,30 +155,19 @@ void drainPending(vk_state* st, int64_t frame) {
 
 // ---- OUTPUT STAGE ----------------------------------------------------------------------------
 // The stereo voice signal becomes the kernel's output here, and only here: the effect chain, fed
-// with this frame's ramp values (current) and parameter values (last received).
+// with this frame's ramp values or the values last received, as vk_fx_reads says.
+
+// Unrolled at compile time: one load and one store per field, as if written out.
+template <std::size_t... I>
+inline void readFxParams(const vk_ramp* ramp, const float* param, vk_fx_params* p, std::index_sequence<I...>) {
+    ((p->*vk_fx_reads[I].field =
+          vk_fx_reads[I].source == VK_FX_CURRENT ? ramp[vk_fx_reads[I].index].current : param[vk_fx_reads[I].index]),
+     ...);
+}
+
 inline void outputStage(vk_state* st, float left, float right, float* outL, float* outR) {
-    const vk_ramp* ramp = st->ramps;
-    const float* param = st->params;
     vk_fx_params p;
-    p.cutoff = ramp[VK_P_FILTER_CUTOFF].current;
-    p.q = ramp[VK_P_FILTER_Q].current;
-    p.filterType = param[VK_P_FILTER_TYPE];
-    p.rolloff = param[VK_P_FILTER_ROLLOFF];
-    p.lfoRate = ramp[VK_P_LFO_RATE].current;
-    p.distortion = ramp[VK_P_DISTORTION].current;
-    p.bitCrushDepth = param[VK_P_BIT_CRUSH];
-    p.chorus = ramp[VK_P_CHORUS].current;
-    p.phaserRate = ramp[VK_P_PHASER_RATE].current;
-    p.phaserDepth = ramp[VK_P_PHASER_DEPTH].current;
-    p.pitchShift = param[VK_P_PITCH_SHIFT];
-    p.freqShift = ramp[VK_P_FREQ_SHIFT].current;
-    p.delayTime = ramp[VK_P_DELAY_TIME].current;
-    p.delayFeedback = ramp[VK_P_DELAY_FEEDBACK].current;
-    p.delayWet = ramp[VK_P_DELAY_WET].current;
-    p.reverbWet = ramp[VK_P_REVERB_WET].current;
-    p.stereoWidth = ramp[VK_P_STEREO_WIDTH].current;
-    p.glue = param[VK_P_GLUE];
-    p.volume = ramp[VK_P_VOLUME].current;
+    readFxParams(st->ramps, st->params, &p, std::make_index_sequence<vk_fx_reads.size()>{});
     vk_fx_process(&st->fx, &p, left, right, outL, outR);
 }
 
@@ -272,11 +223,12 @@ void vk_reset(vk_state* st) {
     st->pendingCount = 0;
     st->pendingEarliest = kNoPending;
     for (int i = 0; i < VK_PARAM_COUNT; ++i) {
-        st->params[i] = kParams[i].value;
-        vk_ramp_init(&st->ramps[i], kParams[i].value, kParams[i].kind, kParams[i].time);
+        const vk_param_info& info = vk_param_table[(size_t)i];
+        st->params[i] = info.defaultValue;
+        vk_ramp_init(&st->ramps[i], info.defaultValue, info.rampKind, info.rampTime);
     }
     st->rampsRunning = 0;
-    vk_voices_reset(&st->voices, st->ratef, kParams[VK_P_GLIDE].value);
+    vk_voices_reset(&st->voices, st->ratef, vk_param_table[VK_P_GLIDE].defaultValue);
     st->selectedSlot.store(-1, std::memory_order_relaxed);
     st->inputWrite.value.store(0, std::memory_order_relaxed);
     st->inputRead.value.store(0, std::memory_order_relaxed);
