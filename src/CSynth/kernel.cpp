@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -23,7 +24,6 @@
 
 namespace {
 
-constexpr int64_t kRingMask = VK_EVENT_RING_SIZE - 1;
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
 constexpr int64_t kNoPending = INT64_MAX;
 constexpr double kReverbSeconds = 10.01;  // the longest impulse response the reverb can hold
@@ -187,18 +187,19 @@ vk_state* vk_create(double sampleRate) {
     st->rate = sampleRate;
     st->ratef = (float)sampleRate;
 
-    const double half = std::floor(sampleRate * 0.5);
-    int64_t size = 1;
-    while ((double)size < half) size <<= 1;
-    st->input = new (std::nothrow) float[(size_t)size]();
-    st->inputMask = size - 1;
+    bool rings = true;
+    try {
+        st->events.emplace(VK_EVENT_RING_SIZE);
+        st->input.emplace((size_t)std::floor(sampleRate * 0.5));  // rounded up to a power of two
+    } catch (const std::exception&) {
+        rings = false;
+    }
     const bool fxMemory = vk_fx_init(&st->fx, sampleRate) != nullptr;
     st->reverb = vk_rv_create(sampleRate, kReverbSeconds);
     st->fx.reverb = st->reverb;
-    if (!st->input || !fxMemory || !st->reverb) {
+    if (!rings || !fxMemory || !st->reverb) {
         vk_rv_destroy(st->reverb);
         vk_fx_free(&st->fx);
-        delete[] st->input;
         delete st;
         return nullptr;
     }
@@ -212,14 +213,12 @@ void vk_destroy(vk_state* state) {
     if (!state) return;
     vk_rv_destroy(state->reverb);
     vk_fx_free(&state->fx);
-    delete[] state->input;
     delete state;
 }
 
 void vk_reset(vk_state* st) {
     if (!st) return;
-    st->ringWrite.value.store(0, std::memory_order_relaxed);
-    st->ringRead.value.store(0, std::memory_order_relaxed);
+    st->events->reset();
     st->pendingCount = 0;
     st->pendingEarliest = kNoPending;
     for (int i = 0; i < VK_PARAM_COUNT; ++i) {
@@ -230,9 +229,7 @@ void vk_reset(vk_state* st) {
     st->rampsRunning = 0;
     vk_voices_reset(&st->voices, st->ratef, vk_param_table[VK_P_GLIDE].defaultValue);
     st->selectedSlot.store(-1, std::memory_order_relaxed);
-    st->inputWrite.value.store(0, std::memory_order_relaxed);
-    st->inputRead.value.store(0, std::memory_order_relaxed);
-    std::memset(st->input, 0, sizeof(float) * (size_t)(st->inputMask + 1));
+    st->input->reset();
 
     vk_fx_reset(&st->fx);
     vk_rv_reset(st->reverb);
@@ -244,12 +241,7 @@ void vk_reset(vk_state* st) {
 
 int vk_push_event(vk_state* st, const vk_event* event) {
     if (!st || !event) return 1;
-    const int64_t w = st->ringWrite.value.load(std::memory_order_relaxed);
-    const int64_t r = st->ringRead.value.load(std::memory_order_acquire);
-    if (w - r >= VK_EVENT_RING_SIZE) return 1;
-    st->ring[w & kRingMask] = *event;
-    st->ringWrite.value.store(w + 1, std::memory_order_release);
-    return 0;
+    return st->events->push(*event) ? 0 : 1;
 }
 
 void vk_render(vk_state* st, float* const* outputs, int channels, int frames, int64_t startFrame) {
@@ -258,13 +250,13 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
     DenormalGuard denormals;
 
     // Events and samples pushed while this call runs are seen by the next call.
-    const int64_t ringEnd = st->ringWrite.value.load(std::memory_order_acquire);
-    const int64_t inputEnd = st->inputWrite.value.load(std::memory_order_acquire);
-    int64_t ringRead = st->ringRead.value.load(std::memory_order_relaxed);
-    int64_t inputRead = st->inputRead.value.load(std::memory_order_relaxed);
+    veltrane::SpscRing<vk_event>& events = *st->events;
+    veltrane::SpscRing<float>& input = *st->input;
+    const uint64_t ringEnd = events.readEnd();
+    const uint64_t inputEnd = input.readEnd();
+    uint64_t ringRead = events.readBegin();
+    uint64_t inputRead = input.readBegin();
     int64_t analysisWrite = st->analysisWrite.value.load(std::memory_order_relaxed);
-    const float* input = st->input;
-    const int64_t inputMask = st->inputMask;
     vk_voices* v = &st->voices;
     const float rate = st->ratef;
 
@@ -273,7 +265,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
 
         if (st->pendingCount > 0 && st->pendingEarliest <= frame) drainPending(st, frame);
         while (ringRead < ringEnd) {
-            const vk_event ev = st->ring[ringRead & kRingMask];
+            const vk_event ev = events.at(ringRead);
             if (ev.frame <= frame) {
                 applyEvent(st, ev, frame);
             } else if (st->pendingCount < VK_PENDING_MAX) {
@@ -296,7 +288,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
                                      st->selectedSlot.load(std::memory_order_relaxed));
 
         if (inputRead < inputEnd) {
-            voice += st->ramps[VK_P_MIC_GAIN].current * input[inputRead & inputMask];
+            voice += st->ramps[VK_P_MIC_GAIN].current * input.at(inputRead);
             ++inputRead;
         }
 
@@ -328,8 +320,8 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
         ++analysisWrite;
     }
 
-    st->ringRead.value.store(ringRead, std::memory_order_release);
-    st->inputRead.value.store(inputRead, std::memory_order_release);
+    events.readTo(ringRead);
+    input.readTo(inputRead);
     st->analysisWrite.value.store(analysisWrite, std::memory_order_release);
     st->framesRendered.store(startFrame + frames, std::memory_order_release);
 }
@@ -350,13 +342,7 @@ int vk_orbit_slot_in_use(const vk_state* st) {
 
 void vk_push_input(vk_state* st, const float* samples, int count) {
     if (!st || !samples || count <= 0) return;
-    const int64_t size = st->inputMask + 1;
-    const int64_t w = st->inputWrite.value.load(std::memory_order_relaxed);
-    const int64_t r = st->inputRead.value.load(std::memory_order_acquire);
-    const int64_t space = size - (w - r);
-    const int64_t n = count < space ? count : space;
-    for (int64_t i = 0; i < n; ++i) st->input[(w + i) & st->inputMask] = samples[i];
-    st->inputWrite.value.store(w + n, std::memory_order_release);
+    st->input->pushSome(samples, (size_t)count);  // what does not fit is dropped
 }
 
 void vk_read_analysis(const vk_state* st, float* destination, int count) {
