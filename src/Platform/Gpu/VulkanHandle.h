@@ -1,6 +1,8 @@
 #pragma once
-// Move-only owner of one Vulkan object created from a VkDevice: destroyed in its destructor with the
-// matching vkDestroy* function. A null handle is the default and destroys nothing.
+// Move-only owners of Vulkan objects, each destroyed in its destructor; a null handle is the default
+// and destroys nothing. VulkanHandle owns an object made from a VkDevice; VulkanInstance,
+// VulkanMessenger and VulkanDevice own the objects the device is made from. Declare them in the
+// order they are made, so that members are destroyed the other way round.
 
 #include <string>
 #include <utility>
@@ -46,6 +48,72 @@ class VulkanHandle {
   VkDevice device_ = VK_NULL_HANDLE;
   Handle handle_ = VK_NULL_HANDLE;
   Destroy destroy_ = nullptr;
+};
+
+// A handle destroyed by one function of itself alone (the instance, the device).
+template <typename Handle, void (*destroy)(Handle, const VkAllocationCallbacks*)>
+class VulkanRoot {
+ public:
+  VulkanRoot() = default;
+  explicit VulkanRoot(Handle handle) : handle_(handle) {}
+  ~VulkanRoot() { reset(); }
+  VulkanRoot(VulkanRoot&& other) noexcept : handle_(std::exchange(other.handle_, VK_NULL_HANDLE)) {}
+  VulkanRoot& operator=(VulkanRoot&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, VK_NULL_HANDLE);
+    }
+    return *this;
+  }
+  VulkanRoot(const VulkanRoot&) = delete;
+  VulkanRoot& operator=(const VulkanRoot&) = delete;
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != VK_NULL_HANDLE; }
+  void reset() {
+    if (handle_ != VK_NULL_HANDLE) destroy(handle_, nullptr);
+    handle_ = VK_NULL_HANDLE;
+  }
+
+ private:
+  Handle handle_ = VK_NULL_HANDLE;
+};
+
+using VulkanInstance = VulkanRoot<VkInstance, vkDestroyInstance>;
+// The caller waits for the device to be idle before this destroys it.
+using VulkanDevice = VulkanRoot<VkDevice, vkDestroyDevice>;
+
+// The validation layer's messenger, made from the instance through an extension function.
+class VulkanMessenger {
+ public:
+  VulkanMessenger() = default;
+  VulkanMessenger(VkInstance instance, VkDebugUtilsMessengerEXT messenger)
+      : instance_(instance), messenger_(messenger) {}
+  ~VulkanMessenger() { reset(); }
+  VulkanMessenger(VulkanMessenger&& other) noexcept
+      : instance_(other.instance_), messenger_(std::exchange(other.messenger_, VK_NULL_HANDLE)) {}
+  VulkanMessenger& operator=(VulkanMessenger&& other) noexcept {
+    if (this != &other) {
+      reset();
+      instance_ = other.instance_;
+      messenger_ = std::exchange(other.messenger_, VK_NULL_HANDLE);
+    }
+    return *this;
+  }
+  VulkanMessenger(const VulkanMessenger&) = delete;
+  VulkanMessenger& operator=(const VulkanMessenger&) = delete;
+
+  void reset() {
+    if (messenger_ == VK_NULL_HANDLE) return;
+    auto destroy = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
+        vkGetInstanceProcAddr(instance_, "vkDestroyDebugUtilsMessengerEXT"));
+    if (destroy) destroy(instance_, messenger_, nullptr);
+    messenger_ = VK_NULL_HANDLE;
+  }
+
+ private:
+  VkInstance instance_ = VK_NULL_HANDLE;
+  VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
 };
 
 // Throws GpuError naming the call when a Vulkan call fails.
