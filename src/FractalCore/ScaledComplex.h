@@ -30,6 +30,18 @@ struct ScaledComplex {
     // (x·2^(e−k), y·2^(e−k)), rounded the same way.
     Complex mantissas(std::int64_t k) const noexcept;
     ScaledComplex negated() const noexcept;
+    // The value times 2^k (exact; the exponent saturates at the ends of its range).
+    ScaledComplex scaledBy(std::int64_t k) const noexcept;
+
+    constexpr bool isZero() const noexcept { return x == 0 && y == 0; }
+    // log2 |value|: −∞ for zero. Compares magnitudes across exponents.
+    double log2Modulus() const noexcept;
+
+    // The mantissas' product, normalised, at the sum of the exponents (each mantissa rounded once
+    // like the double product, then exact scaling).
+    friend ScaledComplex operator*(const ScaledComplex& p, const ScaledComplex& q) noexcept;
+    // Both brought to the larger exponent (the smaller one's mantissas rounded by that shift), then added.
+    friend ScaledComplex operator+(const ScaledComplex& p, const ScaledComplex& q) noexcept;
     // "(0.5, -0.25)·2^-100", mantissas in their shortest exact form.
     std::string description() const;
 
