@@ -10,15 +10,13 @@
 
 #include "CSynth/kernel.h"
 #include "CSynth/state.h"
+#include "../Support/KernelRender.h"
+
+using namespace veltrane::testsupport;
 
 namespace {
 
 constexpr double kRate = 48000.0;
-
-struct KernelDeleter {
-    void operator()(vk_state* s) const { vk_destroy(s); }
-};
-using Kernel = std::unique_ptr<vk_state, KernelDeleter>;
 
 Kernel makeKernel(double rate = kRate) { return Kernel(vk_create(rate)); }
 
@@ -29,14 +27,6 @@ vk_event event(int type, int64_t frame = 0, int param = 0, float value = 0, int 
 
 void push(vk_state* k, const vk_event& e) { ASSERT_EQ(vk_push_event(k, &e), 0); }
 
-// Renders `frames` frames at `start` into two channels and returns the left one.
-std::vector<float> render(vk_state* k, int frames, int64_t start, std::vector<float>* right = nullptr) {
-    std::vector<float> l(frames), r(frames);
-    float* outs[2] = {l.data(), r.data()};
-    vk_render(k, outs, 2, frames, start);
-    if (right) *right = r;
-    return l;
-}
 
 }  // namespace
 
