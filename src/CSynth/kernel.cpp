@@ -302,7 +302,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
 
         float outL, outR;
         outputStage(st, left, right, &outL, &outR);
-        if (st->tap == 1) {
+        if (st->tap == static_cast<int>(vk_tap::voices)) {
             outL = left;
             outR = right;
         }
@@ -365,7 +365,7 @@ float vk_reverb_decay(const vk_state* st) {
 void vk_set_tap(vk_state* st, int tap) {
     if (!st) return;
     st->tap = tap;
-    st->fx.tap = tap;  // the chain stops after stages 2..13; it runs whole for 0, 1 and the rest
+    st->fx.tap = tap;  // the chain stops after a stage's tap; it runs whole for the output, the voices and the rest
 }
 
 }  // extern "C"
