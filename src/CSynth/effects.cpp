@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "CSynth/fastmath.h"
 #include "CSynth/reverb.h"
@@ -650,32 +651,82 @@ VK_INLINE void glueSettings(vk_dynamics* compressor, const vk_fx_params* p) {
     compressor->ratio = 1.5f + 6.0f * g;
 }
 
-// The stages on the signal's path, from the filter to the widener. With kTapped, the chain stops after
-// the stage `last` and this returns true; otherwise all run.
-template <bool kTapped>
-VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const ChorusPrep& chorus,
-                          const PhaserPrep& phaser, const PitchPrep& pitch, const DelayPrep& delay, int last, float* l,
-                          float* r) {
-    process(&fx->filter, fx->ratef, p, sines, l, r);
-    if (kTapped && last == tapOf(vk_tap::filter)) return true;
-    process(&fx->distortion, p, l, r);
-    if (kTapped && last == tapOf(vk_tap::distortion)) return true;
-    process(&fx->crusher, p, l, r);
-    if (kTapped && last == tapOf(vk_tap::crusher)) return true;
-    apply(&fx->chorus, chorus, l, r);
-    if (kTapped && last == tapOf(vk_tap::chorus)) return true;
-    apply(&fx->phaser, phaser, l, r);
-    if (kTapped && last == tapOf(vk_tap::phaser)) return true;
-    apply(&fx->pitch, pitch, l, r);
-    if (kTapped && last == tapOf(vk_tap::pitch)) return true;
-    apply(&fx->freqShift, sines, l, r);
-    if (kTapped && last == tapOf(vk_tap::freqshift)) return true;
-    apply(&fx->delay, delay, l, r);
-    if (kTapped && last == tapOf(vk_tap::delay)) return true;
-    process(&fx->reverbMix, fx->reverb, p, l, r);
-    if (kTapped && last == tapOf(vk_tap::reverb)) return true;
-    widen(p, l, r);
-    return kTapped && last == tapOf(vk_tap::widener);
+// ---------------------------------------------------------------- the chain
+
+// What the stages that have one prepared ahead of the signal.
+struct Prepared {
+    ChorusPrep chorus;
+    PhaserPrep phaser;
+    PitchPrep pitch;
+    DelayPrep delay;
+};
+
+// A stage's part that needs nothing of this frame's signal (nothing for most stages).
+template <vk_tap T>
+VK_INLINE void prepareStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, Prepared* pr) {
+    if constexpr (T == vk_tap::chorus) prepare(&fx->chorus, fx->ratef, p, sines, &pr->chorus);
+    else if constexpr (T == vk_tap::phaser) prepare(&fx->phaser, fx->ratef, p, sines, &pr->phaser);
+    else if constexpr (T == vk_tap::pitch) prepare(&fx->pitch, fx->ratef, p, sines, &pr->pitch);
+    else if constexpr (T == vk_tap::freqshift) prepare(&fx->freqShift, fx->rate, p);
+    else if constexpr (T == vk_tap::delay) prepare(&fx->delay, fx->ratef, p, &pr->delay);
+    else if constexpr (T == vk_tap::compressor) glueSettings(&fx->compressor, p);
+}
+
+// A stage on the signal's path, in place.
+template <vk_tap T>
+VK_INLINE void runStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, float* l,
+                        float* r) {
+    if constexpr (T == vk_tap::filter) process(&fx->filter, fx->ratef, p, sines, l, r);
+    else if constexpr (T == vk_tap::distortion) process(&fx->distortion, p, l, r);
+    else if constexpr (T == vk_tap::crusher) process(&fx->crusher, p, l, r);
+    else if constexpr (T == vk_tap::chorus) apply(&fx->chorus, pr.chorus, l, r);
+    else if constexpr (T == vk_tap::phaser) apply(&fx->phaser, pr.phaser, l, r);
+    else if constexpr (T == vk_tap::pitch) apply(&fx->pitch, pr.pitch, l, r);
+    else if constexpr (T == vk_tap::freqshift) apply(&fx->freqShift, sines, l, r);
+    else if constexpr (T == vk_tap::delay) apply(&fx->delay, pr.delay, l, r);
+    else if constexpr (T == vk_tap::reverb) process(&fx->reverbMix, fx->reverb, p, l, r);
+    else if constexpr (T == vk_tap::widener) widen(p, l, r);
+    else if constexpr (T == vk_tap::compressor) comp_tick(&fx->compressor, l, r, fx->ratef);
+    else if constexpr (T == vk_tap::master) {
+        *l *= p->volume;
+        *r *= p->volume;
+    }
+}
+
+// The taps from `first` to `last` as a sequence of numbers, for the folds below.
+template <int First, int... I>
+constexpr auto offsetBy(std::integer_sequence<int, I...>) {
+    return std::integer_sequence<int, (First + I)...>{};
+}
+template <vk_tap First, vk_tap Last>
+using TapRange = decltype(offsetBy<tapOf(First)>(std::make_integer_sequence<int, tapOf(Last) - tapOf(First) + 1>{}));
+using EveryStage = TapRange<vk_tap::filter, vk_tap::master>;
+// The stages whose signal path runs frame by frame; the compressor's delayed output and what follows
+// it need nothing of this frame's signal and are handled apart.
+using SignalStages = TapRange<vk_tap::filter, vk_tap::widener>;
+
+template <int... T>
+VK_INLINE void prepareUpTo(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, int last, Prepared* pr,
+                           std::integer_sequence<int, T...>) {
+    ((last >= T ? prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, pr) : void()), ...);
+}
+
+// The stages on the signal's path in chain order. With kTapped, the chain stops after the stage `last`
+// and this returns true; otherwise all run.
+template <bool kTapped, int... T>
+VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, int last,
+                          float* l, float* r, std::integer_sequence<int, T...>) {
+    return ((runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), kTapped && last == T) || ...);
+}
+
+// One stage alone, prepared and run.
+template <int... T>
+void runOneStage(vk_fx* fx, int stage, const vk_fx_params* p, const FrameSines& sines, float* l, float* r,
+                 std::integer_sequence<int, T...>) {
+    Prepared pr{};
+    (void)((stage == T && (prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, &pr),
+                           runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), true)) ||
+           ...);
 }
 
 // ---------------------------------------------------------------- the stages' start states
@@ -834,50 +885,7 @@ void vk_fx_reset(vk_fx* fx) {
 void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r) {
     FrameSines sines;
     frameSines(fx, p, &sines);
-    switch (static_cast<vk_tap>(stage)) {
-    case vk_tap::filter: process(&fx->filter, fx->ratef, p, sines, l, r); break;
-    case vk_tap::distortion: process(&fx->distortion, p, l, r); break;
-    case vk_tap::crusher: process(&fx->crusher, p, l, r); break;
-    case vk_tap::chorus: {
-        ChorusPrep c{};
-        prepare(&fx->chorus, fx->ratef, p, sines, &c);
-        apply(&fx->chorus, c, l, r);
-        break;
-    }
-    case vk_tap::phaser: {
-        PhaserPrep c{};
-        prepare(&fx->phaser, fx->ratef, p, sines, &c);
-        apply(&fx->phaser, c, l, r);
-        break;
-    }
-    case vk_tap::pitch: {
-        PitchPrep c{};
-        prepare(&fx->pitch, fx->ratef, p, sines, &c);
-        apply(&fx->pitch, c, l, r);
-        break;
-    }
-    case vk_tap::freqshift:
-        prepare(&fx->freqShift, fx->rate, p);
-        apply(&fx->freqShift, sines, l, r);
-        break;
-    case vk_tap::delay: {
-        DelayPrep c{};
-        prepare(&fx->delay, fx->ratef, p, &c);
-        apply(&fx->delay, c, l, r);
-        break;
-    }
-    case vk_tap::reverb: process(&fx->reverbMix, fx->reverb, p, l, r); break;
-    case vk_tap::widener: widen(p, l, r); break;
-    case vk_tap::compressor:
-        glueSettings(&fx->compressor, p);
-        comp_tick(&fx->compressor, l, r, fx->ratef);
-        break;
-    case vk_tap::master:
-        *l *= p->volume;
-        *r *= p->volume;
-        break;
-    default: break;
-    }
+    runOneStage(fx, stage, p, sines, l, r, EveryStage{});
 }
 
 VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
@@ -889,20 +897,12 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
     // Everything that needs nothing of this frame's signal, for the stages that run.
     FrameSines sines;
     frameSines(fx, p, &sines);
-    ChorusPrep chorus{};
-    PhaserPrep phaser{};
-    PitchPrep pitch{};
-    DelayPrep delay{};
-    if (last >= tapOf(vk_tap::chorus)) prepare(&fx->chorus, fx->ratef, p, sines, &chorus);
-    if (last >= tapOf(vk_tap::phaser)) prepare(&fx->phaser, fx->ratef, p, sines, &phaser);
-    if (last >= tapOf(vk_tap::pitch)) prepare(&fx->pitch, fx->ratef, p, sines, &pitch);
-    if (last >= tapOf(vk_tap::freqshift)) prepare(&fx->freqShift, fx->rate, p);
-    if (last >= tapOf(vk_tap::delay)) prepare(&fx->delay, fx->ratef, p, &delay);
+    Prepared prepared{};
+    prepareUpTo(fx, p, sines, last, &prepared, EveryStage{});
     // The compressor's output is its input of `lookahead` frames ago: it, the master volume, the
     // limiter and the clip need nothing of this frame's signal either.
     float outL = 0.0f, outR = 0.0f;
     if (last >= tapOf(vk_tap::compressor)) {
-        glueSettings(&fx->compressor, p);
         comp_output(&fx->compressor, &outL, &outR, fx->ratef);
         if (last >= tapOf(vk_tap::master)) {
             outL *= p->volume;
@@ -920,8 +920,8 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
     // The signal's path; when it runs to the end, without a look at the tap after each stage.
     float l = inLeft, r = inRight;
     const bool stopped = last <= tapOf(vk_tap::widener)
-                             ? signalPath<true>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r)
-                             : signalPath<false>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r);
+                             ? signalPath<true>(fx, p, sines, prepared, last, &l, &r, SignalStages{})
+                             : signalPath<false>(fx, p, sines, prepared, last, &l, &r, SignalStages{});
     if (stopped) {
         *outLeft = l;
         *outRight = r;
