@@ -131,9 +131,12 @@ void GpuDevice::createInstance(const GpuDeviceOptions& options) {
   if (validation) {
     auto createMessenger = reinterpret_cast<PFN_vkCreateDebugUtilsMessengerEXT>(
         vkGetInstanceProcAddr(instance, "vkCreateDebugUtilsMessengerEXT"));
+    auto destroyMessenger = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
+        vkGetInstanceProcAddr(instance, "vkDestroyDebugUtilsMessengerEXT"));
     VkDebugUtilsMessengerEXT messenger = VK_NULL_HANDLE;
-    if (createMessenger && createMessenger(instance, &messengerInfo, nullptr, &messenger) == VK_SUCCESS)
-      messenger_ = VulkanMessenger(instance, messenger);
+    if (createMessenger && destroyMessenger &&
+        createMessenger(instance, &messengerInfo, nullptr, &messenger) == VK_SUCCESS)
+      messenger_ = VulkanMessenger(instance, messenger, destroyMessenger);
     setObjectName_ = reinterpret_cast<PFN_vkSetDebugUtilsObjectNameEXT>(
         vkGetInstanceProcAddr(instance, "vkSetDebugUtilsObjectNameEXT"));
   }

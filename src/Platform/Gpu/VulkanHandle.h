@@ -1,8 +1,8 @@
 #pragma once
 // Move-only owners of Vulkan objects, each destroyed in its destructor; a null handle is the default
-// and destroys nothing. VulkanHandle owns an object made from a VkDevice; VulkanInstance,
-// VulkanMessenger and VulkanDevice own the objects the device is made from. Declare them in the
-// order they are made, so that members are destroyed the other way round.
+// and destroys nothing. VulkanHandle owns an object made from a VkDevice (or, given the parent type,
+// from the instance); VulkanInstance and VulkanDevice own the objects everything is made from.
+// Declare them in the order they are made, so that members are destroyed the other way round.
 
 #include <string>
 #include <utility>
@@ -13,13 +13,13 @@
 
 namespace veltrane {
 
-template <typename Handle>
+template <typename Handle, typename Parent = VkDevice>
 class VulkanHandle {
  public:
-  using Destroy = void (*)(VkDevice, Handle, const VkAllocationCallbacks*);
+  using Destroy = void (*)(Parent, Handle, const VkAllocationCallbacks*);
 
   VulkanHandle() = default;
-  VulkanHandle(VkDevice device, Handle handle, Destroy destroy) : device_(device), handle_(handle), destroy_(destroy) {}
+  VulkanHandle(Parent device, Handle handle, Destroy destroy) : device_(device), handle_(handle), destroy_(destroy) {}
   ~VulkanHandle() { reset(); }
 
   VulkanHandle(VulkanHandle&& other) noexcept
@@ -45,7 +45,7 @@ class VulkanHandle {
   }
 
  private:
-  VkDevice device_ = VK_NULL_HANDLE;
+  Parent device_ = VK_NULL_HANDLE;
   Handle handle_ = VK_NULL_HANDLE;
   Destroy destroy_ = nullptr;
 };
@@ -83,38 +83,8 @@ using VulkanInstance = VulkanRoot<VkInstance, vkDestroyInstance>;
 // The caller waits for the device to be idle before this destroys it.
 using VulkanDevice = VulkanRoot<VkDevice, vkDestroyDevice>;
 
-// The validation layer's messenger, made from the instance through an extension function.
-class VulkanMessenger {
- public:
-  VulkanMessenger() = default;
-  VulkanMessenger(VkInstance instance, VkDebugUtilsMessengerEXT messenger)
-      : instance_(instance), messenger_(messenger) {}
-  ~VulkanMessenger() { reset(); }
-  VulkanMessenger(VulkanMessenger&& other) noexcept
-      : instance_(other.instance_), messenger_(std::exchange(other.messenger_, VK_NULL_HANDLE)) {}
-  VulkanMessenger& operator=(VulkanMessenger&& other) noexcept {
-    if (this != &other) {
-      reset();
-      instance_ = other.instance_;
-      messenger_ = std::exchange(other.messenger_, VK_NULL_HANDLE);
-    }
-    return *this;
-  }
-  VulkanMessenger(const VulkanMessenger&) = delete;
-  VulkanMessenger& operator=(const VulkanMessenger&) = delete;
-
-  void reset() {
-    if (messenger_ == VK_NULL_HANDLE) return;
-    auto destroy = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
-        vkGetInstanceProcAddr(instance_, "vkDestroyDebugUtilsMessengerEXT"));
-    if (destroy) destroy(instance_, messenger_, nullptr);
-    messenger_ = VK_NULL_HANDLE;
-  }
-
- private:
-  VkInstance instance_ = VK_NULL_HANDLE;
-  VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
-};
+// The validation layer's messenger, made from the instance and destroyed through an extension function.
+using VulkanMessenger = VulkanHandle<VkDebugUtilsMessengerEXT, VkInstance>;
 
 // Throws GpuError naming the call when a Vulkan call fails.
 inline void checkVk(VkResult result, const char* what) {
