@@ -37,7 +37,7 @@ inline void vk_delay_write(vk_delay_line* line, float x) {
 }
 
 // The parameter values the chain reads in one frame, each either its ramp's value for this frame or
-// the value last received; the kernel's output stage lists which (kFxReads in kernel.cpp).
+// the value last received, as vk_fx_reads (params.h) lists.
 struct vk_fx_params {
     float cutoff;
     float q;
