@@ -21,12 +21,6 @@ std::int64_t saturatingSub(std::int64_t a, std::int64_t b) noexcept {
     return r;
 }
 
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) noexcept {
-    std::int64_t r;
-    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
-    return r;
-}
-
 std::string shortest(double v) {
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
@@ -72,24 +66,6 @@ Complex ScaledComplex::mantissas(std::int64_t k) const noexcept {
 ScaledComplex ScaledComplex::negated() const noexcept { return ScaledComplex(-x, -y, e); }
 
 ScaledComplex ScaledComplex::scaledBy(std::int64_t k) const noexcept { return ScaledComplex(x, y, saturatingAdd(e, k)); }
-
-double ScaledComplex::log2Modulus() const noexcept {
-    if (isZero()) return -std::numeric_limits<double>::infinity();
-    return std::log2(std::hypot(x, y)) + static_cast<double>(e);
-}
-
-ScaledComplex operator*(const ScaledComplex& p, const ScaledComplex& q) noexcept {
-    return ScaledComplex(p.x * q.x - p.y * q.y, p.x * q.y + p.y * q.x, saturatingAdd(p.e, q.e));
-}
-
-ScaledComplex operator+(const ScaledComplex& p, const ScaledComplex& q) noexcept {
-    if (p.isZero()) return q;
-    if (q.isZero()) return p;
-    const std::int64_t e = std::max(p.e, q.e);
-    // Mantissas at exponent e: a shift of 0 or down; past -100000 every double is already 0.
-    auto at = [e](double m, std::int64_t from) { return scale(m, saturatingSub(from, e)); };
-    return ScaledComplex(at(p.x, p.e) + at(q.x, q.e), at(p.y, p.e) + at(q.y, q.e), e);
-}
 
 std::string ScaledComplex::description() const {
     return "(" + shortest(x) + ", " + shortest(y) + ")·2^" + std::to_string(e);
