@@ -9,6 +9,7 @@
 
 #include "CSynth/effects.h"
 #include "CSynth/kernel.h"
+#include "CSynth/params.h"
 #include "CSynth/reverb.h"
 
 namespace {
@@ -81,21 +82,10 @@ BENCHMARK(BM_EffectChainAllStages)->Arg(1)->Arg(0)->UseRealTime()->MinTime(3.0);
 void BM_KernelWithWholeChain(benchmark::State& state) {
     vk_state* k = vk_create(kRate);
     const vk_fx_params p = everythingOn();
-    const std::pair<int, float> settings[] = {
-        {VK_P_FILTER_CUTOFF, p.cutoff},   {VK_P_FILTER_Q, p.q},
-        {VK_P_FILTER_ROLLOFF, p.rolloff}, {VK_P_LFO_RATE, p.lfoRate},
-        {VK_P_DISTORTION, p.distortion},  {VK_P_BIT_CRUSH, p.bitCrushDepth},
-        {VK_P_CHORUS, p.chorus},          {VK_P_PHASER_RATE, p.phaserRate},
-        {VK_P_PHASER_DEPTH, p.phaserDepth}, {VK_P_PITCH_SHIFT, p.pitchShift},
-        {VK_P_FREQ_SHIFT, p.freqShift},   {VK_P_DELAY_TIME, p.delayTime},
-        {VK_P_DELAY_FEEDBACK, p.delayFeedback}, {VK_P_DELAY_WET, p.delayWet},
-        {VK_P_REVERB_WET, p.reverbWet},   {VK_P_STEREO_WIDTH, p.stereoWidth},
-        {VK_P_GLUE, p.glue},              {VK_P_VOLUME, p.volume},
-    };
     vk_reverb_build(k, 10.0f);
     vk_reset(k);  // takes the 10 s response at once
-    for (const auto& [index, value] : settings) {
-        const vk_event e{0, VK_EVENT_PARAM_NO_RAMP, index, 0, value, 0.0f, 0.0f};
+    for (const vk_fx_read& read : vk_fx_reads) {
+        const vk_event e{0, VK_EVENT_PARAM_NO_RAMP, read.index, 0, p.*read.field, 0.0f, 0.0f};
         vk_push_event(k, &e);
     }
     const vk_event drone{0, VK_EVENT_DRONE_ON, 0, 0, 0.0f, 0.0f, 0.0f};

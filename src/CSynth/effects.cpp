@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "CSynth/fastmath.h"
 #include "CSynth/reverb.h"
@@ -29,20 +30,10 @@ constexpr float kPiF = 3.14159265358979323846f;
 constexpr float kHalfPiF = 1.57079632679489661923f;
 constexpr float kMinMixAngle = 0.001534668f;  // the angle of amount 0.000977
 
-enum Tap {
-    kTapFilter = 2,
-    kTapDistortion = 3,
-    kTapCrusher = 4,
-    kTapChorus = 5,
-    kTapPhaser = 6,
-    kTapPitch = 7,
-    kTapFreqShift = 8,
-    kTapDelay = 9,
-    kTapReverb = 10,
-    kTapWidener = 11,
-    kTapCompressor = 12,
-    kTapMaster = 13,
-};
+// A tap's number; the stages' order is vk_tap's.
+constexpr int tapOf(vk_tap tap) { return static_cast<int>(tap); }
+// The stages after the master volume (the limiter and the clip), which only the full output reaches.
+constexpr int kPastMaster = tapOf(vk_tap::master) + 1;
 
 inline float wrap01(float p) { return p - std::floor(p); }
 
@@ -129,7 +120,7 @@ struct FrameSines {
 };
 
 VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* out) {
-    const vk_double4 phases = {fx->sweepPhase, fx->chorusPhase, fx->phaserPhase, static_cast<float>(fx->shiftPhase)};
+    const vk_double4 phases = {fx->filter.sweepPhase, fx->chorus.phase, fx->phaser.phase, static_cast<float>(fx->freqShift.phase)};
     vk_double4 sine, cosine;
     vk_fast::sinCosTurns(phases, &sine, &cosine);
     out->sweep = static_cast<float>(sine[0]);
@@ -149,7 +140,7 @@ VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* ou
     const float centreR = 1575.0f - 1225.0f * out->phaser;
     // The grain window's angle pi / 2 - pi |frac(p) - 0.5| makes its sine and cosine the cosine and
     // sine of half |p - 0.5| turns; it rides in the fourth lane.
-    const float grain = std::fabs(fx->grainPhase - 0.5f);
+    const float grain = std::fabs(fx->pitch.grainPhase - 0.5f);
     const vk_double4 hz = {fc, centreL, centreR, grain};
     const vk_double4 d = hz / fx->halfRate;
     out->filterD = d[0];
@@ -179,7 +170,7 @@ VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* ou
 
 // ---------------------------------------------------------------- filter
 
-VK_INLINE void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, int type) {
+VK_INLINE void filterCoefficients(vk_fx_filter* f, const FrameSines& sines, float q, int type) {
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
     const double d = sines.filterD;
     auto zero = [&] { b0 = b1 = b2 = a1 = a2 = 0.0; };
@@ -210,7 +201,7 @@ VK_INLINE void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, i
         const double h = sines.filterH;
         const double e = 2.0 * h * h;  // 1 - e = cos(w)
         const double s = sines.filterS;
-        const double alpha = type <= 1 ? s * fx->halfInverseGain : s / (2.0 * q);
+        const double alpha = type <= 1 ? s * f->halfInverseGain : s / (2.0 * q);
         const double k = 1.0 / (1.0 + alpha);
         switch (type) {
         case 0:
@@ -235,19 +226,19 @@ VK_INLINE void filterCoefficients(vk_fx* fx, const FrameSines& sines, float q, i
         a1 = -2.0 * (1.0 - e) * k;
         a2 = (1.0 - alpha) * k;
     }
-    fx->b0 = b0;
-    fx->b1 = b1;
-    fx->b2 = b2;
-    fx->a1 = a1;
-    fx->a2 = a2;
+    f->b0 = b0;
+    f->b1 = b1;
+    f->b2 = b2;
+    f->a1 = a1;
+    f->a2 = a2;
 }
 
 // Both channels through the sections in use, side by side in the two lanes.
-inline void runSections(vk_fx* fx, float* l, float* r) {
-    const double b0 = fx->b0, b1 = fx->b1, b2 = fx->b2, a1 = fx->a1, a2 = fx->a2;
+inline void runSections(vk_fx_filter* f, float* l, float* r) {
+    const double b0 = f->b0, b1 = f->b1, b2 = f->b2, a1 = f->a1, a2 = f->a2;
     vk_double2 x = {*l, *r};
-    for (int i = 0; i < fx->sections; ++i) {
-        vk_double2* s = fx->filterState[i];
+    for (int i = 0; i < f->sections; ++i) {
+        vk_double2* s = f->state[i];
         const vk_double2 y = b0 * x + s[0];
         s[0] = b1 * x - a1 * y + s[1];
         s[1] = b2 * x - a2 * y;
@@ -258,22 +249,23 @@ inline void runSections(vk_fx* fx, float* l, float* r) {
     *r = static_cast<float>(x[1]);
 }
 
-VK_INLINE void filterStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, float* l, float* r) {
-    fx->sweepPhase = wrap01(fx->sweepPhase + phaseStep(&fx->sweepStep, p->lfoRate, fx->ratef));
+VK_INLINE void process(vk_fx_filter* f, float rate, const vk_fx_params* p, const FrameSines& sines, float* l,
+                       float* r) {
+    f->sweepPhase = wrap01(f->sweepPhase + phaseStep(&f->sweepStep, p->lfoRate, rate));
     int n = p->rolloff >= 1.0f && p->rolloff < 4.0f ? static_cast<int>(p->rolloff) : 1;
-    if (n != fx->sections) {
-        std::memset(fx->filterState, 0, sizeof fx->filterState);
-        fx->sections = n;
+    if (n != f->sections) {
+        std::memset(f->state, 0, sizeof f->state);
+        f->sections = n;
     }
-    if (p->q != fx->cachedQ) {
-        fx->cachedQ = p->q;
-        fx->cachedGain = std::pow(10.0, p->q * 0.05);
-        fx->halfInverseGain = 0.5 / fx->cachedGain;
+    if (p->q != f->cachedQ) {
+        f->cachedQ = p->q;
+        f->cachedGain = std::pow(10.0, p->q * 0.05);
+        f->halfInverseGain = 0.5 / f->cachedGain;
     }
     // Negative and NaN types become lowpass; large ones fall to the pass-through default.
     const int type = p->filterType >= 0.0f ? (p->filterType < 4.0f ? static_cast<int>(p->filterType) : 4) : 0;
-    filterCoefficients(fx, sines, p->q, type);
-    runSections(fx, l, r);
+    filterCoefficients(f, sines, p->q, type);
+    runSections(f, l, r);
 }
 
 // ---------------------------------------------------------------- distortion
@@ -321,7 +313,7 @@ struct HalfBandWindow {
 
 // Sum over j = 0..14 of c[j] (H[15 - j] + H[16 + j]): every tap but the last, which holds the newest
 // value (H[0]) and so is added by the caller, after everything else.
-VK_INLINE vk_float2 halfBandOlder(const vk_fx* fx, HalfBandWindow w) {
+VK_INLINE vk_float2 halfBandOlder(const vk_fx_distortion* d, HalfBandWindow w) {
     const float* later = w.down + 32;  // H[16 + j], j = 0.. (pairs of floats)
     const float* earlier = w.up + 32;  // H[15 - j]
     vk_float8 acc = {};
@@ -329,18 +321,18 @@ VK_INLINE vk_float2 halfBandOlder(const vk_fx* fx, HalfBandWindow w) {
         vk_float8 a, b;
         std::memcpy(&a, earlier + 8 * g, sizeof a);
         std::memcpy(&b, later + 8 * g, sizeof b);
-        acc += fx->halfBandPairs[g] * (a + b);
+        acc += d->halfBandPairs[g] * (a + b);
     }
     vk_float4 a4, b4;  // j = 12, 13
     std::memcpy(&a4, earlier + 24, sizeof a4);
     std::memcpy(&b4, later + 24, sizeof b4);
     const vk_float4 sum4 = (__builtin_shufflevector(acc, acc, 0, 1, 2, 3) + __builtin_shufflevector(acc, acc, 4, 5, 6, 7)) +
-                           fx->halfBandTail * (a4 + b4);
+                           d->halfBandTail * (a4 + b4);
     vk_float2 a2, b2;  // j = 14
     std::memcpy(&a2, earlier + 28, sizeof a2);
     std::memcpy(&b2, later + 28, sizeof b2);
     return (__builtin_shufflevector(sum4, sum4, 0, 1) + __builtin_shufflevector(sum4, sum4, 2, 3)) +
-           fx->halfBand[14] * (a2 + b2);
+           d->halfBand[14] * (a2 + b2);
 }
 
 // Moves a window on by one frame and stores the newest pair; returns the window after the move.
@@ -355,15 +347,15 @@ VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* d
     return HalfBandWindow{reinterpret_cast<const float*>(down + d), reinterpret_cast<const float*>(up + u)};
 }
 
-VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void process(vk_fx_distortion* d, const vk_fx_params* p, float* l, float* r) {
     const float a = p->distortion;
-    const float c15 = fx->halfBand[15];
+    const float c15 = d->halfBand[15];
     const vk_float2 x = {*l, *r};
     // The signal's path runs through the newest sample only, which meets the last tap (j = 15); the
     // older taps are summed beforehand, and the doubling is folded into both parts (exact: a power
     // of two).
-    const HalfBandWindow in = halfBandPush(fx->distIn, fx->distInUp, &fx->distInPos, &fx->distInUpPos, x);
-    const vk_float2 older = halfBandOlder(fx, in);
+    const HalfBandWindow in = halfBandPush(d->in, d->inUp, &d->inPos, &d->inUpPos, x);
+    const vk_float2 older = halfBandOlder(d, in);
     vk_float2 h31, h16;
     std::memcpy(&h31, in.down + 62, sizeof h31);
     std::memcpy(&h16, in.down + 32, sizeof h16);
@@ -376,11 +368,11 @@ VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float
     // u0 of 15 frames ago.
     const vk_float2 s1 = __builtin_shufflevector(shaped, shaped, 0, 1);
     const vk_float2 s0 = __builtin_shufflevector(shaped, shaped, 2, 3);
-    const vk_float2 g31 = fx->distOnSample[(fx->distOnPos + 1) & 15];
-    fx->distOnSample[fx->distOnPos] = s0;
-    fx->distOnPos = (fx->distOnPos + 1) & 15;
-    const HalfBandWindow out = halfBandPush(fx->distOut, fx->distOutUp, &fx->distOutPos, &fx->distOutUpPos, s1);
-    const vk_float2 olderOut = halfBandOlder(fx, out);
+    const vk_float2 g31 = d->onSample[(d->onPos + 1) & 15];
+    d->onSample[d->onPos] = s0;
+    d->onPos = (d->onPos + 1) & 15;
+    const HalfBandWindow out = halfBandPush(d->out, d->outUp, &d->outPos, &d->outUpPos, s1);
+    const vk_float2 olderOut = halfBandOlder(d, out);
     vk_float2 g62;
     std::memcpy(&g62, out.down + 62, sizeof g62);
     const vk_float2 y = (0.5f * g31 + olderOut) + c15 * (s1 + g62);
@@ -390,20 +382,20 @@ VK_INLINE void distortionStage(vk_fx* fx, const vk_fx_params* p, float* l, float
 
 // ---------------------------------------------------------------- bit crusher
 
-VK_INLINE void crusherStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
-    if (!(p->bitCrushDepth == fx->crushDepth)) {
-        fx->crushDepth = p->bitCrushDepth;
-        fx->crushStep = 0.0f;
+VK_INLINE void process(vk_fx_crusher* c, const vk_fx_params* p, float* l, float* r) {
+    if (!(p->bitCrushDepth == c->depth)) {
+        c->depth = p->bitCrushDepth;
+        c->step = 0.0f;
         const float depth = std::round(p->bitCrushDepth);  // halves away from zero
         if (depth < 16.0f) {                                // 16 and more (and NaN) pass unchanged
             const int bits = depth < 1.0f ? 1 : static_cast<int>(depth);
             // The step is a power of two, so multiplying by its inverse is the same as dividing by it.
-            fx->crushStep = std::ldexp(1.0f, 1 - bits);
-            fx->crushInverse = std::ldexp(1.0f, bits - 1);
+            c->step = std::ldexp(1.0f, 1 - bits);
+            c->inverse = std::ldexp(1.0f, bits - 1);
         }
     }
-    if (fx->crushStep == 0.0f) return;
-    const float step = fx->crushStep, inverse = fx->crushInverse;
+    if (c->step == 0.0f) return;
+    const float step = c->step, inverse = c->inverse;
     *l = std::floor(*l * inverse + 0.5f) * step;
     *r = std::floor(*r * inverse + 0.5f) * step;
 }
@@ -422,18 +414,18 @@ struct ChorusPrep {
 
 // The taps are read where they lie once this frame's sample is written (write position + 1); the
 // delays exceed two samples, so the sample about to be written is not among them.
-VK_INLINE void chorusPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
+VK_INLINE void prepare(vk_fx_chorus* st, float rate, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
     const float s = sines.chorus;
-    fx->chorusPhase = wrap01(fx->chorusPhase + fx->chorusStep);
-    c->wl = readLine(&fx->chorusLine[0], 1.0f + fx->ratef * (0.0035f + 0.0021f * s), 1);
-    c->wr = readLine(&fx->chorusLine[1], 1.0f + fx->ratef * (0.0035f - 0.0021f * s), 1);
-    mixGains(&fx->chorusMix, p->chorus);
-    c->dry = fx->chorusMix.dry;
-    c->wet = fx->chorusMix.wet;
+    st->phase = wrap01(st->phase + st->phaseStep);
+    c->wl = readLine(&st->line[0], 1.0f + rate * (0.0035f + 0.0021f * s), 1);
+    c->wr = readLine(&st->line[1], 1.0f + rate * (0.0035f - 0.0021f * s), 1);
+    mixGains(&st->mix, p->chorus);
+    c->dry = st->mix.dry;
+    c->wet = st->mix.wet;
 }
 
-VK_INLINE void chorusApply(vk_fx* fx, const ChorusPrep& c, float* l, float* r) {
-    writePair(fx->chorusLine, *l, *r);
+VK_INLINE void apply(vk_fx_chorus* st, const ChorusPrep& c, float* l, float* r) {
+    writePair(st->line, *l, *r);
     *l = c.dry * *l + c.wet * c.wl;
     *r = c.dry * *r + c.wet * c.wr;
 }
@@ -444,8 +436,8 @@ struct PhaserPrep {
     float dry, wet;
 };
 
-VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
-    fx->phaserPhase = wrap01(fx->phaserPhase + phaseStep(&fx->phaserStep, p->phaserRate, fx->ratef));
+VK_INLINE void prepare(vk_fx_phaser* st, float rate, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
+    st->phase = wrap01(st->phase + phaseStep(&st->phaseStep, p->phaserRate, rate));
     c->active = p->phaserDepth > 0.0001f;
     if (!c->active) return;
     double b0[2], a1[2], a2[2], b2[2];
@@ -467,19 +459,19 @@ VK_INLINE void phaserPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines&
     c->a1 = vk_double2{a1[0], a1[1]};
     c->a2 = vk_double2{a2[0], a2[1]};
     c->b2 = vk_double2{b2[0], b2[1]};
-    mixGains(&fx->phaserMix, p->phaserDepth);
-    c->dry = fx->phaserMix.dry;
-    c->wet = fx->phaserMix.wet;
+    mixGains(&st->mix, p->phaserDepth);
+    c->dry = st->mix.dry;
+    c->wet = st->mix.wet;
 }
 
-VK_INLINE void phaserApply(vk_fx* fx, const PhaserPrep& c, float* l, float* r) {
+VK_INLINE void apply(vk_fx_phaser* ph, const PhaserPrep& c, float* l, float* r) {
     if (!c.active) return;
     // Both sides advance together in the two lanes. b2 is 1 but for centres outside the band, and
     // multiplying by 1 changes nothing, so the common case leaves it out.
     vk_double2 in = {*l, *r};
     if (c.b2[0] == 1.0 && c.b2[1] == 1.0) {
         for (int i = 0; i < 8; ++i) {
-            vk_double2* st = fx->phaserState[i];
+            vk_double2* st = ph->state[i];
             const vk_double2 y = c.b0 * in + st[0];
             st[0] = st[1] + c.a1 * (in - y);
             st[1] = in - c.a2 * y;
@@ -487,7 +479,7 @@ VK_INLINE void phaserApply(vk_fx* fx, const PhaserPrep& c, float* l, float* r) {
         }
     } else {
         for (int i = 0; i < 8; ++i) {
-            vk_double2* st = fx->phaserState[i];
+            vk_double2* st = ph->state[i];
             const vk_double2 y = c.b0 * in + st[0];
             st[0] = st[1] + c.a1 * (in - y);
             st[1] = c.b2 * in - c.a2 * y;
@@ -504,36 +496,36 @@ struct PitchPrep {
     float dry, wet;
 };
 
-VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
+VK_INLINE void prepare(vk_fx_pitch* st, float rate, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
     // Beyond four octaves the grain rate stops being meaningful; NaN is no shift. The value is the
     // one last received, so its rounding is kept until it changes.
-    if (!(p->pitchShift == fx->pitchShiftValue)) {
-        fx->pitchShiftValue = p->pitchShift;
+    if (!(p->pitchShift == st->shiftValue)) {
+        st->shiftValue = p->pitchShift;
         float shift = std::round(p->pitchShift);
         if (!(shift == shift)) shift = 0.0f;
-        fx->pitchShiftSemitones = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
+        st->shiftSemitones = shift < -48.0f ? -48 : (shift > 48.0f ? 48 : static_cast<int>(shift));
     }
-    const int n = fx->pitchShiftSemitones;
+    const int n = st->shiftSemitones;
     const float target = n != 0 ? 1.0f : 0.0f;
-    const float maxStep = fx->pitchFadeStep;
-    if (fx->pitchLevel < target)
-        fx->pitchLevel = fx->pitchLevel + maxStep < target ? fx->pitchLevel + maxStep : target;
-    else if (fx->pitchLevel > target)
-        fx->pitchLevel = fx->pitchLevel - maxStep > target ? fx->pitchLevel - maxStep : target;
-    c->active = fx->pitchLevel > 0.0f;
+    const float maxStep = st->fadeStep;
+    if (st->level < target)
+        st->level = st->level + maxStep < target ? st->level + maxStep : target;
+    else if (st->level > target)
+        st->level = st->level - maxStep > target ? st->level - maxStep : target;
+    c->active = st->level > 0.0f;
     if (!c->active) return;
 
     // Below unison one semitone further down, as the reversed grains play at about (1 + ratio).
-    if (n != fx->pitchSemitones) {
-        fx->pitchSemitones = n;
-        fx->pitchRatio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
-        fx->grainStep = (n >= 0 ? fx->pitchRatio - 1.0f : fx->pitchRatio + 1.0f) * 12.0f / fx->ratef;
+    if (n != st->semitones) {
+        st->semitones = n;
+        st->ratio = n >= 0 ? std::exp2(n / 12.0f) : std::exp2((n - 1) / 12.0f);
+        st->grainStep = (n >= 0 ? st->ratio - 1.0f : st->ratio + 1.0f) * 12.0f / rate;
     }
-    const float ph = fx->grainPhase;
+    const float ph = st->grainPhase;
     const float q = wrap01(ph + 0.5f);
     const float ga = sines.grainA;
     const float gb = sines.grainB;
-    fx->grainPhase = wrap01(ph + fx->grainStep);
+    st->grainPhase = wrap01(ph + st->grainStep);
     float da, db;
     if (n >= 0) {
         da = 0.092427f - 0.084854f * ph;
@@ -542,24 +534,24 @@ VK_INLINE void pitchPrepare(vk_fx* fx, const vk_fx_params* p, const FrameSines& 
         da = 0.007573f + 0.084854f * ph;
         db = 0.007573f + 0.084854f * q;
     }
-    if (fx->pitchLevel != fx->pitchMix.amount) {
-        fx->pitchMix.amount = fx->pitchLevel;
-        fx->pitchMix.dry = std::cos(fx->pitchLevel * kHalfPiF);
-        fx->pitchMix.wet = std::sin(fx->pitchLevel * kHalfPiF);
+    if (st->level != st->mix.amount) {
+        st->mix.amount = st->level;
+        st->mix.dry = std::cos(st->level * kHalfPiF);
+        st->mix.wet = std::sin(st->level * kHalfPiF);
     }
-    c->dry = fx->pitchMix.dry;
-    c->wet = fx->pitchMix.wet;
+    c->dry = st->mix.dry;
+    c->wet = st->mix.wet;
     // Read where the grains lie once this frame's sample is written; the grain delays exceed two
     // samples, so that sample is not among them.
     float al, ar, bl, br;
-    readPair(fx->pitchLine, da * fx->ratef + 1.0f, 1, &al, &ar);
-    readPair(fx->pitchLine, db * fx->ratef + 1.0f, 1, &bl, &br);
+    readPair(st->line, da * rate + 1.0f, 1, &al, &ar);
+    readPair(st->line, db * rate + 1.0f, 1, &bl, &br);
     c->wl = ga * al + gb * bl;
     c->wr = ga * ar + gb * br;
 }
 
-VK_INLINE void pitchApply(vk_fx* fx, const PitchPrep& c, float* l, float* r) {
-    writePair(fx->pitchLine, *l, *r);  // always, even at level 0
+VK_INLINE void apply(vk_fx_pitch* st, const PitchPrep& c, float* l, float* r) {
+    writePair(st->line, *l, *r);  // always, even at level 0
     if (!c.active) return;
     *l = c.dry * *l + c.wet * c.wl;
     *r = c.dry * *r + c.wet * c.wr;
@@ -583,23 +575,23 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     return x;
 }
 
-VK_INLINE void freqShiftPrepare(vk_fx* fx, const vk_fx_params* p) {
-    if (!(p->freqShift == fx->shiftStep.value)) {
-        fx->shiftStep.value = p->freqShift;
-        fx->shiftStep.step = static_cast<double>(p->freqShift) / fx->rate;
+VK_INLINE void prepare(vk_fx_freq_shift* st, double rate, const vk_fx_params* p) {
+    if (!(p->freqShift == st->phaseStep.value)) {
+        st->phaseStep.value = p->freqShift;
+        st->phaseStep.step = static_cast<double>(p->freqShift) / rate;
     }
-    const double next = fx->shiftPhase + fx->shiftStep.step;
-    fx->shiftPhase = std::isfinite(next) ? next - std::floor(next) : 0.0;
+    const double next = st->phase + st->phaseStep.step;
+    st->phase = std::isfinite(next) ? next - std::floor(next) : 0.0;
 }
 
-VK_INLINE void freqShiftApply(vk_fx* fx, const FrameSines& sines, float* l, float* r) {
+VK_INLINE void apply(vk_fx_freq_shift* st, const FrameSines& sines, float* l, float* r) {
     const float c = sines.shiftCos, s = sines.shiftSin;
     const vk_float4 x = {*l, *l, *r, *r};
-    const vk_float4 y = allpassChains(fx->hilbert, x);
-    *l = y[1] * c - fx->hilbertDelay[0] * s;
-    *r = y[3] * c - fx->hilbertDelay[1] * s;
-    fx->hilbertDelay[0] = y[0];
-    fx->hilbertDelay[1] = y[2];
+    const vk_float4 y = allpassChains(st->hilbert, x);
+    *l = y[1] * c - st->hilbertDelay[0] * s;
+    *r = y[3] * c - st->hilbertDelay[1] * s;
+    st->hilbertDelay[0] = y[0];
+    st->hilbertDelay[1] = y[2];
 }
 
 struct DelayPrep {
@@ -608,42 +600,42 @@ struct DelayPrep {
     float fb, dry, wet;
 };
 
-VK_INLINE void delayPrepare(vk_fx* fx, const vk_fx_params* p, DelayPrep* c) {
+VK_INLINE void prepare(vk_fx_delay* st, float rate, const vk_fx_params* p, DelayPrep* c) {
     float t = p->delayTime;
-    const float minT = fx->minDelayTime;
+    const float minT = st->minTime;
     if (!(t >= minT)) t = minT;
     if (t > 1.0f) t = 1.0f;
-    const float d = t * fx->ratef;
+    const float d = t * rate;
     float fb = p->delayFeedback;
     if (!(fb >= 0.0f)) fb = 0.0f;
     if (fb > 0.95f) fb = 0.95f;
     c->fb = fb;
-    mixGains(&fx->delayMix, p->delayWet);
-    c->dry = fx->delayMix.dry;
-    c->wet = fx->delayMix.wet;
-    readPair(fx->delayLine, d, 0, &c->outL, &c->outR);
-    readPair(fx->delayLine, d + 128.0f, 0, &c->backL, &c->backR);
+    mixGains(&st->mix, p->delayWet);
+    c->dry = st->mix.dry;
+    c->wet = st->mix.wet;
+    readPair(st->line, d, 0, &c->outL, &c->outR);
+    readPair(st->line, d + 128.0f, 0, &c->backL, &c->backR);
 }
 
-VK_INLINE void delayApply(vk_fx* fx, const DelayPrep& c, float* l, float* r) {
+VK_INLINE void apply(vk_fx_delay* st, const DelayPrep& c, float* l, float* r) {
     const float xl = *l, xr = *r;
-    writePair(fx->delayLine, xl + c.fb * c.backL, xr + c.fb * c.backR);
+    writePair(st->line, xl + c.fb * c.backL, xr + c.fb * c.backR);
     *l = c.dry * xl + c.wet * c.outL;
     *r = c.dry * xr + c.wet * c.outR;
 }
 
-VK_INLINE void reverbStage(vk_fx* fx, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void process(vk_fx_reverb_mix* st, vk_reverb* reverb, const vk_fx_params* p, float* l, float* r) {
     float wl = 0.0f, wr = 0.0f;
-    if (fx->reverb) vk_rv_tick(fx->reverb, *l, *r, &wl, &wr);
+    if (reverb) vk_rv_tick(reverb, *l, *r, &wl, &wr);
     float w = p->reverbWet;
     if (!(w >= 0.0f)) w = 0.0f;
     if (w > 1.0f) w = 1.0f;
-    mixGains(&fx->reverbMix, w);
-    *l = fx->reverbMix.dry * *l + fx->reverbMix.wet * wl;
-    *r = fx->reverbMix.dry * *r + fx->reverbMix.wet * wr;
+    mixGains(&st->mix, w);
+    *l = st->mix.dry * *l + st->mix.wet * wl;
+    *r = st->mix.dry * *r + st->mix.wet * wr;
 }
 
-VK_INLINE void widenerStage(const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void widen(const vk_fx_params* p, float* l, float* r) {
     const float w = p->stereoWidth;
     const float k = w >= 0.0f ? 1.0f - 2.0f * (w < 1.0f ? w : 1.0f) : 1.0f;
     const float left = *l, right = *r;
@@ -651,41 +643,174 @@ VK_INLINE void widenerStage(const vk_fx_params* p, float* l, float* r) {
     *r = right + k * left;
 }
 
-VK_INLINE void compressorSettings(vk_fx* fx, const vk_fx_params* p) {
+VK_INLINE void glueSettings(vk_dynamics* compressor, const vk_fx_params* p) {
     float g = p->glue;
     if (!(g >= 0.0f)) g = 0.0f;
     if (g > 1.0f) g = 1.0f;
-    fx->compressor.threshold = -6.0f - 22.0f * g;
-    fx->compressor.ratio = 1.5f + 6.0f * g;
+    compressor->threshold = -6.0f - 22.0f * g;
+    compressor->ratio = 1.5f + 6.0f * g;
 }
 
-// The stages on the signal's path, from the filter to the widener. With kTapped, the chain stops after
-// the stage `last` and this returns true; otherwise all run.
-template <bool kTapped>
-VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const ChorusPrep& chorus,
-                          const PhaserPrep& phaser, const PitchPrep& pitch, const DelayPrep& delay, int last, float* l,
-                          float* r) {
-    filterStage(fx, p, sines, l, r);
-    if (kTapped && last == kTapFilter) return true;
-    distortionStage(fx, p, l, r);
-    if (kTapped && last == kTapDistortion) return true;
-    crusherStage(fx, p, l, r);
-    if (kTapped && last == kTapCrusher) return true;
-    chorusApply(fx, chorus, l, r);
-    if (kTapped && last == kTapChorus) return true;
-    phaserApply(fx, phaser, l, r);
-    if (kTapped && last == kTapPhaser) return true;
-    pitchApply(fx, pitch, l, r);
-    if (kTapped && last == kTapPitch) return true;
-    freqShiftApply(fx, sines, l, r);
-    if (kTapped && last == kTapFreqShift) return true;
-    delayApply(fx, delay, l, r);
-    if (kTapped && last == kTapDelay) return true;
-    reverbStage(fx, p, l, r);
-    if (kTapped && last == kTapReverb) return true;
-    widenerStage(p, l, r);
-    return kTapped && last == kTapWidener;
+// ---------------------------------------------------------------- the chain
+
+// What the stages that have one prepared ahead of the signal.
+struct Prepared {
+    ChorusPrep chorus;
+    PhaserPrep phaser;
+    PitchPrep pitch;
+    DelayPrep delay;
+};
+
+// A stage's part that needs nothing of this frame's signal (nothing for most stages).
+template <vk_tap T>
+VK_INLINE void prepareStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, Prepared* pr) {
+    if constexpr (T == vk_tap::chorus) prepare(&fx->chorus, fx->ratef, p, sines, &pr->chorus);
+    else if constexpr (T == vk_tap::phaser) prepare(&fx->phaser, fx->ratef, p, sines, &pr->phaser);
+    else if constexpr (T == vk_tap::pitch) prepare(&fx->pitch, fx->ratef, p, sines, &pr->pitch);
+    else if constexpr (T == vk_tap::freqshift) prepare(&fx->freqShift, fx->rate, p);
+    else if constexpr (T == vk_tap::delay) prepare(&fx->delay, fx->ratef, p, &pr->delay);
+    else if constexpr (T == vk_tap::compressor) glueSettings(&fx->compressor, p);
 }
+
+// A stage on the signal's path, in place.
+template <vk_tap T>
+VK_INLINE void runStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, float* l,
+                        float* r) {
+    if constexpr (T == vk_tap::filter) process(&fx->filter, fx->ratef, p, sines, l, r);
+    else if constexpr (T == vk_tap::distortion) process(&fx->distortion, p, l, r);
+    else if constexpr (T == vk_tap::crusher) process(&fx->crusher, p, l, r);
+    else if constexpr (T == vk_tap::chorus) apply(&fx->chorus, pr.chorus, l, r);
+    else if constexpr (T == vk_tap::phaser) apply(&fx->phaser, pr.phaser, l, r);
+    else if constexpr (T == vk_tap::pitch) apply(&fx->pitch, pr.pitch, l, r);
+    else if constexpr (T == vk_tap::freqshift) apply(&fx->freqShift, sines, l, r);
+    else if constexpr (T == vk_tap::delay) apply(&fx->delay, pr.delay, l, r);
+    else if constexpr (T == vk_tap::reverb) process(&fx->reverbMix, fx->reverb, p, l, r);
+    else if constexpr (T == vk_tap::widener) widen(p, l, r);
+    else if constexpr (T == vk_tap::compressor) comp_tick(&fx->compressor, l, r, fx->ratef);
+    else if constexpr (T == vk_tap::master) {
+        *l *= p->volume;
+        *r *= p->volume;
+    }
+}
+
+// The taps from `first` to `last` as a sequence of numbers, for the folds below.
+template <int First, int... I>
+constexpr auto offsetBy(std::integer_sequence<int, I...>) {
+    return std::integer_sequence<int, (First + I)...>{};
+}
+template <vk_tap First, vk_tap Last>
+using TapRange = decltype(offsetBy<tapOf(First)>(std::make_integer_sequence<int, tapOf(Last) - tapOf(First) + 1>{}));
+using EveryStage = TapRange<vk_tap::filter, vk_tap::master>;
+// The stages whose signal path runs frame by frame; the compressor's delayed output and what follows
+// it need nothing of this frame's signal and are handled apart.
+using SignalStages = TapRange<vk_tap::filter, vk_tap::widener>;
+
+template <int... T>
+VK_INLINE void prepareUpTo(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, int last, Prepared* pr,
+                           std::integer_sequence<int, T...>) {
+    ((last >= T ? prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, pr) : void()), ...);
+}
+
+// The stages on the signal's path in chain order. With kTapped, the chain stops after the stage `last`
+// and this returns true; otherwise all run.
+template <bool kTapped, int... T>
+VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, int last,
+                          float* l, float* r, std::integer_sequence<int, T...>) {
+    return ((runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), kTapped && last == T) || ...);
+}
+
+// One stage alone, prepared and run.
+template <int... T>
+void runOneStage(vk_fx* fx, int stage, const vk_fx_params* p, const FrameSines& sines, float* l, float* r,
+                 std::integer_sequence<int, T...>) {
+    Prepared pr{};
+    (void)((stage == T && (prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, &pr),
+                           runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), true)) ||
+           ...);
+}
+
+// ---------------------------------------------------------------- the stages' start states
+// Every history, phase and mix zeroed; delay lines keep their write positions.
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr vk_mix_cache kFreshMix{kNaN, 1.0f, 0.0f};
+
+void clearLines(vk_delay_line* pair) {
+    for (int c = 0; c < 2; ++c) std::memset(pair[c].buf, 0, sizeof(float) * static_cast<std::size_t>(pair[c].size));
+}
+
+void reset(vk_fx_filter* f) {
+    f->b0 = 1.0;
+    f->b1 = f->b2 = f->a1 = f->a2 = 0.0;
+    f->cachedQ = 1e30f;
+    f->cachedGain = 1.0;
+    f->halfInverseGain = 0.5;
+    f->sections = 1;
+    std::memset(f->state, 0, sizeof f->state);
+    f->sweepPhase = 0.0f;
+    f->sweepStep = vk_phase_step{kNaN, 0.0f};
+}
+
+void reset(vk_fx_distortion* d) {
+    halfBandCoefficients(d->halfBand);
+    for (int g = 0; g < 3; ++g)
+        for (int i = 0; i < 8; ++i) d->halfBandPairs[g][i] = d->halfBand[4 * g + i / 2];
+    for (int i = 0; i < 4; ++i) d->halfBandTail[i] = d->halfBand[12 + i / 2];
+    std::memset(d->in, 0, sizeof d->in);
+    std::memset(d->inUp, 0, sizeof d->inUp);
+    std::memset(d->out, 0, sizeof d->out);
+    std::memset(d->outUp, 0, sizeof d->outUp);
+    std::memset(d->onSample, 0, sizeof d->onSample);
+    d->inPos = d->inUpPos = 0;
+    d->outPos = d->outUpPos = 0;
+    d->onPos = 0;
+}
+
+void reset(vk_fx_crusher* c) {
+    c->depth = kNaN;
+    c->step = 0.0f;
+    c->inverse = 1.0f;
+}
+
+void reset(vk_fx_chorus* c) {
+    clearLines(c->line);
+    c->phase = 0.0f;
+    c->mix = kFreshMix;
+}
+
+void reset(vk_fx_phaser* ph) {
+    ph->phase = 0.0f;
+    ph->phaseStep = vk_phase_step{kNaN, 0.0f};
+    std::memset(ph->state, 0, sizeof ph->state);
+    ph->mix = kFreshMix;
+}
+
+void reset(vk_fx_pitch* st) {
+    clearLines(st->line);
+    st->grainPhase = 0.0f;
+    st->level = 0.0f;
+    st->mix = kFreshMix;
+    st->semitones = 0;
+    st->ratio = 1.0f;
+    st->grainStep = 0.0f;
+    st->shiftValue = kNaN;
+    st->shiftSemitones = 0;
+}
+
+void reset(vk_fx_freq_shift* st) {
+    st->phaseStep.value = kNaN;
+    st->phaseStep.step = 0.0;
+    st->phase = 0.0;
+    std::memset(st->hilbert, 0, sizeof st->hilbert);
+    st->hilbertDelay[0] = st->hilbertDelay[1] = 0.0f;
+}
+
+void reset(vk_fx_delay* st) {
+    clearLines(st->line);
+    st->mix = kFreshMix;
+}
+
+void reset(vk_fx_reverb_mix* st) { st->mix = kFreshMix; }
 
 }  // namespace
 
@@ -717,9 +842,9 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     fx->halfRate = rate / 2.0;
     fx->invRate = 1.0 / rate;
     fx->ratef = static_cast<float>(rate);
-    fx->chorusStep = 1.2f / fx->ratef;  // a fixed 1.2 Hz
-    fx->pitchFadeStep = 50.0f / fx->ratef;  // a 20 ms fade
-    fx->minDelayTime = 1.0f / fx->ratef;
+    fx->chorus.phaseStep = 1.2f / fx->ratef;
+    fx->pitch.fadeStep = 50.0f / fx->ratef;
+    fx->delay.minTime = 1.0f / fx->ratef;
     fx->memory = memory;
     float* at = memory;
     auto line = [&at](vk_delay_line* l, int size) {
@@ -729,12 +854,12 @@ float* vk_fx_init(vk_fx* fx, double rate) {
         l->write = 0;
         at += size;
     };
-    line(&fx->chorusLine[0], chorus);
-    line(&fx->chorusLine[1], chorus);
-    line(&fx->pitchLine[0], pitch);
-    line(&fx->pitchLine[1], pitch);
-    line(&fx->delayLine[0], delay);
-    line(&fx->delayLine[1], delay);
+    line(&fx->chorus.line[0], chorus);
+    line(&fx->chorus.line[1], chorus);
+    line(&fx->pitch.line[0], pitch);
+    line(&fx->pitch.line[1], pitch);
+    line(&fx->delay.line[0], delay);
+    line(&fx->delay.line[1], delay);
     return memory;
 }
 
@@ -744,51 +869,15 @@ void vk_fx_free(vk_fx* fx) {
 }
 
 void vk_fx_reset(vk_fx* fx) {
-    for (vk_delay_line* l : {&fx->chorusLine[0], &fx->chorusLine[1], &fx->pitchLine[0], &fx->pitchLine[1],
-                             &fx->delayLine[0], &fx->delayLine[1]})
-        std::memset(l->buf, 0, sizeof(float) * static_cast<std::size_t>(l->size));
-    fx->b0 = 1.0;
-    fx->b1 = fx->b2 = fx->a1 = fx->a2 = 0.0;
-    fx->cachedQ = 1e30f;
-    fx->cachedGain = 1.0;
-    fx->halfInverseGain = 0.5;
-    fx->sections = 1;
-    std::memset(fx->filterState, 0, sizeof fx->filterState);
-    fx->sweepPhase = 0.0f;
-    halfBandCoefficients(fx->halfBand);
-    for (int g = 0; g < 3; ++g)
-        for (int i = 0; i < 8; ++i) fx->halfBandPairs[g][i] = fx->halfBand[4 * g + i / 2];
-    for (int i = 0; i < 4; ++i) fx->halfBandTail[i] = fx->halfBand[12 + i / 2];
-    std::memset(fx->distIn, 0, sizeof fx->distIn);
-    std::memset(fx->distInUp, 0, sizeof fx->distInUp);
-    std::memset(fx->distOut, 0, sizeof fx->distOut);
-    std::memset(fx->distOutUp, 0, sizeof fx->distOutUp);
-    std::memset(fx->distOnSample, 0, sizeof fx->distOnSample);
-    fx->distInPos = fx->distInUpPos = 0;
-    fx->distOutPos = fx->distOutUpPos = 0;
-    fx->distOnPos = 0;
-    fx->chorusPhase = 0.0f;
-    fx->phaserPhase = 0.0f;
-    std::memset(fx->phaserState, 0, sizeof fx->phaserState);
-    fx->grainPhase = 0.0f;
-    fx->pitchLevel = 0.0f;
-    fx->shiftPhase = 0.0;
-    std::memset(fx->hilbert, 0, sizeof fx->hilbert);
-    fx->hilbertDelay[0] = fx->hilbertDelay[1] = 0.0f;
-    for (vk_mix_cache* m : {&fx->chorusMix, &fx->phaserMix, &fx->pitchMix, &fx->delayMix, &fx->reverbMix})
-        *m = vk_mix_cache{std::numeric_limits<float>::quiet_NaN(), 1.0f, 0.0f};
-    fx->pitchSemitones = 0;
-    fx->pitchRatio = 1.0f;
-    fx->grainStep = 0.0f;
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    fx->sweepStep = fx->phaserStep = vk_phase_step{nan, 0.0f};
-    fx->shiftStep.value = nan;
-    fx->shiftStep.step = 0.0;
-    fx->pitchShiftValue = std::numeric_limits<float>::quiet_NaN();
-    fx->pitchShiftSemitones = 0;
-    fx->crushDepth = std::numeric_limits<float>::quiet_NaN();
-    fx->crushStep = 0.0f;
-    fx->crushInverse = 1.0f;
+    reset(&fx->filter);
+    reset(&fx->distortion);
+    reset(&fx->crusher);
+    reset(&fx->chorus);
+    reset(&fx->phaser);
+    reset(&fx->pitch);
+    reset(&fx->freqShift);
+    reset(&fx->delay);
+    reset(&fx->reverbMix);
     comp_reset(&fx->compressor, -13.7f, 8.0f, 3.6f, 0.01f, 0.2f, fx->ratef);
     comp_reset(&fx->limiter, -1.0f, 30.0f, 20.0f, 0.003f, 0.01f, fx->ratef);
 }
@@ -796,81 +885,30 @@ void vk_fx_reset(vk_fx* fx) {
 void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r) {
     FrameSines sines;
     frameSines(fx, p, &sines);
-    switch (stage) {
-    case kTapFilter: filterStage(fx, p, sines, l, r); break;
-    case kTapDistortion: distortionStage(fx, p, l, r); break;
-    case kTapCrusher: crusherStage(fx, p, l, r); break;
-    case kTapChorus: {
-        ChorusPrep c{};
-        chorusPrepare(fx, p, sines, &c);
-        chorusApply(fx, c, l, r);
-        break;
-    }
-    case kTapPhaser: {
-        PhaserPrep c{};
-        phaserPrepare(fx, p, sines, &c);
-        phaserApply(fx, c, l, r);
-        break;
-    }
-    case kTapPitch: {
-        PitchPrep c{};
-        pitchPrepare(fx, p, sines, &c);
-        pitchApply(fx, c, l, r);
-        break;
-    }
-    case kTapFreqShift:
-        freqShiftPrepare(fx, p);
-        freqShiftApply(fx, sines, l, r);
-        break;
-    case kTapDelay: {
-        DelayPrep c{};
-        delayPrepare(fx, p, &c);
-        delayApply(fx, c, l, r);
-        break;
-    }
-    case kTapReverb: reverbStage(fx, p, l, r); break;
-    case kTapWidener: widenerStage(p, l, r); break;
-    case kTapCompressor:
-        compressorSettings(fx, p);
-        comp_tick(&fx->compressor, l, r, fx->ratef);
-        break;
-    case kTapMaster:
-        *l *= p->volume;
-        *r *= p->volume;
-        break;
-    default: break;
-    }
+    runOneStage(fx, stage, p, sines, l, r, EveryStage{});
 }
 
 VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
     const int tap = fx->tap;
     // The last stage that runs: the tap's own for 2..13; past the master volume (the limiter and the
     // clip) for the output tap, the voices tap and anything else.
-    const int last = tap >= kTapFilter && tap <= kTapMaster ? tap : kTapMaster + 1;
+    const int last = tap >= tapOf(vk_tap::filter) && tap <= tapOf(vk_tap::master) ? tap : kPastMaster;
 
     // Everything that needs nothing of this frame's signal, for the stages that run.
     FrameSines sines;
     frameSines(fx, p, &sines);
-    ChorusPrep chorus{};
-    PhaserPrep phaser{};
-    PitchPrep pitch{};
-    DelayPrep delay{};
-    if (last >= kTapChorus) chorusPrepare(fx, p, sines, &chorus);
-    if (last >= kTapPhaser) phaserPrepare(fx, p, sines, &phaser);
-    if (last >= kTapPitch) pitchPrepare(fx, p, sines, &pitch);
-    if (last >= kTapFreqShift) freqShiftPrepare(fx, p);
-    if (last >= kTapDelay) delayPrepare(fx, p, &delay);
+    Prepared prepared{};
+    prepareUpTo(fx, p, sines, last, &prepared, EveryStage{});
     // The compressor's output is its input of `lookahead` frames ago: it, the master volume, the
     // limiter and the clip need nothing of this frame's signal either.
     float outL = 0.0f, outR = 0.0f;
-    if (last >= kTapCompressor) {
-        compressorSettings(fx, p);
+    if (last >= tapOf(vk_tap::compressor)) {
         comp_output(&fx->compressor, &outL, &outR, fx->ratef);
-        if (last >= kTapMaster) {
+        if (last >= tapOf(vk_tap::master)) {
             outL *= p->volume;
             outR *= p->volume;
         }
-        if (last > kTapMaster) {
+        if (last > tapOf(vk_tap::master)) {
             const float xl = outL, xr = outR;
             comp_output(&fx->limiter, &outL, &outR, fx->ratef);
             comp_input(&fx->limiter, xl, xr);
@@ -881,9 +919,9 @@ VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, 
 
     // The signal's path; when it runs to the end, without a look at the tap after each stage.
     float l = inLeft, r = inRight;
-    const bool stopped = last <= kTapWidener
-                             ? signalPath<true>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r)
-                             : signalPath<false>(fx, p, sines, chorus, phaser, pitch, delay, last, &l, &r);
+    const bool stopped = last <= tapOf(vk_tap::widener)
+                             ? signalPath<true>(fx, p, sines, prepared, last, &l, &r, SignalStages{})
+                             : signalPath<false>(fx, p, sines, prepared, last, &l, &r, SignalStages{});
     if (stopped) {
         *outLeft = l;
         *outRight = r;

@@ -1,10 +1,9 @@
 #pragma once
 // The kernel's effect chain: one stereo frame at a time from the voices to the output.
 //
-// Stage order and taps (the tap selects the stage whose output leaves the chain; for taps 2..13 the
-// later stages do not run and their state does not advance; 0, 1 and anything else run it all):
-//   2 filter, 3 distortion, 4 bit crusher, 5 chorus, 6 phaser, 7 pitch shifter, 8 frequency shifter,
-//   9 delay, 10 reverb mix, 11 widener, 12 compressor, 13 master volume, 0 limiter and final clip.
+// Stage order and taps: vk_tap (kernel.h). The tap selects the stage whose output leaves the chain;
+// for the stages' taps the later stages do not run and their state does not advance; the output, the
+// voices and anything else run it all, the limiter and the final clip last.
 //
 // REAL-TIME CODE: vk_fx_process runs on the render thread once per frame. It allocates nothing, locks
 // nothing and runs no unbounded loop; all delay memory is allocated by vk_fx_init.
@@ -12,6 +11,7 @@
 #include <stdint.h>
 
 #include "CSynth/dynamics.h"
+#include "CSynth/kernel.h"
 
 struct vk_reverb;
 
@@ -36,28 +36,28 @@ inline void vk_delay_write(vk_delay_line* line, float x) {
     line->write = (line->write + 1) & line->mask;
 }
 
-// The parameter values the chain reads in one frame: `current` ones are the ramps' values for this
-// frame, `received` ones the value last received (no smoothing).
+// The parameter values the chain reads in one frame, each either its ramp's value for this frame or
+// the value last received, as vk_fx_reads (params.h) lists.
 struct vk_fx_params {
-    float cutoff;         // 2, current
-    float q;              // 3, current
-    float filterType;     // 4, received
-    float rolloff;        // 5, received
-    float lfoRate;        // 12, current
-    float distortion;     // 6, current
-    float bitCrushDepth;  // 19, received
-    float chorus;         // 15, current
-    float phaserRate;     // 20, current
-    float phaserDepth;    // 21, current
-    float pitchShift;     // 22, received
-    float freqShift;      // 23, current
-    float delayTime;      // 9, current
-    float delayFeedback;  // 10, current
-    float delayWet;       // 11, current
-    float reverbWet;      // 7, current
-    float stereoWidth;    // 16, current
-    float glue;           // 26, received
-    float volume;         // 13, current
+    float cutoff;
+    float q;
+    float filterType;
+    float rolloff;
+    float lfoRate;
+    float distortion;
+    float bitCrushDepth;
+    float chorus;
+    float phaserRate;
+    float phaserDepth;
+    float pitchShift;
+    float freqShift;
+    float delayTime;
+    float delayFeedback;
+    float delayWet;
+    float reverbWet;
+    float stereoWidth;
+    float glue;
+    float volume;
 };
 
 // One section of the frequency shifter's Hilbert pairs; lanes: P left, Q left, P right, Q right.
@@ -78,71 +78,109 @@ struct vk_phase_step {
     float step;
 };
 
-struct vk_fx {
-    double rate;
-    double halfRate;  // the Nyquist frequency
-    double invRate;
-    // Phase and level steps of fixed frequencies, and the shortest delay time (one sample).
-    float chorusStep, pitchFadeStep, minDelayTime;
-    vk_phase_step sweepStep, phaserStep;
-    struct {
-        float value;
-        double step;
-    } shiftStep;
-    float ratef;
-    int32_t tap;
-    vk_reverb* reverb;  // owned by the kernel; ticked by the reverb stage
+// ---- the stages' states, in chain order (vk_tap); each has its reset and its processing in effects.cpp
 
-    float* memory;  // one block for all six delay lines
-    vk_delay_line chorusLine[2], pitchLine[2], delayLine[2];
-
-    // Filter: coefficients recomputed every frame, only the resonance gain cached.
+// Filter: coefficients recomputed every frame, only the resonance gain cached.
+struct vk_fx_filter {
     double b0, b1, b2, a1, a2;
     float cachedQ;
     double cachedGain;
     double halfInverseGain;  // 1 / (2 x cachedGain), the lowpass and highpass damping per unit of sine
     int32_t sections;
-    vk_double2 filterState[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
+    vk_double2 state[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
     float sweepPhase;
+    vk_phase_step sweepStep;
+};
 
-    // Distortion: half-band coefficients (also laid out per stereo pair: taps 0..11 by fours, 12 and
-    // 13), the input history H and the history of shaped interpolated values (G's even places),
-    // 32 frames each, each in two copies (newest first and newest last) stored twice so a window is
-    // always contiguous; the shaped on-sample values (G's odd places) of the last 16 frames. Pairs of
-    // (left, right).
+// Distortion: half-band coefficients (also laid out per stereo pair: taps 0..11 by fours, 12 and 13),
+// the input history H and the history of shaped interpolated values (G's even places), 32 frames
+// each, each in two copies (newest first and newest last) stored twice so a window is always
+// contiguous; the shaped on-sample values (G's odd places) of the last 16 frames. Pairs of (left, right).
+struct vk_fx_distortion {
     float halfBand[16];
     vk_float8 halfBandPairs[3];
     vk_float4 halfBandTail;
-    vk_float2 distIn[64], distInUp[64];
-    int32_t distInPos, distInUpPos;
-    vk_float2 distOut[64], distOutUp[64];
-    int32_t distOutPos, distOutUpPos;
-    vk_float2 distOnSample[16];
-    int32_t distOnPos;
+    vk_float2 in[64], inUp[64];
+    int32_t inPos, inUpPos;
+    vk_float2 out[64], outUp[64];
+    int32_t outPos, outUpPos;
+    vk_float2 onSample[16];
+    int32_t onPos;
+};
 
-    float chorusPhase;
+// The bit depth value the step belongs to (NaN after reset); step 0 passes the signal.
+struct vk_fx_crusher {
+    float depth;
+    float step, inverse;
+};
 
-    float phaserPhase;
-    vk_double2 phaserState[8][2];  // section, (s1, s2); lane 0 left, lane 1 right
+struct vk_fx_chorus {
+    vk_delay_line line[2];
+    float phase;
+    float phaseStep;  // a fixed 1.2 Hz
+    vk_mix_cache mix;
+};
 
+struct vk_fx_phaser {
+    float phase;
+    vk_phase_step phaseStep;
+    vk_double2 state[8][2];  // section, (s1, s2); lane 0 left, lane 1 right
+    vk_mix_cache mix;
+};
+
+struct vk_fx_pitch {
+    vk_delay_line line[2];
     float grainPhase;
-    float pitchLevel;
+    float level;
+    float fadeStep;          // the level's step per frame: a 20 ms fade
+    vk_mix_cache mix;
+    int32_t semitones;       // the shift the cached ratio belongs to
+    float shiftValue;        // the pitchShift value last rounded (NaN after reset)
+    int32_t shiftSemitones;
+    float ratio;
+    float grainStep;         // the grain phase's step for `semitones`
+};
 
-    double shiftPhase;
+struct vk_fx_freq_shift {
+    struct {
+        float value;
+        double step;
+    } phaseStep;
+    double phase;
     vk_allpass4 hilbert[4];
     float hilbertDelay[2];  // P's output one frame earlier
+};
 
-    vk_dynamics compressor, limiter;
+struct vk_fx_delay {
+    vk_delay_line line[2];
+    float minTime;  // one sample
+    vk_mix_cache mix;
+};
 
-    vk_mix_cache chorusMix, phaserMix, pitchMix, delayMix, reverbMix;
-    int32_t pitchSemitones;  // the shift the cached ratio belongs to
-    float pitchShiftValue;   // the pitchShift value last rounded (NaN after reset)
-    int32_t pitchShiftSemitones;
-    float pitchRatio;
-    float grainStep;  // the grain phase's step for pitchSemitones
-    // The bit depth value the crusher's step belongs to (NaN after reset); step 0 passes the signal.
-    float crushDepth;
-    float crushStep, crushInverse;
+struct vk_fx_reverb_mix {
+    vk_mix_cache mix;
+};
+
+struct vk_fx {
+    double rate;
+    double halfRate;  // the Nyquist frequency
+    double invRate;
+    float ratef;
+    int32_t tap;         // vk_tap
+    float* memory;       // one block for all six delay lines
+    vk_reverb* reverb;   // owned by the kernel; ticked by the reverb stage
+
+    vk_fx_filter filter;
+    vk_fx_distortion distortion;
+    vk_fx_crusher crusher;
+    vk_fx_chorus chorus;
+    vk_fx_phaser phaser;
+    vk_fx_pitch pitch;
+    vk_fx_freq_shift freqShift;
+    vk_fx_delay delay;
+    vk_fx_reverb_mix reverbMix;
+    vk_dynamics compressor;
+    vk_dynamics limiter;
 };
 
 // Allocates the delay memory for `rate` and fills in the lines; returns it, or null (nothing allocated).
@@ -153,7 +191,8 @@ void vk_fx_free(vk_fx* fx);
 void vk_fx_reset(vk_fx* fx);
 void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight);
 
-// Runs the one stage with this tap number (2..13) on a frame, in place; for tests and measurements.
+// Runs the one stage with this tap number (filter..master) on a frame, in place; for tests and
+// measurements.
 void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* left, float* right);
 
 // Equal-power blend: cos(theta) dry + sin(theta) wet, theta = min(amount, 1) pi / 2, and at least the

@@ -7,10 +7,14 @@
 
 #include "CSynth/kernel.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <utility>
 
+#include "CSynth/params.h"
 #include "CSynth/state.h"
 
 #if defined(__x86_64__) || defined(__SSE__)
@@ -20,48 +24,6 @@
 
 namespace {
 
-struct ParamSetting {
-    float value;
-    int kind;
-    float time;
-};
-
-// Default value, ramp kind and ramp time of each index of the parameter vector.
-constexpr ParamSetting kParams[VK_PARAM_COUNT] = {
-    {220.0f, VK_RAMP_EXPONENTIAL, 0.06f},  // 0 frequency (time replaced by a type-0 glide)
-    {1.0f, VK_RAMP_LINEAR, 0.05f},         // 1 harmonicRatio
-    {2000.0f, VK_RAMP_NONE, 0.0f},         // 2 filterCutoff
-    {2.0f, VK_RAMP_LINEAR, 0.05f},         // 3 filterQ
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 4 filterType
-    {1.0f, VK_RAMP_NONE, 0.0f},            // 5 filterRolloff
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 6 distortionAmount
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 7 reverbWet
-    {2.5f, VK_RAMP_NONE, 0.0f},            // 8 reverbDecay
-    {0.25f, VK_RAMP_LINEAR, 0.1f},         // 9 delayTime
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 10 delayFeedback
-    {0.2f, VK_RAMP_LINEAR, 0.1f},          // 11 delayWet
-    {1.0f, VK_RAMP_EXPONENTIAL, 0.05f},    // 12 lfoRate
-    {0.5f, VK_RAMP_LINEAR, 0.05f},         // 13 volume
-    {2.0f, VK_RAMP_LINEAR, 0.05f},         // 14 fmModIndex
-    {0.3f, VK_RAMP_LINEAR, 0.1f},          // 15 chorusAmount
-    {0.7f, VK_RAMP_LINEAR, 0.1f},          // 16 stereoWidth
-    {0.0f, VK_RAMP_LINEAR, 0.1f},          // 17 noiseLevel
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 18 noiseType
-    {16.0f, VK_RAMP_NONE, 0.0f},           // 19 bitCrushDepth
-    {0.5f, VK_RAMP_NONE, 0.0f},            // 20 phaserRate
-    {0.0f, VK_RAMP_LINEAR, 0.1f},          // 21 phaserDepth
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 22 pitchShift
-    {0.0f, VK_RAMP_EXPONENTIAL, 0.1f},     // 23 freqShift
-    {0.25f, VK_RAMP_NONE, 0.0f},           // 24 subLevel (the sub oscillator ramps its own level)
-    {0.06f, VK_RAMP_NONE, 0.0f},           // 25 glide
-    {0.35f, VK_RAMP_NONE, 0.0f},           // 26 glue
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 27 synthMode
-    {0.0f, VK_RAMP_NONE, 0.0f},            // 28 waveform of drone and keys
-    {0.0f, VK_RAMP_LINEAR, 0.05f},         // 29 microphone gain
-    {3.0f, VK_RAMP_NONE, 0.0f},            // 30 waveform of the step voice
-};
-
-constexpr int64_t kRingMask = VK_EVENT_RING_SIZE - 1;
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
 constexpr int64_t kNoPending = INT64_MAX;
 constexpr double kReverbSeconds = 10.01;  // the longest impulse response the reverb can hold
@@ -193,30 +155,19 @@ void drainPending(vk_state* st, int64_t frame) {
 
 // ---- OUTPUT STAGE ----------------------------------------------------------------------------
 // The stereo voice signal becomes the kernel's output here, and only here: the effect chain, fed
-// with this frame's ramp values (current) and parameter values (last received).
+// with this frame's ramp values or the values last received, as vk_fx_reads says.
+
+// Unrolled at compile time: one load and one store per field, as if written out.
+template <std::size_t... I>
+inline void readFxParams(const vk_ramp* ramp, const float* param, vk_fx_params* p, std::index_sequence<I...>) {
+    ((p->*vk_fx_reads[I].field =
+          vk_fx_reads[I].source == VK_FX_CURRENT ? ramp[vk_fx_reads[I].index].current : param[vk_fx_reads[I].index]),
+     ...);
+}
+
 inline void outputStage(vk_state* st, float left, float right, float* outL, float* outR) {
-    const vk_ramp* ramp = st->ramps;
-    const float* param = st->params;
     vk_fx_params p;
-    p.cutoff = ramp[VK_P_FILTER_CUTOFF].current;
-    p.q = ramp[VK_P_FILTER_Q].current;
-    p.filterType = param[VK_P_FILTER_TYPE];
-    p.rolloff = param[VK_P_FILTER_ROLLOFF];
-    p.lfoRate = ramp[VK_P_LFO_RATE].current;
-    p.distortion = ramp[VK_P_DISTORTION].current;
-    p.bitCrushDepth = param[VK_P_BIT_CRUSH];
-    p.chorus = ramp[VK_P_CHORUS].current;
-    p.phaserRate = ramp[VK_P_PHASER_RATE].current;
-    p.phaserDepth = ramp[VK_P_PHASER_DEPTH].current;
-    p.pitchShift = param[VK_P_PITCH_SHIFT];
-    p.freqShift = ramp[VK_P_FREQ_SHIFT].current;
-    p.delayTime = ramp[VK_P_DELAY_TIME].current;
-    p.delayFeedback = ramp[VK_P_DELAY_FEEDBACK].current;
-    p.delayWet = ramp[VK_P_DELAY_WET].current;
-    p.reverbWet = ramp[VK_P_REVERB_WET].current;
-    p.stereoWidth = ramp[VK_P_STEREO_WIDTH].current;
-    p.glue = param[VK_P_GLUE];
-    p.volume = ramp[VK_P_VOLUME].current;
+    readFxParams(st->ramps, st->params, &p, std::make_index_sequence<vk_fx_reads.size()>{});
     vk_fx_process(&st->fx, &p, left, right, outL, outR);
 }
 
@@ -236,18 +187,19 @@ vk_state* vk_create(double sampleRate) {
     st->rate = sampleRate;
     st->ratef = (float)sampleRate;
 
-    const double half = std::floor(sampleRate * 0.5);
-    int64_t size = 1;
-    while ((double)size < half) size <<= 1;
-    st->input = new (std::nothrow) float[(size_t)size]();
-    st->inputMask = size - 1;
+    bool rings = true;
+    try {
+        st->events.emplace(VK_EVENT_RING_SIZE);
+        st->input.emplace((size_t)std::floor(sampleRate * 0.5));  // rounded up to a power of two
+    } catch (const std::exception&) {
+        rings = false;
+    }
     const bool fxMemory = vk_fx_init(&st->fx, sampleRate) != nullptr;
     st->reverb = vk_rv_create(sampleRate, kReverbSeconds);
     st->fx.reverb = st->reverb;
-    if (!st->input || !fxMemory || !st->reverb) {
+    if (!rings || !fxMemory || !st->reverb) {
         vk_rv_destroy(st->reverb);
         vk_fx_free(&st->fx);
-        delete[] st->input;
         delete st;
         return nullptr;
     }
@@ -261,26 +213,23 @@ void vk_destroy(vk_state* state) {
     if (!state) return;
     vk_rv_destroy(state->reverb);
     vk_fx_free(&state->fx);
-    delete[] state->input;
     delete state;
 }
 
 void vk_reset(vk_state* st) {
     if (!st) return;
-    st->ringWrite.value.store(0, std::memory_order_relaxed);
-    st->ringRead.value.store(0, std::memory_order_relaxed);
+    st->events->reset();
     st->pendingCount = 0;
     st->pendingEarliest = kNoPending;
     for (int i = 0; i < VK_PARAM_COUNT; ++i) {
-        st->params[i] = kParams[i].value;
-        vk_ramp_init(&st->ramps[i], kParams[i].value, kParams[i].kind, kParams[i].time);
+        const vk_param_info& info = vk_param_table[(size_t)i];
+        st->params[i] = info.defaultValue;
+        vk_ramp_init(&st->ramps[i], info.defaultValue, info.rampKind, info.rampTime);
     }
     st->rampsRunning = 0;
-    vk_voices_reset(&st->voices, st->ratef, kParams[VK_P_GLIDE].value);
+    vk_voices_reset(&st->voices, st->ratef, vk_param_table[VK_P_GLIDE].defaultValue);
     st->selectedSlot.store(-1, std::memory_order_relaxed);
-    st->inputWrite.value.store(0, std::memory_order_relaxed);
-    st->inputRead.value.store(0, std::memory_order_relaxed);
-    std::memset(st->input, 0, sizeof(float) * (size_t)(st->inputMask + 1));
+    st->input->reset();
 
     vk_fx_reset(&st->fx);
     vk_rv_reset(st->reverb);
@@ -292,12 +241,7 @@ void vk_reset(vk_state* st) {
 
 int vk_push_event(vk_state* st, const vk_event* event) {
     if (!st || !event) return 1;
-    const int64_t w = st->ringWrite.value.load(std::memory_order_relaxed);
-    const int64_t r = st->ringRead.value.load(std::memory_order_acquire);
-    if (w - r >= VK_EVENT_RING_SIZE) return 1;
-    st->ring[w & kRingMask] = *event;
-    st->ringWrite.value.store(w + 1, std::memory_order_release);
-    return 0;
+    return st->events->push(*event) ? 0 : 1;
 }
 
 void vk_render(vk_state* st, float* const* outputs, int channels, int frames, int64_t startFrame) {
@@ -306,13 +250,13 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
     DenormalGuard denormals;
 
     // Events and samples pushed while this call runs are seen by the next call.
-    const int64_t ringEnd = st->ringWrite.value.load(std::memory_order_acquire);
-    const int64_t inputEnd = st->inputWrite.value.load(std::memory_order_acquire);
-    int64_t ringRead = st->ringRead.value.load(std::memory_order_relaxed);
-    int64_t inputRead = st->inputRead.value.load(std::memory_order_relaxed);
+    veltrane::SpscRing<vk_event>& events = *st->events;
+    veltrane::SpscRing<float>& input = *st->input;
+    const uint64_t ringEnd = events.readEnd();
+    const uint64_t inputEnd = input.readEnd();
+    uint64_t ringRead = events.readBegin();
+    uint64_t inputRead = input.readBegin();
     int64_t analysisWrite = st->analysisWrite.value.load(std::memory_order_relaxed);
-    const float* input = st->input;
-    const int64_t inputMask = st->inputMask;
     vk_voices* v = &st->voices;
     const float rate = st->ratef;
 
@@ -321,7 +265,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
 
         if (st->pendingCount > 0 && st->pendingEarliest <= frame) drainPending(st, frame);
         while (ringRead < ringEnd) {
-            const vk_event ev = st->ring[ringRead & kRingMask];
+            const vk_event ev = events.at(ringRead);
             if (ev.frame <= frame) {
                 applyEvent(st, ev, frame);
             } else if (st->pendingCount < VK_PENDING_MAX) {
@@ -344,7 +288,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
                                      st->selectedSlot.load(std::memory_order_relaxed));
 
         if (inputRead < inputEnd) {
-            voice += st->ramps[VK_P_MIC_GAIN].current * input[inputRead & inputMask];
+            voice += st->ramps[VK_P_MIC_GAIN].current * input.at(inputRead);
             ++inputRead;
         }
 
@@ -358,7 +302,7 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
 
         float outL, outR;
         outputStage(st, left, right, &outL, &outR);
-        if (st->tap == 1) {
+        if (st->tap == static_cast<int>(vk_tap::voices)) {
             outL = left;
             outR = right;
         }
@@ -376,8 +320,8 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
         ++analysisWrite;
     }
 
-    st->ringRead.value.store(ringRead, std::memory_order_release);
-    st->inputRead.value.store(inputRead, std::memory_order_release);
+    events.readTo(ringRead);
+    input.readTo(inputRead);
     st->analysisWrite.value.store(analysisWrite, std::memory_order_release);
     st->framesRendered.store(startFrame + frames, std::memory_order_release);
 }
@@ -398,13 +342,7 @@ int vk_orbit_slot_in_use(const vk_state* st) {
 
 void vk_push_input(vk_state* st, const float* samples, int count) {
     if (!st || !samples || count <= 0) return;
-    const int64_t size = st->inputMask + 1;
-    const int64_t w = st->inputWrite.value.load(std::memory_order_relaxed);
-    const int64_t r = st->inputRead.value.load(std::memory_order_acquire);
-    const int64_t space = size - (w - r);
-    const int64_t n = count < space ? count : space;
-    for (int64_t i = 0; i < n; ++i) st->input[(w + i) & st->inputMask] = samples[i];
-    st->inputWrite.value.store(w + n, std::memory_order_release);
+    st->input->pushSome(samples, (size_t)count);  // what does not fit is dropped
 }
 
 void vk_read_analysis(const vk_state* st, float* destination, int count) {
@@ -427,7 +365,7 @@ float vk_reverb_decay(const vk_state* st) {
 void vk_set_tap(vk_state* st, int tap) {
     if (!st) return;
     st->tap = tap;
-    st->fx.tap = tap;  // the chain stops after stages 2..13; it runs whole for 0, 1 and the rest
+    st->fx.tap = tap;  // the chain stops after a stage's tap; it runs whole for the output, the voices and the rest
 }
 
 }  // extern "C"

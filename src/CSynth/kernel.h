@@ -108,11 +108,33 @@ void vk_read_analysis(const vk_state* state, float* destination, int count);
 // 0 built, 1 busy (the previous build has not been taken by the render side yet).
 int vk_reverb_build(vk_state* state, float decaySeconds);
 float vk_reverb_decay(const vk_state* state);  // decay of the impulse response in use, 0 if none
-// Effect-chain stage whose signal is output: 0 full output, 1 voices, 2..13 after that stage.
+// The signal output: 0 the full output, 1 the voices, 2..13 after that stage of the effect chain (in
+// C++ the numbers are vk_tap's); anything else the full output.
 void vk_set_tap(vk_state* state, int tap);
 
 #ifdef __cplusplus
 }  // extern "C"
+
+// The signals vk_set_tap selects: the full output, the voices, then the signal after each stage of the
+// effect chain. The one list of the chain's stages: the chain runs them in this order, the probe
+// listens at them by these names.
+enum class vk_tap : int32_t {
+    output,
+    voices,
+    filter,
+    distortion,
+    crusher,
+    chorus,
+    phaser,
+    pitch,
+    freqshift,
+    delay,
+    reverb,
+    widener,
+    compressor,
+    master,
+};
+inline constexpr std::size_t vk_tap_count = static_cast<std::size_t>(vk_tap::master) + 1;
 
 static_assert(sizeof(vk_event) == 32);
 static_assert(offsetof(vk_event, frame) == 0);

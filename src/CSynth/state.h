@@ -2,18 +2,20 @@
 // The kernel's state block: one struct per kernel instance, allocated once by vk_create. Everything
 // the render thread touches lives here or in memory allocated with it, so vk_render never allocates.
 // REAL-TIME DATA: the render thread reads and writes this block without locks; the exchanges with
-// other threads go through the atomic indices below only.
+// other threads go through the rings and atomics below only.
 //
 // The effect chain and the reverb add their state to this block (see the marked section) and their
 // memory to vk_create / vk_destroy.
 
 #include <atomic>
+#include <optional>
 #include <stdint.h>
 
 #include "CSynth/effects.h"
 #include "CSynth/kernel.h"
 #include "CSynth/reverb.h"
 #include "CSynth/voices.h"
+#include "Platform/Queues/SpscRing.h"
 
 // Producer and consumer indices sit on their own cache lines so the two threads do not share one.
 struct alignas(64) vk_index {
@@ -29,10 +31,8 @@ struct vk_state {
     double rate;
     float ratef;
 
-    // Event ring: written by the producer, drained by the render thread. Indices only grow.
-    vk_event ring[VK_EVENT_RING_SIZE];
-    vk_index ringWrite;
-    vk_index ringRead;
+    // Event ring: written by the producer, drained by the render thread. Made by vk_create.
+    std::optional<veltrane::SpscRing<vk_event>> events;
 
     // Future events in arrival order (render thread only).
     vk_event pending[VK_PENDING_MAX];
@@ -47,11 +47,8 @@ struct vk_state {
     vk_voices voices;
     std::atomic<int32_t> selectedSlot;
 
-    // Microphone input ring: at least half a second, a power of two.
-    float* input;
-    int64_t inputMask;
-    vk_index inputWrite;
-    vk_index inputRead;
+    // Microphone input ring: at least half a second, a power of two. Made by vk_create.
+    std::optional<veltrane::SpscRing<float>> input;
 
     // Effect chain (its delay memory allocated with the state) and the convolution reverb it ticks.
     vk_fx fx;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 namespace veltrane {
 
@@ -41,7 +42,7 @@ ScaledComplex::ScaledComplex(double x, double y, std::int64_t e) noexcept {
     this->x = std::ldexp(x, -k);
     this->y = std::ldexp(y, -k);
     // Saturating: an exponent at the end of the range stays there instead of wrapping to the other end.
-    if (__builtin_add_overflow(e, static_cast<std::int64_t>(k), &this->e)) this->e = k > 0 ? INT64_MAX : INT64_MIN;
+    this->e = saturatingAdd(e, k);
 }
 
 ScaledComplex::ScaledComplex(const BigFixed& bx, const BigFixed& by) noexcept {
@@ -63,6 +64,8 @@ Complex ScaledComplex::mantissas(std::int64_t k) const noexcept {
 }
 
 ScaledComplex ScaledComplex::negated() const noexcept { return ScaledComplex(-x, -y, e); }
+
+ScaledComplex ScaledComplex::scaledBy(std::int64_t k) const noexcept { return ScaledComplex(x, y, saturatingAdd(e, k)); }
 
 std::string ScaledComplex::description() const {
     return "(" + shortest(x) + ", " + shortest(y) + ")·2^" + std::to_string(e);

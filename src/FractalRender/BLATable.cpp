@@ -14,27 +14,6 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-double log2Modulus(const ScaledComplex& v) {
-    if (v.x == 0 && v.y == 0) return -kInf;
-    return std::log2(std::hypot(v.x, v.y)) + static_cast<double>(v.e);
-}
-
-ScaledComplex multiply(const ScaledComplex& p, const ScaledComplex& q) {
-    return ScaledComplex(p.x * q.x - p.y * q.y, p.x * q.y + p.y * q.x, p.e + q.e);
-}
-
-bool isZero(const ScaledComplex& v) { return v.x == 0 && v.y == 0; }
-
-ScaledComplex add(const ScaledComplex& p, const ScaledComplex& q) {
-    if (isZero(p)) return q;
-    if (isZero(q)) return p;
-    const std::int64_t e = std::max(p.e, q.e);
-    auto at = [e](double m, std::int64_t from) {
-        return std::ldexp(m, static_cast<int>(std::clamp<std::int64_t>(from - e, -100000, 0)));
-    };
-    return ScaledComplex(at(p.x, p.e) + at(q.x, q.e), at(p.y, p.e) + at(q.y, q.e), e);
-}
-
 using Levels = std::vector<std::array<std::int32_t, 2>>;
 
 // The levels of the table for an orbit's points: none for fewer than three points, for a type other
@@ -54,31 +33,30 @@ std::size_t entryCount(const Levels& levels) {
 BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& point) {
     const ScaledComplex z(static_cast<double>(point.zx), static_cast<double>(point.zy), point.ze);
     Step s;
-    s.r = isZero(z) ? -kInf : std::log2(std::hypot(z.x, z.y)) + static_cast<double>(z.e) - 24;
-    const double X = std::ldexp(z.x, static_cast<int>(std::clamp<std::int64_t>(z.e, -100000, 100000)));
-    const double Y = std::ldexp(z.y, static_cast<int>(std::clamp<std::int64_t>(z.e, -100000, 100000)));
+    s.r = z.log2Modulus() - 24;
+    const Complex doubles = z.doubles();
+    const double X = doubles.x, Y = doubles.y;
     s.trap = X * X + Y * Y;
     s.stripe = s.trap < 1e-9 ? 0.5 : 0.5 + (2 * X * Y / s.trap) * ((X * X - Y * Y) / s.trap);
-    s.a = ScaledComplex(z.x, z.y, z.e + 1);
+    s.a = z.scaledBy(1);
     s.b = type == FractalType::mandelbrot ? ScaledComplex(1, 0, 0) : ScaledComplex::zero();
     return s;
 }
 
 BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, int dcLog2) {
     Step m;
-    m.a = multiply(y.a, x.a);
+    m.a = y.a * x.a;
     double rLater = y.r;
     if (type == FractalType::mandelbrot) {
-        const ScaledComplex product = multiply(y.a, x.b);
-        m.b = add(product, y.b);
-        const double t = log2Modulus(x.b) + dcLog2;
+        m.b = y.a * x.b + y.b;
+        const double t = x.b.log2Modulus() + dcLog2;
         if (y.r == -kInf || y.r <= t) rLater = -kInf;
         else if (t == -kInf) rLater = y.r;
         else rLater = y.r + std::log2(1 - std::exp2(t - y.r));
     } else {
         m.b = ScaledComplex::zero();
     }
-    const double bound = rLater - log2Modulus(x.a);
+    const double bound = rLater - x.a.log2Modulus();
     m.r = std::isnan(bound) ? x.r : std::min(x.r, bound);
     m.stripe = x.stripe + y.stripe;
     m.trap = std::min(x.trap, y.trap);
@@ -258,7 +236,7 @@ int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offs
     const double w = width, h = height;
     const double g = std::log2((std::sqrt(w * w + h * h) * 0.5 + 2) * 2.5 / std::min(w, h));
     const double gz = g - std::log2(zoom);
-    const double o = log2Modulus(offset);
+    const double o = offset.log2Modulus();
     const double bound = o == -kInf ? gz : std::max(gz, o) + std::log2(1 + std::exp2(-std::abs(gz - o)));
     return 4 * static_cast<int>(std::ceil(bound / 4));
 }

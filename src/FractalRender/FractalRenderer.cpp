@@ -135,7 +135,7 @@ void FractalRenderer::resize(int width, int height) {
 }
 
 void FractalRenderer::allocLow() {
-  double s = renderScales[size_t(scaleIndex_)];
+  double s = scheduler_.renderScale();
   int w = std::max<long>(1, roundHalfAway(s * width_));
   int h = std::max<long>(1, roundHalfAway(s * height_));
   sceneLow_ = makeTexture(w, h, "sceneLow");
@@ -153,19 +153,10 @@ void FractalRenderer::reset() {
   lowUsedStandIn_ = false;
   // Timing and adaptive state start over too: a renderer that was used live would otherwise keep a
   // stale frame clock (a huge first interval), a reduced scale and old averages.
-  lastFrameTime_ = 0;
-  frameEma_ = 16.7;
-  gpuEma_ = 8.0;
-  goodFrames_ = badFrames_ = 0;
-  lastScaleChange_ = 0;
-  fpsAccum_ = 0;
-  fpsCount_ = 0;
-  tilesPerFrame_ = 6.0;
+  const bool reducedScale = scheduler_.scaleIndex != 0;
+  scheduler_.reset();
   timing_->update([](Timing& t) { t = Timing{}; });
-  if (scaleIndex_ != 0) {
-    scaleIndex_ = 0;
-    if (width_ > 0) allocLow();
-  }
+  if (reducedScale && width_ > 0) allocLow();
 }
 
 FractalUniforms FractalRenderer::uniforms(const RenderView& view, const GpuImage& target, bool deep,
@@ -210,15 +201,15 @@ const std::array<std::array<float, 2>, 16>& FractalRenderer::filmJitter() {
 }
 
 FractalRenderer::Progress FractalRenderer::progress() const {
-  return Progress{scaleIndex_,
-                  tilesPerFrame_,
+  return Progress{scheduler_.scaleIndex,
+                  scheduler_.tilesPerFrame,
                   tiles_,
                   nextTile_,
                   staticFrames_,
                   sampleCount_,
                   highValid_,
-                  frameEma_,
-                  gpuEma_,
+                  scheduler_.frameEma,
+                  scheduler_.gpuEma,
                   sceneLow_ ? sceneLow_->width() : 0,
                   sceneLow_ ? sceneLow_->height() : 0};
 }

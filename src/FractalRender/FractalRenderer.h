@@ -17,6 +17,7 @@
 
 #include "FractalRender/BLATable.h"
 #include "FractalRender/FractalUniforms.h"
+#include "FractalRender/FrameScheduler.h"
 #include "FractalRender/ReferenceStore.h"
 #include "FractalRender/RenderTypes.h"
 #include "Platform/Gpu/Gpu.h"
@@ -26,13 +27,7 @@ namespace veltrane {
 
 class FractalRenderer {
  public:
-  struct Timing {
-    double gpuMs = 8;
-    double postMs = 2;
-    bool lastFrameHadFractal = false;
-    double refineMs = 0;
-    std::int64_t refineTiles = 0;
-  };
+  using Timing = FrameScheduler::Timing;
 
   // One Timing under a lock: written by completion handlers, read by the frame tick.
   class TimingBox {
@@ -54,9 +49,9 @@ class FractalRenderer {
 
   static constexpr double deepZoomThreshold = 2500.0;
   static constexpr double extremeZoomThreshold = 1e30;
-  static constexpr std::array<double, 8> renderScales{1.0, 0.85, 0.7, 0.58, 0.48, 0.4, 0.33, 0.27};
-  static constexpr int tileSide = 128;
-  static constexpr int maxSamples = 16;
+  static constexpr const std::array<double, 8>& renderScales = FrameScheduler::renderScales;
+  static constexpr int tileSide = FrameScheduler::tileSide;
+  static constexpr int maxSamples = FrameScheduler::maxSamples;
 
   // Throws RendererError (noDevice without a device) or GpuError.
   explicit FractalRenderer(std::shared_ptr<GpuDevice> device);
@@ -192,21 +187,13 @@ class FractalRenderer {
   std::shared_ptr<GpuBuffer> emptyRef_;
 
   std::string geometryKey_, lowKey_;
-  int scaleIndex_ = 0;
+  FrameScheduler scheduler_;
   bool highValid_ = false;
   std::vector<std::pair<int, int>> tiles_;
   int nextTile_ = 0;
-  double tilesPerFrame_ = 6.0;
   int staticFrames_ = 0;
   int sampleCount_ = 0;
   std::shared_ptr<TimingBox> timing_ = std::make_shared<TimingBox>();
-  double lastFrameTime_ = 0;
-  double frameEma_ = 16.7;
-  double gpuEma_ = 8.0;
-  int goodFrames_ = 0, badFrames_ = 0;
-  double lastScaleChange_ = 0;
-  double fpsAccum_ = 0;
-  int fpsCount_ = 0;
   RenderStats stats_;
   bool lowUsedStandIn_ = false;
   std::optional<double> injectedGpuMs_;

@@ -22,60 +22,10 @@ void FractalRenderer::buildTiles() {
 }
 
 void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
-  if (lastFrameTime_ > 0) {
-    // A clock that steps back (or a renderer reused after a pause) must not poison the averages.
-    double dt = std::clamp((now - lastFrameTime_) * 1000.0, 0.0, 200.0);
-    frameEma_ += (dt - frameEma_) * 0.15;
-    fpsAccum_ += dt;
-    fpsCount_ += 1;
-    if (fpsAccum_ >= 500) {
-      stats_.fps = 1000.0 / (fpsAccum_ / fpsCount_);
-      fpsAccum_ = 0;
-      fpsCount_ = 0;
-    }
-  }
-  lastFrameTime_ = now;
-
-  Timing timing = timing_->load();
-  gpuEma_ += (timing.gpuMs - gpuEma_) * 0.25;
-  stats_.gpuMs = gpuEma_;
-
-  if (timing.refineTiles >= 1 && timing.refineMs > 0.05) {
-    double target = std::clamp(9.0 / (timing.refineMs / double(timing.refineTiles)), 1.0, 400.0);
-    tilesPerFrame_ += (target - tilesPerFrame_) * 0.5;
-  }
-
-  if (!autoQuality) {
-    if (scaleIndex_ != 0) {
-      scaleIndex_ = 0;
-      allocLow();
-    }
-    return;
-  }
-  if (!moving) return;
-  double load = frameEma_ > 21 ? std::max(gpuEma_, frameEma_) : gpuEma_;
-  if (load > 14) {
-    badFrames_ += 1;
-    goodFrames_ = 0;
-    if (badFrames_ >= 5 && now - lastScaleChange_ > 0.2 && scaleIndex_ <= 6) {
-      scaleIndex_ += 1;
-      allocLow();
-      lastScaleChange_ = now;
-      badFrames_ = 0;
-    }
-    return;
-  }
-  if (load < 7.5) goodFrames_ += 1;
-  else goodFrames_ = 0;
-  badFrames_ = 0;
-  bool stepUp = load < 4.5 ? (goodFrames_ >= 16 && now - lastScaleChange_ > 0.3)
-                           : (goodFrames_ >= 61 && now - lastScaleChange_ > 1.0);
-  if (stepUp && scaleIndex_ > 0) {
-    scaleIndex_ -= 1;
-    allocLow();
-    lastScaleChange_ = now;
-    goodFrames_ = 0;
-  }
+  const FrameScheduler::TickResult result = scheduler_.tick(now, moving, autoQuality, timing_->load());
+  if (result.fps) stats_.fps = *result.fps;
+  stats_.gpuMs = scheduler_.gpuEma;
+  if (result.scaleChanged) allocLow();
 }
 
 void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u,
@@ -156,14 +106,14 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
 
   bool stale = false;
   if (deep) {
-    bool wait = synchronousReferences || (!moving && staticFrames_ > 30);
+    bool wait = synchronousReferences || (!moving && FrameScheduler::waitsForReference(staticFrames_));
     prepareReference(view, wait);
     stale = stats_.referenceStale;
   }
 
   bool hadWork = false;
   int tileCount = 0;
-  int budget = std::max(1, int(tilesPerFrame_));
+  int budget = scheduler_.tileBudget();
 
   auto lowPass = [&] {
     if (!sceneLow_) return;
@@ -171,7 +121,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
     dispatchRegion(cb, view, sceneLow_, u, 0, 0, sceneLow_->width(), sceneLow_->height());
     lowKey_ = key;
     lowUsedStandIn_ = stale;
-    if (scaleIndex_ == 0 && !stale && sceneHigh_ && sceneHigh_->width() == sceneLow_->width() &&
+    if (scheduler_.scaleIndex == 0 && !stale && sceneHigh_ && sceneHigh_->width() == sceneLow_->width() &&
         sceneHigh_->height() == sceneLow_->height()) {
       cb.copyImage(sceneLow_, sceneHigh_);
       highValid_ = true;
@@ -180,7 +130,9 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
   };
 
   auto samplePass = [&] {
-    if (!post.supersample || sampleCount_ > 15 || staticFrames_ < 4 || !sceneHigh_ || !sampleTex_ || !accum_) return;
+    if (!post.supersample || !FrameScheduler::samples(sampleCount_, staticFrames_) || !sceneHigh_ || !sampleTex_ ||
+        !accum_)
+      return;
     if (sampleCount_ == 0) {
       cb.copyImage(sceneHigh_, accum_);
       sampleCount_ = 1;
@@ -204,7 +156,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
     lowPass();
   } else if (lowUsedStandIn_) {
     if (highValid_) samplePass();
-  } else if (!highValid_ && !stale && staticFrames_ >= 2 && sceneHigh_ && sceneLow_) {
+  } else if (!highValid_ && !stale && FrameScheduler::refines(staticFrames_) && sceneHigh_ && sceneLow_) {
     if (tiles_.empty()) {
       buildTiles();
       // Refinement starts from the upscaled low image.
@@ -230,7 +182,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
   stats_.deep = deep;
   stats_.samples = sampleCount_;
   stats_.referenceLength = deep ? refLength() : 0;
-  stats_.renderScale = (highValid_ || sampleCount_ > 0) ? 1.0 : renderScales[size_t(scaleIndex_)];
+  stats_.renderScale = (highValid_ || sampleCount_ > 0) ? 1.0 : scheduler_.renderScale();
   if (sampleCount_ >= 2) stats_.tier = RenderStats::Tier::supersampled;
   else if (!highValid_) stats_.tier = tiles_.empty() ? RenderStats::Tier::motion : RenderStats::Tier::refining;
   else stats_.tier = RenderStats::Tier::full;
@@ -242,15 +194,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
   cb.addCompletedHandler([box, hadWork, tileCount, injected](GpuCommandBuffer& done) {
     double ms = injected ? *injected : (done.gpuEndTime() - done.gpuStartTime()) * 1000.0;
     if (!(ms > 0)) return;
-    box->update([&](Timing& t) {
-      t.gpuMs = ms;
-      t.lastFrameHadFractal = hadWork;
-      if (!hadWork) t.postMs += (ms - t.postMs) * 0.2;
-      if (tileCount > 0) {
-        t.refineMs = std::max(ms - t.postMs, 0.0);
-        t.refineTiles = tileCount;
-      }
-    });
+    box->update([&](Timing& t) { t.record(ms, hadWork, tileCount); });
   });
 }
 

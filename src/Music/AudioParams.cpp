@@ -7,38 +7,11 @@ namespace veltrane {
 
 namespace {
 
-// The 28 fields with their keys, in declaration order; one list serves reading and writing.
+// Visits the fields of one record: `visit(key, field)`.
 template <class Params, class Visit>
 void forEachField(Params& p, Visit&& visit)
 {
-    visit("frequency", p.frequency);
-    visit("harmonicRatio", p.harmonicRatio);
-    visit("filterCutoff", p.filterCutoff);
-    visit("filterQ", p.filterQ);
-    visit("filterType", p.filterType);
-    visit("filterRolloff", p.filterRolloff);
-    visit("distortionAmount", p.distortionAmount);
-    visit("reverbWet", p.reverbWet);
-    visit("reverbDecay", p.reverbDecay);
-    visit("delayTime", p.delayTime);
-    visit("delayFeedback", p.delayFeedback);
-    visit("delayWet", p.delayWet);
-    visit("lfoRate", p.lfoRate);
-    visit("volume", p.volume);
-    visit("fmModIndex", p.fmModIndex);
-    visit("chorusAmount", p.chorusAmount);
-    visit("stereoWidth", p.stereoWidth);
-    visit("noiseLevel", p.noiseLevel);
-    visit("noiseType", p.noiseType);
-    visit("bitCrushDepth", p.bitCrushDepth);
-    visit("phaserRate", p.phaserRate);
-    visit("phaserDepth", p.phaserDepth);
-    visit("pitchShift", p.pitchShift);
-    visit("freqShift", p.freqShift);
-    visit("subLevel", p.subLevel);
-    visit("glide", p.glide);
-    visit("glue", p.glue);
-    visit("synthMode", p.synthMode);
+    AudioParams::forEachField([&](const char* key, auto member) { visit(key, p.*member); });
 }
 
 std::string fieldError(const char* key, const char* what) { return std::string("AudioParams \"") + key + "\": " + what; }

@@ -60,6 +60,41 @@ struct AudioParams {
     // The sound at start-up and after a tone reset; the fallback for keys missing from stored JSON.
     static constexpr AudioParams defaults() noexcept { return AudioParams{}; }
 
+    // The 28 fields with their keys, in declaration order: the one list that the JSON coding and the
+    // kernel's parameter vector both read. Calls `visit(key, memberPointer)` for each.
+    template <class Visit>
+    static constexpr void forEachField(Visit&& visit)
+    {
+        visit("frequency", &AudioParams::frequency);
+        visit("harmonicRatio", &AudioParams::harmonicRatio);
+        visit("filterCutoff", &AudioParams::filterCutoff);
+        visit("filterQ", &AudioParams::filterQ);
+        visit("filterType", &AudioParams::filterType);
+        visit("filterRolloff", &AudioParams::filterRolloff);
+        visit("distortionAmount", &AudioParams::distortionAmount);
+        visit("reverbWet", &AudioParams::reverbWet);
+        visit("reverbDecay", &AudioParams::reverbDecay);
+        visit("delayTime", &AudioParams::delayTime);
+        visit("delayFeedback", &AudioParams::delayFeedback);
+        visit("delayWet", &AudioParams::delayWet);
+        visit("lfoRate", &AudioParams::lfoRate);
+        visit("volume", &AudioParams::volume);
+        visit("fmModIndex", &AudioParams::fmModIndex);
+        visit("chorusAmount", &AudioParams::chorusAmount);
+        visit("stereoWidth", &AudioParams::stereoWidth);
+        visit("noiseLevel", &AudioParams::noiseLevel);
+        visit("noiseType", &AudioParams::noiseType);
+        visit("bitCrushDepth", &AudioParams::bitCrushDepth);
+        visit("phaserRate", &AudioParams::phaserRate);
+        visit("phaserDepth", &AudioParams::phaserDepth);
+        visit("pitchShift", &AudioParams::pitchShift);
+        visit("freqShift", &AudioParams::freqShift);
+        visit("subLevel", &AudioParams::subLevel);
+        visit("glide", &AudioParams::glide);
+        visit("glue", &AudioParams::glue);
+        visit("synthMode", &AudioParams::synthMode);
+    }
+
     // Field by field with IEEE equality: a record holding NaN is unequal even to itself.
     friend bool operator==(const AudioParams&, const AudioParams&) = default;
 };

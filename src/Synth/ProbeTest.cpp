@@ -428,7 +428,7 @@ std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double
 
     OfflineRenderer renderer(sampleRate);
     vk_state* kernel = renderer.kernel();
-    vk_set_tap(kernel, caseIndex(tap));
+    vk_set_tap(kernel, static_cast<int>(tap));
     const Waveform wave = waveformFromRawValue(waveformValue()).value_or(Waveform::sawtooth);
     renderer.apply(params, wave, wave, input ? 1.0 : 0.0, int64_t{0});
     // The parameter event above ramps the microphone gain up; the test signal is heard at full

@@ -17,29 +17,15 @@
 
 #include "CSynth/kernel.h"
 #include "FractalCore/EnumText.h"
+#include "CSynth/kernel.h"
 #include "Music/AudioParams.h"
 #include "Platform/Json/Json.h"
 
 namespace veltrane {
 
 struct ProbeTest {
-    // The index is the kernel's tap number.
-    enum class Tap {
-        output,
-        voices,
-        filter,
-        distortion,
-        crusher,
-        chorus,
-        phaser,
-        pitch,
-        freqshift,
-        delay,
-        reverb,
-        widener,
-        compressor,
-        master,
-    };
+    // Where the case listens: the kernel's taps.
+    using Tap = vk_tap;
 
     struct Input {
         enum class Kind { noise, impulse, sine };
@@ -144,6 +130,14 @@ struct EnumTexts<ProbeTest::Tap> {
         std::pair{ProbeTest::Tap::master, std::string_view{"master"}},
     };
 };
+static_assert(
+    [] {
+        const auto& table = EnumTexts<ProbeTest::Tap>::table;
+        for (std::size_t i = 0; i < table.size(); ++i)
+            if (static_cast<std::size_t>(table[i].first) != i) return false;
+        return table.size() == vk_tap_count;
+    }(),
+    "one text per tap, in tap order");
 
 template <>
 struct EnumTexts<ProbeTest::Input::Kind> {

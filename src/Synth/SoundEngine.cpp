@@ -3,6 +3,8 @@
 #include "Synth/OrbitTable.h"
 #include "Synth/WAV.h"
 
+#include "Platform/Queues/SpscRing.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -33,13 +35,12 @@ void putLE(unsigned char* at, std::uint32_t value, int bytes)
 // ---- recording: a ring the audio thread fills and a writer thread drains into the file ----
 
 struct SoundEngine::Recorder {
+    struct Frame {
+        float left, right;
+    };
     // 2^17 frames is 2.7 s at 48 kHz: the writer wakes every 10 ms, so only a stalled disk fills it.
-    static constexpr std::uint64_t capacity = std::uint64_t{1} << 17;
-    static constexpr std::uint64_t mask = capacity - 1;
-
-    std::unique_ptr<float[]> ring = std::make_unique<float[]>(2 * capacity); // interleaved L R
-    std::atomic<std::uint64_t> write{0}; // audio thread
-    std::atomic<std::uint64_t> read{0};  // writer thread
+    // Producer: the audio thread. Consumer: the writer thread while it runs, the main thread otherwise.
+    SpscRing<Frame> ring{std::size_t{1} << 17};
     std::atomic<bool> active{false};
     std::atomic<int> inCallback{0};
     std::atomic<std::uint64_t> lostFrames{0};
@@ -56,18 +57,14 @@ struct SoundEngine::Recorder {
     // Audio thread. A block that does not fit is lost whole and counted.
     void push(const float* left, const float* right, int n) noexcept
     {
-        const std::uint64_t w = write.load(std::memory_order_relaxed);
-        const std::uint64_t r = read.load(std::memory_order_acquire);
-        if (capacity - (w - r) < static_cast<std::uint64_t>(n)) {
+        const std::uint64_t w = ring.writeBegin();
+        if (ring.writeEnd() - w < static_cast<std::uint64_t>(n)) {
             lostFrames.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
             return;
         }
-        for (int i = 0; i < n; ++i) {
-            const std::uint64_t slot = (w + static_cast<std::uint64_t>(i)) & mask;
-            ring[2 * slot] = left[i];
-            ring[2 * slot + 1] = right[i];
-        }
-        write.store(w + static_cast<std::uint64_t>(n), std::memory_order_release);
+        for (int i = 0; i < n; ++i)
+            ring.slotAt(w + static_cast<std::uint64_t>(i)) = Frame{left[i], right[i]};
+        ring.writeTo(w + static_cast<std::uint64_t>(n));
     }
 
     // Audio thread: the seq_cst pair with `finish` guarantees that once `finish` has seen the
@@ -89,18 +86,18 @@ struct SoundEngine::Recorder {
     // The samples go through the WAV codec, so recordings and rendered files quantise alike.
     void drain()
     {
-        const std::uint64_t w = write.load(std::memory_order_acquire);
-        std::uint64_t r = read.load(std::memory_order_relaxed);
+        const std::uint64_t w = ring.readEnd();
+        std::uint64_t r = ring.readBegin();
         while (r < w) {
-            const std::uint64_t n = std::min<std::uint64_t>({w - r, 4096, capacity - (r & mask)});
+            const std::uint64_t n = std::min<std::uint64_t>(w - r, 4096);
             if (error.empty()) {
                 try {
                     WAV::dataSize(2, frames + n, rate, 24); // throws past the format's 4 GiB
-                    const float* src = &ring[2 * (r & mask)];
-                    for (int c = 0; c < 2; ++c) {
-                        chunk[c].resize(n);
-                        for (std::uint64_t i = 0; i < n; ++i)
-                            chunk[c][i] = src[2 * i + c];
+                    chunk[0].resize(n);
+                    chunk[1].resize(n);
+                    for (std::uint64_t i = 0; i < n; ++i) {
+                        chunk[0][i] = ring.at(r + i).left;
+                        chunk[1][i] = ring.at(r + i).right;
                     }
                     const std::vector<std::uint8_t> image = WAV::encode(chunk, rate, 24);
                     const std::size_t bytes = image.size() - 44;
@@ -113,7 +110,7 @@ struct SoundEngine::Recorder {
                 }
             }
             r += n;
-            read.store(r, std::memory_order_release);
+            ring.readTo(r);
         }
     }
 
@@ -146,7 +143,7 @@ struct SoundEngine::Recorder {
         error.clear();
         lostFrames.store(0);
         finishing.store(false);
-        read.store(write.load(std::memory_order_acquire), std::memory_order_release);
+        ring.discardAll(); // anything left from an earlier recording
         writer = std::thread([this] { run(); });
         active.store(true, std::memory_order_seq_cst);
     }

@@ -90,14 +90,14 @@ double amplitudeAt(const std::vector<float>& x, double hz, double rate, int from
 
 TEST(EffectChain, DelayMemoryHasThePowerOfTwoLengths) {
     Chain c;
-    EXPECT_EQ(c->chorusLine[0].size, 1024);
-    EXPECT_EQ(c->pitchLine[1].size, 16384);
-    EXPECT_EQ(c->delayLine[0].size, 65536);
+    EXPECT_EQ(c->chorus.line[0].size, 1024);
+    EXPECT_EQ(c->pitch.line[1].size, 16384);
+    EXPECT_EQ(c->delay.line[0].size, 65536);
 }
 
 TEST(EffectChain, DelayReadOfOneIsTheNewestSampleAndInterpolates) {
     Chain c;
-    vk_delay_line* line = &c->chorusLine[0];
+    vk_delay_line* line = &c->chorus.line[0];
     for (float v : {1.0f, 2.0f, 4.0f}) vk_delay_write(line, v);
     EXPECT_EQ(vk_delay_read(line, 1.0f), 4.0f);
     EXPECT_EQ(vk_delay_read(line, 2.0f), 2.0f);
@@ -151,7 +151,7 @@ TEST(Filter, RolloffChangeClearsTheHistoryTypeChangeDoesNot) {
     Chain c;
     c.stage(2, p, std::vector<float>(200, 0.8f));
     auto nonZero = [&] {
-        for (auto& ch : c->filterState)
+        for (auto& ch : c->filter.state)
             for (auto& s : ch)
                 if (s[0] != 0.0 || s[1] != 0.0) return true;
         return false;
@@ -164,7 +164,7 @@ TEST(Filter, RolloffChangeClearsTheHistoryTypeChangeDoesNot) {
     l = r = 0.0f;
     p.q = 0.0f;  // notch with Q 0 is all zero: nothing new enters the state this frame
     vk_fx_stage(c.get(), 2, &p, &l, &r);
-    EXPECT_EQ(c->sections, 2);
+    EXPECT_EQ(c->filter.sections, 2);
     EXPECT_FALSE(nonZero());
 }
 
@@ -185,7 +185,7 @@ TEST(Distortion, MatchesAPlainShiftRegisterOversampler) {
     auto p = defaults();
     p.distortion = 0.35f;
     Chain c;
-    const float* coef = c->halfBand;
+    const float* coef = c->distortion.halfBand;
     std::vector<float> h(32, 0.0f), g(63, 0.0f);
     auto shape = [&](float u) {
         if (std::fabs(u) < 0.001f) return 0.0f;
@@ -215,10 +215,10 @@ TEST(Distortion, MatchesAPlainShiftRegisterOversampler) {
 TEST(Distortion, HalfBandCoefficientsSumToAQuarter) {
     Chain c;
     float sum = 0.0f;
-    for (float v : c->halfBand) sum += v;
+    for (float v : c->distortion.halfBand) sum += v;
     EXPECT_NEAR(sum, 0.25f, 1e-7);
-    EXPECT_GT(c->halfBand[0], 0.0f);
-    EXPECT_LT(c->halfBand[1], 0.0f);  // alternating signs of the odd taps
+    EXPECT_GT(c->distortion.halfBand[0], 0.0f);
+    EXPECT_LT(c->distortion.halfBand[1], 0.0f);  // alternating signs of the odd taps
 }
 
 TEST(Distortion, LargeAmountSaturatesTowardTheCurveLimit) {
@@ -366,20 +366,20 @@ TEST(Taps, LaterStagesFreezeAfterTheTap) {
 
     c->tap = 3;
     for (int i = 0; i < 5000; ++i) c.process(p, dist(rng), dist(rng), &l, &r);
-    EXPECT_EQ(c->chorusPhase, snapshot->chorusPhase);
-    EXPECT_EQ(c->phaserPhase, snapshot->phaserPhase);
-    EXPECT_EQ(0, std::memcmp(c->phaserState, snapshot->phaserState, sizeof c->phaserState));
-    EXPECT_EQ(c->grainPhase, snapshot->grainPhase);
-    EXPECT_EQ(c->shiftPhase, snapshot->shiftPhase);
-    EXPECT_EQ(c->chorusLine[0].write, snapshot->chorusLine[0].write);
-    EXPECT_EQ(c->pitchLine[1].write, snapshot->pitchLine[1].write);
-    EXPECT_EQ(c->delayLine[0].write, snapshot->delayLine[0].write);
+    EXPECT_EQ(c->chorus.phase, snapshot->chorus.phase);
+    EXPECT_EQ(c->phaser.phase, snapshot->phaser.phase);
+    EXPECT_EQ(0, std::memcmp(c->phaser.state, snapshot->phaser.state, sizeof c->phaser.state));
+    EXPECT_EQ(c->pitch.grainPhase, snapshot->pitch.grainPhase);
+    EXPECT_EQ(c->freqShift.phase, snapshot->freqShift.phase);
+    EXPECT_EQ(c->chorus.line[0].write, snapshot->chorus.line[0].write);
+    EXPECT_EQ(c->pitch.line[1].write, snapshot->pitch.line[1].write);
+    EXPECT_EQ(c->delay.line[0].write, snapshot->delay.line[0].write);
     EXPECT_EQ(0, std::memcmp(&c->compressor, &snapshot->compressor, sizeof(vk_dynamics)));
     EXPECT_EQ(0, std::memcmp(&c->limiter, &snapshot->limiter, sizeof(vk_dynamics)));
     EXPECT_EQ(vk_rv_active_decay(c->reverb), decay);  // not ticked: the pending set stays pending
     EXPECT_EQ(vk_rv_build(c->reverb, 2.0f), 1);
-    EXPECT_NE(c->sweepPhase, snapshot->sweepPhase);  // the filter and the distortion did run
-    EXPECT_NE(c->distInPos, snapshot->distInPos);
+    EXPECT_NE(c->filter.sweepPhase, snapshot->filter.sweepPhase);  // the filter and the distortion did run
+    EXPECT_NE(c->distortion.inPos, snapshot->distortion.inPos);
 
     // Output at tap 3: the DC response through a fully open lowpass is a third of the input.
     Chain dc(32000.0);

@@ -9,25 +9,15 @@
 
 #include "CSynth/kernel.h"
 #include "CSynth/state.h"
+#include "../Support/KernelRender.h"
+
+using namespace veltrane::testsupport;
 
 namespace {
-
-struct KernelDeleter {
-    void operator()(vk_state* s) const { vk_destroy(s); }
-};
-using Kernel = std::unique_ptr<vk_state, KernelDeleter>;
 
 void push(vk_state* k, int type, int param = 0, float value = 0.0f, int id = 0, float value3 = 0.0f) {
     const vk_event e{0, type, param, id, value, 0.0f, value3};
     ASSERT_EQ(vk_push_event(k, &e), 0);
-}
-
-std::vector<float> render(vk_state* k, int frames, int64_t start, std::vector<float>* right = nullptr) {
-    std::vector<float> l(frames), r(frames);
-    float* outs[2] = {l.data(), r.data()};
-    vk_render(k, outs, 2, frames, start);
-    if (right) *right = r;
-    return l;
 }
 
 TEST(KernelReverb, BuildIsTakenOnA2048SampleBoundaryAndResetTakesItAtOnce) {

@@ -10,15 +10,13 @@
 
 #include "CSynth/kernel.h"
 #include "CSynth/state.h"
+#include "../Support/KernelRender.h"
+
+using namespace veltrane::testsupport;
 
 namespace {
 
 constexpr double kRate = 48000.0;
-
-struct KernelDeleter {
-    void operator()(vk_state* s) const { vk_destroy(s); }
-};
-using Kernel = std::unique_ptr<vk_state, KernelDeleter>;
 
 Kernel makeKernel(double rate = kRate) { return Kernel(vk_create(rate)); }
 
@@ -29,14 +27,6 @@ vk_event event(int type, int64_t frame = 0, int param = 0, float value = 0, int 
 
 void push(vk_state* k, const vk_event& e) { ASSERT_EQ(vk_push_event(k, &e), 0); }
 
-// Renders `frames` frames at `start` into two channels and returns the left one.
-std::vector<float> render(vk_state* k, int frames, int64_t start, std::vector<float>* right = nullptr) {
-    std::vector<float> l(frames), r(frames);
-    float* outs[2] = {l.data(), r.data()};
-    vk_render(k, outs, 2, frames, start);
-    if (right) *right = r;
-    return l;
-}
 
 }  // namespace
 
@@ -50,10 +40,10 @@ TEST(Kernel, CreateRejectsBadRates) {
 }
 
 TEST(Kernel, MicrophoneRingIsHalfASecondRoundedUpToAPowerOfTwo) {
-    EXPECT_EQ(makeKernel(48000)->inputMask + 1, 32768);
-    EXPECT_EQ(makeKernel(44100)->inputMask + 1, 32768);
-    EXPECT_EQ(makeKernel(2048)->inputMask + 1, 1024);
-    EXPECT_EQ(makeKernel(96000)->inputMask + 1, 65536);
+    EXPECT_EQ(makeKernel(48000)->input->capacity(), 32768u);
+    EXPECT_EQ(makeKernel(44100)->input->capacity(), 32768u);
+    EXPECT_EQ(makeKernel(2048)->input->capacity(), 1024u);
+    EXPECT_EQ(makeKernel(96000)->input->capacity(), 65536u);
 }
 
 TEST(Kernel, RingHolds4096EventsAndDropsThe4097th) {
@@ -72,13 +62,13 @@ TEST(Kernel, FutureEventsFillThePendingListAndWaitInTheRing) {
     render(s, 1, 0);
     EXPECT_EQ(s->pendingCount, 256);
     EXPECT_EQ(s->pendingEarliest, 1000);
-    EXPECT_EQ(s->ringWrite.value.load() - s->ringRead.value.load(), 44);
+    EXPECT_EQ(s->events->pushedCount() - s->events->poppedCount(), 44u);
 
     // At frame 1000 the first pending event falls due and one ring event takes its place.
     render(s, 1000, 1);
     EXPECT_EQ(s->params[VK_P_FILTER_Q], 0.0f);
     EXPECT_EQ(s->pendingCount, 256);
-    EXPECT_EQ(s->ringWrite.value.load() - s->ringRead.value.load(), 43);
+    EXPECT_EQ(s->events->pushedCount() - s->events->poppedCount(), 43u);
 
     render(s, 400, 1001);
     EXPECT_EQ(s->params[VK_P_FILTER_Q], 299.0f);
@@ -295,13 +285,13 @@ TEST(Kernel, MicrophoneRingDropsWhatDoesNotFit) {
     vk_state* s = k.get();
     std::vector<float> block(1500, 1.0f);
     vk_push_input(s, block.data(), 1500);
-    EXPECT_EQ(s->inputWrite.value.load(), 1024);
+    EXPECT_EQ(s->input->pushedCount(), 1024u);
     vk_push_input(s, block.data(), 0);
     vk_push_input(s, block.data(), -3);
-    EXPECT_EQ(s->inputWrite.value.load(), 1024);
+    EXPECT_EQ(s->input->pushedCount(), 1024u);
     render(s, 100, 0);
     vk_push_input(s, block.data(), 1500);
-    EXPECT_EQ(s->inputWrite.value.load(), 1124);
+    EXPECT_EQ(s->input->pushedCount(), 1124u);
 }
 
 TEST(Kernel, ResetReturnsToTheStartStateButKeepsTheTap) {

@@ -94,14 +94,14 @@ TEST(OfflineRenderer, ApplySendsOnlyChanges) {
     p.volume = 0.8;
     r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
     vk_state* k = r.kernel();
-    EXPECT_EQ(k->ringWrite.value.load(), 31);
+    EXPECT_EQ(k->events->pushedCount(), 31u);
     r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
-    EXPECT_EQ(k->ringWrite.value.load(), 31);
+    EXPECT_EQ(k->events->pushedCount(), 31u);
     r.render(1);
     EXPECT_EQ(k->params[VK_P_VOLUME], 0.8f);
     p.synthMode = AudioParams::SynthMode::fm;
     r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0, 5000);
-    EXPECT_EQ(k->ringWrite.value.load(), 32);
-    EXPECT_EQ(k->ring[31].frame, 5000);
+    EXPECT_EQ(k->events->pushedCount(), 32u);
+    EXPECT_EQ(k->events->at(31).frame, 5000);
     EXPECT_EQ(r.params().last[VK_P_SYNTH_MODE], 1.0f);
 }

@@ -1,7 +1,7 @@
 // The safety net for every change to the kernel's sound: the 63 fixed probe cases are rendered at
 // 48 kHz (in parallel, one thread per core) and compared with the committed baseline in
 // tests/Synth/probe-baseline/ (their measurements, and a 50 ms excerpt of each render's left
-// channel for the residual). The thresholds and why they are what they are: tools/probe/ProbeRun.cpp.
+// channel for the residual). The thresholds and why they are what they are: src/Synth/ProbeRun.cpp.
 // A failure lists every case that moved, by which measure and how far.
 //
 // After an intended change to the sound, listen to the cases that moved, then rewrite the baseline
@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ProbeRun.h"
+#include "Synth/ProbeRun.h"
 
 using namespace veltrane;
 

@@ -2,6 +2,7 @@
 
 #include "../Support/JackServer.h"
 #include "../Support/RealtimeWatch.h"
+#include "../Support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@
 
 using namespace veltrane;
 namespace testsupport = veltrane::testsupport;
+
+using veltrane::testsupport::waitFor;
 
 namespace {
 
@@ -87,16 +90,6 @@ std::int32_t expectedPcm24(float x)
     return std::int32_t(s < 0 ? -std::floor(-s + 0.5) : std::floor(s + 0.5));
 }
 
-bool waitFor(const std::function<bool()>& done, double seconds = 20)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 } // namespace
 

@@ -16,7 +16,7 @@
 #include <set>
 #include <string>
 
-#include "ProbeRun.h"
+#include "Synth/ProbeRun.h"
 #include "Synth/WAV.h"
 
 using namespace veltrane;

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "Platform/Gpu/GpuDevice.h"
 
@@ -27,6 +28,10 @@ bool hasExtension(VkPhysicalDevice device, const char* name) {
   return false;
 }
 
+// Set by the completion loop while it lets a command buffer go: the destructor, when it runs within
+// that, tells the loop through it that the device is gone.
+thread_local bool* destroyedOnThisThread = nullptr;
+
 bool instanceHasLayer(const char* name) {
   uint32_t count = 0;
   vkEnumerateInstanceLayerProperties(&count, nullptr);
@@ -41,7 +46,11 @@ bool instanceHasLayer(const char* name) {
 
 std::shared_ptr<GpuDevice> GpuDevice::create(const GpuDeviceOptions& options) {
   std::shared_ptr<GpuDevice> device(new GpuDevice());
-  device->init(options);
+  device->createInstance(options);
+  device->choosePhysicalDevice(options);
+  device->createLogicalDevice();
+  device->createSampler();
+  device->startCompletionThread();
   return device;
 }
 
@@ -77,7 +86,7 @@ VKAPI_ATTR VkBool32 VKAPI_CALL GpuDevice::debugCallback(VkDebugUtilsMessageSever
   return VK_FALSE;
 }
 
-void GpuDevice::init(const GpuDeviceOptions& options) {
+void GpuDevice::createInstance(const GpuDeviceOptions& options) {
   VkApplicationInfo app{VK_STRUCTURE_TYPE_APPLICATION_INFO};
   app.pApplicationName = "Veltrane";
   app.pEngineName = "Veltrane";
@@ -116,22 +125,30 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   if (validation) instanceInfo.pNext = &features;
   // No driver at all shows up as VK_ERROR_INCOMPATIBLE_DRIVER: that, like an empty device list, is
   // "no device".
-  if (vkCreateInstance(&instanceInfo, nullptr, &instance_) != VK_SUCCESS) {
-    instance_ = VK_NULL_HANDLE;
-    throw GpuNoDeviceError();
-  }
+  VkInstance instance = VK_NULL_HANDLE;
+  if (vkCreateInstance(&instanceInfo, nullptr, &instance) != VK_SUCCESS) throw GpuNoDeviceError();
+  instance_ = VulkanInstance(instance);
   if (validation) {
     auto createMessenger = reinterpret_cast<PFN_vkCreateDebugUtilsMessengerEXT>(
-        vkGetInstanceProcAddr(instance_, "vkCreateDebugUtilsMessengerEXT"));
-    if (createMessenger) createMessenger(instance_, &messengerInfo, nullptr, &messenger_);
+        vkGetInstanceProcAddr(instance, "vkCreateDebugUtilsMessengerEXT"));
+    auto destroyMessenger = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
+        vkGetInstanceProcAddr(instance, "vkDestroyDebugUtilsMessengerEXT"));
+    VkDebugUtilsMessengerEXT messenger = VK_NULL_HANDLE;
+    if (createMessenger && destroyMessenger &&
+        createMessenger(instance, &messengerInfo, nullptr, &messenger) == VK_SUCCESS)
+      messenger_ = VulkanMessenger(instance, messenger, destroyMessenger);
     setObjectName_ = reinterpret_cast<PFN_vkSetDebugUtilsObjectNameEXT>(
-        vkGetInstanceProcAddr(instance_, "vkSetDebugUtilsObjectNameEXT"));
+        vkGetInstanceProcAddr(instance, "vkSetDebugUtilsObjectNameEXT"));
   }
+}
 
+// The best device for the renderer: a discrete GPU before an integrated, virtual or CPU one (the CPU
+// one first when asked for), with Vulkan 1.3 and push descriptors. Reads its limits and its queue.
+void GpuDevice::choosePhysicalDevice(const GpuDeviceOptions& options) {
   uint32_t count = 0;
-  vkEnumeratePhysicalDevices(instance_, &count, nullptr);
+  vkEnumeratePhysicalDevices(instance_.get(), &count, nullptr);
   std::vector<VkPhysicalDevice> devices(count);
-  vkEnumeratePhysicalDevices(instance_, &count, devices.data());
+  vkEnumeratePhysicalDevices(instance_.get(), &count, devices.data());
   int bestRank = 99;
   for (VkPhysicalDevice candidate : devices) {
     VkPhysicalDeviceProperties props;
@@ -169,7 +186,9 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
     }
   }
   if (!found) throw GpuNoDeviceError();
+}
 
+void GpuDevice::createLogicalDevice() {
   float priority = 1.0f;
   VkDeviceQueueCreateInfo queueInfo{VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO};
   queueInfo.queueFamilyIndex = queueFamily_;
@@ -195,15 +214,17 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   deviceInfo.pQueueCreateInfos = &queueInfo;
   deviceInfo.enabledExtensionCount = 1;
   deviceInfo.ppEnabledExtensionNames = deviceExtensions;
-  if (vkCreateDevice(physical_, &deviceInfo, nullptr, &device_) != VK_SUCCESS) {
-    device_ = VK_NULL_HANDLE;
-    throw GpuNoDeviceError();
-  }
+  VkDevice device = VK_NULL_HANDLE;
+  if (vkCreateDevice(physical_, &deviceInfo, nullptr, &device) != VK_SUCCESS) throw GpuNoDeviceError();
+  deviceOwner_ = VulkanDevice(device);
+  device_ = device;
   vkGetDeviceQueue(device_, queueFamily_, 0, &queue_);
   pushDescriptorSet =
       reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(vkGetDeviceProcAddr(device_, "vkCmdPushDescriptorSetKHR"));
   if (!pushDescriptorSet) throw GpuNoDeviceError();
+}
 
+void GpuDevice::createSampler() {
   VkSamplerCreateInfo samplerInfo{VK_STRUCTURE_TYPE_SAMPLER_CREATE_INFO};
   samplerInfo.magFilter = VK_FILTER_LINEAR;
   samplerInfo.minFilter = VK_FILTER_LINEAR;
@@ -213,9 +234,9 @@ void GpuDevice::init(const GpuDeviceOptions& options) {
   VkSampler sampler;
   checkVk(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
   sampler_ = VulkanHandle<VkSampler>(device_, sampler, vkDestroySampler);
-
-  completionThread_ = std::thread([this] { completionLoop(); });
 }
+
+void GpuDevice::startCompletionThread() { completionThread_ = std::thread([this] { completionLoop(); }); }
 
 GpuDevice::~GpuDevice() {
   if (completionThread_.joinable()) {
@@ -224,19 +245,17 @@ GpuDevice::~GpuDevice() {
       stopping_ = true;
     }
     flightChanged_.notify_all();
-    completionThread_.join();
+    if (completionThread_.get_id() == std::this_thread::get_id()) {
+      // The last reference went with a command buffer the loop completed: the loop returns as soon as
+      // this destructor has run, and a thread cannot wait for itself.
+      if (destroyedOnThisThread) *destroyedOnThisThread = true;
+      completionThread_.detach();
+    } else {
+      completionThread_.join();
+    }
   }
-  if (device_) {
-    vkDeviceWaitIdle(device_);
-    sampler_.reset();
-    vkDestroyDevice(device_, nullptr);
-  }
-  if (messenger_) {
-    auto destroy = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
-        vkGetInstanceProcAddr(instance_, "vkDestroyDebugUtilsMessengerEXT"));
-    if (destroy) destroy(instance_, messenger_, nullptr);
-  }
-  if (instance_) vkDestroyInstance(instance_, nullptr);
+  if (device_) vkDeviceWaitIdle(device_);
+  // The members go now: the sampler, the device, the messenger, the instance.
 }
 
 VulkanHandle<VkDeviceMemory> GpuDevice::allocateMemory(const VkMemoryRequirements& requirements,
@@ -365,16 +384,14 @@ void GpuDevice::completionLoop() {
       std::lock_guard lock(flightMutex_);
       inFlight_.pop_front();
     }
-    if (result != VK_SUCCESS) {
-      cb->finish(false, "GPU execution failed (VkResult " + std::to_string(result) + ")");
-      std::shared_ptr<GpuDevice> keep = cb->device_;
-      cb.reset();
-      if (keep.use_count() == 1) {
-        completionThread_.detach();
-        return;
-      }
-      continue;
-    }
+    if (!complete(std::move(cb), result)) return;  // the device is gone: touch nothing of it
+  }
+}
+
+bool GpuDevice::complete(std::shared_ptr<GpuCommandBuffer> cb, VkResult result) {
+  if (result != VK_SUCCESS) {
+    cb->finish(false, "GPU execution failed (VkResult " + std::to_string(result) + ")");
+  } else {
     auto now = std::chrono::steady_clock::now();
     if (timestamps_ && cb->queries_) {
       uint64_t stamps[2] = {0, 0};
@@ -389,15 +406,14 @@ void GpuDevice::completionLoop() {
       cb->gpuEnd_ = std::chrono::duration<double>(now - epoch).count();
     }
     cb->finish(true, "");
-    // The command buffer may hold the last reference to this device (its owner let go while the
-    // work was in flight): then the device is destroyed here, on its own completion thread.
-    std::shared_ptr<GpuDevice> keep = cb->device_;
-    cb.reset();
-    if (keep.use_count() == 1) {
-      completionThread_.detach();
-      return;  // keep's release below destroys the device; touch nothing after it
-    }
   }
+  // The command buffer may hold the last reference to this device, in which case the device is
+  // destroyed within this reset; the destructor says so through destroyedOnThisThread.
+  bool destroyed = false;
+  destroyedOnThisThread = &destroyed;
+  cb.reset();
+  destroyedOnThisThread = nullptr;
+  return !destroyed;
 }
 
 }  // namespace veltrane

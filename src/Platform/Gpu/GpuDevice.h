@@ -1,5 +1,10 @@
 #pragma once
 // The device, its one queue and its completion thread.
+//
+// Lifetime: a command buffer in flight keeps its device alive, so the last reference may be dropped
+// on any thread, the completion thread included (when the owner let go while work was in flight).
+// The destructor stops the completion thread and waits for it, except on that thread itself, which
+// it lets finish on its own: it touches nothing of the device once the destructor has run.
 
 #include <condition_variable>
 #include <cstdint>
@@ -75,18 +80,28 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   friend class GpuCommandBuffer;
   friend class GpuImage;
   GpuDevice() = default;
-  void init(const GpuDeviceOptions& options);
+  // The steps of creation, in order.
+  void createInstance(const GpuDeviceOptions& options);
+  void choosePhysicalDevice(const GpuDeviceOptions& options);
+  void createLogicalDevice();
+  void createSampler();
+  void startCompletionThread();
   void submit(std::shared_ptr<GpuCommandBuffer> commandBuffer);
   void completionLoop();
+  // Completes one command buffer taken off the flight list and lets it go. False when that released
+  // the last reference to the device, which then no longer exists.
+  bool complete(std::shared_ptr<GpuCommandBuffer> commandBuffer, VkResult result);
   static VKAPI_ATTR VkBool32 VKAPI_CALL debugCallback(VkDebugUtilsMessageSeverityFlagBitsEXT severity,
                                                      VkDebugUtilsMessageTypeFlagsEXT types,
                                                      const VkDebugUtilsMessengerCallbackDataEXT* data,
                                                      void* user);
 
-  VkInstance instance_ = VK_NULL_HANDLE;
-  VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
+  // In the order of creation: destroyed the other way round, after the destructor's body.
+  VulkanInstance instance_;
+  VulkanMessenger messenger_;
   VkPhysicalDevice physical_ = VK_NULL_HANDLE;
-  VkDevice device_ = VK_NULL_HANDLE;
+  VulkanDevice deviceOwner_;
+  VkDevice device_ = VK_NULL_HANDLE;  // deviceOwner_'s handle, read by every resource
   VkQueue queue_ = VK_NULL_HANDLE;
   uint32_t queueFamily_ = 0;
   VkPhysicalDeviceMemoryProperties memory_{};

@@ -1,6 +1,8 @@
 #pragma once
-// Move-only owner of one Vulkan object created from a VkDevice: destroyed in its destructor with the
-// matching vkDestroy* function. A null handle is the default and destroys nothing.
+// Move-only owners of Vulkan objects, each destroyed in its destructor; a null handle is the default
+// and destroys nothing. VulkanHandle owns an object made from a VkDevice (or, given the parent type,
+// from the instance); VulkanInstance and VulkanDevice own the objects everything is made from.
+// Declare them in the order they are made, so that members are destroyed the other way round.
 
 #include <string>
 #include <utility>
@@ -11,13 +13,13 @@
 
 namespace veltrane {
 
-template <typename Handle>
+template <typename Handle, typename Parent = VkDevice>
 class VulkanHandle {
  public:
-  using Destroy = void (*)(VkDevice, Handle, const VkAllocationCallbacks*);
+  using Destroy = void (*)(Parent, Handle, const VkAllocationCallbacks*);
 
   VulkanHandle() = default;
-  VulkanHandle(VkDevice device, Handle handle, Destroy destroy) : device_(device), handle_(handle), destroy_(destroy) {}
+  VulkanHandle(Parent device, Handle handle, Destroy destroy) : device_(device), handle_(handle), destroy_(destroy) {}
   ~VulkanHandle() { reset(); }
 
   VulkanHandle(VulkanHandle&& other) noexcept
@@ -43,10 +45,46 @@ class VulkanHandle {
   }
 
  private:
-  VkDevice device_ = VK_NULL_HANDLE;
+  Parent device_ = VK_NULL_HANDLE;
   Handle handle_ = VK_NULL_HANDLE;
   Destroy destroy_ = nullptr;
 };
+
+// A handle destroyed by one function of itself alone (the instance, the device).
+template <typename Handle, void (*destroy)(Handle, const VkAllocationCallbacks*)>
+class VulkanRoot {
+ public:
+  VulkanRoot() = default;
+  explicit VulkanRoot(Handle handle) : handle_(handle) {}
+  ~VulkanRoot() { reset(); }
+  VulkanRoot(VulkanRoot&& other) noexcept : handle_(std::exchange(other.handle_, VK_NULL_HANDLE)) {}
+  VulkanRoot& operator=(VulkanRoot&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, VK_NULL_HANDLE);
+    }
+    return *this;
+  }
+  VulkanRoot(const VulkanRoot&) = delete;
+  VulkanRoot& operator=(const VulkanRoot&) = delete;
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != VK_NULL_HANDLE; }
+  void reset() {
+    if (handle_ != VK_NULL_HANDLE) destroy(handle_, nullptr);
+    handle_ = VK_NULL_HANDLE;
+  }
+
+ private:
+  Handle handle_ = VK_NULL_HANDLE;
+};
+
+using VulkanInstance = VulkanRoot<VkInstance, vkDestroyInstance>;
+// The caller waits for the device to be idle before this destroys it.
+using VulkanDevice = VulkanRoot<VkDevice, vkDestroyDevice>;
+
+// The validation layer's messenger, made from the instance and destroyed through an extension function.
+using VulkanMessenger = VulkanHandle<VkDebugUtilsMessengerEXT, VkInstance>;
 
 // Throws GpuError naming the call when a Vulkan call fails.
 inline void checkVk(VkResult result, const char* what) {

@@ -2,6 +2,7 @@
 
 #include "../../Support/JackServer.h"
 #include "../../Support/RealtimeWatch.h"
+#include "../../Support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 
 using namespace veltrane;
 namespace testsupport = veltrane::testsupport;
+
+using veltrane::testsupport::waitFor;
 
 namespace {
 
@@ -53,16 +56,6 @@ struct InputSink : AudioInputCallback {
     }
 };
 
-bool waitFor(const std::function<bool()>& done, double seconds = 20)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 } // namespace
 

@@ -224,3 +224,34 @@ TEST(GpuValidation, ErrorsAreCounted) {
   if (buffer != VK_NULL_HANDLE) vkDestroyBuffer(device->vk(), buffer, nullptr);
   EXPECT_GE(device->validationErrorCount(), 1);
 }
+
+// The owner lets go of the device while its work is in flight, at moments spread around the
+// completions: whichever thread drops the last reference destroys the device (the completion thread
+// included, which must never wait for itself), and every command buffer still completes. Odd rounds
+// keep the last command buffer and let it go the moment it completes, racing the completion thread
+// for the last reference.
+TEST(GpuDeviceLifetime, LastReferenceDroppedWhileCompletionsAreInFlight) {
+  for (int round = 0; round < 40; ++round) {
+    std::atomic<int> completed{0};
+    std::shared_ptr<GpuCommandBuffer> last;
+    {
+      auto device = GpuDevice::create({.preferCpu = true});
+      auto image = device->makeImage({64, 64, GpuFormat::rgba16Float, gpuShaderWrite, "target"});
+      for (int i = 0; i < 6; ++i) {
+        auto cb = device->makeCommandBuffer("in flight");
+        cb->copyImage(image, device->makeImage({64, 64, GpuFormat::rgba16Float, gpuShaderWrite, "copy"}));
+        cb->addCompletedHandler([&completed](GpuCommandBuffer&) { completed++; });
+        cb->commit();
+        if (round % 2 == 1) last = cb;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(round % 6 * 200));
+    }  // the device's last reference outside the flight list goes here
+    if (last) {
+      last->waitUntilCompleted();
+      last.reset();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (completed.load() < 6 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_EQ(completed.load(), 6) << round;
+  }
+}

@@ -1,4 +1,4 @@
-#include "ProbeRun.h"
+#include "Synth/ProbeRun.h"
 
 #include <algorithm>
 #include <atomic>
