@@ -191,7 +191,7 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
   result.mu.resize(count);
   for (size_t i = 0; i < count; ++i) {
     result.escaped[i] = texels[i * 4] > 0.5f;
-    result.mu[i] = (double(texels[i * 4 + 1]) * 64.0 + double(texels[i * 4 + 2])) * 64.0;
+    result.mu[i] = ((double(texels[i * 4 + 3]) + double(texels[i * 4 + 1])) * 64.0 + double(texels[i * 4 + 2])) * 64.0;
   }
   return result;
 }
