@@ -7,6 +7,30 @@
 
 namespace veltrane {
 
+namespace {
+
+// A take must survive its file, which holds finite numbers only. What the kernel would make of a
+// non-finite value is kept as the same sound: a parameter event without a finite value changes
+// nothing (the kernel ignores it), and a point pair with a non-finite part adds nothing to the
+// orbit voice's tables, exactly like the pair (0, 0).
+bool ignoredByTheKernel(const vk_event& e)
+{
+    return (e.type == VK_EVENT_PARAM || e.type == VK_EVENT_PARAM_NO_RAMP) && !std::isfinite(e.value);
+}
+
+std::vector<double> finitePairs(const std::vector<double>& points)
+{
+    std::vector<double> out = points;
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2)
+        if (!std::isfinite(out[i]) || !std::isfinite(out[i + 1]))
+            out[i] = out[i + 1] = 0;
+    if (out.size() % 2 == 1 && !std::isfinite(out.back()))
+        out.back() = 0; // an unpaired value is never read
+    return out;
+}
+
+} // namespace
+
 TakeRecorder::~TakeRecorder()
 {
     if (isRecording_ && engine_) {
@@ -40,19 +64,19 @@ void TakeRecorder::start(SoundEngine& engine)
         if (!std::isnan(sent[i]))
             events_.push_back({0, VK_EVENT_PARAM_NO_RAMP, i, 0, sent[i], 0, 0});
     if (const auto& orbit = engine.lastOrbit())
-        orbits_.push_back({0, orbit->points, orbit->length});
+        orbits_.push_back({0, finitePairs(orbit->points), orbit->length});
     if (engine.isPlaying())
         events_.push_back({0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0});
 
     std::weak_ptr<TakeRecorder*> weak = self_;
     engine.eventTap = [weak](const vk_event& event) {
-        if (const auto self = weak.lock())
+        if (const auto self = weak.lock(); self && !ignoredByTheKernel(event))
             (*self)->events_.emplace_back(event, (*self)->start_);
     };
     engine.orbitTap = [weak](const std::vector<double>& points, int length, std::int64_t frame) {
         if (const auto self = weak.lock()) {
             TakeRecorder& r = **self;
-            r.orbits_.push_back({std::max(frame, r.start_) - r.start_, points, length});
+            r.orbits_.push_back({std::max(frame, r.start_) - r.start_, finitePairs(points), length});
         }
     };
     isRecording_ = true;
@@ -63,7 +87,8 @@ void TakeRecorder::add(const std::vector<vk_event>& events)
     if (!isRecording_)
         return;
     for (const vk_event& e : events)
-        events_.emplace_back(e, start_);
+        if (!ignoredByTheKernel(e))
+            events_.emplace_back(e, start_);
 }
 
 void TakeRecorder::addView(Take::View view)

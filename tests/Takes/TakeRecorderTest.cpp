@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <regex>
 
 using namespace veltrane;
@@ -131,6 +133,26 @@ TEST_F(Recording, ARecorderThatIsGoneLeavesTheEngineAlone)
     }
     EXPECT_FALSE(engine.eventTap);
     engine.play(); // no observer to call
+}
+
+// Numbers a file cannot hold are kept as the sound they make: a parameter the kernel ignores is
+// left out, an orbit point that went to infinity becomes the (0, 0) it counts as.
+TEST_F(Recording, ATakeWithEscapedOrbitsAndUnsentValuesStillSaves)
+{
+    recorder.start(engine);
+    const double inf = std::numeric_limits<double>::infinity();
+    engine.setOrbit({0, 0, 0.5, 0.25, inf, 1, std::nan(""), 2}, 4);
+    AudioParams params = AudioParams::defaults();
+    params.filterQ = std::nan("");
+    engine.apply(params, Waveform::sine, Waveform::triangle, 0, 0);
+    advance(100);
+    const auto take = recorder.stop();
+    ASSERT_TRUE(take);
+    EXPECT_EQ(take->orbits[0].points, (std::vector<double>{0, 0, 0.5, 0.25, 0, 0, 0, 0}));
+    EXPECT_EQ(take->events.size(), 30u);
+    for (const auto& e : take->events)
+        EXPECT_NE(e.param, VK_P_FILTER_Q);
+    EXPECT_EQ(Take::decode(take->encoded()), *take);
 }
 
 TEST(InternetDateTime, WritesUtcWithoutFractions)
