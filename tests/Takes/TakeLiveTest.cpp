@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -38,11 +39,12 @@ std::vector<double> orbitPoints(int k)
 
 // What may differ, by the timing rules: an event sent "at once" (frame 0) and an orbit install are
 // recorded at the frame the kernel had rendered when they were sent, and apply live at the start of
-// the next audio callback, which is that frame unless a callback began meanwhile (then it is one
-// period later). Sends "at once" are therefore made just after a callback ended; a send that a
-// callback may have overtaken is noted, and the sound is compared exactly up to the first such
-// send. Events stamped ahead apply at their frames on both sides. (A reverb rebuild would also
-// differ, built in the background live and inline offline; this performance keeps the decay.)
+// the next audio callback: that frame, unless a callback was already running when the event was
+// queued, and then one period (256 frames) later. Sends "at once" are made just after a callback
+// ended, so this is rare; where the recording shows a send applied a period late, the comparison
+// moves that send and goes on. Everything else, every event stamped ahead included, must match
+// sample for sample. (A reverb rebuild would also differ, built in the background live and inline
+// offline; this performance keeps the decay.)
 TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
 {
     testsupport::JackServer server;
@@ -59,16 +61,22 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
     engine.start();
     ASSERT_TRUE(testsupport::waitFor([&] { return engine.currentFrame() > 0; })) << "the audio callback never ran";
 
-    std::vector<std::int64_t> overtaken;
+    // What one send "at once" put into the take.
+    struct AtOnce {
+        std::int64_t frame;
+        std::vector<Take::Event> events;
+        std::vector<Take::OrbitSnapshot> orbits;
+    };
+    std::vector<AtOnce> atOnce;
     auto atCallbackEnd = [&](auto&& send) {
         const std::int64_t before = engine.currentFrame();
         while (engine.currentFrame() == before)
             std::this_thread::sleep_for(20us);
-        const auto t0 = std::chrono::steady_clock::now();
-        const std::int64_t frame = engine.currentFrame();
+        const size_t events = recorder.events().size(), orbits = recorder.orbits().size();
         send();
-        if (engine.currentFrame() != frame || std::chrono::steady_clock::now() - t0 > 1500us)
-            overtaken.push_back(frame);
+        if (recorder.events().size() > events || recorder.orbits().size() > orbits)
+            atOnce.push_back({engine.currentFrame(), {recorder.events().begin() + events, recorder.events().end()},
+                              {recorder.orbits().begin() + orbits, recorder.orbits().end()}});
     };
 
     AudioParams params = AudioParams::defaults();
@@ -115,26 +123,64 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
     EXPECT_GT(take->events.size(), 300u);
 
     const Take decoded = Take::decode(take->encoded());
-    const auto [left, right] = TakeRenderer::renderAudio(decoded);
-    ASSERT_EQ(left.size(), size_t(decoded.length));
     const auto wav = testsupport::readWav(path);
     std::filesystem::remove(path);
     ASSERT_TRUE(wav);
     ASSERT_GE(wav->samples.size() / 2, size_t(decoded.length));
 
-    const std::int64_t compared = overtaken.empty() ? decoded.length : std::min(overtaken.front(), decoded.length);
-    std::int64_t mismatches = 0, first = -1;
-    double energy = 0;
-    for (std::int64_t i = 0; i < compared; ++i) {
-        energy += double(left[i]) * left[i];
-        if ((wav->samples[2 * i] != testsupport::expectedPcm24(left[i]) ||
-             wav->samples[2 * i + 1] != testsupport::expectedPcm24(right[i])) && mismatches++ == 0)
-            first = i;
+    // The take with the sends at once moved by the frames given, rendered; the first frame at which
+    // it differs from the recording, or -1.
+    auto firstDifference = [&](const std::vector<std::int64_t>& shifts, double* energy = nullptr) {
+        Take t = decoded;
+        for (size_t i = 0; i < atOnce.size(); ++i) {
+            if (shifts[i] == 0)
+                continue;
+            for (const auto& e : atOnce[i].events)
+                if (auto it = std::find(t.events.begin(), t.events.end(), e); it != t.events.end())
+                    it->frame += shifts[i];
+            for (const auto& o : atOnce[i].orbits)
+                if (auto it = std::find(t.orbits.begin(), t.orbits.end(), o); it != t.orbits.end())
+                    it->frame += shifts[i];
+        }
+        std::stable_sort(t.events.begin(), t.events.end(), [](auto& a, auto& b) { return a.frame < b.frame; });
+        const auto [left, right] = TakeRenderer::renderAudio(t);
+        EXPECT_EQ(left.size(), size_t(t.length));
+        for (std::int64_t i = 0; i < t.length; ++i) {
+            if (energy)
+                *energy += double(left[i]) * left[i];
+            if (wav->samples[2 * i] != testsupport::expectedPcm24(left[i]) ||
+                wav->samples[2 * i + 1] != testsupport::expectedPcm24(right[i]))
+                return i;
+        }
+        return std::int64_t{-1};
+    };
+
+    // A send applied late shows as a first difference at its own frame (or later, when its effect
+    // is not heard at once): the latest sends at or before the difference are tried a period late.
+    std::vector<std::int64_t> shifts(atOnce.size(), 0);
+    int moved = 0;
+    for (std::int64_t d = firstDifference(shifts); d >= 0;) {
+        bool explained = false;
+        int tried = 0;
+        for (size_t i = atOnce.size(); i-- > 0 && tried < 3 && !explained;) {
+            if (atOnce[i].frame > d || shifts[i] != 0)
+                continue;
+            ++tried;
+            shifts[i] = 256;
+            const std::int64_t next = firstDifference(shifts);
+            if (next < 0 || next > d) {
+                explained = true;
+                d = next;
+                ++moved;
+            } else {
+                shifts[i] = 0;
+            }
+        }
+        ASSERT_TRUE(explained) << "the live output differs at frame " << d << " beyond what a late send explains";
+        ASSERT_LE(moved, 10) << "too many sends overtaken to call this timing";
     }
-    EXPECT_EQ(mismatches, 0) << "first at frame " << first;
+    double energy = 0;
+    EXPECT_EQ(firstDifference(shifts, &energy), -1);
     EXPECT_GT(energy, 10.0);
-    // A loaded machine may overtake a send now and then; most of the take is compared regardless.
-    EXPECT_GE(compared, 5 * 48000) << overtaken.size() << " sends may have been overtaken";
-    std::printf("compared %lld of %lld frames; %zu of the sends made at once may have been overtaken\n",
-                (long long)compared, (long long)decoded.length, overtaken.size());
+    std::printf("%zu sends made at once; %d of them applied a period late\n", atOnce.size(), moved);
 }
