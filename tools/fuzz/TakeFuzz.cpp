@@ -3,6 +3,7 @@
 // stops on an accepted take that breaks what the reader promises or that does not survive its own
 // file, and on any text where the JSON event reader the take reader stands on and the JSON document
 // parser disagree (on accepting it, or on what it holds).
+#include "Require.h"
 #include "Takes/Take.h"
 #include "Takes/TakeRenderer.h"
 
@@ -16,16 +17,9 @@
 #include <vector>
 
 using namespace veltrane;
+using veltrane::fuzz::require;
 
 namespace {
-
-void require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
 
 void check(const Take& take)
 {
