@@ -1,7 +1,8 @@
 #pragma once
-// Standard Base64 (RFC 4648 alphabet, "=" padding), as data URLs carry pictures.
-// Decoding is strict: the text's length is a multiple of four, every character is of the alphabet
-// (no line breaks or spaces), and padding appears only at the end; anything else gives nothing.
+// Standard Base64 (RFC 4648, section 4): the alphabet A-Z a-z 0-9 + /, '=' padding to a multiple of
+// four characters, no line breaks. Decoding is strict: any other character, a length that is not a
+// multiple of four, padding anywhere but at the end, or bits set in the padding give nothing, so
+// every accepted text is the one encoding of its bytes.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,7 +12,12 @@
 
 namespace veltrane::Base64 {
 
+std::string encode(std::string_view bytes);
+// Appends the encoding to `out`.
+void encode(std::string_view bytes, std::string& out);
+std::optional<std::string> decode(std::string_view text);
+// The same for binary data held as bytes (pictures in data URLs).
 std::string encode(std::span<const std::uint8_t> bytes);
-std::optional<std::vector<std::uint8_t>> decode(std::string_view text);
+std::optional<std::vector<std::uint8_t>> decodeBytes(std::string_view text);
 
 } // namespace veltrane::Base64

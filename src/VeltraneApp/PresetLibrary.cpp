@@ -364,7 +364,7 @@ std::optional<Image> PresetLibrary::imageFromDataURL(std::string_view text)
     if (!text.starts_with("data:image")) return std::nullopt;
     const auto comma = text.find(',');
     if (comma == std::string_view::npos) return std::nullopt;
-    const auto bytes = Base64::decode(text.substr(comma + 1));
+    const auto bytes = Base64::decodeBytes(text.substr(comma + 1));
     if (!bytes) return std::nullopt;
     return decodePNG(*bytes);
 }

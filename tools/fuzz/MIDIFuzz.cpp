@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes through the MIDI file reader and the melody import. Besides crashes and
 // sanitizer reports, it stops on a result that breaks what the reader and the import promise.
+#include "Require.h"
 #include "Music/MIDIFile.h"
 #include "Music/Melody.h"
 
@@ -8,15 +9,9 @@
 #include <cstdlib>
 
 using namespace veltrane;
+using veltrane::fuzz::require;
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
 
 void checkFile(const MIDIFile& file) {
     require(file.format >= 0 && file.format <= 2, "format 0...2");

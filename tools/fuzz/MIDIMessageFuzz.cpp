@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes through the MIDI message decoders: as a MIDI 1.0 byte stream, as UMP
 // words and as an event list. Besides crashes and sanitizer reports, it stops on an event the
 // decoders promise never to make, or on an event that does not survive its own encoding.
+#include "Require.h"
 #include "MIDIIO/MIDIEvent.h"
 
 #include <cstdio>
@@ -9,16 +10,9 @@
 #include <vector>
 
 using namespace veltrane;
+using veltrane::fuzz::require;
 
 namespace {
-
-void require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
 
 void check(const std::vector<MIDIEvent>& events)
 {
