@@ -147,6 +147,21 @@ struct AudioOutput::Stream {
     unsigned device = 0;
     unsigned bufferFrames = 0;
     bool isOpen() const { return rt && rt->isStreamOpen(); }
+
+    // Stops a running stream and returns once no callback runs any more. Never RtAudio's
+    // stopStream: on JACK (RtAudio 5.2) it asks the callback to drain and then waits on a condition
+    // variable without holding its mutex, so a signal sent before the wait is lost and the stop
+    // hangs for good. abortStream skips that drain and deactivates the JACK client at once (which
+    // waits for a process cycle in progress); on ALSA and PulseAudio it drops what is queued
+    // instead of playing it out, which a stopping instrument wants anyway.
+    void halt() noexcept
+    {
+        try {
+            if (rt->isStreamRunning())
+                rt->abortStream();
+        } catch (const RtAudioError&) {
+        }
+    }
 };
 
 AudioOutput::AudioOutput(AudioRenderCallback& callback, const AudioOutputDesc& desc)
@@ -234,13 +249,8 @@ void AudioOutput::stop()
 {
     if (!running_.load())
         return;
-    if (api_ != AudioBackend::null && stream_->isOpen()) {
-        try {
-            if (stream_->rt->isStreamRunning())
-                stream_->rt->stopStream();
-        } catch (const RtAudioError&) {
-        }
-    }
+    if (api_ != AudioBackend::null && stream_->isOpen())
+        stream_->halt();
     running_.store(false, std::memory_order_release);
 }
 
@@ -384,13 +394,8 @@ void AudioInput::stop()
 {
     if (!running_)
         return;
-    if (stream_->isOpen()) {
-        try {
-            if (stream_->rt->isStreamRunning())
-                stream_->rt->stopStream();
-        } catch (const RtAudioError&) {
-        }
-    }
+    if (stream_->isOpen())
+        stream_->halt();
     running_ = false;
 }
 
