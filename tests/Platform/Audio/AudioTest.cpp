@@ -107,6 +107,41 @@ TEST(AudioNull, MicrophoneIsDrivenByTheOwnerAndMayBeAbsent)
     EXPECT_FALSE(none.isRunning());
 }
 
+// The callback's own cost is told apart from time its thread spent not running: a callback that
+// computes shows processor time near its wall time; one that is kept waiting shows wall time only.
+TEST(AudioNull, CallbackCostIsProcessorTimeBesideWallTime)
+{
+    struct Timed : AudioRenderCallback {
+        bool compute = false;
+        void renderAudio(float* const*, int, int) noexcept override
+        {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+            if (compute) {
+                volatile double x = 0;
+                while (std::chrono::steady_clock::now() < until)
+                    x = x + 1;
+            } else {
+                std::this_thread::sleep_until(until);
+            }
+        }
+    };
+    for (const bool compute : {false, true}) {
+        Timed source;
+        source.compute = compute;
+        AudioOutput out(source, {.backend = AudioBackend::null});
+        out.start();
+        out.renderNull(16);
+        const AudioStats s = out.stats();
+        EXPECT_GE(s.worstCallbackSeconds, 0.020) << compute;
+        EXPECT_LE(s.worstCallbackCpuSeconds, s.worstCallbackSeconds) << compute;
+        EXPECT_EQ(s.totalCallbackCpuSeconds, s.worstCallbackCpuSeconds) << compute;
+        if (compute)
+            EXPECT_GT(s.worstCallbackCpuSeconds, 0.001);
+        else
+            EXPECT_LT(s.worstCallbackCpuSeconds, 0.005);
+    }
+}
+
 TEST(AudioNull, TheWatchSeesAnAllocationInsideACallback)
 {
     if (!testsupport::kWatching)
