@@ -14,8 +14,8 @@
 #include "Synth/SoundEngine.h"
 
 #include "../../tests/Support/JackServer.h"
+#include "../common/ArgNumbers.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -49,17 +49,6 @@ std::string costReport(const AudioStats& s, double budget)
                   s.worstCallbackSeconds * 1e3, s.worstCallbackCpuSeconds * 1e3, budget * 1e3,
                   100 * s.worstCallbackSeconds / budget, 100 * s.worstCallbackCpuSeconds / budget, mean * 1e3);
     return text;
-}
-
-// The whole text as a number in [low, high]; nothing for anything else ("", "12x", "nan").
-std::optional<double> number(const char* text, double low, double high)
-{
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text, &end);
-    if (end == text || *end != '\0' || errno == ERANGE || !(value >= low && value <= high))
-        return std::nullopt;
-    return value;
 }
 
 int runSilent(double seconds, bool realtime)
@@ -104,19 +93,18 @@ int main(int argc, char** argv)
         std::optional<double> value;
         // The first second is counted apart, so a soak lasts at least two.
         if (!std::strcmp(key, "--seconds"))
-            value = number(argv[i + 1], 2, 86400);
+            value = tools::argNumber(argv[i + 1], 2, 86400);
         else if (!std::strcmp(key, "--period"))
-            value = number(argv[i + 1], 16, 8192);
+            value = tools::argInteger(argv[i + 1], 16, 8192);
         else if (!std::strcmp(key, "--rate"))
-            value = number(argv[i + 1], 8000, 192000);
+            value = tools::argInteger(argv[i + 1], 8000, 192000);
         else if (!std::strcmp(key, "--silent") || !std::strcmp(key, "--realtime"))
-            value = number(argv[i + 1], 0, 1);
+            value = tools::argInteger(argv[i + 1], 0, 1);
         else {
             std::fprintf(stderr, "sound-soak: unknown option %s\n%s", key, usage);
             return 2;
         }
-        const bool whole = !std::strcmp(key, "--seconds") || (value && *value == std::floor(*value));
-        if (!value || !whole) {
+        if (!value) {
             std::fprintf(stderr, "sound-soak: invalid value \"%s\" for %s\n%s", argv[i + 1], key, usage);
             return 2;
         }
