@@ -10,6 +10,40 @@ target_compile_options(veltrane_options INTERFACE
   # Results must be bit-reproducible: no fused multiply-add unless code asks for it.
   -ffp-contract=off)
 
+# Sanitizer builds: -DVELTRANE_SANITIZE=address (AddressSanitizer with UndefinedBehaviorSanitizer and
+# leak checking) or thread (ThreadSanitizer) instruments every target of the build. Each needs its
+# own build folder; the suppression files for the libraries beneath us are in tools/sanitizers/.
+set(VELTRANE_SANITIZE "" CACHE STRING "Sanitizer for the whole build: empty, address or thread")
+set_property(CACHE VELTRANE_SANITIZE PROPERTY STRINGS "" address thread)
+set(veltrane_sanitizer_flags_address -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(veltrane_sanitizer_flags_thread -fsanitize=thread)
+if(VELTRANE_SANITIZE)
+  if(NOT DEFINED veltrane_sanitizer_flags_${VELTRANE_SANITIZE})
+    message(FATAL_ERROR "VELTRANE_SANITIZE must be empty, address or thread, not ${VELTRANE_SANITIZE}")
+  endif()
+  add_compile_options(${veltrane_sanitizer_flags_${VELTRANE_SANITIZE}})
+  add_link_options(${veltrane_sanitizer_flags_${VELTRANE_SANITIZE}})
+endif()
+
+# veltrane_own_sanitizer(target address|thread): a test executable that always runs under one
+# sanitizer. In a plain build it gets that sanitizer's flags; in a build under the same sanitizer it
+# already has them. Builds under the other sanitizer must not define it at all (the two cannot be
+# linked into one program): guard its definition with VELTRANE_OWN_SANITIZER_<KIND> below.
+function(veltrane_own_sanitizer target kind)
+  if(NOT VELTRANE_SANITIZE)
+    target_compile_options(${target} PRIVATE ${veltrane_sanitizer_flags_${kind}} -g)
+    target_link_options(${target} PRIVATE ${veltrane_sanitizer_flags_${kind}})
+  endif()
+endfunction()
+foreach(kind address thread)
+  string(TOUPPER ${kind} upper)
+  if(NOT VELTRANE_SANITIZE OR VELTRANE_SANITIZE STREQUAL kind)
+    set(VELTRANE_OWN_SANITIZER_${upper} ON)
+  else()
+    set(VELTRANE_OWN_SANITIZER_${upper} OFF)
+  endif()
+endforeach()
+
 # Folder path relative to a root, turned into a target name: "Platform/Json" -> "PlatformJson".
 function(veltrane_folder_name root out)
   file(RELATIVE_PATH rel ${root} ${CMAKE_CURRENT_SOURCE_DIR})

@@ -215,7 +215,7 @@ void FractalRenderer::writePNG(const Image& image, const std::filesystem::path& 
   try {
     veltrane::writePNG(image, path);
   } catch (const PngError& error) {
-    throw RendererError::pipeline(error.stage == PngError::Stage::destination ? "PNG destination" : "PNG write");
+    throw RendererError::pipeline(error.what());
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace veltrane {
 
@@ -63,13 +64,16 @@ void from_json(const Json::Value& json, AudioParams::Rolloff& value) { readField
 
 void to_json(Json::Value& json, const AudioParams& params)
 {
-    json = Json::Value::object();
-    forEachField(params, [&json](const char* key, const auto& field) {
+    // Built aside and moved in at the end: nlohmann calls this from inside a Json::Value
+    // constructor, where a throw after `json` took an object would leak that object.
+    Json::Value result = Json::Value::object();
+    forEachField(params, [&result](const char* key, const auto& field) {
         if constexpr (std::is_same_v<std::decay_t<decltype(field)>, double>)
-            json[key] = number(key, field);
+            result[key] = number(key, field);
         else
-            json[key] = field;
+            result[key] = field;
     });
+    json = std::move(result);
 }
 
 void from_json(const Json::Value& json, AudioParams& params)

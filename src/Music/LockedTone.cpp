@@ -33,11 +33,13 @@ void to_json(Json::Value& json, const LockedTone& tone)
 {
     if (!std::isfinite(tone.baseFrequency))
         throw Json::Error("LockedTone \"baseFrequency\": cannot write a non-finite number");
-    json = Json::Value::object();
-    json["params"] = tone.params;
-    json["waveform"] = tone.waveform;
-    json["baseFrequency"] = tone.baseFrequency;
-    json["baseMidiNote"] = tone.baseMidiNote;
+    // Built aside (see AudioParams' to_json): `params` may still throw.
+    Json::Value result = Json::Value::object();
+    result["params"] = tone.params;
+    result["waveform"] = tone.waveform;
+    result["baseFrequency"] = tone.baseFrequency;
+    result["baseMidiNote"] = tone.baseMidiNote;
+    json = std::move(result);
 }
 
 void from_json(const Json::Value& json, LockedTone& tone)

@@ -111,9 +111,10 @@ void from_json(const Json::Value& json, Preset::DecimalCentre& centre)
                                    Json::requiredText(json, "y", "Preset centre")};
 }
 
-void to_json(Json::Value& json, const Preset& p)
+void to_json(Json::Value& out, const Preset& p)
 {
-    json = Json::Value::object();
+    // Built aside (see AudioParams' to_json): `audioParams` may throw.
+    Json::Value json = Json::Value::object();
     json["id"] = p.id;
     json["name"] = p.name;
     json["centerX"] = p.centerX;
@@ -132,6 +133,7 @@ void to_json(Json::Value& json, const Preset& p)
     if (p.rootNote) json["rootNote"] = *p.rootNote;
     if (p.centre) json["centre"] = *p.centre;
     if (p.log2Zoom) json["log2Zoom"] = *p.log2Zoom;
+    out = std::move(json);
 }
 
 void from_json(const Json::Value& json, Preset& preset)

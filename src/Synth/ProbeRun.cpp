@@ -145,7 +145,12 @@ Baseline readBaseline(const std::filesystem::path& folder) {
 
 std::string Deviation::text() const {
     char line[256];
-    if (measure == "missing" || measure == "new")
+    if (measure == "sample rate")
+        std::snprintf(line, sizeof line, "%s: sample rate %g Hz (the check renders at %g Hz)", id.c_str(), value, limit);
+    else if (measure == "excerpt length")
+        std::snprintf(line, sizeof line, "%s: excerpt of %.0f frames in the baseline (%.0f rendered)", id.c_str(),
+                      value, limit);
+    else if (measure == "missing" || measure == "new")
         std::snprintf(line, sizeof line, "%s: %s", id.c_str(),
                       measure == "missing" ? "in the baseline but not rendered" : "rendered but not in the baseline");
     else
@@ -155,6 +160,9 @@ std::string Deviation::text() const {
 
 std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Result>& results) {
     std::vector<Deviation> out;
+    // A baseline of another rate (or of none: 1e308, -1) measures something else; every case is
+    // rendered at the baseline rate.
+    if (!(baseline.sampleRate == baselineRate)) out.push_back({"baseline", "sample rate", baseline.sampleRate, baselineRate});
     std::map<std::string, const Result*> fresh;
     for (const Result& r : results) fresh[r.id] = &r;
     for (const std::string& id : baseline.ids)
@@ -176,6 +184,9 @@ std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Resul
         if (!(level <= levelLimitDB)) out.push_back({r.id, "level change", level, levelLimitDB});
 
         const std::vector<float>& reference = baseline.excerpts.at(r.id);
+        // A cut excerpt would be compared over its common length only.
+        if (reference.size() != r.excerpt.size())
+            out.push_back({r.id, "excerpt length", double(reference.size()), double(r.excerpt.size())});
         const auto peak = [](const std::vector<float>& x) {
             float m = 0;
             for (float v : x) m = std::isnan(v) ? v : std::max(m, std::fabs(v));

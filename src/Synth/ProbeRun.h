@@ -55,7 +55,9 @@ struct Deviation {
     std::string text() const;
 };
 
-// What moved beyond its threshold, case by case (thresholds and their reasons in ProbeRun.cpp).
+// What moved beyond its threshold, case by case (thresholds and their reasons in ProbeRun.cpp); also
+// a baseline whose sample rate is not the rate the check renders at, and an excerpt whose length
+// differs from the rendered one.
 std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Result>& results);
 
 }  // namespace veltrane::probe

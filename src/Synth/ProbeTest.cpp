@@ -534,8 +534,9 @@ void from_json(const Json::Value& json, ProbeTest::Orbit& orbit) {
     orbit = std::move(r);
 }
 
-void to_json(Json::Value& json, const ProbeTest& t) {
-    json = Json::Value::object();
+void to_json(Json::Value& out, const ProbeTest& t) {
+    // Built aside (see AudioParams' to_json): `params` may throw.
+    Json::Value json = Json::Value::object();
     json["id"] = t.id;
     json["seconds"] = t.seconds;
     enumToJson(json["tap"], t.tap);
@@ -546,6 +547,7 @@ void to_json(Json::Value& json, const ProbeTest& t) {
     json["events"] = t.events;
     if (t.orbit) json["orbit"] = *t.orbit;
     json["measureFrom"] = t.measureFrom;
+    out = std::move(json);
 }
 
 void from_json(const Json::Value& json, ProbeTest& t) {

@@ -115,7 +115,7 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     const bool pcm24 = bits == 24;  // read as integers whatever the format tag says
     const bool float32 = bits == 32 && tag == kFormatFloat;
     if (!pcm16 && !pcm24 && !float32) return std::nullopt;
-    if (rate > (uint32_t)std::numeric_limits<int>::max()) return std::nullopt;
+    if (rate == 0 || rate > (uint32_t)std::numeric_limits<int>::max()) return std::nullopt;
 
     const uint64_t bytes = bits / 8;
     const uint64_t frameBytes = channels * bytes;

@@ -30,8 +30,8 @@ uint32_t dataSize(uint64_t channels, uint64_t frames, int sampleRate, int bits);
 std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int sampleRate, int bits);
 
 // Nothing for an image it cannot read safely: shorter than 45 bytes, no "RIFF", a chunk header
-// cut off by the end, a short or missing format chunk, no channels, or sample data other than
-// 16-bit, 24-bit PCM and 32-bit float. A data chunk running past the end is read up to the end.
+// cut off by the end, a short or missing format chunk, no channels, a sample rate of 0 or past
+// 2^31 - 1, or sample data other than 16-bit, 24-bit PCM and 32-bit float. A data chunk running past the end is read up to the end.
 std::optional<Decoded> decode(std::span<const uint8_t> image);
 
 }  // namespace veltrane::WAV

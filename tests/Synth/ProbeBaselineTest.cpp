@@ -63,8 +63,22 @@ TEST(ProbeBaseline, ComparisonNamesTheCaseThatMoved) {
     for (const probe::Deviation& d : probe::compare(baseline, broken)) measures.push_back(d.measure);
     EXPECT_EQ(measures, (std::vector<std::string>{"level change", "residual"}));
 
-    moved[0].id = "v-other";
     std::vector<std::string> texts;
+    // A baseline that cannot hold a regression: another rate, or an excerpt cut short.
+    probe::Baseline cut = baseline;
+    cut.sampleRate = 1e308;
+    cut.excerpts["v-sine"].resize(cut.excerpts["v-sine"].size() / 2);
+    texts.clear();
+    for (const probe::Deviation& d : probe::compare(cut, results)) texts.push_back(d.text());
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "baseline: sample rate 1e+308 Hz (the check renders at 48000 Hz)");
+    EXPECT_EQ(texts[1].rfind("v-sine: excerpt of ", 0), 0u) << texts[1];
+    cut = baseline;
+    cut.sampleRate = -1;
+    EXPECT_EQ(probe::compare(cut, results).size(), 1u);
+
+    moved[0].id = "v-other";
+    texts.clear();
     for (const probe::Deviation& d : probe::compare(baseline, moved)) texts.push_back(d.text());
     EXPECT_EQ(texts, (std::vector<std::string>{"v-sine: in the baseline but not rendered",
                                                "v-other: rendered but not in the baseline"}));

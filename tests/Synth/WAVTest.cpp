@@ -164,6 +164,11 @@ TEST(WAV, DecodeRejectsImagesItCannotReadSafely) {
     }
     {
         auto b = good;
+        set32(b, 24, 0);
+        cases.push_back({"zero sample rate", b});
+    }
+    {
+        auto b = good;
         set16(b, 34, 8);
         cases.push_back({"8-bit", b});
     }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 #include "FractalCore/BigFixed.h"
 #include "FractalRender/RenderBenchmarks.h"
 #include "Platform/Json/Json.h"
+#include "../common/ArgNumbers.h"
 
 using namespace veltrane;
 
@@ -96,8 +98,8 @@ int main(int argc, char** argv) {
   try {
     if (!flight) {
       Motion motion = Motion::load(args["--motion"]);
-      double scale = std::strtod(args["--time-scale"].c_str(), nullptr);
-      if (!(scale > 0)) return usage("time scale must be positive");
+      const double scale = tools::argNumber(args["--time-scale"], 0, 1e6).value_or(0);
+      if (!(scale > 0)) return usage("time scale must be a positive number");
       motion.durationSec *= scale;
       for (auto& segment : motion.segments) {
         segment.from *= scale;
@@ -127,7 +129,10 @@ int main(int argc, char** argv) {
                               args["--from-y"].empty() ? Json::formatNumber(home.centerY) : args["--from-y"], fromZoom);
       auto to = exactCentre(args["--to-x"], args["--to-y"], toZoom);
       if (!from || !to) return usage("centres must be decimal numbers (--to-x and --to-y are required)");
-      int every = std::atoi(args["--snapshot-every"].c_str());
+      const auto every = tools::argInteger(args["--snapshot-every"], 1, 1000000);
+      if (!every) return usage("--snapshot-every must be a whole number of frames, 1 or more");
+      const auto cap = tools::argInteger(args["--iteration-cap"], 1, std::numeric_limits<int>::max());
+      if (!cap) return usage("--iteration-cap must be a whole number, 1 or more");
       std::string folder = args["--snapshots"];
       FlightSnapshot snapshot;
       if (!folder.empty()) {
@@ -141,7 +146,7 @@ int main(int argc, char** argv) {
                               Complex{std::strtod(args["--julia-x"].c_str(), nullptr),
                                       std::strtod(args["--julia-y"].c_str(), nullptr)},
                               {*from, fromZoom}, {*to, toZoom}, width, height, PostSettings{},
-                              std::atoi(args["--iteration-cap"].c_str()), every, snapshot);
+                              int(*cap), int(*every), snapshot);
       report["flight"] = {{"type", toText(*type)}, {"fromZoom", fromZoom}, {"toZoom", toZoom}};
       report["frames"] = frames;
       std::printf("flight of %s to zoom %g at %dx%d on %s: %zu frames\n", args["--type"].c_str(), toZoom, width,

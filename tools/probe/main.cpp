@@ -18,6 +18,7 @@
 
 #include "Synth/ProbeRun.h"
 #include "Synth/WAV.h"
+#include "../common/ArgNumbers.h"
 
 using namespace veltrane;
 
@@ -38,6 +39,11 @@ std::vector<ProbeTest::Preset> readPresets(const std::string& path) {
     for (const Json::Value& p : Json::parse(text)) {
         ProbeTest::Preset preset;
         preset.id = p.at("id").get<std::string>();
+        // The id names the case files: plain letters, digits, '-', '_' and '.', never a path.
+        const bool plain = !preset.id.empty() && preset.id.front() != '.' &&
+                           preset.id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                       "0123456789-_.") == std::string::npos;
+        if (!plain) throw std::runtime_error(path + ": preset id \"" + preset.id + "\" is not a plain name");
         preset.params = p.at("params").get<AudioParams>();
         if (p.contains("orbit")) preset.orbit = p.at("orbit").get<ProbeTest::Orbit>();
         presets.push_back(std::move(preset));
@@ -48,6 +54,7 @@ std::vector<ProbeTest::Preset> readPresets(const std::string& path) {
 void writeText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::trunc);
     out << text;
+    out.close();
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -73,8 +80,17 @@ int main(int argc, char** argv) try {
         };
         if (a == "--out") out = value();
         else if (a == "--wav") wav = true;
-        else if (a == "--rate") rate = std::stod(value());
-        else if (a == "--jobs") jobs = std::stoi(value());
+        else if (a == "--rate") {
+            const std::string text = value();
+            const auto r = tools::argNumber(text, 8000, 384000);
+            if (!r) throw std::runtime_error("--rate must be a number of Hz from 8000 to 384000, not \"" + text + "\"");
+            rate = *r;
+        } else if (a == "--jobs") {
+            const std::string text = value();
+            const auto n = tools::argInteger(text, 0, 1024);
+            if (!n) throw std::runtime_error("--jobs must be a whole number from 0 to 1024, not \"" + text + "\"");
+            jobs = int(*n);
+        }
         else if (a == "--case") only.insert(value());
         else if (a == "--presets") presets = readPresets(value());
         else if (a == "--check") check = true, optionalDir();
@@ -83,7 +99,14 @@ int main(int argc, char** argv) try {
     }
 
     std::vector<ProbeTest> cases = ProbeTest::all(check || writeBase ? std::vector<ProbeTest::Preset>{} : presets);
-    if (!only.empty() && !check && !writeBase) std::erase_if(cases, [&](const ProbeTest& t) { return !only.count(t.id); });
+    if (!only.empty() && !check && !writeBase) {
+        std::erase_if(cases, [&](const ProbeTest& t) { return !only.count(t.id); });
+        for (const ProbeTest& t : cases) only.erase(t.id);
+        if (!only.empty()) {
+            std::fprintf(stderr, "veltrane-probe: no case \"%s\"\n", only.begin()->c_str());
+            return 2;
+        }
+    }
     if (check || writeBase) rate = probe::baselineRate;
 
     const auto started = std::chrono::steady_clock::now();
@@ -115,6 +138,8 @@ int main(int argc, char** argv) try {
             const auto image = WAV::encode({r.left, r.right}, (int)rate, 24);
             std::ofstream file(out / (r.id + ".wav"), std::ios::binary | std::ios::trunc);
             file.write((const char*)image.data(), (std::streamsize)image.size());
+            file.close();
+            if (!file) throw std::runtime_error("cannot write " + (out / (r.id + ".wav")).string());
         }
     }
     writeText(out / "metrics.json", Json::write(metrics, Json::Style::pretty) + "\n");

@@ -5,14 +5,18 @@
 //   render-tune <id> <out.wav> [--dry] [--no-bass] [--seconds S]
 //
 // --dry takes out the reverb, delay, chorus, sub oscillator and glide, leaving plain notes.
+// --seconds cuts the render after that many seconds (at most ten minutes). The file is written whole
+// or not at all; a file that cannot be written is reported with its path and the reason, exit 1.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
+
+#include "../common/ArgNumbers.h"
 
 #include "Music/MelodyPlayer.h"
 #include "Music/Melodies.h"
 #include "Music/Notes.h"
+#include "Platform/Files/Files.h"
 #include "Synth/KernelParams.h"
 #include "Synth/OfflineRenderer.h"
 #include "Synth/WAV.h"
@@ -29,7 +33,15 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--dry")) dry = true;
         else if (!std::strcmp(argv[i], "--no-bass")) bass = false;
-        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
+            const auto value = tools::argNumber(argv[++i], 0, 600);
+            if (!value || *value == 0) {
+                std::fprintf(stderr, "render-tune: --seconds must be a number above 0 and at most 600, not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
+            seconds = *value;
+        }
         else {
             std::fprintf(stderr, "render-tune: unknown option %s\n", argv[i]);
             return 2;
@@ -69,6 +81,11 @@ int main(int argc, char** argv) {
         right.insert(right.end(), r.begin(), r.end());
     }
     const auto image = WAV::encode({left, right}, int(rate), 16);
-    std::ofstream(argv[2], std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    try {
+        Files::replaceAtomically(argv[2], image);
+    } catch (const Files::Error& e) {
+        std::fprintf(stderr, "render-tune: cannot write %s: %s\n", e.path().c_str(), e.what());
+        return 1;
+    }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "FractalCore/BigFixed.h"
 #include "FractalRender/FractalRenderer.h"
 #include "Platform/Json/Json.h"
+#include "../common/ArgNumbers.h"
 
 using namespace veltrane;
 
@@ -56,11 +58,22 @@ int main(int argc, char** argv) {
   if (std::sscanf(args["--size"].c_str(), "%dx%d", &width, &height) != 2 || width < 1 || height < 1)
     return usage("size must be WxH");
 
-  RenderView view(*type, std::strtod(args["--cx"].c_str(), nullptr), std::strtod(args["--cy"].c_str(), nullptr),
-                  std::strtod(args["--zoom"].c_str(), nullptr), std::strtod(args["--rotation"].c_str(), nullptr),
-                  std::strtoll(args["--iterations"].c_str(), nullptr, 10),
-                  Complex{std::strtod(args["--julia-x"].c_str(), nullptr), std::strtod(args["--julia-y"].c_str(), nullptr)},
-                  *palette, std::strtod(args["--shift"].c_str(), nullptr));
+  // Every number whole and finite; the zoom positive, the iteration limit and samples at least 1.
+  const auto cx = tools::argNumber(args["--cx"]), cy = tools::argNumber(args["--cy"]);
+  const auto zoom = tools::argNumber(args["--zoom"], 0);
+  const auto rotation = tools::argNumber(args["--rotation"]), shift = tools::argNumber(args["--shift"]);
+  const auto juliaX = tools::argNumber(args["--julia-x"]), juliaY = tools::argNumber(args["--julia-y"]);
+  const auto iterations = tools::argInteger(args["--iterations"], 1, std::numeric_limits<std::int32_t>::max());
+  const auto samples = tools::argInteger(args["--samples"], 1, 64);
+  if (!cx || !cy) return usage("centre must be finite decimal numbers");
+  if (!zoom || !(*zoom > 0)) return usage("zoom must be a finite number above 0");
+  if (!rotation) return usage("rotation must be a finite number");
+  if (!shift) return usage("shift must be a finite number");
+  if (!juliaX || !juliaY) return usage("Julia constant must be finite numbers");
+  if (!iterations) return usage("iterations must be a whole number from 1 to 2147483647");
+  if (!samples) return usage("samples must be a whole number from 1 to 64");
+  if (width > 16384 || height > 16384) return usage("size must be at most 16384x16384");
+  RenderView view(*type, *cx, *cy, *zoom, *rotation, *iterations, Complex{*juliaX, *juliaY}, *palette, *shift);
   int limbs = BigFixed::limbsForZoom(view.zoom, 64);
   auto exactX = BigFixed::fromDecimal(args["--cx"], limbs);
   auto exactY = BigFixed::fromDecimal(args["--cy"], limbs);
@@ -78,7 +91,7 @@ int main(int argc, char** argv) {
   try {
     auto built = std::chrono::steady_clock::now();
     Image image = renderer->renderStill(view, width, height, PostSettings{}, AudioVisuals{}, 0,
-                                        std::atoi(args["--samples"].c_str()));
+                                        int(*samples));
     auto rendered = std::chrono::steady_clock::now();
     FractalRenderer::writePNG(image, args["--out"]);
     std::printf("construction %.3f s, render %.3f s, %s\n", std::chrono::duration<double>(built - start).count(),

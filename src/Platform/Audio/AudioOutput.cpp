@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <time.h>
+
 namespace veltrane {
 
 // Only the plain-C part of the callbacks' signature is shared with RtAudio's header.
@@ -30,6 +32,14 @@ struct CallbackScope {
     CallbackScope() noexcept { tlsInCallback = true; }
     ~CallbackScope() { tlsInCallback = false; }
 };
+
+// Processor time of the calling thread; a system call that neither blocks nor allocates.
+std::int64_t threadCpuNanos() noexcept
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 void quietJack(const char*) {}
 
@@ -147,6 +157,21 @@ struct AudioOutput::Stream {
     unsigned device = 0;
     unsigned bufferFrames = 0;
     bool isOpen() const { return rt && rt->isStreamOpen(); }
+
+    // Stops a running stream and returns once no callback runs any more. Never RtAudio's
+    // stopStream: on JACK (RtAudio 5.2) it asks the callback to drain and then waits on a condition
+    // variable without holding its mutex, so a signal sent before the wait is lost and the stop
+    // hangs for good. abortStream skips that drain and deactivates the JACK client at once (which
+    // waits for a process cycle in progress); on ALSA and PulseAudio it drops what is queued
+    // instead of playing it out, which a stopping instrument wants anyway.
+    void halt() noexcept
+    {
+        try {
+            if (rt->isStreamRunning())
+                rt->abortStream();
+        } catch (const RtAudioError&) {
+        }
+    }
 };
 
 AudioOutput::AudioOutput(AudioRenderCallback& callback, const AudioOutputDesc& desc)
@@ -234,13 +259,8 @@ void AudioOutput::stop()
 {
     if (!running_.load())
         return;
-    if (api_ != AudioBackend::null && stream_->isOpen()) {
-        try {
-            if (stream_->rt->isStreamRunning())
-                stream_->rt->stopStream();
-        } catch (const RtAudioError&) {
-        }
-    }
+    if (api_ != AudioBackend::null && stream_->isOpen())
+        stream_->halt();
     running_.store(false, std::memory_order_release);
 }
 
@@ -268,6 +288,8 @@ AudioStats AudioOutput::stats() const
     s.callbacks = callbacks_.load(std::memory_order_relaxed);
     s.underruns = underruns_.load(std::memory_order_relaxed);
     s.worstCallbackSeconds = static_cast<double>(worstNanos_.load(std::memory_order_relaxed)) * 1e-9;
+    s.worstCallbackCpuSeconds = static_cast<double>(worstCpuNanos_.load(std::memory_order_relaxed)) * 1e-9;
+    s.totalCallbackCpuSeconds = static_cast<double>(totalCpuNanos_.load(std::memory_order_relaxed)) * 1e-9;
     return s;
 }
 
@@ -276,6 +298,7 @@ AudioStats AudioOutput::stats() const
 void AudioOutput::runCallback(float* const* planes, int frames, bool underrun) noexcept
 {
     const auto begin = std::chrono::steady_clock::now();
+    const std::int64_t cpuBegin = threadCpuNanos();
     {
         CallbackScope scope;
         callback_.renderAudio(planes, channels_, frames);
@@ -285,8 +308,12 @@ void AudioOutput::runCallback(float* const* planes, int frames, bool underrun) n
                 for (int i = 0; i < frames; ++i)
                     planes[c][i] *= gain;
     }
+    const std::int64_t cpuNanos = threadCpuNanos() - cpuBegin;
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin).count();
     callbacks_.fetch_add(1, std::memory_order_relaxed);
+    totalCpuNanos_.fetch_add(cpuNanos, std::memory_order_relaxed);
+    if (cpuNanos > worstCpuNanos_.load(std::memory_order_relaxed))
+        worstCpuNanos_.store(cpuNanos, std::memory_order_relaxed);
     if (underrun)
         underruns_.fetch_add(1, std::memory_order_relaxed);
     if (nanos > worstNanos_.load(std::memory_order_relaxed))
@@ -384,13 +411,8 @@ void AudioInput::stop()
 {
     if (!running_)
         return;
-    if (stream_->isOpen()) {
-        try {
-            if (stream_->rt->isStreamRunning())
-                stream_->rt->stopStream();
-        } catch (const RtAudioError&) {
-        }
-    }
+    if (stream_->isOpen())
+        stream_->halt();
     running_ = false;
 }
 

@@ -10,7 +10,8 @@
 //     change from one call to the next, then applies the output volume to what it wrote;
 //   - runs an input callback (microphone) at the output's sample rate with the input's planes;
 //   - reports the device's sample rate (48000 when it reports none), output latency and buffer size;
-//   - counts callbacks and output underruns and keeps the longest callback time.
+//   - counts callbacks and output underruns and keeps the longest callback time, on the wall clock
+//     and in the processor time of the callback's thread.
 // What it does not do: resample, mix several sources, convert channel layouts, or keep time: the
 // callbacks get no timestamps, so their owner counts frames itself and a restart or a device change
 // cannot strand its events in the future. It never starts a sound server.
@@ -63,7 +64,12 @@ struct AudioOutputDesc {
 struct AudioStats {
     std::uint64_t callbacks = 0;
     std::uint64_t underruns = 0;    // callbacks the device flagged as late (xruns)
-    double worstCallbackSeconds = 0; // longest time spent inside the output callback
+    double worstCallbackSeconds = 0; // longest time spent inside the output callback (wall clock)
+    // The callback's own cost: processor time its thread spent inside it. Against the wall-clock
+    // figure it tells a slow callback (both high) from a thread the system did not run (wall high,
+    // processor time low).
+    double worstCallbackCpuSeconds = 0;
+    double totalCallbackCpuSeconds = 0;
 };
 
 bool isInAudioCallback() noexcept;
@@ -126,6 +132,8 @@ private:
     std::atomic<std::uint64_t> callbacks_{0};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::int64_t> worstNanos_{0};
+    std::atomic<std::int64_t> worstCpuNanos_{0};
+    std::atomic<std::int64_t> totalCpuNanos_{0};
     float* planes_[8] = {};
     std::unique_ptr<float[]> nullBuffer_;
 };

@@ -1,5 +1,7 @@
 #include "Platform/Image/Image.h"
 
+#include "Platform/Files/Files.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <algorithm>
@@ -103,16 +105,14 @@ struct Memory {
 void writePNG(const Image& image, const std::filesystem::path& path) {
   if (image.width < 1 || image.height < 1 || image.bgrx.size() < size_t(image.width) * image.height * 4)
     throw PngError(PngError::Stage::write, "PNG write: empty or short image");
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw PngError(PngError::Stage::destination, "PNG destination: cannot create " + path.string());
-  encode(
-      image,
-      [](png_structp png, png_bytep data, png_size_t size) {
-        if (std::fwrite(data, 1, size, static_cast<FILE*>(png_get_io_ptr(png))) != size) png_error(png, "write");
-      },
-      [](png_structp png) { std::fflush(static_cast<FILE*>(png_get_io_ptr(png))); }, file.get());
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
-    throw PngError(PngError::Stage::write, "PNG write: cannot write " + path.string());
+  // Encoded whole in memory first, then placed in one step: a full disk or a missing permission
+  // leaves the old file (or none), never a truncated picture under the final name.
+  const std::vector<uint8_t> bytes = encodePNG(image);
+  try {
+    Files::replaceAtomically(path, bytes);
+  } catch (const Files::Error& error) {
+    throw PngError(PngError::Stage::destination, "Cannot write " + path.string() + ": " + error.what());
+  }
 }
 
 std::vector<uint8_t> encodePNG(const Image& image) {

@@ -29,8 +29,10 @@ class PngError : public std::runtime_error {
   Stage stage;
 };
 
-// Writes the image as a PNG file. The folder must exist. Throws PngError: `destination` when the
-// file cannot be created, `write` when encoding or writing fails.
+// Writes the image as a PNG file, whole or not at all (through a temporary file in the same folder,
+// renamed into place). The folder must exist. Throws PngError: `destination` when the file cannot
+// be written, with the path and the system's reason ("Cannot write /x/y.png: No space left on
+// device"); `write` when the image is empty or encoding fails.
 void writePNG(const Image& image, const std::filesystem::path& path);
 
 // The same PNG in memory. Throws PngError (`write`).

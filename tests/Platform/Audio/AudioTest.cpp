@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -106,8 +107,45 @@ TEST(AudioNull, MicrophoneIsDrivenByTheOwnerAndMayBeAbsent)
     EXPECT_FALSE(none.isRunning());
 }
 
+// The callback's own cost is told apart from time its thread spent not running: a callback that
+// computes shows processor time near its wall time; one that is kept waiting shows wall time only.
+TEST(AudioNull, CallbackCostIsProcessorTimeBesideWallTime)
+{
+    struct Timed : AudioRenderCallback {
+        bool compute = false;
+        void renderAudio(float* const*, int, int) noexcept override
+        {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+            if (compute) {
+                volatile double x = 0;
+                while (std::chrono::steady_clock::now() < until)
+                    x = x + 1;
+            } else {
+                std::this_thread::sleep_until(until);
+            }
+        }
+    };
+    for (const bool compute : {false, true}) {
+        Timed source;
+        source.compute = compute;
+        AudioOutput out(source, {.backend = AudioBackend::null});
+        out.start();
+        out.renderNull(16);
+        const AudioStats s = out.stats();
+        EXPECT_GE(s.worstCallbackSeconds, 0.020) << compute;
+        EXPECT_LE(s.worstCallbackCpuSeconds, s.worstCallbackSeconds) << compute;
+        EXPECT_EQ(s.totalCallbackCpuSeconds, s.worstCallbackCpuSeconds) << compute;
+        if (compute)
+            EXPECT_GT(s.worstCallbackCpuSeconds, 0.001);
+        else
+            EXPECT_LT(s.worstCallbackCpuSeconds, 0.005);
+    }
+}
+
 TEST(AudioNull, TheWatchSeesAnAllocationInsideACallback)
 {
+    if (!testsupport::kWatching)
+        GTEST_SKIP() << "the allocation watch is compiled out under sanitizers";
     const long before = testsupport::callbackAllocations.load();
     RampSource source;
     source.allocate = true;
@@ -185,6 +223,55 @@ TEST_F(AudioJack, OutputRunsAtTheServersRateWithItsBuffer)
     EXPECT_EQ(source.calls.load(), calls);
     out.start();
     EXPECT_TRUE(waitFor([&] { return source.calls.load() > calls + 4; }));
+}
+
+// A stop that never returns cannot be failed from the same process in an orderly way: past the
+// second the watchdog reports which round hung and ends the process.
+TEST_F(AudioJack, StopReturnsWithinASecondAThousandTimesInARow)
+{
+    using Clock = std::chrono::steady_clock;
+    RampSource source;
+    InputSink sink;
+    AudioOutput out(source);
+    AudioInput in(sink, out);
+    ASSERT_TRUE(out.hasDevice());
+    std::atomic<int> round{-1};
+    std::atomic<Clock::rep> stopBegan{0}; // 0: no stop in progress
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        while (!finished.load()) {
+            const Clock::rep began = stopBegan.load();
+            if (began != 0 && Clock::now() - Clock::time_point(Clock::duration(began)) > std::chrono::seconds(1)) {
+                std::fprintf(stderr, "stop %d did not return within a second\n", round.load());
+                std::_Exit(1);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    struct Join {
+        std::atomic<bool>& finished;
+        std::thread& thread;
+        ~Join() { finished.store(true); thread.join(); }
+    } join{finished, watchdog};
+
+    for (int r = 0; r < 1000; ++r) {
+        round.store(r);
+        const int calls = source.calls.load();
+        out.start();
+        if (r % 10 == 0)
+            in.start();
+        // Stop while the callback runs: that is the moment a drain handshake could be missed.
+        ASSERT_TRUE(waitFor([&] { return source.calls.load() > calls; })) << "round " << r;
+        stopBegan.store(Clock::now().time_since_epoch().count());
+        in.stop();
+        out.stop();
+        stopBegan.store(0);
+        ASSERT_FALSE(out.isRunning());
+    }
+    // Stopped means stopped: no callback after the last stop.
+    const int calls = source.calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(source.calls.load(), calls);
 }
 
 TEST_F(AudioJack, MicrophoneDeliversTheCaptureChannelsAtTheSameRate)

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include "Platform/Image/Image.h"
 
@@ -29,13 +32,29 @@ TEST(ImageTest, PngRoundTripKeepsEveryChannel) {
     }
 }
 
-TEST(ImageTest, UnwritableDestinationIsReportedAsSuch) {
+TEST(ImageTest, UnwritableDestinationIsReportedWithPathAndReasonAndLeavesNothing) {
   Image image{1, 1, {1, 2, 3, 0}};
-  try {
-    writePNG(image, "/nonexistent-folder/x.png");
-    FAIL();
-  } catch (const PngError& error) {
-    EXPECT_EQ(error.stage, PngError::Stage::destination);
+  const auto folder = std::filesystem::temp_directory_path() / ("veltrane-png-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "taken.png");  // a folder where the file should go
+  const struct {
+    std::filesystem::path path;
+    const char* reason;
+  } cases[] = {
+      {"/nonexistent-folder/x.png", "No such file or directory"},
+      {folder / "taken.png", "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    try {
+      writePNG(image, c.path);
+      ADD_FAILURE() << c.path;
+    } catch (const PngError& error) {
+      EXPECT_EQ(error.stage, PngError::Stage::destination);
+      EXPECT_EQ(std::string(error.what()), "Cannot write " + c.path.string() + ": " + c.reason);
+    }
   }
   EXPECT_FALSE(readPNG("/nonexistent-folder/x.png"));
+  // No temporary file is left beside the destination.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  std::filesystem::remove_all(folder);
 }

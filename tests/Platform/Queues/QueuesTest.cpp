@@ -169,7 +169,7 @@ TEST(MainQueue, InvokeSyncRunsOnThePumpingThread)
     EXPECT_EQ(inlineRuns, 1);
 
     std::thread::id ranOn;
-    bool threw = false;
+    std::atomic<bool> threw{false}; // written by the worker while this thread polls it
     std::thread worker([&] {
         queue.invokeSync([&] { ranOn = std::this_thread::get_id(); });
         try {
