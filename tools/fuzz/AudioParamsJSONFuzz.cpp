@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as synthesizer parameters, alone and inside a locked tone. What reads
 // writes and reads back equal, or fails to write with Json::Error (a number past the range of a
 // double reads as infinite); nothing else escapes.
-#include "FuzzPromise.h"
+#include "Require.h"
 #include "Music/AudioParams.h"
 #include "Music/LockedTone.h"
 

@@ -2,7 +2,7 @@
 // the decoder checks (segments, finite numbers, positive zooms), samples to finite cameras, and
 // writes and reads back equal.
 #include "FractalRender/Motion.h"
-#include "FuzzPromise.h"
+#include "Require.h"
 
 #include <cmath>
 #include <string_view>

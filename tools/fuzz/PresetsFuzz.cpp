@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a preset file. A file either reads or fails with PresetFile::Error
 // or Json::Error; a preset the check finds fit has finite numbers and a positive zoom and survives
 // writing and reading back.
-#include "FuzzPromise.h"
+#include "Require.h"
 #include "Presets/PresetFile.h"
 
 #include <chrono>

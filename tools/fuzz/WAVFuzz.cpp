@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes through the WAV reader. A decoded image has channels of one length and
 // a positive rate, and, with at least one frame (the reader refuses the bare 44-byte header of an
 // empty file), it survives a round trip through the 24-bit writer when its shape fits a header.
-#include "FuzzPromise.h"
+#include "Require.h"
 #include "Synth/WAV.h"
 
 #include <cmath>
