@@ -37,6 +37,7 @@ namespace {
 constexpr int kFloatRun = 4;            // shortest table run taken while the delta is in float range
 const double kFloatRange = std::ldexp(1.0, -61);     // deltas above it are "in float range"
 const double kPlainFloor = std::ldexp(1.0, -62);     // least value the float phase rebases onto
+const double kPlainFloorFlushed = std::ldexp(1.0, -50); // the same with part of the offset flushed
 const double kProductFloor = std::ldexp(1.0, -100);  // least |Z| |delta| the float phase goes on with
 const double kRunFloor = std::ldexp(1.0, -110);      // least delta a run in the float phase may leave
 
@@ -107,8 +108,11 @@ bool floatIteration(const Orbit& o, Lane& s, int maxN) {
     s.parked = true;
     return false;
   }
-  // A rebase onto a value below the plain floor is left to the scaled step.
-  if (rebase && maxAbs(z) < kPlainFloor) return false;
+  // A rebase onto a value below the plain floor is left to the scaled step; the floor is higher
+  // where a part of the pixel offset lies below float range.
+  const auto flushed = [](double v) { return v != 0 && std::abs(v) < std::ldexp(1.0, -126); };
+  const double floor = flushed(s.dc.real()) || flushed(s.dc.imag()) ? kPlainFloorFlushed : kPlainFloor;
+  if (rebase && maxAbs(z) < floor) return false;
   if (rebase) {
     s.w = z;
     s.m = 0;

@@ -260,13 +260,16 @@ bool regionPixel(out uvec2 pixel) {
   return all(lessThan(local, u.tileSize)) && all(lessThan(pixel, uvec2(u.resolution)));
 }
 
-// Diagnostic renders return escape data: red > 0.5 when the point escaped; green and blue split the
-// smooth count so that mu = (green * 64 + blue) * 64 (green a multiple of 1/64, blue in [0, 1)).
+// Diagnostic renders return escape data: red > 0.5 when the point escaped; alpha, green and blue
+// split the smooth count so that mu = ((alpha + green) * 64 + blue) * 64, alpha a whole number,
+// green a multiple of 1/64 below 1, blue in [0, 1). Each part is exact in a half float (whole
+// numbers only to 2048), so counts to the iteration cap of 200,000 come back whole.
 vec4 diagnosticTexel(bool escaped, float mu) {
-  if (!escaped) return vec4(0.0, 0.0, 0.0, 1.0);
+  if (!escaped) return vec4(0.0);
   float q = max(mu, 0.0) / 64.0;
   float whole = floor(q);
-  return vec4(1.0, whole / 64.0, q - whole, 1.0);
+  float high = floor(whole / 64.0);
+  return vec4(1.0, whole / 64.0 - high, q - whole, high);
 }
 
 #endif
@@ -280,8 +283,9 @@ layout(constant_id = 0) const int kFormula = 0;
 // imageLoad (CPU devices load those inline; a sampled texel fetch is a call there, and an indexed
 // storage-buffer read a loop over invocations). Byte layouts:
 //   reference points: 16 bytes per point, the double value as float high parts then low parts;
-//   scaled points: 32 bytes, Z and W (Z minus the orbit's start for julia, else Z) as float
-//     mantissas, their exponents, then R = Re Z^2 as mantissa and exponent;
+//   scaled points: 48 bytes, Z and W (Z minus the orbit's start for julia, else Z) as float
+//     mantissas, their exponents, R = Re Z^2 as mantissa and exponent, then the parts of Z as
+//     mantissas normalised each on its own and their exponents;
 //   table entries: 40 bytes, A and B mantissas, their exponents, the radius mantissa and exponent
 //     (and two colouring sums the kernel does not read); after 2^L iterations from m the delta is
 //     A*delta + B*dc while |delta| < R; level L entry j starts at iteration 1 + j * 2^L;
@@ -316,14 +320,19 @@ struct ScaledPoint {
   float rm;
   int re;
 };
-vec2 scaledZ(int m) { return texelFloats(scaledTexels, 4 * m); }
-vec2 scaledW(int m) { return texelFloats(scaledTexels, 4 * m + 1); }
-ivec2 scaledExponents(int m) { return texelInts(scaledTexels, 4 * m + 2); }
+const int kScaledTexels = 6;  // texels per scaled point
+vec2 scaledZ(int m) { return texelFloats(scaledTexels, kScaledTexels * m); }
+vec2 scaledW(int m) { return texelFloats(scaledTexels, kScaledTexels * m + 1); }
+ivec2 scaledExponents(int m) { return texelInts(scaledTexels, kScaledTexels * m + 2); }
 ScaledPoint scaledPoint(int m) {
   ivec2 e = scaledExponents(m);
-  uvec2 r = imageLoad(scaledTexels, 4 * m + 3).xy;
+  uvec2 r = imageLoad(scaledTexels, kScaledTexels * m + 3).xy;
   return ScaledPoint(scaledZ(m), scaledW(m), e.x, e.y, uintBitsToFloat(r.x), int(r.y));
 }
+// The parts of Z, each with an exponent of its own (x y and y keep their size and sign where one
+// part lies far below the other).
+vec2 partMantissas(int m) { return texelFloats(scaledTexels, kScaledTexels * m + 4); }
+ivec2 partExponents(int m) { return texelInts(scaledTexels, kScaledTexels * m + 5); }
 // W as a float (0 or huge outside float range).
 vec2 scaledWFloat(int m);
 
@@ -416,11 +425,17 @@ float diffabs(float c, float d) {
   return cd > 0.0 ? 2.0 * c + d : -d;
 }
 
-// One perturbed step in units of 2^S: w' = (f(Z + w s) - f(Z)) / s + d, s = 2^S as a float (it may
-// underflow to 0, which only drops terms far below float precision). Z is the float reference point
-// m; values whose exact size matters near 0 (Re Z^2 for the folds, X*Y, Y) come from the scaled point
-// when Z is tiny.
-vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S, bool tiny) {
+// Below these sizes of the reference point a step is taken in scaled form (exactStep): Z^(k-1) dz,
+// the term of a degree-k formula that carries the delta, would leave float range in units of the
+// delta, and the pixel offset, which flushes to 0 in those units once it lies 2^126 below the delta,
+// could matter next to it. Above them the offset is at most 2^-36 of that term where it flushes.
+float tinyReference() { return kFormula == 7 ? 2.8421709e-14 : (kFormula == 8 ? 9.3132257e-10 : kTiny); }
+
+// One perturbed step in units of 2^S in floats: w' = (f(Z + w s) - f(Z)) / s + d, s = 2^S as a float
+// (it may underflow to 0, which only drops terms far below float precision), for a reference point Z
+// of at least tinyReference(). The folds take the size and sign of X*Y and Y (and Re Z^2, stored so)
+// from the parts of Z at their own exponents, since one part may lie far below float range.
+vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S) {
   vec2 ws = w * s;
   if (kFormula == 0 || kFormula == 1) return cmul(2.0 * Z + ws, w) + d;
   if (kFormula == 3) {
@@ -436,19 +451,106 @@ vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S, bool tiny) {
     vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
     return cmul(w, inner) + d;
   }
-  ScaledPoint p = scaledPoint(m);
+  vec2 pm = partMantissas(m);
+  ivec2 pe = partExponents(m);
   float X = Z.x, Y = Z.y;
   // Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s.
   float re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;
   float cross = X * w.y + Y * w.x + ws.x * w.y;
-  float xyW = tiny ? scaleBy(p.z.x * p.z.y, 2 * p.ze - S) : scaleBy(X * Y, -S);
+  float xyW = scaleBy(pm.x * pm.y, pe.x + pe.y - S);
   if (kFormula == 2) return vec2(re2, 2.0 * diffabs(xyW, cross)) + d;
+  ScaledPoint p = scaledPoint(m);
   if (kFormula == 4) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * cross) + d;
   if (kFormula == 5) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * diffabs(xyW, cross)) + d;
   // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|.
-  float yW = tiny ? scaleBy(p.z.y, p.ze - S) : scaleBy(Y, -S);
-  float dAbsY = diffabs(yW, w.y);
+  float dAbsY = diffabs(scaleBy(pm.y, pe.y - S), w.y);
   return vec2(re2, -2.0 * (X * dAbsY + w.x * abs(Y + ws.y))) + d;
+}
+
+// A value m * 2^e in scaled form, for sums of terms whose sizes lie far apart; a zero mantissa takes
+// an exponent far below every other (kNoTerm), so that it never decides a sum's unit.
+struct Scaled {
+  vec2 m;
+  int e;
+};
+const int kNoTerm = -(1 << 28);
+Scaled scaled(vec2 m, int e) { return Scaled(m, m == vec2(0.0) ? kNoTerm : e); }
+Scaled scaled(float m, int e) { return scaled(vec2(m, 0.0), e); }
+// a + b in the unit of the larger; what lies 2^127 below it drops out.
+Scaled add(Scaled a, Scaled b) {
+  int e = max(a.e, b.e);
+  return Scaled(scaleBy(a.m, a.e - e) + scaleBy(b.m, b.e - e), e);
+}
+Scaled add(Scaled a, Scaled b, Scaled c) { return add(add(a, b), c); }
+Scaled add(Scaled a, Scaled b, Scaled c, Scaled d) { return add(add(a, b), add(c, d)); }
+Scaled negate(Scaled a) { return Scaled(-a.m, a.e); }
+// The x of a and the x of b as one complex value, in the unit of the larger.
+Scaled join(Scaled re, Scaled im) {
+  int e = max(re.e, im.e);
+  return Scaled(vec2(scaleBy(re.m.x, re.e - e), scaleBy(im.m.x, im.e - e)), e);
+}
+// |c + d| - |c| for two real values, in d's unit (c saturates there when far larger, which keeps
+// its sign and so the answer, +-d).
+Scaled diffabs(Scaled c, Scaled d) { return scaled(diffabs(scaleBy(c.m.x, c.e - d.e), d.m.x), d.e); }
+
+// One perturbed step in scaled form, every term at its own exponent: the new delta
+// f(Z + dz) - f(Z) + dc for the delta dz = w 2^S, Z from the scaled point m and dc = dcM 2^E. For
+// reference points below tinyReference(), where the terms of one step lie more than float range
+// apart: Z dz far below dz^2 right after a rebase onto the orbit's start, or dc far above both.
+Scaled exactStep(int m, vec2 w, int S, vec2 dcM, int E) {
+  bool julia = kFormula == 1;
+  Scaled dc = julia ? Scaled(vec2(0.0), kNoTerm) : scaled(dcM, E);
+  vec2 zm = scaledZ(m);
+  int ze = scaledExponents(m).x;
+  vec2 w2 = cmul(w, w);
+  if (kFormula <= 1 || kFormula == 3) {
+    // 2 Z dz + dz^2, conjugated for tricorn
+    Scaled q = add(scaled(2.0 * cmul(zm, w), ze + S), scaled(w2, 2 * S));
+    if (kFormula == 3) q.m.y = -q.m.y;
+    return add(q, dc);
+  }
+  if (kFormula == 7) {
+    // 3 Z^2 dz + 3 Z dz^2 + dz^3
+    return add(scaled(3.0 * cmul(cmul(zm, zm), w), 2 * ze + S), scaled(3.0 * cmul(zm, w2), ze + 2 * S),
+               scaled(cmul(w2, w), 3 * S), dc);
+  }
+  if (kFormula == 8) {
+    // 4 Z^3 dz + 6 Z^2 dz^2 + 4 Z dz^3 + dz^4
+    vec2 z2 = cmul(zm, zm);
+    Scaled low = add(scaled(4.0 * cmul(cmul(z2, zm), w), 3 * ze + S), scaled(6.0 * cmul(z2, w2), 2 * ze + 2 * S));
+    Scaled high = add(scaled(4.0 * cmul(zm, cmul(w2, w)), ze + 3 * S), scaled(cmul(w2, w2), 4 * S));
+    return add(low, high, dc);
+  }
+  // The folds, part by part: X and Y at their own exponents.
+  vec2 pm = partMantissas(m);
+  ivec2 pe = partExponents(m);
+  Scaled dcx = scaled(dc.m.x, dc.e), dcy = scaled(dc.m.y, dc.e);
+  // x^2 - y^2 - (X^2 - Y^2) = 2 X dx - 2 Y dy + dx^2 - dy^2
+  Scaled re2 = add(scaled(2.0 * pm.x * w.x, pe.x + S), scaled(-2.0 * pm.y * w.y, pe.y + S),
+                   scaled(w.x * w.x - w.y * w.y, 2 * S));
+  // x y - X Y = X dy + Y dx + dx dy
+  Scaled cross = add(scaled(pm.x * w.y, pe.x + S), scaled(pm.y * w.x, pe.y + S), scaled(w.x * w.y, 2 * S));
+  Scaled xy = scaled(pm.x * pm.y, pe.x + pe.y);
+  Scaled re, im;
+  if (kFormula == 6) {
+    // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|
+    Scaled Y = scaled(pm.y, pe.y), dy = scaled(w.y, S);
+    Scaled dAbsY = diffabs(Y, dy);
+    Scaled absY = add(Y, dy);
+    absY.m = abs(absY.m);
+    re = re2;
+    im = negate(add(scaled(2.0 * pm.x * dAbsY.m.x, pe.x + dAbsY.e), scaled(2.0 * w.x * absY.m.x, S + absY.e)));
+  } else {
+    if (kFormula == 2) {
+      re = re2;
+    } else {
+      ScaledPoint p = scaledPoint(m);
+      re = diffabs(scaled(p.rm, p.re), re2);
+    }
+    im = kFormula == 4 ? cross : diffabs(xy, cross);
+    im.m *= 2.0;
+  }
+  return join(add(re, dcx), add(im, dcy));
 }
 
 struct DeepResult {
@@ -457,13 +559,14 @@ struct DeepResult {
   bool escaped;
 };
 
-// The state of one pixel on a deep path: its delta w * 2^S (S = 0 and s = 1 in mode 1), the pixel
-// offset d in the same unit, the reference index m and the iteration count n.
+// The state of one pixel on the rescaled path: its delta w * 2^S, the reference index m and the
+// iteration count n. The pixel offset stays at its own exponent (dcM 2^E, the uniform block's unit):
+// in the delta's unit it would flush to 0 wherever the delta lies 2^126 above it, and right after a
+// rebase onto the orbit's start it can still be the larger term.
 struct DeepState {
   vec2 w;
   int S;
   float s;
-  vec2 d;
   int m;
   int n;
   float r2;
@@ -583,12 +686,11 @@ int unitExponent(vec2 w) {
   return bits == 0 || bits == 255 ? 0 : bits - 126;
 }
 
-// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S and rescaling d with it; 0, inf
-// and nan leave the state as it is.
+// Brings w back near 1 (|w| in [0.5, 1)), moving the exponent into S; 0, inf and nan leave the state
+// as it is.
 void renormalise(inout DeepState st) {
   int k = unitExponent(st.w);
   st.w = scaleBy(st.w, -k);
-  st.d = scaleBy(st.d, -k);
   st.S += k;
   st.s = unitScale(st.S);
 }
@@ -649,11 +751,12 @@ int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
   return m >= 1 && valid > 0 && level >= max(lowest, base) ? level : -1;
 }
 
-// The rescaled path: the delta is w * 2^S with |w| near 1, the pixel offset d in the same unit,
-// s = 2^S as a float (0 far below float range). One perturbed iteration with escape and rebase
-// (table runs are taken in tableRuns, between these steps).
+// The rescaled path: the delta is w * 2^S with |w| near 1, s = 2^S as a float (0 far below float
+// range), the pixel offset dcM 2^E. One perturbed iteration with escape and rebase (table runs are
+// taken in tableRuns, between these steps).
 void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
   bool julia = kFormula == 1;
+  int E = u.scaleExponent;
   int last = max(u.referenceLength, 1) - 1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
   vec2 zm = scaledZ(st.m);
@@ -672,15 +775,15 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
     return;
   }
 
-  bool tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
   bool exhausted = st.m >= last;
   // Rebase onto the orbit's start when the full value (W + dz, where W is Z for every type but
-  // julia, whose orbit starts elsewhere) is smaller than the delta, or when the orbit ran out; near
-  // the critical point the orbit's start (0) is the better reference for every type that starts
-  // there. Sizes are compared in units of the delta, where nothing underflows. |Z + dz| < |dz| needs
-  // |Z| < 2 |dz|: far from that, nothing more is read.
+  // julia, whose orbit starts elsewhere) is smaller than the delta, or when the orbit ran out. Sizes
+  // are compared in units of the delta, where nothing underflows. |Z + dz| < |dz| needs
+  // |Z| < 2 |dz|: far from that, nothing more is read. A reference point that is merely tiny is
+  // no reason to rebase: where the delta lies far below it, the full value would round the pixel
+  // away, and exactStep takes the step with Z at its own size instead.
   vec2 Zw = scaleBy(zm, ze - st.S);
-  if (julia || exhausted || tiny || dot(Zw, Zw) < 4.0 * dot(st.w, st.w)) {
+  if (julia || exhausted || dot(Zw, Zw) < 4.0 * dot(st.w, st.w)) {
     vec2 fm;
     int fe;
     if (julia) {
@@ -690,31 +793,26 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
       addScaled(zm, ze, st.w, st.S, fm, fe);
     }
     vec2 fs = scaleBy(fm, fe - st.S);
-    bool rebase = exhausted || (tiny && !julia) || dot(fs, fs) < dot(st.w, st.w);
-    if (rebase) {
+    if (exhausted || dot(fs, fs) < dot(st.w, st.w)) {
       st.w = fm;
       st.S = fe;
       st.m = 0;
-      st.d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent - st.S);
       st.s = unitScale(st.S);
       renormalise(st);
       Z = Z0;
-      tiny = max(abs(Z.x), abs(Z.y)) < kTiny;
     }
   }
 
-  if (tiny && julia) {
-    // 2 Z w + s w^2 with Z far below float range: each term with its own exponent.
-    ScaledPoint p = scaledPoint(st.m);
-    vec2 sum;
-    int se;
-    addScaled(2.0 * cmul(p.z, st.w), p.ze, cmul(st.w, st.w), st.S, sum, se);
-    st.w = sum;
-    st.S += se;
-    st.d = scaleBy(st.d, -se);
+  if (max(abs(Z.x), abs(Z.y)) < tinyReference()) {
+    Scaled next = exactStep(st.m, st.w, st.S, dcM, E);
+    st.w = next.m;
+    st.S = next.m == vec2(0.0) ? st.S : next.e;
     st.s = unitScale(st.S);
   } else {
-    st.w = perturbStep(st.m, Z, st.w, st.d, st.s, st.S, tiny);
+    // Where the offset flushes to 0 in the delta's unit it lies below 2^-36 of the step's own
+    // change (see tinyReference).
+    vec2 d = julia ? vec2(0.0) : scaleBy(dcM, E - st.S);
+    st.w = perturbStep(st.m, Z, st.w, d, st.s, st.S);
   }
   st.m++;
   st.n++;
@@ -727,25 +825,24 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
 // the way, and no point of the orbit is read: a loop of its own, whose trips cost about half a
 // rescaledStep, and whose reads wait only on the table. Ends at the first point where no run of at
 // least 2^kFloatRun iterations (in float range) or of any length (below it) applies.
-void tableRuns(inout DeepState st, int entries) {
+void tableRuns(inout DeepState st, vec2 dcM, int entries) {
   bool julia = kFormula == 1;
   for (;;) {
     int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
     int level = tableLevelFor(st.m, st.n, st.S, st.w, lowest);
     if (level < 0) break;
-    // dz' = A dz + B dc over 2^level iterations.
+    // dz' = A dz + B dc over 2^level iterations, each product at its own exponent.
     TableEntry e = runEntry(entries, level, st.m);
     vec2 sum;
     int se;
     if (julia) {
       sum = cmul(e.am, st.w);
-      se = e.ae;
+      se = e.ae + st.S;
     } else {
-      addScaled(cmul(e.am, st.w), e.ae, cmul(e.bm, st.d), e.be, sum, se);
+      addScaled(cmul(e.am, st.w), e.ae + st.S, cmul(e.bm, dcM), e.be + u.scaleExponent, sum, se);
     }
     st.w = sum;
-    st.S += se;
-    st.d = scaleBy(st.d, -se);
+    st.S = se;
     st.m += 1 << level;
     st.n += 1 << level;
     renormalise(st);
@@ -761,15 +858,20 @@ void tableRuns(inout DeepState st, int entries) {
 // first iteration, to m = 1, ends its trip there. Breaks out, with the state at the iteration it
 // cannot take, when |Z| |dz| falls below kProductFloor (where 2 Z dz, or dz^2 with Z as small as dz,
 // would underflow and the pixel lose its delta, and where a rebase could be due with |dz|^2 below
-// float range), and when a rebase is due onto a full value below kPlainFloor (whose square would
-// underflow): the scaled step then rebases it in scaled form. |Z|^2 |dz|^2 is compared as
+// float range), and when a rebase is due onto a full value below the plain floor (whose square would
+// underflow, or leave the pixel offset's lost bits in sight): the scaled step then rebases it in
+// scaled form. |Z|^2 |dz|^2 is compared as
 // (|Z|^2 2^100) |dz|^2 against 2^-100, which cannot overflow, and underflows only below the floor.
 const float kProductFloor = 7.8886091e-31;  // 2^-100
 const float kPlainFloor = 2.1684043e-19;    // 2^-62
+// With part of the pixel offset flushed (up to 2^-126, a component below float range), a rebased
+// delta must be at least this, so that its square, 2^-100 or more, leaves that loss below rounding.
+const float kPlainFloorFlushed = 8.8817842e-16;  // 2^-50
+const float kSmallestNormal = 1.1754944e-38;     // 2^-126
 const float kRunFloor = 7.7037198e-34;      // 2^-110
 #define FLOAT_PHASE_LEAVE                                                                      \
   (dot(Z, Z) * 1.2676506e30 * dot(w, w) < kProductFloor ||                                     \
-   (rebase && max(abs(full.x), abs(full.y)) < kPlainFloor))
+   (rebase && max(abs(full.x), abs(full.y)) < plainFloor))
 
 // Table runs from inside the float phase, as long as one of at least 2^kFloatRun iterations is valid:
 // tried where m - 1 is a multiple of 2^kFloatRun and the delta lies below 2^-28 |Z| (no run is valid
@@ -803,9 +905,11 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
   bool julia = kFormula == 1;
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
-  // Far below float range the pixel offset flushes to 0, where it is negligible next to a delta
-  // above the floor.
+  // Far below float range the pixel offset flushes to 0, where it is negligible next to 2 Z dz above
+  // the product floor, and next to the square of a rebased delta above the plain floor.
   vec2 d = julia ? vec2(0.0) : scaleBy(dcM, u.scaleExponent);
+  bool flushed = (dcM.x != 0.0 && abs(d.x) < kSmallestNormal) || (dcM.y != 0.0 && abs(d.y) < kSmallestNormal);
+  float plainFloor = !julia && flushed ? kPlainFloorFlushed : kPlainFloor;
   vec2 w = scaleBy(st.w, st.S);
   int m = st.m, n = st.n;
   for (;;) {
@@ -822,7 +926,6 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
   st.done = st.escaped || n >= maxN;
   st.w = w;
   st.S = 0;
-  st.d = d;
   st.s = 1.0;
   renormalise(st);
 }
@@ -830,8 +933,7 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
 DeepResult rescaledPath(vec2 dcM) {
   bool julia = kFormula == 1;
   bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
-  DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, julia ? vec2(0.0) : dcM, 0, 0, 0.0,
-                           false, false, false);
+  DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, 0, 0, 0.0, false, false, false);
   st.s = unitScale(st.S);
   renormalise(st);
   vec2 Z0 = referenceHigh(0);
@@ -847,7 +949,7 @@ DeepResult rescaledPath(vec2 dcM) {
   while (!st.done) {
     st.plain = false;
     while (!st.done && !st.plain) {
-      tableRuns(st, entries);
+      tableRuns(st, dcM, entries);
       rescaledStep(st, dcM, Z0);
     }
     if (!st.done) floatPhase(st, dcM, Z0, entries);

@@ -90,7 +90,8 @@ class FractalRenderer {
     std::vector<double> mu;
   };
   // Escape data per pixel, rows from the top: escaped, and the smooth count mu (0 where the point
-  // never escapes). Computed in double precision where the device has it.
+  // never escapes). Computed in double precision where the device has it, unless
+  // singlePrecisionDiagnostics is set.
   Diagnostic renderDiagnostic(const RenderView& view, int width, int height,
                               const std::optional<BigComplex>& standIn = std::nullopt);
 
@@ -110,6 +111,9 @@ class FractalRenderer {
   bool synchronousReferences = false;
   bool forceExtremePath = false;
   bool iterationSkipping = true;
+  // Diagnostics through the single-precision pipelines the live frames use, to hold those against an
+  // oracle; by default they use the double-precision kernel where the device has one.
+  bool singlePrecisionDiagnostics = false;
 
   // The sample jitter table (R2 sequence, pixels) and its tent-filtered form for stills.
   static const std::array<std::array<float, 2>, 16>& sampleJitter();

@@ -40,6 +40,11 @@ ScaledReferencePoint makeScaledReferencePoint(FractalType type, const BigFixed& 
     p.zx = static_cast<float>(z.x);
     p.zy = static_cast<float>(z.y);
     p.ze = clampExponent(z.e);
+    const BigFixed::Scaled sx = x.scaled(), sy = y.scaled();
+    p.xm = static_cast<float>(sx.mantissa);
+    p.xe = sx.mantissa == 0 ? 0 : clampExponent(sx.exponent);
+    p.ym = static_cast<float>(sy.mantissa);
+    p.ye = sy.mantissa == 0 ? 0 : clampExponent(sy.exponent);
     if (type == FractalType::julia) {
         const ScaledComplex w(x - centre.x(), y - centre.y());
         p.wx = static_cast<float>(w.x);

@@ -4,11 +4,14 @@
 //
 // Buffer 1 (`buffer`), 16 bytes per point: the point's double value split into a float high part and
 // a float low part (high + low carry about 48 significant bits).
-// Buffer 2 (`scaledBuffer`), 32 bytes per point: Z, W and R in scaled form (float mantissa pair plus
+// Buffer 2 (`scaledBuffer`), 48 bytes per point: Z, W and R in scaled form (float mantissa pair plus
 // a shared 32-bit power-of-two exponent), so values far below float range survive:
 //   Z = the exact point; W = Z minus the orbit's start for julia (Z itself for every other type): the
 //   offset a pixel restarts from when it rebases onto the start of the orbit; R = Re Z² = x² − y² for
-//   celtic and buffalo (zero otherwise), whose sign decides the fold where x² and y² nearly cancel.
+//   celtic and buffalo (zero otherwise), whose sign decides the fold where x² and y² nearly cancel;
+//   then x and y of Z again, each with an exponent of its own. Under Z's shared exponent a part more
+//   than 2^126 below the other is lost, yet the folds take their signs from x y and y: a reference
+//   that runs just off the real axis needs its imaginary part at its own size.
 //
 // Every field but `bla` is fixed once the orbit is published; `bla` belongs to the frame thread.
 #include <cstddef>
@@ -42,13 +45,17 @@ struct ScaledReferencePoint {
     std::int32_t we; // W exponent
     float rm;       // R mantissa
     std::int32_t re; // R exponent
+    float xm, ym;   // the parts of Z, each normalised on its own (0 for a zero part)
+    std::int32_t xe, ye; // their exponents (0 for a zero part)
 };
-static_assert(sizeof(ScaledReferencePoint) == 32);
+static_assert(sizeof(ScaledReferencePoint) == 48);
 static_assert(offsetof(ScaledReferencePoint, wx) == 8);
 static_assert(offsetof(ScaledReferencePoint, ze) == 16);
 static_assert(offsetof(ScaledReferencePoint, we) == 20);
 static_assert(offsetof(ScaledReferencePoint, rm) == 24);
 static_assert(offsetof(ScaledReferencePoint, re) == 28);
+static_assert(offsetof(ScaledReferencePoint, xm) == 32);
+static_assert(offsetof(ScaledReferencePoint, ye) == 44);
 
 // Exponents cross to the GPU as signed 32-bit integers, saturated.
 std::int32_t clampExponent(std::int64_t e) noexcept;

@@ -179,7 +179,8 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
   u.diagnostic = 1;
   for (int y = 0; y < height; y += tileSide)
     for (int x = 0; x < width; x += tileSide)
-      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide), true);
+      dispatchRegion(*cb, view, target, u, x, y, std::min(width - x, tileSide), std::min(height - y, tileSide),
+                     !singlePrecisionDiagnostics);
   cb->commit();
   cb->waitUntilCompleted();
   if (cb->status() != GpuCommandBuffer::Status::completed) throw RendererError::pipeline(cb->errorText());
@@ -191,7 +192,7 @@ FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& 
   result.mu.resize(count);
   for (size_t i = 0; i < count; ++i) {
     result.escaped[i] = texels[i * 4] > 0.5f;
-    result.mu[i] = (double(texels[i * 4 + 1]) * 64.0 + double(texels[i * 4 + 2])) * 64.0;
+    result.mu[i] = ((double(texels[i * 4 + 3]) + double(texels[i * 4 + 1])) * 64.0 + double(texels[i * 4 + 2])) * 64.0;
   }
   return result;
 }

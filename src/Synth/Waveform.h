@@ -1,6 +1,8 @@
 #pragma once
 // Oscillator waveform of the drone, key and step voices; the raw value is what the kernel reads.
 
+#include "FractalCore/EnumText.h"
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -31,5 +33,18 @@ constexpr std::optional<Waveform> waveformFromRawValue(int raw) {
 
 // "SAW", "SIN", "SQU", "TRI", "PLS", "PWM".
 std::string_view label(Waveform w);
+
+// The case names, as a locked tone stores its waveform.
+template <>
+struct EnumTexts<Waveform> {
+    static constexpr std::array table{
+        std::pair{Waveform::sawtooth, std::string_view{"sawtooth"}},
+        std::pair{Waveform::sine, std::string_view{"sine"}},
+        std::pair{Waveform::square, std::string_view{"square"}},
+        std::pair{Waveform::triangle, std::string_view{"triangle"}},
+        std::pair{Waveform::pulse, std::string_view{"pulse"}},
+        std::pair{Waveform::pwm, std::string_view{"pwm"}},
+    };
+};
 
 }  // namespace veltrane

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> bytes(const T& v) {
 
 struct Expected {
     std::vector<ScaledComplex> z, w;
-    std::vector<BigFixed::Scaled> r;
+    std::vector<BigFixed::Scaled> r, x, y;
     std::vector<Complex> doubles;
 };
 
@@ -45,6 +45,8 @@ Expected expectedOrbit(FractalType type, const BigComplex& centre, Complex julia
                                  e.w.push_back(type == FractalType::julia ? ScaledComplex(x - centre.x(), y - centre.y())
                                                                            : ScaledComplex(x, y));
                                  e.r.push_back(BigReference::realSquare(x, y));
+                                 e.x.push_back(x.scaled());
+                                 e.y.push_back(y.scaled());
                                  e.doubles.push_back({dx, dy});
                              });
     return e;
@@ -56,7 +58,7 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
     Expected e = expectedOrbit(type, centre, juliaC, length);
     ASSERT_EQ(orbit->length, std::int64_t(e.z.size()));
     ASSERT_GE(orbit->buffer->size(), std::size_t(16 * length));
-    ASSERT_GE(orbit->scaledBuffer->size(), std::size_t(32 * length));
+    ASSERT_GE(orbit->scaledBuffer->size(), std::size_t(48 * length));
     const auto* raw = static_cast<const std::uint8_t*>(orbit->buffer->contents());
     const auto* rawScaled = static_cast<const std::uint8_t*>(orbit->scaledBuffer->contents());
     ASSERT_GE(orbit->pairBuffer->size(), std::size_t(16 * length));
@@ -77,10 +79,10 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
             EXPECT_EQ(pairs[4 * n + 3], float(e.doubles[n + 1].y));
         }
 
-        float f[8];
-        std::int32_t i[8];
-        std::memcpy(f, rawScaled + 32 * n, 32);
-        std::memcpy(i, rawScaled + 32 * n, 32);
+        float f[12];
+        std::int32_t i[12];
+        std::memcpy(f, rawScaled + 48 * n, 48);
+        std::memcpy(i, rawScaled + 48 * n, 48);
         EXPECT_EQ(f[0], float(e.z[n].x));
         EXPECT_EQ(f[1], float(e.z[n].y));
         EXPECT_EQ(i[4], std::int32_t(e.z[n].e));
@@ -93,6 +95,13 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
         } else {
             EXPECT_EQ(i[6], 0);
             EXPECT_EQ(i[7], 0);
+        }
+        // Each part at its own size: the product of the two gives x y even where one part lies
+        // 2^126 or more below the other.
+        for (int part = 0; part < 2; ++part) {
+            const BigFixed::Scaled s = part == 0 ? e.x[n] : e.y[n];
+            EXPECT_EQ(f[8 + part], float(s.mantissa));
+            EXPECT_EQ(i[10 + part], s.mantissa == 0 ? 0 : std::int32_t(s.exponent));
         }
     }
 }
@@ -131,7 +140,7 @@ TEST(ReferenceOrbitLayout, ShortRequestsGetRoomForTwoPointsAndEscapesEnd) {
         auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-1, 0, 1), {}, length, nullptr);
         ASSERT_TRUE(orbit);
         EXPECT_EQ(orbit->buffer->size(), 32u);
-        EXPECT_EQ(orbit->scaledBuffer->size(), 64u);
+        EXPECT_EQ(orbit->scaledBuffer->size(), 96u);
         EXPECT_EQ(orbit->length, 2);
         EXPECT_EQ(orbit->iterationsRequested, length);
     }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -36,8 +37,10 @@ public:
     JackServer& operator=(const JackServer&) = delete;
 
     // Empty on success, else why the server is not there. Tests run the server without real-time
-    // scheduling (it needs no privileges); measurements may ask for it.
-    std::string start(unsigned rate = 48000, unsigned period = 256, bool realtime = false)
+    // scheduling (it needs no privileges); measurements may ask for it. `synchronous`: each period
+    // waits for every client (jackd -S), so a client that runs late on a loaded machine delays the
+    // period instead of having its output land a period late; tests of timing ask for it.
+    std::string start(unsigned rate = 48000, unsigned period = 256, bool realtime = false, bool synchronous = false)
     {
         if (const std::string why = lock(); !why.empty())
             return why;
@@ -62,8 +65,14 @@ public:
             }
             // A long client timeout: parallel test runs load the machine, and a slow client must not
             // be thrown out of the graph.
-            execlp("jackd", "jackd", "-n", name_.c_str(), realtime ? "--realtime" : "--no-realtime", "-t", "5000", "-d",
-                   "dummy", "-r", rateText.c_str(), "-p", periodText.c_str(), static_cast<char*>(nullptr));
+            std::vector<const char*> args{"jackd", "-n", name_.c_str(), realtime ? "--realtime" : "--no-realtime", "-t",
+                                          "5000"};
+            if (synchronous)
+                args.push_back("-S");
+            for (const char* a : {"-d", "dummy", "-r", rateText.c_str(), "-p", periodText.c_str()})
+                args.push_back(a);
+            args.push_back(nullptr);
+            execvp("jackd", const_cast<char* const*>(args.data()));
             _exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <memory>
 
 #include <png.h>
@@ -18,12 +19,12 @@ struct FileCloser {
 
 }  // namespace
 
-void writePNG(const Image& image, const std::filesystem::path& path) {
+namespace {
+
+// Encodes into whatever `sink` writes to (a file or a memory buffer).
+void encode(const Image& image, png_rw_ptr write, png_flush_ptr flush, void* sink) {
   if (image.width < 1 || image.height < 1 || image.bgrx.size() < size_t(image.width) * image.height * 4)
     throw PngError(PngError::Stage::write, "PNG write: empty or short image");
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw PngError(PngError::Stage::destination, "PNG destination: cannot create " + path.string());
-
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
@@ -36,7 +37,7 @@ void writePNG(const Image& image, const std::filesystem::path& path) {
     png_destroy_write_struct(&png, &info);
     throw PngError(PngError::Stage::write, "PNG write: encoding failed");
   }
-  png_init_io(png, file.get());
+  png_set_write_fn(png, sink, write, flush);
   png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
@@ -52,14 +53,14 @@ void writePNG(const Image& image, const std::filesystem::path& path) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
-    throw PngError(PngError::Stage::write, "PNG write: cannot write " + path.string());
 }
 
-std::optional<Image> readPNG(const std::filesystem::path& path) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+// Unreadable input is an ordinary outcome here (nothing is returned), not something to print.
+void quietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void quietWarning(png_structp, png_const_charp) {}
+
+std::optional<Image> decode(png_rw_ptr read, void* source) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_read_struct(&png, &info, nullptr);
@@ -71,7 +72,9 @@ std::optional<Image> readPNG(const std::filesystem::path& path) {
     delete result;
     return std::nullopt;
   }
-  png_init_io(png, file.get());
+  png_set_read_fn(png, source, read);
+  // A header may claim any size: refuse what no picture of ours needs before allocating for it.
+  png_set_user_limits(png, maxPNGSide, maxPNGSide);
   png_read_info(png, info);
   png_set_strip_16(png);
   png_set_palette_to_rgb(png);
@@ -88,6 +91,62 @@ std::optional<Image> readPNG(const std::filesystem::path& path) {
   Image out = std::move(*result);
   delete result;
   return out;
+}
+
+struct Memory {
+  std::span<const uint8_t> bytes;
+  size_t offset = 0;
+};
+
+}  // namespace
+
+void writePNG(const Image& image, const std::filesystem::path& path) {
+  if (image.width < 1 || image.height < 1 || image.bgrx.size() < size_t(image.width) * image.height * 4)
+    throw PngError(PngError::Stage::write, "PNG write: empty or short image");
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file) throw PngError(PngError::Stage::destination, "PNG destination: cannot create " + path.string());
+  encode(
+      image,
+      [](png_structp png, png_bytep data, png_size_t size) {
+        if (std::fwrite(data, 1, size, static_cast<FILE*>(png_get_io_ptr(png))) != size) png_error(png, "write");
+      },
+      [](png_structp png) { std::fflush(static_cast<FILE*>(png_get_io_ptr(png))); }, file.get());
+  if (std::fflush(file.get()) != 0 || std::ferror(file.get()))
+    throw PngError(PngError::Stage::write, "PNG write: cannot write " + path.string());
+}
+
+std::vector<uint8_t> encodePNG(const Image& image) {
+  std::vector<uint8_t> out;
+  encode(
+      image,
+      [](png_structp png, png_bytep data, png_size_t size) {
+        auto* sink = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+        sink->insert(sink->end(), data, data + size);
+      },
+      [](png_structp) {}, &out);
+  return out;
+}
+
+std::optional<Image> readPNG(const std::filesystem::path& path) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  return decode(
+      [](png_structp png, png_bytep data, png_size_t size) {
+        if (std::fread(data, 1, size, static_cast<FILE*>(png_get_io_ptr(png))) != size) png_error(png, "short file");
+      },
+      file.get());
+}
+
+std::optional<Image> decodePNG(std::span<const uint8_t> bytes) {
+  Memory memory{bytes};
+  return decode(
+      [](png_structp png, png_bytep data, png_size_t size) {
+        auto* m = static_cast<Memory*>(png_get_io_ptr(png));
+        if (m->bytes.size() - m->offset < size) png_error(png, "short data");
+        std::copy_n(m->bytes.data() + m->offset, size, data);
+        m->offset += size;
+      },
+      &memory);
 }
 
 }  // namespace veltrane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -32,7 +33,15 @@ class PngError : public std::runtime_error {
 // file cannot be created, `write` when encoding or writing fails.
 void writePNG(const Image& image, const std::filesystem::path& path);
 
+// The same PNG in memory. Throws PngError (`write`).
+std::vector<uint8_t> encodePNG(const Image& image);
+
+// Pictures wider or taller than this are refused when reading (a header may claim any size).
+inline constexpr int maxPNGSide = 16384;
+
 // Reads an 8-bit RGB or RGBA PNG file; nothing when it cannot be read.
 std::optional<Image> readPNG(const std::filesystem::path& path);
+// Reads a PNG held in memory; nothing when the bytes are not a readable PNG.
+std::optional<Image> decodePNG(std::span<const uint8_t> bytes);
 
 }  // namespace veltrane

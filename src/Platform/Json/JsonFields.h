@@ -69,8 +69,9 @@ inline std::vector<double> requiredNumbers(const Value& object, const char* key,
 inline std::int64_t requiredInteger(const Value& object, const char* key, std::string_view what)
 {
     const Value& value = field(object, key, what);
-    if (!value.is_number_integer())
-        throw wrongType(key, what, "an integer");
+    // An unsigned integer past the signed range would wrap to a negative value.
+    if (!value.is_number_integer() || (value.is_number_unsigned() && value.get<std::uint64_t>() > INT64_MAX))
+        throw wrongType(key, what, "a signed 64-bit integer");
     return value.get<std::int64_t>();
 }
 

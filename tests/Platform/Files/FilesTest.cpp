@@ -1,0 +1,102 @@
+#include "Platform/Files/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace veltrane {
+namespace {
+namespace fs = std::filesystem;
+
+std::span<const std::uint8_t> bytesOf(const std::string& text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string textOf(const fs::path& path)
+{
+    const auto bytes = Files::readAll(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+class FilesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = fs::path(testing::TempDir()) / ("files-test-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root);
+        for (const char* v : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"}) {
+            const char* old = std::getenv(v);
+            saved.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+        }
+    }
+    void TearDown() override
+    {
+        for (const auto& [name, value] : saved) {
+            if (value) setenv(name.c_str(), value->c_str(), 1);
+            else unsetenv(name.c_str());
+        }
+        fs::remove_all(root);
+    }
+    fs::path root;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+TEST_F(FilesTest, FoldersFollowTheXdgVariablesAndFallBackToHome)
+{
+    setenv("HOME", (root / "home").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", "relative/cache", 1); // not absolute: ignored
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(Files::dataFolder(), root / "data" / "Veltrane");
+    EXPECT_EQ(Files::cacheFolder(), root / "home" / ".cache" / "Veltrane");
+    EXPECT_EQ(Files::configFolder(), root / "home" / ".config" / "Veltrane");
+    EXPECT_EQ(Files::musicFolder(), root / "home" / "Music");
+
+    fs::create_directories(root / "home" / ".config");
+    std::ofstream(root / "home" / ".config" / "user-dirs.dirs") << "# written by xdg-user-dirs-update\n"
+                                                                  << "XDG_MUSIC_DIR=\"$HOME/Sound/Tunes\"\n";
+    EXPECT_EQ(Files::musicFolder(), root / "home" / "Sound" / "Tunes");
+}
+
+TEST_F(FilesTest, AtomicWritesReplaceOrRefuseAndLeaveNoTemporaryFiles)
+{
+    const fs::path file = root / "a.mid";
+    EXPECT_TRUE(Files::createAtomically(file, bytesOf("first")));
+    EXPECT_FALSE(Files::createAtomically(file, bytesOf("second"))); // never replaces
+    EXPECT_EQ(textOf(file), "first");
+    Files::replaceAtomically(file, bytesOf("third"));
+    EXPECT_EQ(textOf(file), "third");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator{}), 1);
+
+    EXPECT_THROW(Files::replaceAtomically(root / "missing" / "b", bytesOf("x")), Files::Error);
+    try {
+        Files::readAll(root / "none");
+        FAIL();
+    } catch (const Files::Error& error) {
+        EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos);
+    }
+    EXPECT_THROW(Files::readAll(root), Files::Error); // a folder
+}
+
+TEST_F(FilesTest, UserDefaultsReadLenientlyAndWriteThrough)
+{
+    Files::UserDefaults defaults(root / "config" / "defaults.json");
+    EXPECT_FALSE(defaults.value("exportHUD"));
+    EXPECT_TRUE(defaults.boolValue("exportHUD", true));
+    defaults.set("exportHUD", false);
+    defaults.set("exportWAVToo", true);
+    EXPECT_FALSE(defaults.boolValue("exportHUD", true));
+    EXPECT_TRUE(Files::UserDefaults(defaults.file()).boolValue("exportWAVToo", false));
+
+    std::ofstream(defaults.file()) << "[1, 2"; // broken: reads as empty, and the next write repairs it
+    EXPECT_TRUE(defaults.boolValue("exportHUD", true));
+    defaults.set("exportHUD", false);
+    EXPECT_FALSE(defaults.boolValue("exportHUD", true));
+}
+
+} // namespace
+} // namespace veltrane
