@@ -131,7 +131,7 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
       for (int x = 0; x < width_; x += tileSide)
         dispatchRegion(*cb, view, texture, u, x, y, std::min(width_ - x, tileSide), std::min(height_ - y, tileSide));
     if (i >= 1) {
-      cb->setComputePipeline(accumulatePipeline_);
+      cb->setComputePipeline(accumulatePipeline());
       float weight = 1.0f / float(i + 1);
       cb->setBytes(&weight, sizeof weight);
       cb->setImage(0, sampleTex_);
