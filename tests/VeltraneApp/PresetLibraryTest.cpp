@@ -9,7 +9,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <regex>
+#include <string>
 
 namespace veltrane::test {
 namespace {
@@ -26,9 +28,23 @@ protected:
     }
     ~PresetLibraryTest() override
     {
-        ::unsetenv("XDG_DATA_HOME");
-        ::unsetenv("XDG_CACHE_HOME");
+        restore("XDG_DATA_HOME", savedData);
+        restore("XDG_CACHE_HOME", savedCache);
     }
+
+    // The test program's own folders come back, so later tests never write to the user's.
+    static std::optional<std::string> saved(const char* name)
+    {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    static void restore(const char* name, const std::optional<std::string>& value)
+    {
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
+    }
+    const std::optional<std::string> savedData = saved("XDG_DATA_HOME");
+    const std::optional<std::string> savedCache = saved("XDG_CACHE_HOME");
 
     std::unique_ptr<PresetLibrary> open() { return std::make_unique<PresetLibrary>(PresetLibrary::Places{}, &dialogs, &main); }
     fs::path libraryFile() const { return folder / "data" / "Veltrane" / "presets.veltrane"; }
