@@ -304,8 +304,15 @@ GpuDevice::PipelineCacheStats GpuDevice::pipelineCacheStats() const {
 }
 
 void GpuDevice::savePipelineCache() noexcept {
-  std::lock_guard lock(pipelineCacheMutex_);
-  if (!pipelineCache_ || pipelineCacheStats_.builds == buildsSaved_) return;
+  // Saves take turns; the statistics' lock is held only briefly, so pipelines made meanwhile (which
+  // the driver's cache handles itself) never wait for a file to be written.
+  std::lock_guard saving(pipelineSaveMutex_);
+  int builds = 0;
+  {
+    std::lock_guard lock(pipelineCacheMutex_);
+    builds = pipelineCacheStats_.builds;
+  }
+  if (!pipelineCache_ || builds == buildsSaved_) return;
   size_t size = 0;
   if (vkGetPipelineCacheData(device_, pipelineCache_.get(), &size, nullptr) != VK_SUCCESS) return;
   std::vector<uint8_t> data;
@@ -317,7 +324,7 @@ void GpuDevice::savePipelineCache() noexcept {
   if (vkGetPipelineCacheData(device_, pipelineCache_.get(), &size, data.data()) != VK_SUCCESS) return;
   data.resize(size);
   if (GpuDiskCache::write(pipelineCacheFile_, GpuDiskCache::Kind::pipelines, pipelineCacheKey_, data)) {
-    buildsSaved_ = pipelineCacheStats_.builds;
+    buildsSaved_ = builds;
     // The files of earlier drivers of this device are of no use any more.
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%04x-%04x.", properties_.vendorID, properties_.deviceID);

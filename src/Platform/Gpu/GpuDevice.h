@@ -140,9 +140,10 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
 
   std::mutex submitMutex_;  // the one queue, shared by every user of the device
 
-  mutable std::mutex pipelineCacheMutex_;
+  mutable std::mutex pipelineCacheMutex_;  // the statistics
   PipelineCacheStats pipelineCacheStats_;
-  int buildsSaved_ = 0;  // builds already in the file
+  std::mutex pipelineSaveMutex_;
+  int buildsSaved_ = 0;  // builds already in the file; under pipelineSaveMutex_
 
   mutable std::mutex messagesMutex_;
   std::vector<std::string> errors_;
