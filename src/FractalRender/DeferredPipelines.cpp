@@ -44,14 +44,41 @@ std::shared_ptr<GpuPipeline> DeferredPipelines::get(std::size_t index) {
   return slot.pipeline;
 }
 
-void DeferredPipelines::background(std::chrono::milliseconds delay, std::function<void()> whenAllMade) {
-  std::unique_lock lock(mutex_);
-  if (changed_.wait_for(lock, delay, [&] { return stopping_; })) return;
-  for (Slot& slot : slots_) {
-    if (stopping_) return;
-    if (slot.state == State::pending) makeLocked(slot, lock);
+void DeferredPipelines::prefetch(std::size_t index) {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (slots_.at(index).state != State::pending) return;
+    requests_.push_back(index);
   }
-  // One that a caller is still making reaches its user soon enough; nothing here waits for it.
+  changed_.notify_all();
+}
+
+DeferredPipelines::Slot* DeferredPipelines::nextLocked(bool due) {
+  while (!requests_.empty()) {
+    Slot& slot = slots_[requests_.front()];
+    requests_.erase(requests_.begin());
+    if (slot.state == State::pending) return &slot;
+  }
+  if (due)
+    for (Slot& slot : slots_)
+      if (slot.state == State::pending) return &slot;
+  return nullptr;
+}
+
+void DeferredPipelines::background(std::chrono::milliseconds delay, std::function<void()> whenAllMade) {
+  const auto due = std::chrono::steady_clock::now() + delay;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait_until(lock, due, [&] { return stopping_ || !requests_.empty(); });
+    if (stopping_) return;
+    const bool isDue = std::chrono::steady_clock::now() >= due;
+    if (Slot* slot = nextLocked(isDue)) {
+      makeLocked(*slot, lock);
+    } else if (isDue) {
+      break;  // every pipeline is made or being made by a caller
+    }
+  }
   lock.unlock();
   if (whenAllMade) whenAllMade();
 }

@@ -133,12 +133,17 @@ FractalRenderer::~FractalRenderer() {
   device_->savePipelineCache();
 }
 
-std::shared_ptr<GpuPipeline> FractalRenderer::fractalPipeline(FractalType type, bool precise) {
-  if (type == FractalType::newton) return computePipelines_->get(formulaPipelineCount);
+size_t FractalRenderer::pipelineIndex(FractalType type) {
+  if (type == FractalType::newton) return formulaPipelineCount;
   int index = caseIndex(type);
   if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
-  if (precise && precisePipelines_) return precisePipelines_->get(size_t(index));
-  return computePipelines_->get(size_t(index));
+  return size_t(index);
+}
+
+std::shared_ptr<GpuPipeline> FractalRenderer::fractalPipeline(FractalType type, bool precise) {
+  if (precise && precisePipelines_ && type != FractalType::newton)
+    return precisePipelines_->get(pipelineIndex(type));
+  return computePipelines_->get(pipelineIndex(type));
 }
 
 std::shared_ptr<GpuPipeline> FractalRenderer::accumulatePipeline() {

@@ -142,8 +142,11 @@ class FractalRenderer {
  private:
   static const std::vector<GpuBinding>& fractalBindings();
   static constexpr std::size_t formulaPipelineCount = 9;  // every formula but newton
+  static size_t pipelineIndex(FractalType type);
   // The pipeline of a formula (newton's own for newton), made now if nothing has made it yet.
   std::shared_ptr<GpuPipeline> fractalPipeline(FractalType type, bool precise = false);
+  // Starts making the formula's pipeline in the background while the caller does other work.
+  void prefetchPipeline(FractalType type) { computePipelines_->prefetch(pipelineIndex(type)); }
   std::shared_ptr<GpuPipeline> accumulatePipeline();
   void allocLow();
   void buildTiles();

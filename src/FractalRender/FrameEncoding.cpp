@@ -72,6 +72,7 @@ void FractalRenderer::encodeTiles(GpuCommandBuffer& cb, const RenderView& view, 
 void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post,
                                   double time, const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& cb,
                                   double now) {
+  prefetchPipeline(view.type);  // made while textures and the reference orbit are prepared
   if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
 
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;

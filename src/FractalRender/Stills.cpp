@@ -111,6 +111,7 @@ std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, in
 
 void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
                                      const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target) {
+  prefetchPipeline(view.type);
   if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
   reset();
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;

@@ -3,8 +3,6 @@
 // once on an empty cache, all still give the same picture.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,10 +18,10 @@
 #include "FractalRender/FractalRenderer.h"
 #include "Platform/Gpu/GpuDiskCache.h"
 #include "Platform/Resources/Resources.h"
-
-extern char** environ;
+#include "../Support/ChildProcess.h"
 
 using namespace veltrane;
+using testsupport::ScopedVariable;
 namespace fs = std::filesystem;
 
 namespace {
@@ -64,8 +62,7 @@ class RendererCaches : public ::testing::Test {
     Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources");
     warm = new fs::path(fs::temp_directory_path() / ("veltrane-warm-cache-" + std::to_string(::getpid())));
     fs::remove_all(*warm);
-    Saved saved;
-    ::setenv("XDG_CACHE_HOME", warm->c_str(), 1);
+    ScopedVariable cacheHome("XDG_CACHE_HOME", *warm);
     auto device = makeDevice();
     auto renderer = std::make_unique<FractalRenderer>(device);
     reference = new std::vector<uint8_t>(picture(device, *renderer));
@@ -81,23 +78,9 @@ class RendererCaches : public ::testing::Test {
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     fs::copy(*warm, root, fs::copy_options::recursive);
-    ::setenv("XDG_CACHE_HOME", root.c_str(), 1);
+    cacheHome.set(root);
   }
   void TearDown() override { fs::remove_all(root); }
-
-  // Puts the program's cache folder back when it goes.
-  struct Saved {
-    Saved() {
-      if (const char* value = std::getenv("XDG_CACHE_HOME")) folder = value;
-    }
-    ~Saved() {
-      if (folder)
-        ::setenv("XDG_CACHE_HOME", folder->c_str(), 1);
-      else
-        ::unsetenv("XDG_CACHE_HOME");
-    }
-    std::optional<std::string> folder;
-  };
 
   static fs::path spirvFile(const std::string& function) {
     for (const auto& entry : fs::directory_iterator(GpuDiskCache::folder(GpuDiskCache::Kind::spirv)))
@@ -108,7 +91,7 @@ class RendererCaches : public ::testing::Test {
 
   static inline fs::path* warm = nullptr;
   static inline std::vector<uint8_t>* reference = nullptr;
-  Saved saved;
+  ScopedVariable cacheHome{"XDG_CACHE_HOME"};
   fs::path root;
 };
 
@@ -235,7 +218,7 @@ TEST_F(RendererCaches, UnwritableCacheFolderLeavesTheRendererWorking) {
   }
   for (const auto& [what, folder] : folders) {
     SCOPED_TRACE(what);
-    ::setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+    cacheHome.set(folder);
     const int compiled = GpuShaderLibrary::compilationCount();
     const int failures = GpuDiskCache::counters().writeFailures;
     auto device = makeDevice();
@@ -253,8 +236,6 @@ TEST_F(RendererCaches, UnwritableCacheFolderLeavesTheRendererWorking) {
 // find only whole entries (or none) and draw the same picture. (The file-level test of the same with
 // a busy writer is in the GPU layer's tests.)
 TEST_F(RendererCaches, ConcurrentFirstStartsReadOnlyWholeEntries) {
-  std::string self = fs::read_symlink("/proc/self/exe");
-  std::string filter = "--gtest_filter=RendererCachesRole.FirstStart";
   for (int round = 0; round < 2; ++round) {
     fs::remove_all(root);
     fs::create_directories(root);
@@ -263,20 +244,13 @@ TEST_F(RendererCaches, ConcurrentFirstStartsReadOnlyWholeEntries) {
     for (int child = 0; child < 2; ++child) {
       outputs.push_back(root / ("picture-" + std::to_string(child)));
       // Named apart: every test program sets XDG_CACHE_HOME to its own folder as it starts.
-      std::vector<std::string> env = {"VELTRANE_FIRST_START_OUT=" + outputs.back().string(),
-                                      "VELTRANE_FIRST_START_CACHE=" + root.string()};
-      for (char** e = environ; *e; ++e) env.emplace_back(*e);
-      std::vector<char*> envp, argv = {self.data(), filter.data(), nullptr};
-      for (auto& e : env) envp.push_back(e.data());
-      envp.push_back(nullptr);
-      pid_t pid = -1;
-      ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
-      children.push_back(pid);
+      children.push_back(testsupport::spawnSelf("RendererCachesRole.FirstStart",
+                                                {"VELTRANE_FIRST_START_OUT=" + outputs.back().string(),
+                                                 "VELTRANE_FIRST_START_CACHE=" + root.string()}));
+      ASSERT_GT(children.back(), 0);
     }
     for (size_t i = 0; i < children.size(); ++i) {
-      int status = 0;
-      waitpid(children[i], &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << " child " << i;
+      EXPECT_EQ(testsupport::exitStatus(children[i]), 0) << "round " << round << " child " << i;
       EXPECT_EQ(bytesOf(outputs[i]), *reference) << "round " << round << " child " << i;
     }
   }

@@ -5,13 +5,12 @@
 #include "Presets/PresetFile.h"
 #include "StateFixture.h"
 #include "Support/Base64.h"
+#include "../Support/ChildProcess.h"
 #include "VeltraneApp/PresetLibrary.h"
 
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <regex>
-#include <string>
 
 namespace veltrane::test {
 namespace {
@@ -23,28 +22,11 @@ protected:
     PresetLibraryTest()
     {
         Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources");
-        ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+        dataHome.set(folder / "data");
+        cacheHome.set(folder / "cache");
     }
-    ~PresetLibraryTest() override
-    {
-        restore("XDG_DATA_HOME", savedData);
-        restore("XDG_CACHE_HOME", savedCache);
-    }
-
-    // The test program's own folders come back, so later tests never write to the user's.
-    static std::optional<std::string> saved(const char* name)
-    {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    static void restore(const char* name, const std::optional<std::string>& value)
-    {
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
-    }
-    const std::optional<std::string> savedData = saved("XDG_DATA_HOME");
-    const std::optional<std::string> savedCache = saved("XDG_CACHE_HOME");
+    // The test program's own folders come back afterwards, so later tests never write to the user's.
+    testsupport::ScopedVariable dataHome{"XDG_DATA_HOME"}, cacheHome{"XDG_CACHE_HOME"};
 
     std::unique_ptr<PresetLibrary> open() { return std::make_unique<PresetLibrary>(PresetLibrary::Places{}, &dialogs, &main); }
     fs::path libraryFile() const { return folder / "data" / "Veltrane" / "presets.veltrane"; }

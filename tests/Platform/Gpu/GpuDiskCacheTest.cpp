@@ -2,8 +2,6 @@
 // compiled once, a folder that cannot be written, and a writer and a reader in two processes.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,10 +18,10 @@
 
 #include "Platform/Gpu/Gpu.h"
 #include "Platform/Gpu/GpuDiskCache.h"
-
-extern char** environ;
+#include "../../Support/ChildProcess.h"
 
 using namespace veltrane;
+using testsupport::ScopedVariable;
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,20 +30,13 @@ namespace {
 class CacheFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* value = std::getenv("XDG_CACHE_HOME")) saved = value;
     root = fs::temp_directory_path() / ("veltrane-gpucache-" + std::to_string(::getpid()) + "-" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     fs::create_directories(root);
-    ::setenv("XDG_CACHE_HOME", root.c_str(), 1);
+    cacheHome.set(root);
   }
-  void TearDown() override {
-    if (saved)
-      ::setenv("XDG_CACHE_HOME", saved->c_str(), 1);
-    else
-      ::unsetenv("XDG_CACHE_HOME");
-    fs::remove_all(root);
-  }
+  void TearDown() override { fs::remove_all(root); }
 
   static std::vector<uint8_t> bytesOf(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -56,8 +47,8 @@ class CacheFolder : public ::testing::Test {
                                                                   std::streamsize(bytes.size()));
   }
 
+  ScopedVariable cacheHome{"XDG_CACHE_HOME"};
   fs::path root;
-  std::optional<std::string> saved;
 };
 
 const GpuDiskCache::Digest kKey = GpuDiskCache::Hasher().text("entry").digest();
@@ -208,7 +199,7 @@ TEST_F(CacheFolder, DamagedOrForeignShaderEntriesAreCompiledAgain) {
 TEST_F(CacheFolder, UnwritableFolderLeavesCompilingWorking) {
   // Below a regular file no folder can be made, even by root (who ignores permission bits).
   put(root / "not-a-folder", {1});
-  ::setenv("XDG_CACHE_HOME", (root / "not-a-folder").c_str(), 1);
+  cacheHome.set(root / "not-a-folder");
   const std::vector<GpuShaderLibrary::Entry> entries = {{"fill", GpuShaderStage::compute}};
   for (int i = 0; i < 2; ++i) {
     int compiled = GpuShaderLibrary::compilationCount(), failures = GpuDiskCache::counters().writeFailures;
@@ -227,24 +218,9 @@ TEST_F(CacheFolder, UnwritableFolderLeavesCompilingWorking) {
   EXPECT_EQ(device->validationErrorCount(), 0);
 }
 
-// Another process of this test program, running one of the roles below.
 pid_t spawnRole(const std::string& role, const fs::path& file) {
-  std::string filter = "--gtest_filter=GpuDiskCacheRole.Run";
-  std::string self = fs::read_symlink("/proc/self/exe");
-  std::vector<std::string> env = {"VELTRANE_CACHE_ROLE=" + role, "VELTRANE_CACHE_FILE=" + file.string()};
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  std::vector<char*> envp, argv = {self.data(), filter.data(), nullptr};
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
-  return pid;
-}
-
-int exitCode(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return testsupport::spawnSelf("GpuDiskCacheRole.Run",
+                                {"VELTRANE_CACHE_ROLE=" + role, "VELTRANE_CACHE_FILE=" + file.string()});
 }
 
 // A writer replaces one entry with payloads of changing sizes while a reader reads it: the reader
@@ -254,8 +230,10 @@ TEST_F(CacheFolder, ReaderInAnotherProcessNeverSeesAHalfWrittenEntry) {
   ASSERT_TRUE(GpuDiskCache::write(file, GpuDiskCache::Kind::pipelines, kKey, payload(100, 0)));
   pid_t reader = spawnRole("reader", file);
   pid_t writer = spawnRole("writer", file);
-  EXPECT_EQ(exitCode(writer), 0);
-  EXPECT_EQ(exitCode(reader), 0);
+  ASSERT_GT(reader, 0);
+  ASSERT_GT(writer, 0);
+  EXPECT_EQ(testsupport::exitStatus(writer), 0);
+  EXPECT_EQ(testsupport::exitStatus(reader), 0);
 }
 
 TEST(GpuDiskCacheRole, Run) {
