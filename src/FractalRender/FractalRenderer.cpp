@@ -69,9 +69,10 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   GpuShaderLibrary fractal = makeLibrary("Fractal");
   postLibrary_ = std::make_unique<GpuShaderLibrary>(makeLibrary("Post"));
 
-  // The compute pipelines are made when a frame first needs them, the rest a moment later in the
-  // background (DeferredPipelines says why); only the functions' presence is checked here, in the
-  // order construction reports its failures.
+  // The compute pipelines are made when a frame first needs them, the rest in the background once
+  // the renderer has lived five seconds, longer than a deep still from the command line takes
+  // (DeferredPipelines says why); only the functions' presence is checked here, in the order
+  // construction reports its failures.
   const GpuShaderFunction& kernel = requireFunction(fractal, "fractalKernel");
   const GpuShaderFunction* newton = fractal.function("newtonKernel");
   if (!newton) throw RendererError::pipeline("newtonKernel");
@@ -97,7 +98,7 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
                                          std::nullopt,
                                          "accumulateKernel"});
   });
-  computePipelines_ = std::make_unique<DeferredPipelines>(std::move(compute), true, std::chrono::seconds(2),
+  computePipelines_ = std::make_unique<DeferredPipelines>(std::move(compute), true, std::chrono::seconds(5),
                                                           [this] { device_->savePipelineCache(); });
 
   // The double-precision variant is kept for diagnostics; its pipelines are made on first use.
