@@ -67,7 +67,8 @@ function(veltrane_library)
 endfunction()
 
 # veltrane_test_folder([NAME n] DEPS libs... [LABELS extra...] [PROPERTIES ...])
-# One executable from every .cpp in the folder; tests are discovered when CTest runs.
+# One executable from every .cpp in the folder, plus tests/TestEnvironment.cpp (the build tree's
+# cache folder); tests are discovered when CTest runs.
 function(veltrane_test_folder)
   cmake_parse_arguments(A "" "NAME" "DEPS;LABELS;SOURCES" ${ARGN})
   if(A_NAME)
@@ -80,7 +81,7 @@ function(veltrane_test_folder)
   else()
     file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   endif()
-  add_executable(test_${name} ${srcs})
+  add_executable(test_${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/TestEnvironment.cpp)
   target_link_libraries(test_${name} PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock veltrane_options)
   target_compile_definitions(test_${name} PRIVATE
     VELTRANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VELTRANE_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <future>
 
 #include "Platform/Resources/Resources.h"
 
@@ -70,26 +69,49 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   GpuShaderLibrary fractal = makeLibrary("Fractal");
   postLibrary_ = std::make_unique<GpuShaderLibrary>(makeLibrary("Post"));
 
+  // The compute pipelines are made when a frame first needs them, the rest in the background once
+  // the renderer has lived five seconds, longer than a deep still from the command line takes
+  // (DeferredPipelines says why); only the functions' presence is checked here, in the order
+  // construction reports its failures.
   const GpuShaderFunction& kernel = requireFunction(fractal, "fractalKernel");
-  // The double-precision variant is kept for diagnostics; its pipelines are made on first use.
-  if (device_->supportsFloat64() && fractal.function("fractalKernelPrecise"))
-    preciseKernel_ = std::make_unique<GpuShaderFunction>(*fractal.function("fractalKernelPrecise"));
-  // One pipeline per escape-time formula; the driver compiles each, so they are made side by side.
-  std::vector<std::future<std::shared_ptr<GpuPipeline>>> formulas;
-  for (int32_t i = 0; i < 9; ++i)
-    formulas.push_back(std::async(std::launch::async, [this, &kernel, i] {
-      return device_->makeComputePipeline({&kernel, fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"});
-    }));
-  for (auto& pipeline : formulas) fractalPipelines_.push_back(pipeline.get());
-
   const GpuShaderFunction* newton = fractal.function("newtonKernel");
   if (!newton) throw RendererError::pipeline("newtonKernel");
-  newtonPipeline_ = device_->makeComputePipeline(
-      {newton, {GpuBinding::storageImage}, sizeof(FractalUniforms), std::nullopt, "newtonKernel"});
   const GpuShaderFunction* accumulate = fractal.function("accumulateKernel");
   if (!accumulate) throw RendererError::pipeline("accumulateKernel");
-  accumulatePipeline_ = device_->makeComputePipeline(
-      {accumulate, {GpuBinding::storageImage, GpuBinding::storageImage}, sizeof(float), std::nullopt, "accumulateKernel"});
+  fractalKernel_ = std::make_unique<GpuShaderFunction>(kernel);
+  newtonKernel_ = std::make_unique<GpuShaderFunction>(*newton);
+  accumulateKernel_ = std::make_unique<GpuShaderFunction>(*accumulate);
+  std::vector<DeferredPipelines::Make> compute;
+  for (int32_t i = 0; i < int32_t(formulaPipelineCount); ++i)
+    compute.push_back([this, i] {
+      return device_->makeComputePipeline(
+          {fractalKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"});
+    });
+  compute.push_back([this] {
+    return device_->makeComputePipeline(
+        {newtonKernel_.get(), {GpuBinding::storageImage}, sizeof(FractalUniforms), std::nullopt, "newtonKernel"});
+  });
+  compute.push_back([this] {
+    return device_->makeComputePipeline({accumulateKernel_.get(),
+                                         {GpuBinding::storageImage, GpuBinding::storageImage},
+                                         sizeof(float),
+                                         std::nullopt,
+                                         "accumulateKernel"});
+  });
+  computePipelines_ = std::make_unique<DeferredPipelines>(std::move(compute), true, std::chrono::seconds(5),
+                                                          [this] { device_->savePipelineCache(); });
+
+  // The double-precision variant is kept for diagnostics; its pipelines are made on first use.
+  if (device_->supportsFloat64() && fractal.function("fractalKernelPrecise")) {
+    preciseKernel_ = std::make_unique<GpuShaderFunction>(*fractal.function("fractalKernelPrecise"));
+    std::vector<DeferredPipelines::Make> precise;
+    for (int32_t i = 0; i < int32_t(formulaPipelineCount); ++i)
+      precise.push_back([this, i] {
+        return device_->makeComputePipeline(
+            {preciseKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernelPrecise"});
+      });
+    precisePipelines_ = std::make_unique<DeferredPipelines>(std::move(precise), false);
+  }
 
   const GpuShaderFunction* vertex = postLibrary_->function("fullscreenVertex");
   auto renderPipeline = [&](const char* fragment, uint32_t bytes) {
@@ -105,7 +127,29 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   if (!emptyRef_) throw RendererError::noDevice();
 }
 
-FractalRenderer::~FractalRenderer() = default;
+FractalRenderer::~FractalRenderer() {
+  // The background builds stop first, then whatever pipelines were made reach the cache file.
+  computePipelines_.reset();
+  precisePipelines_.reset();
+  device_->savePipelineCache();
+}
+
+size_t FractalRenderer::pipelineIndex(FractalType type) {
+  if (type == FractalType::newton) return formulaPipelineCount;
+  int index = caseIndex(type);
+  if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
+  return size_t(index);
+}
+
+std::shared_ptr<GpuPipeline> FractalRenderer::fractalPipeline(FractalType type, bool precise) {
+  if (precise && precisePipelines_ && type != FractalType::newton)
+    return precisePipelines_->get(pipelineIndex(type));
+  return computePipelines_->get(pipelineIndex(type));
+}
+
+std::shared_ptr<GpuPipeline> FractalRenderer::accumulatePipeline() {
+  return computePipelines_->get(formulaPipelineCount + 1);
+}
 
 std::shared_ptr<GpuImage> FractalRenderer::makeTexture(int w, int h, const std::string& label) {
   try {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FractalRender/BLATable.h"
+#include "FractalRender/DeferredPipelines.h"
 #include "FractalRender/FractalUniforms.h"
 #include "FractalRender/FrameScheduler.h"
 #include "FractalRender/ReferenceStore.h"
@@ -53,7 +54,9 @@ class FractalRenderer {
   static constexpr int tileSide = FrameScheduler::tileSide;
   static constexpr int maxSamples = FrameScheduler::maxSamples;
 
-  // Throws RendererError (noDevice without a device) or GpuError.
+  // Throws RendererError (noDevice without a device) or GpuError. The compute pipelines are made
+  // when first needed (the rest soon after in the background), so the driver's failure to make one
+  // is thrown by the frame or still that needs it.
   explicit FractalRenderer(std::shared_ptr<GpuDevice> device);
   ~FractalRenderer();
   FractalRenderer(const FractalRenderer&) = delete;
@@ -138,6 +141,13 @@ class FractalRenderer {
 
  private:
   static const std::vector<GpuBinding>& fractalBindings();
+  static constexpr std::size_t formulaPipelineCount = 9;  // every formula but newton
+  static size_t pipelineIndex(FractalType type);
+  // The pipeline of a formula (newton's own for newton), made now if nothing has made it yet.
+  std::shared_ptr<GpuPipeline> fractalPipeline(FractalType type, bool precise = false);
+  // Starts making the formula's pipeline in the background while the caller does other work.
+  void prefetchPipeline(FractalType type) { computePipelines_->prefetch(pipelineIndex(type)); }
+  std::shared_ptr<GpuPipeline> accumulatePipeline();
   void allocLow();
   void buildTiles();
   void tick(double now, bool moving, bool autoQuality);
@@ -168,10 +178,12 @@ class FractalRenderer {
                                         double time, const std::shared_ptr<GpuImage>& target);
 
   std::shared_ptr<GpuDevice> device_;
-  std::vector<std::shared_ptr<GpuPipeline>> fractalPipelines_;
-  std::shared_ptr<GpuPipeline> newtonPipeline_, accumulatePipeline_;
-  std::unique_ptr<GpuShaderFunction> preciseKernel_;            // absent without 64-bit floats
-  std::vector<std::shared_ptr<GpuPipeline>> precisePipelines_;  // made by the first diagnostic
+  // The functions outlive construction: the pipelines are made from them later.
+  std::unique_ptr<GpuShaderFunction> fractalKernel_, newtonKernel_, accumulateKernel_;
+  std::unique_ptr<GpuShaderFunction> preciseKernel_;  // absent without 64-bit floats
+  // The nine formulas, then newton, then accumulate; declared after the functions they read.
+  std::unique_ptr<DeferredPipelines> computePipelines_;
+  std::unique_ptr<DeferredPipelines> precisePipelines_;  // each made by the first diagnostic of its formula
   std::shared_ptr<GpuPipeline> brightPipeline_, blurPipeline_, copyPipeline_;
   std::unique_ptr<GpuShaderLibrary> postLibrary_;
   std::map<GpuFormat, std::shared_ptr<GpuPipeline>> compositePipelines_;

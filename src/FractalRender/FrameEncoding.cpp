@@ -30,21 +30,8 @@ void FractalRenderer::tick(double now, bool moving, bool autoQuality) {
 
 void FractalRenderer::bindFractal(GpuCommandBuffer& cb, const RenderView& view, const FractalUniforms& u,
                                   bool precise) {
-  if (view.type == FractalType::newton) {
-    cb.setComputePipeline(newtonPipeline_);
-    return;
-  }
-  int index = caseIndex(view.type);
-  if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
-  if (precise && preciseKernel_) {
-    if (precisePipelines_.empty())
-      for (int32_t i = 0; i < 9; ++i)
-        precisePipelines_.push_back(device_->makeComputePipeline(
-            {preciseKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernelPrecise"}));
-    cb.setComputePipeline(precisePipelines_[size_t(index)]);
-  } else {
-    cb.setComputePipeline(fractalPipelines_[size_t(index)]);
-  }
+  cb.setComputePipeline(fractalPipeline(view.type, precise));
+  if (view.type == FractalType::newton) return;
   // Reference points, scaled points, table entries and levels, point pairs and run starts: the
   // perturbation paths' inputs.
   bool orbit = u.mode != 0 && reference_ && reference_->buffer && reference_->scaledBuffer && reference_->pairBuffer;
@@ -85,6 +72,7 @@ void FractalRenderer::encodeTiles(GpuCommandBuffer& cb, const RenderView& view, 
 void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post,
                                   double time, const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& cb,
                                   double now) {
+  prefetchPipeline(view.type);  // made while textures and the reference orbit are prepared
   if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
 
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
@@ -141,7 +129,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
     encodeTiles(cb, view, sampleTex_, deep, juliaOffset, sampleJitter()[size_t(sampleCount_ % 16)], budget, tileCount);
     if (nextTile_ >= int(tiles_.size())) {
       sampleCount_ += 1;
-      cb.setComputePipeline(accumulatePipeline_);
+      cb.setComputePipeline(accumulatePipeline());
       float weight = 1.0f / float(sampleCount_);
       cb.setBytes(&weight, sizeof weight);
       cb.setImage(0, sampleTex_);

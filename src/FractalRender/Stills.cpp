@@ -111,6 +111,7 @@ std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, in
 
 void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
                                      const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target) {
+  prefetchPipeline(view.type);
   if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
   reset();
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
@@ -131,7 +132,7 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
       for (int x = 0; x < width_; x += tileSide)
         dispatchRegion(*cb, view, texture, u, x, y, std::min(width_ - x, tileSide), std::min(height_ - y, tileSide));
     if (i >= 1) {
-      cb->setComputePipeline(accumulatePipeline_);
+      cb->setComputePipeline(accumulatePipeline());
       float weight = 1.0f / float(i + 1);
       cb->setBytes(&weight, sizeof weight);
       cb->setImage(0, sampleTex_);

@@ -5,6 +5,7 @@
 #include "Presets/PresetFile.h"
 #include "StateFixture.h"
 #include "Support/Base64.h"
+#include "../Support/ChildProcess.h"
 #include "VeltraneApp/PresetLibrary.h"
 
 #include <cstdlib>
@@ -21,14 +22,11 @@ protected:
     PresetLibraryTest()
     {
         Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources");
-        ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+        dataHome.set(folder / "data");
+        cacheHome.set(folder / "cache");
     }
-    ~PresetLibraryTest() override
-    {
-        ::unsetenv("XDG_DATA_HOME");
-        ::unsetenv("XDG_CACHE_HOME");
-    }
+    // The test program's own folders come back afterwards, so later tests never write to the user's.
+    testsupport::ScopedVariable dataHome{"XDG_DATA_HOME"}, cacheHome{"XDG_CACHE_HOME"};
 
     std::unique_ptr<PresetLibrary> open() { return std::make_unique<PresetLibrary>(PresetLibrary::Places{}, &dialogs, &main); }
     fs::path libraryFile() const { return folder / "data" / "Veltrane" / "presets.veltrane"; }

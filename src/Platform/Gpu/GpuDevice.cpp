@@ -42,6 +42,19 @@ bool instanceHasLayer(const char* name) {
   return false;
 }
 
+// What the Vulkan specification asks of pipeline-cache data before it is handed back to a driver: a
+// version-one header, whole, naming this vendor, device and cache UUID.
+bool pipelineCacheHeaderMatches(const std::vector<uint8_t>& data, const VkPhysicalDeviceProperties& device) {
+  VkPipelineCacheHeaderVersionOne header;
+  static_assert(sizeof header == 32);
+  if (data.size() < sizeof header) return false;
+  std::memcpy(&header, data.data(), sizeof header);
+  return header.headerSize >= sizeof header && header.headerSize <= data.size() &&
+         header.headerVersion == VK_PIPELINE_CACHE_HEADER_VERSION_ONE && header.vendorID == device.vendorID &&
+         header.deviceID == device.deviceID &&
+         std::memcmp(header.pipelineCacheUUID, device.pipelineCacheUUID, VK_UUID_SIZE) == 0;
+}
+
 }  // namespace
 
 std::shared_ptr<GpuDevice> GpuDevice::create(const GpuDeviceOptions& options) {
@@ -50,6 +63,7 @@ std::shared_ptr<GpuDevice> GpuDevice::create(const GpuDeviceOptions& options) {
   device->choosePhysicalDevice(options);
   device->createLogicalDevice();
   device->createSampler();
+  device->createPipelineCache();
   device->startCompletionThread();
   return device;
 }
@@ -164,7 +178,7 @@ void GpuDevice::choosePhysicalDevice(const GpuDeviceOptions& options) {
   }
   if (physical_ == VK_NULL_HANDLE) throw GpuNoDeviceError();
 
-  VkPhysicalDeviceProperties props;
+  VkPhysicalDeviceProperties& props = properties_;
   vkGetPhysicalDeviceProperties(physical_, &props);
   name_ = props.deviceName;
   cpu_ = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
@@ -234,6 +248,88 @@ void GpuDevice::createSampler() {
   VkSampler sampler;
   checkVk(vkCreateSampler(device_, &samplerInfo, nullptr, &sampler), "vkCreateSampler");
   sampler_ = VulkanHandle<VkSampler>(device_, sampler, vkDestroySampler);
+}
+
+// The cache is keyed by everything that decides whether a driver can use it: vendor, device, driver
+// and its version, and the cache UUID the driver reports. Its file is read and checked here; a
+// missing, foreign or damaged one leaves an empty cache.
+void GpuDevice::createPipelineCache() {
+  VkPhysicalDeviceVulkan12Properties v12{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_PROPERTIES};
+  VkPhysicalDeviceProperties2 props2{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2};
+  props2.pNext = &v12;
+  vkGetPhysicalDeviceProperties2(physical_, &props2);
+  pipelineCacheKey_ = GpuDiskCache::Hasher()
+                          .number(properties_.vendorID)
+                          .number(properties_.deviceID)
+                          .number(uint64_t(v12.driverID))
+                          .number(properties_.driverVersion)
+                          .bytes(properties_.pipelineCacheUUID, VK_UUID_SIZE)
+                          .digest();
+  char name[32];
+  std::snprintf(name, sizeof name, "%04x-%04x.", properties_.vendorID, properties_.deviceID);
+  pipelineCacheFile_ =
+      GpuDiskCache::folder(GpuDiskCache::Kind::pipelines) / (name + pipelineCacheKey_.hex() + ".bin");
+
+  auto make = [&](const std::vector<uint8_t>* data) {
+    VkPipelineCacheCreateInfo info{VK_STRUCTURE_TYPE_PIPELINE_CACHE_CREATE_INFO};
+    info.initialDataSize = data ? data->size() : 0;
+    info.pInitialData = data ? data->data() : nullptr;
+    VkPipelineCache cache = VK_NULL_HANDLE;
+    if (vkCreatePipelineCache(device_, &info, nullptr, &cache) != VK_SUCCESS) return false;
+    pipelineCache_ = VulkanHandle<VkPipelineCache>(device_, cache, vkDestroyPipelineCache);
+    return true;
+  };
+  auto data = GpuDiskCache::read(pipelineCacheFile_, GpuDiskCache::Kind::pipelines, pipelineCacheKey_);
+  if (data && pipelineCacheHeaderMatches(*data, properties_) && make(&*data)) {
+    pipelineCacheStats_.loaded = true;
+    return;
+  }
+  // Without a cache every pipeline is still made, only from scratch.
+  if (!make(nullptr)) pipelineCache_ = {};
+}
+
+void GpuDevice::notePipelineCreated(const VkPipelineCreationFeedback& feedback) {
+  std::lock_guard lock(pipelineCacheMutex_);
+  bool hit = (feedback.flags & VK_PIPELINE_CREATION_FEEDBACK_VALID_BIT) &&
+             (feedback.flags & VK_PIPELINE_CREATION_FEEDBACK_APPLICATION_PIPELINE_CACHE_HIT_BIT);
+  if (hit)
+    ++pipelineCacheStats_.hits;
+  else
+    ++pipelineCacheStats_.builds;
+}
+
+GpuDevice::PipelineCacheStats GpuDevice::pipelineCacheStats() const {
+  std::lock_guard lock(pipelineCacheMutex_);
+  return pipelineCacheStats_;
+}
+
+void GpuDevice::savePipelineCache() noexcept {
+  // Saves take turns; the statistics' lock is held only briefly, so pipelines made meanwhile (which
+  // the driver's cache handles itself) never wait for a file to be written.
+  std::lock_guard saving(pipelineSaveMutex_);
+  int builds = 0;
+  {
+    std::lock_guard lock(pipelineCacheMutex_);
+    builds = pipelineCacheStats_.builds;
+  }
+  if (!pipelineCache_ || builds == buildsSaved_) return;
+  size_t size = 0;
+  if (vkGetPipelineCacheData(device_, pipelineCache_.get(), &size, nullptr) != VK_SUCCESS) return;
+  std::vector<uint8_t> data;
+  try {
+    data.resize(size);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  if (vkGetPipelineCacheData(device_, pipelineCache_.get(), &size, data.data()) != VK_SUCCESS) return;
+  data.resize(size);
+  if (GpuDiskCache::write(pipelineCacheFile_, GpuDiskCache::Kind::pipelines, pipelineCacheKey_, data)) {
+    buildsSaved_ = builds;
+    // The files of earlier drivers of this device are of no use any more.
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%04x-%04x.", properties_.vendorID, properties_.deviceID);
+    GpuDiskCache::removeOthers(pipelineCacheFile_, prefix);
+  }
 }
 
 void GpuDevice::startCompletionThread() { completionThread_ = std::thread([this] { completionLoop(); }); }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "Platform/Gpu/GpuBuffer.h"
 #include "Platform/Gpu/GpuCommandBuffer.h"
+#include "Platform/Gpu/GpuDiskCache.h"
 #include "Platform/Gpu/GpuError.h"
 #include "Platform/Gpu/GpuImage.h"
 #include "Platform/Gpu/GpuPipeline.h"
@@ -59,6 +61,20 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   // Copies an image into memory (rows packed, bytesPerPixel each) and waits for it.
   std::vector<uint8_t> readImage(const std::shared_ptr<GpuImage>& image);
 
+  // Writes the driver's pipeline cache to its file in the cache folder when pipelines were built
+  // since it was read or last written. Never throws: a folder that cannot be written only means the
+  // next start builds them again.
+  void savePipelineCache() noexcept;
+  // Where this device's pipeline cache lives: named after the vendor, device and driver, so another
+  // driver or version never reads it.
+  const std::filesystem::path& pipelineCacheFile() const { return pipelineCacheFile_; }
+  struct PipelineCacheStats {
+    bool loaded = false;  // the file was valid and the driver took its contents
+    int hits = 0;         // pipelines the driver reported as found in the cache
+    int builds = 0;       // every other pipeline
+  };
+  PipelineCacheStats pipelineCacheStats() const;
+
   // Validation messages of severity error seen so far (only with options.validation).
   int validationErrorCount() const;
   std::vector<std::string> validationErrors() const;
@@ -72,6 +88,9 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
                                               VkMemoryPropertyFlags wanted) const;
   void setName(VkObjectType type, uint64_t handle, const std::string& name) const;
   PFN_vkCmdPushDescriptorSetKHR pushDescriptorSet = nullptr;
+  VkPipelineCache pipelineCache() const { return pipelineCache_.get(); }
+  // Called by every pipeline once made, with the driver's report on it.
+  void notePipelineCreated(const VkPipelineCreationFeedback& feedback);
   float timestampPeriodNs() const { return timestampPeriod_; }
   bool timestampsUsable() const { return timestamps_; }
   uint32_t maxTexelBufferElements() const { return maxTexelBufferElements_; }
@@ -85,6 +104,7 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   void choosePhysicalDevice(const GpuDeviceOptions& options);
   void createLogicalDevice();
   void createSampler();
+  void createPipelineCache();
   void startCompletionThread();
   void submit(std::shared_ptr<GpuCommandBuffer> commandBuffer);
   void completionLoop();
@@ -106,15 +126,24 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   uint32_t queueFamily_ = 0;
   VkPhysicalDeviceMemoryProperties memory_{};
   VulkanHandle<VkSampler> sampler_;
+  VulkanHandle<VkPipelineCache> pipelineCache_;
   std::string name_;
   bool cpu_ = false;
   bool float64_ = false;
   bool timestamps_ = false;
   float timestampPeriod_ = 1.0f;
   uint32_t maxTexelBufferElements_ = 65536;
+  VkPhysicalDeviceProperties properties_{};
+  GpuDiskCache::Digest pipelineCacheKey_;
+  std::filesystem::path pipelineCacheFile_;
   PFN_vkSetDebugUtilsObjectNameEXT setObjectName_ = nullptr;
 
   std::mutex submitMutex_;  // the one queue, shared by every user of the device
+
+  mutable std::mutex pipelineCacheMutex_;  // the statistics
+  PipelineCacheStats pipelineCacheStats_;
+  std::mutex pipelineSaveMutex_;
+  int buildsSaved_ = 0;  // builds already in the file; under pipelineSaveMutex_
 
   mutable std::mutex messagesMutex_;
   std::vector<std::string> errors_;

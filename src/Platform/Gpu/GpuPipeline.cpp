@@ -82,8 +82,14 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuComputePipe
   info.stage.pName = "main";
   info.stage.pSpecializationInfo = desc.constant0 ? &specialization : nullptr;
   info.layout = layout_.get();
+  VkPipelineCreationFeedback feedback{};
+  VkPipelineCreationFeedbackCreateInfo feedbackInfo{VK_STRUCTURE_TYPE_PIPELINE_CREATION_FEEDBACK_CREATE_INFO};
+  feedbackInfo.pPipelineCreationFeedback = &feedback;
+  info.pNext = &feedbackInfo;
   VkPipeline pipeline;
-  checkVk(vkCreateComputePipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateComputePipelines");
+  checkVk(vkCreateComputePipelines(vk, device_->pipelineCache(), 1, &info, nullptr, &pipeline),
+          "vkCreateComputePipelines");
+  device_->notePipelineCreated(feedback);
   pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
   device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
 }
@@ -130,7 +136,11 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuRenderPipel
   dynamic.dynamicStateCount = 2;
   dynamic.pDynamicStates = dynamics;
   VkFormat format = vkFormat(desc.colourFormat);
+  VkPipelineCreationFeedback feedback{};
+  VkPipelineCreationFeedbackCreateInfo feedbackInfo{VK_STRUCTURE_TYPE_PIPELINE_CREATION_FEEDBACK_CREATE_INFO};
+  feedbackInfo.pPipelineCreationFeedback = &feedback;
   VkPipelineRenderingCreateInfo rendering{VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO};
+  rendering.pNext = &feedbackInfo;
   rendering.colorAttachmentCount = 1;
   rendering.pColorAttachmentFormats = &format;
   VkGraphicsPipelineCreateInfo info{VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO};
@@ -146,7 +156,9 @@ GpuPipeline::GpuPipeline(std::shared_ptr<GpuDevice> device, const GpuRenderPipel
   info.pDynamicState = &dynamic;
   info.layout = layout_.get();
   VkPipeline pipeline;
-  checkVk(vkCreateGraphicsPipelines(vk, VK_NULL_HANDLE, 1, &info, nullptr, &pipeline), "vkCreateGraphicsPipelines");
+  checkVk(vkCreateGraphicsPipelines(vk, device_->pipelineCache(), 1, &info, nullptr, &pipeline),
+          "vkCreateGraphicsPipelines");
+  device_->notePipelineCreated(feedback);
   pipeline_ = VulkanHandle<VkPipeline>(vk, pipeline, vkDestroyPipeline);
   device_->setName(VK_OBJECT_TYPE_PIPELINE, uint64_t(pipeline), desc.label);
 }
