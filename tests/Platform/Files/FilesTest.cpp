@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
+#include "../../Support/OrdinaryUser.h"
 
 namespace veltrane {
 namespace {
@@ -111,16 +111,14 @@ TEST_F(FilesTest, PendingFilesReachTheirDestinationOnlyWhenCommitted)
 
     // A folder that takes no new file is refused up front, naming the destination. Root writes
     // anywhere, so the check runs in a child process as an ordinary user.
-    fs::create_directories(root / "locked");
-    fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                         fs::perms::others_exec);
+    const fs::path locked = testsupport::readOnlyFolder(root, "locked");
     EXPECT_EXIT(
         {
-            if (::geteuid() == 0 && ::setuid(65534) != 0) std::_Exit(2);
+            if (!testsupport::becomeOrdinaryUser()) std::_Exit(2);
             try {
-                Files::PendingFile refused(root / "locked" / "x.mov");
+                Files::PendingFile refused(locked / "x.mov");
             } catch (const Files::Error& error) {
-                std::_Exit(error.path() == root / "locked" / "x.mov" &&
+                std::_Exit(error.path() == locked / "x.mov" &&
                                    std::string(error.what()) == "Permission denied"
                                ? 0
                                : 3);
