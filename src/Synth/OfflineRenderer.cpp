@@ -14,7 +14,7 @@ OfflineRenderer::OfflineRenderer(double sampleRate) : kernel_(vk_create(sampleRa
 
 OfflineRenderer::~OfflineRenderer() { vk_destroy(kernel_); }
 
-void OfflineRenderer::push(const vk_event& event) { vk_push_event(kernel_, &event); }
+int OfflineRenderer::push(const vk_event& event) { return vk_push_event(kernel_, &event); }
 
 std::pair<std::vector<float>, std::vector<float>> OfflineRenderer::render(int64_t frames, int block) {
     if (block <= 0) throw std::invalid_argument("render block must be positive");

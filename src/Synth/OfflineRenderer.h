@@ -27,8 +27,9 @@ public:
     double sampleRate() const { return sampleRate_; }
     int64_t frame() const { return frame_; }
 
-    // One event into the kernel's ring; a full ring (4096 between renders) loses it.
-    void push(const vk_event& event);
+    // One event into the kernel's ring: 0 queued, 1 when the ring is full (4096 between renders)
+    // and the event is lost.
+    int push(const vk_event& event);
 
     // Sends the changed parameters as type-0 events stamped `at` (default: frame()), glide last,
     // then keeps the reverb's impulse response in step with reverbDecay: a rebuild when the decay

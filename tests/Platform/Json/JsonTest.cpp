@@ -62,3 +62,70 @@ TEST(Json, MalformedTextIsAnError)
     EXPECT_THROW(Json::parse("{\"a\":"), Json::Error);
     EXPECT_THROW(Json::parse(""), Json::Error);
 }
+
+// The streaming writer prints what the document writer prints for the same (sorted) document.
+TEST(Json, StreamingWriterMatchesTheDocumentWriterAndKeepsKeysSorted)
+{
+    const auto document = Json::parse(R"({"a":[1,-2.5,1e-7,"t\n\"",true,null,{}],"b":{"x":0.1,"y":[]},"c":1e+300})");
+    std::string text;
+    Json::Writer w(text);
+    w.beginObject();
+    w.key("a");
+    w.beginArray();
+    w.integer(1);
+    w.number(-2.5);
+    w.number(1e-7);
+    w.string("t\n\"");
+    w.boolean(true);
+    w.null();
+    w.beginObject();
+    w.endObject();
+    w.endArray();
+    w.key("b");
+    w.beginObject();
+    w.key("x");
+    w.floatNumber(0.1f);
+    w.key("y");
+    w.beginArray();
+    w.endArray();
+    w.endObject();
+    w.key("c");
+    w.number(1e300);
+    w.endObject();
+    EXPECT_TRUE(w.complete());
+    EXPECT_EQ(text, Json::write(document));
+
+    std::string other;
+    Json::Writer bad(other);
+    bad.beginObject();
+    bad.key("b");
+    bad.integer(1);
+    EXPECT_THROW(bad.key("a"), Json::Error);
+    EXPECT_THROW(bad.key("b"), Json::Error) << "a repeated key";
+    EXPECT_THROW(bad.integer(2), Json::Error) << "a value where a key is due";
+    EXPECT_THROW(bad.number(std::nan("")), Json::Error);
+    EXPECT_THROW(bad.endArray(), Json::Error);
+}
+
+// The event reader reports integers and other numbers apart, and stops on malformed text.
+TEST(Json, EventReaderReportsTheDocumentInOrder)
+{
+    struct Log final : Json::Events {
+        std::string out;
+        void null() override { out += "n "; }
+        void boolean(bool v) override { out += v ? "T " : "F "; }
+        void integer(std::int64_t v) override { out += "i" + std::to_string(v) + " "; }
+        void number(double v) override { out += "d" + Json::formatNumber(v) + " "; }
+        void string(std::string& v) override { out += "s" + v + " "; }
+        void beginObject() override { out += "{ "; }
+        void key(std::string& k) override { out += "k" + k + " "; }
+        void endObject() override { out += "} "; }
+        void beginArray() override { out += "[ "; }
+        void endArray() override { out += "] "; }
+    } log;
+    Json::parseEvents(R"({"a":[1,-2,2.0,18446744073709551615,"x",null,false],"b":{}})", log);
+    EXPECT_EQ(log.out, "{ ka [ i1 i-2 d2 d18446744073709552000 sx n F ] kb { } } ");
+    Log broken;
+    EXPECT_THROW(Json::parseEvents(R"({"a":[1,)", broken), Json::Error);
+    EXPECT_EQ(broken.out, "{ ka [ i1 ");
+}
