@@ -37,6 +37,10 @@ public:
     {
         checkFrame(format_, frame);
         record({NullMovieLog::Call::Kind::video, index, 0});
+        if (log_ && log_->keepFrames) {
+            std::lock_guard lock(log_->mutex);
+            log_->frames.push_back(std::move(frame));
+        }
     }
     void appendAudio(std::span<const float> interleaved, std::int64_t position) override
     {

@@ -94,6 +94,8 @@ struct NullMovieLog {
     };
     std::mutex mutex;
     std::vector<Call> calls;
+    bool keepFrames = false;   // set before the writer is opened
+    std::vector<Image> frames; // the frames given, when kept
 };
 
 // Checks the format as openMovie does and records the calls in `log`; never fails otherwise.
