@@ -61,6 +61,18 @@ Options small(Codec codec, int samples = 2)
 
 bool keepGoing(double) { return true; }
 
+// The still of a movie's first frame, drawn alone: the take's first view, with the audio-reactive
+// inputs of no sound yet.
+Image firstStill(const Take& take, const Options& o)
+{
+    FractalRenderer renderer(GpuDevice::systemDefault());
+    auto [view, post] = TakeRenderer::view(0, take);
+    post.autoQuality = false;
+    Analyser analyser;
+    const AudioVisuals visuals = TakeRenderer::frameVisuals(analyser.update({}, kRate, 1 / o.fps), 0, view.zoom);
+    return renderer.renderStill(view, o.width, o.height, post, visuals, 0, int(o.samplesPerPixel()));
+}
+
 class TakeMovieTest : public testing::Test {
 protected:
     static void SetUpTestSuite() { Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources"); }
@@ -235,12 +247,7 @@ TEST_F(TakeMovieTest, TheOverlayIsDrawnOverTheWholeFrameScaledToIt)
                          open);
     ASSERT_EQ(log->frames.size(), 1u);
 
-    FractalRenderer renderer(GpuDevice::systemDefault());
-    auto [view, post] = TakeRenderer::view(0, take);
-    post.autoQuality = false;
-    Analyser analyser;
-    const AudioVisuals visuals = TakeRenderer::frameVisuals(analyser.update({}, kRate, 1 / o.fps), 0, view.zoom);
-    const Image still = renderer.renderStill(view, 40, 20, post, visuals, 0, 1);
+    const Image still = firstStill(take, o);
     const Image& frame = log->frames[0];
     for (int y : {0, 9, 19})
         for (int x : {0, 18, 22, 39}) {
@@ -300,13 +307,8 @@ TEST_F(TakeMovieTest, RealMoviesHoldTheTakesFramesSoundAndPictures)
         EXPECT_GT(*std::max_element(left.begin(), left.end()), 0.01f); // there was something to hear
 
         // The first frame is the still of the take's first view.
-        FractalRenderer renderer(GpuDevice::systemDefault());
-        auto [view, post] = TakeRenderer::view(0, take);
-        post.autoQuality = false;
-        Analyser analyser;
-        const AudioVisuals visuals = TakeRenderer::frameVisuals(analyser.update({}, kRate, 1 / o.fps), 0, view.zoom);
-        const Image still = renderer.renderStill(view, 320, 180, post, visuals, 0, 2);
-        EXPECT_GE(testsupport::psnrAgainstBGRX(testsupport::decodeFrameRGB(movie), still.bgrx), c.minimumPsnr);
+        EXPECT_GE(testsupport::psnrAgainstBGRX(testsupport::decodeFrameRGB(movie), firstStill(take, o).bgrx),
+                  c.minimumPsnr);
     }
     EXPECT_EQ(entries(), 2u);
 }
