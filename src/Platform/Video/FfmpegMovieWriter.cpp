@@ -202,6 +202,7 @@ private:
         c.color_trc = AVCOL_TRC_BT709;
         c.colorspace = AVCOL_SPC_BT709;
         c.color_range = AVCOL_RANGE_MPEG;
+        c.thread_count = 0; // as many as the machine has (libavcodec's default is one)
         if (hevc) {
             c.pix_fmt = AV_PIX_FMT_YUV420P10LE;
             c.bit_rate = format_.bitRate;
