@@ -1,5 +1,7 @@
 #include "Platform/Clock/Clock.h"
 
+#include <ctime>
+
 #include <chrono>
 
 namespace veltrane {
@@ -27,6 +29,16 @@ void ManualClock::advance(double seconds) noexcept
     double v = seconds_.load(std::memory_order_relaxed);
     while (!seconds_.compare_exchange_weak(v, v + seconds, std::memory_order_acq_rel)) {
     }
+}
+
+std::string internetDateTime(std::chrono::system_clock::time_point moment)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(text, n);
 }
 
 } // namespace veltrane

@@ -4,7 +4,11 @@
 // `Clock::steady()` reads std::chrono::steady_clock (CLOCK_MONOTONIC: it never jumps with the wall
 // clock and does not start at 0). `ManualClock` moves only when told to. Both are safe to read from
 // any thread; neither allocates or locks when read, so the audio thread may read them.
+//
+// `internetDateTime` writes a wall-clock moment the way files carry it.
 #include <atomic>
+#include <chrono>
+#include <string>
 
 namespace veltrane {
 
@@ -28,5 +32,8 @@ public:
 private:
     std::atomic<double> seconds_;
 };
+
+// ISO 8601 internet date-time in UTC without fractional seconds: "2024-05-01T12:00:00Z".
+std::string internetDateTime(std::chrono::system_clock::time_point moment = std::chrono::system_clock::now());
 
 } // namespace veltrane

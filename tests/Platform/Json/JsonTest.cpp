@@ -129,3 +129,42 @@ TEST(Json, EventReaderReportsTheDocumentInOrder)
     EXPECT_THROW(Json::parseEvents(R"({"a":[1,)", broken), Json::Error);
     EXPECT_EQ(broken.out, "{ ka [ i1 ");
 }
+
+// The event reader accepts exactly what the document parser accepts (the take fuzzer compares the
+// two on arbitrary bytes; these are the corners worth naming).
+TEST(Json, EventReaderAcceptsWhatTheDocumentParserAccepts)
+{
+    struct Ignore final : Json::Events {
+        void null() override {}
+        void boolean(bool) override {}
+        void integer(std::int64_t) override {}
+        void number(double) override {}
+        void string(std::string&) override {}
+        void beginObject() override {}
+        void key(std::string&) override {}
+        void endObject() override {}
+        void beginArray() override {}
+        void endArray() override {}
+    };
+    const char* texts[] = {
+        "\xEF\xBB\xBF{}", "\xEF\xBB{}", " [1 , 2 ] ", "[1,]", "{\"a\":1,}", "01", "-", "-0", "1.", ".5", "1e", "1e+5",
+        "1E400", "1e-400", "-9223372036854775809", "18446744073709551616", "\"\\ud83d\\ude00\"", "\"\\ud83d\"",
+        "\"\\ude00\"", "\"\\u00zz\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xE2\x82\xAC\"",
+        "\"\t\"", "\"\\/\"", "\"\\x\"", "tru", "nul", "[[[[]]]]", "{\"a\" 1}", "{1:2}", "[1 2]", "", "  ", "{}{}",
+    };
+    for (const char* text : texts) {
+        Ignore ignore;
+        bool events = true, document = true;
+        try {
+            Json::parseEvents(text, ignore);
+        } catch (const Json::Error&) {
+            events = false;
+        }
+        try {
+            Json::parse(text);
+        } catch (const Json::Error&) {
+            document = false;
+        }
+        EXPECT_EQ(events, document) << text;
+    }
+}
