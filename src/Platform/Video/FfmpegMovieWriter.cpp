@@ -261,6 +261,8 @@ private:
                 else encodeAudio(std::get<AudioJob>(job));
             } catch (const VideoError& e) {
                 error = e;
+            } catch (const std::exception& e) { // memory for a frame: nothing may leave the thread
+                error = VideoError(VideoError::Kind::failed, e.what());
             }
             std::lock_guard lock(mutex_);
             if (std::holds_alternative<VideoJob>(job)) --queuedVideo_;
