@@ -186,7 +186,7 @@ void render(const Take& take, const std::filesystem::path& to, const Options& op
         const std::int64_t soundEnd = std::int64_t(std::min(left.size(), right.size()));
         std::vector<float> mono(static_cast<std::size_t>(soundEnd));
         for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = (left[i] + right[i]) * 0.5f;
-        const int samples = int(std::min<std::int64_t>(options.samplesPerPixel(), 1 << 20));
+        const int samples = int(std::min<std::int64_t>(options.samplesPerPixel(), FractalRenderer::maxSamples));
         Analyser analyser;
         std::int64_t position = 0;
         std::vector<float> chunk;
