@@ -1,5 +1,7 @@
 #include "Synth/WAV.h"
 
+#include "Platform/Dsp/Pcm.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -60,13 +62,9 @@ std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int
     putTag(out, "data");
     put32(out, d);
 
-    // Full scale is 2^(bits-1) - 1 so that +1 and -1 encode symmetrically.
-    const double scale = std::ldexp(1.0, bits - 1) - 1.0;
     for (uint64_t i = 0; i < frames; ++i) {
         for (const std::vector<float>& ch : channels) {
-            const float x = ch[i];
-            const float clamped = x < 1.0f ? (x > -1.0f ? x : -1.0f) : 1.0f;  // NaN fails x < 1: 1
-            const long v = std::lround((double)clamped * scale);             // halves away from zero
+            const long v = dsp::pcmInteger(ch[i], bits);
             if (bits == 16) {
                 put16(out, (uint32_t)(uint16_t)(int16_t)v);
             } else {

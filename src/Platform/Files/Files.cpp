@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -51,41 +53,24 @@ std::optional<fs::path> userMusicDir()
     return std::nullopt;
 }
 
-// Writes the bytes to a new temporary file beside `path`, flushed to disk; returns its name.
-fs::path writeTemporary(const fs::path& path, std::span<const std::uint8_t> bytes)
+// Writes all the bytes to the file at `path`, which exists.
+void writeAll(const fs::path& path, const fs::path& reported, std::span<const std::uint8_t> bytes)
 {
-    static std::mt19937_64 random{std::random_device{}()};
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
-        // Hidden, so a folder listing in progress does not take it for a finished file.
-        const fs::path temporary = folder / ("." + path.filename().string() + suffix);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            throw systemError(path, errno);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) throw systemError(reported, errno);
+    std::size_t written = 0;
+    int failure = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failure = errno;
+            break;
         }
-        std::size_t written = 0;
-        int failure = 0;
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                failure = errno;
-                break;
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        if (!failure && ::fsync(fd) != 0) failure = errno;
-        if (::close(fd) != 0 && !failure) failure = errno;
-        if (failure) {
-            ::unlink(temporary.c_str());
-            throw systemError(path, failure);
-        }
-        return temporary;
+        written += static_cast<std::size_t>(n);
     }
-    throw systemError(path, EEXIST);
+    if (::close(fd) != 0 && !failure) failure = errno;
+    if (failure) throw systemError(reported, failure);
 }
 
 } // namespace
@@ -126,26 +111,94 @@ void createFolders(const fs::path& folder)
 
 void replaceAtomically(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
-    const fs::path temporary = writeTemporary(path, bytes);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int code = errno;
-        ::unlink(temporary.c_str());
-        throw systemError(path, code);
-    }
+    PendingFile file(path);
+    writeAll(file.path(), path, bytes);
+    file.commit();
 }
 
 bool createAtomically(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
     if (fs::exists(fs::symlink_status(path))) return false;
-    const fs::path temporary = writeTemporary(path, bytes);
+    PendingFile file(path);
+    writeAll(file.path(), path, bytes);
+    file.flush();
     // A hard link fails with EEXIST instead of replacing, so a file that appeared since the check
-    // above is never overwritten.
-    const int result = ::link(temporary.c_str(), path.c_str());
-    const int code = errno;
-    ::unlink(temporary.c_str());
-    if (result == 0) return true;
-    if (code == EEXIST) return false;
-    throw systemError(path, code);
+    // above is never overwritten. The temporary name goes when `file` does.
+    if (::link(file.path().c_str(), path.c_str()) == 0) return true;
+    if (errno == EEXIST) return false;
+    throw systemError(path, errno);
+}
+
+PendingFile::PendingFile(fs::path destination) : destination_(std::move(destination))
+{
+    static std::mutex randomLock;
+    static std::mt19937_64 random{std::random_device{}()};
+    const fs::path folder = destination_.has_parent_path() ? destination_.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned long long tag;
+        {
+            std::lock_guard lock(randomLock);
+            tag = random();
+        }
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", tag);
+        // Hidden, so a folder listing in progress does not take it for a finished file.
+        fs::path candidate = folder / ("." + destination_.filename().string() + suffix);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            throw systemError(destination_, errno);
+        }
+        ::close(fd);
+        temporary_ = std::move(candidate);
+        return;
+    }
+    throw systemError(destination_, EEXIST);
+}
+
+PendingFile::~PendingFile() { discard(); }
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : destination_(std::move(other.destination_)), temporary_(std::exchange(other.temporary_, {}))
+{
+}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept
+{
+    if (this != &other) {
+        discard();
+        destination_ = std::move(other.destination_);
+        temporary_ = std::exchange(other.temporary_, {});
+    }
+    return *this;
+}
+
+void PendingFile::flush() const
+{
+    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw systemError(destination_, errno);
+    const int failure = ::fsync(fd) != 0 ? errno : 0;
+    ::close(fd);
+    if (failure) throw systemError(destination_, failure);
+}
+
+void PendingFile::commit()
+{
+    try {
+        flush();
+        if (::rename(temporary_.c_str(), destination_.c_str()) != 0) throw systemError(destination_, errno);
+    } catch (...) {
+        discard();
+        throw;
+    }
+    temporary_.clear();
+}
+
+void PendingFile::discard() noexcept
+{
+    if (temporary_.empty()) return;
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 bool moveWithoutReplacing(const fs::path& from, const fs::path& to)

@@ -61,6 +61,37 @@ bool createAtomically(const std::filesystem::path& path, std::span<const std::ui
 // moved) when one is there. Throws Error for any other failure.
 bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// A file written under a hidden temporary name in its destination's folder, which takes the
+// destination's place only when committed. Until then, and for good when it is dropped, the
+// destination keeps whatever it held, and a folder listing does not take the file for a finished one.
+// Whoever writes opens path() itself (it exists, empty). Move-only.
+class PendingFile {
+public:
+    // Creates the temporary file, never reusing one that exists. Throws Error (for the destination)
+    // when the folder cannot take a new file.
+    explicit PendingFile(std::filesystem::path destination);
+    ~PendingFile(); // removes the temporary file unless it was committed
+    PendingFile(PendingFile&& other) noexcept;
+    PendingFile& operator=(PendingFile&& other) noexcept;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return temporary_; }
+    const std::filesystem::path& destination() const noexcept { return destination_; }
+
+    // Flushes the file's bytes to disk. Throws Error.
+    void flush() const;
+    // Flushes, then renames the file over the destination in one step. Throws Error, after which the
+    // temporary file is gone and the destination untouched.
+    void commit();
+    // Removes the temporary file now; the destination is untouched.
+    void discard() noexcept;
+
+private:
+    std::filesystem::path destination_;
+    std::filesystem::path temporary_; // empty once committed or discarded
+};
+
 // The user defaults: a flat JSON object of values by key. Reads the file at every call (it is
 // tiny, read rarely, and another instance may have written it); a missing or unreadable file, or one
 // that is not a JSON object, reads as empty. `set` rewrites the file atomically.

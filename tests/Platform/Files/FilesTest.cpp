@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include "../../Support/OrdinaryUser.h"
+
 namespace veltrane {
 namespace {
 namespace fs = std::filesystem;
@@ -80,6 +82,50 @@ TEST_F(FilesTest, AtomicWritesReplaceOrRefuseAndLeaveNoTemporaryFiles)
         EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos);
     }
     EXPECT_THROW(Files::readAll(root), Files::Error); // a folder
+}
+
+TEST_F(FilesTest, PendingFilesReachTheirDestinationOnlyWhenCommitted)
+{
+    const fs::path file = root / "take.mov";
+    std::ofstream(file) << "old";
+    auto entries = [&] { return std::distance(fs::directory_iterator(root), fs::directory_iterator{}); };
+    {
+        Files::PendingFile pending(file);
+        EXPECT_EQ(pending.path().parent_path(), root);
+        EXPECT_EQ(pending.path().filename().string().front(), '.');
+        std::ofstream(pending.path()) << "abandoned";
+        EXPECT_EQ(entries(), 2);
+    } // dropped: as good as a cancelled write
+    EXPECT_EQ(textOf(file), "old");
+    EXPECT_EQ(entries(), 1);
+
+    Files::PendingFile moved = [&] {
+        Files::PendingFile pending(file);
+        std::ofstream(pending.path()) << "new";
+        return pending;
+    }();
+    EXPECT_EQ(textOf(file), "old");
+    moved.commit();
+    EXPECT_EQ(textOf(file), "new");
+    EXPECT_EQ(entries(), 1);
+
+    // A folder that takes no new file is refused up front, naming the destination. Root writes
+    // anywhere, so the check runs in a child process as an ordinary user.
+    const fs::path locked = testsupport::readOnlyFolder(root, "locked");
+    EXPECT_EXIT(
+        {
+            if (!testsupport::becomeOrdinaryUser()) std::_Exit(2);
+            try {
+                Files::PendingFile refused(locked / "x.mov");
+            } catch (const Files::Error& error) {
+                std::_Exit(error.path() == locked / "x.mov" &&
+                                   std::string(error.what()) == "Permission denied"
+                               ? 0
+                               : 3);
+            }
+            std::_Exit(4); // created: the folder took the file
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST_F(FilesTest, UserDefaultsReadLenientlyAndWriteThrough)
