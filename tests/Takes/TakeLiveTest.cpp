@@ -177,7 +177,9 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
             }
         }
         ASSERT_TRUE(explained) << "the live output differs at frame " << d << " beyond what a late send explains";
-        ASSERT_LE(moved, 10) << "too many sends overtaken to call this timing";
+        // Each late send must explain the difference exactly, so the count only bounds the search: a
+        // loaded machine makes more sends late (11 of 110 once with three test runs at once).
+        ASSERT_LE(moved, static_cast<int>(atOnce.size()) / 4) << "too many sends overtaken to call this timing";
     }
     double energy = 0;
     EXPECT_EQ(firstDifference(shifts, &energy), -1);
