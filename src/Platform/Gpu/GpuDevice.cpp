@@ -42,8 +42,9 @@ bool instanceHasLayer(const char* name) {
   return false;
 }
 
-// What the Vulkan specification asks of pipeline-cache data before it is handed back to a driver: a
-// version-one header, whole, naming this vendor, device and cache UUID.
+// Pipeline-cache data goes back to a driver only with a whole version-one header naming this vendor,
+// device and cache UUID: Vulkan leaves that check to the program, and a driver may crash on data it
+// did not write.
 bool pipelineCacheHeaderMatches(const std::vector<uint8_t>& data, const VkPhysicalDeviceProperties& device) {
   VkPipelineCacheHeaderVersionOne header;
   static_assert(sizeof header == 32);
