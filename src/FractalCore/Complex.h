@@ -1,7 +1,5 @@
 #pragma once
 // A plain pair of doubles: the Julia constant, a point of the plane, a difference of two centres.
-#include "Platform/Json/Json.h"
-
 #include <cstddef>
 #include <functional>
 
@@ -13,10 +11,6 @@ struct Complex {
 
     friend constexpr bool operator==(const Complex&, const Complex&) = default;
 };
-
-// JSON: {"x": …, "y": …}; both keys are required and must be numbers (Json::Error otherwise).
-void to_json(Json::Value& json, const Complex& value);
-void from_json(const Json::Value& json, Complex& value);
 
 } // namespace veltrane
 

@@ -1,6 +1,5 @@
 #pragma once
 // A camera target: where the view looks, how far in, and how it is turned.
-#include "Platform/Json/Json.h"
 
 namespace veltrane {
 
@@ -12,9 +11,5 @@ struct FractalTarget {
 
     friend constexpr bool operator==(const FractalTarget&, const FractalTarget&) = default;
 };
-
-// JSON: {"centerX", "centerY", "rotation", "zoom"}, all required numbers (Json::Error otherwise).
-void to_json(Json::Value& json, const FractalTarget& value);
-void from_json(const Json::Value& json, FractalTarget& value);
 
 } // namespace veltrane

@@ -63,7 +63,4 @@ Complex step(FractalType type, double x, double y, double cx, double cy) noexcep
     return {X + cx, Y + cy};
 }
 
-void to_json(Json::Value& json, FractalType value) { enumToJson(json, value); }
-void from_json(const Json::Value& json, FractalType& value) { enumFromJson(json, value, "FractalType"); }
-
 } // namespace veltrane

@@ -2,8 +2,8 @@
 // The ten escape-time formulas. The case order is the order menus list them in; the texts are
 // written into presets, takes and HUD snapshots and must never change.
 #include "FractalCore/Complex.h"
-#include "FractalCore/EnumText.h"
 #include "FractalCore/FractalTarget.h"
+#include "Support/EnumText.h"
 
 #include <string_view>
 
@@ -52,8 +52,5 @@ FractalTarget home(FractalType type) noexcept;
 // One iteration of the formula from z = (x, y) with constant c = (cx, cy), in doubles. For newton this
 // is the plain quadratic step; Newton's method itself lives in Orbits and Entropy.
 Complex step(FractalType type, double x, double y, double cx, double cy) noexcept;
-
-void to_json(Json::Value& json, FractalType value);
-void from_json(const Json::Value& json, FractalType& value);
 
 } // namespace veltrane

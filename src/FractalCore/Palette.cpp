@@ -31,7 +31,4 @@ std::string_view label(Palette palette) noexcept { return kPalettes[static_cast<
 std::int32_t shaderIndex(Palette palette) noexcept { return caseIndex(palette); }
 std::uint32_t accentRGB(Palette palette) noexcept { return kPalettes[static_cast<std::size_t>(caseIndex(palette))].accent; }
 
-void to_json(Json::Value& json, Palette value) { enumToJson(json, value); }
-void from_json(const Json::Value& json, Palette& value) { enumFromJson(json, value, "Palette"); }
-
 } // namespace veltrane

@@ -1,7 +1,7 @@
 #pragma once
 // The thirteen colour palettes. The texts are stored in presets and takes; the position is the index
 // the shaders select the palette by.
-#include "FractalCore/EnumText.h"
+#include "Support/EnumText.h"
 
 #include <cstdint>
 #include <string_view>
@@ -49,8 +49,5 @@ std::string_view label(Palette palette) noexcept;
 std::int32_t shaderIndex(Palette palette) noexcept;
 // The HUD's accent colour for the palette, 0xRRGGBB.
 std::uint32_t accentRGB(Palette palette) noexcept;
-
-void to_json(Json::Value& json, Palette value);
-void from_json(const Json::Value& json, Palette& value);
 
 } // namespace veltrane

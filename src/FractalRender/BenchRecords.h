@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FractalRender/Motion.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
 
 namespace veltrane {
 

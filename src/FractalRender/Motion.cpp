@@ -1,6 +1,8 @@
 #include "FractalRender/Motion.h"
 
+#include "FractalCore/CoreJson.h"
 #include "Platform/Json/JsonFields.h"
+#include "Support/EnumTextJson.h"
 
 #include <cerrno>
 #include <climits>

@@ -15,7 +15,7 @@
 #include "FractalCore/FractalTarget.h"
 #include "FractalCore/FractalType.h"
 #include "FractalCore/Palette.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
 
 namespace veltrane {
 

@@ -9,9 +9,9 @@
 
 #include "FractalCore/BigComplex.h"
 #include "FractalCore/Complex.h"
-#include "FractalCore/EnumText.h"
 #include "FractalCore/FractalType.h"
 #include "FractalCore/Palette.h"
+#include "Support/EnumText.h"
 
 namespace veltrane {
 

@@ -2,9 +2,9 @@
 // The fixed mapping between MIDI control-change numbers and 23 sound parameters: a controller value
 // 0...127 sets a parameter along its curve (incoming controllers play the sound), and a parameter
 // gives back the controller value that stands for it (the sound sent out or exported as controllers).
-#include "FractalCore/EnumText.h"
 #include "Music/AudioParams.h"
 #include "Music/LockedTone.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "Movement/MovementSettings.h"
 
 #include "Platform/Json/JsonFields.h"
+#include "Support/EnumTextJson.h"
 
 namespace veltrane {
 

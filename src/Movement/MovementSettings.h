@@ -10,8 +10,8 @@
 // of the wrong JSON type (an integer field given 8.0 or 8.5 included), or a text outside an
 // enumeration's table fails the whole decode with Json::Error; nothing is partly applied. Unknown
 // keys are ignored.
-#include "FractalCore/EnumText.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <cstdint>

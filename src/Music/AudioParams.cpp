@@ -1,5 +1,7 @@
 #include "Music/AudioParams.h"
 
+#include "Support/EnumTextJson.h"
+
 #include <cmath>
 #include <string>
 #include <utility>

@@ -10,8 +10,8 @@
 // default, unknown keys are ignored) and strict per value (a wrong type or an enumeration value
 // outside its table fails the whole decode with Json::Error). Writing a non-finite number fails
 // with Json::Error.
-#include "FractalCore/EnumText.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <optional>

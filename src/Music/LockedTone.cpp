@@ -1,6 +1,7 @@
 #include "Music/LockedTone.h"
 
 #include "Music/Notes.h"
+#include "Platform/Json/Json.h"
 
 #include <cmath>
 #include <utility>

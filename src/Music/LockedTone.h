@@ -5,6 +5,7 @@
 // JSON: "params", "waveform", "baseFrequency", "baseMidiNote", all required (a missing or null key or
 // a wrong type fails with Json::Error); inside "params" the per-key leniency of AudioParams holds.
 #include "Music/AudioParams.h"
+#include "Platform/Json/JsonFwd.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "Music/Mapping.h"
 
 #include "FractalCore/Entropy.h"
-#include "FractalCore/Numeric.h"
+#include "Support/Numeric.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,7 @@
 #include "Music/Scale.h"
 
+#include "Support/EnumTextJson.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>

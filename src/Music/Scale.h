@@ -1,8 +1,9 @@
 #pragma once
 // The fourteen pitch scales offered to the user, and snapping a frequency to a scale on a root.
 // Stored in presets and HUD snapshots by their texts.
-#include "FractalCore/EnumText.h"
 #include "Music/Notes.h"
+#include "Platform/Json/JsonFwd.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <span>

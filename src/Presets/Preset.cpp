@@ -1,6 +1,7 @@
 #include "Presets/Preset.h"
 
 #include "FractalCore/BigFixed.h"
+#include "FractalCore/CoreJson.h"
 #include "Platform/Json/JsonFields.h"
 
 #include <algorithm>

@@ -18,7 +18,7 @@
 #include "FractalCore/Palette.h"
 #include "Music/AudioParams.h"
 #include "Music/Scale.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
 
 #include <cstdint>
 #include <optional>

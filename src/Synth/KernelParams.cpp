@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "CSynth/params.h"
-#include "FractalCore/EnumText.h"
 #include "Music/Notes.h"
+#include "Support/EnumText.h"
 
 namespace veltrane {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
 
 namespace veltrane {
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "Platform/Json/Json.h"
 #include "Synth/WAV.h"
 
 namespace veltrane::probe {

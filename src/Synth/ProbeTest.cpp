@@ -9,8 +9,9 @@
 
 #include "FractalCore/Orbits.h"
 #include "FractalCore/RandomSource.h"
-#include "Synth/OfflineRenderer.h"
 #include "Platform/Json/JsonFields.h"
+#include "Support/EnumTextJson.h"
+#include "Synth/OfflineRenderer.h"
 #include "Synth/Waveform.h"
 
 namespace veltrane {

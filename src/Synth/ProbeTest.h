@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "CSynth/kernel.h"
-#include "FractalCore/EnumText.h"
-#include "CSynth/kernel.h"
 #include "Music/AudioParams.h"
-#include "Platform/Json/Json.h"
+#include "Platform/Json/JsonFwd.h"
+#include "Support/EnumText.h"
 
 namespace veltrane {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Oscillator waveform of the drone, key and step voices; the raw value is what the kernel reads.
 
-#include "FractalCore/EnumText.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <optional>

@@ -1,5 +1,7 @@
 #include "Takes/Take.h"
 
+#include "Platform/Json/Json.h"
+
 #include <algorithm>
 
 namespace veltrane {

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "FractalCore/EnumText.h"
 #include "FractalRender/RenderTypes.h"
 #include "Platform/Image/Image.h"
 #include "Platform/Video/MovieWriter.h"
+#include "Support/EnumText.h"
 #include "Synth/Analyser.h"
 #include "Takes/Take.h"
 

@@ -1,6 +1,7 @@
 #include "VeltraneApp/InstrumentState.h"
 
 #include "Music/Melodies.h"
+#include "Support/EnumTextJson.h"
 #include "VeltraneApp/MelodyLibrary.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #include "FractalCore/Complex.h"
+#include "FractalCore/CoreJson.h"
 #include "FractalCore/FractalTarget.h"
 #include "FractalCore/FractalType.h"
 #include "FractalCore/Palette.h"

@@ -1,7 +1,7 @@
 #include "FractalCore/Flight.h"
-#include "FractalCore/Numeric.h"
 #include "FractalCore/RandomSource.h"
 #include "FractalCore/ZoomRules.h"
+#include "Support/Numeric.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 
 #include "FractalRender/BenchRecords.h"
 #include "FractalRender/Motion.h"
+#include "Platform/Json/Json.h"
 
 using namespace veltrane;
 

@@ -1,4 +1,5 @@
 #include "Movement/MovementSettings.h"
+#include "Platform/Json/Json.h"
 
 #include <gtest/gtest.h>
 

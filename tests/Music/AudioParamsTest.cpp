@@ -1,5 +1,6 @@
 #include "Music/AudioParams.h"
 #include "Music/LockedTone.h"
+#include "Platform/Json/Json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "Music/Notes.h"
 #include "Music/Scale.h"
+#include "Platform/Json/Json.h"
 
 #include <gtest/gtest.h>
 

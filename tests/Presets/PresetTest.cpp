@@ -1,4 +1,5 @@
 // The preset record, its lenient reading, preset files and the factory list.
+#include "Platform/Json/Json.h"
 #include "Platform/Resources/Resources.h"
 #include "Presets/FactoryPresets.h"
 #include "Presets/PresetFile.h"

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Platform/Json/Json.h"
 #include "Synth/ProbeMetrics.h"
 
 using namespace veltrane;

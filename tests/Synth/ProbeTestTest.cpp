@@ -9,6 +9,7 @@
 
 #include "FractalCore/Orbits.h"
 #include "FractalCore/RandomSource.h"
+#include "Platform/Json/Json.h"
 #include "Synth/ProbeTest.h"
 
 using namespace veltrane;

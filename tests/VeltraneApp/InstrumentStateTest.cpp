@@ -1,3 +1,4 @@
+#include "Platform/Json/Json.h"
 #include "StateFixture.h"
 
 #include "Music/Melodies.h"

@@ -4,6 +4,7 @@
 #include "Require.h"
 #include "Music/AudioParams.h"
 #include "Music/LockedTone.h"
+#include "Platform/Json/Json.h"
 
 #include <string_view>
 

@@ -2,6 +2,7 @@
 // the decoder checks (segments, finite numbers, positive zooms), samples to finite cameras, and
 // writes and reads back equal.
 #include "FractalRender/Motion.h"
+#include "Platform/Json/Json.h"
 #include "Require.h"
 
 #include <cmath>

@@ -3,6 +3,7 @@
 // writing and reading back.
 #include "Require.h"
 #include "Presets/PresetFile.h"
+#include "Platform/Json/Json.h"
 
 #include <chrono>
 #include <cmath>

@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "Platform/Json/Json.h"
 #include "Synth/ProbeRun.h"
 #include "Synth/WAV.h"
 #include "../common/ArgNumbers.h"

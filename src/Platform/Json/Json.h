@@ -14,23 +14,16 @@
 //
 // For documents too large to hold twice (takes), `Writer` streams the same compact output straight
 // into a text, and `parseEvents` reads a text as a stream of events without building a document.
+#include "Platform/Json/JsonFwd.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace veltrane::Json {
-
-using Value = nlohmann::json;
-using OrderedValue = nlohmann::ordered_json;
-
-class Error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum class Style { compact, pretty };
 

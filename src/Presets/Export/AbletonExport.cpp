@@ -1,10 +1,10 @@
 #include "Presets/Export/AbletonExport.h"
 
-#include "FractalCore/EnumText.h"
 #include "Platform/Resources/Resources.h"
 #include "Presets/Export/Gzip.h"
 #include "Presets/Export/JSMath.h"
 #include "Presets/Export/MIDIExport.h"
+#include "Support/EnumText.h"
 
 #include <array>
 #include <cerrno>

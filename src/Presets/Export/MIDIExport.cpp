@@ -1,8 +1,8 @@
 #include "Presets/Export/MIDIExport.h"
 
-#include "FractalCore/EnumText.h"
 #include "Music/Notes.h"
 #include "Presets/Export/JSMath.h"
+#include "Support/EnumText.h"
 
 #include <algorithm>
 #include <cmath>

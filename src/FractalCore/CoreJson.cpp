@@ -1,7 +1,7 @@
-#include "FractalCore/Complex.h"
+#include "FractalCore/CoreJson.h"
 
-#include "FractalCore/FractalTarget.h"
 #include "Platform/Json/JsonFields.h"
+#include "Support/EnumTextJson.h"
 
 namespace veltrane {
 
@@ -29,5 +29,11 @@ void from_json(const Json::Value& json, FractalTarget& value) {
     parsed.rotation = Json::requiredNumber(json, "rotation", "FractalTarget");
     value = parsed;
 }
+
+void to_json(Json::Value& json, FractalType value) { enumToJson(json, value); }
+void from_json(const Json::Value& json, FractalType& value) { enumFromJson(json, value, "FractalType"); }
+
+void to_json(Json::Value& json, Palette value) { enumToJson(json, value); }
+void from_json(const Json::Value& json, Palette& value) { enumFromJson(json, value, "Palette"); }
 
 } // namespace veltrane

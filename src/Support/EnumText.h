@@ -1,21 +1,14 @@
 #pragma once
 // Stored texts of enumerations: one table per enumeration gives its cases in their significant order
-// together with the text that files carry. Everything else (allCases, toText, fromText, JSON coding)
-// is derived from that table, so a case and its text can never drift apart.
+// together with the text that files carry. Everything else (allCases, toText, fromText, and the JSON
+// coding in EnumTextJson.h) is derived from that table, so a case and its text can never drift apart.
 //
 //   template <> struct EnumTexts<FractalType> {
 //       static constexpr std::array table{ std::pair{FractalType::mandelbrot, std::string_view{"mandelbrot"}}, ... };
 //   };
-//
-// JSON: declare non-template `to_json`/`from_json` next to the enumeration that forward to
-// `enumToJson`/`enumFromJson`; nlohmann picks them by argument-dependent lookup. A text that is not
-// one of the table's is a decoding error (Json::Error), never a fallback to some case.
-#include "Platform/Json/Json.h"
-
 #include <array>
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
 
@@ -56,19 +49,6 @@ constexpr int caseIndex(E value) noexcept {
     for (std::size_t i = 0; i < table.size(); ++i)
         if (table[i].first == value) return static_cast<int>(i);
     return -1;
-}
-
-template <TextEnum E>
-void enumToJson(Json::Value& json, E value) {
-    json = std::string(toText(value));
-}
-
-template <TextEnum E>
-void enumFromJson(const Json::Value& json, E& value, std::string_view what) {
-    if (!json.is_string()) throw Json::Error(std::string(what) + ": expected a text");
-    auto parsed = fromText<E>(json.get_ref<const std::string&>());
-    if (!parsed) throw Json::Error(std::string(what) + ": unknown value \"" + json.get<std::string>() + "\"");
-    value = *parsed;
 }
 
 } // namespace veltrane
