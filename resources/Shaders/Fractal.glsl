@@ -1,18 +1,19 @@
 // Fractal library: the per-pixel kernels of the fractal passes.
 //
 // Functions (each compiled alone, with FUNCTION_<name> defined):
-//   fractalKernel     escape-time formulas, specialised by constant 0 (0 mandelbrot, 1 julia,
-//                     2 burningship, 3 tricorn, 4 celtic, 5 buffalo, 6 perpendicular, 7 multibrot3,
-//                     8 multibrot4)
+//   fractalKernel     escape-time formulas, specialised by constant 0, the formula (kMandelbrot to
+//                     kMultibrot4 below)
 //   fractalKernelPrecise  the same in double precision, for diagnostic renders on devices with
 //                     64-bit floats: escape data that matches the processor's orbits point for
 //                     point, also in the chaotic regions where single precision drifts apart
 //   newtonKernel      Newton's method on z^3 - 1
 //   accumulateKernel  running mean of supersamples
 //
-// Bindings of the fractal kernels: push constants = the 112-byte uniform block; binding 0 = the
-// target (rgba16f, written); bindings 1-4 = reference points, scaled reference points, approximation
-// table entries and table levels, used by the perturbation modes (mode 1 and 2) only.
+// Bindings of fractalKernel and fractalKernelPrecise: push constants = the 112-byte uniform block;
+// binding 0 = the target (rgba16f, written); bindings 1-6 = reference points, scaled reference
+// points, approximation table entries, table levels, the reference points in pairs and the table's
+// run starts, read by the perturbation modes (mode 1 and 2) only. newtonKernel binds the target
+// alone; accumulateKernel its own two images (in its section).
 //
 // Outputs are linear light and may exceed 1; the post chain tone-maps. Pixel row 0 is the largest
 // imaginary part.
@@ -64,9 +65,9 @@ const float kLog2Radius = 8.0;  // log2(sqrt(kBailout))
 const float kTau = 6.28318530718;
 
 // ---------------------------------------------------------------------------------------------
-// Palettes. Six colours per palette in linear light, blended cyclically with a smooth step so the
-// bands have no visible seams. Bright stops exceed 1 a little: the glow of the post chain catches
-// the filaments near the set.
+// Palettes, numbered in Palette's order (a test checks these two numbers against it).
+const int kPaletteCount = 13;
+const int kThermal = 11;
 
 // Six colours per palette in linear light, blended cyclically with a smooth step so the bands have
 // no visible seams, and a colour for the inside of the set. Bright stops exceed 1 a little: the glow
@@ -202,7 +203,9 @@ PaletteStops paletteStops(int p) {
 }
 
 const int kStops = 6;
-const int kThermal = 11;
+
+// The palette the uniform block names, held to the ones there are.
+int paletteIndex() { return clamp(u.palette, 0, kPaletteCount - 1); }
 
 vec3 paletteColour(PaletteStops s, int p, float t) {
   if (p == kThermal) {
@@ -272,12 +275,32 @@ vec4 diagnosticTexel(bool escaped, float mu) {
   return vec4(1.0, whole / 64.0 - high, q - whole, high);
 }
 
+// The complex product, in the precision of its arguments (the precise kernel has both).
+#define DEFINE_CMUL(Vec) \
+  Vec cmul(Vec a, Vec b) { return Vec(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
+DEFINE_CMUL(vec2)
+#ifdef FUNCTION_fractalKernelPrecise
+DEFINE_CMUL(dvec2)
+#endif
+
 #endif
 
 // =============================================================================================
 #ifdef FUNCTION_fractalKernel
 
 layout(constant_id = 0) const int kFormula = 0;
+
+// The formulas kFormula selects: FractalType's order without newton, which has a kernel of its own
+// (formulaIndex on the processor side; a test checks the two agree).
+const int kMandelbrot = 0;
+const int kJulia = 1;
+const int kBurningship = 2;
+const int kTricorn = 3;
+const int kCeltic = 4;
+const int kBuffalo = 5;
+const int kPerpendicular = 6;
+const int kMultibrot3 = 7;
+const int kMultibrot4 = 8;
 
 // The perturbation inputs are storage texel buffers of two 32-bit words per texel, read with
 // imageLoad (CPU devices load those inline; a sampled texel fetch is a call there, and an indexed
@@ -365,29 +388,29 @@ TableEntry runEntry(int entries, int level, int m) {
 real2 formulaStep(real2 z, real2 c) {
   precise real x = z.x, y = z.y;
   precise real nx, ny;
-  if (kFormula == 7) {
+  if (kFormula == kMultibrot3) {
     nx = x * (x * x - 3.0 * y * y) + c.x;
     ny = y * (3.0 * x * x - y * y) + c.y;
     return real2(nx, ny);
   }
   precise real X = x * x - y * y;
   precise real Y = 2.0 * x * y;
-  if (kFormula == 8) {
+  if (kFormula == kMultibrot4) {
     nx = X * X - Y * Y + c.x;
     ny = 2.0 * X * Y + c.y;
     return real2(nx, ny);
   }
-  if (kFormula == 2) Y = 2.0 * abs(x) * abs(y);
-  else if (kFormula == 3) Y = -2.0 * x * y;
-  else if (kFormula == 4) X = abs(X);
-  else if (kFormula == 5) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
-  else if (kFormula == 6) Y = -2.0 * x * abs(y);
+  if (kFormula == kBurningship) Y = 2.0 * abs(x) * abs(y);
+  else if (kFormula == kTricorn) Y = -2.0 * x * y;
+  else if (kFormula == kCeltic) X = abs(X);
+  else if (kFormula == kBuffalo) { X = abs(X); Y = 2.0 * abs(x) * abs(y); }
+  else if (kFormula == kPerpendicular) Y = -2.0 * x * abs(y);
   nx = X + c.x;
   ny = Y + c.y;
   return real2(nx, ny);
 }
 
-float formulaDegree() { return kFormula == 7 ? 3.0 : (kFormula == 8 ? 4.0 : 2.0); }
+float formulaDegree() { return kFormula == kMultibrot3 ? 3.0 : (kFormula == kMultibrot4 ? 4.0 : 2.0); }
 
 // ---------------------------------------------------------------------------------------------
 // Deep views: every pixel is a small delta from one reference orbit. Mode 1 keeps the delta in
@@ -416,56 +439,70 @@ vec2 scaleBy(vec2 m, int e) { return m * pow2i(clamp(e, -127, 120)); }
 
 vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
 
-vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
-
-// |c + d| - |c| without forming c + d where it would cancel.
-float diffabs(float c, float d) {
-  float cd = c + d;
-  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
-  return cd > 0.0 ? 2.0 * c + d : -d;
-}
+// |c + d| - |c| without forming c + d where it would cancel, in the precision of its arguments.
+#define DEFINE_DIFFABS(Real)                                  \
+  Real diffabs(Real c, Real d) {                              \
+    Real cd = c + d;                                          \
+    if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);      \
+    return cd > 0.0 ? 2.0 * c + d : -d;                       \
+  }
+DEFINE_DIFFABS(float)
+#ifdef FUNCTION_fractalKernelPrecise
+DEFINE_DIFFABS(double)
+#endif
 
 // Below these sizes of the reference point a step is taken in scaled form (exactStep): Z^(k-1) dz,
 // the term of a degree-k formula that carries the delta, would leave float range in units of the
 // delta, and the pixel offset, which flushes to 0 in those units once it lies 2^126 below the delta,
 // could matter next to it. Above them the offset is at most 2^-36 of that term where it flushes.
-float tinyReference() { return kFormula == 7 ? 2.8421709e-14 : (kFormula == 8 ? 9.3132257e-10 : kTiny); }
-
-// One perturbed step in units of 2^S in floats: w' = (f(Z + w s) - f(Z)) / s + d, s = 2^S as a float
-// (it may underflow to 0, which only drops terms far below float precision), for a reference point Z
-// of at least tinyReference(). The folds take the size and sign of X*Y and Y (and Re Z^2, stored so)
-// from the parts of Z at their own exponents, since one part may lie far below float range.
-vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S) {
-  vec2 ws = w * s;
-  if (kFormula == 0 || kFormula == 1) return cmul(2.0 * Z + ws, w) + d;
-  if (kFormula == 3) {
-    vec2 t = cmul(2.0 * Z + ws, w);
-    return vec2(t.x, -t.y) + d;
-  }
-  if (kFormula == 7) {
-    vec2 Z2 = cmul(Z, Z);
-    return cmul(w, 3.0 * Z2 + cmul(3.0 * Z + ws, ws)) + d;
-  }
-  if (kFormula == 8) {
-    vec2 Z2 = cmul(Z, Z);
-    vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
-    return cmul(w, inner) + d;
-  }
-  vec2 pm = partMantissas(m);
-  ivec2 pe = partExponents(m);
-  float X = Z.x, Y = Z.y;
-  // Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s.
-  float re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;
-  float cross = X * w.y + Y * w.x + ws.x * w.y;
-  float xyW = scaleBy(pm.x * pm.y, pe.x + pe.y - S);
-  if (kFormula == 2) return vec2(re2, 2.0 * diffabs(xyW, cross)) + d;
-  ScaledPoint p = scaledPoint(m);
-  if (kFormula == 4) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * cross) + d;
-  if (kFormula == 5) return vec2(diffabs(scaleBy(p.rm, p.re - S), re2), 2.0 * diffabs(xyW, cross)) + d;
-  // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|.
-  float dAbsY = diffabs(scaleBy(pm.y, pe.y - S), w.y);
-  return vec2(re2, -2.0 * (X * dAbsY + w.x * abs(Y + ws.y))) + d;
+float tinyReference() {
+  return kFormula == kMultibrot3 ? 2.8421709e-14 : (kFormula == kMultibrot4 ? 9.3132257e-10 : kTiny);
 }
+
+// One perturbed step in units of s: w' = (f(Z + w s) - f(Z)) / s + d, for a reference point Z of at
+// least tinyReference(). The rescaled path keeps the delta as w 2^S with s = 2^S as a float (it may
+// underflow to 0, which only drops terms far below float precision) and takes the folds' X*Y and Y
+// (and Re Z^2, stored so) from the parts of Z at their own exponents (`parts`), since one part may
+// lie far below float range; the plain paths take s = 1, S = 0 and Z as it stands, in the kernel's
+// own precision (double in the precise kernel, where the reference point carries its low part too).
+#define DEFINE_PERTURB_STEP(Real, Vec)                                                          \
+  Vec perturbStep(int m, Vec Z, Vec w, Vec d, Real s, int S, bool parts) {                    \
+    Vec ws = w * s;                                                                           \
+    if (kFormula == kMandelbrot || kFormula == kJulia) return cmul(2.0 * Z + ws, w) + d;      \
+    if (kFormula == kTricorn) {                                                               \
+      Vec t = cmul(2.0 * Z + ws, w);                                                          \
+      return Vec(t.x, -t.y) + d;                                                              \
+    }                                                                                         \
+    if (kFormula == kMultibrot3) return cmul(w, 3.0 * cmul(Z, Z) + cmul(3.0 * Z + ws, ws)) + d; \
+    if (kFormula == kMultibrot4) {                                                            \
+      Vec Z2 = cmul(Z, Z);                                                                    \
+      return cmul(w, 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws))) + d;    \
+    }                                                                                         \
+    Real X = Z.x, Y = Z.y;                                                                    \
+    /* Real part of the quadratic difference, and the cross term x*y - X*Y, both in units of s */ \
+    Real re2 = (2.0 * X + ws.x) * w.x - (2.0 * Y + ws.y) * w.y;                               \
+    Real cross = X * w.y + Y * w.x + ws.x * w.y;                                              \
+    Real xy = X * Y, y = Y; /* X*Y and Y in units of s */                                     \
+    if (parts) {                                                                              \
+      vec2 pm = partMantissas(m);                                                             \
+      ivec2 pe = partExponents(m);                                                            \
+      xy = scaleBy(pm.x * pm.y, pe.x + pe.y - S);                                             \
+      y = scaleBy(pm.y, pe.y - S);                                                            \
+    }                                                                                         \
+    if (kFormula == kBurningship) return Vec(re2, 2.0 * diffabs(xy, cross)) + d;              \
+    if (kFormula == kCeltic || kFormula == kBuffalo) {                                        \
+      ScaledPoint p = scaledPoint(m);                                                         \
+      Real R = scaleBy(p.rm, p.re - S);                                                       \
+      Real im = kFormula == kCeltic ? 2.0 * cross : 2.0 * diffabs(xy, cross);                 \
+      return Vec(diffabs(R, re2), im) + d;                                                    \
+    }                                                                                         \
+    /* perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy| */     \
+    return Vec(re2, -2.0 * (X * diffabs(y, w.y) + w.x * abs(Y + ws.y))) + d;                  \
+  }
+DEFINE_PERTURB_STEP(float, vec2)
+#ifdef FUNCTION_fractalKernelPrecise
+DEFINE_PERTURB_STEP(double, dvec2)
+#endif
 
 // A value m * 2^e in scaled form, for sums of terms whose sizes lie far apart; a zero mantissa takes
 // an exponent far below every other (kNoTerm), so that it never decides a sum's unit.
@@ -498,23 +535,23 @@ Scaled diffabs(Scaled c, Scaled d) { return scaled(diffabs(scaleBy(c.m.x, c.e - 
 // reference points below tinyReference(), where the terms of one step lie more than float range
 // apart: Z dz far below dz^2 right after a rebase onto the orbit's start, or dc far above both.
 Scaled exactStep(int m, vec2 w, int S, vec2 dcM, int E) {
-  bool julia = kFormula == 1;
+  bool julia = kFormula == kJulia;
   Scaled dc = julia ? Scaled(vec2(0.0), kNoTerm) : scaled(dcM, E);
   vec2 zm = scaledZ(m);
   int ze = scaledExponents(m).x;
   vec2 w2 = cmul(w, w);
-  if (kFormula <= 1 || kFormula == 3) {
+  if (kFormula == kMandelbrot || kFormula == kJulia || kFormula == kTricorn) {
     // 2 Z dz + dz^2, conjugated for tricorn
     Scaled q = add(scaled(2.0 * cmul(zm, w), ze + S), scaled(w2, 2 * S));
-    if (kFormula == 3) q.m.y = -q.m.y;
+    if (kFormula == kTricorn) q.m.y = -q.m.y;
     return add(q, dc);
   }
-  if (kFormula == 7) {
+  if (kFormula == kMultibrot3) {
     // 3 Z^2 dz + 3 Z dz^2 + dz^3
     return add(scaled(3.0 * cmul(cmul(zm, zm), w), 2 * ze + S), scaled(3.0 * cmul(zm, w2), ze + 2 * S),
                scaled(cmul(w2, w), 3 * S), dc);
   }
-  if (kFormula == 8) {
+  if (kFormula == kMultibrot4) {
     // 4 Z^3 dz + 6 Z^2 dz^2 + 4 Z dz^3 + dz^4
     vec2 z2 = cmul(zm, zm);
     Scaled low = add(scaled(4.0 * cmul(cmul(z2, zm), w), 3 * ze + S), scaled(6.0 * cmul(z2, w2), 2 * ze + 2 * S));
@@ -532,7 +569,7 @@ Scaled exactStep(int m, vec2 w, int S, vec2 dcM, int E) {
   Scaled cross = add(scaled(pm.x * w.y, pe.x + S), scaled(pm.y * w.x, pe.y + S), scaled(w.x * w.y, 2 * S));
   Scaled xy = scaled(pm.x * pm.y, pe.x + pe.y);
   Scaled re, im;
-  if (kFormula == 6) {
+  if (kFormula == kPerpendicular) {
     // perpendicular: y' = cy - 2 x |y|; x|y| - X|Y| = X (|Y + dy| - |Y|) + dx |Y + dy|
     Scaled Y = scaled(pm.y, pe.y), dy = scaled(w.y, S);
     Scaled dAbsY = diffabs(Y, dy);
@@ -541,13 +578,13 @@ Scaled exactStep(int m, vec2 w, int S, vec2 dcM, int E) {
     re = re2;
     im = negate(add(scaled(2.0 * pm.x * dAbsY.m.x, pe.x + dAbsY.e), scaled(2.0 * w.x * absY.m.x, S + absY.e)));
   } else {
-    if (kFormula == 2) {
+    if (kFormula == kBurningship) {
       re = re2;
     } else {
       ScaledPoint p = scaledPoint(m);
       re = diffabs(scaled(p.rm, p.re), re2);
     }
-    im = kFormula == 4 ? cross : diffabs(xy, cross);
+    im = kFormula == kCeltic ? cross : diffabs(xy, cross);
     im.m *= 2.0;
   }
   return join(add(re, dcx), add(im, dcy));
@@ -581,46 +618,14 @@ struct DeepState {
 // trip each, but they are few: table runs, and iterations while the delta lies below float range.
 #define DEEP_ONCE(call) if (!st.done) call;
 
-// Mode 1 in the kernel's own precision (double in the precise diagnostic kernel, where the reference
-// point carries its low part too; float otherwise).
-real diffabsR(real c, real d) {
-  real cd = c + d;
-  if (c >= 0.0) return cd >= 0.0 ? d : -(2.0 * c + d);
-  return cd > 0.0 ? 2.0 * c + d : -d;
-}
-
-real2 cmulR(real2 a, real2 b) { return real2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
-
+// Mode 1 runs in the kernel's own precision (double in the precise diagnostic kernel, where the
+// reference point carries its low part too; float otherwise).
 real2 referenceZ(int m) {
 #ifdef FUNCTION_fractalKernelPrecise
   return real2(referenceHigh(m)) + real2(referenceLow(m));
 #else
   return referenceHigh(m);  // the low part is below float precision
 #endif
-}
-
-real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
-  if (kFormula == 0 || kFormula == 1) return cmulR(2.0 * Z + w, w) + d;
-  if (kFormula == 3) {
-    real2 t = cmulR(2.0 * Z + w, w);
-    return real2(t.x, -t.y) + d;
-  }
-  if (kFormula == 7) return cmulR(w, 3.0 * cmulR(Z, Z) + cmulR(3.0 * Z + w, w)) + d;
-  if (kFormula == 8) {
-    real2 Z2 = cmulR(Z, Z);
-    return cmulR(w, 4.0 * cmulR(Z2, Z) + cmulR(w, 6.0 * Z2 + cmulR(w, 4.0 * Z + w))) + d;
-  }
-  real X = Z.x, Y = Z.y;
-  real re2 = (2.0 * X + w.x) * w.x - (2.0 * Y + w.y) * w.y;
-  real cross = X * w.y + Y * w.x + w.x * w.y;
-  if (kFormula == 2) return real2(re2, 2.0 * diffabsR(X * Y, cross)) + d;
-  if (kFormula == 4 || kFormula == 5) {
-    ScaledPoint p = scaledPoint(m);
-    real R = real(scaleBy(p.rm, p.re));
-    real y = kFormula == 4 ? 2.0 * cross : 2.0 * diffabsR(X * Y, cross);
-    return real2(diffabsR(R, re2), y) + d;
-  }
-  return real2(re2, -2.0 * (X * diffabsR(Y, w.y) + w.x * abs(Y + w.y))) + d;
 }
 
 // One perturbed iteration of the float paths (mode 1, and the rescaled path's float phase), inline
@@ -649,7 +654,7 @@ real2 perturbStepR(int m, real2 Z, real2 w, real2 d) {
   }
 
 DeepResult perturbationPath(vec2 dc) {
-  bool julia = kFormula == 1;
+  bool julia = kFormula == kJulia;
   real2 w = julia ? real2(dc) : real2(0.0);
   real2 d = julia ? real2(0.0) : real2(dc);
   int m = 0, n = 0;
@@ -658,8 +663,8 @@ DeepResult perturbationPath(vec2 dc) {
   real2 Z0 = referenceZ(0);
 #ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
-    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStepR(m, Z, w, d))
-    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, d, 1.0, 0, false))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, d, 1.0, 0, false))
   }
 #else
   // Two iterations per trip from one fetch of a pair of points (point 1 follows a rebase in the
@@ -667,8 +672,8 @@ DeepResult perturbationPath(vec2 dc) {
   vec2 Z1 = referenceHigh(1);
   for (;;) {
     vec4 pair = referencePair(m);
-    PERTURBED_ITERATION(vec2, pair.xy, false, perturbStepR(m, Z, w, d))
-    PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, false, perturbStepR(m, Z, w, d))
+    PERTURBED_ITERATION(vec2, pair.xy, false, perturbStep(m, Z, w, d, 1.0, 0, false))
+    PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, false, perturbStep(m, Z, w, d, 1.0, 0, false))
   }
 #endif
   real2 z = referenceZ(m) + w;
@@ -755,7 +760,7 @@ int tableLevelFor(int m, int n, int S, vec2 w, int lowest) {
 // range), the pixel offset dcM 2^E. One perturbed iteration with escape and rebase (table runs are
 // taken in tableRuns, between these steps).
 void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
-  bool julia = kFormula == 1;
+  bool julia = kFormula == kJulia;
   int E = u.scaleExponent;
   int last = max(u.referenceLength, 1) - 1;
   // Z from its scaled form: a tiny Z needs that form anyway, and it saves reading the float point.
@@ -812,7 +817,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
     // Where the offset flushes to 0 in the delta's unit it lies below 2^-36 of the step's own
     // change (see tinyReference).
     vec2 d = julia ? vec2(0.0) : scaleBy(dcM, E - st.S);
-    st.w = perturbStep(st.m, Z, st.w, d, st.s, st.S);
+    st.w = perturbStep(st.m, Z, st.w, d, st.s, st.S, true);
   }
   st.m++;
   st.n++;
@@ -826,7 +831,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
 // rescaledStep, and whose reads wait only on the table. Ends at the first point where no run of at
 // least 2^kFloatRun iterations (in float range) or of any length (below it) applies.
 void tableRuns(inout DeepState st, vec2 dcM, int entries) {
-  bool julia = kFormula == 1;
+  bool julia = kFormula == kJulia;
   for (;;) {
     int lowest = st.S >= kFloatExponent ? kFloatRun : 0;
     int level = tableLevelFor(st.m, st.n, st.S, st.w, lowest);
@@ -902,7 +907,7 @@ const float kRunFloor = 7.7037198e-34;      // 2^-110
   }
 
 void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
-  bool julia = kFormula == 1;
+  bool julia = kFormula == kJulia;
   int last = max(u.referenceLength, 1) - 1;
   int maxN = u.maxIterations;
   // Far below float range the pixel offset flushes to 0, where it is negligible next to 2 Z dz above
@@ -931,8 +936,8 @@ void floatPhase(inout DeepState st, vec2 dcM, vec2 Z0, int entries) {
 }
 
 DeepResult rescaledPath(vec2 dcM) {
-  bool julia = kFormula == 1;
-  bool table = u.blaLevels > 0 && (kFormula == 0 || kFormula == 1);
+  bool julia = kFormula == kJulia;
+  bool table = u.blaLevels > 0 && (kFormula == kMandelbrot || kFormula == kJulia);
   DeepState st = DeepState(julia ? dcM : vec2(0.0), u.scaleExponent, 0.0, 0, 0, 0.0, false, false, false);
   st.s = unitScale(st.S);
   renormalise(st);
@@ -955,6 +960,22 @@ DeepResult rescaledPath(vec2 dcM) {
     if (!st.done) floatPhase(st, dcM, Z0, entries);
   }
   return DeepResult(st.n, st.r2, st.escaped);
+}
+
+// The texel of an escape-time pixel from its iteration count n and |z|^2 where it stopped: the smooth
+// count (continuous across bands, in [n, n + 1) for orbits that leave the bailout radius from within
+// it), then its diagnostic encoding or its colour.
+vec4 escapeTexel(bool escaped, int n, float r2) {
+  float mu = 0.0;
+  if (escaped) {
+    float ratio = 0.5 * log2(r2) / kLog2Radius;
+    mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
+  }
+  if (u.diagnostic != 0) return diagnosticTexel(escaped, mu);
+  int p = paletteIndex();
+  PaletteStops stops = paletteStops(p);
+  vec3 colour = escaped ? paletteColour(stops, p, paletteCoordinate(mu)) * exteriorLight(mu) : stops.inside;
+  return vec4(colour, 1.0);
 }
 
 // One direct iteration with Brent's cycle check, inline in the loop of main: breaks out when the
@@ -984,26 +1005,13 @@ void main() {
     // The pixel's offset from the orbit's start: (pixel - view centre) - (orbit start - view centre).
     vec2 dc = pixelOffset(pixel) * u.pixelScale - u.deltaOffset;
     DeepResult deep = u.mode == 1 ? perturbationPath(dc) : rescaledPath(dc);
-    float muDeep = 0.0;
-    if (deep.escaped) {
-      float ratio = 0.5 * log2(deep.r2) / kLog2Radius;
-      muDeep = max(float(deep.n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
-    }
-    if (u.diagnostic != 0) {
-      imageStore(target, ivec2(pixel), diagnosticTexel(deep.escaped, muDeep));
-      return;
-    }
-    int pd = clamp(u.palette, 0, 12);
-    PaletteStops deepStops = paletteStops(pd);
-    vec3 deepColour = deep.escaped ? paletteColour(deepStops, pd, paletteCoordinate(muDeep)) * exteriorLight(muDeep)
-                                   : deepStops.inside;
-    imageStore(target, ivec2(pixel), vec4(deepColour, 1.0));
+    imageStore(target, ivec2(pixel), escapeTexel(deep.escaped, deep.n, deep.r2));
     return;
   }
 
   precise real2 point = real2(u.centre) + real2(pixelOffset(pixel)) * real(u.pixelScale);
   real2 z, c;
-  if (kFormula == 1) {
+  if (kFormula == kJulia) {
     z = point;
     c = real2(u.juliaC) + real2(u.juliaOffset);
   } else {
@@ -1016,7 +1024,7 @@ void main() {
   int n = 0;
   real r2 = dot(z, z);
   bool captured = false;
-  if (kFormula == 0) {
+  if (kFormula == kMandelbrot) {
     // The main cardioid and the period-2 bulb never escape: no need to iterate them.
     real xq = point.x - 0.25;
     real q = xq * xq + point.y * point.y;
@@ -1037,29 +1045,7 @@ void main() {
     }
   }
   bool escaped = !captured && r2 > kBailout;
-
-  // Smooth count: continuous across bands, in [n, n + 1) for orbits that leave the bailout radius
-  // from within it.
-  float mu = 0.0;
-  if (escaped) {
-    float ratio = 0.5 * log2(float(r2)) / kLog2Radius;
-    mu = max(float(n) + 1.0 - log2(max(ratio, 1.0)) / log2(formulaDegree()), 0.0);
-  }
-
-  if (u.diagnostic != 0) {
-    imageStore(target, ivec2(pixel), diagnosticTexel(escaped, mu));
-    return;
-  }
-
-  int p = clamp(u.palette, 0, 12);
-  PaletteStops stops = paletteStops(p);
-  vec3 colour;
-  if (!escaped) {
-    colour = stops.inside;
-  } else {
-    colour = paletteColour(stops, p, paletteCoordinate(mu)) * exteriorLight(mu);
-  }
-  imageStore(target, ivec2(pixel), vec4(colour, 1.0));
+  imageStore(target, ivec2(pixel), escapeTexel(escaped, n, float(r2)));
 }
 
 #endif
@@ -1073,7 +1059,6 @@ void main() {
 const vec2 kRoots[3] = vec2[](vec2(1.0, 0.0), vec2(-0.5, 0.86602540378), vec2(-0.5, -0.86602540378));
 const float kTolerance = 1e-6;  // squared distance to a root that counts as arrived
 
-vec2 complexMul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
 vec2 complexDiv(vec2 a, vec2 b) { return vec2(a.x * b.x + a.y * b.y, a.y * b.x - a.x * b.y) / dot(b, b); }
 
 void main() {
@@ -1095,10 +1080,10 @@ void main() {
       }
     }
     if (root >= 0) break;
-    vec2 z2 = complexMul(z, z);
+    vec2 z2 = cmul(z, z);
     vec2 derivative = 3.0 * z2;
     if (dot(derivative, derivative) < 1e-14) break;
-    z -= complexDiv(complexMul(z2, z) - vec2(1.0, 0.0), derivative);
+    z -= complexDiv(cmul(z2, z) - vec2(1.0, 0.0), derivative);
   }
   bool converged = root >= 0;
 
@@ -1107,7 +1092,7 @@ void main() {
     return;
   }
 
-  int p = clamp(u.palette, 0, 12);
+  int p = paletteIndex();
   PaletteStops stops = paletteStops(p);
   vec3 colour;
   if (!converged) {

@@ -82,7 +82,7 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   newtonKernel_ = std::make_unique<GpuShaderFunction>(*newton);
   accumulateKernel_ = std::make_unique<GpuShaderFunction>(*accumulate);
   std::vector<DeferredPipelines::Make> compute;
-  for (int32_t i = 0; i < int32_t(formulaPipelineCount); ++i)
+  for (int32_t i = 0; i < int32_t(formulaCount); ++i)
     compute.push_back([this, i] {
       return device_->makeComputePipeline(
           {fractalKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernel"});
@@ -105,7 +105,7 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
   if (device_->supportsFloat64() && fractal.function("fractalKernelPrecise")) {
     preciseKernel_ = std::make_unique<GpuShaderFunction>(*fractal.function("fractalKernelPrecise"));
     std::vector<DeferredPipelines::Make> precise;
-    for (int32_t i = 0; i < int32_t(formulaPipelineCount); ++i)
+    for (int32_t i = 0; i < int32_t(formulaCount); ++i)
       precise.push_back([this, i] {
         return device_->makeComputePipeline(
             {preciseKernel_.get(), fractalBindings(), sizeof(FractalUniforms), i, "fractalKernelPrecise"});
@@ -135,10 +135,7 @@ FractalRenderer::~FractalRenderer() {
 }
 
 size_t FractalRenderer::pipelineIndex(FractalType type) {
-  if (type == FractalType::newton) return formulaPipelineCount;
-  int index = caseIndex(type);
-  if (index > caseIndex(FractalType::newton)) index -= 1;  // newton has its own pipeline
-  return size_t(index);
+  return type == FractalType::newton ? formulaCount : size_t(formulaIndex(type));
 }
 
 std::shared_ptr<GpuPipeline> FractalRenderer::fractalPipeline(FractalType type, bool precise) {
@@ -148,7 +145,7 @@ std::shared_ptr<GpuPipeline> FractalRenderer::fractalPipeline(FractalType type, 
 }
 
 std::shared_ptr<GpuPipeline> FractalRenderer::accumulatePipeline() {
-  return computePipelines_->get(formulaPipelineCount + 1);
+  return computePipelines_->get(formulaCount + 1);
 }
 
 std::shared_ptr<GpuImage> FractalRenderer::makeTexture(int w, int h, const std::string& label) {

@@ -141,7 +141,8 @@ class FractalRenderer {
 
  private:
   static const std::vector<GpuBinding>& fractalBindings();
-  static constexpr std::size_t formulaPipelineCount = 9;  // every formula but newton
+  // The compute pipelines: one per formula of the fractal kernel (formulaIndex), then newton's and
+  // the accumulation's.
   static size_t pipelineIndex(FractalType type);
   // The pipeline of a formula (newton's own for newton), made now if nothing has made it yet.
   std::shared_ptr<GpuPipeline> fractalPipeline(FractalType type, bool precise = false);

@@ -55,6 +55,18 @@ static_assert(offsetof(FractalUniforms, scaleExponent) == 100);
 static_assert(offsetof(FractalUniforms, blaLevels) == 104);
 static_assert(offsetof(FractalUniforms, colourShift) == 108);
 
+// The formulas of the fractal kernel (its specialisation constant 0): FractalType's order without
+// newton, which has a kernel of its own. Fractal.glsl names the numbers (kMandelbrot to kMultibrot4);
+// a test reads it to check that they agree, as do its palette numbers with shaderIndex(Palette).
+inline constexpr std::size_t formulaCount = allCases<FractalType>.size() - 1;
+
+// The fractal kernel's number for a formula; -1 for newton.
+constexpr int formulaIndex(FractalType type) noexcept {
+  if (type == FractalType::newton) return -1;
+  int index = caseIndex(type);
+  return index > caseIndex(FractalType::newton) ? index - 1 : index;
+}
+
 // What the uniform block takes from the renderer's reference state besides the view.
 struct ReferenceInputs {
   bool forceExtremePath = false;

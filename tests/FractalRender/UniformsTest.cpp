@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "FractalRender/FractalUniforms.h"
@@ -153,4 +160,39 @@ TEST(UniformsTest, PostBlocksAreByteExact) {
   EXPECT_EQ(c.amplitude, 0.5f);
   bright.headroom = 0.5;
   EXPECT_EQ(makeCompositeBlock(1, 1, GpuFormat::bgra8Unorm, loud, bright, 0).headroom, 1.0f);
+}
+
+// The shader numbers formulas and palettes by name; the processor side derives the same numbers from
+// FractalType and Palette. Reads the shader source, as the renderer does.
+TEST(UniformsTest, ShaderNumbersMatchTheEnumerations) {
+  std::ifstream file(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources" / "Shaders" / "Fractal.glsl");
+  ASSERT_TRUE(file);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string source = text.str();
+  std::map<std::string, int> constants;
+  const std::regex constant(R"(const int (k\w+) = (\d+);)");
+  for (std::sregex_iterator it(source.begin(), source.end(), constant), end; it != end; ++it)
+    constants[(*it)[1]] = std::stoi((*it)[2]);
+
+  int formulas = 0;
+  for (FractalType type : allCases<FractalType>) {
+    std::string name(toText(type));
+    name[0] = char(std::toupper(static_cast<unsigned char>(name[0])));
+    SCOPED_TRACE(name);
+    if (type == FractalType::newton) {
+      EXPECT_EQ(formulaIndex(type), -1);
+      EXPECT_FALSE(constants.contains("k" + name));
+      continue;
+    }
+    ASSERT_TRUE(constants.contains("k" + name));
+    EXPECT_EQ(constants["k" + name], formulaIndex(type));
+    ++formulas;
+  }
+  EXPECT_EQ(size_t(formulas), formulaCount);
+  // Formulas are compared by name only, never by a bare number.
+  EXPECT_FALSE(std::regex_search(source, std::regex(R"(kFormula\s*(==|!=|<=|>=|<|>)\s*\d)")));
+
+  EXPECT_EQ(constants["kPaletteCount"], int(allCases<Palette>.size()));
+  EXPECT_EQ(constants["kThermal"], shaderIndex(Palette::thermal));
 }
