@@ -459,15 +459,15 @@ float tinyReference() {
   return kFormula == kMultibrot3 ? 2.8421709e-14 : (kFormula == kMultibrot4 ? 9.3132257e-10 : kTiny);
 }
 
-// One perturbed step in units of s: w' = (f(Z + w s) - f(Z)) / s + d, for a reference point Z of at
-// least tinyReference(). The rescaled path keeps the delta as w 2^S with s = 2^S as a float (it may
-// underflow to 0, which only drops terms far below float precision) and takes the folds' X*Y and Y
-// (and Re Z^2, stored so) from the parts of Z at their own exponents (`parts`), since one part may
-// lie far below float range; the plain paths take s = 1, S = 0 and Z as it stands, in the kernel's
-// own precision (double in the precise kernel, where the reference point carries its low part too).
+// One perturbed step in units of s: w' = (f(Z + w s) - f(Z)) / s + d, given ws = w s, for a reference
+// point Z of at least tinyReference(). The rescaled path keeps the delta as w 2^S with s = 2^S as a
+// float (it may underflow to 0, which only drops terms far below float precision) and takes the
+// folds' X*Y and Y (and Re Z^2, stored so) from the parts of Z at their own exponents (`parts`), since
+// one part may lie far below float range; the plain paths pass ws = w, S = 0 and Z as it stands, in
+// the kernel's own precision (double in the precise kernel, where the reference point carries its low
+// part too).
 #define DEFINE_PERTURB_STEP(Real, Vec)                                                          \
-  Vec perturbStep(int m, Vec Z, Vec w, Vec d, Real s, int S, bool parts) {                    \
-    Vec ws = w * s;                                                                           \
+  Vec perturbStep(int m, Vec Z, Vec w, Vec ws, Vec d, int S, bool parts) {                   \
     if (kFormula == kMandelbrot || kFormula == kJulia) return cmul(2.0 * Z + ws, w) + d;      \
     if (kFormula == kTricorn) {                                                               \
       Vec t = cmul(2.0 * Z + ws, w);                                                          \
@@ -663,8 +663,8 @@ DeepResult perturbationPath(vec2 dc) {
   real2 Z0 = referenceZ(0);
 #ifdef FUNCTION_fractalKernelPrecise
   for (;;) {
-    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, d, 1.0, 0, false))
-    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, d, 1.0, 0, false))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, w, d, 0, false))
+    PERTURBED_ITERATION(real2, referenceZ(m), false, perturbStep(m, Z, w, w, d, 0, false))
   }
 #else
   // Two iterations per trip from one fetch of a pair of points (point 1 follows a rebase in the
@@ -672,8 +672,8 @@ DeepResult perturbationPath(vec2 dc) {
   vec2 Z1 = referenceHigh(1);
   for (;;) {
     vec4 pair = referencePair(m);
-    PERTURBED_ITERATION(vec2, pair.xy, false, perturbStep(m, Z, w, d, 1.0, 0, false))
-    PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, false, perturbStep(m, Z, w, d, 1.0, 0, false))
+    PERTURBED_ITERATION(vec2, pair.xy, false, perturbStep(m, Z, w, w, d, 0, false))
+    PERTURBED_ITERATION(vec2, m == 1 ? Z1 : pair.zw, false, perturbStep(m, Z, w, w, d, 0, false))
   }
 #endif
   real2 z = referenceZ(m) + w;
@@ -817,7 +817,7 @@ void rescaledStep(inout DeepState st, vec2 dcM, vec2 Z0) {
     // Where the offset flushes to 0 in the delta's unit it lies below 2^-36 of the step's own
     // change (see tinyReference).
     vec2 d = julia ? vec2(0.0) : scaleBy(dcM, E - st.S);
-    st.w = perturbStep(st.m, Z, st.w, d, st.s, st.S, true);
+    st.w = perturbStep(st.m, Z, st.w, st.w * st.s, d, st.S, true);
   }
   st.m++;
   st.n++;
