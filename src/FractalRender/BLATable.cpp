@@ -238,7 +238,10 @@ int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offs
     const double gz = g - std::log2(zoom);
     const double o = offset.log2Modulus();
     const double bound = o == -kInf ? gz : std::max(gz, o) + std::log2(1 + std::exp2(-std::abs(gz - o)));
-    return 4 * static_cast<int>(std::ceil(bound / 4));
+    // A zoom of 0 or infinity (the renderer draws neither) would make the bound infinite, and its
+    // conversion undefined: held within the exponents any view can reach.
+    constexpr double limit = 1 << 16;
+    return 4 * static_cast<int>(std::ceil(std::isnan(bound) ? 0 : std::clamp(bound, -limit, limit) / 4));
 }
 
 std::shared_ptr<BLATable> BLATable::forView(const std::shared_ptr<GpuDevice>& device, ReferenceOrbit& reference,

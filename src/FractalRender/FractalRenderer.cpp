@@ -150,11 +150,22 @@ std::shared_ptr<GpuPipeline> FractalRenderer::accumulatePipeline() {
 
 std::shared_ptr<GpuImage> FractalRenderer::makeTexture(int w, int h, const std::string& label) {
   try {
-    return device_->makeImage(
+    auto texture = device_->makeImage(
         {std::max(w, 1), std::max(h, 1), GpuFormat::rgba16Float, gpuShaderRead | gpuShaderWrite | gpuRenderTarget, label});
-  } catch (const GpuError&) {
-    return nullptr;  // a texture the device refuses stays absent; the passes that need it are skipped
+    refusedTextures_.erase(label);
+    return texture;
+  } catch (const GpuError& error) {
+    // A texture the device refuses stays absent, and frames are refused until it is made.
+    refusedTextures_[label] = error.what();
+    return nullptr;
   }
+}
+
+std::optional<RendererError> FractalRenderer::refusal(const RenderView& view, const GpuImage& target) {
+  if (auto fault = view.fault()) return RendererError::view(*fault);
+  if (target.width() != width_ || target.height() != height_) resize(target.width(), target.height());
+  if (!refusedTextures_.empty()) return RendererError::texture(refusedTextures_.begin()->second);
+  return std::nullopt;
 }
 
 void FractalRenderer::resize(int width, int height) {

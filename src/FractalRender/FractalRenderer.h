@@ -73,12 +73,22 @@ class FractalRenderer {
   // a still or benchmark on a renderer used live starts at full scale with fresh averages.
   void reset();
 
+  // What keeps a frame of this view from being drawn into a target of this size, or nothing: a view
+  // the renderer refuses (RendererError::view) or a texture of that size the device did not give
+  // (RendererError::texture). Resizes to the target first.
+  std::optional<RendererError> refusal(const RenderView& view, const GpuImage& target);
+
   // Encodes one displayed frame into the command buffer (neither commits nor presents). `time` is
   // the animation clock of the post chain, `now` the wall clock for frame timing, both in seconds.
+  // A frame that cannot be drawn (refusal) is dropped: nothing is encoded, droppedFrame says why, and
+  // the reason is written to standard error once, until a frame is drawn again.
   void encodeFrame(const RenderView& view, const AudioVisuals& audio, const PostSettings& post, double time,
                    const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& commandBuffer, double now);
 
-  // Off-screen renders; each blocks until the GPU has finished. samples < 2 runs the frame loop
+  // Why the last encodeFrame encoded nothing, or nothing when it drew.
+  const std::optional<RendererError>& droppedFrame() const { return droppedFrame_; }
+
+  // Off-screen renders; each blocks until the GPU has finished. A refusal is thrown. samples < 2 runs the frame loop
   // until the picture is final; 2 to 16 (more count as 16) average film-jittered samples.
   Image renderStill(const RenderView& view, int width, int height, const PostSettings& post = {},
                     const AudioVisuals& audio = {}, double time = 0, int samples = 1);
@@ -191,6 +201,8 @@ class FractalRenderer {
 
   int width_ = 0, height_ = 0;
   std::shared_ptr<GpuImage> sceneLow_, sceneHigh_, sampleTex_, accum_, bloomA_, bloomA2_, bloomB_, bloomB2_;
+  std::map<std::string, std::string> refusedTextures_;  // label -> the device's reason, while absent
+  std::optional<RendererError> droppedFrame_;
 
   std::unique_ptr<ReferenceStore> references_;
   std::shared_ptr<ReferenceOrbit> reference_;

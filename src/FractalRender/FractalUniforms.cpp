@@ -20,6 +20,16 @@ BigComplex RenderView::exactCentre() const {
   return BigComplex(centerX, centerY, limbs);
 }
 
+std::optional<std::string> RenderView::fault() const {
+  if (!std::isfinite(centerX) || !std::isfinite(centerY)) return "the centre is not finite";
+  if (!(zoom > 0) || !std::isfinite(zoom)) return "the zoom must be a finite number above 0";
+  if (!std::isfinite(rotation)) return "the rotation is not finite";
+  if (!std::isfinite(juliaC.x) || !std::isfinite(juliaC.y)) return "the Julia constant is not finite";
+  if (!std::isfinite(colourShift)) return "the colour shift is not finite";
+  if (maxIterations < 1) return "the iteration limit must be 1 or more";
+  return std::nullopt;
+}
+
 Complex audioJuliaOffset(const RenderView& view, const AudioVisuals& audio, bool deep) {
   if (view.type != FractalType::julia || deep) return {};
   return {double(std::lround(audio.juliaCOffset.x * 400)) / 400, double(std::lround(audio.juliaCOffset.y * 400)) / 400};

@@ -2,6 +2,7 @@
 // resolution once it stands still, then jittered samples, and the post chain every frame.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 #include "FractalRender/FractalRenderer.h"
@@ -73,7 +74,14 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
                                   double time, const std::shared_ptr<GpuImage>& target, GpuCommandBuffer& cb,
                                   double now) {
   prefetchPipeline(view.type);  // made while textures and the reference orbit are prepared
-  if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
+  if (auto refused = refusal(view, *target)) {
+    // Said once: a window too large for the device would otherwise repeat it every frame.
+    if (!droppedFrame_ || std::string_view(droppedFrame_->what()) != refused->what())
+      std::fprintf(stderr, "Frame dropped: %s\n", refused->what());
+    droppedFrame_ = std::move(refused);
+    return;
+  }
+  droppedFrame_.reset();
 
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
   Complex juliaOffset = audioJuliaOffset(view, audio, deep);

@@ -21,8 +21,8 @@ std::shared_ptr<GpuImage> makeTarget(FractalRenderer& renderer, int width, int h
                                      const char* label) {
   try {
     return renderer.device()->makeImage({width, height, GpuFormat::bgra8Unorm, usage, label});
-  } catch (const GpuError&) {
-    throw RendererError::noDevice();
+  } catch (const GpuError& error) {
+    throw RendererError::texture(error.what());
   }
 }
 
@@ -105,6 +105,8 @@ MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, 
     FractalTarget target = motion.at(t);
     RenderView view(motion.fractalType, target.centerX, target.centerY, target.zoom, target.rotation,
                     ZoomRules::autoIterations(target.zoom, kMotionIterationCap), kMotionJuliaC, motion.colorPalette, 0);
+    // A frame the renderer would drop fails the run instead of counting as drawn.
+    if (auto refused = renderer.refusal(view, *texture)) throw *refused;
     auto cb = makeCommandBuffer(renderer, "motion benchmark frame");
     renderer.encodeFrame(view, AudioVisuals{}, post, t, texture, *cb, t);
     double gpuMs = finish(*cb);
@@ -128,6 +130,7 @@ std::vector<FlightFrame> runFlight(FractalRenderer& renderer, FractalType type, 
   for (int j = 0; j < n; ++j) {
     double t = j / kFps;
     RenderView view = path.view(j);
+    if (auto refused = renderer.refusal(view, *texture)) throw *refused;
     double encodeStart = clock.now();
     auto cb = makeCommandBuffer(renderer, "flight benchmark frame");
     renderer.encodeFrame(view, AudioVisuals{}, post, t, texture, *cb, t);

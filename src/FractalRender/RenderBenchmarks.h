@@ -4,8 +4,8 @@
 //
 // Both occupy the calling thread and the renderer for their whole length, and wait for every frame's
 // GPU work before encoding the next, so frames never overlap and GPU times are not inflated by
-// queueing. Texture and command-buffer failures throw RendererError::noDevice with no partial result;
-// errors of frame encoding, of a command buffer's execution (RendererError::pipeline) and of a
+// queueing. Texture and command-buffer failures throw RendererError::noDevice with no partial result,
+// as does a frame the renderer refuses (FractalRenderer::refusal); errors of frame encoding, of a command buffer's execution (RendererError::pipeline) and of a
 // snapshot pass to the caller.
 
 #include <functional>

@@ -48,6 +48,10 @@ struct RenderView {
   // The exact centre at the precision the zoom needs (64 guard bits): deepCentre widened when it is
   // coarser (never narrowed), or the double centre converted.
   BigComplex exactCentre() const;
+  // Why the renderer refuses to draw this view, or nothing: a centre, rotation, Julia constant or
+  // colour shift that is not finite, a zoom that is not a finite number above 0, or fewer than one
+  // iteration.
+  std::optional<std::string> fault() const;
 
   friend bool operator==(const RenderView&, const RenderView&) = default;
 };
@@ -104,7 +108,7 @@ struct EnumTexts<RenderStats::Tier> {
 // Thrown by construction, stills, diagnostics and PNG writing; what() is the text shown.
 class RendererError : public std::runtime_error {
  public:
-  enum class Kind { shaderSource, library, pipeline, noDevice };
+  enum class Kind { shaderSource, library, pipeline, noDevice, view };
 
   static RendererError shaderSource(const std::string& name) {
     return RendererError(Kind::shaderSource, name, "Shader source missing: " + name);
@@ -116,6 +120,14 @@ class RendererError : public std::runtime_error {
     return RendererError(Kind::pipeline, payload, "Pipeline failed: " + payload);
   }
   static RendererError noDevice() { return RendererError(Kind::noDevice, "", "No Vulkan device"); }
+  // A texture the device does not give: the payload names it, its size and the device's reason.
+  static RendererError texture(const std::string& payload) {
+    return RendererError(Kind::noDevice, payload, "The GPU cannot make a texture: " + payload);
+  }
+  // A view the renderer refuses (RenderView::fault).
+  static RendererError view(const std::string& payload) {
+    return RendererError(Kind::view, payload, "View cannot be drawn: " + payload);
+  }
 
   Kind kind;
   std::string payload;

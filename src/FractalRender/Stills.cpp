@@ -43,9 +43,9 @@ std::shared_ptr<GpuImage> FractalRenderer::stillTarget(int width, int height, Gp
     return stillTarget_;
   try {
     stillTarget_ = device_->makeImage({width, height, format, gpuShaderRead | gpuRenderTarget, "still"});
-  } catch (const GpuError&) {
+  } catch (const GpuError& error) {
     stillTarget_.reset();
-    throw RendererError::noDevice();
+    throw RendererError::texture(error.what());
   }
   return stillTarget_;
 }
@@ -54,6 +54,8 @@ std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, c
                                                        const AudioVisuals& audio, double time,
                                                        const std::shared_ptr<GpuImage>& target) {
   reset();
+  // A frame the renderer would drop leaves a picture that only looks finished.
+  if (auto refused = refusal(view, *target)) throw *refused;
   synchronousReferences = true;
   PostSettings settings = post;
   settings.supersample = false;
@@ -63,6 +65,7 @@ std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, c
     for (int frame = 0; frame < kMaxStillFrames; ++frame) {
       auto cb = device_->makeCommandBuffer("still frame");
       encodeFrame(view, audio, settings, time, target, *cb, frame / 60.0);
+      if (droppedFrame_) throw *droppedFrame_;
       // A still is drawn against the exact orbit or not at all: a stand-in would pass for finished.
       if (stats_.deep && stats_.referenceStale) throw RendererError::pipeline(kNoReference);
       bool final = stats_.tier == RenderStats::Tier::full || stats_.tier == RenderStats::Tier::supersampled;
@@ -87,6 +90,7 @@ std::vector<uint8_t> FractalRenderer::runUntilFinished(const RenderView& view, c
 
 Image FractalRenderer::renderStill(const RenderView& view, int width, int height, const PostSettings& post,
                                    const AudioVisuals& audio, double time, int samples) {
+  if (auto fault = view.fault()) throw RendererError::view(*fault);
   auto target = stillTarget(width, height, GpuFormat::bgra8Unorm);
   if (samples < 2) {
     Image image;
@@ -105,6 +109,7 @@ Image FractalRenderer::renderStill(const RenderView& view, int width, int height
 
 std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, int width, int height,
                                                       const PostSettings& post, double time) {
+  if (auto fault = view.fault()) throw RendererError::view(*fault);
   auto target = stillTarget(width, height, GpuFormat::rgba16Float);
   return halfsToFloats(runUntilFinished(view, post, AudioVisuals{}, time, target));
 }
@@ -112,15 +117,14 @@ std::vector<float> FractalRenderer::renderStillLinear(const RenderView& view, in
 void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const AudioVisuals& audio,
                                      const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target) {
   prefetchPipeline(view.type);
-  if (target->width() != width_ || target->height() != height_) resize(target->width(), target->height());
   reset();
+  if (auto refused = refusal(view, *target)) throw *refused;
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
   if (deep) {
     prepareReference(view, true);
     if (stats_.referenceStale) throw RendererError::pipeline(kNoReference);
   }
   Complex juliaOffset = audioJuliaOffset(view, audio, deep);
-  if (!sampleTex_ || !accum_) throw RendererError::noDevice();
 
   int n = std::clamp(samples, 1, maxSamples);
   for (int i = 0; i < n; ++i) {
@@ -153,11 +157,12 @@ void FractalRenderer::encodeAveraged(const RenderView& view, int samples, const 
 
 FractalRenderer::Diagnostic FractalRenderer::renderDiagnostic(const RenderView& view, int width, int height,
                                                               const std::optional<BigComplex>& standIn) {
+  if (auto fault = view.fault()) throw RendererError::view(*fault);
   std::shared_ptr<GpuImage> target;
   try {
     target = device_->makeImage({width, height, GpuFormat::rgba16Float, gpuShaderWrite, "diagnostic"});
-  } catch (const GpuError&) {
-    throw RendererError::noDevice();
+  } catch (const GpuError& error) {
+    throw RendererError::texture(error.what());
   }
   bool deep = view.type != FractalType::newton && view.zoom > deepZoomThreshold;
   if (deep && standIn) {

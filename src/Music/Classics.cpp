@@ -54,31 +54,24 @@ const std::vector<Entry>& entries() {
     return table;
 }
 
-namespace {
-
-std::optional<std::vector<uint8_t>> readTuneFile(const std::string& id) {
-    const auto path = Resources::find(id + ".mid", "Tunes");  // "Tunes" first, then the root
-    if (!path) return std::nullopt;
+Melody loadOne(const Entry& entry) {
+    const auto path = Resources::find(entry.id + ".mid", "Tunes");  // "Tunes" first, then the root
+    if (!path) throw std::runtime_error("no file " + entry.id + ".mid among the resources");
     std::ifstream in(*path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return bytes;
+    std::vector<uint8_t> bytes;
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.is_open() || in.bad()) throw std::runtime_error("cannot read " + path->string());
+    const MIDIFile file{std::span<const uint8_t>(bytes)};
+    return Melody::fromMIDI(file, entry.id, entry.name, entry.credit, entry.bpm, entry.bassTracks);
 }
-
-}  // namespace
 
 std::vector<Melody> load(std::span<const Entry> entries) {
     std::vector<Melody> melodies;
     for (const Entry& entry : entries) {
-        auto bytes = readTuneFile(entry.id);
-        if (!bytes) continue;
         try {
-            const MIDIFile file{std::span<const uint8_t>(*bytes)};
-            melodies.push_back(
-                Melody::fromMIDI(file, entry.id, entry.name, entry.credit, entry.bpm, entry.bassTracks));
-        } catch (const MIDIFile::Failure&) {
-            // A piece the reader or the import rejects is left out.
+            melodies.push_back(loadOne(entry));
+        } catch (const std::runtime_error&) {
+            // A piece that is missing, unreadable or rejected is left out.
         }
     }
     return melodies;

@@ -31,4 +31,9 @@ const std::vector<Melody>& all();
 // What all() does once: the given entries from the resources as they are now.
 std::vector<Melody> load(std::span<const Entry> entries);
 
+// One entry from the resources as they are now. Throws std::runtime_error saying why it has no
+// melody: its file is missing or unreadable, or the reader or the import rejects it
+// (MIDIFile::Failure). Tools report with it what all() leaves out without a message.
+Melody loadOne(const Entry& entry);
+
 }  // namespace veltrane::Classics

@@ -180,6 +180,16 @@ TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
     EXPECT_FALSE(BLATable::forView(testDevice(), *orbit, FractalType::burningship, 1e12, {}, 640, 480));
 }
 
+TEST(BLATable, BoundStaysWithinRangeAtZoomsNoViewHas) {
+    // Undefined conversions of an infinite or not-a-number bound before; UndefinedBehaviorSanitizer
+    // reports them in the sanitizer run.
+    const ScaledComplex offset(0.5, 0, -20);
+    EXPECT_EQ(BLATable::dcLog2For(FractalType::mandelbrot, INFINITY, {}, 64, 64), -65536);
+    EXPECT_EQ(BLATable::dcLog2For(FractalType::mandelbrot, 0, {}, 64, 64), 65536);
+    EXPECT_EQ(BLATable::dcLog2For(FractalType::mandelbrot, NAN, {}, 64, 64), 0);
+    EXPECT_EQ(BLATable::dcLog2For(FractalType::mandelbrot, INFINITY, offset, 64, 64), -20);
+}
+
 namespace {
 
 // The kernel's choice of run for a delta of 2^t.

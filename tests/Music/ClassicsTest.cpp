@@ -85,6 +85,25 @@ TEST_F(ClassicsLoading, SkipsWhatItCannotReadAndKeepsTheOrder) {
     EXPECT_EQ(loaded[2].bass()[0].semitones + loaded[2].tonic(), 64);
 }
 
+TEST_F(ClassicsLoading, OneEntrySaysWhyItHasNoMelody) {
+    const std::string text = "plain text, not a MIDI file at all";
+    write(root / "Tunes" / "text.mid", Bytes(text.begin(), text.end()));
+    write(root / "Tunes" / "good.mid", piece(60));
+    struct Case {
+        const char* id;
+        std::string reason;
+    };
+    for (const Case& c : {Case{"missing", "no file missing.mid"}, Case{"text", MIDIFile::Failure::notMIDI().what()}}) {
+        try {
+            Classics::loadOne({c.id, "Name", "Credit", std::nullopt, {}});
+            ADD_FAILURE() << c.id << " loaded";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(Classics::loadOne({"good", "Good", "Credit", std::nullopt, {}}).notes().size(), 5u);
+}
+
 TEST_F(ClassicsLoading, NoTuneFilesLeaveNoClassics) {
     EXPECT_TRUE(Classics::load(Classics::entries()).empty());
 }

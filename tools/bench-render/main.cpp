@@ -78,9 +78,15 @@ int main(int argc, char** argv) {
     args[key] = argv[++i];
   }
   if (flight == !args["--motion"].empty()) return usage("give either --motion or --flight");
+  if (!flight && !args["--snapshots"].empty()) return usage("--snapshots are taken of a --flight only");
   int width = 0, height = 0;
   if (std::sscanf(args["--size"].c_str(), "%dx%d", &width, &height) != 2 || width < 1 || height < 1)
     return usage("size must be WxH");
+
+  const auto every = tools::argInteger(args["--snapshot-every"], 1, 1000000);
+  if (!every) return usage("--snapshot-every must be a whole number of frames, 1 or more");
+  const auto cap = tools::argInteger(args["--iteration-cap"], 1, std::numeric_limits<int>::max());
+  if (!cap) return usage("--iteration-cap must be a whole number, 1 or more");
 
   std::unique_ptr<FractalRenderer> renderer;
   try {
@@ -121,18 +127,16 @@ int main(int argc, char** argv) {
       auto palette = fromText<Palette>(args["--palette"]);
       if (!palette) return usage("unknown palette");
       FractalTarget home = veltrane::home(*type);
-      double fromZoom = args["--from-zoom"].empty() ? home.zoom : std::strtod(args["--from-zoom"].c_str(), nullptr);
-      double toZoom = std::strtod(args["--to-zoom"].c_str(), nullptr);
-      if (!(fromZoom > 0 && std::isfinite(fromZoom)) || !(toZoom > 0 && std::isfinite(toZoom)))
-        return usage("zooms must be positive numbers (--to-zoom is required)");
+      const double fromZoom =
+          args["--from-zoom"].empty() ? home.zoom : tools::argNumber(args["--from-zoom"], 0).value_or(0);
+      const double toZoom = tools::argNumber(args["--to-zoom"], 0).value_or(0);
+      if (!(fromZoom > 0) || !(toZoom > 0)) return usage("zooms must be finite numbers above 0 (--to-zoom is required)");
+      const auto juliaX = tools::argNumber(args["--julia-x"]), juliaY = tools::argNumber(args["--julia-y"]);
+      if (!juliaX || !juliaY) return usage("the Julia constant must be finite numbers");
       auto from = exactCentre(args["--from-x"].empty() ? Json::formatNumber(home.centerX) : args["--from-x"],
                               args["--from-y"].empty() ? Json::formatNumber(home.centerY) : args["--from-y"], fromZoom);
       auto to = exactCentre(args["--to-x"], args["--to-y"], toZoom);
       if (!from || !to) return usage("centres must be decimal numbers (--to-x and --to-y are required)");
-      const auto every = tools::argInteger(args["--snapshot-every"], 1, 1000000);
-      if (!every) return usage("--snapshot-every must be a whole number of frames, 1 or more");
-      const auto cap = tools::argInteger(args["--iteration-cap"], 1, std::numeric_limits<int>::max());
-      if (!cap) return usage("--iteration-cap must be a whole number, 1 or more");
       std::string folder = args["--snapshots"];
       FlightSnapshot snapshot;
       if (!folder.empty()) {
@@ -143,8 +147,7 @@ int main(int argc, char** argv) {
         };
       }
       auto frames = runFlight(*renderer, *type, *palette,
-                              Complex{std::strtod(args["--julia-x"].c_str(), nullptr),
-                                      std::strtod(args["--julia-y"].c_str(), nullptr)},
+                              Complex{*juliaX, *juliaY},
                               {*from, fromZoom}, {*to, toZoom}, width, height, PostSettings{},
                               int(*cap), int(*every), snapshot);
       report["flight"] = {{"type", toText(*type)}, {"fromZoom", fromZoom}, {"toZoom", toZoom}};

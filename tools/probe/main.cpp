@@ -73,7 +73,7 @@ int main(int argc, char** argv) try {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::runtime_error(a + " needs a value");
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
             return argv[++i];
         };
         const auto optionalDir = [&] {
@@ -84,23 +84,32 @@ int main(int argc, char** argv) try {
         else if (a == "--rate") {
             const std::string text = value();
             const auto r = tools::argNumber(text, 8000, 384000);
-            if (!r) throw std::runtime_error("--rate must be a number of Hz from 8000 to 384000, not \"" + text + "\"");
+            if (!r) throw std::invalid_argument("--rate must be a number of Hz from 8000 to 384000, not \"" + text + "\"");
             rate = *r;
         } else if (a == "--jobs") {
             const std::string text = value();
             const auto n = tools::argInteger(text, 0, 1024);
-            if (!n) throw std::runtime_error("--jobs must be a whole number from 0 to 1024, not \"" + text + "\"");
+            if (!n) throw std::invalid_argument("--jobs must be a whole number from 0 to 1024, not \"" + text + "\"");
             jobs = int(*n);
         }
         else if (a == "--case") only.insert(value());
         else if (a == "--presets") presets = readPresets(value());
         else if (a == "--check") check = true, optionalDir();
         else if (a == "--write-baseline") writeBase = true, optionalDir();
-        else return usage();
+        else {
+            std::fprintf(stderr, "veltrane-probe: unknown option %s\n", a.c_str());
+            return usage();
+        }
     }
 
-    std::vector<ProbeTest> cases = ProbeTest::all(check || writeBase ? std::vector<ProbeTest::Preset>{} : presets);
-    if (!only.empty() && !check && !writeBase) {
+    // The baseline holds the fixed table whole: a check of a selection would pass on what it left out.
+    if ((check || writeBase) && (!only.empty() || !presets.empty())) {
+        std::fprintf(stderr, "veltrane-probe: --case and --presets select what to render; --check and "
+                             "--write-baseline always take every fixed case\n");
+        return 2;
+    }
+    std::vector<ProbeTest> cases = ProbeTest::all(presets);
+    if (!only.empty()) {
         std::erase_if(cases, [&](const ProbeTest& t) { return !only.count(t.id); });
         for (const ProbeTest& t : cases) only.erase(t.id);
         if (!only.empty()) {
@@ -146,6 +155,9 @@ int main(int argc, char** argv) try {
     writeText(out / "metrics.json", Json::write(metrics, Json::Style::pretty) + "\n");
     std::fprintf(stderr, "measurements in %s\n", (out / "metrics.json").c_str());
     return 0;
+} catch (const std::invalid_argument& e) {  // a bad argument
+    std::fprintf(stderr, "veltrane-probe: %s\n", e.what());
+    return 2;
 } catch (const std::exception& e) {
     std::fprintf(stderr, "veltrane-probe: %s\n", e.what());
     return 1;

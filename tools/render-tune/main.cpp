@@ -7,12 +7,14 @@
 // --dry takes out the reverb, delay, chorus, sub oscillator and glide, leaving plain notes.
 // --seconds cuts the render after that many seconds (at most ten minutes). The file is written whole
 // or not at all; a file that cannot be written is reported with its path and the reason, exit 1.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "../common/ArgNumbers.h"
 
+#include "Music/Classics.h"
 #include "Music/MelodyPlayer.h"
 #include "Music/Melodies.h"
 #include "Music/Notes.h"
@@ -47,10 +49,22 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const auto melody = Melodies::melody(argv[1]);
+    std::optional<Melody> melody = Melodies::melody(argv[1]);
     if (!melody) {
-        std::fprintf(stderr, "render-tune: no built-in tune \"%s\"\n", argv[1]);
-        return 1;
+        // A classic whose file is missing or damaged is left out of the list without a word: said here.
+        const auto& classics = Classics::entries();
+        const auto entry = std::find_if(classics.begin(), classics.end(),
+                                        [&](const Classics::Entry& e) { return e.id == argv[1]; });
+        if (entry == classics.end()) {
+            std::fprintf(stderr, "render-tune: no built-in tune \"%s\"\n", argv[1]);
+            return 1;
+        }
+        try {
+            melody = Classics::loadOne(*entry);
+        } catch (const std::runtime_error& e) {
+            std::fprintf(stderr, "render-tune: the built-in tune \"%s\" cannot be loaded: %s\n", argv[1], e.what());
+            return 1;
+        }
     }
 
     constexpr double rate = 48000;

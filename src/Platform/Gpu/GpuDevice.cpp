@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -179,8 +180,15 @@ void GpuDevice::choosePhysicalDevice(const GpuDeviceOptions& options) {
   }
   if (physical_ == VK_NULL_HANDLE) throw GpuNoDeviceError();
 
-  VkPhysicalDeviceProperties& props = properties_;
-  vkGetPhysicalDeviceProperties(physical_, &props);
+  VkPhysicalDeviceVulkan11Properties v11{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_1_PROPERTIES};
+  VkPhysicalDeviceProperties2 props2{VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2};
+  props2.pNext = &v11;
+  vkGetPhysicalDeviceProperties2(physical_, &props2);
+  properties_ = props2.properties;
+  const VkPhysicalDeviceProperties& props = properties_;
+  maxImageSide_ = props.limits.maxImageDimension2D;
+  maxAllocationBytes_ = std::min<uint64_t>(v11.maxMemoryAllocationSize,
+                                           options.maxAllocationBytes.value_or(UINT64_MAX));
   name_ = props.deviceName;
   cpu_ = props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
   timestampPeriod_ = props.limits.timestampPeriod;
@@ -357,6 +365,10 @@ GpuDevice::~GpuDevice() {
 
 VulkanHandle<VkDeviceMemory> GpuDevice::allocateMemory(const VkMemoryRequirements& requirements,
                                                        VkMemoryPropertyFlags wanted) const {
+  // Past the limit the driver may fail in its own way or not at all: refused here, with the sizes.
+  if (requirements.size > maxAllocationBytes_)
+    throw GpuError(std::to_string(requirements.size) + " bytes in one allocation, more than the device's " +
+                   std::to_string(maxAllocationBytes_));
   for (uint32_t i = 0; i < memory_.memoryTypeCount; ++i) {
     if (!(requirements.memoryTypeBits & (1u << i)) || (memory_.memoryTypes[i].propertyFlags & wanted) != wanted)
       continue;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,9 @@ struct GpuDeviceOptions {
   bool validation = false;
   // Take the CPU device (lavapipe) even when a GPU is present: tests run on one known driver.
   bool preferCpu = false;
+  // Lowers the device's own limit on one allocation, so tests can see how callers meet a refusal
+  // without filling the machine's memory.
+  std::optional<uint64_t> maxAllocationBytes;
 };
 
 class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
@@ -94,6 +98,9 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   float timestampPeriodNs() const { return timestampPeriod_; }
   bool timestampsUsable() const { return timestamps_; }
   uint32_t maxTexelBufferElements() const { return maxTexelBufferElements_; }
+  // The largest side of a 2D image and the largest single allocation the device takes.
+  uint32_t maxImageSide() const { return maxImageSide_; }
+  uint64_t maxAllocationBytes() const { return maxAllocationBytes_; }
 
  private:
   friend class GpuCommandBuffer;
@@ -133,6 +140,8 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   bool timestamps_ = false;
   float timestampPeriod_ = 1.0f;
   uint32_t maxTexelBufferElements_ = 65536;
+  uint32_t maxImageSide_ = 4096;
+  uint64_t maxAllocationBytes_ = uint64_t(1) << 30;
   VkPhysicalDeviceProperties properties_{};
   GpuDiskCache::Digest pipelineCacheKey_;
   std::filesystem::path pipelineCacheFile_;

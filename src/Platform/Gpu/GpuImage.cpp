@@ -14,7 +14,21 @@ VkFormat vkFormat(GpuFormat format) {
 
 GpuImage::GpuImage(std::shared_ptr<GpuDevice> device, const GpuImageDesc& desc)
     : device_(std::move(device)), desc_(desc) {
-  if (desc_.width < 1 || desc_.height < 1) throw GpuError("image of zero size: " + desc_.label);
+  // Every refusal names the image and its size.
+  const std::string what = "image " + desc_.label + " of " + std::to_string(desc_.width) + " x " +
+                           std::to_string(desc_.height) + ": ";
+  if (desc_.width < 1 || desc_.height < 1) throw GpuError(what + "zero size");
+  const uint32_t side = device_->maxImageSide();
+  if (uint32_t(desc_.width) > side || uint32_t(desc_.height) > side)
+    throw GpuError(what + "the device's images are at most " + std::to_string(side) + " pixels a side");
+  try {
+    create();
+  } catch (const GpuError& error) {
+    throw GpuError(what + error.what());
+  }
+}
+
+void GpuImage::create() {
   VkDevice vk = device_->vk();
   VkImageCreateInfo info{VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO};
   info.imageType = VK_IMAGE_TYPE_2D;

@@ -1,5 +1,6 @@
 #pragma once
-// A two-dimensional image without mipmaps, always in the GENERAL layout.
+// A two-dimensional image without mipmaps, always in the GENERAL layout. An image the device cannot
+// make throws GpuError naming the image, its size and the reason.
 
 #include <cstddef>
 #include <memory>
@@ -29,6 +30,8 @@ class GpuImage {
   VkImageView view() const { return view_.get(); }
 
  private:
+  void create();
+
   std::shared_ptr<GpuDevice> device_;
   GpuImageDesc desc_;
   VulkanHandle<VkImage> image_;

@@ -97,6 +97,31 @@ TEST_F(GpuTest, LibraryCompilesPresentFunctionsAndReportsMissingOnes) {
   }
 }
 
+TEST(GpuLimits, ImagesAndBuffersPastTheDeviceLimitsAreRefusedWithTheirSizes) {
+  // The allocation limit lowered to 24 KiB: a 64 x 64 image of 4 bytes a pixel fits, of 8 does not.
+  auto device = GpuDevice::create({.validation = true, .preferCpu = true, .maxAllocationBytes = 24576});
+  EXPECT_EQ(device->maxAllocationBytes(), 24576u);
+  EXPECT_NE(device->makeImage({64, 64, GpuFormat::bgra8Unorm, gpuShaderRead, "fits"}), nullptr);
+  const int tooWide = int(device->maxImageSide()) + 1;
+  struct Case {
+    GpuImageDesc desc;
+    const char* reason;
+  };
+  for (const Case& c : {Case{{64, 64, GpuFormat::rgba16Float, gpuShaderRead, "deep"}, "image deep of 64 x 64: "},
+                        Case{{tooWide, 1, GpuFormat::bgra8Unorm, gpuShaderRead, "long"}, "pixels a side"},
+                        Case{{0, 4, GpuFormat::bgra8Unorm, gpuShaderRead, "empty"}, "image empty of 0 x 4: zero size"}}) {
+    try {
+      device->makeImage(c.desc);
+      ADD_FAILURE() << c.desc.label << " was made";
+    } catch (const GpuError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_THROW(device->makeBuffer(24577, "large"), GpuError);
+  EXPECT_NE(device->makeBuffer(24576, "largest"), nullptr);
+  for (const auto& message : device->validationErrors()) ADD_FAILURE() << message;
+}
+
 TEST_F(GpuTest, ComputeAndRenderPassesRunInOrderAndReadBack) {
   auto library = GpuShaderLibrary::compile("Test", kSource,
                                            {{"fillKernel", GpuShaderStage::compute},
