@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FractalCore/FractalType.h"
+#include "FractalRender/FractalRenderer.h"
 
 namespace veltrane::sweep {
 
@@ -24,6 +25,9 @@ enum class Site {
   besideMinibrot,  // the same nucleus 0.2 view heights below the view centre
   misiurewicz,     // centred on a preperiodic point
   publicLocation,  // mandelbrot: a published deep location whose orbit passes very close to 0
+  dwellMinibrot,   // mandelbrot and multibrot3: a nucleus found from a preperiodic point with an
+                   // irrational repelling fixed point; its orbit stays there for hundreds of
+                   // iterations before each return to the copy (multibrot3's minibrot site already is one)
 };
 
 enum class Kernel {
@@ -39,6 +43,18 @@ struct SweepView {
   double zoom;
   Kernel kernel = Kernel::precise;
 };
+
+constexpr int kSweepWidth = 32, kSweepHeight = 18;
+
+// The view as the sweep renders it, at the place found for it.
+struct PreparedView {
+  RenderView render;
+  std::string note;  // how the place was found
+};
+PreparedView prepare(const SweepView& view);
+
+// The renderer every view of one test program shares.
+FractalRenderer& sweepRenderer();
 
 std::string testName(const SweepView& view);
 void PrintTo(const SweepView& view, std::ostream* out);
