@@ -4,7 +4,8 @@
 // The places are found at run time by Newton's method from the seeds of one table (DeepSweep.cpp);
 // the views are listed by the two files that instantiate the test: DeepSweepQuickTest.cpp (part of
 // the FractalRender tests) and DeepOracleSweep/DeepOracleSweepTest.cpp (the full sweep, label
-// DeepOracleSweep, left out of `make test`).
+// DeepOracleSweep, left out of `make test`). DeepOracleSweep/PrecisionReplayTest.cpp renders some of
+// the same views (prepare) to show why they fall short.
 //
 // A view passes when, among its stable pixels (settled in the oracle at two precisions, and not
 // position-sensitive), at least 99.5 % agree on escape and at least 99 % of those the oracle sees
