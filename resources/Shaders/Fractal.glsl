@@ -418,6 +418,19 @@ vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
 
 vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
 
+// (a + al) b for a reference point a and its low part al (the rest of its double value). A point
+// rounded to float alone is off by the same fraction at every iteration, and that adds up over the
+// hundreds of iterations an orbit can stay at a repelling fixed point near a copy of the set. al b
+// lies below half an ulp of a b: added to the rounded product it would be lost every time (CPU
+// devices need not fuse fma). So b is split into its high 12 bits and the rest, and the sum
+// a bh + (a bl + al b) rounds once with al b inside it.
+vec2 cmulSplit(vec2 a, vec2 al, vec2 b) {
+  precise vec2 t = 4097.0 * b;
+  precise vec2 bh = t - (t - b);
+  precise vec2 bl = b - bh;
+  return cmul(a, bh) + (cmul(a, bl) + cmul(al, b));
+}
+
 // |c + d| - |c| without forming c + d where it would cancel.
 float diffabs(float c, float d) {
   float cd = c + d;
@@ -442,14 +455,16 @@ vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S) {
     vec2 t = cmul(2.0 * Z + ws, w);
     return vec2(t.x, -t.y) + d;
   }
+  // The higher degrees: the term linear in w, k Z^(k-1) w, from Z with its low part (cmulSplit).
   if (kFormula == 7) {
-    vec2 Z2 = cmul(Z, Z);
-    return cmul(w, 3.0 * Z2 + cmul(3.0 * Z + ws, ws)) + d;
+    vec2 Zl = referenceLow(m);
+    vec2 linear = 3.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, w));
+    return linear + cmul(w, cmul(3.0 * Z + ws, ws)) + d;
   }
   if (kFormula == 8) {
-    vec2 Z2 = cmul(Z, Z);
-    vec2 inner = 4.0 * cmul(Z2, Z) + cmul(ws, 6.0 * Z2 + cmul(ws, 4.0 * Z + ws));
-    return cmul(w, inner) + d;
+    vec2 Zl = referenceLow(m);
+    vec2 linear = 4.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, cmulSplit(Z, Zl, w)));
+    return linear + cmul(w, cmul(ws, 6.0 * cmul(Z, Z) + cmul(ws, 4.0 * Z + ws))) + d;
   }
   vec2 pm = partMantissas(m);
   ivec2 pe = partExponents(m);

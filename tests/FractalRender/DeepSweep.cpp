@@ -55,6 +55,7 @@ struct Places {
 constexpr Seed kRealQuadratic{"-1.9", "0"};
 constexpr Seed kRealPreperiodicQuadratic{"-1.543689012692076361570855", "0", 3, 1};
 constexpr Seed kComplexPreperiodicCubic{"-0.716852196967883", "0.512632994199019", 3, 1};
+constexpr Seed kComplexPreperiodicQuartic{"-1.142835657096624", "0.2195805929504393", 3, 1};
 const std::array<Places, 9> kPlaces{{
     {FractalType::mandelbrot, {}, 2, kRealQuadratic, {"0", "1", 2, 2}, 3000, kRealPreperiodicQuadratic},
     {FractalType::julia, {0, 1}, 2, {"", ""}, {"", ""}, 4000},
@@ -65,7 +66,7 @@ const std::array<Places, 9> kPlaces{{
     {FractalType::perpendicular, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::multibrot3, {}, 3, kComplexPreperiodicCubic, {"-0.5748905843134248", "0.7163270422901122", 3, 1},
      3000, kComplexPreperiodicCubic},
-    {FractalType::multibrot4, {}, 4, {"-1.2599", "0"}, {"-1.142835657096624", "0.2195805929504393", 3, 1}, 3000},
+    {FractalType::multibrot4, {}, 4, {"-1.2599", "0"}, kComplexPreperiodicQuartic, 3000, kComplexPreperiodicQuartic},
 }};
 
 const Places& placesOf(FractalType type) {

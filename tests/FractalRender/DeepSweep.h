@@ -26,9 +26,9 @@ enum class Site {
   besideMinibrot,  // the same nucleus 0.2 view heights below the view centre
   misiurewicz,     // centred on a preperiodic point
   publicLocation,  // mandelbrot: a published deep location whose orbit passes very close to 0
-  dwellMinibrot,   // mandelbrot and multibrot3: a nucleus found from a preperiodic point with an
-                   // irrational repelling fixed point; its orbit stays there for hundreds of
-                   // iterations before each return to the copy (multibrot3's minibrot site already is one)
+  dwellMinibrot,   // mandelbrot, multibrot3 and multibrot4: a nucleus found from a preperiodic point
+                   // with an irrational repelling fixed point; its orbit stays there for hundreds of
+                   // iterations before each return to the copy (multibrot3's minibrot site is one too)
 };
 
 enum class Kernel {
