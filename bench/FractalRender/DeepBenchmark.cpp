@@ -13,10 +13,10 @@ using namespace veltrane::bench;
 
 namespace {
 
-RenderView at(const Location& location, double zoom, int iterations) {
+RenderView at(const Location& location, double zoom, int iterations, FractalType type = FractalType::mandelbrot) {
   BigComplex centre = centreAt(location, zoom);
   Complex c = centre.doubles();
-  return RenderView(FractalType::mandelbrot, c.x, c.y, zoom, 0, iterations, Complex{}, Palette::obsidian, 0, centre);
+  return RenderView(type, c.x, c.y, zoom, 0, iterations, Complex{}, Palette::obsidian, 0, centre);
 }
 
 FractalRenderer& renderer() {
@@ -30,10 +30,11 @@ FractalRenderer& renderer() {
   return instance;
 }
 
-void deepStill(benchmark::State& state, const Location& location, double zoom, int iterations) {
+void deepStill(benchmark::State& state, const Location& location, double zoom, int iterations,
+               FractalType type = FractalType::mandelbrot) {
   FractalRenderer& r = renderer();
-  RenderView view = at(location, zoom, iterations);
-  RenderView other = at(location, zoom * 1.5, 10);  // another orbit, so the measured still builds its own
+  RenderView view = at(location, zoom, iterations, type);
+  RenderView other = at(location, zoom * 1.5, 10, type);  // another orbit, so the measured still builds its own
   for (auto _ : state) {
     state.PauseTiming();
     r.renderStill(other, 64, 36);
@@ -59,10 +60,18 @@ void BM_VeryDeep1e250(benchmark::State& state) {
   deepStill(state, kVeryDeep612, 1e250, 100000);
 }
 
+// A multibrot3 copy of the set (period 195) filling a third of the view, whose orbits stay some 180
+// iterations at a repelling fixed point between returns: the rescaled path without a table.
+void BM_Multibrot3Copy1e200(benchmark::State& state) {
+  renderer().forceExtremePath = false;
+  deepStill(state, kMultibrot3Copy, 1e200, 3120, FractalType::multibrot3);
+}
+
 BENCHMARK(BM_Seahorse1e12)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Seahorse2e30Rescaled)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_VeryDeep1e100)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_VeryDeep1e250)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Multibrot3Copy1e200)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -451,6 +451,35 @@ DEFINE_DIFFABS(float)
 DEFINE_DIFFABS(double)
 #endif
 
+// (a + al) b for a reference point a and its low part al (the rest of its double value). A point
+// rounded to float alone is off by the same fraction at every iteration, and that adds up over the
+// hundreds of iterations an orbit can stay at a repelling fixed point near a copy of the set. al b
+// lies below half an ulp of a b: added to the rounded product it would be lost every time (CPU
+// devices need not fuse fma). So b is split into its high 12 bits and the rest, and the sum
+// a bh + (a bl + al b) rounds once with al b inside it.
+vec2 cmulSplit(vec2 a, vec2 al, vec2 b) {
+  precise vec2 t = 4097.0 * b;
+  precise vec2 bh = t - (t - b);
+  precise vec2 bl = b - bh;
+  return cmul(a, bh) + (cmul(a, bl) + cmul(al, b));
+}
+
+// The rescaled step of the higher degrees: the term linear in w, k Z^(k-1) w, from Z with its low
+// part (cmulSplit), and the terms of higher order in w as they are.
+vec2 higherDegreeStep(int m, vec2 Z, vec2 w, vec2 ws) {
+  vec2 Zl = referenceLow(m);
+  if (kFormula == kMultibrot3) {
+    vec2 linear = 3.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, w));
+    return linear + cmul(w, cmul(3.0 * Z + ws, ws));
+  }
+  vec2 linear = 4.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, cmulSplit(Z, Zl, w)));
+  return linear + cmul(w, cmul(ws, 6.0 * cmul(Z, Z) + cmul(ws, 4.0 * Z + ws)));
+}
+#ifdef FUNCTION_fractalKernelPrecise
+// The double-precision kernel has no rescaled path; this only lets the shared step compile there.
+dvec2 higherDegreeStep(int m, dvec2 Z, dvec2 w, dvec2 ws) { return dvec2(0.0); }
+#endif
+
 // Below these sizes of the reference point a step is taken in scaled form (exactStep): Z^(k-1) dz,
 // the term of a degree-k formula that carries the delta, would leave float range in units of the
 // delta, and the pixel offset, which flushes to 0 in those units once it lies 2^126 below the delta,
@@ -473,6 +502,8 @@ float tinyReference() {
       Vec t = cmul(2.0 * Z + ws, w);                                                          \
       return Vec(t.x, -t.y) + d;                                                              \
     }                                                                                         \
+    if (parts && (kFormula == kMultibrot3 || kFormula == kMultibrot4))                        \
+      return higherDegreeStep(m, Z, w, ws) + d;                                               \
     if (kFormula == kMultibrot3) return cmul(w, 3.0 * cmul(Z, Z) + cmul(3.0 * Z + ws, ws)) + d; \
     if (kFormula == kMultibrot4) {                                                            \
       Vec Z2 = cmul(Z, Z);                                                                    \

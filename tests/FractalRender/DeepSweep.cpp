@@ -17,7 +17,7 @@ namespace veltrane::sweep {
 
 namespace {
 
-constexpr int kWidth = 32, kHeight = 18;
+constexpr int kWidth = kSweepWidth, kHeight = kSweepHeight;
 
 // ---------------------------------------------------------------------------------------------
 // The places. Nuclei and preperiodic points of the holomorphic maps z^d + c are found by Newton's
@@ -42,6 +42,9 @@ struct Places {
   Seed nucleusSeed;
   Seed preperiodic;
   int preperiodicIterations;  // enough for every zoom up to 1e300
+  // Where the search for a nucleus whose orbit dwells at a repelling fixed point starts (a
+  // preperiodic point whose fixed point is irrational), for the formulas that have one here.
+  std::optional<Seed> dwellSeed = std::nullopt;
 };
 
 // julia (c = i, whose Julia set is a dendrite through 0): in place of a preperiodic point the
@@ -51,17 +54,19 @@ struct Places {
 // bits of the zoom.
 constexpr Seed kRealQuadratic{"-1.9", "0"};
 constexpr Seed kRealPreperiodicQuadratic{"-1.543689012692076361570855", "0", 3, 1};
+constexpr Seed kComplexPreperiodicCubic{"-0.716852196967883", "0.512632994199019", 3, 1};
+constexpr Seed kComplexPreperiodicQuartic{"-1.142835657096624", "0.2195805929504393", 3, 1};
 const std::array<Places, 9> kPlaces{{
-    {FractalType::mandelbrot, {}, 2, kRealQuadratic, {"0", "1", 2, 2}, 3000},
+    {FractalType::mandelbrot, {}, 2, kRealQuadratic, {"0", "1", 2, 2}, 3000, kRealPreperiodicQuadratic},
     {FractalType::julia, {0, 1}, 2, {"", ""}, {"", ""}, 4000},
     {FractalType::burningship, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::tricorn, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::celtic, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::buffalo, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
     {FractalType::perpendicular, {}, 2, kRealQuadratic, kRealPreperiodicQuadratic, 3000},
-    {FractalType::multibrot3, {}, 3, {"-0.716852196967883", "0.512632994199019", 3, 1},
-     {"-0.5748905843134248", "0.7163270422901122", 3, 1}, 3000},
-    {FractalType::multibrot4, {}, 4, {"-1.2599", "0"}, {"-1.142835657096624", "0.2195805929504393", 3, 1}, 3000},
+    {FractalType::multibrot3, {}, 3, kComplexPreperiodicCubic, {"-0.5748905843134248", "0.7163270422901122", 3, 1},
+     3000, kComplexPreperiodicCubic},
+    {FractalType::multibrot4, {}, 4, {"-1.2599", "0"}, kComplexPreperiodicQuartic, 3000, kComplexPreperiodicQuartic},
 }};
 
 const Places& placesOf(FractalType type) {
@@ -281,9 +286,9 @@ struct Nucleus {
 // A nucleus near the seed whose copy is at most half the view high and the largest of those the
 // search meets: bisection over the search radius, a larger radius giving a lower period and a
 // larger copy.
-Nucleus nucleusFor(const Places& places, double zoom, int limbs) {
+Nucleus nucleusFor(const Places& places, const Seed& from, double zoom, int limbs) {
   const long bits = 64 * limbs + 96;
-  const Cx seed = refined(places.degree, places.nucleusSeed, bits);
+  const Cx seed = refined(places.degree, from, bits);
   const long double height = 2.5L / zoom;
   struct Found {
     Cx c;
@@ -354,13 +359,17 @@ Place placeFor(const SweepView& view) {
   char note[160];
   switch (view.site) {
     case Site::minibrot:
-    case Site::besideMinibrot: {
+    case Site::besideMinibrot:
+    case Site::dwellMinibrot: {
       Place place;
       if (view.type == FractalType::julia) {
         place = {toBig(juliaPreimage(places.juliaC, 12, 64 * limbs + 96), limbs), places.preperiodicIterations,
                  "preimage of the fixed point, depth 12"};
       } else {
-        Nucleus n = nucleusFor(places, view.zoom, limbs);
+        if (view.site == Site::dwellMinibrot && !places.dwellSeed)
+          throw std::invalid_argument("no dwelling nucleus for this formula");
+        Nucleus n = nucleusFor(places, view.site == Site::dwellMinibrot ? *places.dwellSeed : places.nucleusSeed,
+                               view.zoom, limbs);
         std::snprintf(note, sizeof note, "nucleus of period %d, copy %.3g view heights", n.period, n.sizeInViews);
         // Orbits beside the copy follow the cycle for eight turns or more before they leave.
         place = {n.centre, std::max(1000, 16 * n.period), note};
@@ -390,16 +399,25 @@ const char* siteText(Site site) {
     case Site::besideMinibrot: return "besideMinibrot";
     case Site::misiurewicz: return "misiurewicz";
     case Site::publicLocation: return "publicLocation";
+    case Site::dwellMinibrot: return "dwellMinibrot";
   }
   return "";
 }
 
-FractalRenderer& renderer() {
+}  // namespace
+
+FractalRenderer& sweepRenderer() {
   static FractalRenderer instance(GpuDevice::systemDefault());
   return instance;
 }
 
-}  // namespace
+PreparedView prepare(const SweepView& view) {
+  const Place place = placeFor(view);
+  const Complex c = place.centre.doubles();
+  return {RenderView(view.type, c.x, c.y, view.zoom, 0, place.maxIterations, placesOf(view.type).juliaC,
+                     Palette::obsidian, 0, place.centre),
+          place.note};
+}
 
 std::string testName(const SweepView& view) {
   const double e = std::floor(std::log10(view.zoom) + 1e-9);
@@ -419,19 +437,16 @@ std::vector<SweepView> views(FractalType type, Site site, std::initializer_list<
 
 TEST_P(DeepSweep, StablePixelsAgreeWithMpfr) {
   const SweepView& view = GetParam();
-  const Place place = placeFor(view);
-  const Places& places = placesOf(view.type);
-  const Complex c = place.centre.doubles();
-  const RenderView render(view.type, c.x, c.y, view.zoom, 0, place.maxIterations, places.juliaC, Palette::obsidian, 0,
-                          place.centre);
-  FractalRenderer& r = renderer();
+  const PreparedView prepared = prepare(view);
+  const RenderView& render = prepared.render;
+  FractalRenderer& r = sweepRenderer();
   r.singlePrecisionDiagnostics = view.kernel == Kernel::live;
   r.iterationSkipping = view.kernel != Kernel::noTable;
   const oracle::Agreement a = oracle::compare(r, render, kWidth, kHeight);
   r.singlePrecisionDiagnostics = false;
   r.iterationSkipping = true;
   RecordProperty("agreement", a.summary());
-  std::printf("%s (%s, limit %d): %s\n", testName(view).c_str(), place.note.c_str(), place.maxIterations,
+  std::printf("%s (%s, limit %d): %s\n", testName(view).c_str(), prepared.note.c_str(), int(render.maxIterations),
               a.summary().c_str());
   std::fflush(stdout);
   // The view's own design: enough stable pixels, and structure.

@@ -4,7 +4,8 @@
 // The places are found at run time by Newton's method from the seeds of one table (DeepSweep.cpp);
 // the views are listed by the two files that instantiate the test: DeepSweepQuickTest.cpp (part of
 // the FractalRender tests) and DeepOracleSweep/DeepOracleSweepTest.cpp (the full sweep, label
-// DeepOracleSweep, left out of `make test`).
+// DeepOracleSweep, left out of `make test`). DeepOracleSweep/PrecisionReplayTest.cpp renders some of
+// the same views (prepare) to show why they fall short.
 //
 // A view passes when, among its stable pixels (settled in the oracle at two precisions, and not
 // position-sensitive), at least 99.5 % agree on escape and at least 99 % of those the oracle sees
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "FractalCore/FractalType.h"
+#include "FractalRender/FractalRenderer.h"
 
 namespace veltrane::sweep {
 
@@ -24,6 +26,9 @@ enum class Site {
   besideMinibrot,  // the same nucleus 0.2 view heights below the view centre
   misiurewicz,     // centred on a preperiodic point
   publicLocation,  // mandelbrot: a published deep location whose orbit passes very close to 0
+  dwellMinibrot,   // mandelbrot, multibrot3 and multibrot4: a nucleus found from a preperiodic point
+                   // with an irrational repelling fixed point; its orbit stays there for hundreds of
+                   // iterations before each return to the copy (multibrot3's minibrot site is one too)
 };
 
 enum class Kernel {
@@ -39,6 +44,18 @@ struct SweepView {
   double zoom;
   Kernel kernel = Kernel::precise;
 };
+
+constexpr int kSweepWidth = 32, kSweepHeight = 18;
+
+// The view as the sweep renders it, at the place found for it.
+struct PreparedView {
+  RenderView render;
+  std::string note;  // how the place was found
+};
+PreparedView prepare(const SweepView& view);
+
+// The renderer every view of one test program shares.
+FractalRenderer& sweepRenderer();
 
 std::string testName(const SweepView& view);
 void PrintTo(const SweepView& view, std::ostream* out);

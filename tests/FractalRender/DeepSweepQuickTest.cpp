@@ -15,6 +15,9 @@ std::vector<SweepView> quickViews() {
   // Copies of the set of the higher degrees.
   add(views(FractalType::multibrot4, Site::minibrot, {3e59}));
   add(views(FractalType::multibrot3, Site::minibrot, {1e87}));
+  // Orbits that stay hundreds of iterations at a repelling fixed point between returns to the copy.
+  add(views(FractalType::multibrot3, Site::minibrot, {1e200}));
+  add(views(FractalType::multibrot4, Site::dwellMinibrot, {1e300}));
   // The folds with the reference just off the real axis.
   add(views(FractalType::burningship, Site::besideMinibrot, {1e46}));
   add(views(FractalType::buffalo, Site::besideMinibrot, {1e46}));

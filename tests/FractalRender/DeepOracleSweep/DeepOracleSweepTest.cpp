@@ -26,6 +26,7 @@ std::vector<SweepView> allViews() {
   add(views(FractalType::mandelbrot, Site::publicLocation, kPublicZooms));
   add(views(FractalType::mandelbrot, Site::publicLocation, kPublicZooms, Kernel::noTable));
   add(views(FractalType::julia, Site::misiurewicz, kDeepZooms, Kernel::noTable));
+  add(views(FractalType::multibrot4, Site::dwellMinibrot, kDeepZooms));
   for (FractalType type : kFormulas)
     for (Site site : {Site::minibrot, Site::besideMinibrot, Site::misiurewicz})
       add(views(type, site, kLiveZooms, Kernel::live));
