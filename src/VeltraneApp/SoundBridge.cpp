@@ -90,6 +90,8 @@ SoundBridge::~SoundBridge()
     midi_.onEvent = nullptr;
     if (takes_.isRecording())
         takes_.stop(); // the recorder lets go of the engine's observers while the engine exists
+    if (state_)
+        stopMelody(*state_); // every melody note ends, also one whose start is still ahead
     // Whatever still sounds on MIDI out ends now: the drone's note, the clock, and (through the
     // output's own stop) every note turned on, melody notes waiting to leave included.
     if (midiOut_.isRunning()) {
