@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <set>
+#include <span>
 
 namespace veltrane {
 

@@ -48,13 +48,15 @@ protected:
         peer.close();
     }
 
-    // The bridge on JACK (or the null backend) with JACK MIDI, started and wired. Every kernel event
+    // The bridge on JACK (or the null backend, with or without a microphone) with JACK MIDI, started
+    // and wired. Every kernel event
     // it queues lands in `events`, every log line in `logLines`, every MIDI event delivered to it
     // counts in `delivered`.
-    void makeBridge(AudioBackend audio = AudioBackend::jack)
+    void makeBridge(AudioBackend audio = AudioBackend::jack, int nullInputChannels = 2)
     {
         SoundBridge::Setup setup;
         setup.audio.backend = audio;
+        setup.audio.nullInputChannels = nullInputChannels;
         setup.audio.clientName = "Veltrane";
         setup.midiBackend = MidiBackend::jack;
         setup.mainQueue = &queue;
@@ -132,6 +134,10 @@ protected:
         jack_free(ports);
         ASSERT_FALSE(name.empty());
         ASSERT_TRUE(peer.connect(name, peerIn));
+        // The graph takes the connection at a coming period; a loaded server may take a while.
+        jack_port_t* in = jack_port_by_name(peer.client(), peerIn.c_str());
+        ASSERT_TRUE(testsupport::waitFor([&] { return jack_port_connected(in) > 0; }, 20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     // The MIDI input connected to the peer's output (a source appearing later is found by polling).
