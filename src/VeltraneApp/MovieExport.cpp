@@ -49,12 +49,13 @@ TakeRenderer::Options MovieExport::captureOptions()
     return o;
 }
 
-MovieExport::MovieExport(InstrumentState& state) : MovieExport(state, Services{}) {}
+MovieExport::MovieExport() : MovieExport(Services{}) {}
 
-MovieExport::MovieExport(InstrumentState& state, Services services)
-    : state_(state), dialogs_(services.dialogs ? *services.dialogs : Dialogs::systemPresenter()),
+MovieExport::MovieExport(Services services)
+    : dialogs_(services.dialogs ? *services.dialogs : Dialogs::systemPresenter()),
       main_(services.main ? *services.main : MainQueue::main()), defaultsFile_(std::move(services.defaultsFile)),
-      overlay_(std::move(services.overlay)), render_(std::move(services.render)), log_(std::move(services.log))
+      overlay_(std::move(services.overlay)), render_(std::move(services.render)), log_(std::move(services.log)),
+      cancel_(services.cancel ? std::move(services.cancel) : std::make_shared<CancelFlag>())
 {
     if (!render_)
         render_ = [](const Take& take, const fs::path& to, const TakeRenderer::Options& options,
@@ -70,11 +71,11 @@ MovieExport::~MovieExport()
     cancel_->set(true);
 }
 
-void MovieExport::chooseTake()
+void MovieExport::chooseTake(InstrumentState& state)
 {
-    if (state_.movieProgress.get()) return;
+    if (state.movieProgress.get()) return;
     const Dialogs::OpenPanel panel{std::string(ExportMessages::chooseTake), {ExportMessages::takeType}, false};
-    dialogs_.open(panel, [weak = std::weak_ptr(self_)](Dialogs::Paths chosen) {
+    dialogs_.open(panel, [weak = std::weak_ptr(self_), &state](Dialogs::Paths chosen) {
         const auto self = weak.lock();
         if (!self || chosen.empty()) return;
         std::optional<Take> take;
@@ -84,11 +85,11 @@ void MovieExport::chooseTake()
         } catch (const std::exception&) {
             return; // an unreadable take file ends the export without a word
         }
-        (*self)->exportTake(std::move(*take), chosen.front().stem().string());
+        (*self)->exportTake(state, std::move(*take), chosen.front().stem().string());
     });
 }
 
-void MovieExport::exportTake(Take take, std::string suggestedName)
+void MovieExport::exportTake(InstrumentState& state, Take take, std::string suggestedName)
 {
     const Files::UserDefaults defaults = defaultsAt(defaultsFile_);
     Dialogs::CheckBox hud{std::string(ExportMessages::showHUD), defaults.boolValue(hudKey, true), true, {}};
@@ -103,7 +104,7 @@ void MovieExport::exportTake(Take take, std::string suggestedName)
 
     Dialogs::SavePanel panel{ExportMessages::movieSaveMessage(take.seconds()), {ExportMessages::movieType},
                              suggestedName + ".mov", {format, hud, wav}};
-    dialogs_.saveWithOptions(panel, [weak = std::weak_ptr(self_), take = std::move(take),
+    dialogs_.saveWithOptions(panel, [weak = std::weak_ptr(self_), &state, take = std::move(take),
                                      hudEnabled = hud.enabled](std::optional<Dialogs::SaveChoice> choice) mutable {
         const auto self = weak.lock();
         if (!self || !choice || choice->values.size() != 3) return;
@@ -120,14 +121,15 @@ void MovieExport::exportTake(Take take, std::string suggestedName)
             if (hudEnabled) defaults.set(hudKey, hudOn);
         } catch (const Files::Error&) {
         }
-        me.render(std::move(take), RecordingFiles::destination(choice->path, "mov"), options(format), wavOn, hudOn,
+        me.render(state, std::move(take), RecordingFiles::destination(choice->path, "mov"), options(format), wavOn, hudOn,
                   true);
     });
 }
 
-void MovieExport::render(Take take, fs::path to, TakeRenderer::Options options, bool wav, bool hud, bool interactive)
+void MovieExport::render(InstrumentState& state, Take take, fs::path to, TakeRenderer::Options options, bool wav,
+                         bool hud, bool interactive)
 {
-    Job job{std::move(take), std::move(to), std::move(options), wav, hud, interactive};
+    Job job{&state, std::move(take), std::move(to), std::move(options), wav, hud, interactive};
     if (rendering_) {
         waiting_.push_back(std::move(job));
         return;
@@ -139,7 +141,7 @@ void MovieExport::start(Job job)
 {
     rendering_ = true;
     cancel_->set(false);
-    state_.movieProgress.set(0.0);
+    job.state->movieProgress.set(0.0);
     TakeRenderer::Overlay overlay;
     if (job.hud && overlay_) overlay = overlay_(job.take, job.options.width, job.options.height);
 
@@ -156,9 +158,9 @@ void MovieExport::start(Job job)
                 wanted.replace_extension("wav");
                 wavWritten = RecordingFiles::createBeside(wanted, bytes);
             }
-            const TakeRenderer::Progress progress = [&main, &cancel, weak](double fraction) {
-                main.post([weak, fraction] {
-                    if (const auto self = weak.lock()) (*self)->state_.movieProgress.set(fraction);
+            const TakeRenderer::Progress progress = [&main, &cancel, weak, state = job.state](double fraction) {
+                main.post([weak, state, fraction] {
+                    if (weak.lock()) state->movieProgress.set(fraction);
                 });
                 return !cancel->value();
             };
@@ -180,7 +182,7 @@ void MovieExport::start(Job job)
 
 void MovieExport::finished(const Job& job, const std::optional<std::string>& failure)
 {
-    state_.movieProgress.set(std::nullopt);
+    job.state->movieProgress.set(std::nullopt);
     rendering_ = false;
     const ExportMessages::Reporter report{log_, &dialogs_};
     if (failure)

@@ -20,7 +20,7 @@
 //
 // Main thread, except the render, which runs detached and reaches the state only through work it
 // queues to the main queue; that work does nothing once this object is gone. Destroying it cancels
-// the running render.
+// the running render. The state handed to each call must outlive this object.
 #include "Platform/Dialogs/Dialogs.h"
 #include "Platform/Queues/MainQueue.h"
 #include "Takes/Take.h"
@@ -76,23 +76,24 @@ public:
         OverlayMaker overlay;                              // empty until the HUD exists
         Render render;                                     // default: TakeRenderer::render
         Log log;                                           // default: the system log
+        std::shared_ptr<CancelFlag> cancel;                // the owner's flag; default: a new one
     };
 
-    explicit MovieExport(InstrumentState& state);
-    MovieExport(InstrumentState& state, Services services);
+    MovieExport();
+    explicit MovieExport(Services services);
     ~MovieExport();
     MovieExport(const MovieExport&) = delete;
     MovieExport& operator=(const MovieExport&) = delete;
 
     // Asks for a take file and continues with exportTake (named after the file). Nothing while a
     // movie renders; a file that cannot be read or decoded ends it without a word.
-    void chooseTake();
+    void chooseTake(InstrumentState& state);
     // The movie panel for a take; a confirmed panel renders (interactively) where it says.
-    void exportTake(Take take, std::string suggestedName);
+    void exportTake(InstrumentState& state, Take take, std::string suggestedName);
     // Renders now, or after the movies before it. `interactive`: failures are alerts and the finished
     // movie is revealed; otherwise failures are log lines and nothing is shown.
-    void render(Take take, std::filesystem::path to, TakeRenderer::Options options, bool wav, bool hud,
-                bool interactive);
+    void render(InstrumentState& state, Take take, std::filesystem::path to, TakeRenderer::Options options, bool wav,
+                bool hud, bool interactive);
     // Stops the running render at its next frame.
     void cancel() { cancel_->set(true); }
 
@@ -102,6 +103,7 @@ public:
 
 private:
     struct Job {
+        InstrumentState* state;
         Take take;
         std::filesystem::path to;
         TakeRenderer::Options options;
@@ -112,14 +114,13 @@ private:
     void start(Job job);
     void finished(const Job& job, const std::optional<std::string>& failure);
 
-    InstrumentState& state_;
     Dialogs::Presenter& dialogs_;
     MainQueue& main_;
     std::optional<std::filesystem::path> defaultsFile_;
     OverlayMaker overlay_;
     Render render_;
     Log log_;
-    std::shared_ptr<CancelFlag> cancel_ = std::make_shared<CancelFlag>();
+    std::shared_ptr<CancelFlag> cancel_;
     bool rendering_ = false;
     std::deque<Job> waiting_;
     // Work queued to the main queue holds this weakly: once the export is gone it does nothing.

@@ -126,7 +126,7 @@ protected:
             services.overlay = overlay;
             services.render = renderer.function();
             services.log = [this](const std::string& line) { log.push_back(line); };
-            export_ = std::make_unique<MovieExport>(*state, services);
+            export_ = std::make_unique<MovieExport>(services);
         }
         return *export_;
     }
@@ -157,7 +157,7 @@ TEST_F(MovieExportTest, ThePanelOffersTheFormatsAndRemembersTheChoices)
     overlay = [](const Take&, int, int) { return TakeRenderer::Overlay([](const auto&) { return std::nullopt; }); };
     dialogs.willSave(folder / "out" / "film");
     dialogs.willChoose({2, 1, 0});
-    exporter().exportTake(takeOf(90.4, true), "veltrane-ode");
+    exporter().exportTake(*state, takeOf(90.4, true), "veltrane-ode");
     ASSERT_TRUE(pumpUntil([&] { return renderer.count() == 1; }));
     const Dialogs::SavePanel& panel = dialogs.saveRequests.at(0);
     EXPECT_EQ(panel.message, "Save the 90-second recording as a movie with its sound.");
@@ -197,7 +197,7 @@ TEST_F(MovieExportTest, ThePanelOffersTheFormatsAndRemembersTheChoices)
     defaults().set("exportHUD", false);
     dialogs.willSave(folder / "out" / "second.mov");
     dialogs.willChoose({1, 1, 1});
-    exporter().exportTake(takeOf(90.6, false), "x");
+    exporter().exportTake(*state, takeOf(90.6, false), "x");
     ASSERT_TRUE(pumpUntil([&] { return renderer.count() == 2; }));
     const Dialogs::SavePanel& second = dialogs.saveRequests.at(1);
     EXPECT_EQ(second.message, "Save the 91-second recording as a movie with its sound.");
@@ -216,7 +216,7 @@ TEST_F(MovieExportTest, ThePanelOffersTheFormatsAndRemembersTheChoices)
     export_.reset();
     overlay = nullptr; // the HUD cannot be drawn (yet): the choice is off and disabled
     defaults().set("exportHUD", true);
-    exporter().exportTake(takeOf(1, true), "y"); // cancelled panel: nothing renders
+    exporter().exportTake(*state, takeOf(1, true), "y"); // cancelled panel: nothing renders
     main.pump();
     const auto& noHUD = std::get<Dialogs::CheckBox>(dialogs.saveRequests.at(2).accessory[1]);
     EXPECT_FALSE(noHUD.on || noHUD.enabled);
@@ -230,13 +230,13 @@ TEST_F(MovieExportTest, ChoosingATakeFileNamesTheMovieAfterIt)
     std::ofstream(folder / "out" / "broken.veltranetake") << "{\"version\": 1";
     dialogs.willOpen({folder / "out" / "broken.veltranetake"});
     dialogs.willOpen({good});
-    exporter().chooseTake();
+    exporter().chooseTake(*state);
     main.pump();
     EXPECT_EQ(dialogs.openRequests.at(0).message, "Choose a take to render");
     EXPECT_EQ(dialogs.openRequests.at(0).types.at(0).extensions, std::vector<std::string>{"veltranetake"});
     EXPECT_TRUE(dialogs.saveRequests.empty()); // unreadable: the export ends without a word
     EXPECT_TRUE(dialogs.alerts.empty() && log.empty());
-    exporter().chooseTake();
+    exporter().chooseTake(*state);
     main.pump();
     ASSERT_EQ(dialogs.saveRequests.size(), 1u);
     EXPECT_EQ(dialogs.saveRequests[0].proposedName, "evening.mov");
@@ -248,16 +248,16 @@ TEST_F(MovieExportTest, OneMovieRendersAtATimeAndTheNextWaitsItsTurn)
     std::vector<std::optional<double>> progress;
     ObservationToken watching = state->movieProgress.observe([&] { progress.push_back(state->movieProgress.get()); });
 
-    exporter().render(takeOf(1, false), folder / "out" / "a.mov", MovieExport::captureOptions(), false, false, true);
+    exporter().render(*state, takeOf(1, false), folder / "out" / "a.mov", MovieExport::captureOptions(), false, false, true);
     ASSERT_TRUE(renderer.waitForCalls(1));
     EXPECT_EQ(state->movieProgress.get(), 0.0);
 
     // While it renders, the menu's export does nothing; a capture's movie and a confirmed panel wait.
-    exporter().chooseTake();
+    exporter().chooseTake(*state);
     EXPECT_TRUE(dialogs.openRequests.empty());
-    exporter().render(takeOf(1, false), folder / "out" / "b.mov", MovieExport::captureOptions(), false, false, false);
+    exporter().render(*state, takeOf(1, false), folder / "out" / "b.mov", MovieExport::captureOptions(), false, false, false);
     dialogs.willSave(folder / "out" / "c.mov");
-    exporter().exportTake(takeOf(1, false), "c");
+    exporter().exportTake(*state, takeOf(1, false), "c");
     main.pump();
     EXPECT_EQ(exporter().waiting(), 2u);
     EXPECT_EQ(renderer.count(), 1u);
@@ -294,7 +294,7 @@ TEST_F(MovieExportTest, TheWAVBesideTheMovieNeverReplacesAFileAndGoesWithAFailed
 {
     std::ofstream(folder / "out" / "film.wav") << "an older recording";
     auto renderOne = [&](const std::string& name, bool interactive) {
-        exporter().render(takeOf(0.5, false), folder / "out" / name, MovieExport::captureOptions(), true, false,
+        exporter().render(*state, takeOf(0.5, false), folder / "out" / name, MovieExport::captureOptions(), true, false,
                           interactive);
         renderer.release();
         return pumpUntil([&] { return !exporter().isRendering(); });
@@ -322,7 +322,7 @@ TEST_F(MovieExportTest, TheWAVBesideTheMovieNeverReplacesAFileAndGoesWithAFailed
     // A cancelled movie keeps its WAV.
     renderer.fail(std::nullopt);
     const std::size_t before = renderer.count();
-    exporter().render(takeOf(0.5, false), folder / "out" / "kept.mov", MovieExport::captureOptions(), true, false, true);
+    exporter().render(*state, takeOf(0.5, false), folder / "out" / "kept.mov", MovieExport::captureOptions(), true, false, true);
     ASSERT_TRUE(renderer.waitForCalls(before + 1));
     exporter().cancel();
     renderer.release();
@@ -332,7 +332,7 @@ TEST_F(MovieExportTest, TheWAVBesideTheMovieNeverReplacesAFileAndGoesWithAFailed
 
     // A WAV that cannot be written means no movie.
     const std::size_t calls = renderer.count();
-    exporter().render(takeOf(0.5, false), folder / "missing" / "x.mov", MovieExport::captureOptions(), true, false,
+    exporter().render(*state, takeOf(0.5, false), folder / "missing" / "x.mov", MovieExport::captureOptions(), true, false,
                       true);
     ASSERT_TRUE(pumpUntil([&] { return !exporter().isRendering(); }));
     EXPECT_EQ(renderer.count(), calls);

@@ -157,7 +157,9 @@ std::vector<std::string> ZenityPresenter::arguments(const OpenPanel& panel)
 std::vector<std::string> ZenityPresenter::arguments(const SavePanel& panel)
 {
     std::vector<std::string> args{"--file-selection", "--save", "--confirm-overwrite", "--title=" + panel.message,
-                                  "--filename=" + panel.proposedName};
+                                  "--filename=" + (panel.directory.empty()
+                                                       ? panel.proposedName
+                                                       : (panel.directory / panel.proposedName).string())};
     for (const FileType& type : panel.types) args.push_back("--file-filter=" + filter(type));
     return args;
 }

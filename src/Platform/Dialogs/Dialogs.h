@@ -60,6 +60,7 @@ struct SavePanel {
     std::vector<FileType> types;
     std::string proposedName;
     std::vector<Control> accessory; // for saveWithOptions; in order, top to bottom
+    std::filesystem::path directory; // the folder the panel opens in; empty: the presenter's choice
 };
 
 // A confirmed save panel with accessory controls: the location, and each control's final value in

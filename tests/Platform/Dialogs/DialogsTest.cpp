@@ -97,6 +97,8 @@ TEST(Dialogs, SavePanelsWithControlsGiveBackTheirValues)
     EXPECT_EQ(ZenityPresenter::formValues(panel.accessory, "1080p\x1fNo\n"), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(ZenityPresenter::formValues(panel.accessory, "\x1f\n"), (std::vector<int>{0, 0, 1})); // left empty
     EXPECT_TRUE(ZenityPresenter::formArguments(SavePanel{"x", {}, "y"}).empty());
+    EXPECT_EQ(ZenityPresenter::arguments(SavePanel{"Save", {}, "a.wav", {}, "/home/u/Music"}).at(4),
+              "--filename=/home/u/Music/a.wav");
     EXPECT_EQ(ZenityPresenter::arguments(Alert{"Could not save a.mid", "Permission denied"}),
               (std::vector<std::string>{"--warning", "--no-markup", "--title=Could not save a.mid",
                                         "--text=Could not save a.mid\n\nPermission denied"}));
