@@ -71,6 +71,13 @@ MovieExport::~MovieExport()
     cancel_->set(true);
 }
 
+void MovieExport::later(std::function<void(MovieExport&)> task)
+{
+    main_.post([weak = std::weak_ptr(self_), task = std::move(task)] {
+        if (const auto self = weak.lock()) task(**self);
+    });
+}
+
 void MovieExport::chooseTake(InstrumentState& state)
 {
     if (state.movieProgress.get()) return;

@@ -96,6 +96,8 @@ public:
                 bool hud, bool interactive);
     // Stops the running render at its next frame.
     void cancel() { cancel_->set(true); }
+    // Runs `task` from the main queue after the work queued before it, if this export still exists.
+    void later(std::function<void(MovieExport&)> task);
 
     bool isRendering() const { return rendering_; }
     std::size_t waiting() const { return waiting_.size(); }

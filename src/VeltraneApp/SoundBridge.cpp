@@ -25,6 +25,7 @@ SoundBridge::SoundBridge(Setup setup)
 
 SoundBridge::~SoundBridge()
 {
+    takes_.stop(); // the recorder holds the engine, which goes before it
     alive_->bridge = nullptr;
     midi_.onEvent = nullptr;
 }
