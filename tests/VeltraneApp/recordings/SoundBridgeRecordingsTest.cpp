@@ -277,5 +277,237 @@ TEST_F(SoundBridgeRecordings, ATakeIsRecordedSavedAndDecodedBack)
     EXPECT_EQ(log.size(), 1u);
 }
 
+// ffprobe's account of a movie: its size, codec, frame rate and frame count, and its sound.
+struct MovieFacts {
+    int width = 0, height = 0;
+    std::string codec, frameRate, audioCodec;
+    std::int64_t frames = 0;
+    int sampleRate = 0;
+};
+
+MovieFacts probe(const fs::path& movie)
+{
+    const Json::Value p = testsupport::probeMovie(movie);
+    const Json::Value video = testsupport::stream(p, "video"), audio = testsupport::stream(p, "audio");
+    MovieFacts facts;
+    if (!video.is_null()) {
+        facts.width = video.value("width", 0);
+        facts.height = video.value("height", 0);
+        facts.codec = video.value("codec_name", "");
+        facts.frameRate = video.value("avg_frame_rate", "");
+        facts.frames = std::stoll(video.value("nb_read_frames", "0"));
+    }
+    if (!audio.is_null()) {
+        facts.audioCodec = audio.value("codec_name", "");
+        facts.sampleRate = std::stoi(audio.value("sample_rate", "0"));
+    }
+    return facts;
+}
+
+// A melody capture without any audio device: the engine's frame stands still, and the two-second
+// tail is measured by the clock. The movie goes straight to the capture destination.
+TEST_F(SoundBridgeRecordings, ACaptureOnASilentEngineEndsByTheClockAndMakesItsMovie)
+{
+    makeBridge(false);
+    ASSERT_FALSE(bridge->engine().isRunning());
+    bridge->toggleMelodyCapture(*state); // no locked tone: nothing
+    EXPECT_FALSE(state->melodyCapture.get());
+    state->toneLocked.set(true);
+    state->melodyID.set("twinkle");
+    const fs::path destination = folder / "out" / "capture.mov";
+    state->captureDestination.set(destination);
+    std::ofstream(folder / "out" / "capture.wav") << "an older sound";
+
+    bridge->toggleMelodyCapture(*state);
+    ASSERT_TRUE(state->melodyCapture.get());
+    EXPECT_TRUE(state->melodyPlaying.get());
+    EXPECT_TRUE(bridge->takes().isRecording());
+    bridge->toggleTake(*state); // during a capture: stops the melody, saves nothing
+    EXPECT_FALSE(state->melodyPlaying.get());
+    EXPECT_TRUE(bridge->takes().isRecording());
+
+    // A melody that plays again during the tail abandons it; the tail starts over when it stops.
+    bridge->runCapture(*state);
+    clock.advance(1.5);
+    state->melodyPlaying.set(true);
+    bridge->runCapture(*state);
+    state->melodyPlaying.set(false);
+    const double stopped = clock.now();
+    while (state->melodyCapture.get() && clock.now() < stopped + 10) {
+        bridge->runCapture(*state);
+        if (state->melodyCapture.get()) clock.advance(0.25);
+    }
+    EXPECT_FALSE(state->melodyCapture.get());
+    EXPECT_DOUBLE_EQ(clock.now() - stopped, 2.0);
+    EXPECT_FALSE(bridge->takes().isRecording());
+    EXPECT_TRUE(dialogs.saveRequests.empty());
+
+    // The movie: 1920 x 1080 HEVC at 60 fps, and a WAV beside it that keeps the old one. The silent
+    // engine rendered nothing, so the take holds no time: one frame, and a WAV without samples.
+    ASSERT_TRUE(pumpUntil([&] { return state->movieProgress.get().has_value(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 300));
+    EXPECT_TRUE(log.empty()) << log.front();
+    const MovieFacts facts = probe(destination);
+    EXPECT_EQ(facts.width, 1920);
+    EXPECT_EQ(facts.height, 1080);
+    EXPECT_EQ(facts.codec, "hevc");
+    EXPECT_EQ(facts.frameRate, "60/1");
+    EXPECT_EQ(facts.frames, 1);
+    EXPECT_EQ(read(folder / "out" / "capture.wav"), "an older sound");
+    EXPECT_EQ(read(folder / "out" / "capture 2.wav").substr(0, 4), "RIFF");
+    EXPECT_TRUE(dialogs.alerts.empty() && dialogs.reveals.empty());
+}
+
+// A melody capture on the live engine: the tail lasts two seconds of audio frames after the first
+// frame that finds the melody stopped, and the movie renders to the capture destination.
+TEST_F(SoundBridgeRecordings, ACaptureEndsTwoSecondsOfAudioAfterTheMelodyAndMakesItsMovie)
+{
+    makeBridge(true);
+    state->toneLocked.set(true);
+    state->melodyID.set("twinkle");
+    const fs::path destination = folder / "out" / "capture.mov";
+    state->captureDestination.set(destination);
+    bridge->toggleMelodyCapture(*state);
+    ASSERT_TRUE(state->melodyCapture.get());
+    const std::int64_t start = bridge->takes().startFrame();
+    bridge->engine().keyOn(9, 523.25, 0.8); // the tune's one note
+    play(0.15);
+    bridge->engine().keyOff(9);
+    bridge->toggleMelodyCapture(*state); // the melody stops
+
+    // Frame ticks until the capture ends, every 5 ms of the dummy server's time.
+    std::int64_t tailStart = -1, last = 0;
+    while (state->melodyCapture.get()) {
+        last = bridge->engine().currentFrame();
+        if (tailStart < 0) tailStart = last;
+        bridge->runCapture(*state);
+        ASSERT_LT(last - tailStart, 10 * 48000) << "the capture did not end";
+        if (state->melodyCapture.get()) std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GE(last - tailStart, 96000);
+    EXPECT_FALSE(bridge->takes().isRecording());
+
+    ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 600));
+    EXPECT_TRUE(log.empty()) << log.front();
+    const MovieFacts facts = probe(destination);
+    EXPECT_EQ(facts.width, 1920);
+    EXPECT_EQ(facts.height, 1080);
+    EXPECT_EQ(facts.codec, "hevc");
+    EXPECT_EQ(facts.frameRate, "60/1");
+    EXPECT_EQ(facts.audioCodec, "pcm_s24le");
+    EXPECT_EQ(facts.sampleRate, 48000);
+    // The take runs from the capture's start to the tail's end.
+    const double seconds = double(facts.frames) / 60;
+    EXPECT_GE(seconds, 2.15);
+    EXPECT_LE(seconds, double(last - start) / 48000 + 1.0 / 60);
+    const auto wav = WAV::decode(Files::readAll(folder / "out" / "capture.wav"));
+    ASSERT_TRUE(wav);
+    EXPECT_NEAR(double(wav->channels.at(0).size()) / 48000, seconds, 0.1);
+}
+
+// An export the user cancels while it renders leaves no movie (and no half-written file) and keeps
+// the file that was at the destination; no alert, nothing revealed.
+TEST_F(SoundBridgeRecordings, ACancelledExportLeavesNoMovieAndKeepsTheOldFile)
+{
+    makeBridge(false);
+    Take::View view;
+    view.x = "-0.5";
+    view.y = "0";
+    const Take take(48000, "2026-01-01T00:00:00Z", 48000, {}, {}, {view}, {});
+    std::ofstream(folder / "out" / "evening.veltranetake") << take.encoded();
+    std::ofstream(folder / "out" / "film.mov") << "an older film";
+    dialogs.willOpen({folder / "out" / "evening.veltranetake"});
+    dialogs.willSave(folder / "out" / "film.mov");
+    dialogs.willChoose({2, 0, 0}); // 1080p, no HUD, no WAV
+    bridge->exportMovie(*state);
+    ASSERT_TRUE(pumpUntil([&] { return state->movieProgress.get().value_or(0) > 0; }, 300));
+    bridge->exportMovie(*state); // while it renders: nothing
+    bridge->cancelMovie();
+    ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 300));
+    EXPECT_FALSE(state->movieProgress.get());
+    EXPECT_EQ(dialogs.openRequests.size(), 1u);
+    EXPECT_EQ(read(folder / "out" / "film.mov"), "an older film");
+    EXPECT_EQ(entries(folder / "out"), 2u);
+    EXPECT_TRUE(dialogs.alerts.empty() && dialogs.reveals.empty() && log.empty());
+}
+
+// Every failure the user sees from recordings, takes, movies and tone exports, with the text it
+// gives: one log line with its prefix, or one alert with its title.
+TEST_F(SoundBridgeRecordings, EveryFailureIsOneAlertOrOneLogLine)
+{
+    makeBridge(false);
+    auto seen = [&] {
+        main.pump();
+        std::vector<std::string> out;
+        for (const std::string& line : log) out.push_back("log: " + line);
+        for (const Dialogs::Alert& a : dialogs.alerts) out.push_back("alert: " + a.message + " | " + a.informative);
+        log.clear();
+        dialogs.alerts.clear();
+        return out;
+    };
+    using Lines = std::vector<std::string>;
+    const fs::path missing = folder / "missing";
+    state->isPlaying.set(true);
+
+    // The temporary folder is gone: the engine cannot open the recording.
+    tmp.set(missing.string());
+    bridge->toggleRecord(*state);
+    EXPECT_FALSE(state->isRecording.get());
+    const Lines start = seen();
+    ASSERT_EQ(start.size(), 1u);
+    EXPECT_TRUE(start[0].starts_with("log: could not start recording: ")) << start[0];
+    tmp.set((folder / "tmp").string());
+
+    // The chosen place cannot take the recording.
+    dialogs.willSave(missing / "a.wav");
+    bridge->toggleRecord(*state);
+    const fs::path recording = bridge->engine().recordingURL().value();
+    bridge->toggleRecord(*state);
+    EXPECT_EQ(seen(), Lines{"log: could not save recording: " + (missing / "a.wav").string() +
+                            ": No such file or directory; it is kept at " + recording.string()});
+
+    // The chosen place cannot take the take.
+    dialogs.willSave(missing / "t.veltranetake");
+    bridge->toggleTake(*state);
+    bridge->toggleTake(*state);
+    const Lines take = seen();
+    ASSERT_EQ(take.size(), 1u);
+    EXPECT_TRUE(take[0].starts_with("log: could not save take: " + (missing / "t.veltranetake").string() +
+                                    ": No such file or directory; it is kept at " + (folder / "tmp").string()))
+        << take[0];
+
+    // A melody capture's movie cannot be written (its WAV first): a log line.
+    state->toneLocked.set(true);
+    state->captureDestination.set(missing / "capture.mov");
+    bridge->toggleMelodyCapture(*state);
+    bridge->toggleMelodyCapture(*state);
+    while (state->melodyCapture.get()) {
+        bridge->runCapture(*state);
+        clock.advance(0.5);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return !log.empty(); }));
+    EXPECT_EQ(seen(), Lines{"log: movie export failed: " + (missing / "capture.wav").string() +
+                            ": No such file or directory"});
+
+    // An export the user asked for: an alert.
+    std::ofstream(folder / "out" / "x.veltranetake") << Take(48000, "", 4800, {}, {}, {}, {}).encoded();
+    dialogs.willOpen({folder / "out" / "x.veltranetake"});
+    dialogs.willSave(missing / "x.mov");
+    bridge->exportMovie(*state);
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.alerts.empty(); }));
+    EXPECT_EQ(seen(), Lines{"alert: Movie export failed | " + (missing / "x.wav").string() +
+                            ": No such file or directory"});
+
+    // The locked-tone exports: a file that cannot be written, a rack without its template.
+    state->lockedTone.set(LockedTone::locking(AudioParams::defaults(), "sine"));
+    dialogs.willSave(missing / "tone.mid");
+    SoundBridge::exportLockedTone(*state, SoundBridge::ToneExportFormat::midi, &dialogs);
+    EXPECT_EQ(seen(), Lines{"alert: Could not save veltrane-A3.mid | No such file or directory"});
+    Resources::setRoot(missing);
+    SoundBridge::exportLockedTone(*state, SoundBridge::ToneExportFormat::ableton, &dialogs);
+    Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources");
+    EXPECT_EQ(seen(), Lines{"alert: Ableton export failed | The rack template is missing."});
+}
+
 } // namespace
 } // namespace veltrane::test
