@@ -313,6 +313,10 @@ TEST_F(SoundBridgeRecordings, ACaptureOnASilentEngineEndsByTheClockAndMakesItsMo
     bridge->toggleMelodyCapture(*state); // no locked tone: nothing
     EXPECT_FALSE(state->melodyCapture.get());
     state->toneLocked.set(true);
+    state->movieProgress.set(0.5); // nor while a movie renders
+    bridge->toggleMelodyCapture(*state);
+    EXPECT_FALSE(state->melodyCapture.get() || bridge->takes().isRecording());
+    state->movieProgress.set(std::nullopt);
     state->melodyID.set("twinkle");
     const fs::path destination = folder / "out" / "capture.mov";
     state->captureDestination.set(destination);
