@@ -84,7 +84,6 @@ SoundBridge::SoundBridge(Setup setup)
 
 SoundBridge::~SoundBridge()
 {
-    takes_.stop(); // the recorder holds the engine, which goes before it
     alive_->bridge = nullptr;
     // Work still queued for the orbit tail gives up at once.
     tailLatest_->store(-1);
@@ -156,8 +155,8 @@ void SoundBridge::wire(InstrumentState& state)
         if (SoundBridge* b = bridge(weak))
             b->engine_->allKeysOff();
     };
-    actions.exportMIDI = [s] { exportLockedTone(*s, ToneExportFormat::midi); };
-    actions.exportAbleton = [s] { exportLockedTone(*s, ToneExportFormat::ableton); };
+    actions.exportMIDI = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::midi, d); };
+    actions.exportAbleton = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::ableton, d); };
     actions.toggleMic = onBridge(&SoundBridge::toggleMic);
     actions.toggleTake = onBridge(&SoundBridge::toggleTake);
     actions.exportMovie = onBridge(&SoundBridge::exportMovie);

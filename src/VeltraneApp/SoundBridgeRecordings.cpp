@@ -193,7 +193,3 @@ void SoundBridge::exportLockedTone(InstrumentState& state, ToneExportFormat form
 
 } // namespace veltrane
 
-// TEMPORARY until the melody side is merged: remove.
-namespace veltrane {
-[[gnu::weak]] void SoundBridge::stopMelody(InstrumentState&) {}
-} // namespace veltrane
