@@ -7,6 +7,7 @@
 #include "../../Support/OrdinaryUser.h"
 #include "../../Support/WaitFor.h"
 #include "../StateFixture.h"
+#include "../../Music/MIDIBuilder.h"
 #include "Platform/Files/Files.h"
 #include "Platform/Resources/Resources.h"
 #include "Synth/WAV.h"
@@ -14,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <regex>
@@ -122,6 +124,20 @@ protected:
         EXPECT_FALSE(state->isRecording.get());
         EXPECT_FALSE(state->recordingStarted.get());
         return recording.value_or(fs::path());
+    }
+
+    // A tune of the given notes, each `ticks` long at 480 ticks a beat and 120 beats a minute,
+    // imported into the state's melody library.
+    Melody shortTune(std::initializer_list<int> keys, std::uint32_t ticks)
+    {
+        TrackBuilder track;
+        track.tempo(500000);
+        for (int key : keys) track.on(0, key).off(ticks, key);
+        track.end();
+        const fs::path file = folder / "tune.mid";
+        const Bytes bytes = smf(0, 480, {track});
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return library->importFile(file);
     }
 
     testsupport::ScopedVariable tmp{"TMPDIR"}, configHome{"XDG_CONFIG_HOME"}, dataHome{"XDG_DATA_HOME"};
@@ -362,33 +378,39 @@ TEST_F(SoundBridgeRecordings, ACaptureOnASilentEngineEndsByTheClockAndMakesItsMo
     EXPECT_TRUE(dialogs.alerts.empty() && dialogs.reveals.empty());
 }
 
-// A melody capture on the live engine: the tail lasts two seconds of audio frames after the first
-// frame that finds the melody stopped, and the movie renders to the capture destination.
-TEST_F(SoundBridgeRecordings, ACaptureEndsTwoSecondsOfAudioAfterTheMelodyAndMakesItsMovie)
+// A melody capture of a short tune on the live engine, driven by the frame tick as the window
+// drives it: the tune plays from its start, the tail lasts two seconds of audio frames after the
+// first frame that finds the tune stopped, and the movie renders to the capture destination.
+TEST_F(SoundBridgeRecordings, ATuneCaptureEndsTwoSecondsAfterTheTuneAndBecomesAMovie)
 {
     makeBridge(true);
-    state->toneLocked.set(true);
-    state->melodyID.set("twinkle");
+    const Melody tune = shortTune({72}, 120); // one sixteenth note
+    state->melodyID.set(tune.id());
     const fs::path destination = folder / "out" / "capture.mov";
     state->captureDestination.set(destination);
-    bridge->toggleMelodyCapture(*state);
+    state->actions.get().togglePlay();
+    state->actions.get().toggleLock();
+    ASSERT_TRUE(state->toneLocked.get());
+    state->actions.get().toggleMelodyCapture();
     ASSERT_TRUE(state->melodyCapture.get());
     const std::int64_t start = bridge->takes().startFrame();
-    bridge->engine().keyOn(9, 523.25, 0.8); // the tune's one note
-    play(0.15);
-    bridge->engine().keyOff(9);
-    bridge->toggleMelodyCapture(*state); // the melody stops
 
-    // Frame ticks until the capture ends, every 5 ms of the dummy server's time.
-    std::int64_t tailStart = -1, last = 0;
-    while (state->melodyCapture.get()) {
-        last = bridge->engine().currentFrame();
-        if (tailStart < 0) tailStart = last;
-        bridge->runCapture(*state);
-        ASSERT_LT(last - tailStart, 10 * 48000) << "the capture did not end";
-        if (state->melodyCapture.get()) std::this_thread::sleep_for(5ms);
+    std::int64_t tuneEnded = -1, captureEnded = -1;
+    const auto began = std::chrono::steady_clock::now();
+    while (captureEnded < 0) {
+        clock.set(5000.0 + std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+        const std::int64_t frame = bridge->engine().currentFrame();
+        bridge->frame(*state, clock.now());
+        main.pump();
+        if (tuneEnded < 0 && !state->melodyPlaying.get()) tuneEnded = frame;
+        if (!state->melodyCapture.get()) captureEnded = frame;
+        ASSERT_LT(frame - start, 20 * 48000) << "the capture did not end";
+        std::this_thread::sleep_for(4ms);
     }
-    EXPECT_GE(last - tailStart, 96000);
+    // The tune starts half a second after the capture; its note sounds 0.9 of its eighth of a second.
+    EXPECT_GE(tuneEnded - start, std::int64_t(0.6 * 48000));
+    EXPECT_GE(captureEnded - tuneEnded, 96000);
+    EXPECT_LT(captureEnded - tuneEnded, 96000 + 48000); // a frame tick or a few JACK periods late at most
     EXPECT_FALSE(bridge->takes().isRecording());
 
     ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 600));
@@ -401,12 +423,57 @@ TEST_F(SoundBridgeRecordings, ACaptureEndsTwoSecondsOfAudioAfterTheMelodyAndMake
     EXPECT_EQ(facts.audioCodec, "pcm_s24le");
     EXPECT_EQ(facts.sampleRate, 48000);
     // The take runs from the capture's start to the tail's end.
-    const double seconds = double(facts.frames) / 60;
-    EXPECT_GE(seconds, 2.15);
-    EXPECT_LE(seconds, double(last - start) / 48000 + 1.0 / 60);
+    EXPECT_NEAR(double(facts.frames) / 60, double(captureEnded - start) / 48000, 0.1);
+
+    // The WAV beside it holds the tune: sound while it plays, next to nothing long after.
     const auto wav = WAV::decode(Files::readAll(folder / "out" / "capture.wav"));
     ASSERT_TRUE(wav);
-    EXPECT_NEAR(double(wav->channels.at(0).size()) / 48000, seconds, 0.1);
+    const auto& left = wav->channels.at(0);
+    EXPECT_NEAR(double(left.size()) / 48000, double(facts.frames) / 60, 0.1);
+    auto peak = [&](double from, double to) {
+        float p = 0;
+        for (std::size_t i = std::size_t(from * 48000); i < std::min(left.size(), std::size_t(to * 48000)); ++i)
+            p = std::max(p, std::abs(left[i]));
+        return p;
+    };
+    const double tuneAt = double(tuneEnded - start) / 48000;
+    EXPECT_GT(peak(0.4, tuneAt), 0.01f);
+    EXPECT_LT(peak(tuneAt + 1.5, tuneAt + 2), peak(0.4, tuneAt));
+}
+
+// A take started while a melody plays opens with the notes already sounding, at frame 0.
+TEST_F(SoundBridgeRecordings, ATakeStartedDuringAMelodyOpensWithItsSoundingNotes)
+{
+    makeBridge(true);
+    const Melody tune = shortTune({72}, 960 * 4); // one long note
+    state->melodyID.set(tune.id());
+    state->actions.get().togglePlay();
+    state->actions.get().toggleLock();
+    state->melodyPlaying.set(true);
+    const auto began = std::chrono::steady_clock::now();
+    auto tick = [&] {
+        clock.set(5000.0 + std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+        bridge->frame(*state, clock.now());
+        main.pump();
+        std::this_thread::sleep_for(4ms);
+    };
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        tick();
+        return !state->melodyNotes.get().empty();
+    }));
+    dialogs.willSave(folder / "out" / "during.veltranetake");
+    state->actions.get().toggleTake();
+    for (int i = 0; i < 10; ++i) tick();
+    state->actions.get().toggleTake();
+    main.pump();
+    const Take take = Take::decode(read(folder / "out" / "during.veltranetake"));
+    const auto on = std::find_if(take.events.begin(), take.events.end(), [](const Take::Event& e) {
+        return e.type == VK_EVENT_KEY_ON && e.id >= MelodyPlayer::firstID;
+    });
+    ASSERT_NE(on, take.events.end());
+    EXPECT_EQ(on->frame, 0);
+    EXPECT_GT(on->value, 0.0f);
+    EXPECT_GT(on->value3, 0.0f);
 }
 
 // An export the user cancels while it renders leaves no movie (and no half-written file) and keeps
