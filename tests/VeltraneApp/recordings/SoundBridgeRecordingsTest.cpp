@@ -413,6 +413,9 @@ TEST_F(SoundBridgeRecordings, ATuneCaptureEndsTwoSecondsAfterTheTuneAndBecomesAM
     EXPECT_LT(captureEnded - tuneEnded, 96000 + 48000); // a frame tick or a few JACK periods late at most
     EXPECT_FALSE(bridge->takes().isRecording());
 
+    // The movie needs no audio device: the JACK server goes now, so other tests waiting for one
+    // need not wait for the render too.
+    server.stop();
     ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 600));
     EXPECT_TRUE(log.empty()) << log.front();
     const MovieFacts facts = probe(destination);
