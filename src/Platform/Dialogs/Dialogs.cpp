@@ -134,6 +134,10 @@ std::vector<int> initialValues(const std::vector<Control>& accessory)
 
 void revealInFileBrowser(const std::filesystem::path& file)
 {
+    // Without a display xdg-open falls back to text-mode browsers, which have no terminal here.
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(display && *display) && !(wayland && *wayland)) return;
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     spawnDetached("xdg-open", {folder.string()});
 }

@@ -176,7 +176,8 @@ private:
     std::deque<std::vector<int>> choices_;
 };
 
-// Opens the folder of `file` with `xdg-open`, without waiting for it; nothing when there is none.
+// Opens the folder of `file` with `xdg-open`, without waiting for it; nothing when there is no
+// xdg-open or no display.
 void revealInFileBrowser(const std::filesystem::path& file);
 
 // The program's presenter: zenity when available, else the in-app one; made on first use.
