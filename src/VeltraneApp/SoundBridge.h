@@ -294,6 +294,7 @@ private:
     std::vector<MelodyPlayer::Event> melodySent_;
     std::vector<MelodyPlayer::Event> melodyLights_;
     std::map<std::int32_t, std::pair<int, Melody::Part>> melodyLit_;
+    std::map<std::int32_t, std::uint64_t> melodyMIDIOns_; // host times of melody notes started on MIDI out
 
     std::optional<MelodyFlight> flightPlan_;
     int flightPass_ = 0;

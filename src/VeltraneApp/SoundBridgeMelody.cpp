@@ -20,6 +20,7 @@ constexpr double captureStartDelay = 0.5;  // the same while a melody capture is
 constexpr double lookAhead = 0.15;         // seconds scheduled beyond the output latency
 constexpr double flightMaxZoom = 1e10;
 constexpr double flightTailSeconds = 2;
+constexpr double minimumMIDINote = 0.001; // seconds between a melody note's MIDI start and end
 
 std::int64_t framesOf(double sampleRate, double seconds) { return static_cast<std::int64_t>(sampleRate * seconds); }
 } // namespace
@@ -117,10 +118,19 @@ void SoundBridge::sendMelody(const std::vector<MelodyPlayer::Event>& events)
         if (midiOut_.isRunning()) {
             const std::uint8_t note = static_cast<std::uint8_t>(std::clamp(e.note, 0, 127));
             const std::uint8_t channel = e.part == Melody::Part::bass ? 1 : 0;
-            const MIDIEvent message = e.kind == MelodyPlayer::Event::Kind::on
-                                          ? MIDIEvent::noteOn(note, midiVelocity(e.velocity), channel)
-                                          : MIDIEvent::noteOff(note, 0, channel);
-            midiOut_.send(message, hostTimeOfFrame(e.frame));
+            std::uint64_t at = hostTimeOfFrame(e.frame);
+            if (e.kind == MelodyPlayer::Event::Kind::on) {
+                midiOut_.send(MIDIEvent::noteOn(note, midiVelocity(e.velocity), channel), at);
+                melodyMIDIOns_[e.id] = at;
+            } else {
+                // A note cut short lies one frame after its start; stamped in a later display frame,
+                // its end could land before its start if the audio clock drifts from the host clock.
+                if (const auto on = melodyMIDIOns_.find(e.id); on != melodyMIDIOns_.end()) {
+                    at = std::max(at, HostTime::add(on->second, HostTime::seconds(minimumMIDINote)));
+                    melodyMIDIOns_.erase(on);
+                }
+                midiOut_.send(MIDIEvent::noteOff(note, 0, channel), at);
+            }
         }
         melodyLights_.push_back(e);
     }

@@ -149,6 +149,7 @@ void SoundBridge::runMIDIOut(InstrumentState& state)
             try {
                 midiOut_.start();
                 if (midiOut_.isRunning()) {
+                    melodyMIDIOns_.clear();
                     std::set<std::int32_t> ignored = midi_.ignoredSourceIDs();
                     ignored.insert(midiOut_.uniqueID());
                     midi_.setIgnoredSourceIDs(std::move(ignored));
