@@ -171,6 +171,7 @@ void BM_FrameTick(benchmark::State& s)
 class Listener {
 public:
     static constexpr float threshold = 1e-4f;
+    static constexpr float quietEnough = 1e-3f; // the last note's tail, at most
 
     bool open()
     {
@@ -193,8 +194,9 @@ public:
     std::string midiPort() const { return jack_port_name(midi_); }
     std::string audioPort() const { return jack_port_name(audio_); }
 
-    // Sends a note-on in the next period; the level must have been below the threshold since the
-    // last note's onset was found, else the note is not counted.
+    // Sends a note-on in the next period. Its onset is the first sample above the threshold and four
+    // times the loudest sample of the period before; a note sent while the last one still sounds
+    // louder than `quietEnough` is not counted.
     void note(std::uint8_t key)
     {
         std::lock_guard lock(mutex_);
@@ -228,7 +230,9 @@ private:
             if (jack_midi_event_write(midi, 0, bytes, 3) == 0) {
                 self.sent_ = start;
                 self.sentHost_ = HostTime::now();
-                self.quietBefore_ = self.quiet_;
+                self.quietBefore_ = self.lastPeak_ <= quietEnough;
+                // The onset stands out of what still sounds of the last note.
+                self.onsetLevel_ = std::max(threshold, 4 * self.lastPeak_);
                 self.pending_ = -1;
             }
         }
@@ -236,9 +240,9 @@ private:
         for (jack_nframes_t i = 0; i < frames; ++i) {
             const float a = std::abs(audio[i]);
             loudest = std::max(loudest, a);
-            if (self.sent_ >= 0 && self.onset_ < 0 && a > threshold) self.onset_ = start + i;
+            if (self.sent_ >= 0 && self.onset_ < 0 && a > self.onsetLevel_) self.onset_ = start + i;
         }
-        self.quiet_ = loudest <= threshold;
+        self.lastPeak_ = loudest;
         return 0;
     }
 
@@ -249,7 +253,8 @@ private:
     int pending_ = -1;
     std::int64_t sent_ = -1, onset_ = -1;
     std::uint64_t sentHost_ = 0;
-    bool quiet_ = false, quietBefore_ = false;
+    float lastPeak_ = 1, onsetLevel_ = threshold;
+    bool quietBefore_ = false;
 };
 
 void BM_NoteLatency(benchmark::State& s)
@@ -318,7 +323,7 @@ void BM_NoteLatency(benchmark::State& s)
     }
 
     std::vector<double> total, toKeyOn, afterKeyOn;
-    int noisy = 0;
+    int noisy = 0, unheard = 0;
     for (auto _ : s) {
         for (int n = 0; n < 200; ++n) {
             const std::uint8_t key = static_cast<std::uint8_t>(60 + n % 12);
@@ -333,7 +338,10 @@ void BM_NoteLatency(benchmark::State& s)
             // Release, and let the tone die away before the next note.
             state.noteOff(key);
             for (int i = 0; i < 48; ++i) tick();
-            if (r.onset < 0 || r.sent < 0) continue;
+            if (r.onset < 0 || r.sent < 0) {
+                ++unheard;
+                continue;
+            }
             if (!r.quietBefore) {
                 ++noisy;
                 continue;
@@ -347,7 +355,10 @@ void BM_NoteLatency(benchmark::State& s)
         }
     }
     if (total.size() < 100) {
-        s.SkipWithError("too few notes were heard");
+        const std::string why = "too few notes were heard: " + std::to_string(total.size()) + " of 200, " +
+                                std::to_string(noisy) + " after sound that had not died away, " +
+                                std::to_string(unheard) + " never heard";
+        s.SkipWithError(why.c_str());
         return;
     }
     const Percentiles p = percentiles(total);

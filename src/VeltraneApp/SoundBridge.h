@@ -24,9 +24,10 @@
 // movement steps on 1, the drone note on 2.
 //
 // Every note the bridge starts gets its end: stopping, unlocking, changing the melody, switching MIDI
-// out off, losing the audio device (the kernel's frame clock stands still for `audioLossSeconds`
-// while the engine should run) and destroying the bridge release every key voice it started on the
-// engine and every note it sent on MIDI out.
+// out off, losing the audio device (the kernel's frame clock stands still for `audioLossSeconds`)
+// and destroying the bridge release every key voice it started on the engine and every note it sent
+// on MIDI out. A melody note's MIDI end never leaves before its start, however the audio clock drifts
+// from the host clock between the display frames that stamp them.
 //
 // Main thread only, except the orbit-tail computation on its own serial queue, which shares nothing
 // with the main thread but an atomic request number; its results are applied on the main queue and
@@ -115,8 +116,9 @@ public:
         MovieExport::OverlayMaker hudOverlay;
     };
 
-    // The kernel's frame clock standing still this long (media-clock seconds between frame ticks)
-    // while the engine runs counts as a lost audio device.
+    // The kernel's frame clock standing still this long (in the `now` of the frame ticks) counts as
+    // a lost audio device (or one that never started): every note is released, melodies are refused
+    // and the drone's MIDI note is withdrawn until the clock moves again.
     static constexpr double audioLossSeconds = 1.0;
 
     // Fields in the order they are made, the engine last: a kernel that cannot be made throws
@@ -183,7 +185,7 @@ public:
     // ======== end of recordings block ========
 
 private:
-    struct Alive;
+    struct Alive; // what callbacks and queued work hold weakly
     // The timing of the melody player the flight follows, kept after the player has gone.
     struct FlightClock {
         std::int64_t frame = 0; // a frame and the beat there
@@ -194,7 +196,6 @@ private:
         double length = 0; // the melody's, in beats
         double beatAt(std::int64_t at) const { return beat + bpm * (static_cast<double>(at - frame) / sampleRate) / 60; }
     };
- // what callbacks and queued work hold weakly
 
     void log(const std::string& line) const;
     double mediaNow() const;
