@@ -2,13 +2,13 @@
 #include "VeltraneApp/InstrumentState.h"
 
 #include "Presets/PresetFile.h"
+#include "Support/UUID.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <locale>
-#include <random>
 #include <sstream>
 
 namespace veltrane {
@@ -16,20 +16,6 @@ namespace veltrane {
 namespace {
 
 constexpr double sameFormulaFlightMs = 2600, otherFormulaFlightMs = 2200;
-
-// A random (version 4) UUID in lower case.
-std::string newUUID()
-{
-    static std::mt19937_64 random{std::random_device{}()};
-    std::uint64_t hi = random(), lo = random();
-    hi = (hi & ~0xf000ull) | 0x4000ull;                        // version 4
-    lo = (lo & ~(0xc000ull << 48)) | (0x8000ull << 48);       // RFC 4122 variant
-    char text[40];
-    std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx", (unsigned long long)(hi >> 32),
-                  (unsigned long long)((hi >> 16) & 0xffff), (unsigned long long)(hi & 0xffff),
-                  (unsigned long long)(lo >> 48), (unsigned long long)(lo & 0xffffffffffffull));
-    return text;
-}
 
 // The time of day in the user's locale ("3:04:05 PM", "15:04:05"); the C locale's form when the
 // environment names no usable locale.
@@ -52,7 +38,7 @@ std::string timeOfDay()
 Preset InstrumentState::makePreset(const std::string& thumbnail) const
 {
     Preset preset;
-    preset.id = newUUID();
+    preset.id = UUID::random();
     preset.name = "Preset " + timeOfDay();
     preset.rotation = rotation.get();
     preset.maxIterations = maxIterations.get();

@@ -157,8 +157,8 @@ void SoundBridge::wire(InstrumentState& state)
         if (SoundBridge* b = bridge(weak))
             b->engine_->allKeysOff();
     };
-    actions.exportMIDI = [s] { exportLockedTone(*s, ToneExportFormat::midi); };
-    actions.exportAbleton = [s] { exportLockedTone(*s, ToneExportFormat::ableton); };
+    actions.exportMIDI = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::midi, d); };
+    actions.exportAbleton = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::ableton, d); };
     actions.toggleMic = onBridge(&SoundBridge::toggleMic);
     actions.toggleTake = onBridge(&SoundBridge::toggleTake);
     actions.exportMovie = onBridge(&SoundBridge::exportMovie);

@@ -52,7 +52,11 @@
 #include "Platform/Queues/SerialQueue.h"
 #include "Synth/SoundEngine.h"
 #include "Takes/TakeRecorder.h"
+#include "Platform/Dialogs/Dialogs.h"
+#include "VeltraneApp/CancelFlag.h"
+#include "VeltraneApp/CaptureTail.h"
 #include "VeltraneApp/InstrumentState.h"
+#include "VeltraneApp/MovieExport.h"
 
 #include <atomic>
 #include <cstdint>
@@ -81,25 +85,6 @@ private:
     std::atomic<std::int64_t> value_{0};
 };
 
-// A boolean under a lock, shared between the main thread and one background worker.
-class CancelFlag {
-public:
-    bool value() const
-    {
-        std::lock_guard lock(mutex_);
-        return value_;
-    }
-    void set(bool value)
-    {
-        std::lock_guard lock(mutex_);
-        value_ = value;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    bool value_ = false;
-};
-
 // The view-to-sound mapping the bridge applies.
 namespace SoundMapping {
 AudioParams map(const InstrumentState& state);
@@ -123,6 +108,12 @@ public:
         std::function<std::shared_ptr<GpuDevice>()> flightDevice;
         // One line to the system log; null: standard error.
         std::function<void(const std::string&)> log;
+        // Panels and alerts of recordings and exports; null: the system presenter.
+        Dialogs::Presenter* dialogs = nullptr;
+        // The user defaults that remember the movie panel's choices; none: the standard file.
+        std::optional<std::filesystem::path> defaultsFile;
+        // The HUD drawn over movie frames; empty while there is no HUD.
+        MovieExport::OverlayMaker hudOverlay;
     };
 
     // The kernel's frame clock standing still this long (in the `now` of the frame ticks) counts as
@@ -183,8 +174,14 @@ public:
     void toggleMelodyCapture(InstrumentState& state);
     void runCapture(InstrumentState& state);
     void exportMovie(InstrumentState& state);
+    void exportMovie(InstrumentState& state, Take take, std::string suggestedName);
+    void renderMovie(const Take& take, const std::filesystem::path& to, const TakeRenderer::Options& options, bool wav,
+                     bool hud, bool interactive, InstrumentState& state);
     void cancelMovie();
-    static void exportLockedTone(InstrumentState& state, ToneExportFormat format);
+    // Holds only the state (and the presenter, which outlives every bridge); null: the system one.
+    static void exportLockedTone(InstrumentState& state, ToneExportFormat format, Dialogs::Presenter* dialogs = nullptr);
+    // The movie side: its render, its queue of movies waiting their turn (tests watch it).
+    MovieExport& movies();
     // ======== end of recordings block ========
 
 private:
@@ -311,7 +308,8 @@ private:
     std::unique_ptr<FractalRenderer> flightRenderer_;
     bool flightRendererFailed_ = false;
 
-    std::optional<std::int64_t> captureTailEnd_;
+    CaptureTail captureTail_; // its end frame is the capture's tail end
+    std::unique_ptr<MovieExport> movies_; // made on first use; cancels its render when the bridge goes
 
     // lost-device watch
     std::int64_t watchedFrame_ = -1;

@@ -74,6 +74,32 @@ std::optional<std::string> runZenity(const std::vector<std::string>& arguments)
     return text;
 }
 
+// Starts `program` with the arguments, its output discarded, and reaps it on a thread of its own.
+void spawnDetached(const std::string& program, const std::vector<std::string>& arguments)
+{
+    const auto path = findOnPath(program);
+    if (!path) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, path->c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return;
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// Between the fields of a zenity form's answer: a character no title holds.
+constexpr char formSeparator = '\x1f';
+
 Paths lines(const std::string& text)
 {
     Paths paths;
@@ -84,7 +110,37 @@ Paths lines(const std::string& text)
     return paths;
 }
 
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts{std::string()};
+    for (char c : text) {
+        if (c == separator) parts.emplace_back();
+        else parts.back() += c;
+    }
+    return parts;
+}
+
 } // namespace
+
+std::vector<int> initialValues(const std::vector<Control>& accessory)
+{
+    std::vector<int> values;
+    for (const Control& control : accessory) {
+        if (const auto* popUp = std::get_if<PopUp>(&control)) values.push_back(popUp->selected);
+        else values.push_back(std::get<CheckBox>(control).on ? 1 : 0);
+    }
+    return values;
+}
+
+void revealInFileBrowser(const std::filesystem::path& file)
+{
+    // Without a display xdg-open falls back to text-mode browsers, which have no terminal here.
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(display && *display) && !(wayland && *wayland)) return;
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    spawnDetached("xdg-open", {folder.string()});
+}
 
 bool ZenityPresenter::available()
 {
@@ -105,9 +161,61 @@ std::vector<std::string> ZenityPresenter::arguments(const OpenPanel& panel)
 std::vector<std::string> ZenityPresenter::arguments(const SavePanel& panel)
 {
     std::vector<std::string> args{"--file-selection", "--save", "--confirm-overwrite", "--title=" + panel.message,
-                                  "--filename=" + panel.proposedName};
+                                  "--filename=" + (panel.directory.empty()
+                                                       ? panel.proposedName
+                                                       : (panel.directory / panel.proposedName).string())};
     for (const FileType& type : panel.types) args.push_back("--file-filter=" + filter(type));
     return args;
+}
+
+std::vector<std::string> ZenityPresenter::formArguments(const SavePanel& panel)
+{
+    std::vector<std::string> fields;
+    for (const Control& control : panel.accessory) {
+        if (const auto* popUp = std::get_if<PopUp>(&control)) {
+            std::string values;
+            for (const std::string& title : popUp->titles) values += (values.empty() ? "" : "|") + title;
+            fields.insert(fields.end(), {"--add-combo=" + popUp->label, "--combo-values=" + values});
+        } else if (const auto& box = std::get<CheckBox>(control); box.enabled) {
+            // The current choice first, so the list opens on it.
+            fields.insert(fields.end(), {"--add-combo=" + box.title, box.on ? "--combo-values=Yes|No" : "--combo-values=No|Yes"});
+        }
+    }
+    if (fields.empty()) return {};
+    std::vector<std::string> args{"--forms", "--title=" + panel.message, "--text=" + panel.message,
+                                  std::string("--separator=") + formSeparator};
+    args.insert(args.end(), fields.begin(), fields.end());
+    return args;
+}
+
+std::vector<int> ZenityPresenter::formValues(const std::vector<Control>& accessory, const std::string& answer)
+{
+    std::string text = answer;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::vector<std::string> fields = split(text, formSeparator);
+    std::vector<int> values = initialValues(accessory);
+    std::size_t field = 0;
+    for (std::size_t i = 0; i < accessory.size(); ++i) {
+        if (const auto* popUp = std::get_if<PopUp>(&accessory[i])) {
+            const std::string chosen = field < fields.size() ? fields[field] : std::string();
+            ++field;
+            for (std::size_t t = 0; t < popUp->titles.size(); ++t)
+                if (popUp->titles[t] == chosen) values[i] = static_cast<int>(t);
+        } else if (std::get<CheckBox>(accessory[i]).enabled) {
+            const std::string chosen = field < fields.size() ? fields[field] : std::string();
+            ++field;
+            if (chosen == "Yes") values[i] = 1;
+            if (chosen == "No") values[i] = 0;
+        }
+    }
+    return values;
+}
+
+std::vector<std::string> ZenityPresenter::arguments(const Alert& alert)
+{
+    std::string text = alert.message;
+    if (!alert.informative.empty()) text += "\n\n" + alert.informative;
+    return {"--warning", "--no-markup", "--title=" + alert.message, "--text=" + text};
 }
 
 // The chooser runs on a detached thread: it may stay open for minutes while frames go on. The main
@@ -132,6 +240,31 @@ void ZenityPresenter::save(const SavePanel& panel, SaveCompletion done)
     }).detach();
 }
 
+void ZenityPresenter::saveWithOptions(const SavePanel& panel, SaveChoiceCompletion done)
+{
+    std::thread([&main = main_, panel, done = std::move(done)]() mutable {
+        std::optional<SaveChoice> choice;
+        const auto text = runZenity(arguments(panel));
+        const Paths chosen = text ? lines(*text) : Paths{};
+        if (!chosen.empty()) {
+            const auto form = formArguments(panel);
+            if (form.empty()) {
+                choice = SaveChoice{chosen.front(), initialValues(panel.accessory)};
+            } else if (const auto answer = runZenity(form)) { // a cancelled form cancels the save
+                choice = SaveChoice{chosen.front(), formValues(panel.accessory, *answer)};
+            }
+        }
+        main.post([done = std::move(done), choice = std::move(choice)]() mutable { done(std::move(choice)); });
+    }).detach();
+}
+
+void ZenityPresenter::alert(const Alert& alert)
+{
+    std::thread([args = arguments(alert)] { runZenity(args); }).detach();
+}
+
+void ZenityPresenter::reveal(const std::filesystem::path& file) { revealInFileBrowser(file); }
+
 void InAppPresenter::open(const OpenPanel& panel, OpenCompletion done)
 {
     pending_.push_back(Pending{panel, std::move(done)});
@@ -141,6 +274,15 @@ void InAppPresenter::save(const SavePanel& panel, SaveCompletion done)
 {
     pending_.push_back(Pending{panel, std::move(done)});
 }
+
+void InAppPresenter::saveWithOptions(const SavePanel& panel, SaveChoiceCompletion done)
+{
+    pending_.push_back(Pending{panel, std::move(done)});
+}
+
+void InAppPresenter::alert(const Alert& alert) { pending_.push_back(Pending{alert, std::monostate{}}); }
+
+void InAppPresenter::reveal(const std::filesystem::path& file) { revealInFileBrowser(file); }
 
 void InAppPresenter::answer(Paths chosen)
 {
@@ -153,15 +295,33 @@ void InAppPresenter::answer(Paths chosen)
 void InAppPresenter::answer(std::optional<std::filesystem::path> chosen)
 {
     if (pending_.empty() || !std::holds_alternative<SavePanel>(pending_.front().request)) return;
+    if (std::holds_alternative<SaveChoiceCompletion>(pending_.front().done)) {
+        std::optional<SaveChoice> choice;
+        if (chosen) choice = SaveChoice{*chosen, initialValues(std::get<SavePanel>(pending_.front().request).accessory)};
+        auto done = std::get<SaveChoiceCompletion>(std::move(pending_.front().done));
+        pending_.pop_front();
+        main_.post([done = std::move(done), choice = std::move(choice)]() mutable { done(std::move(choice)); });
+        return;
+    }
     auto done = std::get<SaveCompletion>(std::move(pending_.front().done));
     pending_.pop_front();
     main_.post([done = std::move(done), chosen]() mutable { done(chosen); });
 }
 
+void InAppPresenter::answer(SaveChoice chosen)
+{
+    if (pending_.empty() || !std::holds_alternative<SaveChoiceCompletion>(pending_.front().done)) return;
+    auto done = std::get<SaveChoiceCompletion>(std::move(pending_.front().done));
+    pending_.pop_front();
+    main_.post([done = std::move(done), chosen = std::move(chosen)]() mutable { done(std::move(chosen)); });
+}
+
 void InAppPresenter::cancel()
 {
     if (pending_.empty()) return;
-    if (std::holds_alternative<OpenPanel>(pending_.front().request))
+    if (std::holds_alternative<Alert>(pending_.front().request))
+        pending_.pop_front();
+    else if (std::holds_alternative<OpenPanel>(pending_.front().request))
         answer(Paths{});
     else
         answer(std::optional<std::filesystem::path>{});
@@ -187,6 +347,23 @@ void ScriptedPresenter::save(const SavePanel& panel, SaveCompletion done)
         saves_.pop_front();
     }
     main_.post([done = std::move(done), chosen]() mutable { done(chosen); });
+}
+
+void ScriptedPresenter::saveWithOptions(const SavePanel& panel, SaveChoiceCompletion done)
+{
+    saveRequests.push_back(panel);
+    std::optional<SaveChoice> choice;
+    if (!saves_.empty()) {
+        if (saves_.front()) {
+            choice = SaveChoice{*saves_.front(), initialValues(panel.accessory)};
+            if (!choices_.empty()) {
+                choice->values = std::move(choices_.front());
+                choices_.pop_front();
+            }
+        }
+        saves_.pop_front();
+    }
+    main_.post([done = std::move(done), choice = std::move(choice)]() mutable { done(std::move(choice)); });
 }
 
 Presenter& systemPresenter()

@@ -201,6 +201,68 @@ void PendingFile::discard() noexcept
     temporary_.clear();
 }
 
+namespace {
+
+// Copies every byte of the open file `in` into the file at `path` (which exists).
+void copyInto(int in, const fs::path& path, const fs::path& reported)
+{
+    const int out = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) throw systemError(reported, errno);
+    int failure = 0;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failure = errno;
+            break;
+        }
+        if (n == 0) break;
+        ssize_t written = 0;
+        while (written < n) {
+            const ssize_t w = ::write(out, buffer.data() + written, static_cast<std::size_t>(n - written));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                failure = errno;
+                break;
+            }
+            written += w;
+        }
+        if (failure) break;
+    }
+    if (::close(out) != 0 && !failure) failure = errno;
+    if (failure) throw systemError(reported, failure);
+}
+
+} // namespace
+
+void moveReplacing(const fs::path& from, const fs::path& to)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw systemError(to, errno);
+    // The bytes reach the disk before the name does, so a crash cannot leave `to` empty.
+    ::fsync(in);
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        ::close(in);
+        return;
+    }
+    const int code = errno;
+    if (code != EXDEV) {
+        ::close(in);
+        throw systemError(to, code);
+    }
+    try {
+        PendingFile copy(to);
+        copyInto(in, copy.path(), to);
+        copy.commit();
+    } catch (...) {
+        ::close(in);
+        throw;
+    }
+    ::close(in);
+    ::unlink(from.c_str()); // the bytes are safe at `to`; a leftover source is only a spare copy
+}
+
 bool moveWithoutReplacing(const fs::path& from, const fs::path& to)
 {
     // renameat2's RENAME_NOREPLACE checks and renames in one step; file systems without it get a hard

@@ -61,6 +61,14 @@ bool createAtomically(const std::filesystem::path& path, std::span<const std::ui
 // moved) when one is there. Throws Error for any other failure.
 bool moveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Moves the file `from` to `to`, replacing a file there, so that `to` always holds either its old
+// bytes or all of the new ones. In one file system this is a rename. Across file systems (EXDEV: the
+// temporary folder and the music folder often are) the bytes are copied into a PendingFile beside
+// `to`, flushed, and renamed over `to`; only then is `from` removed. Throws Error (for `to`) when the
+// move cannot be done: then `from` is where it was and `to` as it was. A folder at `to` is refused,
+// never replaced.
+void moveReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // A file written under a hidden temporary name in its destination's folder, which takes the
 // destination's place only when committed. Until then, and for good when it is dropped, the
 // destination keeps whatever it held, and a folder listing does not take the file for a finished one.

@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "../../Support/OrdinaryUser.h"
 
@@ -126,6 +129,88 @@ TEST_F(FilesTest, PendingFilesReachTheirDestinationOnlyWhenCommitted)
             std::_Exit(4); // created: the folder took the file
         },
         testing::ExitedWithCode(0), "");
+}
+
+// A folder on another file system than `root` where the test can make one (a tmpfs at /dev/shm);
+// empty when there is none, and then the copy path is reached through a folder of its own below.
+fs::path otherFileSystem(const fs::path& root)
+{
+    struct stat a{}, b{};
+    if (::stat(root.c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev) return {};
+    const fs::path folder = fs::path("/dev/shm") / ("files-test-" + std::to_string(::getpid()));
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return error ? fs::path() : folder;
+}
+
+TEST_F(FilesTest, MovesReplaceInOneFileSystemAndCopyAcrossThem)
+{
+    auto entries = [](const fs::path& folder) {
+        return std::distance(fs::directory_iterator(folder), fs::directory_iterator{});
+    };
+    const fs::path destination = root / "song.wav";
+    std::ofstream(destination) << "old";
+    std::ofstream(root / "rec.wav") << "recording";
+    Files::moveReplacing(root / "rec.wav", destination);
+    EXPECT_EQ(textOf(destination), "recording");
+    EXPECT_EQ(entries(root), 1);
+
+    // Another file system: the bytes are copied beside the destination and renamed over it.
+    const fs::path other = otherFileSystem(root);
+    struct Cleanup {
+        fs::path folder;
+        ~Cleanup()
+        {
+            if (!folder.empty()) fs::remove_all(folder);
+        }
+    } cleanup{other};
+    std::vector<fs::path> sources{root / "rec.wav"};
+    if (other.empty()) {
+        std::cout << "no second file system here (/dev/shm is on the same device): the copy is not tried\n";
+    } else {
+        const std::string big(3 << 20, 'x'); // several rounds of the copy buffer
+        std::ofstream(other / "rec.wav") << big;
+        Files::moveReplacing(other / "rec.wav", destination);
+        EXPECT_EQ(textOf(destination), big);
+        EXPECT_FALSE(fs::exists(other / "rec.wav"));
+        EXPECT_EQ(entries(root), 1); // no temporary copy left beside it
+
+        // A destination that cannot take the copy: the source stays, nothing appears.
+        std::ofstream(other / "rec.wav") << "moved";
+        EXPECT_THROW(Files::moveReplacing(other / "rec.wav", root / "missing" / "song.wav"), Files::Error);
+        fs::create_directories(root / "folder" / "inside");
+        EXPECT_THROW(Files::moveReplacing(other / "rec.wav", root / "folder"), Files::Error);
+        EXPECT_TRUE(fs::exists(root / "folder" / "inside"));
+        fs::remove_all(root / "folder");
+        EXPECT_EQ(entries(root), 1);
+        fs::permissions(other, fs::perms::others_exec | fs::perms::others_write, fs::perm_options::add);
+        sources.push_back(other / "rec.wav");
+    }
+
+    // An unwritable folder: both files survive. Root writes anywhere, so the moves run in a child
+    // process as an ordinary user.
+    std::ofstream(root / "rec.wav") << "moved";
+    fs::permissions(root, fs::perms::others_exec | fs::perms::others_write, fs::perm_options::add);
+    const fs::path locked = testsupport::readOnlyFolder(root, "locked");
+    const fs::path kept = locked / "song.wav";
+    std::ofstream(kept) << "old"; // root writes where the child may not
+    EXPECT_EXIT(
+        {
+            if (!testsupport::becomeOrdinaryUser()) std::_Exit(2);
+            for (const fs::path& from : sources) {
+                try {
+                    Files::moveReplacing(from, kept);
+                    std::_Exit(3);
+                } catch (const Files::Error& error) {
+                    if (error.path() != kept || std::string(error.what()) != "Permission denied") std::_Exit(4);
+                }
+            }
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(textOf(kept), "old");
+    for (const fs::path& from : sources) EXPECT_EQ(textOf(from), "moved");
+    EXPECT_EQ(entries(locked), 1);
 }
 
 TEST_F(FilesTest, UserDefaultsReadLenientlyAndWriteThrough)
