@@ -4,7 +4,9 @@
 #include "VeltraneApp/MelodyLibrary.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace veltrane {
 
@@ -16,6 +18,40 @@ bool hasArgument(const std::vector<std::string>& arguments, std::string_view nam
 }
 
 } // namespace
+
+BridgeSound::BridgeSound(InstrumentState& state, SoundBridge::Setup setup) : bridge_(setup), log_(setup.log)
+{
+    bridge_.start();
+    bridge_.wire(state);
+}
+
+void BridgeSound::windowWillClose(InstrumentState& state)
+{
+    const auto log = [this](const std::string& line) {
+        if (log_) log_(line);
+        else std::fprintf(stderr, "%s\n", line.c_str());
+    };
+    if (state.movieProgress.get()) {
+        bridge_.cancelMovie();
+        // The render ends on its own thread and reports on the main queue.
+        const Clock& clock = Clock::steady();
+        const double until = clock.now() + movieEndWaitSeconds;
+        while (state.movieProgress.get() && clock.now() < until) {
+            MainQueue::main().pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (state.movieProgress.get()) log("movie export did not end in time; its unfinished file was left behind");
+    }
+    if (bridge_.engine().recordingURL()) {
+        try {
+            if (const auto file = bridge_.engine().stopRecording()) log("recording kept at " + file->string());
+        } catch (const std::exception& error) {
+            log(std::string("could not save recording: ") + error.what());
+        }
+        state.isRecording.set(false);
+        state.recordingStarted.set(std::nullopt);
+    }
+}
 
 ContentView::ContentView(InstrumentState& state, LiveBench* bench, Environment environment)
     : state_(state), bench_(bench), env_(std::move(environment))
@@ -51,7 +87,7 @@ void ContentView::appear()
 
     // A benchmark run has no sound, no sound check and no start-up script.
     if (bench_ || sound_) return;
-    if (env_.makeSound) sound_ = env_.makeSound(state_);
+    sound_ = env_.makeSound ? env_.makeSound(state_) : std::make_unique<BridgeSound>(state_);
     // The start-up script (--ui) is applied here, once per window, right after the sound side.
 }
 

@@ -17,6 +17,7 @@
 #include "VeltraneApp/FractalSurface.h"
 #include "VeltraneApp/InstrumentState.h"
 #include "VeltraneApp/PresetLibrary.h"
+#include "VeltraneApp/SoundBridge.h"
 
 #include <filesystem>
 #include <functional>
@@ -36,6 +37,25 @@ public:
     virtual void frame(InstrumentState& state, double now) = 0;
     // The window is closing: finish a recording, cancel a movie render, wait for what must end.
     virtual void windowWillClose(InstrumentState& state) = 0;
+};
+
+// The instrument's sound side: the SoundBridge, created, started and wired.
+class BridgeSound final : public SoundSide {
+public:
+    // How long the window waits, as it closes, for a cancelled movie render to end.
+    static constexpr double movieEndWaitSeconds = 30;
+
+    explicit BridgeSound(InstrumentState& state, SoundBridge::Setup setup = {});
+    void frame(InstrumentState& state, double now) override { bridge_.frame(state, now); }
+    // A running recording is finished and kept where it was being written (the temporary folder),
+    // with a log line saying where; a movie render is cancelled and waited for (the movie writer
+    // keeps its unfinished file under a temporary name and removes it).
+    void windowWillClose(InstrumentState& state) override;
+    SoundBridge& bridge() { return bridge_; }
+
+private:
+    SoundBridge bridge_;
+    std::function<void(const std::string&)> log_;
 };
 
 class ContentView {

@@ -129,7 +129,14 @@ int VeltraneMain::launch()
     }
     StageOutput::shared().connect(system_.get(), window_.get(), device_);
     running_ = true;
-    content_->appear();
+    try {
+        content_->appear();
+    } catch (const std::exception& error) {
+        // The synthesis kernel could not be made: nothing would sound, ever.
+        std::fprintf(stderr, "sound engine failed to start: %s\n", error.what());
+        shutdown();
+        return rendererFailureStatus;
+    }
     AppDelegate::applicationDidFinishLaunching(*this);
     return 0;
 }
