@@ -185,6 +185,15 @@ class SdlWindowSystem final : public WindowSystem {
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) throw WindowError(sdlError("SDL could not start its video"));
+    // Only a desktop's window system will do; SDL falls back to others (a console, no screen at all)
+    // when the display named cannot be reached.
+    const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+    if (driver != "x11" && driver != "wayland") {
+        SDL_Quit();
+        throw WindowError("no X11 or Wayland display could be opened (" +
+                          std::string(x11 && *x11 ? "DISPLAY=" + std::string(x11) : "WAYLAND_DISPLAY=" + std::string(wayland)) +
+                          ")");
+    }
     // Without a Vulkan loader the windows still open; attaching a device then fails with its reason.
     vulkanLoaded_ = SDL_Vulkan_LoadLibrary(nullptr) == 0;
   }
