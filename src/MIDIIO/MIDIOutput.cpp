@@ -42,6 +42,8 @@ void MIDIOutput::stop()
 {
     if (!running_)
         return;
+    // What was sent to leave at once (a last note-off, a clock stop) leaves; later sends are dropped.
+    port_.flush(0.2);
     port_.cancelPending();
     std::vector<MIDIEvent> offs;
     for (std::size_t i = 0; i < turnedOn_.size(); ++i)

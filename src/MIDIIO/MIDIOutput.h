@@ -4,9 +4,10 @@
 //
 // Main thread. A send copies the events into the one preallocated 4096-byte event list and hands it
 // to the port's queue: it allocates nothing and never waits. A list that does not fit the buffer is
-// handed over in several parts, none written past it. Stopping (and destroying) the output sends a
-// note-off at once for every note it turned on since it started, and drops what is still waiting,
-// so no note is left hanging on a synth that listens.
+// handed over in several parts, none written past it. Stopping (and destroying) the output lets the
+// messages already due leave (waiting at most 0.2 s for them), drops those stamped for later, and
+// sends a note-off at once for every note it turned on since it started, so no note is left hanging
+// on a synth that listens.
 #include "MIDIIO/MIDIEvent.h"
 #include "Platform/Midi/MidiPorts.h"
 

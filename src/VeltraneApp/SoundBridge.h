@@ -186,20 +186,37 @@ public:
     // ======== end of recordings block ========
 
 private:
-    struct Alive; // what callbacks and queued work hold weakly
+    struct Alive;
+    // The timing of the melody player the flight follows, kept after the player has gone.
+    struct FlightClock {
+        std::int64_t frame = 0; // a frame and the beat there
+        double beat = 0;
+        double bpm = 120;
+        double sampleRate = 48000;
+        bool loop = false;
+        double length = 0; // the melody's, in beats
+        double beatAt(std::int64_t at) const { return beat + bpm * (static_cast<double>(at - frame) / sampleRate) / 60; }
+    };
+ // what callbacks and queued work hold weakly
 
     void log(const std::string& line) const;
     double mediaNow() const;
 
     // frame tick parts
-    void logTakeFrame(InstrumentState& state);
-    void updateViewPhase(const InstrumentState& state);
-    void mapView(InstrumentState& state);
-    void applyParameters(InstrumentState& state);
-    void updateOrbit(InstrumentState& state);
-    void requestOrbitTail(InstrumentState& state);
-    void updateVisuals(InstrumentState& state, double dt);
     void watchAudioDevice(InstrumentState& state, double now);
+    void logTakeFrame(InstrumentState& state);
+    void updateDeviceList(InstrumentState& state);
+    void updateViewPhase(const InstrumentState& state);
+    // Rebuilds the navigation key when what it is made of changed; true then.
+    bool updateNavKey(const InstrumentState& state);
+    void applyParameters(InstrumentState& state);
+    void updateOrbit(InstrumentState& state, bool navChanged);
+    void requestOrbitTail(InstrumentState& state);
+
+    // the piano keys' callbacks
+    static std::uint8_t midiVelocity(double velocity); // 0...1 to 1...127
+    void playKey(std::int32_t id, double frequency, double velocity);
+    void releaseKey(std::int32_t id);
 
     // transport and MIDI routing
     void handleMIDI(const MIDIEvent& event, InstrumentState& state);
@@ -213,6 +230,7 @@ private:
     void runFlight(InstrumentState& state, double now);
     void stopMelody(InstrumentState& state);
     void sendMelody(const std::vector<MelodyPlayer::Event>& events);
+    std::optional<FlightClock> clockOf(const std::optional<MelodyPlayer>& player) const;
 
     // movement driver
     void runMovement(InstrumentState& state, double now, double dt);
@@ -229,6 +247,22 @@ private:
     // ---- fields, in the order they are made (the engine last) ----
     std::string lastNavKey_;
     std::string lastOrbitKey_;
+    // What the navigation key was last made of, the key itself and the Julia constant of the last
+    // orbit key: the keys are rebuilt only when these change.
+    struct NavInputs {
+        FractalType type;
+        BigComplex centre;
+        double zoom;
+        std::int64_t maxIterations;
+        double rotation;
+        Scale scale;
+        std::int64_t rootNote;
+        std::string mappingMode;
+        friend bool operator==(const NavInputs&, const NavInputs&) = default;
+    };
+    std::optional<NavInputs> navInputs_;
+    std::string navKey_;
+    std::optional<Complex> orbitJulia_;
     double time_ = 0;    // analysis clock, seconds
     double lastNow_ = 0; // 0: no frame yet
     std::pair<double, double> viewPhase_{0.5, 0.5};
@@ -263,13 +297,14 @@ private:
     std::vector<MelodyPlayer::Event> melodySent_;
     std::vector<MelodyPlayer::Event> melodyLights_;
     std::map<std::int32_t, std::pair<int, Melody::Part>> melodyLit_;
+    std::map<std::int32_t, std::uint64_t> melodyMIDIOns_; // host times of melody notes started on MIDI out
 
     std::optional<MelodyFlight> flightPlan_;
     int flightPass_ = 0;
     std::uint32_t flightSeedUsed_ = 0;
     std::string flightMelodyID_;
     double flightPlanned_ = 0;
-    std::optional<MelodyPlayer> flightClock_;
+    std::optional<FlightClock> flightClock_;
     bool flightHandsOff_ = false;
     std::optional<double> flightColour_;
     std::unique_ptr<FractalRenderer> flightRenderer_;
