@@ -83,6 +83,8 @@ int VeltraneMain::launch()
 {
     // The loop's thread is the main thread: main-queue work posted so far runs on it.
     MainQueue::main().pump();
+    // The launch view (--views with --fly-to) is read here, before any window exists, once the launch
+    // switches are built; its flight starts when the content first appears.
     try {
         system_ = WindowSystem::create(options_.backend);
         WindowDesc desc;

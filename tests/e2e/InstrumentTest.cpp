@@ -224,12 +224,27 @@ TEST_F(InstrumentTest, WithoutAVulkanDeviceTheRenderersReason)
         << program.errors();
 }
 
-TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
+TEST_F(InstrumentTest, WithSoundTheEngineStartsOnTheServer)
 {
     testsupport::JackServer jack;
     ASSERT_EQ(jack.start(), "");
     auto env = display();
     env.push_back("JACK_DEFAULT_SERVER=" + jack.name());
+    Program program(folder, {}, env);
+    ASSERT_TRUE(program.drawsOn(3, 120)) << program.errors();
+    EXPECT_EQ(program.errors().find("audio failed to start"), std::string::npos) << program.errors();
+    const auto w = window();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(askToClose(x_->display(), w->id));
+    EXPECT_EQ(program.wait(60), 0) << program.errors();
+}
+
+TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
+{
+    // No sound server here (the window works silent): the JACK servers of the tests take turns, and
+    // this test is long.
+    auto env = display();
+    env.push_back("JACK_DEFAULT_SERVER=veltrane-no-such-server");
     Program program(folder, {}, env);
     ASSERT_TRUE(program.drawsOn(3, 120)) << program.errors();
     const auto w = window();
@@ -314,9 +329,6 @@ TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
         }
     EXPECT_LT(total / (3 * blocks), 3.0) << "mean difference of 16 x 16 blocks, in levels of 255";
     EXPECT_LT(worst, 40.0) << "largest difference of a 16 x 16 block, in levels of 255";
-
-    // Sound: the engine started on the JACK server.
-    EXPECT_EQ(program.errors().find("audio failed to start"), std::string::npos) << program.errors();
 
     // Closing the window ends the program normally.
     ASSERT_TRUE(askToClose(x_->display(), w->id));
