@@ -1,14 +1,17 @@
 // The SDL2 backend of the window layer.
-#include <SDL.h>
-#include <SDL_vulkan.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "Platform/Window/Swapchain.h"
 #include "Platform/Window/Window.h"
+
+// Last: SDL's window-system header brings Xlib, whose macros (Status, None, Bool) would rename ours.
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <SDL_vulkan.h>
 
 namespace veltrane {
 
@@ -196,6 +199,10 @@ class SdlWindowSystem final : public WindowSystem {
     }
     // Without a Vulkan loader the windows still open; attaching a device then fails with its reason.
     vulkanLoaded_ = SDL_Vulkan_LoadLibrary(nullptr) == 0;
+    modifiers_ = modifiersOf(std::uint16_t(SDL_GetModState()));
+    // The window system's own events come first, each just before the events SDL makes of it: on X11
+    // they carry the modifiers held at the moment of a click or wheel notch.
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   }
   ~SdlWindowSystem() override {
     if (vulkanLoaded_) SDL_Vulkan_UnloadLibrary();
@@ -270,6 +277,32 @@ class SdlWindowSystem final : public WindowSystem {
  private:
   void translate(const SDL_Event& e, std::vector<WindowEvent>& out) {
     WindowEvent ev;
+    // The modifiers held at the moment of each event, followed through the key events in queue
+    // order: SDL's own state is already that of the last event it read, which on a slow frame may be
+    // the release of Ctrl that came after the wheel notch it modified.
+    if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) modifiers_ = modifiersOf(e.key.keysym.mod);
+    if (e.type == SDL_WINDOWEVENT &&
+        (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_FOCUS_LOST))
+      modifiers_ = modifiersOf(std::uint16_t(SDL_GetModState()));
+    // An X11 button event (click or wheel notch) says itself which modifiers were held, whichever
+    // window had the keyboard.
+    if (e.type == SDL_SYSWMEVENT && e.syswm.msg && e.syswm.msg->subsystem == SDL_SYSWM_X11) {
+      const XEvent& x = e.syswm.msg->msg.x11.event;
+      if (x.type == ButtonPress || x.type == ButtonRelease) {
+        std::uint32_t m = 0;
+        if (x.xbutton.state & ShiftMask) m |= KeyInput::shift;
+        if (x.xbutton.state & ControlMask) m |= KeyInput::ctrl;
+        if (x.xbutton.state & Mod1Mask) m |= KeyInput::alt;
+        if (x.xbutton.state & Mod4Mask) m |= KeyInput::super;
+        buttonModifiers_ = m;
+      }
+      return;
+    }
+    const auto pointerModifiers = [this] {
+      const std::uint32_t m = buttonModifiers_ ? *buttonModifiers_ : modifiers_;
+      buttonModifiers_.reset();
+      return m;
+    };
     switch (e.type) {
       case SDL_QUIT:
         ev.kind = WindowEvent::Kind::quitRequested;
@@ -298,7 +331,7 @@ class SdlWindowSystem final : public WindowSystem {
         ev.clicks = e.button.clicks;
         ev.x = e.button.x;
         ev.y = e.button.y;
-        ev.modifiers = modifiersOf(std::uint16_t(SDL_GetModState()));
+        ev.modifiers = pointerModifiers();
         break;
       case SDL_MOUSEMOTION:
         if (e.motion.which == SDL_TOUCH_MOUSEID) return;
@@ -320,7 +353,7 @@ class SdlWindowSystem final : public WindowSystem {
         ev.precise = false;
         ev.x = e.wheel.mouseX;
         ev.y = e.wheel.mouseY;
-        ev.modifiers = modifiersOf(std::uint16_t(SDL_GetModState()));
+        ev.modifiers = pointerModifiers();
         break;
       }
       case SDL_KEYDOWN:
@@ -352,6 +385,8 @@ class SdlWindowSystem final : public WindowSystem {
   }
 
   bool vulkanLoaded_ = false;
+  std::uint32_t modifiers_ = 0;
+  std::optional<std::uint32_t> buttonModifiers_;  // of the X11 button event SDL turns into the next one
 };
 
 }  // namespace
