@@ -210,8 +210,15 @@ std::uint64_t SoundBridge::hostTimeOfFrame(std::int64_t frame) const
 
 const AudioVisuals& SoundBridge::frame(InstrumentState& state, double now)
 {
-    const double dt = lastNow_ > 0 ? std::min(now - lastNow_, 0.1) : 1.0 / 60;
-    lastNow_ = now;
+    // A clock that stood still, ran back or is not a number gives no negative or NaN step to the
+    // glide and the analysis.
+    double dt = 1.0 / 60;
+    if (lastNow_ > 0) {
+        const double step = now - lastNow_;
+        dt = std::isfinite(step) ? std::clamp(step, 0.0, 0.1) : 1.0 / 60;
+    }
+    if (std::isfinite(now))
+        lastNow_ = now;
     watchAudioDevice(state, now);
 
     runMovement(state, now, dt);
@@ -279,7 +286,8 @@ void SoundBridge::watchAudioDevice(InstrumentState& state, double now)
     // No audio has been rendered for a while: the device is gone (or never came). Notes whose ends
     // lie in the future would never be scheduled; end them all now.
     audioLost_ = true;
-    log("audio output stopped: every note released");
+    if (engine_->isRunning())
+        log("audio output stopped: every note released");
     releaseEverything(state);
 }
 
