@@ -225,6 +225,28 @@ void GpuCommandBuffer::addCompletedHandler(std::function<void(GpuCommandBuffer&)
   handlers_.push_back(std::move(handler));
 }
 
+void GpuCommandBuffer::encodeRaw(const std::function<void(VkCommandBuffer)>& record) {
+  if (rendering_) endRendering();
+  beginPass();
+  record(cmd_);
+}
+
+void GpuCommandBuffer::waitForSemaphore(VkSemaphore semaphore, VkPipelineStageFlags2 stage) {
+  VkSemaphoreSubmitInfo info{VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO};
+  info.semaphore = semaphore;
+  info.stageMask = stage;
+  waits_.push_back(info);
+}
+
+void GpuCommandBuffer::signalSemaphore(VkSemaphore semaphore) {
+  VkSemaphoreSubmitInfo info{VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO};
+  info.semaphore = semaphore;
+  info.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+  signals_.push_back(info);
+}
+
+void GpuCommandBuffer::retain(std::shared_ptr<void> object) { retained_.push_back(std::move(object)); }
+
 void GpuCommandBuffer::commit() {
   {
     std::lock_guard lock(mutex_);

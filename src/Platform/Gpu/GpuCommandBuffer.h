@@ -49,6 +49,14 @@ class GpuCommandBuffer : public std::enable_shared_from_this<GpuCommandBuffer> {
   void copyImage(std::shared_ptr<GpuImage> source, std::shared_ptr<GpuImage> destination);
   void copyImageToBuffer(std::shared_ptr<GpuImage> source, std::shared_ptr<GpuBuffer> destination);
 
+  // For the window layer, which records the copy into a swapchain image itself: raw commands as one
+  // more pass (ordered after everything before it), semaphores the submission waits for and
+  // signals, and objects kept alive until the GPU has finished.
+  void encodeRaw(const std::function<void(VkCommandBuffer)>& record);
+  void waitForSemaphore(VkSemaphore semaphore, VkPipelineStageFlags2 stage);
+  void signalSemaphore(VkSemaphore semaphore);
+  void retain(std::shared_ptr<void> object);
+
   void addCompletedHandler(std::function<void(GpuCommandBuffer&)> handler);
   void commit();
   void waitUntilCompleted();
@@ -80,6 +88,7 @@ class GpuCommandBuffer : public std::enable_shared_from_this<GpuCommandBuffer> {
   std::vector<Bound> bound_;
   bool rendering_ = false;
   std::vector<std::shared_ptr<void>> retained_;
+  std::vector<VkSemaphoreSubmitInfo> waits_, signals_;
   std::vector<std::function<void(GpuCommandBuffer&)>> handlers_;
   std::chrono::steady_clock::time_point submitted_;
   double gpuStart_ = 0, gpuEnd_ = 0;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "Platform/Gpu/GpuDevice.h"
@@ -70,20 +71,53 @@ std::shared_ptr<GpuDevice> GpuDevice::create(const GpuDeviceOptions& options) {
   return device;
 }
 
-std::shared_ptr<GpuDevice> GpuDevice::systemDefault() {
-  static std::mutex mutex;
-  static std::shared_ptr<GpuDevice> shared;
-  static bool tried = false;
-  std::lock_guard lock(mutex);
-  if (!tried) {
-    tried = true;
+namespace {
+
+struct SharedDevice {
+  std::mutex mutex;
+  GpuDeviceOptions options;
+  std::shared_ptr<GpuDevice> device;
+  bool tried = false;
+  std::exception_ptr error;
+};
+
+SharedDevice& sharedDevice() {
+  static SharedDevice shared;
+  return shared;
+}
+
+}  // namespace
+
+bool GpuDevice::configureSystemDefault(const GpuDeviceOptions& options) {
+  SharedDevice& shared = sharedDevice();
+  std::lock_guard lock(shared.mutex);
+  if (shared.tried) return false;
+  shared.options = options;
+  return true;
+}
+
+std::shared_ptr<GpuDevice> GpuDevice::systemDefaultOrThrow() {
+  SharedDevice& shared = sharedDevice();
+  std::lock_guard lock(shared.mutex);
+  if (!shared.tried) {
+    shared.tried = true;
     try {
-      shared = create();
+      shared.device = create(shared.options);
     } catch (const GpuError& error) {
+      shared.error = std::current_exception();
       std::fprintf(stderr, "GPU unavailable: %s\n", error.what());
     }
   }
-  return shared;
+  if (!shared.device && shared.error) std::rethrow_exception(shared.error);
+  return shared.device;
+}
+
+std::shared_ptr<GpuDevice> GpuDevice::systemDefault() {
+  try {
+    return systemDefaultOrThrow();
+  } catch (const GpuError&) {
+    return nullptr;
+  }
 }
 
 VKAPI_ATTR VkBool32 VKAPI_CALL GpuDevice::debugCallback(VkDebugUtilsMessageSeverityFlagBitsEXT severity,
@@ -110,6 +144,8 @@ void GpuDevice::createInstance(const GpuDeviceOptions& options) {
 
   std::vector<const char*> layers;
   std::vector<const char*> extensions;
+  for (const std::string& name : options.instanceExtensions) extensions.push_back(name.c_str());
+  wantsSwapchain_ = !options.instanceExtensions.empty();
   bool validation = options.validation && instanceHasLayer("VK_LAYER_KHRONOS_validation");
   if (options.validation && !validation) throw GpuError("Vulkan validation layer not installed");
   if (validation) {
@@ -172,6 +208,8 @@ void GpuDevice::choosePhysicalDevice(const GpuDeviceOptions& options) {
     if (props.apiVersion < VK_API_VERSION_1_3) continue;
     if (!hasExtension(candidate, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) continue;
     int rank = deviceRank(props.deviceType);
+    // A device that cannot present comes after every one that can, when presenting is wanted.
+    if (wantsSwapchain_ && !hasExtension(candidate, VK_KHR_SWAPCHAIN_EXTENSION_NAME)) rank += 10;
     if (options.preferCpu && props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU) rank = -1;
     if (rank < bestRank) {
       bestRank = rank;
@@ -230,13 +268,15 @@ void GpuDevice::createLogicalDevice() {
   features2.features.shaderFloat64 = supported.features.shaderFloat64;
   float64_ = supported.features.shaderFloat64 == VK_TRUE;
 
-  const char* deviceExtensions[] = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
+  std::vector<const char*> deviceExtensions = {VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
+  swapchain_ = wantsSwapchain_ && hasExtension(physical_, VK_KHR_SWAPCHAIN_EXTENSION_NAME);
+  if (swapchain_) deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
   VkDeviceCreateInfo deviceInfo{VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO};
   deviceInfo.pNext = &features2;
   deviceInfo.queueCreateInfoCount = 1;
   deviceInfo.pQueueCreateInfos = &queueInfo;
-  deviceInfo.enabledExtensionCount = 1;
-  deviceInfo.ppEnabledExtensionNames = deviceExtensions;
+  deviceInfo.enabledExtensionCount = uint32_t(deviceExtensions.size());
+  deviceInfo.ppEnabledExtensionNames = deviceExtensions.data();
   VkDevice device = VK_NULL_HANDLE;
   if (vkCreateDevice(physical_, &deviceInfo, nullptr, &device) != VK_SUCCESS) throw GpuNoDeviceError();
   deviceOwner_ = VulkanDevice(device);
@@ -452,12 +492,27 @@ std::vector<uint8_t> GpuDevice::readImage(const std::shared_ptr<GpuImage>& image
   return std::vector<uint8_t>(data, data + bytes);
 }
 
+VkResult GpuDevice::present(const VkPresentInfoKHR& info) {
+  if (!swapchain_) return VK_ERROR_EXTENSION_NOT_PRESENT;
+  std::lock_guard lock(submitMutex_);
+  return vkQueuePresentKHR(queue_, &info);
+}
+
+void GpuDevice::waitQueueIdle() {
+  std::lock_guard lock(submitMutex_);
+  vkQueueWaitIdle(queue_);
+}
+
 void GpuDevice::submit(std::shared_ptr<GpuCommandBuffer> cb) {
   VkCommandBufferSubmitInfo cmdInfo{VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO};
   cmdInfo.commandBuffer = cb->cmd_;
   VkSubmitInfo2 submitInfo{VK_STRUCTURE_TYPE_SUBMIT_INFO_2};
   submitInfo.commandBufferInfoCount = 1;
   submitInfo.pCommandBufferInfos = &cmdInfo;
+  submitInfo.waitSemaphoreInfoCount = uint32_t(cb->waits_.size());
+  submitInfo.pWaitSemaphoreInfos = cb->waits_.data();
+  submitInfo.signalSemaphoreInfoCount = uint32_t(cb->signals_.size());
+  submitInfo.pSignalSemaphoreInfos = cb->signals_.data();
   VkResult result;
   {
     std::lock_guard lock(submitMutex_);

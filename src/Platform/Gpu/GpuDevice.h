@@ -38,6 +38,10 @@ struct GpuDeviceOptions {
   // Lowers the device's own limit on one allocation, so tests can see how callers meet a refusal
   // without filling the machine's memory.
   std::optional<uint64_t> maxAllocationBytes;
+  // Instance extensions a window system needs for its surfaces (VK_KHR_surface and the platform's
+  // own, as the window layer names them). With any given, the device also enables VK_KHR_swapchain
+  // when it has it, and prefers a device that has it.
+  std::vector<std::string> instanceExtensions;
 };
 
 class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
@@ -46,6 +50,12 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   static std::shared_ptr<GpuDevice> create(const GpuDeviceOptions& options = {});
   // The process's shared device, made on first use; nullptr when there is none.
   static std::shared_ptr<GpuDevice> systemDefault();
+  // The options the shared device is made with (a window system asks for its surface extensions
+  // before anything draws). False, and nothing changes, once the shared device has been made.
+  static bool configureSystemDefault(const GpuDeviceOptions& options);
+  // The shared device, or the reason it could not be made (GpuNoDeviceError and the like): for a
+  // caller that must report why.
+  static std::shared_ptr<GpuDevice> systemDefaultOrThrow();
 
   ~GpuDevice();
   GpuDevice(const GpuDevice&) = delete;
@@ -78,6 +88,16 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
     int builds = 0;       // every other pipeline
   };
   PipelineCacheStats pipelineCacheStats() const;
+
+  // Presentation, for the window layer: the instance its surfaces are made on, the queue family
+  // they must support, whether VK_KHR_swapchain is enabled, and presenting on the shared queue
+  // (under the submit lock, after everything submitted before).
+  VkInstance instance() const { return instance_.get(); }
+  uint32_t queueFamily() const { return queueFamily_; }
+  bool canPresent() const { return swapchain_; }
+  VkResult present(const VkPresentInfoKHR& info);
+  // Waits until the queue has finished everything submitted and presented so far.
+  void waitQueueIdle();
 
   // Validation messages of severity error seen so far (only with options.validation).
   int validationErrorCount() const;
@@ -138,6 +158,8 @@ class GpuDevice : public std::enable_shared_from_this<GpuDevice> {
   bool cpu_ = false;
   bool float64_ = false;
   bool timestamps_ = false;
+  bool swapchain_ = false;
+  bool wantsSwapchain_ = false;
   float timestampPeriod_ = 1.0f;
   uint32_t maxTexelBufferElements_ = 65536;
   uint32_t maxImageSide_ = 4096;
