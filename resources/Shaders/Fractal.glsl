@@ -418,12 +418,12 @@ vec2 scaledWFloat(int m) { return scaleBy(scaledW(m), scaledExponents(m).y); }
 
 vec2 cmul(vec2 a, vec2 b) { return vec2(a.x * b.x - a.y * b.y, a.x * b.y + a.y * b.x); }
 
-// (a + al) b for a reference point a and its low part al (the rest of its double value). A point
-// rounded to float alone is off by the same fraction at every iteration, and that adds up over the
-// hundreds of iterations an orbit can stay at a repelling fixed point near a copy of the set. al b
-// lies below half an ulp of a b: added to the rounded product it would be lost every time (CPU
-// devices need not fuse fma). So b is split into its high 12 bits and the rest, and the sum
-// a bh + (a bl + al b) rounds once with al b inside it.
+// a b + al b for a reference point a and a correction al of the size of its low part (the rest of
+// its double value). A point rounded to float alone is off by the same fraction at every iteration,
+// and that adds up over the hundreds of iterations an orbit can stay at a repelling fixed point near
+// a copy of the set. al b lies below half an ulp of a b: added to the rounded product it would be
+// lost every time (CPU devices need not fuse fma). So b is split into its high 12 bits and the rest,
+// and the sum a bh + (a bl + al b) rounds once with al b inside it.
 vec2 cmulSplit(vec2 a, vec2 al, vec2 b) {
   precise vec2 t = 4097.0 * b;
   precise vec2 bh = t - (t - b);
@@ -455,15 +455,15 @@ vec2 perturbStep(int m, vec2 Z, vec2 w, vec2 d, float s, int S) {
     vec2 t = cmul(2.0 * Z + ws, w);
     return vec2(t.x, -t.y) + d;
   }
-  // The higher degrees: the term linear in w, k Z^(k-1) w, from Z with its low part (cmulSplit).
+  // The higher degrees: the term linear in w, k Z^(k-1) w, as products with w (whose rounding
+  // changes from iteration to iteration, unlike that of a power of Z) and with Z's low part Zl:
+  // (Z + Zl)^(k-1) w = Z^(k-1) w + (k-1) Zl Z^(k-2) w to float precision (cmulSplit).
   if (kFormula == 7) {
-    vec2 Zl = referenceLow(m);
-    vec2 linear = 3.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, w));
+    vec2 linear = 3.0 * cmulSplit(Z, 2.0 * referenceLow(m), cmul(Z, w));
     return linear + cmul(w, cmul(3.0 * Z + ws, ws)) + d;
   }
   if (kFormula == 8) {
-    vec2 Zl = referenceLow(m);
-    vec2 linear = 4.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, cmulSplit(Z, Zl, w)));
+    vec2 linear = 4.0 * cmulSplit(Z, 3.0 * referenceLow(m), cmul(Z, cmul(Z, w)));
     return linear + cmul(w, cmul(ws, 6.0 * cmul(Z, Z) + cmul(ws, 4.0 * Z + ws))) + d;
   }
   vec2 pm = partMantissas(m);
