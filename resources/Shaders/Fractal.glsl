@@ -451,12 +451,12 @@ DEFINE_DIFFABS(float)
 DEFINE_DIFFABS(double)
 #endif
 
-// (a + al) b for a reference point a and its low part al (the rest of its double value). A point
-// rounded to float alone is off by the same fraction at every iteration, and that adds up over the
-// hundreds of iterations an orbit can stay at a repelling fixed point near a copy of the set. al b
-// lies below half an ulp of a b: added to the rounded product it would be lost every time (CPU
-// devices need not fuse fma). So b is split into its high 12 bits and the rest, and the sum
-// a bh + (a bl + al b) rounds once with al b inside it.
+// a b + al b for a reference point a and a correction al of the size of its low part (the rest of
+// its double value). A point rounded to float alone is off by the same fraction at every iteration,
+// and that adds up over the hundreds of iterations an orbit can stay at a repelling fixed point near
+// a copy of the set. al b lies below half an ulp of a b: added to the rounded product it would be
+// lost every time (CPU devices need not fuse fma). So b is split into its high 12 bits and the rest,
+// and the sum a bh + (a bl + al b) rounds once with al b inside it.
 vec2 cmulSplit(vec2 a, vec2 al, vec2 b) {
   precise vec2 t = 4097.0 * b;
   precise vec2 bh = t - (t - b);
@@ -464,15 +464,16 @@ vec2 cmulSplit(vec2 a, vec2 al, vec2 b) {
   return cmul(a, bh) + (cmul(a, bl) + cmul(al, b));
 }
 
-// The rescaled step of the higher degrees: the term linear in w, k Z^(k-1) w, from Z with its low
-// part (cmulSplit), and the terms of higher order in w as they are.
+// The rescaled step of the higher degrees: the term linear in w, k Z^(k-1) w, as products with w
+// (whose rounding changes from iteration to iteration, unlike that of a power of Z) and with Z's low
+// part Zl: (Z + Zl)^(k-1) w = Z^(k-1) w + (k-1) Zl Z^(k-2) w to float precision (cmulSplit). The
+// terms of higher order in w as they are.
 vec2 higherDegreeStep(int m, vec2 Z, vec2 w, vec2 ws) {
-  vec2 Zl = referenceLow(m);
   if (kFormula == kMultibrot3) {
-    vec2 linear = 3.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, w));
+    vec2 linear = 3.0 * cmulSplit(Z, 2.0 * referenceLow(m), cmul(Z, w));
     return linear + cmul(w, cmul(3.0 * Z + ws, ws));
   }
-  vec2 linear = 4.0 * cmulSplit(Z, Zl, cmulSplit(Z, Zl, cmulSplit(Z, Zl, w)));
+  vec2 linear = 4.0 * cmulSplit(Z, 3.0 * referenceLow(m), cmul(Z, cmul(Z, w)));
   return linear + cmul(w, cmul(ws, 6.0 * cmul(Z, Z) + cmul(ws, 4.0 * Z + ws)));
 }
 #ifdef FUNCTION_fractalKernelPrecise
