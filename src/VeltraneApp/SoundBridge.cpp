@@ -2,7 +2,7 @@
 // handed to the engine, the scope orbit and the orbit voice, and the analysis turned into visuals.
 #include "VeltraneApp/SoundBridge.h"
 
-#include "FractalCore/EnumText.h"
+#include "Support/EnumText.h"
 #include "FractalRender/FractalRenderer.h"
 #include "MIDIIO/HostTime.h"
 #include "Music/Mapping.h"

@@ -5,7 +5,7 @@
 #include "../common/ArgNumbers.h"
 
 #include "FractalCore/BigFixed.h"
-#include "FractalCore/EnumText.h"
+#include "Support/EnumText.h"
 #include "FractalRender/Motion.h"
 #include "Music/Notes.h"
 #include "Platform/Clock/Clock.h"
