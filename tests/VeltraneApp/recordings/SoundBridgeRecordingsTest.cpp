@@ -487,6 +487,7 @@ TEST_F(SoundBridgeRecordings, ACancelledExportLeavesNoMovieAndKeepsTheOldFile)
     Take::View view;
     view.x = "-0.5";
     view.y = "0";
+    view.maxIterations = 200;
     const Take take(48000, "2026-01-01T00:00:00Z", 48000, {}, {}, {view}, {});
     std::ofstream(folder / "out" / "evening.veltranetake") << take.encoded();
     std::ofstream(folder / "out" / "film.mov") << "an older film";
@@ -494,7 +495,11 @@ TEST_F(SoundBridgeRecordings, ACancelledExportLeavesNoMovieAndKeepsTheOldFile)
     dialogs.willSave(folder / "out" / "film.mov");
     dialogs.willChoose({2, 0, 0}); // 1080p, no HUD, no WAV
     bridge->exportMovie(*state);
-    ASSERT_TRUE(pumpUntil([&] { return state->movieProgress.get().value_or(0) > 0; }, 300));
+    // A render that fails ends with its alert at once, rather than after the wait.
+    ASSERT_TRUE(pumpUntil(
+        [&] { return state->movieProgress.get().value_or(0) > 0 || !dialogs.alerts.empty() || !log.empty(); }, 300));
+    ASSERT_TRUE(dialogs.alerts.empty() && log.empty())
+        << (dialogs.alerts.empty() ? log.front() : dialogs.alerts.front().message + " " + dialogs.alerts.front().informative);
     bridge->exportMovie(*state); // while it renders: nothing
     bridge->cancelMovie();
     ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 300));
