@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test format clean
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 test: build
 	@scripts/run-tests $(BUILD_DIR)
+
+# Every C++ source of ours in the house format (.clang-format).
+format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR)

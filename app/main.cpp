@@ -4,7 +4,4 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv)
-{
-    return veltrane::VeltraneMain(std::vector<std::string>(argv, argv + argc)).run();
-}
+int main(int argc, char** argv) { return veltrane::VeltraneMain(std::vector<std::string>(argv, argv + argc)).run(); }

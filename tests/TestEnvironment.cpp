@@ -7,8 +7,8 @@
 namespace {
 
 const bool cacheFolderSet = [] {
-  ::setenv("XDG_CACHE_HOME", VELTRANE_BINARY_DIR "/test-cache", 1);
-  return true;
+    ::setenv("XDG_CACHE_HOME", VELTRANE_BINARY_DIR "/test-cache", 1);
+    return true;
 }();
 
-}  // namespace
+} // namespace

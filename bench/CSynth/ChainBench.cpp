@@ -17,7 +17,8 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr int kBlock = 128;
 
-vk_fx_params everythingOn() {
+vk_fx_params everythingOn()
+{
     vk_fx_params p{};
     p.cutoff = 1500.0f;
     p.q = 6.0f;
@@ -41,7 +42,8 @@ vk_fx_params everythingOn() {
     return p;
 }
 
-void BM_EffectChainAllStages(benchmark::State& state) {
+void BM_EffectChainAllStages(benchmark::State& state)
+{
     auto fx = std::make_unique<vk_fx>();
     std::memset(fx.get(), 0, sizeof(vk_fx));
     vk_fx_init(fx.get(), kRate);
@@ -65,13 +67,14 @@ void BM_EffectChainAllStages(benchmark::State& state) {
     std::size_t offset = 0;
     float outL[kBlock], outR[kBlock];
     for (auto _ : state) {
-        for (int i = 0; i < kBlock; ++i) vk_fx_process(fx.get(), &p, in[offset + i], -in[offset + i], &outL[i], &outR[i]);
+        for (int i = 0; i < kBlock; ++i)
+            vk_fx_process(fx.get(), &p, in[offset + i], -in[offset + i], &outL[i], &outR[i]);
         benchmark::DoNotOptimize(outL);
         benchmark::DoNotOptimize(outR);
         offset = (offset + kBlock) % in.size();
     }
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
     if (fx->reverb) vk_rv_destroy(fx->reverb);
     vk_fx_free(fx.get());
 }
@@ -79,11 +82,12 @@ BENCHMARK(BM_EffectChainAllStages)->Arg(1)->Arg(0)->UseRealTime()->MinTime(3.0);
 
 // The same through the kernel: vk_render with a drone and four keys, every stage switched on by
 // events, the reverb rebuilt for 10 s.
-void BM_KernelWithWholeChain(benchmark::State& state) {
+void BM_KernelWithWholeChain(benchmark::State& state)
+{
     vk_state* k = vk_create(kRate);
     const vk_fx_params p = everythingOn();
     vk_reverb_build(k, 10.0f);
-    vk_reset(k);  // takes the 10 s response at once
+    vk_reset(k); // takes the 10 s response at once
     for (const vk_fx_read& read : vk_fx_reads) {
         const vk_event e{0, VK_EVENT_PARAM_NO_RAMP, read.index, 0, p.*read.field, 0.0f, 0.0f};
         vk_push_event(k, &e);
@@ -102,12 +106,12 @@ void BM_KernelWithWholeChain(benchmark::State& state) {
         frame += kBlock;
         benchmark::DoNotOptimize(l);
     }
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
     vk_destroy(k);
 }
 BENCHMARK(BM_KernelWithWholeChain)->UseRealTime()->MinTime(3.0);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -20,7 +20,8 @@ constexpr int kBlock = 128;
 
 void push(vk_state* k, vk_event e) { vk_push_event(k, &e); }
 
-void renderSeconds(benchmark::State& state, vk_state* k) {
+void renderSeconds(benchmark::State& state, vk_state* k)
+{
     std::vector<float> l(kBlock), r(kBlock);
     float* outs[2] = {l.data(), r.data()};
     int64_t frame = 0;
@@ -33,7 +34,8 @@ void renderSeconds(benchmark::State& state, vk_state* k) {
     state.counters["realtime"] = benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_Drone(benchmark::State& state) {
+void BM_Drone(benchmark::State& state)
+{
     vk_state* k = vk_create(kRate);
     vk_set_tap(k, static_cast<int>(state.range(0)));
     push(k, {0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0});
@@ -41,7 +43,8 @@ void BM_Drone(benchmark::State& state) {
     vk_destroy(k);
 }
 
-void BM_KeysDroneOrbitNoise(benchmark::State& state) {
+void BM_KeysDroneOrbitNoise(benchmark::State& state)
+{
     vk_state* k = vk_create(kRate);
     vk_set_tap(k, static_cast<int>(state.range(0)));
     std::vector<float> re(128, 0.0f), im(128, 0.0f);
@@ -63,7 +66,7 @@ void BM_KeysDroneOrbitNoise(benchmark::State& state) {
     vk_destroy(k);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Drone)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeysDroneOrbitNoise)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);

@@ -21,7 +21,8 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr int kBlock = 128;
 
-std::vector<float> noiseBlock(int n, uint32_t seed) {
+std::vector<float> noiseBlock(int n, uint32_t seed)
+{
     std::vector<float> x(n);
     for (auto& v : x) {
         seed ^= seed << 13;
@@ -32,7 +33,8 @@ std::vector<float> noiseBlock(int n, uint32_t seed) {
     return x;
 }
 
-void BM_Reverb10s(benchmark::State& state) {
+void BM_Reverb10s(benchmark::State& state)
+{
     vk_reverb* rv = vk_rv_create(kRate, 10.01);
     vk_rv_build(rv, 10.0f);
     vk_rv_reset(rv);
@@ -48,15 +50,16 @@ void BM_Reverb10s(benchmark::State& state) {
         offset = (offset + kBlock) % in.size();
     }
     benchmark::DoNotOptimize(sink);
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
     vk_rv_destroy(rv);
 }
 BENCHMARK(BM_Reverb10s)->MeasureProcessCPUTime()->UseRealTime()->MinTime(3.0);
 
 // One convolver for the whole run: started once and left running (zita-convolver's repeated
 // stop and restart is not what is measured here).
-Convproc* zitaConvolver() {
+Convproc* zitaConvolver()
+{
     static Convproc* conv = [] {
         vk_reverb* rv = vk_rv_create(kRate, 10.01);
         vk_rv_build(rv, 10.0f);
@@ -80,7 +83,8 @@ Convproc* zitaConvolver() {
     return conv;
 }
 
-void BM_ZitaConvolver10s(benchmark::State& state) {
+void BM_ZitaConvolver10s(benchmark::State& state)
+{
     Convproc* conv = zitaConvolver();
     if (!conv) {
         state.SkipWithError("zita-convolver set-up failed");
@@ -92,16 +96,16 @@ void BM_ZitaConvolver10s(benchmark::State& state) {
     for (auto _ : state) {
         std::copy_n(in.data() + offset, kBlock, conv->inpdata(0));
         std::copy_n(in.data() + offset, kBlock, conv->inpdata(1));
-        conv->process(true);  // sync: wait for every level's share of this cycle
+        conv->process(true); // sync: wait for every level's share of this cycle
         sink += conv->outdata(0)[0] + conv->outdata(1)[kBlock - 1];
         offset = (offset + kBlock) % in.size();
     }
     benchmark::DoNotOptimize(sink);
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate,
-                                                      benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kRate, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ZitaConvolver10s)->MeasureProcessCPUTime()->UseRealTime()->MinTime(3.0);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

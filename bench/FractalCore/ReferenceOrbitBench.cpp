@@ -21,7 +21,8 @@ namespace {
 
 constexpr int kIterations = 63943;
 
-BigComplex deepCentre(int fracLimbs) {
+BigComplex deepCentre(int fracLimbs)
+{
     // -0.74 + 0.1i, then random bits below 2^-64 down to the last limb.
     std::mt19937_64 rng(42);
     std::string x = "-0.74", y = "0.1";
@@ -36,24 +37,26 @@ BigComplex deepCentre(int fracLimbs) {
     return {bx, by};
 }
 
-void BM_ReferenceOrbitBigFixed(benchmark::State& state) {
+void BM_ReferenceOrbitBigFixed(benchmark::State& state)
+{
     const int fracLimbs = BigFixed::limbsForZoom(ZoomRules::extremeMaxZoom, 64);
     const BigComplex centre = deepCentre(fracLimbs);
     BigReference::Result result;
     double sink = 0;
     for (auto _ : state) {
-        result = BigReference::compute(FractalType::mandelbrot, centre, {}, kIterations, [] { return true; },
-                                       [&sink](int, double x, double y) { sink += x + y; });
+        result = BigReference::compute(
+            FractalType::mandelbrot, centre, {}, kIterations, [] { return true; },
+            [&sink](int, double x, double y) { sink += x + y; });
         benchmark::DoNotOptimize(sink);
     }
     if (result.escaped || result.length != kIterations) state.SkipWithError("orbit escaped early");
     state.counters["fracLimbs"] = fracLimbs;
-    state.counters["per_iteration"] =
-        benchmark::Counter(static_cast<double>(kIterations), benchmark::Counter::kIsIterationInvariantRate |
-                                                                  benchmark::Counter::kInvert);
+    state.counters["per_iteration"] = benchmark::Counter(
+        static_cast<double>(kIterations), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_ReferenceOrbitMpfr(benchmark::State& state) {
+void BM_ReferenceOrbitMpfr(benchmark::State& state)
+{
     const int fracLimbs = BigFixed::limbsForZoom(ZoomRules::extremeMaxZoom, 64);
     const mpfr_prec_t prec = 64 * fracLimbs + 64;
     const BigComplex centre = deepCentre(fracLimbs);
@@ -90,13 +93,13 @@ void BM_ReferenceOrbitMpfr(benchmark::State& state) {
     for (mpfr_ptr v : {x, y, cx, cy, xx, yy, xy}) mpfr_clear(v);
     if (escaped || length != kIterations) state.SkipWithError("orbit escaped early");
     state.counters["bits"] = static_cast<double>(prec);
-    state.counters["per_iteration"] =
-        benchmark::Counter(static_cast<double>(kIterations), benchmark::Counter::kIsIterationInvariantRate |
-                                                                  benchmark::Counter::kInvert);
+    state.counters["per_iteration"] = benchmark::Counter(
+        static_cast<double>(kIterations), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // The limb kernels alone, at 17 fraction limbs.
-void BM_Multiply(benchmark::State& state) {
+void BM_Multiply(benchmark::State& state)
+{
     const BigComplex c = deepCentre(17);
     BigFixed a = c.x(), b = c.y();
     for (auto _ : state) {
@@ -105,7 +108,8 @@ void BM_Multiply(benchmark::State& state) {
     }
 }
 
-void BM_Square(benchmark::State& state) {
+void BM_Square(benchmark::State& state)
+{
     const BigComplex c = deepCentre(17);
     BigFixed a = c.x();
     for (auto _ : state) {
@@ -114,7 +118,8 @@ void BM_Square(benchmark::State& state) {
     }
 }
 
-void BM_Add(benchmark::State& state) {
+void BM_Add(benchmark::State& state)
+{
     const BigComplex c = deepCentre(17);
     BigFixed a = c.x(), b = c.y();
     for (auto _ : state) {

@@ -6,8 +6,8 @@
 namespace veltrane::bench {
 
 struct Location {
-  const char* x;
-  const char* y;
+    const char* x;
+    const char* y;
 };
 
 inline const Location kSeahorse{"-0.743643887037158704752191506114774", "0.131825904205311970493132056385139"};
@@ -36,9 +36,10 @@ inline const Location kMultibrot3Copy{
     "8906229603198538224887963226548240719455538851540707628127806084431855766996536716284176707984891471"
     "718094185290344575909400047309305"};
 
-inline BigComplex centreAt(const Location& location, double zoom) {
-  const int limbs = BigFixed::limbsForZoom(zoom, 64);
-  return BigComplex(*BigFixed::fromDecimal(location.x, limbs), *BigFixed::fromDecimal(location.y, limbs));
+inline BigComplex centreAt(const Location& location, double zoom)
+{
+    const int limbs = BigFixed::limbsForZoom(zoom, 64);
+    return BigComplex(*BigFixed::fromDecimal(location.x, limbs), *BigFixed::fromDecimal(location.y, limbs));
 }
 
-}  // namespace veltrane::bench
+} // namespace veltrane::bench

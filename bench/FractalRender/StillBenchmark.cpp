@@ -18,30 +18,41 @@ namespace {
 // the figure least disturbed by other work on the machine.
 double smallest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
-RenderView benchView() {
-  return RenderView(FractalType::mandelbrot, -0.75, 0.1, 1.0, 0.0, 1000, Complex{}, Palette::obsidian);
+RenderView benchView()
+{
+    return RenderView(FractalType::mandelbrot, -0.75, 0.1, 1.0, 0.0, 1000, Complex{}, Palette::obsidian);
 }
 
-void BM_Construction(benchmark::State& state) {
-  auto device = GpuDevice::systemDefault();
-  for (auto _ : state) {
-    FractalRenderer renderer(device);
-    benchmark::DoNotOptimize(&renderer);
-  }
+void BM_Construction(benchmark::State& state)
+{
+    auto device = GpuDevice::systemDefault();
+    for (auto _ : state) {
+        FractalRenderer renderer(device);
+        benchmark::DoNotOptimize(&renderer);
+    }
 }
-BENCHMARK(BM_Construction)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->ComputeStatistics("min", smallest);
+BENCHMARK(BM_Construction)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->ComputeStatistics("min", smallest);
 
-void BM_Still1280x720(benchmark::State& state) {
-  FractalRenderer renderer(GpuDevice::systemDefault());
-  // The first still sizes the textures and makes lavapipe compile the shaders it uses.
-  renderer.renderStill(benchView(), 1280, 720);
-  for (auto _ : state) {
-    Image image = renderer.renderStill(benchView(), 1280, 720);
-    benchmark::DoNotOptimize(image.bgrx.data());
-  }
+void BM_Still1280x720(benchmark::State& state)
+{
+    FractalRenderer renderer(GpuDevice::systemDefault());
+    // The first still sizes the textures and makes lavapipe compile the shaders it uses.
+    renderer.renderStill(benchView(), 1280, 720);
+    for (auto _ : state) {
+        Image image = renderer.renderStill(benchView(), 1280, 720);
+        benchmark::DoNotOptimize(image.bgrx.data());
+    }
 }
-BENCHMARK(BM_Still1280x720)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->ComputeStatistics("min", smallest);
+BENCHMARK(BM_Still1280x720)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->ComputeStatistics("min", smallest);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

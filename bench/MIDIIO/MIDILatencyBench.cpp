@@ -59,8 +59,7 @@ void BM_InputToMainQueue(benchmark::State& state)
 {
     testsupport::JackServer server;
     testsupport::JackMidiPeer peer;
-    if (!startServerAndPeer(state, server, peer))
-        return;
+    if (!startServerAndPeer(state, server, peer)) return;
     const std::string keys = peer.addOutput("keys");
     MainQueue queue;
     MIDIInput input("Veltrane", MidiBackend::automatic, queue);
@@ -76,14 +75,12 @@ void BM_InputToMainQueue(benchmark::State& state)
         std::thread sender([&] {
             for (int i = 0; i < eventCount; ++i) {
                 peer.send(keys, {std::uint8_t(0x90 | (i % 16)), std::uint8_t(i % 128), 100});
-                if (i % 10 == 9)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (i % 10 == 9) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (delivered.size() < eventCount && std::chrono::steady_clock::now() < deadline)
-            if (queue.pump() == 0)
-                std::this_thread::yield();
+            if (queue.pump() == 0) std::this_thread::yield();
         sender.join();
     }
     const auto sent = peer.sent(keys);
@@ -101,8 +98,7 @@ void BM_StampToJackFrame(benchmark::State& state)
 {
     testsupport::JackServer server;
     testsupport::JackMidiPeer peer;
-    if (!startServerAndPeer(state, server, peer))
-        return;
+    if (!startServerAndPeer(state, server, peer)) return;
     const std::string rec = peer.addInput("rec");
     MIDIOutput out("Veltrane");
     out.start();
@@ -122,8 +118,7 @@ void BM_StampToJackFrame(benchmark::State& state)
         const std::uint64_t start = HostTime::fromNow(0.05);
         for (int i = 0; i < eventCount; ++i) {
             const std::uint64_t stamp = start + static_cast<std::uint64_t>(i) * 370'000u;
-            while (HostTime::now() + 20'000'000u < stamp)
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            while (HostTime::now() + 20'000'000u < stamp) std::this_thread::sleep_for(std::chrono::microseconds(200));
             out.send(MIDIEvent::noteOn(static_cast<std::uint8_t>(i % 128), 100, 0), stamp);
             stamps.push_back(stamp);
         }

@@ -28,7 +28,8 @@ void tick(benchmark::State& bench, Case c)
         benchmark::DoNotOptimize(conductor.schedule(until, pitch));
         notes += conductor.follow(until).has_value();
     }
-    bench.counters["notes/tick"] = benchmark::Counter(static_cast<double>(notes) / static_cast<double>(bench.iterations()));
+    bench.counters["notes/tick"] =
+        benchmark::Counter(static_cast<double>(notes) / static_cast<double>(bench.iterations()));
 }
 
 // On the boundary the probes escape at mixed counts. Inside the main cardioid every probe point runs

@@ -11,7 +11,8 @@ using namespace veltrane;
 namespace {
 
 // A two-hand piece of `bars` bars of 4/4: sixteenths over a quarter-note bass, with running status.
-std::vector<uint8_t> piece(int bars) {
+std::vector<uint8_t> piece(int bars)
+{
     auto track = [](int notesPerBeat, int bars, int low) {
         std::vector<uint8_t> t = {0x00, 0x90, uint8_t(low), 80};
         const int ticks = 480 / notesPerBeat;
@@ -25,21 +26,23 @@ std::vector<uint8_t> piece(int bars) {
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
     for (const auto& t : {track(4, bars, 60), track(1, bars, 36)}) {
         const uint32_t size = uint32_t(t.size());
-        file.insert(file.end(), {'M', 'T', 'r', 'k', uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8),
-                                 uint8_t(size)});
+        file.insert(file.end(),
+                    {'M', 'T', 'r', 'k', uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)});
         file.insert(file.end(), t.begin(), t.end());
     }
     return file;
 }
 
-void BM_ReadMIDIFile(benchmark::State& state) {
+void BM_ReadMIDIFile(benchmark::State& state)
+{
     const auto bytes = piece(int(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(MIDIFile(std::span<const uint8_t>(bytes)));
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
 }
 BENCHMARK(BM_ReadMIDIFile)->Arg(100)->Arg(1000);
 
-void BM_ImportMelody(benchmark::State& state) {
+void BM_ImportMelody(benchmark::State& state)
+{
     const auto bytes = piece(int(state.range(0)));
     const MIDIFile file{std::span<const uint8_t>(bytes)};
     for (auto _ : state) benchmark::DoNotOptimize(Melody::fromMIDI(file, "bench", "Bench"));
@@ -48,7 +51,8 @@ void BM_ImportMelody(benchmark::State& state) {
 BENCHMARK(BM_ImportMelody)->Arg(100)->Arg(1000);
 
 // What the first use of the classics costs: forty files read and imported.
-void BM_LoadClassics(benchmark::State& state) {
+void BM_LoadClassics(benchmark::State& state)
+{
     Resources::setRoot(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources");
     size_t loaded = 0;
     for (auto _ : state) loaded = Classics::load(Classics::entries()).size();
@@ -56,6 +60,6 @@ void BM_LoadClassics(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadClassics)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -20,8 +20,7 @@ std::atomic<long> allocations{0};
 void* operator new(std::size_t size)
 {
     allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
+    if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -37,8 +36,8 @@ void BM_FractalToAudio(benchmark::State& state)
     double x = -0.7436;
     const long before = allocations.load();
     for (auto _ : state) {
-        AudioParams p = Mapping::fractalToAudio(x, 0.1318, 300, 500, 0.3, current, FractalType::mandelbrot,
-                                                Scale::major, 0);
+        AudioParams p =
+            Mapping::fractalToAudio(x, 0.1318, 300, 500, 0.3, current, FractalType::mandelbrot, Scale::major, 0);
         benchmark::DoNotOptimize(p);
         x += 1e-9; // a view that pans, as when the user drags
     }
@@ -71,11 +70,9 @@ Melody fortyBars()
     const char* line[] = {"C5:.5", "E5", "G5", "E5", "D5", "F5", "A5", "F5"};
     const char* low[] = {"C3:1", "G2", "A2", "F2"};
     for (int bar = 0; bar < 40; ++bar) {
-        for (const char* n : line)
-            melody += std::string(n) + " ";
+        for (const char* n : line) melody += std::string(n) + " ";
         melody += "| ";
-        for (const char* n : low)
-            bass += std::string(n) + " ";
+        for (const char* n : low) bass += std::string(n) + " ";
         bass += "| ";
     }
     return Melody("bench", "Bench", "", 132, 4, "C4", melody, bass);

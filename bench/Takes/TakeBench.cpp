@@ -26,19 +26,16 @@ std::atomic<long long> heapPeak{0};
 void* counted(std::size_t n)
 {
     void* p = std::malloc(n ? n : 1);
-    if (!p)
-        throw std::bad_alloc();
+    if (!p) throw std::bad_alloc();
     const long long now = heapNow += static_cast<long long>(malloc_usable_size(p));
     long long peak = heapPeak.load(std::memory_order_relaxed);
-    while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
-    }
+    while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {}
     return p;
 }
 
 void uncounted(void* p)
 {
-    if (!p)
-        return;
+    if (!p) return;
     heapNow -= static_cast<long long>(malloc_usable_size(p));
     std::free(p);
 }
@@ -64,8 +61,9 @@ std::string hudState(int i)
 {
     std::string s = R"({"fractalType":"julia","palette":"aurora","scale":"dorian","rootNote":62,"isPlaying":true,)"
                     R"("toneLocked":false,"micEnabled":false,"mappingMode":"web","hudTab":"sound","audioParams":{)";
-    s += "\"frequency\":" + std::to_string(220 + i % 300) + ".25,\"harmonicRatio\":1.5,\"filterCutoff\":" +
-         std::to_string(800 + i % 1000) + ",\"filterQ\":2,\"filterType\":\"lowpass\",\"filterRolloff\":-24,";
+    s += "\"frequency\":" + std::to_string(220 + i % 300) +
+         ".25,\"harmonicRatio\":1.5,\"filterCutoff\":" + std::to_string(800 + i % 1000) +
+         ",\"filterQ\":2,\"filterType\":\"lowpass\",\"filterRolloff\":-24,";
     s += R"("distortionAmount":0.1,"reverbWet":0.3,"reverbDecay":2.5,"delayTime":0.25,"delayFeedback":0.3,)"
          R"("delayWet":0.2,"lfoRate":1,"volume":0.5,"fmModIndex":2,"chorusAmount":0.3,"stereoWidth":0.7,)"
          R"("noiseLevel":0,"noiseType":"white","bitCrushDepth":16,"phaserRate":0.5,"phaserDepth":0,"pitchShift":0,)"
@@ -116,7 +114,8 @@ Take busyTake()
         // A deep dive: zoom from 1 to 1e40 over the ten minutes, the centre at that precision.
         const double zoom = std::pow(10.0, 40.0 * f / frames);
         const int limbs = BigFixed::limbsForZoom(zoom, 64);
-        const BigComplex centre = BigComplex(-0.743643887037151, 0.131825904205330, limbs).offset(0.3 / zoom * std::sin(t), 0.3 / zoom * std::cos(t));
+        const BigComplex centre = BigComplex(-0.743643887037151, 0.131825904205330, limbs)
+                                      .offset(0.3 / zoom * std::sin(t), 0.3 / zoom * std::cos(t));
         views.emplace_back(at, FractalType::mandelbrot, centre, zoom, 0.01 * t, Complex{-0.7, 0.27015}, Palette::aurora,
                            2000, 0.7, 0.5, std::fmod(0.01 * t, 1.0));
         hud.push_back({at, hudState(f)});
@@ -159,7 +158,9 @@ void Decode(benchmark::State& state)
         benchmark::DoNotOptimize(t.events.data());
         worst = std::max(worst, double(heapPeak.load() - before) / double(bytes.size()));
         state.PauseTiming();
-        { Take gone = std::move(t); }
+        {
+            Take gone = std::move(t);
+        }
         state.ResumeTiming();
     }
     // The heap decoding needed above the file it read, in multiples of the file's size.
@@ -180,8 +181,7 @@ void ViewAt(benchmark::State& state)
         auto v = TakeRenderer::view(a, t);
         benchmark::DoNotOptimize(v.first.zoom);
         a += step;
-        if (a > t.length)
-            a = 0;
+        if (a > t.length) a = 0;
     }
 }
 BENCHMARK(ViewAt);

@@ -58,8 +58,8 @@ double median(std::vector<double> v) { return percentiles(std::move(v)).median; 
 
 // A state with its melody library in a folder of its own.
 struct Instrument {
-    std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                   ("veltrane-bridge-bench-" + std::to_string(::getpid()));
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("veltrane-bridge-bench-" + std::to_string(::getpid()));
     MelodyLibrary library{folder / "Melodies"};
     InstrumentState state{library};
     std::unique_ptr<SoundBridge> bridge;
@@ -132,7 +132,8 @@ void BM_FrameTick(benchmark::State& s)
         state.melodyPlaying.set(true);
     }
     const BigComplex home = state.centre.get();
-    const BigComplex deep(BigFixed(-0.743643887037158704752191506114774, 2), BigFixed(0.131825904205311970493132056385139, 2));
+    const BigComplex deep(BigFixed(-0.743643887037158704752191506114774, 2),
+                          BigFixed(0.131825904205311970493132056385139, 2));
     bool inward = true;
 
     std::vector<double> us;
@@ -289,7 +290,8 @@ void BM_NoteLatency(benchmark::State& s)
     const char** outs = jack_get_ports(listener.client(), nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
     std::string enginePort;
     for (const char** p = outs; p && *p; ++p)
-        if (std::string(*p).rfind("system:", 0) != 0 && std::string(*p).rfind("listener:", 0) != 0 && enginePort.empty())
+        if (std::string(*p).rfind("system:", 0) != 0 && std::string(*p).rfind("listener:", 0) != 0 &&
+            enginePort.empty())
             enginePort = *p;
     jack_free(outs);
     if (enginePort.empty() || jack_connect(listener.client(), enginePort.c_str(), listener.audioPort().c_str()) != 0) {

@@ -27,8 +27,8 @@ struct vk_dynamics {
     float envelopeRate;
     float targetGain;
     float idleReleaseRate;
-    double releaseLog2PerDb;  // log2(10) / 20 / (0.0025 x rate): the detector's release exponent per dB
-    float sinedGain, sine;  // sin(pi / 2 x sinedGain), kept while the gain does not move
+    double releaseLog2PerDb; // log2(10) / 20 / (0.0025 x rate): the detector's release exponent per dB
+    float sinedGain, sine;   // sin(pi / 2 x sinedGain), kept while the gain does not move
     int32_t counter;
     // The louder side of the last frame, whose detector step is still to be taken (the next call
     // takes it first; the detector average is not read in between).
@@ -48,14 +48,15 @@ void comp_division_step(vk_dynamics* d, float rate);
 // The per-frame path below is inline, for the effect chain.
 
 namespace vk_dyn_detail {
-constexpr double kDbPerNeper = 8.68588963806503655302;  // 20 / ln 10
-constexpr double kLog2PerDb = 0.16609640474436811739;   // log2(10) / 20
+constexpr double kDbPerNeper = 8.68588963806503655302; // 20 / ln 10
+constexpr double kLog2PerDb = 0.16609640474436811739;  // log2(10) / 20
 inline float db(float x) { return static_cast<float>(vk_fast::log(x) * kDbPerNeper); }
 inline float undb(float x) { return static_cast<float>(vk_fast::exp2(x * kLog2PerDb)); }
-}  // namespace vk_dyn_detail
+} // namespace vk_dyn_detail
 
 // Detector step for a frame whose louder side had magnitude p: moves the detector average.
-__attribute__((always_inline)) inline void comp_detect(vk_dynamics* d, float p) {
+__attribute__((always_inline)) inline void comp_detect(vk_dynamics* d, float p)
+{
     float a, r;
     if (p >= d->linearThreshold && p > 0.0001f) {
         // a = saturate(p) / p, and -20 log10 a.
@@ -90,7 +91,8 @@ __attribute__((always_inline)) inline void comp_detect(vk_dynamics* d, float p) 
 
 // comp_tick in two halves, output first: the output is the input of `lookahead` frames ago, so it
 // needs nothing of this frame's input. comp_output and then comp_input on one frame is comp_tick.
-__attribute__((always_inline)) inline void comp_output(vk_dynamics* d, float* left, float* right, float rate) {
+__attribute__((always_inline)) inline void comp_output(vk_dynamics* d, float* left, float* right, float rate)
+{
     if (d->peakPending) comp_detect(d, d->pendingPeak);
     if (d->counter == 0) comp_division_step(d, rate);
     d->counter = (d->counter + 1) & 31;
@@ -114,7 +116,8 @@ __attribute__((always_inline)) inline void comp_output(vk_dynamics* d, float* le
     d->readIndex = (d->readIndex + 1) & 1023;
 }
 
-__attribute__((always_inline)) inline void comp_input(vk_dynamics* d, float left, float right) {
+__attribute__((always_inline)) inline void comp_input(vk_dynamics* d, float left, float right)
+{
     d->line[0][d->writeIndex] = left;
     d->line[1][d->writeIndex] = right;
     d->writeIndex = (d->writeIndex + 1) & 1023;
@@ -124,4 +127,3 @@ __attribute__((always_inline)) inline void comp_input(vk_dynamics* d, float left
     d->pendingPeak = std::fabs(left) > std::fabs(right) ? std::fabs(left) : std::fabs(right);
     d->peakPending = 1;
 }
-

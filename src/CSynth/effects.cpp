@@ -28,7 +28,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kPiF = 3.14159265358979323846f;
 constexpr float kHalfPiF = 1.57079632679489661923f;
-constexpr float kMinMixAngle = 0.001534668f;  // the angle of amount 0.000977
+constexpr float kMinMixAngle = 0.001534668f; // the angle of amount 0.000977
 
 // A tap's number; the stages' order is vk_tap's.
 constexpr int tapOf(vk_tap tap) { return static_cast<int>(tap); }
@@ -38,20 +38,23 @@ constexpr int kPastMaster = tapOf(vk_tap::master) + 1;
 inline float wrap01(float p) { return p - std::floor(p); }
 
 // The final clip; NaN becomes 0, so nothing outside [-1, 1] reaches the device.
-inline float clip(float x) {
+inline float clip(float x)
+{
     if (x > 1.0f) return 1.0f;
     if (x < -1.0f) return -1.0f;
     return x == x ? x : 0.0f;
 }
 
-int powerOfTwoAtLeast(int n) {
+int powerOfTwoAtLeast(int n)
+{
     int size = 1;
     while (size < n) size <<= 1;
     return size;
 }
 
 // frequency / rate, divided again only when the frequency moved.
-inline float phaseStep(vk_phase_step* c, float frequency, float rate) {
+inline float phaseStep(vk_phase_step* c, float frequency, float rate)
+{
     if (!(frequency == c->value)) {
         c->value = frequency;
         c->step = frequency / rate;
@@ -59,7 +62,8 @@ inline float phaseStep(vk_phase_step* c, float frequency, float rate) {
     return c->step;
 }
 
-inline void mixGains(vk_mix_cache* c, float amount) {
+inline void mixGains(vk_mix_cache* c, float amount)
+{
     if (amount != c->amount) {
         vk_fx_mix_gains(amount, &c->dry, &c->wet);
         c->amount = amount;
@@ -70,7 +74,8 @@ inline void mixGains(vk_mix_cache* c, float amount) {
 
 // vk_delay_read for the stages' own delays, which all lie in [1, size): one wrap is then enough. With
 // `ahead` 1 the line is read as it will be once the next sample is written.
-VK_INLINE float readLine(const vk_delay_line* line, float delay, int ahead) {
+VK_INLINE float readLine(const vk_delay_line* line, float delay, int ahead)
+{
     float pos = static_cast<float>((line->write + ahead) & line->mask) - delay;
     if (pos < 0.0f) pos += static_cast<float>(line->size);
     const int i = static_cast<int>(pos);
@@ -82,7 +87,8 @@ VK_INLINE float readLine(const vk_delay_line* line, float delay, int ahead) {
 
 // Both lines of a stereo pair at one delay in [1, size). The two lines are always written together,
 // so they share their write position, and the position and fraction serve both.
-VK_INLINE void readPair(const vk_delay_line* pair, float delay, int ahead, float* left, float* right) {
+VK_INLINE void readPair(const vk_delay_line* pair, float delay, int ahead, float* left, float* right)
+{
     float pos = static_cast<float>((pair[0].write + ahead) & pair[0].mask) - delay;
     if (pos < 0.0f) pos += static_cast<float>(pair[0].size);
     const int i = static_cast<int>(pos);
@@ -94,7 +100,8 @@ VK_INLINE void readPair(const vk_delay_line* pair, float delay, int ahead, float
     *right = r[i0] + frac * (r[i1] - r[i0]);
 }
 
-VK_INLINE void writePair(vk_delay_line* pair, float left, float right) {
+VK_INLINE void writePair(vk_delay_line* pair, float left, float right)
+{
     const int w = pair[0].write;
     pair[0].buf[w] = left;
     pair[1].buf[w] = right;
@@ -108,19 +115,21 @@ VK_INLINE void writePair(vk_delay_line* pair, float left, float right) {
 // sines, then those of the coefficients that the swept cutoff and the phaser's two centre
 // frequencies give. Each stage still moves its own phase, so a stage the tap leaves out keeps it.
 struct FrameSines {
-    float sweep;               // the filter sweep's sine
-    float chorus;              // the chorus sweep's
-    float phaser;              // the phaser sweep's
-    float shiftSin, shiftCos;  // the frequency shifter's carrier
-    float grainA, grainB;      // the pitch shifter's window gains
-    double filterD;            // swept cutoff / (rate / 2)
-    float filterH, filterS;    // sin(D pi / 2), sin(D pi) in single precision
-    double phaserD[2];         // centre frequencies / (rate / 2), left and right
+    float sweep;              // the filter sweep's sine
+    float chorus;             // the chorus sweep's
+    float phaser;             // the phaser sweep's
+    float shiftSin, shiftCos; // the frequency shifter's carrier
+    float grainA, grainB;     // the pitch shifter's window gains
+    double filterD;           // swept cutoff / (rate / 2)
+    float filterH, filterS;   // sin(D pi / 2), sin(D pi) in single precision
+    double phaserD[2];        // centre frequencies / (rate / 2), left and right
     float phaserH[2], phaserS[2];
 };
 
-VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* out) {
-    const vk_double4 phases = {fx->filter.sweepPhase, fx->chorus.phase, fx->phaser.phase, static_cast<float>(fx->freqShift.phase)};
+VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* out)
+{
+    const vk_double4 phases = {fx->filter.sweepPhase, fx->chorus.phase, fx->phaser.phase,
+                               static_cast<float>(fx->freqShift.phase)};
     vk_double4 sine, cosine;
     vk_fast::sinCosTurns(phases, &sine, &cosine);
     out->sweep = static_cast<float>(sine[0]);
@@ -170,22 +179,27 @@ VK_INLINE void frameSines(const vk_fx* fx, const vk_fx_params* p, FrameSines* ou
 
 // ---------------------------------------------------------------- filter
 
-VK_INLINE void filterCoefficients(vk_fx_filter* f, const FrameSines& sines, float q, int type) {
+VK_INLINE void filterCoefficients(vk_fx_filter* f, const FrameSines& sines, float q, int type)
+{
     double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
     const double d = sines.filterD;
     auto zero = [&] { b0 = b1 = b2 = a1 = a2 = 0.0; };
     bool formula = false;
     switch (type) {
-    case 0:  // lowpass
-        if (d <= 0.0) zero();
-        else if (d < 1.0) formula = true;
+    case 0: // lowpass
+        if (d <= 0.0)
+            zero();
+        else if (d < 1.0)
+            formula = true;
         break;
-    case 1:  // highpass
-        if (d >= 1.0) zero();
-        else if (d > 0.0) formula = true;
+    case 1: // highpass
+        if (d >= 1.0)
+            zero();
+        else if (d > 0.0)
+            formula = true;
         break;
-    case 2:  // bandpass
-    case 3:  // notch
+    case 2: // bandpass
+    case 3: // notch
         if (!(d > 0.0 && d < 1.0)) {
             if (type == 2) zero();
         } else if (q <= 0.0f) {
@@ -194,12 +208,12 @@ VK_INLINE void filterCoefficients(vk_fx_filter* f, const FrameSines& sines, floa
             formula = true;
         }
         break;
-    default:  // no other type comes out of the parameter vector: pass the signal
+    default: // no other type comes out of the parameter vector: pass the signal
         break;
     }
     if (formula) {
         const double h = sines.filterH;
-        const double e = 2.0 * h * h;  // 1 - e = cos(w)
+        const double e = 2.0 * h * h; // 1 - e = cos(w)
         const double s = sines.filterS;
         const double alpha = type <= 1 ? s * f->halfInverseGain : s / (2.0 * q);
         const double k = 1.0 / (1.0 + alpha);
@@ -234,7 +248,8 @@ VK_INLINE void filterCoefficients(vk_fx_filter* f, const FrameSines& sines, floa
 }
 
 // Both channels through the sections in use, side by side in the two lanes.
-inline void runSections(vk_fx_filter* f, float* l, float* r) {
+inline void runSections(vk_fx_filter* f, float* l, float* r)
+{
     const double b0 = f->b0, b1 = f->b1, b2 = f->b2, a1 = f->a1, a2 = f->a2;
     vk_double2 x = {*l, *r};
     for (int i = 0; i < f->sections; ++i) {
@@ -249,8 +264,8 @@ inline void runSections(vk_fx_filter* f, float* l, float* r) {
     *r = static_cast<float>(x[1]);
 }
 
-VK_INLINE void process(vk_fx_filter* f, float rate, const vk_fx_params* p, const FrameSines& sines, float* l,
-                       float* r) {
+VK_INLINE void process(vk_fx_filter* f, float rate, const vk_fx_params* p, const FrameSines& sines, float* l, float* r)
+{
     f->sweepPhase = wrap01(f->sweepPhase + phaseStep(&f->sweepStep, p->lfoRate, rate));
     int n = p->rolloff >= 1.0f && p->rolloff < 4.0f ? static_cast<int>(p->rolloff) : 1;
     if (n != f->sections) {
@@ -270,8 +285,9 @@ VK_INLINE void process(vk_fx_filter* f, float rate, const vk_fx_params* p, const
 
 // ---------------------------------------------------------------- distortion
 
-double besselI0(double v) {
-    double sum = 0.0, term = 1.0;  // (v/2)^m / m!
+double besselI0(double v)
+{
+    double sum = 0.0, term = 1.0; // (v/2)^m / m!
     for (int m = 0; m < 40; ++m) {
         if (m > 0) term *= (v / 2.0) / m;
         sum += term * term;
@@ -279,7 +295,8 @@ double besselI0(double v) {
     return sum;
 }
 
-void halfBandCoefficients(float* c) {
+void halfBandCoefficients(float* c)
+{
     double h[16], total = 0.0;
     const double i0Beta = besselI0(8.0);
     for (int j = 0; j < 16; ++j) {
@@ -293,7 +310,8 @@ void halfBandCoefficients(float* c) {
 }
 
 // The shaping curve on four values at once.
-inline vk_float4 shape(vk_float4 u, float a) {
+inline vk_float4 shape(vk_float4 u, float a)
+{
     const vk_float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
     const vk_float4 magnitude = u < 0.0f ? -u : u;
     vk_float4 v = u > one ? one : (u < -one ? -one : u);
@@ -307,28 +325,30 @@ inline vk_float4 shape(vk_float4 u, float a) {
 // symmetric filter read forwards: `down` holds H[0..31] (H[0] newest) from down[dpos] on, `up` holds
 // H[31..0] from up[upos] on. Each copy is stored twice (at i and i + 32), so windows never wrap.
 struct HalfBandWindow {
-    const float* down;  // H[0]
-    const float* up;    // H[31]
+    const float* down; // H[0]
+    const float* up;   // H[31]
 };
 
 // Sum over j = 0..14 of c[j] (H[15 - j] + H[16 + j]): every tap but the last, which holds the newest
 // value (H[0]) and so is added by the caller, after everything else.
-VK_INLINE vk_float2 halfBandOlder(const vk_fx_distortion* d, HalfBandWindow w) {
-    const float* later = w.down + 32;  // H[16 + j], j = 0.. (pairs of floats)
-    const float* earlier = w.up + 32;  // H[15 - j]
+VK_INLINE vk_float2 halfBandOlder(const vk_fx_distortion* d, HalfBandWindow w)
+{
+    const float* later = w.down + 32; // H[16 + j], j = 0.. (pairs of floats)
+    const float* earlier = w.up + 32; // H[15 - j]
     vk_float8 acc = {};
-    for (int g = 0; g < 3; ++g) {  // j = 4g .. 4g + 3
+    for (int g = 0; g < 3; ++g) { // j = 4g .. 4g + 3
         vk_float8 a, b;
         std::memcpy(&a, earlier + 8 * g, sizeof a);
         std::memcpy(&b, later + 8 * g, sizeof b);
         acc += d->halfBandPairs[g] * (a + b);
     }
-    vk_float4 a4, b4;  // j = 12, 13
+    vk_float4 a4, b4; // j = 12, 13
     std::memcpy(&a4, earlier + 24, sizeof a4);
     std::memcpy(&b4, later + 24, sizeof b4);
-    const vk_float4 sum4 = (__builtin_shufflevector(acc, acc, 0, 1, 2, 3) + __builtin_shufflevector(acc, acc, 4, 5, 6, 7)) +
-                           d->halfBandTail * (a4 + b4);
-    vk_float2 a2, b2;  // j = 14
+    const vk_float4 sum4 =
+        (__builtin_shufflevector(acc, acc, 0, 1, 2, 3) + __builtin_shufflevector(acc, acc, 4, 5, 6, 7)) +
+        d->halfBandTail * (a4 + b4);
+    vk_float2 a2, b2; // j = 14
     std::memcpy(&a2, earlier + 28, sizeof a2);
     std::memcpy(&b2, later + 28, sizeof b2);
     return (__builtin_shufflevector(sum4, sum4, 0, 1) + __builtin_shufflevector(sum4, sum4, 2, 3)) +
@@ -336,9 +356,10 @@ VK_INLINE vk_float2 halfBandOlder(const vk_fx_distortion* d, HalfBandWindow w) {
 }
 
 // Moves a window on by one frame and stores the newest pair; returns the window after the move.
-VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* downPos, int32_t* upPos, vk_float2 x) {
-    const int d = (*downPos + 31) & 31;  // the down copy moves towards lower positions
-    const int u = (*upPos + 1) & 31;     // the up copy towards higher ones; H[0] sits at its end
+VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* downPos, int32_t* upPos, vk_float2 x)
+{
+    const int d = (*downPos + 31) & 31; // the down copy moves towards lower positions
+    const int u = (*upPos + 1) & 31;    // the up copy towards higher ones; H[0] sits at its end
     const int newest = (u + 31) & 31;
     down[d] = down[d + 32] = x;
     up[newest] = up[newest + 32] = x;
@@ -347,7 +368,8 @@ VK_INLINE HalfBandWindow halfBandPush(vk_float2* down, vk_float2* up, int32_t* d
     return HalfBandWindow{reinterpret_cast<const float*>(down + d), reinterpret_cast<const float*>(up + u)};
 }
 
-VK_INLINE void process(vk_fx_distortion* d, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void process(vk_fx_distortion* d, const vk_fx_params* p, float* l, float* r)
+{
     const float a = p->distortion;
     const float c15 = d->halfBand[15];
     const vk_float2 x = {*l, *r};
@@ -382,12 +404,13 @@ VK_INLINE void process(vk_fx_distortion* d, const vk_fx_params* p, float* l, flo
 
 // ---------------------------------------------------------------- bit crusher
 
-VK_INLINE void process(vk_fx_crusher* c, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void process(vk_fx_crusher* c, const vk_fx_params* p, float* l, float* r)
+{
     if (!(p->bitCrushDepth == c->depth)) {
         c->depth = p->bitCrushDepth;
         c->step = 0.0f;
-        const float depth = std::round(p->bitCrushDepth);  // halves away from zero
-        if (depth < 16.0f) {                                // 16 and more (and NaN) pass unchanged
+        const float depth = std::round(p->bitCrushDepth); // halves away from zero
+        if (depth < 16.0f) {                              // 16 and more (and NaN) pass unchanged
             const int bits = depth < 1.0f ? 1 : static_cast<int>(depth);
             // The step is a power of two, so multiplying by its inverse is the same as dividing by it.
             c->step = std::ldexp(1.0f, 1 - bits);
@@ -408,13 +431,14 @@ VK_INLINE void process(vk_fx_crusher* c, const vk_fx_params* p, float* l, float*
 // path is a plain run of arithmetic and the independent work around it can overlap it.
 
 struct ChorusPrep {
-    float wl, wr;  // the delayed taps
+    float wl, wr; // the delayed taps
     float dry, wet;
 };
 
 // The taps are read where they lie once this frame's sample is written (write position + 1); the
 // delays exceed two samples, so the sample about to be written is not among them.
-VK_INLINE void prepare(vk_fx_chorus* st, float rate, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c) {
+VK_INLINE void prepare(vk_fx_chorus* st, float rate, const vk_fx_params* p, const FrameSines& sines, ChorusPrep* c)
+{
     const float s = sines.chorus;
     st->phase = wrap01(st->phase + st->phaseStep);
     c->wl = readLine(&st->line[0], 1.0f + rate * (0.0035f + 0.0021f * s), 1);
@@ -424,7 +448,8 @@ VK_INLINE void prepare(vk_fx_chorus* st, float rate, const vk_fx_params* p, cons
     c->wet = st->mix.wet;
 }
 
-VK_INLINE void apply(vk_fx_chorus* st, const ChorusPrep& c, float* l, float* r) {
+VK_INLINE void apply(vk_fx_chorus* st, const ChorusPrep& c, float* l, float* r)
+{
     writePair(st->line, *l, *r);
     *l = c.dry * *l + c.wet * c.wl;
     *r = c.dry * *r + c.wet * c.wr;
@@ -432,11 +457,12 @@ VK_INLINE void apply(vk_fx_chorus* st, const ChorusPrep& c, float* l, float* r) 
 
 struct PhaserPrep {
     bool active;
-    vk_double2 b0, a1, a2, b2;  // lane 0 left, lane 1 right
+    vk_double2 b0, a1, a2, b2; // lane 0 left, lane 1 right
     float dry, wet;
 };
 
-VK_INLINE void prepare(vk_fx_phaser* st, float rate, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c) {
+VK_INLINE void prepare(vk_fx_phaser* st, float rate, const vk_fx_params* p, const FrameSines& sines, PhaserPrep* c)
+{
     st->phase = wrap01(st->phase + phaseStep(&st->phaseStep, p->phaserRate, rate));
     c->active = p->phaserDepth > 0.0001f;
     if (!c->active) return;
@@ -448,7 +474,7 @@ VK_INLINE void prepare(vk_fx_phaser* st, float rate, const vk_fx_params* p, cons
         if (d > 0.0 && d < 1.0) {
             const double h = sines.phaserH[ch];
             const double sn = sines.phaserS[ch];
-            const double alpha = 0.05 * sn;  // a Q of 10
+            const double alpha = 0.05 * sn; // a Q of 10
             const double k = 1.0 / (1.0 + alpha);
             b0[ch] = a2[ch] = (1.0 - alpha) * k;
             a1[ch] = (4.0 * h * h - 2.0) * k;
@@ -464,7 +490,8 @@ VK_INLINE void prepare(vk_fx_phaser* st, float rate, const vk_fx_params* p, cons
     c->wet = st->mix.wet;
 }
 
-VK_INLINE void apply(vk_fx_phaser* ph, const PhaserPrep& c, float* l, float* r) {
+VK_INLINE void apply(vk_fx_phaser* ph, const PhaserPrep& c, float* l, float* r)
+{
     if (!c.active) return;
     // Both sides advance together in the two lanes. b2 is 1 but for centres outside the band, and
     // multiplying by 1 changes nothing, so the common case leaves it out.
@@ -492,11 +519,12 @@ VK_INLINE void apply(vk_fx_phaser* ph, const PhaserPrep& c, float* l, float* r) 
 
 struct PitchPrep {
     bool active;  // the shifter's level is above 0
-    float wl, wr;  // the two grains, window gains applied
+    float wl, wr; // the two grains, window gains applied
     float dry, wet;
 };
 
-VK_INLINE void prepare(vk_fx_pitch* st, float rate, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c) {
+VK_INLINE void prepare(vk_fx_pitch* st, float rate, const vk_fx_params* p, const FrameSines& sines, PitchPrep* c)
+{
     // Beyond four octaves the grain rate stops being meaningful; NaN is no shift. The value is the
     // one last received, so its rounding is kept until it changes.
     if (!(p->pitchShift == st->shiftValue)) {
@@ -550,8 +578,9 @@ VK_INLINE void prepare(vk_fx_pitch* st, float rate, const vk_fx_params* p, const
     c->wr = ga * ar + gb * br;
 }
 
-VK_INLINE void apply(vk_fx_pitch* st, const PitchPrep& c, float* l, float* r) {
-    writePair(st->line, *l, *r);  // always, even at level 0
+VK_INLINE void apply(vk_fx_pitch* st, const PitchPrep& c, float* l, float* r)
+{
+    writePair(st->line, *l, *r); // always, even at level 0
     if (!c.active) return;
     *l = c.dry * *l + c.wet * c.wl;
     *r = c.dry * *r + c.wet * c.wr;
@@ -562,7 +591,8 @@ constexpr float kHilbertQ[4] = {0.1617585f, 0.7330289f, 0.94534963f, 0.99059916f
 
 // The four all-pass chains (P and Q of both channels) advance together, one lane each. Each section
 // is c x + (c y2 - x2): the part from the section's history is ready before the signal arrives.
-inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
+inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x)
+{
     for (int i = 0; i < 4; ++i) {
         const vk_float4 c = {kHilbertP[i], kHilbertQ[i], kHilbertP[i], kHilbertQ[i]};
         const vk_float4 y = c * x + (c * s[i].y2 - s[i].x2);
@@ -575,7 +605,8 @@ inline vk_float4 allpassChains(vk_allpass4* s, vk_float4 x) {
     return x;
 }
 
-VK_INLINE void prepare(vk_fx_freq_shift* st, double rate, const vk_fx_params* p) {
+VK_INLINE void prepare(vk_fx_freq_shift* st, double rate, const vk_fx_params* p)
+{
     if (!(p->freqShift == st->phaseStep.value)) {
         st->phaseStep.value = p->freqShift;
         st->phaseStep.step = static_cast<double>(p->freqShift) / rate;
@@ -584,7 +615,8 @@ VK_INLINE void prepare(vk_fx_freq_shift* st, double rate, const vk_fx_params* p)
     st->phase = std::isfinite(next) ? next - std::floor(next) : 0.0;
 }
 
-VK_INLINE void apply(vk_fx_freq_shift* st, const FrameSines& sines, float* l, float* r) {
+VK_INLINE void apply(vk_fx_freq_shift* st, const FrameSines& sines, float* l, float* r)
+{
     const float c = sines.shiftCos, s = sines.shiftSin;
     const vk_float4 x = {*l, *l, *r, *r};
     const vk_float4 y = allpassChains(st->hilbert, x);
@@ -595,12 +627,13 @@ VK_INLINE void apply(vk_fx_freq_shift* st, const FrameSines& sines, float* l, fl
 }
 
 struct DelayPrep {
-    float outL, outR;    // the output taps
-    float backL, backR;  // the feedback taps
+    float outL, outR;   // the output taps
+    float backL, backR; // the feedback taps
     float fb, dry, wet;
 };
 
-VK_INLINE void prepare(vk_fx_delay* st, float rate, const vk_fx_params* p, DelayPrep* c) {
+VK_INLINE void prepare(vk_fx_delay* st, float rate, const vk_fx_params* p, DelayPrep* c)
+{
     float t = p->delayTime;
     const float minT = st->minTime;
     if (!(t >= minT)) t = minT;
@@ -617,14 +650,16 @@ VK_INLINE void prepare(vk_fx_delay* st, float rate, const vk_fx_params* p, Delay
     readPair(st->line, d + 128.0f, 0, &c->backL, &c->backR);
 }
 
-VK_INLINE void apply(vk_fx_delay* st, const DelayPrep& c, float* l, float* r) {
+VK_INLINE void apply(vk_fx_delay* st, const DelayPrep& c, float* l, float* r)
+{
     const float xl = *l, xr = *r;
     writePair(st->line, xl + c.fb * c.backL, xr + c.fb * c.backR);
     *l = c.dry * xl + c.wet * c.outL;
     *r = c.dry * xr + c.wet * c.outR;
 }
 
-VK_INLINE void process(vk_fx_reverb_mix* st, vk_reverb* reverb, const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void process(vk_fx_reverb_mix* st, vk_reverb* reverb, const vk_fx_params* p, float* l, float* r)
+{
     float wl = 0.0f, wr = 0.0f;
     if (reverb) vk_rv_tick(reverb, *l, *r, &wl, &wr);
     float w = p->reverbWet;
@@ -635,7 +670,8 @@ VK_INLINE void process(vk_fx_reverb_mix* st, vk_reverb* reverb, const vk_fx_para
     *r = st->mix.dry * *r + st->mix.wet * wr;
 }
 
-VK_INLINE void widen(const vk_fx_params* p, float* l, float* r) {
+VK_INLINE void widen(const vk_fx_params* p, float* l, float* r)
+{
     const float w = p->stereoWidth;
     const float k = w >= 0.0f ? 1.0f - 2.0f * (w < 1.0f ? w : 1.0f) : 1.0f;
     const float left = *l, right = *r;
@@ -643,7 +679,8 @@ VK_INLINE void widen(const vk_fx_params* p, float* l, float* r) {
     *r = right + k * left;
 }
 
-VK_INLINE void glueSettings(vk_dynamics* compressor, const vk_fx_params* p) {
+VK_INLINE void glueSettings(vk_dynamics* compressor, const vk_fx_params* p)
+{
     float g = p->glue;
     if (!(g >= 0.0f)) g = 0.0f;
     if (g > 1.0f) g = 1.0f;
@@ -663,30 +700,49 @@ struct Prepared {
 
 // A stage's part that needs nothing of this frame's signal (nothing for most stages).
 template <vk_tap T>
-VK_INLINE void prepareStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, Prepared* pr) {
-    if constexpr (T == vk_tap::chorus) prepare(&fx->chorus, fx->ratef, p, sines, &pr->chorus);
-    else if constexpr (T == vk_tap::phaser) prepare(&fx->phaser, fx->ratef, p, sines, &pr->phaser);
-    else if constexpr (T == vk_tap::pitch) prepare(&fx->pitch, fx->ratef, p, sines, &pr->pitch);
-    else if constexpr (T == vk_tap::freqshift) prepare(&fx->freqShift, fx->rate, p);
-    else if constexpr (T == vk_tap::delay) prepare(&fx->delay, fx->ratef, p, &pr->delay);
-    else if constexpr (T == vk_tap::compressor) glueSettings(&fx->compressor, p);
+VK_INLINE void prepareStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, Prepared* pr)
+{
+    if constexpr (T == vk_tap::chorus)
+        prepare(&fx->chorus, fx->ratef, p, sines, &pr->chorus);
+    else if constexpr (T == vk_tap::phaser)
+        prepare(&fx->phaser, fx->ratef, p, sines, &pr->phaser);
+    else if constexpr (T == vk_tap::pitch)
+        prepare(&fx->pitch, fx->ratef, p, sines, &pr->pitch);
+    else if constexpr (T == vk_tap::freqshift)
+        prepare(&fx->freqShift, fx->rate, p);
+    else if constexpr (T == vk_tap::delay)
+        prepare(&fx->delay, fx->ratef, p, &pr->delay);
+    else if constexpr (T == vk_tap::compressor)
+        glueSettings(&fx->compressor, p);
 }
 
 // A stage on the signal's path, in place.
 template <vk_tap T>
 VK_INLINE void runStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, float* l,
-                        float* r) {
-    if constexpr (T == vk_tap::filter) process(&fx->filter, fx->ratef, p, sines, l, r);
-    else if constexpr (T == vk_tap::distortion) process(&fx->distortion, p, l, r);
-    else if constexpr (T == vk_tap::crusher) process(&fx->crusher, p, l, r);
-    else if constexpr (T == vk_tap::chorus) apply(&fx->chorus, pr.chorus, l, r);
-    else if constexpr (T == vk_tap::phaser) apply(&fx->phaser, pr.phaser, l, r);
-    else if constexpr (T == vk_tap::pitch) apply(&fx->pitch, pr.pitch, l, r);
-    else if constexpr (T == vk_tap::freqshift) apply(&fx->freqShift, sines, l, r);
-    else if constexpr (T == vk_tap::delay) apply(&fx->delay, pr.delay, l, r);
-    else if constexpr (T == vk_tap::reverb) process(&fx->reverbMix, fx->reverb, p, l, r);
-    else if constexpr (T == vk_tap::widener) widen(p, l, r);
-    else if constexpr (T == vk_tap::compressor) comp_tick(&fx->compressor, l, r, fx->ratef);
+                        float* r)
+{
+    if constexpr (T == vk_tap::filter)
+        process(&fx->filter, fx->ratef, p, sines, l, r);
+    else if constexpr (T == vk_tap::distortion)
+        process(&fx->distortion, p, l, r);
+    else if constexpr (T == vk_tap::crusher)
+        process(&fx->crusher, p, l, r);
+    else if constexpr (T == vk_tap::chorus)
+        apply(&fx->chorus, pr.chorus, l, r);
+    else if constexpr (T == vk_tap::phaser)
+        apply(&fx->phaser, pr.phaser, l, r);
+    else if constexpr (T == vk_tap::pitch)
+        apply(&fx->pitch, pr.pitch, l, r);
+    else if constexpr (T == vk_tap::freqshift)
+        apply(&fx->freqShift, sines, l, r);
+    else if constexpr (T == vk_tap::delay)
+        apply(&fx->delay, pr.delay, l, r);
+    else if constexpr (T == vk_tap::reverb)
+        process(&fx->reverbMix, fx->reverb, p, l, r);
+    else if constexpr (T == vk_tap::widener)
+        widen(p, l, r);
+    else if constexpr (T == vk_tap::compressor)
+        comp_tick(&fx->compressor, l, r, fx->ratef);
     else if constexpr (T == vk_tap::master) {
         *l *= p->volume;
         *r *= p->volume;
@@ -695,7 +751,8 @@ VK_INLINE void runStage(vk_fx* fx, const vk_fx_params* p, const FrameSines& sine
 
 // The taps from `first` to `last` as a sequence of numbers, for the folds below.
 template <int First, int... I>
-constexpr auto offsetBy(std::integer_sequence<int, I...>) {
+constexpr auto offsetBy(std::integer_sequence<int, I...>)
+{
     return std::integer_sequence<int, (First + I)...>{};
 }
 template <vk_tap First, vk_tap Last>
@@ -707,7 +764,8 @@ using SignalStages = TapRange<vk_tap::filter, vk_tap::widener>;
 
 template <int... T>
 VK_INLINE void prepareUpTo(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, int last, Prepared* pr,
-                           std::integer_sequence<int, T...>) {
+                           std::integer_sequence<int, T...>)
+{
     ((last >= T ? prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, pr) : void()), ...);
 }
 
@@ -715,14 +773,16 @@ VK_INLINE void prepareUpTo(vk_fx* fx, const vk_fx_params* p, const FrameSines& s
 // and this returns true; otherwise all run.
 template <bool kTapped, int... T>
 VK_INLINE bool signalPath(vk_fx* fx, const vk_fx_params* p, const FrameSines& sines, const Prepared& pr, int last,
-                          float* l, float* r, std::integer_sequence<int, T...>) {
+                          float* l, float* r, std::integer_sequence<int, T...>)
+{
     return ((runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), kTapped && last == T) || ...);
 }
 
 // One stage alone, prepared and run.
 template <int... T>
 void runOneStage(vk_fx* fx, int stage, const vk_fx_params* p, const FrameSines& sines, float* l, float* r,
-                 std::integer_sequence<int, T...>) {
+                 std::integer_sequence<int, T...>)
+{
     Prepared pr{};
     (void)((stage == T && (prepareStage<static_cast<vk_tap>(T)>(fx, p, sines, &pr),
                            runStage<static_cast<vk_tap>(T)>(fx, p, sines, pr, l, r), true)) ||
@@ -735,11 +795,13 @@ void runOneStage(vk_fx* fx, int stage, const vk_fx_params* p, const FrameSines& 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr vk_mix_cache kFreshMix{kNaN, 1.0f, 0.0f};
 
-void clearLines(vk_delay_line* pair) {
+void clearLines(vk_delay_line* pair)
+{
     for (int c = 0; c < 2; ++c) std::memset(pair[c].buf, 0, sizeof(float) * static_cast<std::size_t>(pair[c].size));
 }
 
-void reset(vk_fx_filter* f) {
+void reset(vk_fx_filter* f)
+{
     f->b0 = 1.0;
     f->b1 = f->b2 = f->a1 = f->a2 = 0.0;
     f->cachedQ = 1e30f;
@@ -751,7 +813,8 @@ void reset(vk_fx_filter* f) {
     f->sweepStep = vk_phase_step{kNaN, 0.0f};
 }
 
-void reset(vk_fx_distortion* d) {
+void reset(vk_fx_distortion* d)
+{
     halfBandCoefficients(d->halfBand);
     for (int g = 0; g < 3; ++g)
         for (int i = 0; i < 8; ++i) d->halfBandPairs[g][i] = d->halfBand[4 * g + i / 2];
@@ -766,26 +829,30 @@ void reset(vk_fx_distortion* d) {
     d->onPos = 0;
 }
 
-void reset(vk_fx_crusher* c) {
+void reset(vk_fx_crusher* c)
+{
     c->depth = kNaN;
     c->step = 0.0f;
     c->inverse = 1.0f;
 }
 
-void reset(vk_fx_chorus* c) {
+void reset(vk_fx_chorus* c)
+{
     clearLines(c->line);
     c->phase = 0.0f;
     c->mix = kFreshMix;
 }
 
-void reset(vk_fx_phaser* ph) {
+void reset(vk_fx_phaser* ph)
+{
     ph->phase = 0.0f;
     ph->phaseStep = vk_phase_step{kNaN, 0.0f};
     std::memset(ph->state, 0, sizeof ph->state);
     ph->mix = kFreshMix;
 }
 
-void reset(vk_fx_pitch* st) {
+void reset(vk_fx_pitch* st)
+{
     clearLines(st->line);
     st->grainPhase = 0.0f;
     st->level = 0.0f;
@@ -797,7 +864,8 @@ void reset(vk_fx_pitch* st) {
     st->shiftSemitones = 0;
 }
 
-void reset(vk_fx_freq_shift* st) {
+void reset(vk_fx_freq_shift* st)
+{
     st->phaseStep.value = kNaN;
     st->phaseStep.step = 0.0;
     st->phase = 0.0;
@@ -805,16 +873,18 @@ void reset(vk_fx_freq_shift* st) {
     st->hilbertDelay[0] = st->hilbertDelay[1] = 0.0f;
 }
 
-void reset(vk_fx_delay* st) {
+void reset(vk_fx_delay* st)
+{
     clearLines(st->line);
     st->mix = kFreshMix;
 }
 
 void reset(vk_fx_reverb_mix* st) { st->mix = kFreshMix; }
 
-}  // namespace
+} // namespace
 
-float vk_delay_read(const vk_delay_line* line, float delay) {
+float vk_delay_read(const vk_delay_line* line, float delay)
+{
     float pos = static_cast<float>(line->write) - delay;
     while (pos < 0.0f) pos += static_cast<float>(line->size);
     const int i = static_cast<int>(pos);
@@ -824,14 +894,16 @@ float vk_delay_read(const vk_delay_line* line, float delay) {
     return a + frac * (b - a);
 }
 
-void vk_fx_mix_gains(float amount, float* dry, float* wet) {
+void vk_fx_mix_gains(float amount, float* dry, float* wet)
+{
     const float theta = amount >= 0.000977f ? (amount < 1.0f ? amount : 1.0f) * kHalfPiF : kMinMixAngle;
     *dry = std::cos(theta);
     *wet = std::sin(theta);
 }
 
-float* vk_fx_init(vk_fx* fx, double rate) {
-    if (!(rate > 0.0) || !(rate * 1.1 + 256.0 <= 1073741824.0)) return nullptr;  // line sizes are int
+float* vk_fx_init(vk_fx* fx, double rate)
+{
+    if (!(rate > 0.0) || !(rate * 1.1 + 256.0 <= 1073741824.0)) return nullptr; // line sizes are int
     const int chorus = powerOfTwoAtLeast(static_cast<int>(rate * 0.02));
     const int pitch = powerOfTwoAtLeast(static_cast<int>(rate * 0.2));
     const int delay = powerOfTwoAtLeast(static_cast<int>(rate * 1.1) + 256);
@@ -863,12 +935,14 @@ float* vk_fx_init(vk_fx* fx, double rate) {
     return memory;
 }
 
-void vk_fx_free(vk_fx* fx) {
+void vk_fx_free(vk_fx* fx)
+{
     std::free(fx->memory);
     fx->memory = nullptr;
 }
 
-void vk_fx_reset(vk_fx* fx) {
+void vk_fx_reset(vk_fx* fx)
+{
     reset(&fx->filter);
     reset(&fx->distortion);
     reset(&fx->crusher);
@@ -882,13 +956,16 @@ void vk_fx_reset(vk_fx* fx) {
     comp_reset(&fx->limiter, -1.0f, 30.0f, 20.0f, 0.003f, 0.01f, fx->ratef);
 }
 
-void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r) {
+void vk_fx_stage(vk_fx* fx, int stage, const vk_fx_params* p, float* l, float* r)
+{
     FrameSines sines;
     frameSines(fx, p, &sines);
     runOneStage(fx, stage, p, sines, l, r, EveryStage{});
 }
 
-VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft, float* outRight) {
+VK_FX_CLONES void vk_fx_process(vk_fx* fx, const vk_fx_params* p, float inLeft, float inRight, float* outLeft,
+                                float* outRight)
+{
     const int tap = fx->tap;
     // The last stage that runs: the tap's own for 2..13; past the master volume (the limiter and the
     // clip) for the output tap, the voices tap and anything else.

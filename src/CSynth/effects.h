@@ -26,12 +26,13 @@ struct vk_delay_line {
     float* buf;
     int32_t size;
     int32_t mask;
-    int32_t write;  // the next slot written; the newest sample is at write - 1
+    int32_t write; // the next slot written; the newest sample is at write - 1
 };
 
 // Reads at a fractional delay (1 = the newest sample), interpolating linearly.
 float vk_delay_read(const vk_delay_line* line, float delay);
-inline void vk_delay_write(vk_delay_line* line, float x) {
+inline void vk_delay_write(vk_delay_line* line, float x)
+{
     line->buf[line->write] = x;
     line->write = (line->write + 1) & line->mask;
 }
@@ -68,7 +69,7 @@ struct vk_allpass4 {
 // The last amount given to an equal-power mix and its two gains: amounts sit still far more often
 // than they move, and the sine-cosine pair is then reused as it is.
 struct vk_mix_cache {
-    float amount;  // NaN after reset: the first frame computes
+    float amount; // NaN after reset: the first frame computes
     float dry, wet;
 };
 
@@ -85,9 +86,9 @@ struct vk_fx_filter {
     double b0, b1, b2, a1, a2;
     float cachedQ;
     double cachedGain;
-    double halfInverseGain;  // 1 / (2 x cachedGain), the lowpass and highpass damping per unit of sine
+    double halfInverseGain; // 1 / (2 x cachedGain), the lowpass and highpass damping per unit of sine
     int32_t sections;
-    vk_double2 state[3][2];  // section, (s1, s2); lane 0 left, lane 1 right
+    vk_double2 state[3][2]; // section, (s1, s2); lane 0 left, lane 1 right
     float sweepPhase;
     vk_phase_step sweepStep;
 };
@@ -117,14 +118,14 @@ struct vk_fx_crusher {
 struct vk_fx_chorus {
     vk_delay_line line[2];
     float phase;
-    float phaseStep;  // a fixed 1.2 Hz
+    float phaseStep; // a fixed 1.2 Hz
     vk_mix_cache mix;
 };
 
 struct vk_fx_phaser {
     float phase;
     vk_phase_step phaseStep;
-    vk_double2 state[8][2];  // section, (s1, s2); lane 0 left, lane 1 right
+    vk_double2 state[8][2]; // section, (s1, s2); lane 0 left, lane 1 right
     vk_mix_cache mix;
 };
 
@@ -132,13 +133,13 @@ struct vk_fx_pitch {
     vk_delay_line line[2];
     float grainPhase;
     float level;
-    float fadeStep;          // the level's step per frame: a 20 ms fade
+    float fadeStep; // the level's step per frame: a 20 ms fade
     vk_mix_cache mix;
-    int32_t semitones;       // the shift the cached ratio belongs to
-    float shiftValue;        // the pitchShift value last rounded (NaN after reset)
+    int32_t semitones; // the shift the cached ratio belongs to
+    float shiftValue;  // the pitchShift value last rounded (NaN after reset)
     int32_t shiftSemitones;
     float ratio;
-    float grainStep;         // the grain phase's step for `semitones`
+    float grainStep; // the grain phase's step for `semitones`
 };
 
 struct vk_fx_freq_shift {
@@ -148,12 +149,12 @@ struct vk_fx_freq_shift {
     } phaseStep;
     double phase;
     vk_allpass4 hilbert[4];
-    float hilbertDelay[2];  // P's output one frame earlier
+    float hilbertDelay[2]; // P's output one frame earlier
 };
 
 struct vk_fx_delay {
     vk_delay_line line[2];
-    float minTime;  // one sample
+    float minTime; // one sample
     vk_mix_cache mix;
 };
 
@@ -163,12 +164,12 @@ struct vk_fx_reverb_mix {
 
 struct vk_fx {
     double rate;
-    double halfRate;  // the Nyquist frequency
+    double halfRate; // the Nyquist frequency
     double invRate;
     float ratef;
-    int32_t tap;         // vk_tap
-    float* memory;       // one block for all six delay lines
-    vk_reverb* reverb;   // owned by the kernel; ticked by the reverb stage
+    int32_t tap;       // vk_tap
+    float* memory;     // one block for all six delay lines
+    vk_reverb* reverb; // owned by the kernel; ticked by the reverb stage
 
     vk_fx_filter filter;
     vk_fx_distortion distortion;

@@ -26,7 +26,7 @@ namespace {
 
 constexpr int64_t kAnalysisMask = VK_ANALYSIS_SIZE - 1;
 constexpr int64_t kNoPending = INT64_MAX;
-constexpr double kReverbSeconds = 10.01;  // the longest impulse response the reverb can hold
+constexpr double kReverbSeconds = 10.01; // the longest impulse response the reverb can hold
 
 // Flush-to-zero and denormals-are-zero for the duration of a render: decaying filters and
 // envelopes would otherwise fall into denormals and cost a hundred times more per operation.
@@ -34,14 +34,15 @@ constexpr double kReverbSeconds = 10.01;  // the longest impulse response the re
 struct DenormalGuard {
 #ifdef VK_HAVE_MXCSR
     unsigned saved = _mm_getcsr();
-    DenormalGuard() { _mm_setcsr(saved | 0x8040u); }  // FTZ (bit 15) | DAZ (bit 6)
+    DenormalGuard() { _mm_setcsr(saved | 0x8040u); } // FTZ (bit 15) | DAZ (bit 6)
     ~DenormalGuard() { _mm_setcsr(saved); }
 #endif
 };
 
-inline int modeOf(float value) { return vk_int_clamped(value, -1, 4); }  // -1 and 4: no such voice
+inline int modeOf(float value) { return vk_int_clamped(value, -1, 4); } // -1 and 4: no such voice
 
-void droneSubTo(vk_state* st, float level, float seconds, bool ramped) {
+void droneSubTo(vk_state* st, float level, float seconds, bool ramped)
+{
     if (ramped)
         vk_ramp_start(&st->voices.subLevel, level, seconds, st->rate);
     else
@@ -51,9 +52,10 @@ void droneSubTo(vk_state* st, float level, float seconds, bool ramped) {
 // Types 0 and 9. A type-9 event is a type-0 event without the ramps: it has the same side effects
 // (glide, mode change, sub level) applied at once, so a take seeded with type-9 events replays
 // exactly as the live performance sounded.
-void applyParam(vk_state* st, int index, float value, bool ramped) {
+void applyParam(vk_state* st, int index, float value, bool ramped)
+{
     if (index < 0 || index >= VK_PARAM_COUNT) return;
-    if (!std::isfinite(value)) return;  // the parameter keeps its value
+    if (!std::isfinite(value)) return; // the parameter keeps its value
     const float old = st->params[index];
     st->params[index] = value;
     vk_voices* v = &st->voices;
@@ -88,18 +90,16 @@ void applyParam(vk_state* st, int index, float value, bool ramped) {
         else
             vk_ramp_set(&v->amRatio, value);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-void applyEvent(vk_state* st, const vk_event& ev, int64_t frame) {
+void applyEvent(vk_state* st, const vk_event& ev, int64_t frame)
+{
     vk_voices* v = &st->voices;
     switch (ev.type) {
     case VK_EVENT_PARAM:
-    case VK_EVENT_PARAM_NO_RAMP:
-        applyParam(st, ev.param, ev.value, ev.type == VK_EVENT_PARAM);
-        break;
+    case VK_EVENT_PARAM_NO_RAMP: applyParam(st, ev.param, ev.value, ev.type == VK_EVENT_PARAM); break;
     case VK_EVENT_DRONE_ON:
         if (v->droneOn) break;
         v->mode = modeOf(st->params[VK_P_SYNTH_MODE]);
@@ -113,31 +113,21 @@ void applyEvent(vk_state* st, const vk_event& ev, int64_t frame) {
         vk_voice_stop(v, v->mode, st->ratef);
         droneSubTo(st, 0.0f, 0.4f, true);
         break;
-    case VK_EVENT_STEP:
-        vk_step_note(v, ev.value, ev.value2, ev.value3, frame, st->ratef);
-        break;
-    case VK_EVENT_KEY_ON:
-        vk_key_on(v, ev.id, ev.value, ev.value3);
-        break;
-    case VK_EVENT_KEY_OFF:
-        vk_key_off(v, ev.id);
-        break;
-    case VK_EVENT_ALL_KEYS_OFF:
-        vk_all_keys_off(v);
-        break;
+    case VK_EVENT_STEP: vk_step_note(v, ev.value, ev.value2, ev.value3, frame, st->ratef); break;
+    case VK_EVENT_KEY_ON: vk_key_on(v, ev.id, ev.value, ev.value3); break;
+    case VK_EVENT_KEY_OFF: vk_key_off(v, ev.id); break;
+    case VK_EVENT_ALL_KEYS_OFF: vk_all_keys_off(v); break;
     case VK_EVENT_ORBIT_SLOT:
         if (ev.id == 0 || ev.id == 1) st->selectedSlot.store(ev.id, std::memory_order_release);
         break;
-    case VK_EVENT_SILENCE:
-        vk_voices_silence(v);
-        break;
-    default:
-        break;
+    case VK_EVENT_SILENCE: vk_voices_silence(v); break;
+    default: break;
     }
 }
 
 // Applies the pending events due at `frame`, keeping the others in arrival order.
-void drainPending(vk_state* st, int64_t frame) {
+void drainPending(vk_state* st, int64_t frame)
+{
     int kept = 0;
     int64_t earliest = kNoPending;
     for (int i = 0; i < st->pendingCount; ++i) {
@@ -159,23 +149,26 @@ void drainPending(vk_state* st, int64_t frame) {
 
 // Unrolled at compile time: one load and one store per field, as if written out.
 template <std::size_t... I>
-inline void readFxParams(const vk_ramp* ramp, const float* param, vk_fx_params* p, std::index_sequence<I...>) {
+inline void readFxParams(const vk_ramp* ramp, const float* param, vk_fx_params* p, std::index_sequence<I...>)
+{
     ((p->*vk_fx_reads[I].field =
           vk_fx_reads[I].source == VK_FX_CURRENT ? ramp[vk_fx_reads[I].index].current : param[vk_fx_reads[I].index]),
      ...);
 }
 
-inline void outputStage(vk_state* st, float left, float right, float* outL, float* outR) {
+inline void outputStage(vk_state* st, float left, float right, float* outL, float* outR)
+{
     vk_fx_params p;
     readFxParams(st->ramps, st->params, &p, std::make_index_sequence<vk_fx_reads.size()>{});
     vk_fx_process(&st->fx, &p, left, right, outL, outR);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-vk_state* vk_create(double sampleRate) {
+vk_state* vk_create(double sampleRate)
+{
     // NaN fails the comparison; infinity would make every size computed from the rate meaningless.
     if (!(sampleRate > 1000.0) || !std::isfinite(sampleRate)) return nullptr;
     // The reverb and the delay lines index their buffers with 32-bit integers; a rate whose longest
@@ -190,7 +183,7 @@ vk_state* vk_create(double sampleRate) {
     bool rings = true;
     try {
         st->events.emplace(VK_EVENT_RING_SIZE);
-        st->input.emplace((size_t)std::floor(sampleRate * 0.5));  // rounded up to a power of two
+        st->input.emplace((size_t)std::floor(sampleRate * 0.5)); // rounded up to a power of two
     } catch (const std::exception&) {
         rings = false;
     }
@@ -209,14 +202,16 @@ vk_state* vk_create(double sampleRate) {
     return st;
 }
 
-void vk_destroy(vk_state* state) {
+void vk_destroy(vk_state* state)
+{
     if (!state) return;
     vk_rv_destroy(state->reverb);
     vk_fx_free(&state->fx);
     delete state;
 }
 
-void vk_reset(vk_state* st) {
+void vk_reset(vk_state* st)
+{
     if (!st) return;
     st->events->reset();
     st->pendingCount = 0;
@@ -239,12 +234,14 @@ void vk_reset(vk_state* st) {
     st->framesRendered.store(0, std::memory_order_release);
 }
 
-int vk_push_event(vk_state* st, const vk_event* event) {
+int vk_push_event(vk_state* st, const vk_event* event)
+{
     if (!st || !event) return 1;
     return st->events->push(*event) ? 0 : 1;
 }
 
-void vk_render(vk_state* st, float* const* outputs, int channels, int frames, int64_t startFrame) {
+void vk_render(vk_state* st, float* const* outputs, int channels, int frames, int64_t startFrame)
+{
     if (!st) return;
     if (frames < 0) frames = 0;
     DenormalGuard denormals;
@@ -272,20 +269,20 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
                 st->pending[st->pendingCount++] = ev;
                 if (ev.frame < st->pendingEarliest) st->pendingEarliest = ev.frame;
             } else {
-                break;  // pending list full: this event and those behind it wait in the ring
+                break; // pending list full: this event and those behind it wait in the ring
             }
             ++ringRead;
         }
 
         for (uint32_t running = st->rampsRunning; running != 0; running &= running - 1) {
-            const int index = __builtin_ctz(running);  // index order, as if every ramp were visited
+            const int index = __builtin_ctz(running); // index order, as if every ramp were visited
             vk_ramp_advance(&st->ramps[index]);
             if (st->ramps[index].count == 0) st->rampsRunning &= ~(1u << index);
         }
         vk_ramp_advance(&v->amRatio);
 
-        float voice = vk_voices_tick(v, st->params, st->ramps, rate, frame,
-                                     st->selectedSlot.load(std::memory_order_relaxed));
+        float voice =
+            vk_voices_tick(v, st->params, st->ramps, rate, frame, st->selectedSlot.load(std::memory_order_relaxed));
 
         if (inputRead < inputEnd) {
             voice += st->ramps[VK_P_MIC_GAIN].current * input.at(inputRead);
@@ -326,26 +323,25 @@ void vk_render(vk_state* st, float* const* outputs, int channels, int frames, in
     st->framesRendered.store(startFrame + frames, std::memory_order_release);
 }
 
-int64_t vk_frames_rendered(const vk_state* st) {
-    return st ? st->framesRendered.load(std::memory_order_acquire) : 0;
-}
+int64_t vk_frames_rendered(const vk_state* st) { return st ? st->framesRendered.load(std::memory_order_acquire) : 0; }
 
-void vk_write_orbit(vk_state* st, int slot, const float* re, const float* im) {
+void vk_write_orbit(vk_state* st, int slot, const float* re, const float* im)
+{
     if (!st || slot < 0 || slot > 1 || !re || !im) return;
     std::memcpy(st->voices.slotRe[slot], re, sizeof(float) * VK_ORBIT_HARMONICS);
     std::memcpy(st->voices.slotIm[slot], im, sizeof(float) * VK_ORBIT_HARMONICS);
 }
 
-int vk_orbit_slot_in_use(const vk_state* st) {
-    return st ? st->selectedSlot.load(std::memory_order_acquire) : -1;
-}
+int vk_orbit_slot_in_use(const vk_state* st) { return st ? st->selectedSlot.load(std::memory_order_acquire) : -1; }
 
-void vk_push_input(vk_state* st, const float* samples, int count) {
+void vk_push_input(vk_state* st, const float* samples, int count)
+{
     if (!st || !samples || count <= 0) return;
-    st->input->pushSome(samples, (size_t)count);  // what does not fit is dropped
+    st->input->pushSome(samples, (size_t)count); // what does not fit is dropped
 }
 
-void vk_read_analysis(const vk_state* st, float* destination, int count) {
+void vk_read_analysis(const vk_state* st, float* destination, int count)
+{
     if (!st || !destination || count <= 0) return;
     const int m = count < VK_ANALYSIS_SIZE ? count : VK_ANALYSIS_SIZE;
     const int64_t w = st->analysisWrite.value.load(std::memory_order_acquire);
@@ -354,18 +350,15 @@ void vk_read_analysis(const vk_state* st, float* destination, int count) {
         destination[j] = std::atomic_ref<float>(ring[(w - m + j) & kAnalysisMask]).load(std::memory_order_relaxed);
 }
 
-int vk_reverb_build(vk_state* st, float decaySeconds) {
-    return st ? vk_rv_build(st->reverb, decaySeconds) : 1;
-}
+int vk_reverb_build(vk_state* st, float decaySeconds) { return st ? vk_rv_build(st->reverb, decaySeconds) : 1; }
 
-float vk_reverb_decay(const vk_state* st) {
-    return st ? vk_rv_active_decay(st->reverb) : 0.0f;
-}
+float vk_reverb_decay(const vk_state* st) { return st ? vk_rv_active_decay(st->reverb) : 0.0f; }
 
-void vk_set_tap(vk_state* st, int tap) {
+void vk_set_tap(vk_state* st, int tap)
+{
     if (!st) return;
     st->tap = tap;
-    st->fx.tap = tap;  // the chain stops after a stage's tap; it runs whole for the output, the voices and the rest
+    st->fx.tap = tap; // the chain stops after a stage's tap; it runs whole for the output, the voices and the rest
 }
 
-}  // extern "C"
+} // extern "C"

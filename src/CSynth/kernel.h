@@ -20,26 +20,26 @@ extern "C" {
 
 // One kernel event, 32 bytes, fields in this order, native little-endian, no padding.
 typedef struct vk_event {
-    int64_t frame;   // absolute sample frame; a frame not after the sample being rendered applies at once
-    int32_t type;    // VK_EVENT_*; other values are ignored
-    int32_t param;   // parameter index 0..30 (types 0 and 9)
-    int32_t id;      // key voice id (types 4, 5) or orbit slot (type 7)
-    float value;     // parameter value or frequency in Hz
-    float value2;    // step duration in seconds
-    float value3;    // velocity
+    int64_t frame; // absolute sample frame; a frame not after the sample being rendered applies at once
+    int32_t type;  // VK_EVENT_*; other values are ignored
+    int32_t param; // parameter index 0..30 (types 0 and 9)
+    int32_t id;    // key voice id (types 4, 5) or orbit slot (type 7)
+    float value;   // parameter value or frequency in Hz
+    float value2;  // step duration in seconds
+    float value3;  // velocity
 } vk_event;
 
 enum {
-    VK_EVENT_PARAM = 0,          // ramped parameter
+    VK_EVENT_PARAM = 0, // ramped parameter
     VK_EVENT_DRONE_ON = 1,
     VK_EVENT_DRONE_OFF = 2,
-    VK_EVENT_STEP = 3,           // step note: value Hz, value2 seconds, value3 velocity
-    VK_EVENT_KEY_ON = 4,         // id, value Hz, value3 velocity
-    VK_EVENT_KEY_OFF = 5,        // id
+    VK_EVENT_STEP = 3,    // step note: value Hz, value2 seconds, value3 velocity
+    VK_EVENT_KEY_ON = 4,  // id, value Hz, value3 velocity
+    VK_EVENT_KEY_OFF = 5, // id
     VK_EVENT_ALL_KEYS_OFF = 6,
-    VK_EVENT_ORBIT_SLOT = 7,     // id 0 or 1
+    VK_EVENT_ORBIT_SLOT = 7, // id 0 or 1
     VK_EVENT_SILENCE = 8,
-    VK_EVENT_PARAM_NO_RAMP = 9,  // parameter set at once
+    VK_EVENT_PARAM_NO_RAMP = 9, // parameter set at once
 };
 
 enum {
@@ -90,7 +90,7 @@ typedef struct vk_state vk_state;
 
 // Null for a sample rate not above 1000 (NaN included) or a failed allocation.
 vk_state* vk_create(double sampleRate);
-void vk_destroy(vk_state* state);  // null: nothing happens
+void vk_destroy(vk_state* state); // null: nothing happens
 // Back to the start state; the owner calls it only while no render runs. The tap is kept.
 void vk_reset(vk_state* state);
 // 0 queued, 1 dropped (ring full).
@@ -101,19 +101,19 @@ int64_t vk_frames_rendered(const vk_state* state);
 // Copies 128 + 128 floats into slot 0 or 1 (other slots are ignored). No synchronisation: the
 // producer writes only the slot not in use, then selects it with a VK_EVENT_ORBIT_SLOT event.
 void vk_write_orbit(vk_state* state, int slot, const float* re, const float* im);
-int vk_orbit_slot_in_use(const vk_state* state);  // 0, 1, or -1 before any slot event
+int vk_orbit_slot_in_use(const vk_state* state); // 0, 1, or -1 before any slot event
 void vk_push_input(vk_state* state, const float* samples, int count);
 // Copies the newest min(count, 4096) analysis samples, oldest first.
 void vk_read_analysis(const vk_state* state, float* destination, int count);
 // 0 built, 1 busy (the previous build has not been taken by the render side yet).
 int vk_reverb_build(vk_state* state, float decaySeconds);
-float vk_reverb_decay(const vk_state* state);  // decay of the impulse response in use, 0 if none
+float vk_reverb_decay(const vk_state* state); // decay of the impulse response in use, 0 if none
 // The signal output: 0 the full output, 1 the voices, 2..13 after that stage of the effect chain (in
 // C++ the numbers are vk_tap's); anything else the full output.
 void vk_set_tap(vk_state* state, int tap);
 
 #ifdef __cplusplus
-}  // extern "C"
+} // extern "C"
 
 // The signals vk_set_tap selects: the full output, the voices, then the signal after each stage of the
 // effect chain. The one list of the chain's stages: the chain runs them in this order, the probe

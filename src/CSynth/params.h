@@ -16,13 +16,13 @@
 #include "CSynth/voices.h"
 
 struct vk_param_info {
-    int index;              // VK_P_*, equal to the row's position
-    std::string_view name;  // for 0..27 the field of the sound record that fills the index
+    int index;             // VK_P_*, equal to the row's position
+    std::string_view name; // for 0..27 the field of the sound record that fills the index
     float defaultValue;
     // The span a controller moves the value over; the kernel clamps in its stages, not to this.
     float minimum, maximum;
-    int rampKind;    // VK_RAMP_*: none = the value jumps, linear = equal steps, exponential = equal ratios
-    float rampTime;  // seconds; 0 for VK_RAMP_NONE
+    int rampKind;   // VK_RAMP_*: none = the value jumps, linear = equal steps, exponential = equal ratios
+    float rampTime; // seconds; 0 for VK_RAMP_NONE
 };
 
 inline constexpr std::array<vk_param_info, VK_PARAM_COUNT> vk_param_table{{
@@ -31,8 +31,8 @@ inline constexpr std::array<vk_param_info, VK_PARAM_COUNT> vk_param_table{{
     {VK_P_HARMONIC_RATIO, "harmonicRatio", 1.0f, 0.5f, 12.0f, VK_RAMP_LINEAR, 0.05f},
     {VK_P_FILTER_CUTOFF, "filterCutoff", 2000.0f, 20.0f, 20000.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_FILTER_Q, "filterQ", 2.0f, 0.5f, 15.0f, VK_RAMP_LINEAR, 0.05f},
-    {VK_P_FILTER_TYPE, "filterType", 0.0f, 0.0f, 3.0f, VK_RAMP_NONE, 0.0f},  // lowpass highpass bandpass notch
-    {VK_P_FILTER_ROLLOFF, "filterRolloff", 1.0f, 1.0f, 3.0f, VK_RAMP_NONE, 0.0f},  // sections: 12, 24, 48 dB
+    {VK_P_FILTER_TYPE, "filterType", 0.0f, 0.0f, 3.0f, VK_RAMP_NONE, 0.0f},       // lowpass highpass bandpass notch
+    {VK_P_FILTER_ROLLOFF, "filterRolloff", 1.0f, 1.0f, 3.0f, VK_RAMP_NONE, 0.0f}, // sections: 12, 24, 48 dB
     {VK_P_DISTORTION, "distortionAmount", 0.0f, 0.0f, 1.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_REVERB_WET, "reverbWet", 0.3f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.1f},
     {VK_P_REVERB_DECAY, "reverbDecay", 2.5f, 0.0f, 10.0f, VK_RAMP_NONE, 0.0f},
@@ -45,7 +45,7 @@ inline constexpr std::array<vk_param_info, VK_PARAM_COUNT> vk_param_table{{
     {VK_P_CHORUS, "chorusAmount", 0.3f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.1f},
     {VK_P_STEREO_WIDTH, "stereoWidth", 0.7f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.1f},
     {VK_P_NOISE_LEVEL, "noiseLevel", 0.0f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.1f},
-    {VK_P_NOISE_TYPE, "noiseType", 0.0f, 0.0f, 2.0f, VK_RAMP_NONE, 0.0f},  // white pink brown
+    {VK_P_NOISE_TYPE, "noiseType", 0.0f, 0.0f, 2.0f, VK_RAMP_NONE, 0.0f}, // white pink brown
     {VK_P_BIT_CRUSH, "bitCrushDepth", 16.0f, 1.0f, 16.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_PHASER_RATE, "phaserRate", 0.5f, 0.1f, 8.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_PHASER_DEPTH, "phaserDepth", 0.0f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.1f},
@@ -55,8 +55,8 @@ inline constexpr std::array<vk_param_info, VK_PARAM_COUNT> vk_param_table{{
     {VK_P_SUB_LEVEL, "subLevel", 0.25f, 0.0f, 1.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_GLIDE, "glide", 0.06f, 0.0f, 1.0f, VK_RAMP_NONE, 0.0f},
     {VK_P_GLUE, "glue", 0.35f, 0.0f, 1.0f, VK_RAMP_NONE, 0.0f},
-    {VK_P_SYNTH_MODE, "synthMode", 0.0f, 0.0f, 3.0f, VK_RAMP_NONE, 0.0f},  // subtractive fm am orbit
-    {VK_P_WAVEFORM, "waveform", 0.0f, 0.0f, 5.0f, VK_RAMP_NONE, 0.0f},     // of the drone and the keys
+    {VK_P_SYNTH_MODE, "synthMode", 0.0f, 0.0f, 3.0f, VK_RAMP_NONE, 0.0f}, // subtractive fm am orbit
+    {VK_P_WAVEFORM, "waveform", 0.0f, 0.0f, 5.0f, VK_RAMP_NONE, 0.0f},    // of the drone and the keys
     {VK_P_MIC_GAIN, "micGain", 0.0f, 0.0f, 1.0f, VK_RAMP_LINEAR, 0.05f},
     {VK_P_STEP_WAVEFORM, "stepWaveform", 3.0f, 0.0f, 5.0f, VK_RAMP_NONE, 0.0f},
 }};
@@ -66,7 +66,8 @@ inline constexpr int vk_sound_record_params = VK_P_WAVEFORM;
 
 // True when `indices` names valid indices, none twice (a list that reads only some of the vector).
 template <std::size_t N>
-constexpr bool vk_no_index_twice(const std::array<int, N>& indices) {
+constexpr bool vk_no_index_twice(const std::array<int, N>& indices)
+{
     std::array<int, VK_PARAM_COUNT> seen{};
     for (int i : indices) {
         if (i < 0 || i >= VK_PARAM_COUNT || seen[(std::size_t)i]++ != 0) return false;
@@ -76,17 +77,20 @@ constexpr bool vk_no_index_twice(const std::array<int, N>& indices) {
 
 // True when `indices` names every index of the vector once and nothing else.
 template <std::size_t N>
-constexpr bool vk_each_index_once(const std::array<int, N>& indices) {
+constexpr bool vk_each_index_once(const std::array<int, N>& indices)
+{
     return N == VK_PARAM_COUNT && vk_no_index_twice(indices);
 }
 
 namespace vk_param_table_checks {
-constexpr bool rowsInIndexOrder() {
+constexpr bool rowsInIndexOrder()
+{
     for (std::size_t i = 0; i < vk_param_table.size(); ++i)
         if (vk_param_table[i].index != (int)i || vk_param_table[i].name.empty()) return false;
     return true;
 }
-constexpr bool rampsWellFormed() {
+constexpr bool rampsWellFormed()
+{
     for (const vk_param_info& p : vk_param_table) {
         if ((p.rampKind == VK_RAMP_NONE) != (p.rampTime == 0.0f)) return false;
         if (!(p.minimum <= p.defaultValue && p.defaultValue <= p.maximum)) return false;
@@ -95,7 +99,7 @@ constexpr bool rampsWellFormed() {
 }
 static_assert(rowsInIndexOrder(), "one row per index, in index order");
 static_assert(rampsWellFormed(), "a ramp time exactly for the ramped indices; defaults inside their span");
-}  // namespace vk_param_table_checks
+} // namespace vk_param_table_checks
 
 // How the effect chain reads the vector: each field of vk_fx_params, its index, and whether it takes
 // this frame's ramp value or the value last received.
@@ -130,7 +134,8 @@ inline constexpr std::array<vk_fx_read, 19> vk_fx_reads{{
 }};
 
 namespace vk_param_table_checks {
-constexpr bool fxReadsDistinct() {
+constexpr bool fxReadsDistinct()
+{
     std::array<int, vk_fx_reads.size()> indices{};
     for (std::size_t i = 0; i < vk_fx_reads.size(); ++i) {
         indices[i] = vk_fx_reads[i].index;
@@ -141,4 +146,4 @@ constexpr bool fxReadsDistinct() {
 }
 static_assert(sizeof(vk_fx_params) == vk_fx_reads.size() * sizeof(float), "every field of the chain's parameters");
 static_assert(fxReadsDistinct(), "each field once, from an index of its own");
-}  // namespace vk_param_table_checks
+} // namespace vk_param_table_checks

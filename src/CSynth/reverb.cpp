@@ -24,8 +24,8 @@ constexpr int kShortFft = 256;
 constexpr int kShortMax = 32;
 constexpr int kLong = 2048;
 constexpr int kLongFft = 4096;
-constexpr int kBlocksPerLong = kLong / kBlock;  // 16
-constexpr int kLongStart = 128 + kShortMax * kBlock;  // 4224: first tap of the long partitions
+constexpr int kBlocksPerLong = kLong / kBlock;       // 16
+constexpr int kLongStart = 128 + kShortMax * kBlock; // 4224: first tap of the long partitions
 constexpr int kOutSlots = 4;
 
 // Spectra are stored in blocks of kLane bins: the block's kLane real parts, then its kLane imaginary
@@ -33,8 +33,8 @@ constexpr int kOutSlots = 4;
 // of the accumulator in registers across all partitions of a pass. Bins past the last used one are
 // padding and stay zero.
 constexpr int kLane = 16;
-constexpr int kShortBins = 144;  // 129 used
-constexpr int kLongBins = 2064;  // 2049 used
+constexpr int kShortBins = 144; // 129 used
+constexpr int kLongBins = 2064; // 2049 used
 constexpr int kShortSpec = 2 * kShortBins;
 constexpr int kLongSpec = 2 * kLongBins;
 
@@ -47,16 +47,17 @@ constexpr uint32_t activeOf(uint32_t s) { return s & 3u; }
 constexpr uint32_t pendingOf(uint32_t s) { return (s >> 2) & 3u; }
 
 struct IrSet {
-    AlignedFloats ir[2];         // time domain, maxLength floats
-    AlignedFloats shortSpec[2];  // kShortMax x kShortSpec, scaled for an exact convolution
-    AlignedFloats longSpec[2];   // maxLong x kLongSpec
+    AlignedFloats ir[2];        // time domain, maxLength floats
+    AlignedFloats shortSpec[2]; // kShortMax x kShortSpec, scaled for an exact convolution
+    AlignedFloats longSpec[2];  // maxLong x kLongSpec
     int length = 0;
     int shortCount = 0;
     int longCount = 0;
-    float decay = 0.0f;  // only read by the render thread after it took the set (acquire)
+    float decay = 0.0f; // only read by the render thread after it took the set (acquire)
 };
 
-void interleavedToBlocked(const float* in, float* out, int bins, float scale) {
+void interleavedToBlocked(const float* in, float* out, int bins, float scale)
+{
     for (int k = 0; k < bins; ++k) {
         float* block = out + (k / kLane) * 2 * kLane + k % kLane;
         block[0] = in[2 * k] * scale;
@@ -64,7 +65,8 @@ void interleavedToBlocked(const float* in, float* out, int bins, float scale) {
     }
 }
 
-void blockedToInterleaved(const float* in, float* out, int bins) {
+void blockedToInterleaved(const float* in, float* out, int bins)
+{
     for (int k = 0; k < bins; ++k) {
         const float* block = in + (k / kLane) * 2 * kLane + k % kLane;
         out[2 * k] = block[0];
@@ -84,10 +86,11 @@ void blockedToInterleaved(const float* in, float* out, int bins) {
 // blocked spectra. Each accumulator bin sees exactly the additions of a partition-by-partition loop in
 // the same order, element-wise only (no reassociation, no fused multiply-add), so every
 // instruction-set clone gives the same bits.
-constexpr int kPrefetch = 8 * 2 * kLane;  // floats ahead of the block in use
+constexpr int kPrefetch = 8 * 2 * kLane; // floats ahead of the block in use
 
 VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float* const* __restrict x,
-                                              const float* const* __restrict h, int count, int bins) {
+                                              const float* const* __restrict h, int count, int bins)
+{
     for (int b = 0; b < bins; b += kLane) {
         float* __restrict block = acc + 2 * b;
         float re[kLane], im[kLane];
@@ -117,13 +120,13 @@ VK_SIMD_CLONES void complexMultiplyAccumulate(float* __restrict acc, const float
     }
 }
 
-}  // namespace
+} // namespace
 
 struct vk_reverb {
     double rate = 0.0;
-    int maxLength = 0;  // Lmax
-    int maxLong = 0;    // C
-    const RealFft* fftShort = nullptr;  // shared plans: execution on our own buffers is thread-safe
+    int maxLength = 0;                 // Lmax
+    int maxLong = 0;                   // C
+    const RealFft* fftShort = nullptr; // shared plans: execution on our own buffers is thread-safe
     const RealFft* fftLong = nullptr;
     AlignedFloats noise[2];
     IrSet sets[2];
@@ -131,22 +134,22 @@ struct vk_reverb {
     std::atomic<float> activeDecay{0.0f};
 
     // Builder scratch (never touched by the render thread).
-    AlignedFloats buildTime;      // kLongFft
-    AlignedFloats buildSpectrum;  // kLongFft + 2
+    AlignedFloats buildTime;     // kLongFft
+    AlignedFloats buildSpectrum; // kLongFft + 2
 
     // ---- render side ----
     struct Channel {
-        AlignedFloats input;      // 256: previous block, current block
-        AlignedFloats shortRing;  // kShortMax x kShortSpec input spectra
-        AlignedFloats shortAcc;   // kShortSpec
-        AlignedFloats longInput;  // 4096: previous 2048, collected 2048
-        AlignedFloats longRing;   // maxLong x kLongSpec input spectra
-        AlignedFloats longAcc;    // kLongSpec
-        AlignedFloats outRing;    // kOutSlots x 2048 tail output
+        AlignedFloats input;     // 256: previous block, current block
+        AlignedFloats shortRing; // kShortMax x kShortSpec input spectra
+        AlignedFloats shortAcc;  // kShortSpec
+        AlignedFloats longInput; // 4096: previous 2048, collected 2048
+        AlignedFloats longRing;  // maxLong x kLongSpec input spectra
+        AlignedFloats longAcc;   // kLongSpec
+        AlignedFloats outRing;   // kOutSlots x 2048 tail output
         float outBlock[kBlock];
     } ch[2];
-    AlignedFloats time;      // kLongFft
-    AlignedFloats spectrum;  // kLongFft + 2
+    AlignedFloats time;     // kLongFft
+    AlignedFloats spectrum; // kLongFft + 2
     int position = 0;
     int64_t blockCounter = 0;
     int shortPos = 0;
@@ -155,7 +158,8 @@ struct vk_reverb {
 
 namespace {
 
-void fillNoise(vk_reverb* rv) {
+void fillNoise(vk_reverb* rv)
+{
     uint32_t x = 625341585u;
     auto next = [&x]() {
         x ^= x << 13;
@@ -173,7 +177,8 @@ void fillNoise(vk_reverb* rv) {
     }
 }
 
-void takePending(vk_reverb* rv) {
+void takePending(vk_reverb* rv)
+{
     uint32_t s = rv->state.load(std::memory_order_acquire);
     const uint32_t pending = pendingOf(s);
     if (pending == kNone) return;
@@ -183,7 +188,8 @@ void takePending(vk_reverb* rv) {
     rv->state.store(packState(pending, kNone), std::memory_order_release);
 }
 
-void clearHistory(vk_reverb* rv) {
+void clearHistory(vk_reverb* rv)
+{
     for (auto& c : rv->ch) {
         std::fill_n(c.input.data(), c.input.size(), 0.0f);
         std::fill_n(c.shortRing.data(), c.shortRing.size(), 0.0f);
@@ -200,11 +206,12 @@ void clearHistory(vk_reverb* rv) {
     rv->longPos = 0;
 }
 
-}  // namespace
+} // namespace
 
-vk_reverb* vk_rv_create(double rate, double maxSeconds) {
+vk_reverb* vk_rv_create(double rate, double maxSeconds)
+{
     if (!(rate > 0.0) || !(maxSeconds > 0.0)) return nullptr;
-    if (!(std::ceil(maxSeconds * rate) < 2147483647.0)) return nullptr;  // taps are indexed with int
+    if (!(std::ceil(maxSeconds * rate) < 2147483647.0)) return nullptr; // taps are indexed with int
     vk_reverb* rv = new (std::nothrow) vk_reverb;
     if (!rv) return nullptr;
     try {
@@ -242,13 +249,14 @@ vk_reverb* vk_rv_create(double rate, double maxSeconds) {
     }
     fillNoise(rv);
     vk_rv_build(rv, kDefaultDecay);
-    vk_rv_reset(rv);  // takes the set just built
+    vk_rv_reset(rv); // takes the set just built
     return rv;
 }
 
 void vk_rv_destroy(vk_reverb* rv) { delete rv; }
 
-int vk_rv_build(vk_reverb* rv, float decay) {
+int vk_rv_build(vk_reverb* rv, float decay)
+{
     const uint32_t s = rv->state.load(std::memory_order_acquire);
     if (pendingOf(s) != kNone) return 1;
     const uint32_t active = activeOf(s);
@@ -256,7 +264,7 @@ int vk_rv_build(vk_reverb* rv, float decay) {
     IrSet& set = rv->sets[target];
 
     float clamped = decay;
-    if (!(clamped >= 0.1f)) clamped = 0.1f;  // NaN too
+    if (!(clamped >= 0.1f)) clamped = 0.1f; // NaN too
     if (clamped > 10.0f) clamped = 10.0f;
     const double x = clamped;
     const double rate = rv->rate;
@@ -324,14 +332,16 @@ int vk_rv_build(vk_reverb* rv, float decay) {
                : 1;
 }
 
-void vk_rv_reset(vk_reverb* rv) {
+void vk_rv_reset(vk_reverb* rv)
+{
     takePending(rv);
     clearHistory(rv);
 }
 
 float vk_rv_active_decay(const vk_reverb* rv) { return rv->activeDecay.load(std::memory_order_relaxed); }
 
-const float* vk_rv_impulse(const vk_reverb* rv, int channel, int* length) {
+const float* vk_rv_impulse(const vk_reverb* rv, int channel, int* length)
+{
     const uint32_t active = activeOf(rv->state.load(std::memory_order_acquire));
     if (active == kNone || channel < 0 || channel > 1) {
         if (length) *length = 0;
@@ -347,7 +357,8 @@ int vk_rv_max_length(const vk_reverb* rv) { return rv->maxLength; }
 
 namespace {
 
-void processBlock(vk_reverb* rv) {
+void processBlock(vk_reverb* rv)
+{
     // The render thread is the only one that changes the active index, so a relaxed load sees its own
     // last store; the set's contents were acquired when it was taken.
     const uint32_t active = activeOf(rv->state.load(std::memory_order_relaxed));
@@ -379,7 +390,7 @@ void processBlock(vk_reverb* rv) {
         complexMultiplyAccumulate(acc, xs, hs, shortCount, kShortBins);
         blockedToInterleaved(acc, spectrum, kShortFft / 2 + 1);
         rv->fftShort->inverse(spectrum, time);
-        std::memcpy(h.outBlock, time + kBlock, sizeof(float) * kBlock);  // tail added below
+        std::memcpy(h.outBlock, time + kBlock, sizeof(float) * kBlock); // tail added below
         std::memcpy(h.longInput.data() + kLong + d * kBlock, input + kBlock, sizeof(float) * kBlock);
         std::memcpy(input, input + kBlock, sizeof(float) * kBlock);
 
@@ -422,7 +433,7 @@ void processBlock(vk_reverb* rv) {
     }
     if (d == kBlocksPerLong - 1) {
         rv->longPos = (rv->longPos + 1) % rv->maxLong;
-        takePending(rv);  // a new set takes effect on a 2048-sample boundary
+        takePending(rv); // a new set takes effect on a 2048-sample boundary
     }
 
     // Tail output for the next 128 samples: the part of 2048-block q - 2's accumulation that falls here.
@@ -437,9 +448,10 @@ void processBlock(vk_reverb* rv) {
     ++rv->blockCounter;
 }
 
-}  // namespace
+} // namespace
 
-void vk_rv_tick(vk_reverb* rv, float left, float right, float* outLeft, float* outRight) {
+void vk_rv_tick(vk_reverb* rv, float left, float right, float* outLeft, float* outRight)
+{
     const int p = rv->position;
     rv->ch[0].input[kBlock + p] = left;
     rv->ch[1].input[kBlock + p] = right;

@@ -20,7 +20,7 @@ struct vk_reverb;
 // Null when the rate is not above 0 or an allocation fails (nothing leaks). Builds a 2.5 s impulse
 // response and makes it active.
 vk_reverb* vk_rv_create(double rate, double maxSeconds);
-void vk_rv_destroy(vk_reverb* rv);  // null: nothing happens
+void vk_rv_destroy(vk_reverb* rv); // null: nothing happens
 
 // Builds an impulse response for `decay` seconds (clamped to 0.1..10) into the idle set and marks it
 // pending. 0 built, 1 busy (a built set has not been taken yet; nothing changed). Not on the render thread.

@@ -37,12 +37,12 @@ struct vk_state {
     // Future events in arrival order (render thread only).
     vk_event pending[VK_PENDING_MAX];
     int32_t pendingCount;
-    int64_t pendingEarliest;  // INT64_MAX when empty
+    int64_t pendingEarliest; // INT64_MAX when empty
 
     // Parameter vector (value last received per index) and its ramps.
     float params[VK_PARAM_COUNT];
     vk_ramp ramps[VK_PARAM_COUNT];
-    uint32_t rampsRunning;  // bit i: ramp i has samples left (saves visiting 31 idle ramps per sample)
+    uint32_t rampsRunning; // bit i: ramp i has samples left (saves visiting 31 idle ramps per sample)
 
     vk_voices voices;
     std::atomic<int32_t> selectedSlot;
@@ -55,7 +55,7 @@ struct vk_state {
     vk_reverb* reverb;
 
     // Analysis ring: mono output for the analyser.
-    alignas(64) float analysis[VK_ANALYSIS_SIZE];  // accessed through std::atomic_ref
+    alignas(64) float analysis[VK_ANALYSIS_SIZE]; // accessed through std::atomic_ref
     vk_index analysisWrite;
 
     int32_t tap;

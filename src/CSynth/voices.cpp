@@ -15,7 +15,8 @@ constexpr float kSawNorm[2] = {0.84854f, 0.91332f};
 constexpr float kSquareNorm[2] = {0.84819f, 0.91289f};
 
 // Level of a bank of n oscillators: 10^(-0.3 - 0.055 n).
-inline float bankGain(int n) {
+inline float bankGain(int n)
+{
     switch (n) {
     case 1: return 0.44157045f;
     case 2: return 0.38904514f;
@@ -25,7 +26,8 @@ inline float bankGain(int n) {
 
 // Into [0, 1). A phase pushed to infinity by an extreme but finite setting (an FM index of 1e30)
 // starts again at 0 instead of turning every later sample into NaN.
-inline float wrap01(float p) {
+inline float wrap01(float p)
+{
     const float r = p - std::floor(p);
     return r >= 0.0f && r < 1.0f ? r : 0.0f;
 }
@@ -37,14 +39,16 @@ inline float wrap01(float p) {
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef float vf8 __attribute__((vector_size(32)));
 typedef int vi8 __attribute__((vector_size(32)));
-inline vf8 load8(const float* p) {
+inline vf8 load8(const float* p)
+{
     vf8 v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }
 inline void store8(float* p, vf8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
-inline float blep(float x, float d) {
+inline float blep(float x, float d)
+{
     if (x < d) {
         const float u = x / d;
         return 2.0f * u - u * u - 1.0f;
@@ -56,18 +60,20 @@ inline float blep(float x, float d) {
     return 0.0f;
 }
 
-inline float polyBlepSaw(float p, float d, float weight) {
+inline float polyBlepSaw(float p, float d, float weight)
+{
     const float q = wrap01(p + 0.5f);
     return (2.0f * q - 1.0f - blep(q, d)) * weight;
 }
 
 inline float cents(double c) { return (float)std::exp2(c / 1200.0); }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- ramps
 
-void vk_ramp_init(vk_ramp* r, float value, int kind, float time) {
+void vk_ramp_init(vk_ramp* r, float value, int kind, float time)
+{
     *r = vk_ramp{};
     r->current = value;
     r->target = value;
@@ -75,7 +81,8 @@ void vk_ramp_init(vk_ramp* r, float value, int kind, float time) {
     r->time = time;
 }
 
-void vk_ramp_start(vk_ramp* r, float target, float time, double rate) {
+void vk_ramp_start(vk_ramp* r, float target, float time, double rate)
+{
     r->target = target;
     r->hold = 0;
     const double samples = rate * (double)time + 0.5;
@@ -97,13 +104,14 @@ void vk_ramp_start(vk_ramp* r, float target, float time, double rate) {
     r->current = a;
     r->count = n;
     if ((a > 0.0f) != (b > 0.0f)) {
-        r->hold = 1;  // equal ratios cannot cross zero: hold, then jump
+        r->hold = 1; // equal ratios cannot cross zero: hold, then jump
         return;
     }
     r->factor = (float)std::pow((double)b / (double)a, 1.0 / (double)n);
 }
 
-void vk_ramp_set(vk_ramp* r, float value) {
+void vk_ramp_set(vk_ramp* r, float value)
+{
     r->current = value;
     r->target = value;
     r->count = 0;
@@ -112,7 +120,8 @@ void vk_ramp_set(vk_ramp* r, float value) {
 
 // ---------------------------------------------------------------- envelopes
 
-void vk_env_init(vk_envelope* e, float attack, float decay, float sustain, float release, float rate) {
+void vk_env_init(vk_envelope* e, float attack, float decay, float sustain, float release, float rate)
+{
     *e = vk_envelope{};
     e->attack = attack;
     e->decay = decay;
@@ -123,7 +132,8 @@ void vk_env_init(vk_envelope* e, float attack, float decay, float sustain, float
 }
 
 // Starts the exponential-then-linear move toward `target` over `seconds`.
-static void envCurve(vk_envelope* e, float target, float seconds, bool release) {
+static void envCurve(vk_envelope* e, float target, float seconds, bool release)
+{
     const int m = (int)(e->rate * seconds + 0.5f);
     if (release ? m < 2 : m <= 1) {
         e->level = target;
@@ -145,7 +155,8 @@ static void envCurve(vk_envelope* e, float target, float seconds, bool release) 
     e->stage = VK_ENV_CURVE;
 }
 
-void vk_env_trigger(vk_envelope* e, float velocity) {
+void vk_env_trigger(vk_envelope* e, float velocity)
+{
     float a = e->level > 0.0f ? e->attack * (1.0f - e->level) : e->attack;
     if (a < 0.0f) a = 0.0f;
     e->releasing = 0;
@@ -166,7 +177,8 @@ void vk_env_trigger(vk_envelope* e, float velocity) {
         e->stage = VK_ENV_SUSTAIN;
 }
 
-void vk_env_release(vk_envelope* e) {
+void vk_env_release(vk_envelope* e)
+{
     if (e->stage == VK_ENV_IDLE) return;
     if (e->level <= 0.0f) {
         e->level = 0.0f;
@@ -179,7 +191,8 @@ void vk_env_release(vk_envelope* e) {
     envCurve(e, 0.0f, e->release, true);
 }
 
-float vk_env_step(vk_envelope* e) {
+float vk_env_step(vk_envelope* e)
+{
     switch (e->stage) {
     case VK_ENV_ATTACK:
         e->level += e->step;
@@ -207,8 +220,7 @@ float vk_env_step(vk_envelope* e) {
         if (--e->count > 0) return e->level;
         e->level = e->target;
         break;
-    default:
-        return e->level;
+    default: return e->level;
     }
     // End of a decay or release.
     if (e->releasing) {
@@ -223,14 +235,16 @@ float vk_env_step(vk_envelope* e) {
 
 // ---------------------------------------------------------------- unison banks
 
-void vk_bank_init(vk_bank* b, int n, const float* ratios) {
+void vk_bank_init(vk_bank* b, int n, const float* ratios)
+{
     *b = vk_bank{};
     b->n = n;
     for (int k = 0; k < n; ++k) b->ratio[k] = ratios[k];
     vk_bank_restart(b);
 }
 
-vk_bank vk_key_bank(const vk_voices* v, int index) {
+vk_bank vk_key_bank(const vk_voices* v, int index)
+{
     vk_bank b{};
     b.n = 3;
     for (int k = 0; k < 3; ++k) {
@@ -241,17 +255,20 @@ vk_bank vk_key_bank(const vk_voices* v, int index) {
     return b;
 }
 
-void vk_key_bank_store(vk_voices* v, int index, const vk_bank* b) {
+void vk_key_bank_store(vk_voices* v, int index, const vk_bank* b)
+{
     for (int k = 0; k < 3; ++k) v->keyBank.phase[k][index] = b->phase[k];
     v->keyBank.lfo[index] = b->lfo;
 }
 
-void vk_bank_restart(vk_bank* b) {
+void vk_bank_restart(vk_bank* b)
+{
     for (int k = 0; k < b->n; ++k) b->phase[k] = wrap01(-(float)k / (float)b->n);
     b->lfo = 0.0f;
 }
 
-float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform) {
+float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform)
+{
     const float dt = frequency / rate;
     if (waveform == 4 || waveform == 5) {
         // Pulse and PWM: one oscillator on the first phase, no detune, no weight.
@@ -280,20 +297,14 @@ float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform) {
         b->phase[k] = wrap01(p + d);
         const int w = (n == 3 && k > 0) ? 1 : 0;
         switch (waveform) {
-        case 1:
-            sum += std::sin(kTwoPi * p);
-            break;
+        case 1: sum += std::sin(kTwoPi * p); break;
         case 2: {
             const float q = wrap01(p + 0.5f);
             sum += (blep(p, d) + (p < 0.5f ? 1.0f : -1.0f) - blep(q, d)) * kSquareNorm[w];
             break;
         }
-        case 3:
-            sum += 1.0f - 4.0f * std::fabs(p - 0.25f - std::floor(p + 0.25f));
-            break;
-        default:
-            sum += polyBlepSaw(p, d, kSawNorm[w]);
-            break;
+        case 3: sum += 1.0f - 4.0f * std::fabs(p - 0.25f - std::floor(p + 0.25f)); break;
+        default: sum += polyBlepSaw(p, d, kSawNorm[w]); break;
         }
     }
     return sum * bankGain(n);
@@ -301,13 +312,14 @@ float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform) {
 
 // ---------------------------------------------------------------- noise
 
-float vk_noise_tick(vk_voices* v, int channel, int type) {
+float vk_noise_tick(vk_voices* v, int channel, int type)
+{
     uint32_t x = v->noiseState[channel];
     x ^= x << 13;
     x ^= x >> 17;
     x ^= x << 5;
     v->noiseState[channel] = x;
-    const float w = (float)(int32_t)x * 4.656612873077393e-10f;  // 2^-31
+    const float w = (float)(int32_t)x * 4.656612873077393e-10f; // 2^-31
     if (type == 1) {
         float* b = v->pink[channel];
         b[0] = 0.99886f * b[0] + 0.0555179f * w;
@@ -326,13 +338,15 @@ float vk_noise_tick(vk_voices* v, int channel, int type) {
 
 // ---------------------------------------------------------------- voices
 
-float vk_glide_coefficient(float rate, float glide) {
+float vk_glide_coefficient(float rate, float glide)
+{
     // A glide of 0 (or a negative one, which would make the one-pole diverge) follows at once.
     if (!(glide > 0.0f)) return 1.0f;
     return (float)(1.0 - std::exp(-1.0 / ((double)rate * (double)glide * 0.35)));
 }
 
-void vk_voices_reset(vk_voices* v, float rate, float glide) {
+void vk_voices_reset(vk_voices* v, float rate, float glide)
+{
     *v = vk_voices{};
     v->mode = VK_MODE_SUBTRACTIVE;
     vk_env_init(&v->subtractiveEnv, 0.02f, 0.0f, 1.0f, 0.5f, rate);
@@ -369,7 +383,8 @@ void vk_voices_reset(vk_voices* v, float rate, float glide) {
     v->noiseState[1] = 0x7F4A7C15u;
 }
 
-void vk_voice_start(vk_voices* v, int mode, const float* params, float rate) {
+void vk_voice_start(vk_voices* v, int mode, const float* params, float rate)
+{
     switch (mode) {
     case VK_MODE_SUBTRACTIVE:
         if (v->subtractiveEnv.stage == VK_ENV_IDLE) vk_bank_restart(&v->subtractiveBank);
@@ -395,16 +410,14 @@ void vk_voice_start(vk_voices* v, int mode, const float* params, float rate) {
         v->glideFrequency = params[VK_P_FREQUENCY];
         vk_ramp_start(&v->orbitLevel, 1.0f, 0.03f, rate);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-void vk_voice_stop(vk_voices* v, int mode, float rate) {
+void vk_voice_stop(vk_voices* v, int mode, float rate)
+{
     switch (mode) {
-    case VK_MODE_SUBTRACTIVE:
-        vk_env_release(&v->subtractiveEnv);
-        break;
+    case VK_MODE_SUBTRACTIVE: vk_env_release(&v->subtractiveEnv); break;
     case VK_MODE_FM:
         vk_env_release(&v->fmEnv);
         vk_env_release(&v->fmModEnv);
@@ -413,21 +426,20 @@ void vk_voice_stop(vk_voices* v, int mode, float rate) {
         vk_env_release(&v->amEnv);
         vk_env_release(&v->amModEnv);
         break;
-    case VK_MODE_ORBIT:
-        vk_ramp_start(&v->orbitLevel, 0.0f, 0.4f, rate);
-        break;
-    default:
-        break;
+    case VK_MODE_ORBIT: vk_ramp_start(&v->orbitLevel, 0.0f, 0.4f, rate); break;
+    default: break;
     }
 }
 
-static void envSilence(vk_envelope* e) {
+static void envSilence(vk_envelope* e)
+{
     e->stage = VK_ENV_IDLE;
     e->level = 0.0f;
     e->releasing = 0;
 }
 
-void vk_voices_silence(vk_voices* v) {
+void vk_voices_silence(vk_voices* v)
+{
     v->droneOn = 0;
     envSilence(&v->subtractiveEnv);
     envSilence(&v->fmEnv);
@@ -444,21 +456,24 @@ void vk_voices_silence(vk_voices* v) {
     v->stepReleaseFrame = -1;
 }
 
-static float clampFrequency(float f) {
-    if (!(f >= 20.0f)) return 20.0f;  // NaN too
+static float clampFrequency(float f)
+{
+    if (!(f >= 20.0f)) return 20.0f; // NaN too
     return f > 4000.0f ? 4000.0f : f;
 }
 
-void vk_step_note(vk_voices* v, float frequency, float duration, float velocity, int64_t frame, float rate) {
+void vk_step_note(vk_voices* v, float frequency, float duration, float velocity, int64_t frame, float rate)
+{
     v->stepFrequency = clampFrequency(frequency);
-    const float vel = velocity > 0.0f ? (velocity < 1.0f ? velocity : 1.0f) : 0.0f;  // NaN counts as 0
+    const float vel = velocity > 0.0f ? (velocity < 1.0f ? velocity : 1.0f) : 0.0f; // NaN counts as 0
     const float dur = duration >= 0.05f ? (duration < 0.6f ? duration : 0.6f) : 0.05f;
     if (v->stepEnv.stage == VK_ENV_IDLE) vk_bank_restart(&v->stepBank);
     vk_env_trigger(&v->stepEnv, vel);
     v->stepReleaseFrame = frame + (int64_t)(dur * rate + 0.5f);
 }
 
-void vk_key_on(vk_voices* v, int32_t id, float frequency, float velocity) {
+void vk_key_on(vk_voices* v, int32_t id, float frequency, float velocity)
+{
     int chosen = -1;
     for (int i = 0; i < VK_KEY_VOICES; ++i) {
         if (v->keys[i].env.stage == VK_ENV_IDLE) {
@@ -493,12 +508,13 @@ void vk_key_on(vk_voices* v, int32_t id, float frequency, float velocity) {
     for (int o = 0; o < 3; ++o) {
         const float d = v->keyBank.ratio[o] * dt;
         v->keyBank.d[o][chosen] = d;
-        v->keyBank.dInv[o][chosen] = 1.0f / d;  // d > 0: the frequency is at least 20 Hz
+        v->keyBank.dInv[o][chosen] = 1.0f / d; // d > 0: the frequency is at least 20 Hz
     }
     vk_env_trigger(&k.env, k.velocity);
 }
 
-void vk_key_off(vk_voices* v, int32_t id) {
+void vk_key_off(vk_voices* v, int32_t id)
+{
     for (vk_key_voice& k : v->keys) {
         if (k.held && k.id == id) {
             vk_env_release(&k.env);
@@ -508,7 +524,8 @@ void vk_key_off(vk_voices* v, int32_t id) {
     }
 }
 
-void vk_all_keys_off(vk_voices* v) {
+void vk_all_keys_off(vk_voices* v)
+{
     for (vk_key_voice& k : v->keys) {
         if (k.held) {
             vk_env_release(&k.env);
@@ -520,10 +537,12 @@ void vk_all_keys_off(vk_voices* v) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-static float orbitTick(vk_voices* v, const float* params, float rate, int selectedSlot) {
+static float
+orbitTick(vk_voices* v, const float* params, float rate, int selectedSlot)
+{
     vk_ramp_advance(&v->orbitLevel);
     v->glideFrequency += v->glideCoefficient * (params[VK_P_FREQUENCY] - v->glideFrequency);
-    if (!std::isfinite(v->glideFrequency)) v->glideFrequency = params[VK_P_FREQUENCY];  // overflow between extremes
+    if (!std::isfinite(v->glideFrequency)) v->glideFrequency = params[VK_P_FREQUENCY]; // overflow between extremes
     if (v->orbitLevel.count <= 0 && !(v->orbitLevel.current > 0.0f)) return 0.0f;
     if (selectedSlot == 0 || selectedSlot == 1) {
         const float* sre = v->slotRe[selectedSlot];
@@ -570,7 +589,7 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
     vf8 ck = load8(cs), sk = load8(sn), acc{};
     const vi8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
     for (int k = 1; k < K; k += 8) {
-        const vi8 live = (lane + k) < K;  // the last block may run past K - 1
+        const vi8 live = (lane + k) < K; // the last block may run past K - 1
         const vf8 term = load8(&v->orbitRe[k]) * ck + load8(&v->orbitIm[k]) * sk;
         acc += live ? term : vf8{};
         const vf8 cn = ck * c8 - sk * s8;
@@ -589,7 +608,9 @@ static float orbitTick(vk_voices* v, const float* params, float rate, int select
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-static float keysTick(vk_voices* v, float rate, int waveform) {
+static float
+keysTick(vk_voices* v, float rate, int waveform)
+{
     alignas(32) float gain[VK_KEY_VOICES];
     bool any = false;
     for (int i = 0; i < VK_KEY_VOICES; ++i) {
@@ -609,8 +630,9 @@ static float keysTick(vk_voices* v, float rate, int waveform) {
                 const vf8 p = load8(&v->keyBank.phase[k][i]);
                 const vf8 d = load8(&v->keyBank.d[k][i]);
                 const vf8 dInv = load8(&v->keyBank.dInv[k][i]);
-                const vf8 next = p + d;  // >= 0, so truncation is floor
-                store8(&v->keyBank.phase[k][i], next - __builtin_convertvector(__builtin_convertvector(next, vi8), vf8));
+                const vf8 next = p + d; // >= 0, so truncation is floor
+                store8(&v->keyBank.phase[k][i],
+                       next - __builtin_convertvector(__builtin_convertvector(next, vi8), vf8));
                 vf8 q = p + 0.5f;
                 q = q >= 1.0f ? q - 1.0f : q;
                 const vf8 u1 = q * dInv;
@@ -638,7 +660,8 @@ static float keysTick(vk_voices* v, float rate, int waveform) {
 }
 
 float vk_voices_tick(vk_voices* v, const float* params, const vk_ramp* ramps, float rate, int64_t frame,
-                     int selectedSlot) {
+                     int selectedSlot)
+{
     const float f = ramps[VK_P_FREQUENCY].current;
     const int waveform = vk_int_clamped(params[VK_P_WAVEFORM], 0, 6);
     float out = 0.0f;

@@ -27,8 +27,8 @@ enum { VK_RAMP_NONE = 0, VK_RAMP_LINEAR = 1, VK_RAMP_EXPONENTIAL = 2 };
 enum {
     VK_ENV_IDLE = 0,
     VK_ENV_ATTACK = 1,
-    VK_ENV_CURVE = 2,  // decay or release, exponential part
-    VK_ENV_TAIL = 3,   // decay or release, linear tail
+    VK_ENV_CURVE = 2, // decay or release, exponential part
+    VK_ENV_TAIL = 3,  // decay or release, linear tail
     VK_ENV_SUSTAIN = 4,
 };
 
@@ -41,7 +41,7 @@ struct vk_envelope {
     float step;
     float coefficient;
     int32_t count, tailCount;
-    float sustainTarget;  // sustain x velocity, or -1 without a decay phase
+    float sustainTarget; // sustain x velocity, or -1 without a decay phase
     float rate;
 };
 
@@ -87,9 +87,9 @@ struct vk_voices {
     // Written by the producer (only the slot not selected), read here.
     float slotRe[2][VK_ORBIT_HARMONICS], slotIm[2][VK_ORBIT_HARMONICS];
     int32_t lastSlotSeen;
-    int32_t harmonicCount;  // never shrinks before a reset
+    int32_t harmonicCount; // never shrinks before a reset
     float orbitPhase;
-    float orbitMorph;       // one-pole coefficient of the 15 ms table morph
+    float orbitMorph; // one-pole coefficient of the 15 ms table morph
 
     float subPhase;
     vk_ramp subLevel;
@@ -97,15 +97,15 @@ struct vk_voices {
     vk_envelope stepEnv;
     vk_bank stepBank;
     float stepFrequency;
-    int64_t stepReleaseFrame;  // -1: none
+    int64_t stepReleaseFrame; // -1: none
 
     vk_key_voice keys[VK_KEY_VOICES];
     // The key voices' unison banks, stored oscillator by oscillator across the 32 voices so that
     // one loop runs all 96 sawtooth oscillators in vector registers.
     struct {
         alignas(32) float phase[3][VK_KEY_VOICES];
-        alignas(32) float d[3][VK_KEY_VOICES];     // phase increment per sample (frequency constant per note)
-        alignas(32) float dInv[3][VK_KEY_VOICES];  // 1 / d, or 0 for a voice never played
+        alignas(32) float d[3][VK_KEY_VOICES];    // phase increment per sample (frequency constant per note)
+        alignas(32) float dInv[3][VK_KEY_VOICES]; // 1 / d, or 0 for a voice never played
         float lfo[VK_KEY_VOICES];
         float ratio[3];
     } keyBank;
@@ -119,8 +119,9 @@ struct vk_voices {
 // Ramps
 void vk_ramp_init(vk_ramp* r, float value, int kind, float time);
 void vk_ramp_start(vk_ramp* r, float target, float time, double rate);
-void vk_ramp_set(vk_ramp* r, float value);  // at once, nothing running
-inline void vk_ramp_advance(vk_ramp* r) {
+void vk_ramp_set(vk_ramp* r, float value); // at once, nothing running
+inline void vk_ramp_advance(vk_ramp* r)
+{
     if (r->count <= 0) return;
     if (!r->hold) r->current = r->kind == VK_RAMP_EXPONENTIAL ? r->current * r->factor : r->current + r->step;
     if (--r->count == 0) r->current = r->target;
@@ -130,9 +131,10 @@ inline void vk_ramp_advance(vk_ramp* r) {
 void vk_env_init(vk_envelope* e, float attack, float decay, float sustain, float release, float rate);
 void vk_env_trigger(vk_envelope* e, float velocity);
 void vk_env_release(vk_envelope* e);
-float vk_env_step(vk_envelope* e);  // a tick of a moving envelope (attack, decay, release)
+float vk_env_step(vk_envelope* e); // a tick of a moving envelope (attack, decay, release)
 // One sample of the envelope: its level after the tick. Idle and sustaining envelopes hold.
-inline float vk_env_tick(vk_envelope* e) {
+inline float vk_env_tick(vk_envelope* e)
+{
     if (e->stage == VK_ENV_SUSTAIN || e->stage == VK_ENV_IDLE) return e->level;
     return vk_env_step(e);
 }
@@ -146,7 +148,8 @@ void vk_key_bank_store(vk_voices* v, int index, const vk_bank* b);
 float vk_bank_tick(vk_bank* b, float frequency, float rate, int waveform);
 
 // One step of the brown-noise integrator: leaky, so a constant input settles (at 3.5 for w = 1).
-inline float vk_brown_step(float* accumulator, float w) {
+inline float vk_brown_step(float* accumulator, float w)
+{
     const float y = *accumulator + 0.02f * w;
     *accumulator = y / 1.02f;
     return y * (3.5f / 1.02f);
@@ -157,7 +160,8 @@ float vk_noise_tick(vk_voices* v, int channel, int type);
 
 // Integer part of v after clamping it into [lo, hi]; NaN gives lo. Every float that becomes an
 // index, a mode or a count goes through this, so no out-of-range conversion happens.
-inline int vk_int_clamped(float v, int lo, int hi) {
+inline int vk_int_clamped(float v, int lo, int hi)
+{
     if (!(v >= (float)lo)) return lo;
     if (v >= (float)hi) return hi;
     return (int)v;

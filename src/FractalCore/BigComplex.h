@@ -49,7 +49,8 @@ private:
 
 template <>
 struct std::hash<veltrane::BigComplex> {
-    std::size_t operator()(const veltrane::BigComplex& c) const noexcept {
+    std::size_t operator()(const veltrane::BigComplex& c) const noexcept
+    {
         std::size_t h = c.x().hash();
         return h ^ (c.y().hash() + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
     }

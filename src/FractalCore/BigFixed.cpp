@@ -25,12 +25,14 @@ struct Column {
     u128 lo = 0;
     Limb hi = 0;
 
-    void add(u128 p) noexcept {
+    void add(u128 p) noexcept
+    {
         lo += p;
         hi += lo < p;
     }
     // Emits the lowest 64 bits and moves the rest down one limb.
-    Limb shift() noexcept {
+    Limb shift() noexcept
+    {
         const Limb out = static_cast<Limb>(lo);
         lo = (lo >> 64) | (static_cast<u128>(hi) << 64);
         hi = 0;
@@ -40,7 +42,8 @@ struct Column {
 
 // Columns [from, 2f] of a·b for n = f + 1 limbs; the columns from f on are written to r[0..f].
 // Returns the output word of column f − 1 (0 when that column was not computed).
-inline Limb mulColumns(const Limb* a, const Limb* b, Limb* r, int n, int from) noexcept {
+inline Limb mulColumns(const Limb* a, const Limb* b, Limb* r, int n, int from) noexcept
+{
     const int f = n - 1;
     Column acc;
     Limb below = 0;
@@ -49,14 +52,17 @@ inline Limb mulColumns(const Limb* a, const Limb* b, Limb* r, int n, int from) n
         const int hi = std::min(k, f);
         for (int i = lo; i <= hi; ++i) acc.add(static_cast<u128>(a[i]) * b[k - i]);
         const Limb w = acc.shift();
-        if (k >= f) r[k - f] = w;
-        else if (k == f - 1) below = w;
+        if (k >= f)
+            r[k - f] = w;
+        else if (k == f - 1)
+            below = w;
     }
     return below;
 }
 
 // The same for a·a: each cross product a_i·a_j (i < j) is formed once and doubled.
-inline Limb sqrColumns(const Limb* a, Limb* r, int n, int from) noexcept {
+inline Limb sqrColumns(const Limb* a, Limb* r, int n, int from) noexcept
+{
     const int f = n - 1;
     Column acc;
     Limb below = 0;
@@ -72,8 +78,10 @@ inline Limb sqrColumns(const Limb* a, Limb* r, int n, int from) noexcept {
         acc.lo += cross.lo;
         acc.hi += cross.hi + (acc.lo < cross.lo);
         const Limb w = acc.shift();
-        if (k >= f) r[k - f] = w;
-        else if (k == f - 1) below = w;
+        if (k >= f)
+            r[k - f] = w;
+        else if (k == f - 1)
+            below = w;
     }
     return below;
 }
@@ -82,14 +90,17 @@ inline Limb sqrColumns(const Limb* a, Limb* r, int n, int from) noexcept {
 // discarded). Columns below f − 2 are skipped: together they are less than (f − 2)·2^(64(f−1)), so
 // they can only change the kept limbs when column f − 1's word is within f of 2^64; then (about
 // once in 2^60 products) the full product is formed instead. The result is exact either way.
-void multiplyTruncated(const Limb* a, const Limb* b, Limb* r, int n) noexcept {
+void multiplyTruncated(const Limb* a, const Limb* b, Limb* r, int n) noexcept
+{
     const int f = n - 1;
     const int from = std::max(0, f - 2);
     const bool square = a == b;
     Limb below = square ? sqrColumns(a, r, n, from) : mulColumns(a, b, r, n, from);
     if (from > 0 && below >= kAllOnes - static_cast<Limb>(n + 2)) {
-        if (square) sqrColumns(a, r, n, 0);
-        else mulColumns(a, b, r, n, 0);
+        if (square)
+            sqrColumns(a, r, n, 0);
+        else
+            mulColumns(a, b, r, n, 0);
     }
 }
 
@@ -97,26 +108,32 @@ void multiplyTruncated(const Limb* a, const Limb* b, Limb* r, int n) noexcept {
 using MultiplyKernel = void (*)(const Limb*, const Limb*, Limb*) noexcept;
 
 template <int N>
-void multiplyKernel(const Limb* a, const Limb* b, Limb* r) noexcept {
-    if (a == b) detail::squareTruncated<N>(a, r);
-    else detail::multiplyTruncated<N>(a, b, r);
+void multiplyKernel(const Limb* a, const Limb* b, Limb* r) noexcept
+{
+    if (a == b)
+        detail::squareTruncated<N>(a, r);
+    else
+        detail::multiplyTruncated<N>(a, b, r);
 }
 
 template <int... N>
-constexpr std::array<MultiplyKernel, sizeof...(N) + 2> makeKernels(std::integer_sequence<int, N...>) {
+constexpr std::array<MultiplyKernel, sizeof...(N) + 2> makeKernels(std::integer_sequence<int, N...>)
+{
     return {nullptr, nullptr, &multiplyKernel<N + 2>...};
 }
 
 constexpr auto kKernels = makeKernels(std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
 
-bool allZero(const Limb* m, int n) noexcept {
+bool allZero(const Limb* m, int n) noexcept
+{
     Limb any = 0;
     for (int i = 0; i < n; ++i) any |= m[i];
     return any == 0;
 }
 
 // Magnitude in place times 10^19 (or any multiplier); returns the carry out of the top limb.
-Limb multiplyInPlace(Limb* m, int n, Limb by) noexcept {
+Limb multiplyInPlace(Limb* m, int n, Limb by) noexcept
+{
     Limb carry = 0;
     for (int i = 0; i < n; ++i) {
         const u128 p = static_cast<u128>(m[i]) * by + carry;
@@ -126,7 +143,8 @@ Limb multiplyInPlace(Limb* m, int n, Limb by) noexcept {
     return carry;
 }
 
-void divideInPlace(Limb* m, int n, Limb by) noexcept {
+void divideInPlace(Limb* m, int n, Limb by) noexcept
+{
     Limb rem = 0;
     for (int i = n - 1; i >= 0; --i) {
         const u128 cur = (static_cast<u128>(rem) << 64) | m[i];
@@ -135,7 +153,8 @@ void divideInPlace(Limb* m, int n, Limb by) noexcept {
     }
 }
 
-Limb pow10(int k) noexcept {
+Limb pow10(int k) noexcept
+{
     Limb p = 1;
     while (k-- > 0) p *= 10;
     return p;
@@ -143,14 +162,16 @@ Limb pow10(int k) noexcept {
 
 } // namespace
 
-BigFixed BigFixed::zero(int fracLimbs) noexcept {
+BigFixed BigFixed::zero(int fracLimbs) noexcept
+{
     BigFixed v;
     v.count_ = clampFracLimbs(fracLimbs) + 1;
     std::fill_n(v.mag_.begin(), v.count_, Limb{0});
     return v;
 }
 
-BigFixed::BigFixed(double value, int fracLimbs) noexcept : count_(clampFracLimbs(fracLimbs) + 1) {
+BigFixed::BigFixed(double value, int fracLimbs) noexcept : count_(clampFracLimbs(fracLimbs) + 1)
+{
     std::fill_n(mag_.begin(), count_, Limb{0});
     if (value == 0 || !std::isfinite(value)) return;
     const double a = std::abs(value);
@@ -161,12 +182,14 @@ BigFixed::BigFixed(double value, int fracLimbs) noexcept : count_(clampFracLimbs
         return;
     }
     int e = 0;
-    const double m = std::frexp(a, &e);                        // a = m·2^e, m in [0.5, 1)
-    Limb sig = static_cast<Limb>(std::ldexp(m, 53));           // exact: 53 significant bits
-    int pos = e - 53 + 64 * (count_ - 1);                      // bit index of sig's bit 0
+    const double m = std::frexp(a, &e);              // a = m·2^e, m in [0.5, 1)
+    Limb sig = static_cast<Limb>(std::ldexp(m, 53)); // exact: 53 significant bits
+    int pos = e - 53 + 64 * (count_ - 1);            // bit index of sig's bit 0
     if (pos < 0) {
-        if (-pos >= 64) sig = 0;
-        else sig >>= -pos;                                     // bits below the last limb dropped
+        if (-pos >= 64)
+            sig = 0;
+        else
+            sig >>= -pos; // bits below the last limb dropped
         pos = 0;
     }
     const int limb = pos / 64;
@@ -176,7 +199,8 @@ BigFixed::BigFixed(double value, int fracLimbs) noexcept : count_(clampFracLimbs
     clearNegativeZero();
 }
 
-int BigFixed::limbsForLog2Zoom(double log2Zoom, int guardBits) noexcept {
+int BigFixed::limbsForLog2Zoom(double log2Zoom, int guardBits) noexcept
+{
     double l = log2Zoom;
     if (std::isnan(l) || l < 0) l = 0;
     if (std::isinf(l)) l = std::log2(ZoomRules::extremeMaxZoom);
@@ -187,7 +211,8 @@ int BigFixed::limbsForLog2Zoom(double log2Zoom, int guardBits) noexcept {
     return static_cast<int>(n);
 }
 
-int BigFixed::limbsForZoom(double zoom, int guardBits) noexcept {
+int BigFixed::limbsForZoom(double zoom, int guardBits) noexcept
+{
     if (!(zoom >= 1)) return limbsForLog2Zoom(0, guardBits); // NaN, zero and negative count as zoom 1
     if (std::isinf(zoom)) zoom = ZoomRules::extremeMaxZoom;
     return limbsForLog2Zoom(std::log2(zoom), guardBits);
@@ -197,17 +222,20 @@ double BigFixed::toDouble() const noexcept { return detail::limbsToDouble(mag_.d
 
 bool BigFixed::isZero() const noexcept { return allZero(mag_.data(), count_); }
 
-void BigFixed::clearNegativeZero() noexcept {
+void BigFixed::clearNegativeZero() noexcept
+{
     if (neg_ && isZero()) neg_ = false;
 }
 
-BigFixed BigFixed::magnitude() const noexcept {
+BigFixed BigFixed::magnitude() const noexcept
+{
     BigFixed v = *this;
     v.neg_ = false;
     return v;
 }
 
-BigFixed BigFixed::withFracLimbs(int n) const noexcept {
+BigFixed BigFixed::withFracLimbs(int n) const noexcept
+{
     n = clampFracLimbs(n);
     const int f = count_ - 1;
     if (n == f) return *this;
@@ -222,7 +250,8 @@ BigFixed BigFixed::withFracLimbs(int n) const noexcept {
     return v;
 }
 
-BigFixed BigFixed::addSigned(const BigFixed& a, const BigFixed& b, bool negateB) noexcept {
+BigFixed BigFixed::addSigned(const BigFixed& a, const BigFixed& b, bool negateB) noexcept
+{
     if (a.count_ != b.count_) {
         const int f = std::max(a.count_, b.count_) - 1;
         return addSigned(a.withFracLimbs(f), b.withFracLimbs(f), negateB);
@@ -255,14 +284,16 @@ BigFixed BigFixed::addSigned(const BigFixed& a, const BigFixed& b, bool negateB)
 BigFixed operator+(const BigFixed& a, const BigFixed& b) noexcept { return BigFixed::addSigned(a, b, false); }
 BigFixed operator-(const BigFixed& a, const BigFixed& b) noexcept { return BigFixed::addSigned(a, b, true); }
 
-BigFixed BigFixed::operator-() const noexcept {
+BigFixed BigFixed::operator-() const noexcept
+{
     BigFixed v = *this;
     v.neg_ = !neg_;
     v.clearNegativeZero();
     return v;
 }
 
-BigFixed operator*(const BigFixed& a, const BigFixed& b) noexcept {
+BigFixed operator*(const BigFixed& a, const BigFixed& b) noexcept
+{
     if (a.count_ != b.count_) {
         const int f = std::max(a.count_, b.count_) - 1;
         return a.withFracLimbs(f) * b.withFracLimbs(f);
@@ -270,14 +301,17 @@ BigFixed operator*(const BigFixed& a, const BigFixed& b) noexcept {
     BigFixed r;
     r.count_ = a.count_;
     const Limb* bm = &a == &b ? a.mag_.data() : b.mag_.data(); // the same operand takes the squaring path
-    if (a.count_ <= detail::maxUnrolledLimbs) kKernels[static_cast<std::size_t>(a.count_)](a.mag_.data(), bm, r.mag_.data());
-    else multiplyTruncated(a.mag_.data(), bm, r.mag_.data(), a.count_);
+    if (a.count_ <= detail::maxUnrolledLimbs)
+        kKernels[static_cast<std::size_t>(a.count_)](a.mag_.data(), bm, r.mag_.data());
+    else
+        multiplyTruncated(a.mag_.data(), bm, r.mag_.data(), a.count_);
     r.neg_ = a.neg_ != b.neg_;
     r.clearNegativeZero();
     return r;
 }
 
-BigFixed BigFixed::shiftedLeft(int bits) const noexcept {
+BigFixed BigFixed::shiftedLeft(int bits) const noexcept
+{
     if (bits <= 0) return *this;
     BigFixed v;
     v.count_ = count_;
@@ -297,7 +331,8 @@ BigFixed BigFixed::shiftedLeft(int bits) const noexcept {
     return v;
 }
 
-BigFixed BigFixed::divided(std::uint64_t d) const noexcept {
+BigFixed BigFixed::divided(std::uint64_t d) const noexcept
+{
     if (d == 0) return *this;
     BigFixed v = *this;
     divideInPlace(v.mag_.data(), v.count_, d);
@@ -305,14 +340,16 @@ BigFixed BigFixed::divided(std::uint64_t d) const noexcept {
     return v;
 }
 
-BigFixed BigFixed::multiplied(std::uint64_t m) const noexcept {
+BigFixed BigFixed::multiplied(std::uint64_t m) const noexcept
+{
     BigFixed v = *this;
     multiplyInPlace(v.mag_.data(), v.count_, m);
     v.clearNegativeZero();
     return v;
 }
 
-BigFixed::Scaled BigFixed::scaled() const noexcept {
+BigFixed::Scaled BigFixed::scaled() const noexcept
+{
     int top = count_ - 1;
     while (top > 0 && mag_[top] == 0) --top;
     if (mag_[top] == 0) return {};
@@ -324,7 +361,8 @@ BigFixed::Scaled BigFixed::scaled() const noexcept {
     return {neg_ ? -m : m, static_cast<std::int64_t>(k) + 64 * static_cast<std::int64_t>(top - (count_ - 1))};
 }
 
-std::string BigFixed::decimal() const {
+std::string BigFixed::decimal() const
+{
     std::string out;
     if (neg_) out += '-';
     out += std::to_string(mag_[count_ - 1]);
@@ -352,7 +390,8 @@ std::string BigFixed::decimal() const {
 
 namespace {
 
-std::optional<BigFixed> parseTruncating(std::string_view text, int fracLimbs) {
+std::optional<BigFixed> parseTruncating(std::string_view text, int fracLimbs)
+{
     const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
@@ -387,11 +426,13 @@ std::optional<BigFixed> parseTruncating(std::string_view text, int fracLimbs) {
 
 } // namespace
 
-std::optional<BigFixed> BigFixed::fromDecimalTruncating(std::string_view text, int fracLimbs) {
+std::optional<BigFixed> BigFixed::fromDecimalTruncating(std::string_view text, int fracLimbs)
+{
     return parseTruncating(text, clampFracLimbs(fracLimbs));
 }
 
-std::optional<BigFixed> BigFixed::fromDecimal(std::string_view text, int fracLimbs) {
+std::optional<BigFixed> BigFixed::fromDecimal(std::string_view text, int fracLimbs)
+{
     const int f = clampFracLimbs(fracLimbs);
     auto wide = parseTruncating(text, f + 1); // one guard limb
     if (!wide) return std::nullopt;
@@ -407,13 +448,15 @@ std::optional<BigFixed> BigFixed::fromDecimal(std::string_view text, int fracLim
     return v;
 }
 
-int BigFixed::cmpMag(std::span<const Limb> a, std::span<const Limb> b) noexcept {
+int BigFixed::cmpMag(std::span<const Limb> a, std::span<const Limb> b) noexcept
+{
     for (std::size_t i = a.size(); i-- > 0;)
         if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     return 0;
 }
 
-void BigFixed::addMag(std::span<const Limb> a, std::span<const Limb> b, std::span<Limb> out) noexcept {
+void BigFixed::addMag(std::span<const Limb> a, std::span<const Limb> b, std::span<Limb> out) noexcept
+{
     Limb carry = 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
         const Limb s = a[i] + carry;
@@ -423,7 +466,8 @@ void BigFixed::addMag(std::span<const Limb> a, std::span<const Limb> b, std::spa
     }
 }
 
-void BigFixed::subMag(std::span<const Limb> a, std::span<const Limb> b, std::span<Limb> out) noexcept {
+void BigFixed::subMag(std::span<const Limb> a, std::span<const Limb> b, std::span<Limb> out) noexcept
+{
     Limb borrow = 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
         const Limb ai = a[i];
@@ -434,17 +478,21 @@ void BigFixed::subMag(std::span<const Limb> a, std::span<const Limb> b, std::spa
     }
 }
 
-bool operator==(const BigFixed& a, const BigFixed& b) noexcept {
-    return a.neg_ == b.neg_ && a.count_ == b.count_ && std::equal(a.mag_.begin(), a.mag_.begin() + a.count_, b.mag_.begin());
+bool operator==(const BigFixed& a, const BigFixed& b) noexcept
+{
+    return a.neg_ == b.neg_ && a.count_ == b.count_ &&
+           std::equal(a.mag_.begin(), a.mag_.begin() + a.count_, b.mag_.begin());
 }
 
-std::size_t BigFixed::hash() const noexcept {
+std::size_t BigFixed::hash() const noexcept
+{
     std::size_t h = static_cast<std::size_t>(neg_) * 0x9e3779b97f4a7c15ULL ^ static_cast<std::size_t>(count_);
     for (int i = 0; i < count_; ++i) h = (h ^ mag_[i]) * 0x100000001b3ULL + (h >> 29);
     return h;
 }
 
-BigFixed BigFixed::fromLimbs(bool negative, std::span<const Limb> limbs) noexcept {
+BigFixed BigFixed::fromLimbs(bool negative, std::span<const Limb> limbs) noexcept
+{
     const int given = static_cast<int>(limbs.size());
     const int n = std::clamp(given, 2, capacity);
     BigFixed v;

@@ -30,7 +30,8 @@ inline constexpr int maxUnrolledLimbs = 18; // 17 fraction limbs: zoom 1e300 wit
 struct Accumulator {
     Limb c0 = 0, c1 = 0, c2 = 0;
 
-    VELTRANE_INLINE void add(u128 p) noexcept {
+    VELTRANE_INLINE void add(u128 p) noexcept
+    {
 #if defined(__x86_64__)
         unsigned long long s0, s1;
         unsigned char cf = _addcarry_u64(0, c0, static_cast<Limb>(p), &s0);
@@ -45,7 +46,8 @@ struct Accumulator {
         c1 = static_cast<Limb>(lo >> 64);
 #endif
     }
-    VELTRANE_INLINE void mac(Limb a, Limb b) noexcept {
+    VELTRANE_INLINE void mac(Limb a, Limb b) noexcept
+    {
 #if defined(__x86_64__)
         // Written out because compilers tend to move the carry flag through a register between the
         // additions, which costs more than the multiply.
@@ -60,7 +62,8 @@ struct Accumulator {
         add(static_cast<u128>(a) * b);
 #endif
     }
-    VELTRANE_INLINE Limb shift() noexcept {
+    VELTRANE_INLINE Limb shift() noexcept
+    {
         const Limb w = c0;
         c0 = c1;
         c1 = c2;
@@ -73,25 +76,31 @@ constexpr int cmax(int a, int b) { return a > b ? a : b; }
 constexpr int cmin(int a, int b) { return a < b ? a : b; }
 
 template <int Lo, int K, int... I>
-VELTRANE_INLINE void macColumn(Accumulator& acc, const Limb* a, const Limb* b, std::integer_sequence<int, I...>) noexcept {
+VELTRANE_INLINE void macColumn(Accumulator& acc, const Limb* a, const Limb* b,
+                               std::integer_sequence<int, I...>) noexcept
+{
     (acc.mac(a[Lo + I], b[K - Lo - I]), ...);
 }
 
 template <int N, int From, int K>
-VELTRANE_INLINE void mulColumn(Accumulator& acc, const Limb* a, const Limb* b, Limb* r, Limb& below) noexcept {
+VELTRANE_INLINE void mulColumn(Accumulator& acc, const Limb* a, const Limb* b, Limb* r, Limb& below) noexcept
+{
     constexpr int F = N - 1;
     constexpr int k = From + K;
     constexpr int lo = cmax(0, k - F);
     constexpr int hi = cmin(k, F);
     macColumn<lo, k>(acc, a, b, std::make_integer_sequence<int, hi - lo + 1>{});
     const Limb w = acc.shift();
-    if constexpr (k >= F) r[k - F] = w;
-    else if constexpr (k == F - 1) below = w;
+    if constexpr (k >= F)
+        r[k - F] = w;
+    else if constexpr (k == F - 1)
+        below = w;
 }
 
 // r[0..f] = columns f … 2f of a·b computed from column From; returns column f − 1's word.
 template <int N, int From, int... K>
-VELTRANE_INLINE Limb mulColumns(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, K...>) noexcept {
+VELTRANE_INLINE Limb mulColumns(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, K...>) noexcept
+{
     Accumulator acc;
     Limb below = 0;
     (mulColumn<N, From, K>(acc, a, b, r, below), ...);
@@ -99,14 +108,16 @@ VELTRANE_INLINE Limb mulColumns(const Limb* a, const Limb* b, Limb* r, std::inte
 }
 
 template <int N, int From>
-VELTRANE_INLINE Limb mulFrom(const Limb* a, const Limb* b, Limb* r) noexcept {
+VELTRANE_INLINE Limb mulFrom(const Limb* a, const Limb* b, Limb* r) noexcept
+{
     return mulColumns<N, From>(a, b, r, std::make_integer_sequence<int, 2 * (N - 1) - From + 1>{});
 }
 
 // Squaring: the cross products a_i·a_j (i < j) once per column, then doubled and the squares a_i²
 // added in one pass.
 template <int N, int From, int K>
-VELTRANE_INLINE void crossColumn(Accumulator& acc, const Limb* a, Limb* t) noexcept {
+VELTRANE_INLINE void crossColumn(Accumulator& acc, const Limb* a, Limb* t) noexcept
+{
     constexpr int F = N - 1;
     constexpr int k = From + K;
     constexpr int lo = cmax(0, k - F);
@@ -117,7 +128,8 @@ VELTRANE_INLINE void crossColumn(Accumulator& acc, const Limb* a, Limb* t) noexc
 
 template <int N, int From, bool Window, int K>
 VELTRANE_INLINE void doubleAndAddSquare(const Limb* a, const Limb* t, Limb* r, Limb& below, unsigned char& carry,
-                                        Limb& squareHigh) noexcept {
+                                        Limb& squareHigh) noexcept
+{
     constexpr int F = N - 1;
     constexpr int k = From + K;
     Limb twice = t[K] << 1;
@@ -142,13 +154,17 @@ VELTRANE_INLINE void doubleAndAddSquare(const Limb* a, const Limb* t, Limb* r, L
     w = static_cast<Limb>(s);
     carry = static_cast<unsigned char>(s >> 64);
 #endif
-    if constexpr (Window) r[K] = w;
-    else if constexpr (k >= F) r[k - F] = w;
-    else if constexpr (k == F - 1) below = w;
+    if constexpr (Window)
+        r[K] = w;
+    else if constexpr (k >= F)
+        r[k - F] = w;
+    else if constexpr (k == F - 1)
+        below = w;
 }
 
 template <int N, int From, bool Window, int... K>
-VELTRANE_INLINE Limb sqrColumns(const Limb* a, Limb* r, std::integer_sequence<int, K...>) noexcept {
+VELTRANE_INLINE Limb sqrColumns(const Limb* a, Limb* r, std::integer_sequence<int, K...>) noexcept
+{
     Limb t[sizeof...(K)];
     Accumulator acc;
     (crossColumn<N, From, K>(acc, a, t), ...);
@@ -159,7 +175,8 @@ VELTRANE_INLINE Limb sqrColumns(const Limb* a, Limb* r, std::integer_sequence<in
 }
 
 template <int N, int From>
-VELTRANE_INLINE Limb sqrFrom(const Limb* a, Limb* r) noexcept {
+VELTRANE_INLINE Limb sqrFrom(const Limb* a, Limb* r) noexcept
+{
     return sqrColumns<N, From, false>(a, r, std::make_integer_sequence<int, 2 * (N - 1) - From + 1>{});
 }
 
@@ -168,7 +185,8 @@ VELTRANE_INLINE Limb sqrFrom(const Limb* a, Limb* r) noexcept {
 inline constexpr int windowWords(int n) { return n + 3; }
 
 template <int N>
-[[gnu::noinline]] void squareWindow(const Limb* a, Limb* w) noexcept {
+[[gnu::noinline]] void squareWindow(const Limb* a, Limb* w) noexcept
+{
     static_assert(N >= 4);
     sqrColumns<N, N - 3, true>(a, w, std::make_integer_sequence<int, windowWords(N)>{});
 }
@@ -177,32 +195,37 @@ inline constexpr Limb kAllOnes = ~Limb{0};
 
 // Whether the skipped low columns could have carried into the kept limbs.
 template <int N>
-VELTRANE_INLINE bool truncationUncertain(Limb below) noexcept {
+VELTRANE_INLINE bool truncationUncertain(Limb below) noexcept
+{
     return N - 1 - 2 > 0 && below >= kAllOnes - static_cast<Limb>(N + 2);
 }
 
 // The full products behind the rare uncertain truncations, kept out of line so the hot code stays small.
 template <int N>
-[[gnu::noinline, gnu::cold]] void multiplyFull(const Limb* a, const Limb* b, Limb* r) noexcept {
+[[gnu::noinline, gnu::cold]] void multiplyFull(const Limb* a, const Limb* b, Limb* r) noexcept
+{
     mulFrom<N, 0>(a, b, r);
 }
 
 template <int N>
-[[gnu::noinline, gnu::cold]] void squareFull(const Limb* a, Limb* r) noexcept {
+[[gnu::noinline, gnu::cold]] void squareFull(const Limb* a, Limb* r) noexcept
+{
     sqrFrom<N, 0>(a, r);
 }
 
 // One out-of-line copy of each kernel per limb count: inlining them at every use would overflow the
 // instruction cache of the reference loop.
 template <int N>
-[[gnu::noinline]] void multiplyTruncated(const Limb* a, const Limb* b, Limb* r) noexcept {
+[[gnu::noinline]] void multiplyTruncated(const Limb* a, const Limb* b, Limb* r) noexcept
+{
     constexpr int From = cmax(0, N - 3);
     if (truncationUncertain<N>(mulFrom<N, From>(a, b, r))) [[unlikely]]
         multiplyFull<N>(a, b, r);
 }
 
 template <int N>
-[[gnu::noinline]] void squareTruncated(const Limb* a, Limb* r) noexcept {
+[[gnu::noinline]] void squareTruncated(const Limb* a, Limb* r) noexcept
+{
     constexpr int From = cmax(0, N - 3);
     if (truncationUncertain<N>(sqrFrom<N, From>(a, r))) [[unlikely]]
         squareFull<N>(a, r);
@@ -210,7 +233,8 @@ template <int N>
 
 // limb · 2^e for 64-bit limbs and e ≤ 0. Above −1022 every such product is a normal double, so
 // multiplying by the power of two is exact and equals ldexp, without its call.
-VELTRANE_INLINE double scaledLimb(Limb limb, int e) noexcept {
+VELTRANE_INLINE double scaledLimb(Limb limb, int e) noexcept
+{
     const double d = static_cast<double>(limb);
     if (e >= -1022) return d * std::bit_cast<double>(static_cast<std::uint64_t>(e + 1023) << 52);
     return std::ldexp(d, e);
@@ -218,7 +242,8 @@ VELTRANE_INLINE double scaledLimb(Limb limb, int e) noexcept {
 
 // The double of a magnitude of n limbs (f = n − 1 fraction limbs): the highest non-zero limb and at
 // most two below it, summed from the top.
-[[gnu::noinline]] inline double limbsToDouble(const Limb* m, int n, bool neg) noexcept {
+[[gnu::noinline]] inline double limbsToDouble(const Limb* m, int n, bool neg) noexcept
+{
     int top = n - 1;
     while (top > 0 && m[top] == 0) --top;
     if (m[top] == 0) return 0;
@@ -230,14 +255,16 @@ VELTRANE_INLINE double scaledLimb(Limb limb, int e) noexcept {
 
 // Limb-array helpers of fixed length.
 template <int N>
-VELTRANE_INLINE bool isZero(const Limb* m) noexcept {
+VELTRANE_INLINE bool isZero(const Limb* m) noexcept
+{
     Limb any = 0;
     for (int i = 0; i < N; ++i) any |= m[i];
     return any == 0;
 }
 
 template <int N>
-VELTRANE_INLINE int compare(const Limb* a, const Limb* b) noexcept {
+VELTRANE_INLINE int compare(const Limb* a, const Limb* b) noexcept
+{
     for (int i = N - 1; i >= 0; --i)
         if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     return 0;
@@ -245,7 +272,8 @@ VELTRANE_INLINE int compare(const Limb* a, const Limb* b) noexcept {
 
 // Carry chains unrolled at compile time so the carry stays in the flags from limb to limb.
 template <int... I>
-VELTRANE_INLINE Limb addChain(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, I...>) noexcept {
+VELTRANE_INLINE Limb addChain(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, I...>) noexcept
+{
 #if defined(__x86_64__)
     unsigned char cf = 0;
     unsigned long long s;
@@ -254,13 +282,15 @@ VELTRANE_INLINE Limb addChain(const Limb* a, const Limb* b, Limb* r, std::intege
 #else
     Limb carry = 0;
     u128 t;
-    ((t = static_cast<u128>(a[I]) + b[I] + carry, r[I] = static_cast<Limb>(t), carry = static_cast<Limb>(t >> 64)), ...);
+    ((t = static_cast<u128>(a[I]) + b[I] + carry, r[I] = static_cast<Limb>(t), carry = static_cast<Limb>(t >> 64)),
+     ...);
     return carry;
 #endif
 }
 
 template <int... I>
-VELTRANE_INLINE void subChain(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, I...>) noexcept {
+VELTRANE_INLINE void subChain(const Limb* a, const Limb* b, Limb* r, std::integer_sequence<int, I...>) noexcept
+{
 #if defined(__x86_64__)
     unsigned char bf = 0;
     unsigned long long s;
@@ -274,19 +304,22 @@ VELTRANE_INLINE void subChain(const Limb* a, const Limb* b, Limb* r, std::intege
 
 // r = a + b; returns the carry out of the top limb.
 template <int N>
-VELTRANE_INLINE Limb add(const Limb* a, const Limb* b, Limb* r) noexcept {
+VELTRANE_INLINE Limb add(const Limb* a, const Limb* b, Limb* r) noexcept
+{
     return addChain(a, b, r, std::make_integer_sequence<int, N>{});
 }
 
 // r = a − b for a ≥ b (otherwise modulo 2^(64N)).
 template <int N>
-VELTRANE_INLINE void sub(const Limb* a, const Limb* b, Limb* r) noexcept {
+VELTRANE_INLINE void sub(const Limb* a, const Limb* b, Limb* r) noexcept
+{
     subChain(a, b, r, std::make_integer_sequence<int, N>{});
 }
 
 // r[i] = the 64 bits of d starting at bit 1 of d[i].
 template <int... I>
-VELTRANE_INLINE void shiftDownOneBit(const Limb* d, Limb* r, std::integer_sequence<int, I...>) noexcept {
+VELTRANE_INLINE void shiftDownOneBit(const Limb* d, Limb* r, std::integer_sequence<int, I...>) noexcept
+{
     ((r[I] = (d[I] >> 1) | (d[I + 1] << 63)), ...);
 }
 
@@ -296,7 +329,8 @@ VELTRANE_INLINE void shiftDownOneBit(const Limb* d, Limb* r, std::integer_sequen
 // D / 2^129, exact unless D's low 129 bits lie within that error of a boundary. Returns false then, or
 // when a + b overflows: the caller multiplies directly.
 template <int N>
-VELTRANE_INLINE bool productFromSquares(const Limb* a, const Limb* b, const Limb* wa, const Limb* wb, Limb* r) noexcept {
+VELTRANE_INLINE bool productFromSquares(const Limb* a, const Limb* b, const Limb* wa, const Limb* wb, Limb* r) noexcept
+{
     constexpr int L = windowWords(N);
     constexpr Limb F = N - 1;
     Limb sum[N];
@@ -314,7 +348,8 @@ VELTRANE_INLINE bool productFromSquares(const Limb* a, const Limb* b, const Limb
 
 // Signed-magnitude sum (a, an) + (b, bn) into (r, rn); zero is never negative. r may alias a or b.
 template <int N>
-[[gnu::noinline]] void addSigned(const Limb* a, bool an, const Limb* b, bool bn, Limb* r, bool& rn) noexcept {
+[[gnu::noinline]] void addSigned(const Limb* a, bool an, const Limb* b, bool bn, Limb* r, bool& rn) noexcept
+{
     if (an == bn) {
         // Operands flagged negative are not zero, so a zero sum needs a carry out of the integer limb.
         const Limb carry = add<N>(a, b, r);

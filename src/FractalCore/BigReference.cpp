@@ -12,7 +12,8 @@ namespace veltrane::BigReference {
 namespace {
 
 // The five formulas with fixed-point forms of their own; anything else takes the quadratic step.
-void stepInPlace(FractalType type, BigFixed& x, BigFixed& y, const BigFixed& cx, const BigFixed& cy) noexcept {
+void stepInPlace(FractalType type, BigFixed& x, BigFixed& y, const BigFixed& cx, const BigFixed& cy) noexcept
+{
     const BigFixed xx = x * x;
     const BigFixed yy = y * y;
     switch (type) {
@@ -76,7 +77,8 @@ struct FixedValue {
 
 template <int N, class OnPoint>
 Result quadraticOrbit(FractalType type, const BigFixed& x0, const BigFixed& y0, const BigFixed& cx0,
-                      const BigFixed& cy0, int maxLength, const ShouldContinue& shouldContinue, OnPoint&& onPoint) {
+                      const BigFixed& cy0, int maxLength, const ShouldContinue& shouldContinue, OnPoint&& onPoint)
+{
     using namespace detail;
     FixedValue<N> x(x0), y(y0);
     const FixedValue<N> cx(cx0), cy(cy0);
@@ -117,16 +119,17 @@ Result quadraticOrbit(FractalType type, const BigFixed& x0, const BigFixed& y0, 
         }
         const bool xyNeg = !magnitudes && x.neg != y.neg && !isZero<N>(xy);
         bool tn;
-        addSigned<N>(sx, false, sy, true, t, tn);                   // xx − yy
+        addSigned<N>(sx, false, sy, true, t, tn);                    // xx − yy
         addSigned<N>(t, tn, cx.m.data(), cx.neg, x.m.data(), x.neg); // + cx
-        addSigned<N>(xy, xyNeg, xy, xyNeg, t, tn);                  // xy + xy
+        addSigned<N>(xy, xyNeg, xy, xyNeg, t, tn);                   // xy + xy
         if (negateImaginary) tn = !tn && !isZero<N>(t);
         addSigned<N>(t, tn, cy.m.data(), cy.neg, y.m.data(), y.neg); // + cy
     }
     return {maxLength, false};
 }
 
-bool isQuadratic(FractalType type) noexcept {
+bool isQuadratic(FractalType type) noexcept
+{
     return type == FractalType::mandelbrot || type == FractalType::julia || type == FractalType::newton ||
            type == FractalType::burningship || type == FractalType::tricorn;
 }
@@ -134,7 +137,8 @@ bool isQuadratic(FractalType type) noexcept {
 // Runs the orbit on the unrolled loop when the limb count allows, otherwise on BigFixed values.
 template <class OnFixed, class OnBig>
 Result runOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int maxLength,
-                const ShouldContinue& shouldContinue, OnFixed&& onFixed, OnBig&& onBig) {
+                const ShouldContinue& shouldContinue, OnFixed&& onFixed, OnBig&& onBig)
+{
     if (maxLength <= 0) return {};
     const int f = centre.fracLimbs();
     BigFixed x, y, cx, cy;
@@ -152,15 +156,17 @@ Result runOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int 
     const int n = f + 1;
     if (isQuadratic(type) && n <= detail::maxUnrolledLimbs) {
         // Picks the instantiation for this limb count (2 … maxUnrolledLimbs).
-        return [&]<int... I>(std::integer_sequence<int, I...>) {
+        return [&]<int... I>(std::integer_sequence<int, I...>)
+        {
             Result result;
-            const bool ran = ((n == I + 2 && (result = quadraticOrbit<I + 2>(type, x, y, cx, cy, maxLength,
-                                                                              shouldContinue, onFixed),
-                                               true)) ||
-                              ...);
+            const bool ran =
+                ((n == I + 2 &&
+                  (result = quadraticOrbit<I + 2>(type, x, y, cx, cy, maxLength, shouldContinue, onFixed), true)) ||
+                 ...);
             (void)ran;
             return result;
-        }(std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
+        }
+        (std::make_integer_sequence<int, detail::maxUnrolledLimbs - 1>{});
     }
     for (int i = 0; i < maxLength; ++i) {
         if ((i & 1023) == 1023 && shouldContinue && !shouldContinue()) return {i, false};
@@ -175,7 +181,8 @@ Result runOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int 
 
 } // namespace
 
-void advance(FractalType type, BigFixed& x, BigFixed& y, const BigFixed& cx, const BigFixed& cy) noexcept {
+void advance(FractalType type, BigFixed& x, BigFixed& y, const BigFixed& cx, const BigFixed& cy) noexcept
+{
     switch (type) {
     case FractalType::mandelbrot:
     case FractalType::julia:
@@ -189,13 +196,12 @@ void advance(FractalType type, BigFixed& x, BigFixed& y, const BigFixed& cx, con
         y = type == FractalType::tricorn ? -(xy + xy) + cy : (xy + xy) + cy;
         return;
     }
-    default:
-        stepInPlace(type, x, y, cx, cy);
-        return;
+    default: stepInPlace(type, x, y, cx, cy); return;
     }
 }
 
-BigComplex step(const BigComplex& z, FractalType type, const BigComplex& c) noexcept {
+BigComplex step(const BigComplex& z, FractalType type, const BigComplex& c) noexcept
+{
     const int f = std::max(z.fracLimbs(), c.fracLimbs());
     BigFixed x = z.x().withFracLimbs(f);
     BigFixed y = z.y().withFracLimbs(f);
@@ -205,7 +211,8 @@ BigComplex step(const BigComplex& z, FractalType type, const BigComplex& c) noex
 }
 
 Result computeBig(FractalType type, const BigComplex& centre, Complex juliaC, int maxLength,
-                  const ShouldContinue& shouldContinue, const BigEmit& emit) {
+                  const ShouldContinue& shouldContinue, const BigEmit& emit)
+{
     return runOrbit(
         type, centre, juliaC, maxLength, shouldContinue,
         [&emit](int i, const auto& x, const auto& y, double dx, double dy) {
@@ -217,14 +224,16 @@ Result computeBig(FractalType type, const BigComplex& centre, Complex juliaC, in
 }
 
 Result compute(FractalType type, const BigComplex& centre, Complex juliaC, int maxLength,
-               const ShouldContinue& shouldContinue, const Emit& emit) {
+               const ShouldContinue& shouldContinue, const Emit& emit)
+{
     const auto onPoint = [&emit](int i, const auto&, const auto&, double dx, double dy) {
         if (emit) emit(i, dx, dy);
     };
     return runOrbit(type, centre, juliaC, maxLength, shouldContinue, onPoint, onPoint);
 }
 
-BigFixed::Scaled realSquare(const BigFixed& x, const BigFixed& y) noexcept {
+BigFixed::Scaled realSquare(const BigFixed& x, const BigFixed& y) noexcept
+{
     const auto a = (x - y).scaled();
     const auto b = (x + y).scaled();
     const double p = a.mantissa * b.mantissa;

@@ -16,7 +16,7 @@
 namespace veltrane::BigReference {
 
 struct Result {
-    int length = 0;      // points emitted
+    int length = 0;       // points emitted
     bool escaped = false; // the last point lies beyond |z|² > 65536
     friend constexpr bool operator==(const Result&, const Result&) = default;
 };

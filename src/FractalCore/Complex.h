@@ -16,7 +16,8 @@ struct Complex {
 
 template <>
 struct std::hash<veltrane::Complex> {
-    std::size_t operator()(const veltrane::Complex& c) const noexcept {
+    std::size_t operator()(const veltrane::Complex& c) const noexcept
+    {
         std::size_t h = std::hash<double>{}(c.x);
         return h ^ (std::hash<double>{}(c.y) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
     }

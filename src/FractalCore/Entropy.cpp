@@ -6,7 +6,8 @@
 
 namespace veltrane::Entropy {
 
-double estimate(double cx, double cy, double zoom, int maxIter, std::optional<FractalType> type) {
+double estimate(double cx, double cy, double zoom, int maxIter, std::optional<FractalType> type)
+{
     if (maxIter < 1) return 0; // a zero cap would never stop the probe loop and divides by zero
     const double r = 2.5 / zoom;
     const std::array<std::array<double, 2>, 9> offsets{{
@@ -22,8 +23,7 @@ double estimate(double cx, double cy, double zoom, int maxIter, std::optional<Fr
     }};
     const int cap = std::min(maxIter, 128);
     // Julia views are probed with the Mandelbrot formula: the probe looks at the plane, not the constant.
-    const FractalType formula =
-        !type || *type == FractalType::julia ? FractalType::mandelbrot : *type;
+    const FractalType formula = !type || *type == FractalType::julia ? FractalType::mandelbrot : *type;
     std::array<double, 9> values{};
     for (std::size_t p = 0; p < offsets.size(); ++p) {
         const double px = cx + offsets[p][0], py = cy + offsets[p][1];
@@ -53,7 +53,8 @@ double estimate(double cx, double cy, double zoom, int maxIter, std::optional<Fr
     return result < 0 ? 0 : result;
 }
 
-int newton(double x, double y, int maxIter) {
+int newton(double x, double y, int maxIter)
+{
     if (maxIter < 1) return 0;
     int i = 0;
     for (;;) {

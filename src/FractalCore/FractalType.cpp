@@ -37,28 +37,21 @@ bool foldsWithAbs(FractalType type) noexcept { return info(type).foldsWithAbs; }
 bool supportsPerturbation(FractalType type) noexcept { return info(type).supportsPerturbation; }
 FractalTarget home(FractalType type) noexcept { return info(type).home; }
 
-Complex step(FractalType type, double x, double y, double cx, double cy) noexcept {
+Complex step(FractalType type, double x, double y, double cx, double cy) noexcept
+{
     const double X = x * x - y * y;
     const double Y = 2 * x * y;
     switch (type) {
     case FractalType::mandelbrot:
     case FractalType::julia:
-    case FractalType::newton:
-        return {X + cx, Y + cy};
-    case FractalType::burningship:
-        return {X + cx, 2 * std::abs(x) * std::abs(y) + cy};
-    case FractalType::tricorn:
-        return {X + cx, -2 * x * y + cy};
-    case FractalType::celtic:
-        return {std::abs(X) + cx, Y + cy};
-    case FractalType::buffalo:
-        return {std::abs(X) + cx, 2 * std::abs(x) * std::abs(y) + cy};
-    case FractalType::perpendicular:
-        return {X + cx, -2 * x * std::abs(y) + cy};
-    case FractalType::multibrot3:
-        return {x * (x * x - 3 * y * y) + cx, y * (3 * x * x - y * y) + cy};
-    case FractalType::multibrot4:
-        return {X * X - Y * Y + cx, 2 * X * Y + cy};
+    case FractalType::newton: return {X + cx, Y + cy};
+    case FractalType::burningship: return {X + cx, 2 * std::abs(x) * std::abs(y) + cy};
+    case FractalType::tricorn: return {X + cx, -2 * x * y + cy};
+    case FractalType::celtic: return {std::abs(X) + cx, Y + cy};
+    case FractalType::buffalo: return {std::abs(X) + cx, 2 * std::abs(x) * std::abs(y) + cy};
+    case FractalType::perpendicular: return {X + cx, -2 * x * std::abs(y) + cy};
+    case FractalType::multibrot3: return {x * (x * x - 3 * y * y) + cx, y * (3 * x * x - y * y) + cy};
+    case FractalType::multibrot4: return {X * X - Y * Y + cx, 2 * X * Y + cy};
     }
     return {X + cx, Y + cy};
 }

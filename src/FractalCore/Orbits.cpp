@@ -13,14 +13,16 @@ struct Start {
     double x, y, cx, cy;
 };
 
-Start startOf(FractalType type, double px, double py, Complex juliaC) {
+Start startOf(FractalType type, double px, double py, Complex juliaC)
+{
     if (type == FractalType::julia) return {px, py, juliaC.x, juliaC.y};
     return {0, 0, px, py};
 }
 
 } // namespace
 
-Centre centre(FractalType type, double cx, double cy, Complex juliaC, int count) {
+Centre centre(FractalType type, double cx, double cy, Complex juliaC, int count)
+{
     Centre out;
     if (count <= 0) return out;
     out.points.assign(2 * static_cast<std::size_t>(count), 0.0);
@@ -61,7 +63,8 @@ Centre centre(FractalType type, double cx, double cy, Complex juliaC, int count)
     return out;
 }
 
-Reference reference(FractalType type, double cx, double cy, Complex juliaC, int maxLength) {
+Reference reference(FractalType type, double cx, double cy, Complex juliaC, int maxLength)
+{
     Reference out;
     if (maxLength <= 0) return out;
     out.points.assign(2 * static_cast<std::size_t>(maxLength), 0.0);
@@ -83,7 +86,8 @@ Reference reference(FractalType type, double cx, double cy, Complex juliaC, int 
 }
 
 Centre tail(FractalType type, const BigComplex& exact, Complex juliaC, int maxIterations, int count,
-            const std::function<bool()>& cancelled) {
+            const std::function<bool()>& cancelled)
+{
     if (count <= 0) return {}; // no ring to keep points in
     if (type == FractalType::newton) {
         const Complex d = exact.doubles();

@@ -27,8 +27,14 @@ constexpr std::array<PaletteInfo, 13> kPalettes{{
 
 } // namespace
 
-std::string_view label(Palette palette) noexcept { return kPalettes[static_cast<std::size_t>(caseIndex(palette))].label; }
+std::string_view label(Palette palette) noexcept
+{
+    return kPalettes[static_cast<std::size_t>(caseIndex(palette))].label;
+}
 std::int32_t shaderIndex(Palette palette) noexcept { return caseIndex(palette); }
-std::uint32_t accentRGB(Palette palette) noexcept { return kPalettes[static_cast<std::size_t>(caseIndex(palette))].accent; }
+std::uint32_t accentRGB(Palette palette) noexcept
+{
+    return kPalettes[static_cast<std::size_t>(caseIndex(palette))].accent;
+}
 
 } // namespace veltrane

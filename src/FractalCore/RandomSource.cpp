@@ -2,7 +2,8 @@
 
 namespace veltrane {
 
-double Mulberry32::next() noexcept {
+double Mulberry32::next() noexcept
+{
     state += 0x6D2B79F5u;
     std::uint32_t t = state;
     t = (t ^ (t >> 15)) * (t | 1u);
@@ -12,7 +13,8 @@ double Mulberry32::next() noexcept {
 
 SystemRandomSource::SystemRandomSource() : engine(std::random_device{}()) {}
 
-double SystemRandomSource::next() {
+double SystemRandomSource::next()
+{
     // 53 random bits scaled into [0, 1): never 1.
     return static_cast<double>(engine() >> 11) * 0x1.0p-53;
 }

@@ -18,19 +18,22 @@ using Levels = std::vector<std::array<std::int32_t, 2>>;
 
 // The levels of the table for an orbit's points: none for fewer than three points, for a type other
 // than mandelbrot and julia, or when not even level 0 fits the index range.
-Levels levelsFor(FractalType type, std::span<const ScaledReferencePoint> points) {
+Levels levelsFor(FractalType type, std::span<const ScaledReferencePoint> points)
+{
     const std::int64_t n = static_cast<std::int64_t>(points.size()) - 2;
     if (n < 1 || (type != FractalType::mandelbrot && type != FractalType::julia)) return {};
     return BLATable::layout(n);
 }
 
-std::size_t entryCount(const Levels& levels) {
+std::size_t entryCount(const Levels& levels)
+{
     return levels.empty() ? 0 : static_cast<std::size_t>(levels.back()[0]) + static_cast<std::size_t>(levels.back()[1]);
 }
 
 } // namespace
 
-BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& point) {
+BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& point)
+{
     const ScaledComplex z(static_cast<double>(point.zx), static_cast<double>(point.zy), point.ze);
     Step s;
     s.r = z.log2Modulus() - 24;
@@ -43,16 +46,20 @@ BLATable::Step BLATable::step(FractalType type, const ScaledReferencePoint& poin
     return s;
 }
 
-BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, int dcLog2) {
+BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, int dcLog2)
+{
     Step m;
     m.a = y.a * x.a;
     double rLater = y.r;
     if (type == FractalType::mandelbrot) {
         m.b = y.a * x.b + y.b;
         const double t = x.b.log2Modulus() + dcLog2;
-        if (y.r == -kInf || y.r <= t) rLater = -kInf;
-        else if (t == -kInf) rLater = y.r;
-        else rLater = y.r + std::log2(1 - std::exp2(t - y.r));
+        if (y.r == -kInf || y.r <= t)
+            rLater = -kInf;
+        else if (t == -kInf)
+            rLater = y.r;
+        else
+            rLater = y.r + std::log2(1 - std::exp2(t - y.r));
     } else {
         m.b = ScaledComplex::zero();
     }
@@ -63,12 +70,14 @@ BLATable::Step BLATable::merge(FractalType type, const Step& x, const Step& y, i
     return m;
 }
 
-std::int64_t BLATable::levelStart(std::int64_t n, int level) {
+std::int64_t BLATable::levelStart(std::int64_t n, int level)
+{
     const std::int64_t rest = n >> level;
     return 2 * (n - rest) - std::popcount(std::uint64_t(n)) + std::popcount(std::uint64_t(rest));
 }
 
-BLAEntry BLATable::entry(const Step& s) {
+BLAEntry BLATable::entry(const Step& s)
+{
     BLAEntry e{};
     e.am[0] = static_cast<float>(s.a.x);
     e.am[1] = static_cast<float>(s.a.y);
@@ -86,7 +95,8 @@ BLAEntry BLATable::entry(const Step& s) {
     return e;
 }
 
-std::vector<std::array<std::int32_t, 2>> BLATable::layout(std::int64_t n) {
+std::vector<std::array<std::int32_t, 2>> BLATable::layout(std::int64_t n)
+{
     std::vector<std::array<std::int32_t, 2>> levels;
     std::int64_t first = 0;
     for (std::int64_t count = n; count >= 1 && static_cast<int>(levels.size()) < maxLevels; count /= 2) {
@@ -99,7 +109,8 @@ std::vector<std::array<std::int32_t, 2>> BLATable::layout(std::int64_t n) {
 }
 
 void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> points, int dcLog2,
-                    const std::vector<std::array<std::int32_t, 2>>& levels, BLAEntry* out) {
+                    const std::vector<std::array<std::int32_t, 2>>& levels, BLAEntry* out)
+{
     if (levels.empty()) return;
     // Two step buffers serve every level: level L + 1 is merged from level L into the other one.
     const std::size_t n = static_cast<std::size_t>(levels[0][1]);
@@ -128,17 +139,20 @@ void BLATable::fill(FractalType type, std::span<const ScaledReferencePoint> poin
     }
 }
 
-std::int64_t BLATable::dropCode(std::int64_t drop) {
+std::int64_t BLATable::dropCode(std::int64_t drop)
+{
     if (drop < 192) return drop;
     return std::min<std::int64_t>(192 + (drop - 192 + 63) / 64, 255);
 }
 
-int BLATable::topLevel(std::int64_t m, int levelCount) {
+int BLATable::topLevel(std::int64_t m, int levelCount)
+{
     if (m == 1) return levelCount - 1;
     return std::min(std::countr_zero(static_cast<std::uint64_t>(m - 1)), levelCount - 1);
 }
 
-int BLATable::admittedLevel(const RunStart& record, std::int64_t m, int levelCount, int t4) {
+int BLATable::admittedLevel(const RunStart& record, std::int64_t m, int levelCount, int t4)
+{
     std::uint8_t bytes[16];
     std::memcpy(bytes, record.words, sizeof bytes);
     const int top = topLevel(m, levelCount);
@@ -155,8 +169,8 @@ int BLATable::admittedLevel(const RunStart& record, std::int64_t m, int levelCou
     return level;
 }
 
-void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries,
-                         RunStart* out) {
+void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels, const BLAEntry* entries, RunStart* out)
+{
     if (levels.empty()) return;
     const std::int64_t n = levels[0][1];
     const int levelCount = static_cast<int>(levels.size());
@@ -196,7 +210,8 @@ void BLATable::runStarts(const std::vector<std::array<std::int32_t, 2>>& levels,
 }
 
 std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<const ScaledReferencePoint> points,
-                                                    int dcLog2) {
+                                                    int dcLog2)
+{
     Contents contents;
     contents.levels = levelsFor(type, points);
     if (contents.levels.empty()) return std::nullopt;
@@ -206,7 +221,8 @@ std::optional<BLATable::Contents> BLATable::compute(FractalType type, std::span<
 }
 
 std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& device, const ReferenceOrbit& reference,
-                                          int dcLog2) {
+                                          int dcLog2)
+{
     if (!device) return nullptr;
     const auto points = reference.scaledPoints();
     auto table = std::make_shared<BLATable>();
@@ -217,8 +233,8 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
                                            "approximation table");
         table->levelBuffer = device->makeBuffer(
             std::max<std::size_t>(table->levels.size() * sizeof(table->levels[0]), 64), "approximation levels");
-        table->startBuffer = device->makeBuffer(
-            (static_cast<std::size_t>(table->levels[0][1]) + 2) * sizeof(RunStart), "approximation run starts");
+        table->startBuffer = device->makeBuffer((static_cast<std::size_t>(table->levels[0][1]) + 2) * sizeof(RunStart),
+                                                "approximation run starts");
     } catch (const GpuError&) {
         return nullptr;
     }
@@ -231,7 +247,8 @@ std::shared_ptr<BLATable> BLATable::build(const std::shared_ptr<GpuDevice>& devi
     return table;
 }
 
-int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offset, int width, int height) {
+int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offset, int width, int height)
+{
     if (type != FractalType::mandelbrot) return 0;
     const double w = width, h = height;
     const double g = std::log2((std::sqrt(w * w + h * h) * 0.5 + 2) * 2.5 / std::min(w, h));
@@ -246,7 +263,8 @@ int BLATable::dcLog2For(FractalType type, double zoom, const ScaledComplex& offs
 
 std::shared_ptr<BLATable> BLATable::forView(const std::shared_ptr<GpuDevice>& device, ReferenceOrbit& reference,
                                             FractalType type, double zoom, const ScaledComplex& offset, int width,
-                                            int height) {
+                                            int height)
+{
     if (type != FractalType::mandelbrot && type != FractalType::julia) return nullptr;
     const int d = dcLog2For(type, zoom, offset, width, height);
     if (reference.bla && reference.bla->dcLog2 >= d && reference.bla->dcLog2 <= d + 8) return reference.bla;

@@ -22,14 +22,14 @@
 namespace veltrane {
 
 struct BLAEntry {
-    float am[2];   // A mantissa
-    float bm[2];   // B mantissa
+    float am[2]; // A mantissa
+    float bm[2]; // B mantissa
     std::int32_t ae;
     std::int32_t be;
-    float rm;      // radius mantissa in [0.5, 1), or 0: never valid
+    float rm; // radius mantissa in [0.5, 1), or 0: never valid
     std::int32_t re;
-    float stripe;  // sum of the reference's stripe terms over the run
-    float trap;    // least |Z|² over the run, at most 1e30
+    float stripe; // sum of the reference's stripe terms over the run
+    float trap;   // least |Z|² over the run, at most 1e30
 };
 static_assert(sizeof(BLAEntry) == 40);
 static_assert(offsetof(BLAEntry, bm) == 8);
@@ -59,8 +59,7 @@ public:
         std::vector<BLAEntry> entries;
         std::vector<std::array<std::int32_t, 2>> levels;
     };
-    static std::optional<Contents> compute(FractalType type, std::span<const ScaledReferencePoint> points,
-                                           int dcLog2);
+    static std::optional<Contents> compute(FractalType type, std::span<const ScaledReferencePoint> points, int dcLog2);
     // The (first index, count) of each level for n level-0 entries; fill writes the entries of those
     // levels to `out` (room for the last level's first index plus its count).
     static std::vector<std::array<std::int32_t, 2>> layout(std::int64_t n);

@@ -27,48 +27,48 @@
 namespace veltrane {
 
 class DeferredPipelines {
- public:
-  using Make = std::function<std::shared_ptr<GpuPipeline>()>;
+public:
+    using Make = std::function<std::shared_ptr<GpuPipeline>()>;
 
-  DeferredPipelines() = default;
-  // With `ahead`, a background thread makes every pipeline not yet asked for, starting after `delay`,
-  // and then calls `whenAllMade` on that thread.
-  DeferredPipelines(std::vector<Make> makers, bool ahead, std::chrono::milliseconds delay = {},
-                    std::function<void()> whenAllMade = {});
-  // Stops the background thread: pipelines it has not started are dropped, the one it is making is
-  // waited for (a driver call cannot be interrupted).
-  ~DeferredPipelines();
-  DeferredPipelines(const DeferredPipelines&) = delete;
-  DeferredPipelines& operator=(const DeferredPipelines&) = delete;
+    DeferredPipelines() = default;
+    // With `ahead`, a background thread makes every pipeline not yet asked for, starting after `delay`,
+    // and then calls `whenAllMade` on that thread.
+    DeferredPipelines(std::vector<Make> makers, bool ahead, std::chrono::milliseconds delay = {},
+                      std::function<void()> whenAllMade = {});
+    // Stops the background thread: pipelines it has not started are dropped, the one it is making is
+    // waited for (a driver call cannot be interrupted).
+    ~DeferredPipelines();
+    DeferredPipelines(const DeferredPipelines&) = delete;
+    DeferredPipelines& operator=(const DeferredPipelines&) = delete;
 
-  // The pipeline, made now on this thread when nobody has started it, or waited for when another
-  // thread is making it. Throws the error its build ended with.
-  std::shared_ptr<GpuPipeline> get(std::size_t index);
-  // Has the background thread make the pipeline next, if nobody has started it. Without the
-  // background thread, nothing happens and get() makes it.
-  void prefetch(std::size_t index);
-  std::size_t size() const { return slots_.size(); }
+    // The pipeline, made now on this thread when nobody has started it, or waited for when another
+    // thread is making it. Throws the error its build ended with.
+    std::shared_ptr<GpuPipeline> get(std::size_t index);
+    // Has the background thread make the pipeline next, if nobody has started it. Without the
+    // background thread, nothing happens and get() makes it.
+    void prefetch(std::size_t index);
+    std::size_t size() const { return slots_.size(); }
 
- private:
-  enum class State { pending, making, made, failed };
-  struct Slot {
-    Make make;
-    State state = State::pending;
-    std::shared_ptr<GpuPipeline> pipeline;
-    std::exception_ptr error;
-  };
-  // Makes the slot's pipeline outside the lock; the lock is held on entry and on return.
-  void makeLocked(Slot& slot, std::unique_lock<std::mutex>& lock);
-  void background(std::chrono::milliseconds delay, std::function<void()> whenAllMade);
-  // The next pipeline for the background thread: one asked for, else (once `ahead` is due) any.
-  Slot* nextLocked(bool due);
+private:
+    enum class State { pending, making, made, failed };
+    struct Slot {
+        Make make;
+        State state = State::pending;
+        std::shared_ptr<GpuPipeline> pipeline;
+        std::exception_ptr error;
+    };
+    // Makes the slot's pipeline outside the lock; the lock is held on entry and on return.
+    void makeLocked(Slot& slot, std::unique_lock<std::mutex>& lock);
+    void background(std::chrono::milliseconds delay, std::function<void()> whenAllMade);
+    // The next pipeline for the background thread: one asked for, else (once `ahead` is due) any.
+    Slot* nextLocked(bool due);
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Slot> slots_;
-  std::vector<std::size_t> requests_;  // prefetched, oldest first
-  bool stopping_ = false;
-  std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    std::vector<std::size_t> requests_; // prefetched, oldest first
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -23,32 +23,32 @@ namespace veltrane {
 using DiagnosticRender = std::function<FractalRenderer::Diagnostic(const RenderView& view, int width, int height)>;
 
 struct FlightStop {
-  BigComplex centre;
-  double zoom = 1;
+    BigComplex centre;
+    double zoom = 1;
 };
 
 struct Descent {
-  BigComplex centre;
-  double zoom = 1;
-  int maxIterations = 0;
+    BigComplex centre;
+    double zoom = 1;
+    int maxIterations = 0;
 };
 
 namespace FlightStops {
 
 inline constexpr int flightStopIterationCap = 200000;
-inline constexpr int cellGridPixels = 64;   // 4 x 4 cells of 16 x 16
-inline constexpr int checkPixels = 48;      // centring and acceptance renders
+inline constexpr int cellGridPixels = 64; // 4 x 4 cells of 16 x 16
+inline constexpr int checkPixels = 48;    // centring and acceptance renders
 
 struct Cell {
-  int row = 1;
-  int column = 1;
-  friend bool operator==(const Cell&, const Cell&) = default;
+    int row = 1;
+    int column = 1;
+    friend bool operator==(const Cell&, const Cell&) = default;
 };
 
 // The view the searches render: exact centre `centre` drawn at `zoom` with the iterations of
 // `iterationZoom`, rotation 0, the first palette.
-RenderView diagnosticView(FractalType type, Complex juliaC, const BigComplex& centre, double zoom,
-                          double iterationZoom, int iterationCap);
+RenderView diagnosticView(FractalType type, Complex juliaC, const BigComplex& centre, double zoom, double iterationZoom,
+                          int iterationCap);
 
 // The most varied 16 x 16 cell of a 64 x 64 diagnostic (the first of equal scores; cell (1, 1) when no
 // cell has two escaped pixels). With noise avoidance a cell's score is divided by its roughness, so
@@ -70,15 +70,15 @@ bool acceptable(const FractalRenderer::Diagnostic& grid);
 // time; the final zoom is `to` (or `zoom` itself when it is already there). Throws what the render
 // throws, and std::invalid_argument for a zoom or target that is not a positive finite number, which
 // could never reach its end.
-Descent descend(const DiagnosticRender& render, FractalType type, const BigComplex& from, double zoom,
-                Complex juliaC, double to, int iterationCap, bool avoidNoise);
+Descent descend(const DiagnosticRender& render, FractalType type, const BigComplex& from, double zoom, Complex juliaC,
+                double to, int iterationCap, bool avoidNoise);
 
 // A descent with cap 200000 and noise avoidance for the four folding types, then centring and the
 // acceptance check. Nothing when the stop is refused or any render fails; never throws.
 std::optional<FlightStop> flightStop(const DiagnosticRender& render, FractalType type, Complex juliaC,
                                      const BigComplex& start, double zoom, double target) noexcept;
 
-}  // namespace FlightStops
+} // namespace FlightStops
 
 // The same searches on a renderer's diagnostic renders.
 Descent descend(FractalRenderer& renderer, FractalType type, const BigComplex& from, double zoom, Complex juliaC,
@@ -86,4 +86,4 @@ Descent descend(FractalRenderer& renderer, FractalType type, const BigComplex& f
 std::optional<FlightStop> flightStop(FractalRenderer& renderer, FractalType type, Complex juliaC,
                                      const BigComplex& start, double zoom, double target) noexcept;
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -13,26 +13,26 @@
 namespace veltrane {
 
 struct FractalUniforms {
-  float resolution[2];      // target texture, pixels
-  std::uint32_t tileOrigin[2];
-  std::uint32_t tileSize[2];
-  float centre[2];
-  float jitter[2];          // pixels
-  float zoom;               // mode 2: the significand, zoom * 2^-E in [1, 2)
-  float rotation;
-  float pixelScale;         // 2.5 / (zoom field * min(width, height))
-  float typeParameter;      // 3 for newton, 2.5 otherwise
-  std::int32_t maxIterations;
-  std::int32_t palette;
-  std::int32_t mode;        // 0 direct, 1 perturbation, 2 rescaled
-  std::int32_t referenceLength;
-  float juliaC[2];
-  float juliaOffset[2];
-  float deltaOffset[2];
-  std::int32_t diagnostic;
-  std::int32_t scaleExponent;  // mode 2: -E
-  std::int32_t blaLevels;
-  float colourShift;        // fractional part
+    float resolution[2]; // target texture, pixels
+    std::uint32_t tileOrigin[2];
+    std::uint32_t tileSize[2];
+    float centre[2];
+    float jitter[2]; // pixels
+    float zoom;      // mode 2: the significand, zoom * 2^-E in [1, 2)
+    float rotation;
+    float pixelScale;    // 2.5 / (zoom field * min(width, height))
+    float typeParameter; // 3 for newton, 2.5 otherwise
+    std::int32_t maxIterations;
+    std::int32_t palette;
+    std::int32_t mode; // 0 direct, 1 perturbation, 2 rescaled
+    std::int32_t referenceLength;
+    float juliaC[2];
+    float juliaOffset[2];
+    float deltaOffset[2];
+    std::int32_t diagnostic;
+    std::int32_t scaleExponent; // mode 2: -E
+    std::int32_t blaLevels;
+    float colourShift; // fractional part
 };
 static_assert(sizeof(FractalUniforms) == 112);
 static_assert(offsetof(FractalUniforms, tileOrigin) == 8);
@@ -61,19 +61,20 @@ static_assert(offsetof(FractalUniforms, colourShift) == 108);
 inline constexpr std::size_t formulaCount = allCases<FractalType>.size() - 1;
 
 // The fractal kernel's number for a formula; -1 for newton.
-constexpr int formulaIndex(FractalType type) noexcept {
-  if (type == FractalType::newton) return -1;
-  int index = caseIndex(type);
-  return index > caseIndex(FractalType::newton) ? index - 1 : index;
+constexpr int formulaIndex(FractalType type) noexcept
+{
+    if (type == FractalType::newton) return -1;
+    int index = caseIndex(type);
+    return index > caseIndex(FractalType::newton) ? index - 1 : index;
 }
 
 // What the uniform block takes from the renderer's reference state besides the view.
 struct ReferenceInputs {
-  bool forceExtremePath = false;
-  std::int64_t referenceLength = 1;  // 1 without a reference
-  std::array<float, 2> deltaOffset{0, 0};
-  ScaledComplex deltaOffsetScaled;
-  std::int32_t blaLevels = 0;        // levels of the approximation table, mode 2 only
+    bool forceExtremePath = false;
+    std::int64_t referenceLength = 1; // 1 without a reference
+    std::array<float, 2> deltaOffset{0, 0};
+    ScaledComplex deltaOffsetScaled;
+    std::int32_t blaLevels = 0; // levels of the approximation table, mode 2 only
 };
 
 // The block for one pass over a target of width x height. tileOrigin, tileSize and diagnostic are
@@ -90,31 +91,31 @@ Complex audioJuliaOffset(const RenderView& view, const AudioVisuals& audio, bool
 std::int32_t uniformMode(const RenderView& view, bool deep, bool forceExtremePath);
 
 struct BrightBlock {
-  float texel[2];
-  float threshold;
-  float knee;
+    float texel[2];
+    float threshold;
+    float knee;
 };
 static_assert(sizeof(BrightBlock) == 16);
 
 struct BlurBlock {
-  float step[2];
+    float step[2];
 };
 static_assert(sizeof(BlurBlock) == 8);
 
 struct CompositeBlock {
-  float size[2];
-  float time;
-  float bloomGain;
-  float audioTerm;
-  float vignette;
-  float grain;
-  float exposure;
-  float amplitude;
-  float bass;
-  float transientPulse;
-  float drift;
-  float headroom;
-  std::uint32_t extendedRange;
+    float size[2];
+    float time;
+    float bloomGain;
+    float audioTerm;
+    float vignette;
+    float grain;
+    float exposure;
+    float amplitude;
+    float bass;
+    float transientPulse;
+    float drift;
+    float headroom;
+    std::uint32_t extendedRange;
 };
 static_assert(sizeof(CompositeBlock) == 56);
 static_assert(offsetof(CompositeBlock, bloomGain) == 12);
@@ -130,4 +131,4 @@ BlurBlock makeBlurBlock(int width, int height, bool horizontal);
 CompositeBlock makeCompositeBlock(int targetWidth, int targetHeight, GpuFormat targetFormat, const AudioVisuals& audio,
                                   const PostSettings& post, double time);
 
-}  // namespace veltrane
+} // namespace veltrane

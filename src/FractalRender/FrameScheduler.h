@@ -38,7 +38,7 @@ struct FrameScheduler {
     // ---- averages ----
     static constexpr double initialFrameMs = 16.7;
     static constexpr double initialGpuMs = 8.0;
-    static constexpr double frameSmoothing = 0.15;  // share of a new frame interval in the average
+    static constexpr double frameSmoothing = 0.15; // share of a new frame interval in the average
     static constexpr double gpuSmoothing = 0.25;
     static constexpr double postSmoothing = 0.2;
     // Longer intervals (a pause, a stepped clock) count as this long.
@@ -68,7 +68,7 @@ struct FrameScheduler {
     // renderer's lock), read by the tick.
     struct Timing {
         double gpuMs = initialGpuMs;
-        double postMs = 2;  // the GPU time of a frame without fractal work: the post chain alone
+        double postMs = 2; // the GPU time of a frame without fractal work: the post chain alone
         bool lastFrameHadFractal = false;
         double refineMs = 0;
         std::int64_t refineTiles = 0;
@@ -78,15 +78,15 @@ struct FrameScheduler {
     };
 
     struct TickResult {
-        bool scaleChanged = false;   // the low pass needs a texture of the new scale
-        std::optional<double> fps;   // a new frames-per-second figure, at the end of a window
+        bool scaleChanged = false; // the low pass needs a texture of the new scale
+        std::optional<double> fps; // a new frames-per-second figure, at the end of a window
     };
 
     int scaleIndex = 0;
     double tilesPerFrame = initialTilesPerFrame;
     double frameEma = initialFrameMs;
     double gpuEma = initialGpuMs;
-    double lastFrameTime = 0;  // seconds; 0 before the first tick
+    double lastFrameTime = 0; // seconds; 0 before the first tick
     double lastScaleChange = 0;
     int goodFrames = 0;
     int badFrames = 0;

@@ -20,41 +20,41 @@
 namespace veltrane {
 
 struct Motion {
-  struct Segment {
-    double from = 0;  // seconds, inclusive
-    double to = 1;    // seconds, exclusive
-    double zoomFrom = 1;
-    double zoomTo = 1;
-    std::optional<double> circleRadiusViews;  // radius of a circular pan, in view heights
-    std::optional<double> rotationAmplitude;  // peak rotation in radians during a circular pan
+    struct Segment {
+        double from = 0; // seconds, inclusive
+        double to = 1;   // seconds, exclusive
+        double zoomFrom = 1;
+        double zoomTo = 1;
+        std::optional<double> circleRadiusViews; // radius of a circular pan, in view heights
+        std::optional<double> rotationAmplitude; // peak rotation in radians during a circular pan
 
-    friend bool operator==(const Segment&, const Segment&) = default;
-  };
+        friend bool operator==(const Segment&, const Segment&) = default;
+    };
 
-  double centerX = 0;
-  double centerY = 0;
-  double durationSec = 0;
-  std::vector<Segment> segments;
-  FractalType fractalType = FractalType::mandelbrot;
-  Palette colorPalette = Palette::obsidian;
-  std::vector<std::int64_t> canvasPixels;  // the canvas the script was made for; carried, not used
+    double centerX = 0;
+    double centerY = 0;
+    double durationSec = 0;
+    std::vector<Segment> segments;
+    FractalType fractalType = FractalType::mandelbrot;
+    Palette colorPalette = Palette::obsidian;
+    std::vector<std::int64_t> canvasPixels; // the canvas the script was made for; carried, not used
 
-  // Reads and decodes a script. A file that cannot be read throws std::filesystem::filesystem_error;
-  // malformed JSON, a missing key, an unknown type or palette text and a refused value throw Json::Error.
-  static Motion load(const std::filesystem::path& path);
+    // Reads and decodes a script. A file that cannot be read throws std::filesystem::filesystem_error;
+    // malformed JSON, a missing key, an unknown type or palette text and a refused value throw Json::Error.
+    static Motion load(const std::filesystem::path& path);
 
-  // Throws Json::Error when the script breaks one of the rules above.
-  void validate() const;
+    // Throws Json::Error when the script breaks one of the rules above.
+    void validate() const;
 
-  // The camera at time t: the first segment with from <= t < to (the last one when none is), zoom
-  // interpolated geometrically, one full circle per segment when it has a radius. Throws Json::Error
-  // for a script without segments.
-  FractalTarget at(double t) const;
+    // The camera at time t: the first segment with from <= t < to (the last one when none is), zoom
+    // interpolated geometrically, one full circle per segment when it has a radius. Throws Json::Error
+    // for a script without segments.
+    FractalTarget at(double t) const;
 
-  // Frames of a run at 60 per second: durationSec x 60, truncated.
-  int frameCount() const;
+    // Frames of a run at 60 per second: durationSec x 60, truncated.
+    int frameCount() const;
 
-  friend bool operator==(const Motion&, const Motion&) = default;
+    friend bool operator==(const Motion&, const Motion&) = default;
 };
 
 void to_json(Json::Value& json, const Motion::Segment& segment);
@@ -63,4 +63,4 @@ void from_json(const Json::Value& json, Motion::Segment& segment);
 void to_json(Json::Value& json, const Motion& motion);
 void from_json(const Json::Value& json, Motion& motion);
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -11,7 +11,8 @@ namespace veltrane {
 
 namespace {
 
-std::string shortest(double v) {
+std::string shortest(double v)
+{
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
     (void)ec;
@@ -20,11 +21,13 @@ std::string shortest(double v) {
 
 } // namespace
 
-std::int32_t clampExponent(std::int64_t e) noexcept {
+std::int32_t clampExponent(std::int64_t e) noexcept
+{
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(e, INT32_MIN, INT32_MAX));
 }
 
-ReferencePoint makeReferencePoint(double x, double y) noexcept {
+ReferencePoint makeReferencePoint(double x, double y) noexcept
+{
     ReferencePoint p;
     p.hiX = static_cast<float>(x);
     p.hiY = static_cast<float>(y);
@@ -34,7 +37,8 @@ ReferencePoint makeReferencePoint(double x, double y) noexcept {
 }
 
 ScaledReferencePoint makeScaledReferencePoint(FractalType type, const BigFixed& x, const BigFixed& y,
-                                              const BigComplex& centre) noexcept {
+                                              const BigComplex& centre) noexcept
+{
     ScaledReferencePoint p{};
     const ScaledComplex z(x, y);
     p.zx = static_cast<float>(z.x);
@@ -63,7 +67,8 @@ ScaledReferencePoint makeScaledReferencePoint(FractalType type, const BigFixed& 
     return p;
 }
 
-std::string orbitKey(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length) {
+std::string orbitKey(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length)
+{
     std::string key(toText(type));
     key += '|';
     key += centre.key();
@@ -76,12 +81,14 @@ std::string orbitKey(FractalType type, const BigComplex& centre, Complex juliaC,
     return key;
 }
 
-std::span<const ReferencePoint> ReferenceOrbit::points() const {
+std::span<const ReferencePoint> ReferenceOrbit::points() const
+{
     if (!buffer) return {};
     return {static_cast<const ReferencePoint*>(buffer->contents()), static_cast<std::size_t>(length)};
 }
 
-std::span<const ScaledReferencePoint> ReferenceOrbit::scaledPoints() const {
+std::span<const ScaledReferencePoint> ReferenceOrbit::scaledPoints() const
+{
     if (!scaledBuffer) return {};
     return {static_cast<const ScaledReferencePoint*>(scaledBuffer->contents()), static_cast<std::size_t>(length)};
 }

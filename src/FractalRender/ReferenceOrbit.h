@@ -39,13 +39,13 @@ static_assert(offsetof(ReferencePoint, loX) == 8);
 static_assert(offsetof(ReferencePoint, loY) == 12);
 
 struct ScaledReferencePoint {
-    float zx, zy;   // Z mantissas
-    float wx, wy;   // W mantissas
-    std::int32_t ze; // Z exponent
-    std::int32_t we; // W exponent
-    float rm;       // R mantissa
-    std::int32_t re; // R exponent
-    float xm, ym;   // the parts of Z, each normalised on its own (0 for a zero part)
+    float zx, zy;        // Z mantissas
+    float wx, wy;        // W mantissas
+    std::int32_t ze;     // Z exponent
+    std::int32_t we;     // W exponent
+    float rm;            // R mantissa
+    std::int32_t re;     // R exponent
+    float xm, ym;        // the parts of Z, each normalised on its own (0 for a zero part)
     std::int32_t xe, ye; // their exponents (0 for a zero part)
 };
 static_assert(sizeof(ScaledReferencePoint) == 48);

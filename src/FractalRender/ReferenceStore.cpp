@@ -13,12 +13,14 @@ namespace {
 
 constexpr double kNearbyViewUnits = 500; // a build this close to the pending view is allowed to finish
 
-double distance(const BigComplex& a, const BigComplex& b) {
+double distance(const BigComplex& a, const BigComplex& b)
+{
     const Complex d = a.difference(b);
     return std::hypot(d.x, d.y);
 }
 
-std::int64_t nowNs() {
+std::int64_t nowNs()
+{
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -28,9 +30,11 @@ std::int64_t nowNs() {
 ReferenceStore::ReferenceStore(std::shared_ptr<GpuDevice> device) : ReferenceStore(std::move(device), nullptr) {}
 
 ReferenceStore::ReferenceStore(std::shared_ptr<GpuDevice> device, Builder builder)
-    : device_(std::move(device)), builder_(std::move(builder)) {}
+    : device_(std::move(device)), builder_(std::move(builder))
+{}
 
-ReferenceStore::~ReferenceStore() {
+ReferenceStore::~ReferenceStore()
+{
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
@@ -42,15 +46,18 @@ ReferenceStore::~ReferenceStore() {
 
 std::shared_ptr<ReferenceOrbit> ReferenceStore::build(const std::shared_ptr<GpuDevice>& device, FractalType type,
                                                       const BigComplex& centre, Complex juliaC, std::int64_t length,
-                                                      const Cancelled& cancelled) {
+                                                      const Cancelled& cancelled)
+{
     if (!device) return nullptr;
     const std::int64_t capacity = std::clamp<std::int64_t>(length, 2, INT_MAX);
     auto orbit = std::make_shared<ReferenceOrbit>();
     try {
-        orbit->buffer = device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ReferencePoint), "reference points");
-        orbit->scaledBuffer =
-            device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ScaledReferencePoint), "reference scaled points");
-        orbit->pairBuffer = device->makeBuffer(static_cast<std::size_t>(capacity) * 4 * sizeof(float), "reference pairs");
+        orbit->buffer =
+            device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ReferencePoint), "reference points");
+        orbit->scaledBuffer = device->makeBuffer(static_cast<std::size_t>(capacity) * sizeof(ScaledReferencePoint),
+                                                 "reference scaled points");
+        orbit->pairBuffer =
+            device->makeBuffer(static_cast<std::size_t>(capacity) * 4 * sizeof(float), "reference pairs");
     } catch (const GpuError&) {
         return nullptr;
     }
@@ -88,13 +95,15 @@ std::shared_ptr<ReferenceOrbit> ReferenceStore::build(const std::shared_ptr<GpuD
 }
 
 std::shared_ptr<ReferenceOrbit> ReferenceStore::runBuilder(FractalType type, const BigComplex& centre, Complex juliaC,
-                                                           std::int64_t length, const Cancelled& cancelled) {
+                                                           std::int64_t length, const Cancelled& cancelled)
+{
     if (builder_) return builder_(type, centre, juliaC, length, cancelled);
     return build(device_, type, centre, juliaC, length, cancelled);
 }
 
 void ReferenceStore::request(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length,
-                             double zoom) {
+                             double zoom)
+{
     Request r{type, centre, juliaC, length, orbitKey(type, centre, juliaC, length), zoom};
     {
         std::lock_guard lock(mutex_);
@@ -112,7 +121,8 @@ void ReferenceStore::request(FractalType type, const BigComplex& centre, Complex
     queue_.async([this] { drain(); });
 }
 
-bool ReferenceStore::shouldCancel(const Request& building) {
+bool ReferenceStore::shouldCancel(const Request& building)
+{
     std::optional<Request> pending;
     {
         std::lock_guard lock(mutex_);
@@ -125,7 +135,8 @@ bool ReferenceStore::shouldCancel(const Request& building) {
     return pending->zoom * distance(building.centre, pending->centre) > kNearbyViewUnits;
 }
 
-void ReferenceStore::drain() {
+void ReferenceStore::drain()
+{
     for (;;) {
         Request request;
         std::uint64_t sequence;
@@ -163,7 +174,8 @@ void ReferenceStore::drain() {
     }
 }
 
-void ReferenceStore::pin(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length) {
+void ReferenceStore::pin(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length)
+{
     std::string key = orbitKey(type, centre, juliaC, length);
     {
         std::lock_guard lock(mutex_);
@@ -183,13 +195,16 @@ void ReferenceStore::pin(FractalType type, const BigComplex& centre, Complex jul
         }
         std::lock_guard lock(mutex_);
         if (!pinKey_ || *pinKey_ != key) return;
-        if (orbit) pinned_ = std::move(orbit);
-        else pinKey_.reset(); // failed (not superseded): the next pin of this key tries again
+        if (orbit)
+            pinned_ = std::move(orbit);
+        else
+            pinKey_.reset(); // failed (not superseded): the next pin of this key tries again
     });
 }
 
 std::shared_ptr<ReferenceOrbit> ReferenceStore::buildNow(FractalType type, const BigComplex& centre, Complex juliaC,
-                                                         std::int64_t length) {
+                                                         std::int64_t length)
+{
     const std::string key = orbitKey(type, centre, juliaC, length);
     std::uint64_t sequence;
     {
@@ -218,28 +233,33 @@ std::shared_ptr<ReferenceOrbit> ReferenceStore::buildNow(FractalType type, const
     return orbit;
 }
 
-std::shared_ptr<ReferenceOrbit> ReferenceStore::latest() const {
+std::shared_ptr<ReferenceOrbit> ReferenceStore::latest() const
+{
     std::lock_guard lock(mutex_);
     return latest_;
 }
 
-std::shared_ptr<ReferenceOrbit> ReferenceStore::pinned() const {
+std::shared_ptr<ReferenceOrbit> ReferenceStore::pinned() const
+{
     std::lock_guard lock(mutex_);
     return pinned_;
 }
 
-std::int64_t ReferenceStore::generation() const {
+std::int64_t ReferenceStore::generation() const
+{
     std::lock_guard lock(mutex_);
     return generation_;
 }
 
-void ReferenceStore::waitUntilIdle() {
+void ReferenceStore::waitUntilIdle()
+{
     queue_.drain();
     pinQueue_.drain();
 }
 
 bool ReferenceStore::usable(const ReferenceOrbit* o, FractalType type, Complex juliaC, const BigComplex& centre,
-                            std::int64_t length, double zoom) {
+                            std::int64_t length, double zoom)
+{
     if (!o || o->type != type || !(o->juliaC == juliaC)) return false;
     if (o->centre.fracLimbs() < centre.fracLimbs() - 1) return false;
     if (!o->escaped && o->length < length) return false;
@@ -248,7 +268,8 @@ bool ReferenceStore::usable(const ReferenceOrbit* o, FractalType type, Complex j
 
 ReferenceStore::Choice ReferenceStore::choose(FractalType type, const BigComplex& centre, Complex juliaC,
                                               std::int64_t maxIterations, double zoom, const std::optional<Hint>& hint,
-                                              bool wait) {
+                                              bool wait)
+{
     const std::int64_t length = maxIterations + 2;
     const std::string key = orbitKey(type, centre, juliaC, length);
     const auto latest = this->latest();

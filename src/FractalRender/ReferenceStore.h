@@ -39,8 +39,8 @@ public:
 
     using Cancelled = std::function<bool()>;
     // Builds one orbit or gives nothing (allocation failed, or `cancelled` answered true).
-    using Builder = std::function<std::shared_ptr<ReferenceOrbit>(FractalType, const BigComplex&, Complex,
-                                                                   std::int64_t, const Cancelled&)>;
+    using Builder = std::function<std::shared_ptr<ReferenceOrbit>(FractalType, const BigComplex&, Complex, std::int64_t,
+                                                                  const Cancelled&)>;
 
     explicit ReferenceStore(std::shared_ptr<GpuDevice> device);
     // Tests replace the builder to watch and pace builds.
@@ -77,7 +77,7 @@ public:
         std::shared_ptr<ReferenceOrbit> orbit;
         std::array<float, 2> deltaOffset{0, 0}; // orbit start − view centre
         ScaledComplex deltaOffsetScaled;
-        bool stale = false;                     // not the exact orbit of the view
+        bool stale = false; // not the exact orbit of the view
         std::int64_t referenceMs = 0;
     };
     struct Hint {
@@ -87,8 +87,8 @@ public:
     // `centre` is the view's exact centre at the precision its zoom needs. With `wait`, a missing
     // exact orbit is built synchronously; without it, a usable older orbit stands in while the exact
     // one is requested, and only an unusable one forces a synchronous build.
-    Choice choose(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t maxIterations,
-                  double zoom, const std::optional<Hint>& hint, bool wait);
+    Choice choose(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t maxIterations, double zoom,
+                  const std::optional<Hint>& hint, bool wait);
 
     // Whether orbit `o` may stand in for a view at `centre`, zoom and length L.
     static bool usable(const ReferenceOrbit* o, FractalType type, Complex juliaC, const BigComplex& centre,

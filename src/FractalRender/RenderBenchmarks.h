@@ -23,48 +23,48 @@ namespace veltrane {
 
 // One end of a benchmark flight: an exact centre and a zoom.
 struct FlightEnd {
-  BigComplex centre;
-  double zoom = 1;
+    BigComplex centre;
+    double zoom = 1;
 };
 
 // The camera of a benchmark flight, frame by frame: the flight itself, then half a second holding
 // the end. The exact centre blends the two exact ends with the flight's start weight, so the path
 // starts on `from` and lands exactly on `to`.
 class FlightPath {
- public:
-  static constexpr double baseDurationMs = 2600;
-  static constexpr int holdFrames = 30;
+public:
+    static constexpr double baseDurationMs = 2600;
+    static constexpr int holdFrames = 30;
 
-  FlightPath(FractalType type, Palette palette, Complex juliaC, const FlightEnd& from, const FlightEnd& to,
-             int iterationCap);
+    FlightPath(FractalType type, Palette palette, Complex juliaC, const FlightEnd& from, const FlightEnd& to,
+               int iterationCap);
 
-  const Flight& flight() const { return flight_; }
-  // ceil(duration x 60) + 30.
-  int frameCount() const { return frameCount_; }
-  // Fraction limbs both ends are carried at.
-  int precision() const { return precision_; }
-  // The exact centre at time t, at the precision the sampled zoom needs.
-  BigComplex centre(double t) const;
-  // The view of frame j, at t = j / 60.
-  RenderView view(int frame) const;
-  // Frames 0, every, 2 x every, ... and the last one; none when every < 1.
-  static bool isSnapshotFrame(int frame, int frameCount, int every);
+    const Flight& flight() const { return flight_; }
+    // ceil(duration x 60) + 30.
+    int frameCount() const { return frameCount_; }
+    // Fraction limbs both ends are carried at.
+    int precision() const { return precision_; }
+    // The exact centre at time t, at the precision the sampled zoom needs.
+    BigComplex centre(double t) const;
+    // The view of frame j, at t = j / 60.
+    RenderView view(int frame) const;
+    // Frames 0, every, 2 x every, ... and the last one; none when every < 1.
+    static bool isSnapshotFrame(int frame, int frameCount, int every);
 
- private:
-  FractalType type_;
-  Palette palette_;
-  Complex juliaC_;
-  FlightEnd from_, to_;
-  int iterationCap_;
-  Flight flight_;
-  int precision_ = 1;
-  int frameCount_ = 0;
-  std::optional<ReferenceHint> hint_;
+private:
+    FractalType type_;
+    Palette palette_;
+    Complex juliaC_;
+    FlightEnd from_, to_;
+    int iterationCap_;
+    Flight flight_;
+    int precision_ = 1;
+    int frameCount_ = 0;
+    std::optional<ReferenceHint> hint_;
 };
 
 struct MotionRun {
-  std::vector<BenchFrame> frames;
-  std::vector<BenchSegment> segments;
+    std::vector<BenchFrame> frames;
+    std::vector<BenchSegment> segments;
 };
 
 // Renders Int(durationSec x 60) frames of the script at width x height (Julia constant
@@ -81,4 +81,4 @@ std::vector<FlightFrame> runFlight(FractalRenderer& renderer, FractalType type, 
                                    const PostSettings& post, int iterationCap, int snapshotEvery,
                                    const FlightSnapshot& snapshot = {});
 
-}  // namespace veltrane
+} // namespace veltrane

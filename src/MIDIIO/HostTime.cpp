@@ -12,22 +12,19 @@ constexpr double unitsPerSecond = 1e9;
 
 std::uint64_t now() noexcept
 {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
     return static_cast<std::uint64_t>(ns.count());
 }
 
 std::int64_t seconds(double s) noexcept
 {
-    if (std::isnan(s))
-        return 0;
+    if (std::isnan(s)) return 0;
     const double units = std::trunc(s * unitsPerSecond);
     // 2^63 is exactly representable; anything at or beyond it saturates.
     constexpr double limit = 9223372036854775808.0;
-    if (units >= limit)
-        return std::numeric_limits<std::int64_t>::max();
-    if (units < -limit)
-        return std::numeric_limits<std::int64_t>::min();
+    if (units >= limit) return std::numeric_limits<std::int64_t>::max();
+    if (units < -limit) return std::numeric_limits<std::int64_t>::min();
     return static_cast<std::int64_t>(units);
 }
 

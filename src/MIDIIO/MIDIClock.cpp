@@ -14,8 +14,7 @@ MIDIClockOut::MIDIClockOut(double bpm) { setBpm(bpm); }
 
 bool MIDIClockOut::setBpm(double bpm) noexcept
 {
-    if (!validTempo(bpm))
-        return false;
+    if (!validTempo(bpm)) return false;
     bpm_ = bpm;
     return true;
 }
@@ -30,8 +29,7 @@ std::uint64_t MIDIClockOut::start(double lead)
 std::vector<std::uint64_t> MIDIClockOut::pump(double horizon)
 {
     std::vector<std::uint64_t> pulses;
-    if (!running_)
-        return pulses;
+    if (!running_) return pulses;
     const std::uint64_t limit = HostTime::fromNow(horizon);
     while (next_ < limit && pulses.size() < maxPulsesPerPump) {
         pulses.push_back(next_);
@@ -46,16 +44,12 @@ std::vector<std::uint64_t> MIDIClockOut::pump(double horizon)
 void MIDIClockIn::tick(double at)
 {
     times_.push_back(at);
-    if (times_.size() > window)
-        times_.erase(times_.begin(), times_.end() - window);
-    if (times_.size() < minimumPulses)
-        return;
+    if (times_.size() > window) times_.erase(times_.begin(), times_.end() - window);
+    if (times_.size() < minimumPulses) return;
     const double first = times_.front(), last = times_.back();
-    if (!(first < last))
-        return;
+    if (!(first < last)) return;
     const double estimate = 60.0 / ((last - first) / static_cast<double>(times_.size() - 1) * 24.0);
-    if (estimate >= 20 && estimate <= 400)
-        bpm_ = estimate;
+    if (estimate >= 20 && estimate <= 400) bpm_ = estimate;
 }
 
 void MIDIClockIn::reset()

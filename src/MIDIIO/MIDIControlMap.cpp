@@ -52,8 +52,7 @@ constexpr std::array<Curve, 23> curves{{
 static_assert(curves.size() == allCases<Controller>.size());
 static_assert([] {
     for (std::size_t i = 0; i < curves.size(); ++i)
-        if (curves[i].controller != allCases<Controller>[i])
-            return false;
+        if (curves[i].controller != allCases<Controller>[i]) return false;
     return true;
 }());
 
@@ -65,8 +64,7 @@ template <std::size_t N>
 std::size_t band(const std::array<std::uint8_t, N>& starts, std::uint8_t x) noexcept
 {
     std::size_t i = 0;
-    while (i + 1 < N && x >= starts[i + 1])
-        ++i;
+    while (i + 1 < N && x >= starts[i + 1]) ++i;
     return i;
 }
 
@@ -102,8 +100,7 @@ const Curve& curveOf(Controller c) noexcept { return curves[static_cast<std::siz
 // A controller value from a real one: halves upward, then into 0...127; not a number gives 0.
 std::uint8_t toControllerValue(double y) noexcept
 {
-    if (std::isnan(y))
-        return 0;
+    if (std::isnan(y)) return 0;
     const double f = std::floor(y);
     const double r = y - f >= 0.5 ? f + 1 : f;
     return static_cast<std::uint8_t>(std::clamp(r, 0.0, 127.0));
@@ -114,8 +111,7 @@ std::uint8_t toControllerValue(double y) noexcept
 std::optional<Controller> controller(std::uint8_t number) noexcept
 {
     for (Controller c : allCases<Controller>)
-        if (rawValue(c) == number)
-            return c;
+        if (rawValue(c) == number) return c;
     return std::nullopt;
 }
 
@@ -127,8 +123,7 @@ bool apply(Controller c, std::uint8_t x, AudioParams& params) noexcept
     switch (curve.shape) {
     case Shape::linear: {
         double y = curve.scale * v + curve.offset;
-        if (curve.round)
-            y = std::round(y) + 0.0; // + 0.0: never a negative zero
+        if (curve.round) y = std::round(y) + 0.0; // + 0.0: never a negative zero
         params.*numericField(c) = std::min(std::max(y, curve.lo), curve.hi);
         break;
     }
@@ -173,8 +168,7 @@ std::uint8_t value(Controller c, const AudioParams& params) noexcept
         return filterTypeBands[static_cast<std::size_t>(std::max(caseIndex(params.filterType), 0))];
     if (c == Controller::filterRolloff) {
         for (std::size_t i = 0; i < AudioParams::rolloffCases.size(); ++i)
-            if (AudioParams::rolloffCases[i] == params.filterRolloff)
-                return threeBands[i];
+            if (AudioParams::rolloffCases[i] == params.filterRolloff) return threeBands[i];
         return 0;
     }
     return threeBands[static_cast<std::size_t>(std::max(caseIndex(params.noiseType), 0))];
@@ -183,8 +177,7 @@ std::uint8_t value(Controller c, const AudioParams& params) noexcept
 std::array<std::pair<Controller, std::uint8_t>, 23> controllerValues(const AudioParams& params) noexcept
 {
     std::array<std::pair<Controller, std::uint8_t>, 23> pairs{};
-    for (std::size_t i = 0; i < exportOrder.size(); ++i)
-        pairs[i] = {exportOrder[i], value(exportOrder[i], params)};
+    for (std::size_t i = 0; i < exportOrder.size(); ++i) pairs[i] = {exportOrder[i], value(exportOrder[i], params)};
     return pairs;
 }
 

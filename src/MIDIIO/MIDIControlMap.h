@@ -47,12 +47,12 @@ inline constexpr std::uint8_t sustainPedal = 64;
 
 // The order in which a sound is sent and exported as controller values.
 inline constexpr std::array<Controller, 23> exportOrder{
-    Controller::volume,        Controller::filterCutoff,  Controller::filterQ,          Controller::reverbWet,
-    Controller::reverbDecay,   Controller::delayTime,     Controller::delayFeedback,    Controller::delayWet,
-    Controller::distortionAmount, Controller::lfoRate,    Controller::harmonicRatio,    Controller::fmModIndex,
-    Controller::chorusAmount,  Controller::stereoWidth,   Controller::noiseLevel,       Controller::bitCrushDepth,
-    Controller::phaserRate,    Controller::phaserDepth,   Controller::pitchShift,       Controller::freqShift,
-    Controller::filterType,    Controller::filterRolloff, Controller::noiseType,
+    Controller::volume,           Controller::filterCutoff,  Controller::filterQ,       Controller::reverbWet,
+    Controller::reverbDecay,      Controller::delayTime,     Controller::delayFeedback, Controller::delayWet,
+    Controller::distortionAmount, Controller::lfoRate,       Controller::harmonicRatio, Controller::fmModIndex,
+    Controller::chorusAmount,     Controller::stereoWidth,   Controller::noiseLevel,    Controller::bitCrushDepth,
+    Controller::phaserRate,       Controller::phaserDepth,   Controller::pitchShift,    Controller::freqShift,
+    Controller::filterType,       Controller::filterRolloff, Controller::noiseType,
 };
 
 constexpr std::uint8_t rawValue(Controller c) noexcept { return static_cast<std::uint8_t>(c); }

@@ -36,8 +36,7 @@ struct MIDIEvent {
     {
         return {Kind::noteOff, note, velocity, channel};
     }
-    static constexpr MIDIEvent controlChange(std::uint8_t controller, std::uint8_t value,
-                                             std::uint8_t channel) noexcept
+    static constexpr MIDIEvent controlChange(std::uint8_t controller, std::uint8_t value, std::uint8_t channel) noexcept
     {
         return {Kind::controlChange, controller, value, channel};
     }
@@ -123,23 +122,21 @@ std::vector<MIDIEvent> events(std::span<const std::uint8_t> eventList);
 template <class Visit>
 void forEachPacket(std::span<const std::uint8_t> list, Visit&& visit)
 {
-    constexpr std::size_t header = MIDIEventListWriter::headerBytes, packetHeader = MIDIEventListWriter::packetHeaderBytes;
-    if (list.size() < header)
-        return;
+    constexpr std::size_t header = MIDIEventListWriter::headerBytes,
+                          packetHeader = MIDIEventListWriter::packetHeaderBytes;
+    if (list.size() < header) return;
     std::uint32_t packets;
     std::memcpy(&packets, list.data() + 4, 4);
     std::size_t at = header;
     std::array<std::uint32_t, MIDIEventListWriter::maxWordsPerPacket> words; // packed words are unaligned
     for (std::uint32_t p = 0; p < packets; ++p) {
-        if (list.size() - at < packetHeader)
-            return;
+        if (list.size() - at < packetHeader) return;
         std::uint64_t stamp;
         std::uint32_t count;
         std::memcpy(&stamp, list.data() + at, 8);
         std::memcpy(&count, list.data() + at + 8, 4);
         at += packetHeader;
-        if (count > words.size() || count > (list.size() - at) / 4)
-            return;
+        if (count > words.size() || count > (list.size() - at) / 4) return;
         std::memcpy(words.data(), list.data() + at, count * 4u);
         at += count * 4u;
         visit(stamp, std::span<const std::uint32_t>(words.data(), count));
@@ -161,6 +158,6 @@ struct std::hash<veltrane::MIDIEvent> {
     std::size_t operator()(const veltrane::MIDIEvent& e) const noexcept
     {
         return std::hash<std::uint32_t>{}(static_cast<std::uint32_t>(e.kind) << 24 | e.data1 << 16 | e.data2 << 8 |
-                                           e.channelByte);
+                                          e.channelByte);
     }
 };

@@ -2,7 +2,6 @@
 
 #include "MIDIIO/MIDIControlMap.h"
 
-
 namespace veltrane {
 
 std::vector<MIDIKeyboard::Action> MIDIKeyboard::handle(const MIDIEvent& event)
@@ -19,16 +18,13 @@ std::vector<MIDIKeyboard::Action> MIDIKeyboard::handle(const MIDIEvent& event)
         }
         return {Action::noteOff(event.note())};
     case MIDIEvent::Kind::controlChange: {
-        if (event.controller() != MIDIControlMap::sustainPedal)
-            return {};
+        if (event.controller() != MIDIControlMap::sustainPedal) return {};
         sustainOn = event.value() >= 64;
-        if (sustainOn)
-            return {};
+        if (sustainOn) return {};
         std::vector<Action> actions;
         // Notes pressed again while the pedal was down keep sounding through `held`.
         for (std::uint8_t note : sustained)
-            if (!held.contains(note))
-                actions.push_back(Action::noteOff(note));
+            if (!held.contains(note)) actions.push_back(Action::noteOff(note));
         sustained.clear();
         return actions;
     }
@@ -39,8 +35,7 @@ std::vector<MIDIKeyboard::Action> MIDIKeyboard::handle(const MIDIEvent& event)
 std::vector<MIDIKeyboard::Action> MIDIKeyboard::releaseAll()
 {
     std::vector<Action> actions;
-    for (std::uint8_t note : activeNotes())
-        actions.push_back(Action::noteOff(note));
+    for (std::uint8_t note : activeNotes()) actions.push_back(Action::noteOff(note));
     held.clear();
     sustained.clear();
     sustainOn = false;

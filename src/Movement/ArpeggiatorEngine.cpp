@@ -10,8 +10,7 @@ namespace veltrane {
 
 ArpeggiatorEngine::ArpeggiatorEngine(ArpeggiatorConfig config, OwnedRandomSource random)
     : config(config), random(std::move(random))
-{
-}
+{}
 
 void ArpeggiatorEngine::computeSteps()
 {

@@ -16,14 +16,10 @@ double usableTempo(double bpm, double fallback) noexcept
 
 } // namespace
 
-Conductor::Conductor(MovementSettings settings, BigComplex anchor, double zoom, double rotation, std::int64_t startFrame,
-                     double sampleRate, OwnedRandomSource random)
-    : settings_(std::move(settings))
-    , engine_(settings_.makeEngine(std::move(random)))
-    , sampleRate_(sampleRate)
-    , anchor_(std::move(anchor))
-    , originFrame_(startFrame)
-    , plannedLocal_{0, 0, zoom, rotation}
+Conductor::Conductor(MovementSettings settings, BigComplex anchor, double zoom, double rotation,
+                     std::int64_t startFrame, double sampleRate, OwnedRandomSource random)
+    : settings_(std::move(settings)), engine_(settings_.makeEngine(std::move(random))), sampleRate_(sampleRate),
+      anchor_(std::move(anchor)), originFrame_(startFrame), plannedLocal_{0, 0, zoom, rotation}
 {
     // Every frame of the grid is computed from it: a rate of 0, NaN or infinity has no grid.
     if (!(sampleRate > 0) || !std::isfinite(sampleRate))
@@ -35,10 +31,7 @@ Conductor::Conductor(MovementSettings settings, BigComplex anchor, double zoom, 
 
 std::int64_t Conductor::subdivision() const noexcept { return std::max<std::int64_t>(settings_.subdivision, 1); }
 
-double Conductor::tickSeconds() const noexcept
-{
-    return 60 / (settings_.bpm * static_cast<double>(subdivision()));
-}
+double Conductor::tickSeconds() const noexcept { return 60 / (settings_.bpm * static_cast<double>(subdivision())); }
 
 double Conductor::samplesPerTick() const noexcept
 {
@@ -70,7 +63,8 @@ std::vector<Conductor::Note> Conductor::schedule(std::int64_t until, const Pitch
     for (std::int64_t f = frame(tickIndex_); f < until; f = frame(tickIndex_)) {
         if (const std::optional<FractalTarget> local = engine_.update(1, plannedLocal_)) {
             plannedLocal_ = *local;
-            const FractalTarget target{origin.x + local->centerX, origin.y + local->centerY, local->zoom, local->rotation};
+            const FractalTarget target{origin.x + local->centerX, origin.y + local->centerY, local->zoom,
+                                       local->rotation};
             const double accent = tickIndex_ % ticksPerBeat == 0 ? beatAccent : offBeatAccent;
             notes.push_back({f, target, *local, duration, accent});
             pending_.push_back(notes.back());

@@ -30,7 +30,7 @@ class Conductor {
 public:
     static constexpr double minTempo = 40;
     static constexpr double maxTempo = 300;
-    static constexpr double beatAccent = 1.0;    // first tick of a beat
+    static constexpr double beatAccent = 1.0; // first tick of a beat
     static constexpr double offBeatAccent = 0.72;
     static constexpr double noteLength = 0.8; // of a tick
 

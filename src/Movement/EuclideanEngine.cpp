@@ -24,8 +24,10 @@ std::vector<bool> bjorklund(std::int64_t pulses, std::int64_t steps)
         std::vector<std::vector<bool>> paired(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(m));
         for (std::size_t i = 0; i < m; ++i) paired[i].insert(paired[i].end(), b[i].begin(), b[i].end());
         std::vector<std::vector<bool>> rest;
-        if (a.size() > b.size()) rest.assign(a.begin() + static_cast<std::ptrdiff_t>(m), a.end());
-        else rest.assign(b.begin() + static_cast<std::ptrdiff_t>(m), b.end());
+        if (a.size() > b.size())
+            rest.assign(a.begin() + static_cast<std::ptrdiff_t>(m), a.end());
+        else
+            rest.assign(b.begin() + static_cast<std::ptrdiff_t>(m), b.end());
         a = std::move(paired);
         b = std::move(rest);
     }

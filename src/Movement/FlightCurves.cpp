@@ -101,7 +101,8 @@ void MelodyFlight::buildCurves(const Melody& melody, double bpm, const Phrases& 
         const Beat& b = grid[j];
         if (b.start >= first - 1e-9) {
             const auto after = std::upper_bound(phrases.starts.begin(), phrases.starts.end(), b.start + 1e-9);
-            const std::size_t k = after == phrases.starts.begin() ? 0 : static_cast<std::size_t>(after - phrases.starts.begin() - 1);
+            const std::size_t k =
+                after == phrases.starts.begin() ? 0 : static_cast<std::size_t>(after - phrases.starts.begin() - 1);
             const double kick = b.down ? 2.2 : 0.6;
             steps[j] = b.length / 6 * kick * (0.4 + 1.3 * phrases.energy[k]) * turning(b.start);
         }

@@ -53,7 +53,8 @@ std::string LSystemEngine::expand(std::string_view axiom, const LSystemConfig::R
     return current;
 }
 
-std::vector<LSystemEngine::Point> LSystemEngine::generatePath(std::string_view symbols, double stepSize, double angleDeg)
+std::vector<LSystemEngine::Point> LSystemEngine::generatePath(std::string_view symbols, double stepSize,
+                                                              double angleDeg)
 {
     struct Turtle {
         double x = 0;

@@ -8,8 +8,7 @@
 
 namespace veltrane {
 
-MarkovEngine::MarkovEngine(MarkovConfig config, OwnedRandomSource random)
-    : config(config), random(std::move(random))
+MarkovEngine::MarkovEngine(MarkovConfig config, OwnedRandomSource random) : config(config), random(std::move(random))
 {
     history.reserve(historyLimit + 1);
 }
@@ -61,8 +60,8 @@ std::optional<FractalTarget> MarkovEngine::update(std::int64_t ticks, const Frac
             const double theta = k * std::numbers::pi / 4;
             const double ox = r * std::cos(theta);
             const double oy = r * std::sin(theta);
-            const double score =
-                Entropy::estimate(c.centerX + ox + originX, c.centerY + oy + originY, c.zoom, probeIterations, probeType);
+            const double score = Entropy::estimate(c.centerX + ox + originX, c.centerY + oy + originY, c.zoom,
+                                                   probeIterations, probeType);
             if (score > bestScore) { // strictly: the earlier of equally busy directions stays
                 bestScore = score;
                 bestX = ox;

@@ -19,7 +19,7 @@ namespace veltrane {
 
 struct MarkovEngine {
     static constexpr std::size_t historyLimit = 8;
-    static constexpr int probeCount = 8;       // directions k·π/4
+    static constexpr int probeCount = 8;        // directions k·π/4
     static constexpr int probeIterations = 128; // per complexity estimate
 
     MarkovEngine(MarkovConfig config, OwnedRandomSource random);

@@ -20,8 +20,7 @@ constexpr double ticksPerBeat = 48; // the grid onsets and repeats compare notes
 
 void requireEnds(std::span<const double> starts, std::span<const double> ends, const char* what)
 {
-    if (ends.size() < starts.size())
-        throw std::invalid_argument(std::string(what) + ": fewer phrase ends than starts");
+    if (ends.size() < starts.size()) throw std::invalid_argument(std::string(what) + ": fewer phrase ends than starts");
 }
 
 // The position of a pitch class on the circle of fifths, -5...6.
@@ -141,9 +140,12 @@ std::vector<std::optional<int>> MelodyFlight::repeats(const Melody& melody, std:
             if (result[m] || !(std::abs(lengths[m] - lengths[l]) < 1e-6)) continue;
             std::size_t common = 0;
             for (auto a = keys[m].begin(), b = keys[l].begin(); a != keys[m].end() && b != keys[l].end();) {
-                if (*a < *b) ++a;
-                else if (*b < *a) ++b;
-                else ++common, ++a, ++b;
+                if (*a < *b)
+                    ++a;
+                else if (*b < *a)
+                    ++b;
+                else
+                    ++common, ++a, ++b;
             }
             if (static_cast<double>(common) >= 0.85 * static_cast<double>(std::max(keys[m].size(), keys[l].size()))) {
                 result[l] = static_cast<int>(m);

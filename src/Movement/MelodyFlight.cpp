@@ -93,8 +93,8 @@ void MelodyFlight::planShots(const Phrases& phrases, double bpm, double maxZoom,
             if (climax) {
                 target = 2 + 4 * draw();
             } else if (!model) {
-                const bool pullBack = i > 0 && energy < 0.35 && phrases.energy[i - 1] - energy > 0.3 &&
-                                      i < count - 2 && (!phrases.climax || std::abs(i - *phrases.climax) >= 2);
+                const bool pullBack = i > 0 && energy < 0.35 && phrases.energy[i - 1] - energy > 0.3 && i < count - 2 &&
+                                      (!phrases.climax || std::abs(i - *phrases.climax) >= 2);
                 if (pullBack)
                     target = zoom * (0.15 + 0.25 * draw());
                 else
@@ -152,8 +152,15 @@ void MelodyFlight::planShots(const Phrases& phrases, double bpm, double maxZoom,
         const double drift = (1.08 + 0.41999999999999993 * energy) * (0.95 + 0.10000000000000009 * draw());
         const double spin = (0.03 + 0.11000000000000001 * energy) * (0.8 + 0.3999999999999999 * draw()) * sign;
         const Complex moved = destination.centre.difference(centre);
-        shots_.push_back({s, s + travel, e, {centre, zoom, rotation}, {destination.centre, destination.zoom, turnedTo},
-                          drift, spin, energy, repeated,
+        shots_.push_back({s,
+                          s + travel,
+                          e,
+                          {centre, zoom, rotation},
+                          {destination.centre, destination.zoom, turnedTo},
+                          drift,
+                          spin,
+                          energy,
+                          repeated,
                           ZoomPan(2.5 / zoom, 2.5 / destination.zoom, std::hypot(moved.x, moved.y))});
 
         centre = destination.centre;
@@ -169,8 +176,8 @@ MelodyFlight::Pose MelodyFlight::pose(double atBeat) const
     auto shot = std::find_if(shots_.rbegin(), shots_.rend(), [atBeat](const Shot& s) { return s.start <= atBeat; });
     if (shot != shots_.rend()) {
         if (atBeat < shot->arrive) {
-            const double g =
-                0.5 - 0.5 * std::cos(std::numbers::pi * (atBeat - shot->start) / std::max(shot->arrive - shot->start, 1e-9));
+            const double g = 0.5 - 0.5 * std::cos(std::numbers::pi * (atBeat - shot->start) /
+                                                  std::max(shot->arrive - shot->start, 1e-9));
             const ZoomPan::Progress along = shot->path.progress(g);
             const int limbs = std::max({shot->from.centre.fracLimbs(), shot->to.centre.fracLimbs(),
                                         BigFixed::limbsForZoom(std::max(shot->from.zoom, shot->to.zoom), 64)});
@@ -200,8 +207,8 @@ MelodyFlight::Pose MelodyFlight::pose(double atBeat) const
 double MelodyFlight::pulseBoost(double atBeat) const noexcept
 {
     if (std::isnan(atBeat)) return 0;
-    const auto after = std::upper_bound(pulses_.begin(), pulses_.end(), atBeat,
-                                        [](double x, const Pulse& p) { return x < p.beat; });
+    const auto after =
+        std::upper_bound(pulses_.begin(), pulses_.end(), atBeat, [](double x, const Pulse& p) { return x < p.beat; });
     double sum = 0;
     for (auto p = after; p != pulses_.begin();) {
         --p;

@@ -24,8 +24,11 @@ namespace veltrane {
 // much progress as the engine's kind says. Engines that keep the anchor's absolute position also offer
 // `setFrameOrigin`; for the others it does nothing.
 template <class E>
-concept MovementEngineKind = std::copyable<E> && requires(E engine, const FractalTarget& target) {
-    { engine.update(std::int64_t{1}, target) } -> std::same_as<std::optional<FractalTarget>>;
+concept MovementEngineKind = std::copyable<E> && requires(E engine, const FractalTarget& target)
+{
+    {
+        engine.update(std::int64_t{1}, target)
+        } -> std::same_as<std::optional<FractalTarget>>;
     engine.reset(target);
     engine.reanchor(target);
 };
@@ -36,8 +39,7 @@ public:
 
     template <MovementEngineKind E>
     MovementEngine(E engine) : engine_(std::move(engine))
-    {
-    }
+    {}
 
     std::optional<FractalTarget> update(std::int64_t ticks, const FractalTarget& current)
     {

@@ -8,36 +8,67 @@ namespace veltrane {
 namespace {
 
 // Each record's keys and fields, listed once: the writer and the strict reader both walk them.
-template <class V> void fields(ArpeggiatorConfig& r, V&& v)
+template <class V>
+void fields(ArpeggiatorConfig& r, V&& v)
 {
-    v("pattern", r.pattern); v("stepCount", r.stepCount); v("radius", r.radius); v("rate", r.rate); v("axis", r.axis);
+    v("pattern", r.pattern);
+    v("stepCount", r.stepCount);
+    v("radius", r.radius);
+    v("rate", r.rate);
+    v("axis", r.axis);
 }
-template <class V> void fields(EuclideanConfig& r, V&& v)
+template <class V>
+void fields(EuclideanConfig& r, V&& v)
 {
-    v("pulses", r.pulses); v("steps", r.steps); v("rotationOffset", r.rotationOffset); v("axis", r.axis);
-    v("stepSize", r.stepSize); v("rate", r.rate);
+    v("pulses", r.pulses);
+    v("steps", r.steps);
+    v("rotationOffset", r.rotationOffset);
+    v("axis", r.axis);
+    v("stepSize", r.stepSize);
+    v("rate", r.rate);
 }
-template <class V> void fields(MarkovConfig& r, V&& v)
+template <class V>
+void fields(MarkovConfig& r, V&& v)
 {
-    v("driftAmount", r.driftAmount); v("jumpProbability", r.jumpProbability); v("memory", r.memory);
+    v("driftAmount", r.driftAmount);
+    v("jumpProbability", r.jumpProbability);
+    v("memory", r.memory);
     v("boundaryAttraction", r.boundaryAttraction);
 }
-template <class V> void fields(LSystemConfig& r, V&& v)
+template <class V>
+void fields(LSystemConfig& r, V&& v)
 {
-    v("preset", r.preset); v("axiom", r.axiom); v("rules", r.rules); v("iterations", r.iterations);
-    v("stepSize", r.stepSize); v("angle", r.angle); v("rate", r.rate);
+    v("preset", r.preset);
+    v("axiom", r.axiom);
+    v("rules", r.rules);
+    v("iterations", r.iterations);
+    v("stepSize", r.stepSize);
+    v("angle", r.angle);
+    v("rate", r.rate);
 }
-template <class V> void fields(MovementSettings& r, V&& v)
+template <class V>
+void fields(MovementSettings& r, V&& v)
 {
-    v("enabled", r.enabled); v("mode", r.mode); v("bpm", r.bpm); v("subdivision", r.subdivision); v("arp", r.arp);
-    v("euclidean", r.euclidean); v("markov", r.markov); v("lsystem", r.lsystem); v("lerpSpeed", r.lerpSpeed);
+    v("enabled", r.enabled);
+    v("mode", r.mode);
+    v("bpm", r.bpm);
+    v("subdivision", r.subdivision);
+    v("arp", r.arp);
+    v("euclidean", r.euclidean);
+    v("markov", r.markov);
+    v("lsystem", r.lsystem);
+    v("lerpSpeed", r.lerpSpeed);
     v("manualResumeDelay", r.manualResumeDelay);
 }
 
 template <class R>
-concept Record = requires(R& r) { fields(r, [](const char*, auto&) {}); };
+concept Record = requires(R& r)
+{
+    fields(r, [](const char*, auto&) {});
+};
 
-template <class T> void put(Json::Value& json, const T& value)
+template <class T>
+void put(Json::Value& json, const T& value)
 {
     if constexpr (Record<T>) {
         T copy = value;
@@ -50,17 +81,20 @@ template <class T> void put(Json::Value& json, const T& value)
     }
 }
 
-template <class T> void take(const Json::Value& object, const char* key, const std::string& what, T& out);
+template <class T>
+void take(const Json::Value& object, const char* key, const std::string& what, T& out);
 
 // Every field is read before the record is stored: a failure leaves `out` as it was.
-template <Record R> void readRecord(const Json::Value& json, const std::string& what, R& out)
+template <Record R>
+void readRecord(const Json::Value& json, const std::string& what, R& out)
 {
     R record;
     fields(record, [&json, &what](const char* key, auto& field) { take(json, key, what, field); });
     out = std::move(record);
 }
 
-template <class T> void take(const Json::Value& object, const char* key, const std::string& what, T& out)
+template <class T>
+void take(const Json::Value& object, const char* key, const std::string& what, T& out)
 {
     if constexpr (Record<T>) {
         readRecord(Json::field(object, key, what), key, out);

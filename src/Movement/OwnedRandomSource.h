@@ -15,14 +15,12 @@ class OwnedRandomSource {
 public:
     // Implicit, so that `makeEngine(Mulberry32(seed))` reads as the source being handed over.
     template <std::derived_from<RandomSource> Source>
-        requires std::copy_constructible<Source>
-    OwnedRandomSource(Source source)
-        : source_(std::make_unique<Source>(std::move(source)))
-        , copy_([](const RandomSource& s) -> std::unique_ptr<RandomSource> {
-            return std::make_unique<Source>(static_cast<const Source&>(s));
-        })
-    {
-    }
+    requires std::copy_constructible<Source> OwnedRandomSource(Source source)
+        : source_(std::make_unique<Source>(std::move(source))),
+          copy_([](const RandomSource& s) -> std::unique_ptr<RandomSource> {
+              return std::make_unique<Source>(static_cast<const Source&>(s));
+          })
+    {}
 
     OwnedRandomSource(const OwnedRandomSource& other) : source_(other.copy_(*other.source_)), copy_(other.copy_) {}
     OwnedRandomSource& operator=(const OwnedRandomSource& other)

@@ -57,9 +57,9 @@ private:
     double distance_ = 0;
     double r0_ = 0;
     double length_ = 0;
-    double logE_ = 0;       // ln(w1 / w0)
-    double logH_ = 0;       // ln(distance / w0)
-    double logCoshR0_ = 0;  // ln cosh r0
+    double logE_ = 0;      // ln(w1 / w0)
+    double logH_ = 0;      // ln(distance / w0)
+    double logCoshR0_ = 0; // ln cosh r0
 };
 
 } // namespace veltrane

@@ -17,12 +17,14 @@ void forEachField(Params& p, Visit&& visit)
     AudioParams::forEachField([&](const char* key, auto member) { visit(key, p.*member); });
 }
 
-std::string fieldError(const char* key, const char* what) { return std::string("AudioParams \"") + key + "\": " + what; }
+std::string fieldError(const char* key, const char* what)
+{
+    return std::string("AudioParams \"") + key + "\": " + what;
+}
 
 void readField(const Json::Value& json, const char* key, double& field)
 {
-    if (!json.is_number())
-        throw Json::Error(fieldError(key, "expected a number"));
+    if (!json.is_number()) throw Json::Error(fieldError(key, "expected a number"));
     field = json.get<double>();
 }
 
@@ -35,21 +37,17 @@ void readField(const Json::Value& json, const char* key, E& field)
 void readField(const Json::Value& json, const char* key, AudioParams::Rolloff& field)
 {
     // An integral number only: -12.0 reads as -12, -12.5 and "-12" do not.
-    if (!json.is_number())
-        throw Json::Error(fieldError(key, "expected an integer"));
+    if (!json.is_number()) throw Json::Error(fieldError(key, "expected an integer"));
     const double value = json.get<double>();
     std::optional<AudioParams::Rolloff> rolloff;
-    if (value == std::floor(value) && std::abs(value) < 1e9)
-        rolloff = rolloffFromRawValue(static_cast<int>(value));
-    if (!rolloff)
-        throw Json::Error(fieldError(key, "not one of -12, -24, -48"));
+    if (value == std::floor(value) && std::abs(value) < 1e9) rolloff = rolloffFromRawValue(static_cast<int>(value));
+    if (!rolloff) throw Json::Error(fieldError(key, "not one of -12, -24, -48"));
     field = *rolloff;
 }
 
 Json::Value number(const char* key, double value)
 {
-    if (!std::isfinite(value))
-        throw Json::Error(fieldError(key, "cannot write a non-finite number"));
+    if (!std::isfinite(value)) throw Json::Error(fieldError(key, "cannot write a non-finite number"));
     return value;
 }
 
@@ -80,13 +78,11 @@ void to_json(Json::Value& json, const AudioParams& params)
 
 void from_json(const Json::Value& json, AudioParams& params)
 {
-    if (!json.is_object())
-        throw Json::Error("AudioParams: expected an object");
+    if (!json.is_object()) throw Json::Error("AudioParams: expected an object");
     AudioParams result = AudioParams::defaults();
     forEachField(result, [&json](const char* key, auto& field) {
         const auto it = json.find(key);
-        if (it != json.end() && !it->is_null())
-            readField(*it, key, field);
+        if (it != json.end() && !it->is_null()) readField(*it, key, field);
     });
     params = result; // nothing partial reaches the caller
 }

@@ -137,8 +137,7 @@ constexpr int rawValue(AudioParams::Rolloff rolloff) noexcept { return static_ca
 constexpr std::optional<AudioParams::Rolloff> rolloffFromRawValue(int raw) noexcept
 {
     for (AudioParams::Rolloff r : AudioParams::rolloffCases)
-        if (rawValue(r) == raw)
-            return r;
+        if (rawValue(r) == raw) return r;
     return std::nullopt;
 }
 
@@ -146,8 +145,7 @@ constexpr std::optional<AudioParams::Rolloff> rolloffFromRawValue(int raw) noexc
 constexpr int stages(AudioParams::Rolloff rolloff) noexcept
 {
     for (int i = 0; i < static_cast<int>(AudioParams::rolloffCases.size()); ++i)
-        if (AudioParams::rolloffCases[static_cast<size_t>(i)] == rolloff)
-            return i + 1;
+        if (AudioParams::rolloffCases[static_cast<size_t>(i)] == rolloff) return i + 1;
     return 1;
 }
 

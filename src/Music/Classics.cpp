@@ -8,7 +8,8 @@
 
 namespace veltrane::Classics {
 
-const std::vector<Entry>& entries() {
+const std::vector<Entry>& entries()
+{
     static const std::vector<Entry> table = {
         {"bach-cello-suite-1-prelude", "Cello Suite No. 1: Prelude", "Bach, about 1720", std::nullopt, {}},
         {"bach-prelude-c", "Prelude in C", "Bach, 1722", 66, {1}},
@@ -54,8 +55,9 @@ const std::vector<Entry>& entries() {
     return table;
 }
 
-Melody loadOne(const Entry& entry) {
-    const auto path = Resources::find(entry.id + ".mid", "Tunes");  // "Tunes" first, then the root
+Melody loadOne(const Entry& entry)
+{
+    const auto path = Resources::find(entry.id + ".mid", "Tunes"); // "Tunes" first, then the root
     if (!path) throw std::runtime_error("no file " + entry.id + ".mid among the resources");
     std::ifstream in(*path, std::ios::binary);
     std::vector<uint8_t> bytes;
@@ -65,7 +67,8 @@ Melody loadOne(const Entry& entry) {
     return Melody::fromMIDI(file, entry.id, entry.name, entry.credit, entry.bpm, entry.bassTracks);
 }
 
-std::vector<Melody> load(std::span<const Entry> entries) {
+std::vector<Melody> load(std::span<const Entry> entries)
+{
     std::vector<Melody> melodies;
     for (const Entry& entry : entries) {
         try {
@@ -77,9 +80,10 @@ std::vector<Melody> load(std::span<const Entry> entries) {
     return melodies;
 }
 
-const std::vector<Melody>& all() {
+const std::vector<Melody>& all()
+{
     static const std::vector<Melody> melodies = load(entries());
     return melodies;
 }
 
-}  // namespace veltrane::Classics
+} // namespace veltrane::Classics

@@ -14,11 +14,11 @@
 namespace veltrane::Classics {
 
 struct Entry {
-    std::string id;  // also the resource's base name and the melody's id
+    std::string id; // also the resource's base name and the melody's id
     std::string name;
     std::string credit;
-    std::optional<double> bpm;  // none: the file's own tempo
-    std::set<int> bassTracks;   // track chunks (from 0) that form the bass; empty: no bass
+    std::optional<double> bpm; // none: the file's own tempo
+    std::set<int> bassTracks;  // track chunks (from 0) that form the bass; empty: no bass
 };
 
 // The forty pieces, in menu order. Built once.
@@ -36,4 +36,4 @@ std::vector<Melody> load(std::span<const Entry> entries);
 // (MIDIFile::Failure). Tools report with it what all() leaves out without a message.
 Melody loadOne(const Entry& entry);
 
-}  // namespace veltrane::Classics
+} // namespace veltrane::Classics

@@ -23,8 +23,7 @@ namespace {
 const Json::Value& required(const Json::Value& json, const char* key)
 {
     const auto it = json.find(key);
-    if (it == json.end() || it->is_null())
-        throw Json::Error(std::string("LockedTone: missing \"") + key + "\"");
+    if (it == json.end() || it->is_null()) throw Json::Error(std::string("LockedTone: missing \"") + key + "\"");
     return *it;
 }
 
@@ -45,19 +44,16 @@ void to_json(Json::Value& json, const LockedTone& tone)
 
 void from_json(const Json::Value& json, LockedTone& tone)
 {
-    if (!json.is_object())
-        throw Json::Error("LockedTone: expected an object");
+    if (!json.is_object()) throw Json::Error("LockedTone: expected an object");
     LockedTone result;
     result.params = required(json, "params").get<AudioParams>();
 
     const Json::Value& waveform = required(json, "waveform");
-    if (!waveform.is_string())
-        throw Json::Error("LockedTone \"waveform\": expected a text");
+    if (!waveform.is_string()) throw Json::Error("LockedTone \"waveform\": expected a text");
     result.waveform = waveform.get<std::string>();
 
     const Json::Value& frequency = required(json, "baseFrequency");
-    if (!frequency.is_number())
-        throw Json::Error("LockedTone \"baseFrequency\": expected a number");
+    if (!frequency.is_number()) throw Json::Error("LockedTone \"baseFrequency\": expected a number");
     result.baseFrequency = frequency.get<double>();
 
     const Json::Value& note = required(json, "baseMidiNote");

@@ -9,22 +9,24 @@ namespace veltrane {
 // MARK: - Failure
 
 MIDIFile::Failure::Failure(Kind kind, std::string detail, const std::string& message)
-    : std::runtime_error(message), kind_(kind), detail_(std::move(detail)) {}
+    : std::runtime_error(message), kind_(kind), detail_(std::move(detail))
+{}
 
-MIDIFile::Failure MIDIFile::Failure::unsupported(std::string detail) {
+MIDIFile::Failure MIDIFile::Failure::unsupported(std::string detail)
+{
     std::string message = "This MIDI file uses " + detail + ", which Veltrane can't read.";
     return Failure(Kind::unsupported, std::move(detail), message);
 }
 
-MIDIFile::Failure MIDIFile::Failure::notMIDI() {
-    return Failure(Kind::notMIDI, {}, "This isn't a MIDI file.");
-}
+MIDIFile::Failure MIDIFile::Failure::notMIDI() { return Failure(Kind::notMIDI, {}, "This isn't a MIDI file."); }
 
-MIDIFile::Failure MIDIFile::Failure::truncated() {
+MIDIFile::Failure MIDIFile::Failure::truncated()
+{
     return Failure(Kind::truncated, {}, "This MIDI file is cut short.");
 }
 
-MIDIFile::Failure MIDIFile::Failure::noNotes() {
+MIDIFile::Failure MIDIFile::Failure::noNotes()
+{
     return Failure(Kind::noNotes, {}, "This MIDI file has no notes to play.");
 }
 
@@ -39,23 +41,27 @@ public:
     bool atEnd() const { return pos_ >= bytes_.size(); }
     uint8_t peek() const { return bytes_[pos_]; }
 
-    uint8_t u8() {
+    uint8_t u8()
+    {
         if (remaining() < 1) throw MIDIFile::Failure::truncated();
         return bytes_[pos_++];
     }
 
-    uint32_t u16() {
+    uint32_t u16()
+    {
         auto b = take(2);
         return uint32_t(b[0]) << 8 | b[1];
     }
 
-    uint32_t u32() {
+    uint32_t u32()
+    {
         auto b = take(4);
         return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
     }
 
     // One to four bytes, seven bits each, most significant group first.
-    uint32_t varLen() {
+    uint32_t varLen()
+    {
         uint32_t value = 0;
         for (int i = 0; i < 4; ++i) {
             uint8_t b = u8();
@@ -66,7 +72,8 @@ public:
     }
 
     // Sizes come from the file as unsigned 32-bit numbers: compare in 64 bits so none can wrap.
-    std::span<const uint8_t> take(int64_t n) {
+    std::span<const uint8_t> take(int64_t n)
+    {
         if (n < 0 || uint64_t(n) > remaining()) throw MIDIFile::Failure::truncated();
         auto piece = bytes_.subspan(pos_, size_t(n));
         pos_ += size_t(n);
@@ -78,7 +85,8 @@ private:
     size_t pos_ = 0;
 };
 
-void appendUTF8(std::string& out, char32_t c) {
+void appendUTF8(std::string& out, char32_t c)
+{
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -97,7 +105,8 @@ void appendUTF8(std::string& out, char32_t c) {
 }
 
 // UTF-8 to code points; each maximal ill-formed subsequence becomes one U+FFFD.
-std::u32string decodeUTF8(std::span<const uint8_t> bytes) {
+std::u32string decodeUTF8(std::span<const uint8_t> bytes)
+{
     std::u32string out;
     size_t i = 0;
     const size_t n = bytes.size();
@@ -110,15 +119,18 @@ std::u32string decodeUTF8(std::span<const uint8_t> bytes) {
         }
         int need;
         char32_t c;
-        uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        uint8_t lo = 0x80, hi = 0xBF; // allowed range of the second byte
         if (b >= 0xC2 && b <= 0xDF) {
-            need = 1; c = b & 0x1F;
+            need = 1;
+            c = b & 0x1F;
         } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2; c = b & 0x0F;
+            need = 2;
+            c = b & 0x0F;
             if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;  // no surrogates
+            if (b == 0xED) hi = 0x9F; // no surrogates
         } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3; c = b & 0x07;
+            need = 3;
+            c = b & 0x07;
             if (b == 0xF0) lo = 0x90;
             if (b == 0xF4) hi = 0x8F;
         } else {
@@ -143,22 +155,34 @@ std::u32string decodeUTF8(std::span<const uint8_t> bytes) {
 }
 
 // White space, line breaks and control (Cc and Cf) characters.
-bool isTrimmed(char32_t c) {
+bool isTrimmed(char32_t c)
+{
     if (c <= 0x20 || (c >= 0x7F && c <= 0xA0)) return true;
     switch (c) {
-    case 0xAD: case 0x061C: case 0x06DD: case 0x070F: case 0x08E2: case 0x1680: case 0x180E:
-    case 0x202F: case 0x205F: case 0x3000: case 0xFEFF: case 0x110BD: case 0x110CD: case 0xE0001:
-        return true;
-    default:
-        break;
+    case 0xAD:
+    case 0x061C:
+    case 0x06DD:
+    case 0x070F:
+    case 0x08E2:
+    case 0x1680:
+    case 0x180E:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+    case 0xFEFF:
+    case 0x110BD:
+    case 0x110CD:
+    case 0xE0001: return true;
+    default: break;
     }
     return (c >= 0x0600 && c <= 0x0605) || (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
            (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || (c >= 0xFFF9 && c <= 0xFFFB) ||
-           (c >= 0x13430 && c <= 0x13438) || (c >= 0x1BCA0 && c <= 0x1BCA3) ||
-           (c >= 0x1D173 && c <= 0x1D17A) || (c >= 0xE0020 && c <= 0xE007F);
+           (c >= 0x13430 && c <= 0x13438) || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
+           (c >= 0xE0020 && c <= 0xE007F);
 }
 
-std::string trackName(std::span<const uint8_t> bytes) {
+std::string trackName(std::span<const uint8_t> bytes)
+{
     std::u32string text = decodeUTF8(bytes);
     size_t first = 0, last = text.size();
     while (first < last && isTrimmed(text[first])) ++first;
@@ -175,7 +199,7 @@ struct Open {
 
 // Notes still sounding on one (channel, key), oldest first; `head` skips the ones already closed.
 struct OpenList {
-    int slot;  // channel * 128 + key
+    int slot; // channel * 128 + key
     std::vector<Open> items;
     size_t head = 0;
     bool empty() const { return head == items.size(); }
@@ -185,12 +209,13 @@ struct OpenList {
 // first-use order. One table serves every track of a file, so neither many tiny tracks nor the heap
 // trimming after a large table costs more than the notes themselves.
 struct OpenNotes {
-    std::array<int32_t, 16 * 128> listOf;  // index into `lists`, or -1
+    std::array<int32_t, 16 * 128> listOf; // index into `lists`, or -1
     std::vector<OpenList> lists;
     OpenNotes() { listOf.fill(-1); }
 };
 
-void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIFile& file) {
+void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIFile& file)
+{
     Reader r(bytes);
     int64_t tick = 0;
     int running = -1;
@@ -225,8 +250,7 @@ void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIF
                 }
                 break;
             case 0x51:
-                if (data.size() >= 3 && !file.tempo)
-                    file.tempo = int(data[0]) << 16 | int(data[1]) << 8 | int(data[2]);
+                if (data.size() >= 3 && !file.tempo) file.tempo = int(data[0]) << 16 | int(data[1]) << 8 | int(data[2]);
                 break;
             case 0x58:
                 if (data.size() >= 2 && !file.timeSignature)
@@ -236,8 +260,7 @@ void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIF
                 if (data.size() >= 2 && !file.keySignature)
                     file.keySignature = MIDIFile::KeySignature{int(int8_t(data[0])), data[1] == 1};
                 break;
-            default:
-                break;
+            default: break;
             }
             continue;
         }
@@ -278,16 +301,17 @@ void readTrack(std::span<const uint8_t> bytes, int track, OpenNotes& open, MIDIF
         const int64_t end = std::max(tick, list.items.back().tick + 1);
         for (size_t i = list.head; i < list.items.size(); ++i) {
             const Open& on = list.items[i];
-            file.notes.push_back({on.tick, std::max<int64_t>(end - on.tick, 1), list.slot % 128, on.velocity,
-                                  list.slot / 128, track});
+            file.notes.push_back(
+                {on.tick, std::max<int64_t>(end - on.tick, 1), list.slot % 128, on.velocity, list.slot / 128, track});
         }
     }
     open.lists.clear();
 }
 
-}  // namespace
+} // namespace
 
-MIDIFile::MIDIFile(std::span<const uint8_t> data) {
+MIDIFile::MIDIFile(std::span<const uint8_t> data)
+{
     if (data.size() < 14 || std::memcmp(data.data(), "MThd", 4) != 0) throw Failure::notMIDI();
     Reader r(data);
     r.take(4);
@@ -305,7 +329,7 @@ MIDIFile::MIDIFile(std::span<const uint8_t> data) {
     OpenNotes open;
     int tracks = 0;
     while (uint32_t(tracks) < trackCount) {
-        if (r.remaining() < 8) break;  // a file that declares more tracks than it holds is read to its end
+        if (r.remaining() < 8) break; // a file that declares more tracks than it holds is read to its end
         auto id = r.take(4);
         const uint32_t size = r.u32();
         auto body = r.take(size);
@@ -321,4 +345,4 @@ MIDIFile::MIDIFile(std::span<const uint8_t> data) {
     });
 }
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -17,23 +17,23 @@ class MIDIFile {
 public:
     // Ticks are 64-bit: a track may add up to 2^28 ticks per event, far beyond 32 bits in a long file.
     struct Note {
-        int64_t tick = 0;    // start, from the start of its track
-        int64_t length = 1;  // >= 1
-        int key = 0;         // 0...127
-        int velocity = 0;    // note-on velocity 1...127
-        int channel = 0;     // 0...15; 9 is the drum channel
-        int track = 0;       // index among the track chunks only
+        int64_t tick = 0;   // start, from the start of its track
+        int64_t length = 1; // >= 1
+        int key = 0;        // 0...127
+        int velocity = 0;   // note-on velocity 1...127
+        int channel = 0;    // 0...15; 9 is the drum channel
+        int track = 0;      // index among the track chunks only
         bool operator==(const Note&) const = default;
     };
 
     struct TimeSignature {
         int numerator = 4;
-        int denominator = 4;  // the real denominator, a power of two 1...64
+        int denominator = 4; // the real denominator, a power of two 1...64
         bool operator==(const TimeSignature&) const = default;
     };
 
     struct KeySignature {
-        int sharps = 0;  // negative for flats
+        int sharps = 0; // negative for flats
         bool minor = false;
         bool operator==(const KeySignature&) const = default;
     };
@@ -52,7 +52,8 @@ public:
         // The detail of an `unsupported` failure ("format 3", "SMPTE timing"); empty otherwise.
         const std::string& detail() const noexcept { return detail_; }
 
-        bool operator==(const Failure& other) const noexcept {
+        bool operator==(const Failure& other) const noexcept
+        {
             return kind_ == other.kind_ && detail_ == other.detail_;
         }
 
@@ -71,14 +72,14 @@ public:
     explicit MIDIFile(std::span<const uint8_t> data);
 
     int format = 0;
-    int ticksPerQuarter = 480;  // >= 1 in a file that was read
-    std::vector<Note> notes;    // sorted by tick, key, track; stable
-    std::optional<int> tempo;   // microseconds per quarter note, first tempo event read
+    int ticksPerQuarter = 480; // >= 1 in a file that was read
+    std::vector<Note> notes;   // sorted by tick, key, track; stable
+    std::optional<int> tempo;  // microseconds per quarter note, first tempo event read
     std::optional<TimeSignature> timeSignature;
     std::optional<KeySignature> keySignature;
-    std::map<int, std::string> trackNames;  // first non-empty name of each track
+    std::map<int, std::string> trackNames; // first non-empty name of each track
 
     bool operator==(const MIDIFile&) const = default;
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -24,8 +24,7 @@ double ratioOf(double centerY) noexcept { return from(0.5, 8, unit((centerY + 1.
 // 0 at whole numbers, 1 at halves. A phase that is not finite has no fractional part: taken as 0.
 double triangle(double p) noexcept
 {
-    if (!std::isfinite(p))
-        p = 0;
+    if (!std::isfinite(p)) p = 0;
     return 1 - std::abs(2 * (p - std::floor(p)) - 1);
 }
 
@@ -63,8 +62,7 @@ double positionToFrequency(double x, Scale scale, int root) noexcept
 }
 
 AudioParams fractalToAudio(double centerX, double centerY, double zoom, int maxIterations, double rotation,
-                           const AudioParams& current, std::optional<FractalType> type, Scale scale,
-                           int root) noexcept
+                           const AudioParams& current, std::optional<FractalType> type, Scale scale, int root) noexcept
 {
     const double e = Entropy::estimate(centerX, centerY, zoom, maxIterations, type);
     const double depth = unit(std::log2(std::max(zoom, 1.0)) / 43);

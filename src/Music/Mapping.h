@@ -28,8 +28,7 @@ double positionToFrequency(double x, Scale scale, int root) noexcept;
 
 // Depth runs from zoom 1 to zoom 2^43.
 AudioParams fractalToAudio(double centerX, double centerY, double zoom, int maxIterations, double rotation,
-                           const AudioParams& current, std::optional<FractalType> type, Scale scale,
-                           int root) noexcept;
+                           const AudioParams& current, std::optional<FractalType> type, Scale scale, int root) noexcept;
 
 // Depth runs from zoom 1 to `maxZoom`. Beyond zoom 1000 panning also bends pitch and ratio: the bend
 // widens until zoom 10^6, where it reaches half an octave of pitch and an octave of ratio either way

@@ -5,7 +5,8 @@
 
 namespace veltrane::Melodies {
 
-const std::vector<Melody>& all() {
+const std::vector<Melody>& all()
+{
     static const std::vector<Melody> melodies = [] {
         std::vector<Melody> list;
         list.reserve(textTunes.size());
@@ -17,7 +18,8 @@ const std::vector<Melody>& all() {
     return melodies;
 }
 
-std::optional<Melody> melody(std::string_view id) {
+std::optional<Melody> melody(std::string_view id)
+{
     for (const Melody& m : all())
         if (m.id() == id) return m;
     for (const Melody& m : Classics::all())
@@ -25,4 +27,4 @@ std::optional<Melody> melody(std::string_view id) {
     return std::nullopt;
 }
 
-}  // namespace veltrane::Melodies
+} // namespace veltrane::Melodies

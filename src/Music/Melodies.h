@@ -16,4 +16,4 @@ const std::vector<Melody>& all();
 // if they are not loaded yet); nothing when no built-in tune has it.
 std::optional<Melody> melody(std::string_view id);
 
-}  // namespace veltrane::Melodies
+} // namespace veltrane::Melodies

@@ -19,17 +19,13 @@ std::vector<std::string_view> splitDroppingEmpty(std::string_view text, char sep
     std::vector<std::string_view> pieces;
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != sep)
-            continue;
+        if (text[i] != sep) continue;
         const bool cut = i > start;
-        if (cut)
-            pieces.push_back(text.substr(start, i - start));
+        if (cut) pieces.push_back(text.substr(start, i - start));
         start = i + 1;
-        if (cut && pieces.size() == maxSplits)
-            break;
+        if (cut && pieces.size() == maxSplits) break;
     }
-    if (start < text.size())
-        pieces.push_back(text.substr(start));
+    if (start < text.size()) pieces.push_back(text.substr(start));
     return pieces;
 }
 
@@ -37,15 +33,12 @@ std::vector<std::string_view> splitDroppingEmpty(std::string_view text, char sep
 // must be the number; values that are not finite are not numbers here.
 std::optional<double> parseNumber(std::string_view text)
 {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty() || text.front() == '+')
-        return std::nullopt;
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty() || text.front() == '+') return std::nullopt;
     double value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
-    if (ec != std::errc() || ptr != end || !std::isfinite(value))
-        return std::nullopt;
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 
@@ -56,8 +49,7 @@ std::optional<int> parseWholeNumber(std::string_view text)
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    if (text.empty())
-        return std::nullopt;
+    if (text.empty()) return std::nullopt;
     long long magnitude = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, magnitude);
@@ -77,8 +69,7 @@ bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r
 
 std::optional<int> Melody::midi(std::string_view text)
 {
-    if (text.empty())
-        return std::nullopt;
+    if (text.empty()) return std::nullopt;
     int pitchClass = 0;
     switch (text.front()) {
     case 'C': pitchClass = 0; break;
@@ -97,11 +88,9 @@ std::optional<int> Melody::midi(std::string_view text)
         text.remove_prefix(1);
     }
     const auto octave = parseWholeNumber(text);
-    if (!octave)
-        return std::nullopt;
+    if (!octave) return std::nullopt;
     const long long note = (static_cast<long long>(*octave) + 1) * 12 + pitchClass + accidental;
-    if (note < std::numeric_limits<int>::min() || note > std::numeric_limits<int>::max())
-        return std::nullopt;
+    if (note < std::numeric_limits<int>::min() || note > std::numeric_limits<int>::max()) return std::nullopt;
     return static_cast<int>(note);
 }
 
@@ -110,18 +99,15 @@ std::optional<double> Melody::length(std::string_view text)
     const auto pieces = splitDroppingEmpty(text, '/');
     if (pieces.size() == 1) {
         const auto value = parseNumber(pieces[0]);
-        if (!value || !(*value > 0))
-            return std::nullopt;
+        if (!value || !(*value > 0)) return std::nullopt;
         return value;
     }
     if (pieces.size() == 2) {
         const auto numerator = parseNumber(pieces[0]);
         const auto denominator = parseNumber(pieces[1]);
-        if (!numerator || !denominator || !(*denominator > 0))
-            return std::nullopt;
+        if (!numerator || !denominator || !(*denominator > 0)) return std::nullopt;
         const double value = *numerator / *denominator;
-        if (!std::isfinite(value))
-            return std::nullopt;
+        if (!std::isfinite(value)) return std::nullopt;
         return value;
     }
     return std::nullopt;
@@ -136,13 +122,10 @@ Melody::Parsed Melody::parse(std::string_view text, int tonic, std::string_view 
 
     size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && isSeparator(text[i]))
-            ++i;
+        while (i < text.size() && isSeparator(text[i])) ++i;
         const size_t start = i;
-        while (i < text.size() && !isSeparator(text[i]))
-            ++i;
-        if (start == i)
-            break;
+        while (i < text.size() && !isSeparator(text[i])) ++i;
+        if (start == i) break;
         std::string_view token = text.substr(start, i - start);
 
         if (token == "|") {
@@ -151,21 +134,17 @@ Melody::Parsed Melody::parse(std::string_view text, int tonic, std::string_view 
             continue;
         }
         const bool accent = token.front() == '>';
-        if (accent)
-            token.remove_prefix(1);
+        if (accent) token.remove_prefix(1);
         const auto pieces = splitDroppingEmpty(token, ':', 1);
-        if (pieces.empty())
-            defect(id, "empty token at offset " + std::to_string(start));
+        if (pieces.empty()) defect(id, "empty token at offset " + std::to_string(start));
         if (pieces.size() > 1) {
             const auto written = length(pieces[1]);
-            if (!written)
-                defect(id, "bad duration \"" + std::string(pieces[1]) + "\"");
+            if (!written) defect(id, "bad duration \"" + std::string(pieces[1]) + "\"");
             duration = *written;
         }
         if (pieces[0] != "r") {
             const auto note = midi(pieces[0]);
-            if (!note)
-                defect(id, "bad note \"" + std::string(pieces[0]) + "\"");
+            if (!note) defect(id, "bad note \"" + std::string(pieces[0]) + "\"");
             double velocity = 0.7;
             if (accent)
                 velocity = 0.95;
@@ -175,8 +154,7 @@ Melody::Parsed Melody::parse(std::string_view text, int tonic, std::string_view 
         }
         position += duration;
     }
-    if (position - barStart > 1e-9)
-        result.bars.push_back(position - barStart);
+    if (position - barStart > 1e-9) result.bars.push_back(position - barStart);
     result.length = position;
     return result;
 }
@@ -186,14 +164,12 @@ Melody::Melody(std::string id, std::string name, std::string credit, double bpm,
     : id_(std::move(id)), name_(std::move(name)), credit_(std::move(credit)), bpm_(bpm), beatsPerBar_(beatsPerBar)
 {
     const auto tonicNote = midi(tonic);
-    if (!tonicNote)
-        defect(id_, "bad tonic \"" + std::string(tonic) + "\"");
+    if (!tonicNote) defect(id_, "bad tonic \"" + std::string(tonic) + "\"");
     tonic_ = *tonicNote;
 
     Parsed melody = parse(score, tonic_, id_);
     Parsed bassPart = parse(bass, tonic_, id_ + " bass");
-    for (Note& note : bassPart.notes)
-        note.velocity *= bassLevel;
+    for (Note& note : bassPart.notes) note.velocity *= bassLevel;
 
     notes_ = std::move(melody.notes);
     bass_ = std::move(bassPart.notes);
@@ -211,8 +187,7 @@ Melody::Melody(std::string id, std::string name, std::string credit, double bpm,
     const double ratio = std::ceil(length / beatsPerBar);
     const size_t count = ratio >= 1 && ratio < 1e6 ? static_cast<size_t>(ratio) : 1;
     bars_.assign(count, beatsPerBar);
-    if (!bass_.empty())
-        bassBars_ = bars_;
+    if (!bass_.empty()) bassBars_ = bars_;
 }
 
 } // namespace veltrane

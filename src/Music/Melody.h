@@ -46,8 +46,8 @@ public:
     // From the text notation. `tonic` is a note name ("C4"); `bass` may be empty.
     // A defective text (bad tonic, token or duration) throws std::invalid_argument naming the tune:
     // the texts ship with the program, so this is a defect found at start-up, not a user error.
-    Melody(std::string id, std::string name, std::string credit, double bpm, double beatsPerBar,
-           std::string_view tonic, std::string_view score, std::string_view bass);
+    Melody(std::string id, std::string name, std::string credit, double bpm, double beatsPerBar, std::string_view tonic,
+           std::string_view score, std::string_view bass);
 
     // From ready note lists (`tonic` is a MIDI note). Every bar is `beatsPerBar` long; there is at least one.
     Melody(std::string id, std::string name, std::string credit, double bpm, double beatsPerBar, int tonic,

@@ -12,7 +12,7 @@ namespace veltrane {
 namespace {
 
 constexpr int drumChannel = 9;
-constexpr double bassMeanKey = 52;  // a part whose mean key lies below this is bass
+constexpr double bassMeanKey = 52; // a part whose mean key lies below this is bass
 
 struct PartKey {
     int track;
@@ -26,18 +26,20 @@ struct PartStats {
     double mean() const { return double(keySum) / double(count); }
 };
 
-double settledTempo(const MIDIFile& file, std::optional<double> bpm) {
+double settledTempo(const MIDIFile& file, std::optional<double> bpm)
+{
     double t = 120;
     if (bpm)
         t = *bpm;
-    else if (file.tempo && *file.tempo > 0)  // a zero tempo is corrupt data, not an infinitely fast piece
+    else if (file.tempo && *file.tempo > 0) // a zero tempo is corrupt data, not an infinitely fast piece
         t = 60'000'000.0 / *file.tempo;
-    if (!(t >= 30)) t = 30;  // NaN included
+    if (!(t >= 30)) t = 30; // NaN included
     if (t > 300) t = 300;
     return std::round(t * 10) / 10;
 }
 
-int tonicPitchClass(const MIDIFile& file, const std::vector<MIDIFile::Note>& notes) {
+int tonicPitchClass(const MIDIFile& file, const std::vector<MIDIFile::Note>& notes)
+{
     if (auto key = file.keySignature; key && (key->sharps != 0 || key->minor)) {
         int pc = ((7 * key->sharps) % 12 + 12) % 12;
         if (key->minor) pc = pc < 3 ? pc + 9 : pc - 3;
@@ -53,10 +55,11 @@ int tonicPitchClass(const MIDIFile& file, const std::vector<MIDIFile::Note>& not
     return lowest % 12;
 }
 
-}  // namespace
+} // namespace
 
 Melody Melody::fromMIDI(const MIDIFile& file, std::string id, std::string name, std::optional<std::string> credit,
-                        std::optional<double> bpm, const std::optional<std::set<int>>& bassTracks) {
+                        std::optional<double> bpm, const std::optional<std::set<int>>& bassTracks)
+{
     std::vector<MIDIFile::Note> notes;
     notes.reserve(file.notes.size());
     for (const auto& n : file.notes)
@@ -88,8 +91,7 @@ Melody Melody::fromMIDI(const MIDIFile& file, std::string id, std::string name, 
     const double tempo = settledTempo(file, bpm);
     double beatsPerBar = 4;
     if (file.timeSignature)
-        beatsPerBar =
-            std::max(4.0 * file.timeSignature->numerator / std::max(file.timeSignature->denominator, 1), 0.5);
+        beatsPerBar = std::max(4.0 * file.timeSignature->numerator / std::max(file.timeSignature->denominator, 1), 0.5);
 
     const double ticksPerQuarter = std::max(file.ticksPerQuarter, 1);
     int64_t firstTick = std::numeric_limits<int64_t>::max(), endTick = std::numeric_limits<int64_t>::min();
@@ -138,4 +140,4 @@ Melody Melody::fromMIDI(const MIDIFile& file, std::string id, std::string name, 
                   std::move(melodyNotes), std::move(bassNotes), length);
 }
 
-}  // namespace veltrane
+} // namespace veltrane

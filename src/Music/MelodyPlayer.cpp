@@ -16,8 +16,7 @@ using Kind = MelodyPlayer::Event::Kind;
 // would leave the beat anchor infinite or NaN after the next re-anchoring.
 double limitTempo(double bpm) noexcept
 {
-    if (!(bpm >= MelodyPlayer::minimumBPM))
-        return MelodyPlayer::minimumBPM;
+    if (!(bpm >= MelodyPlayer::minimumBPM)) return MelodyPlayer::minimumBPM;
     return std::min(bpm, MelodyPlayer::maximumBPM);
 }
 
@@ -25,21 +24,16 @@ double limitTempo(double bpm) noexcept
 std::int64_t roundFrames(double frames) noexcept
 {
     constexpr double limit = 9.2e18;
-    if (std::isnan(frames))
-        return 0;
-    if (frames >= limit)
-        return static_cast<std::int64_t>(limit);
-    if (frames <= -limit)
-        return -static_cast<std::int64_t>(limit);
+    if (std::isnan(frames)) return 0;
+    if (frames >= limit) return static_cast<std::int64_t>(limit);
+    if (frames <= -limit) return -static_cast<std::int64_t>(limit);
     return std::llround(frames);
 }
 
 bool comesFirst(const MelodyPlayer::Event& a, const MelodyPlayer::Event& b) noexcept
 {
-    if (a.frame != b.frame)
-        return a.frame < b.frame;
-    if (a.kind != b.kind)
-        return a.kind == Kind::off;
+    if (a.frame != b.frame) return a.frame < b.frame;
+    if (a.kind != b.kind) return a.kind == Kind::off;
     return a.part == Melody::Part::melody && b.part == Melody::Part::bass;
 }
 
@@ -51,10 +45,8 @@ MelodyPlayer::MelodyPlayer(Melody melody, int tonic, std::optional<double> bpm, 
       bpm_(limitTempo(bpm.value_or(melody_.bpm()))), bass_(bass), originFrame_(startFrame), horizon_(startFrame)
 {
     score_.reserve(melody_.notes().size() + melody_.bass().size());
-    for (const Melody::Note& note : melody_.notes())
-        score_.push_back({note, Melody::Part::melody});
-    for (const Melody::Note& note : melody_.bass())
-        score_.push_back({note, Melody::Part::bass});
+    for (const Melody::Note& note : melody_.notes()) score_.push_back({note, Melody::Part::melody});
+    for (const Melody::Note& note : melody_.bass()) score_.push_back({note, Melody::Part::bass});
     std::stable_sort(score_.begin(), score_.end(),
                      [](const Entry& a, const Entry& b) { return a.note.beat < b.note.beat; });
 }
@@ -72,19 +64,14 @@ double MelodyPlayer::beat(std::int64_t at) const noexcept
 double MelodyPlayer::progress(std::int64_t at) const noexcept
 {
     const double length = melody_.length();
-    if (!(length > 0))
-        return 0;
+    if (!(length > 0)) return 0;
     const double played = std::max(beat(at), 0.0);
-    if (!loop && played >= length * static_cast<double>(pass_ + 1) && nextIndex_ >= score_.size())
-        return 1;
+    if (!loop && played >= length * static_cast<double>(pass_ + 1) && nextIndex_ >= score_.size()) return 1;
     const double turns = played / length;
     return turns - std::floor(turns);
 }
 
-bool MelodyPlayer::isFinished() const noexcept
-{
-    return !loop && nextIndex_ >= score_.size() && offs_.empty();
-}
+bool MelodyPlayer::isFinished() const noexcept { return !loop && nextIndex_ >= score_.size() && offs_.empty(); }
 
 void MelodyPlayer::setTempo(double bpm) noexcept
 {
@@ -101,28 +88,22 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::schedule(std::int64_t until)
     // Walks only the entries that have fallen due; the first one not yet due ends the walk.
     while (!score_.empty() && length > 0) {
         if (nextIndex_ >= score_.size()) {
-            if (!loop)
-                break;
+            if (!loop) break;
             // A pass shorter than one audio frame would never reach `until`: the walk would not end.
-            if (!(sampleRate_ * (length * 60 / bpm_) >= 1))
-                break;
+            if (!(sampleRate_ * (length * 60 / bpm_) >= 1)) break;
             nextIndex_ = 0;
             ++pass_;
         }
         const Entry& entry = score_[nextIndex_];
         const double beatOfNote = entry.note.beat + length * static_cast<double>(pass_);
         const std::int64_t on = frame(beatOfNote);
-        if (on >= until)
-            break;
+        if (on >= until) break;
         ++nextIndex_;
 
-        if (entry.part == Melody::Part::bass && !bass_)
-            continue;
+        if (entry.part == Melody::Part::bass && !bass_) continue;
         long long note = static_cast<long long>(entry.note.semitones) + tonic;
-        if (entry.part == Melody::Part::bass && note < bassFloor)
-            note += 12 * ((bassFloor - note + 11) / 12);
-        if (note < 0 || note > 127)
-            continue;
+        if (entry.part == Melody::Part::bass && note < bassFloor) note += 12 * ((bassFloor - note + 11) / 12);
+        if (note < 0 || note > 127) continue;
 
         std::int32_t id;
         if (entry.part == Melody::Part::bass) {
@@ -170,8 +151,7 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::release(const std::vector<Handed>
     std::vector<Event> result;
     result.reserve(entries.size());
     // A note whose on lies after `at` has been sent but is not yet sounding: it is cut to one frame.
-    for (const Handed& h : entries)
-        result.push_back({std::max(at, h.on + 1), Kind::off, h.note, 0, h.id, h.part});
+    for (const Handed& h : entries) result.push_back({std::max(at, h.on + 1), Kind::off, h.note, 0, h.id, h.part});
     std::stable_sort(result.begin(), result.end(), [](const Event& a, const Event& b) { return a.frame < b.frame; });
     return result;
 }
@@ -183,8 +163,7 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::stop(std::int64_t at)
 {
     std::vector<Handed> sounding;
     for (const Handed& h : handed_)
-        if (h.off > at || offPending(h.id))
-            sounding.push_back(h);
+        if (h.off > at || offPending(h.id)) sounding.push_back(h);
     std::vector<Event> result = release(sounding, at);
     handed_.clear();
     offs_.clear();
@@ -195,17 +174,14 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::stop(std::int64_t at)
 
 std::vector<MelodyPlayer::Event> MelodyPlayer::setBass(bool on, std::int64_t at)
 {
-    if (on == bass_)
-        return {};
+    if (on == bass_) return {};
     bass_ = on;
-    if (on)
-        return {}; // bass notes resume from the next one that falls due
+    if (on) return {}; // bass notes resume from the next one that falls due
 
     std::vector<Handed> sounding;
     std::erase_if(handed_, [&](const Handed& h) {
         const bool take = h.part == Melody::Part::bass && (h.off > at || offPending(h.id));
-        if (take)
-            sounding.push_back(h);
+        if (take) sounding.push_back(h);
         return take;
     });
     std::erase_if(offs_, [](const Event& e) { return e.part == Melody::Part::bass; });
@@ -217,32 +193,25 @@ std::vector<MelodyPlayer::Event> MelodyPlayer::carryOver(const std::vector<Event
     std::unordered_set<std::int32_t> ended;
     std::unordered_map<std::int32_t, std::int64_t> onFrames;
     for (const Event& e : events) {
-        if (e.kind == Kind::off && e.frame <= at)
-            ended.insert(e.id);
-        if (e.kind == Kind::on)
-            onFrames[e.id] = e.frame;
+        if (e.kind == Kind::off && e.frame <= at) ended.insert(e.id);
+        if (e.kind == Kind::on) onFrames[e.id] = e.frame;
     }
     // Notes released before they began (cut to one frame by a stop) never sounded: drop them whole.
     std::unordered_set<std::int32_t> unsounded;
     for (const Event& e : events) {
-        if (e.kind != Kind::off)
-            continue;
+        if (e.kind != Kind::off) continue;
         const auto on = onFrames.find(e.id);
-        if (on != onFrames.end() && on->second >= at && e.frame <= on->second + 1)
-            unsounded.insert(e.id);
+        if (on != onFrames.end() && on->second >= at && e.frame <= on->second + 1) unsounded.insert(e.id);
     }
 
     std::vector<Event> result;
     for (const Event& e : events) {
-        if (unsounded.contains(e.id))
-            continue;
+        if (unsounded.contains(e.id)) continue;
         if (e.kind == Kind::off) {
-            if (e.frame < at || ended.contains(e.id))
-                continue;
+            if (e.frame < at || ended.contains(e.id)) continue;
             result.push_back(e);
         } else if (e.frame < at) {
-            if (ended.contains(e.id))
-                continue;
+            if (ended.contains(e.id)) continue;
             Event moved = e;
             moved.frame = at; // the note sounds from the start of the recording
             result.push_back(moved);
@@ -258,18 +227,14 @@ void MelodyPlayer::prune(std::vector<Event>& events, std::int64_t before)
 {
     std::unordered_set<std::int32_t> ended;
     for (const Event& e : events)
-        if (e.kind == Kind::off && e.frame < before)
-            ended.insert(e.id);
-    if (!ended.empty())
-        std::erase_if(events, [&ended](const Event& e) { return ended.contains(e.id); });
+        if (e.kind == Kind::off && e.frame < before) ended.insert(e.id);
+    if (!ended.empty()) std::erase_if(events, [&ended](const Event& e) { return ended.contains(e.id); });
 }
 
 std::optional<Melody::Part> MelodyPlayer::part(std::int32_t ofID) noexcept
 {
-    if (ofID >= firstBassID)
-        return Melody::Part::bass;
-    if (ofID >= firstID)
-        return Melody::Part::melody;
+    if (ofID >= firstBassID) return Melody::Part::bass;
+    if (ofID >= firstID) return Melody::Part::melody;
     return std::nullopt;
 }
 
@@ -277,8 +242,7 @@ std::optional<Melody::Part> MelodyPlayer::part(std::int32_t ofID) noexcept
 // is overflow.
 std::int32_t MelodyPlayer::followingID(std::int32_t id, Melody::Part part) noexcept
 {
-    if (part == Melody::Part::bass)
-        return id >= lastBassID || id < firstBassID ? firstBassID : id + 1;
+    if (part == Melody::Part::bass) return id >= lastBassID || id < firstBassID ? firstBassID : id + 1;
     return id >= lastID || id < firstID ? firstID : id + 1;
 }
 
@@ -293,8 +257,7 @@ void MelodyPlayer::sortEvents(std::vector<Event>& events)
     for (size_t i = 1; i < events.size(); ++i) {
         const Event e = events[i];
         size_t j = i;
-        for (; j > 0 && comesFirst(e, events[j - 1]); --j)
-            events[j] = events[j - 1];
+        for (; j > 0 && comesFirst(e, events[j - 1]); --j) events[j] = events[j - 1];
         events[j] = e;
     }
 }

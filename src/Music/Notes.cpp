@@ -16,10 +16,8 @@ double midiToFrequency(int note) noexcept { return midiToFrequency(static_cast<d
 
 int frequencyToMidi(double frequency) noexcept
 {
-    if (!(frequency > 0))
-        return 0;
-    if (std::isinf(frequency))
-        return 127;
+    if (!(frequency > 0)) return 0;
+    if (std::isinf(frequency)) return 127;
     // Finite and positive: log2 lies within ±1075, so the note fits an int.
     return static_cast<int>(std::floor(12 * std::log2(frequency / 440) + 69 + 0.5));
 }

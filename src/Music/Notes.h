@@ -7,8 +7,8 @@
 
 namespace veltrane::Notes {
 
-inline constexpr std::array<std::string_view, 12> names{"C", "C#", "D", "D#", "E", "F",
-                                                        "F#", "G", "G#", "A", "A#", "B"};
+inline constexpr std::array<std::string_view, 12> names{"C",  "C#", "D",  "D#", "E",  "F",
+                                                        "F#", "G",  "G#", "A",  "A#", "B"};
 
 // Fractional note numbers give the pitch between notes.
 double midiToFrequency(double note) noexcept;

@@ -48,8 +48,7 @@ std::span<const int> degrees(Scale scale) noexcept
 double quantize(Scale scale, double frequency, int root) noexcept
 {
     const auto steps = degrees(scale);
-    if (steps.empty())
-        return frequency;
+    if (steps.empty()) return frequency;
     const double m = 12 * std::log2(std::max(frequency, 0.001) / 440) + 69 - root;
     const double g = 12 * std::floor(m / 12);
     const double p = m - g;

@@ -50,9 +50,8 @@ struct EnumTexts<Scale> {
 
 // The order menus offer the scales in (not the declaration order).
 inline constexpr std::array<Scale, 14> scaleOrder{
-    Scale::off,       Scale::chromatic, Scale::major,      Scale::minor,     Scale::pentMajor,
-    Scale::pentMinor, Scale::dorian,    Scale::lydian,     Scale::mixolydian, Scale::blues,
-    Scale::harmMinor, Scale::wholeTone, Scale::hirajoshi,  Scale::fifths,
+    Scale::off,    Scale::chromatic,  Scale::major, Scale::minor,     Scale::pentMajor, Scale::pentMinor, Scale::dorian,
+    Scale::lydian, Scale::mixolydian, Scale::blues, Scale::harmMinor, Scale::wholeTone, Scale::hirajoshi, Scale::fifths,
 };
 
 // Root menus list these; a root travels as its index (0 = C ... 11 = B).

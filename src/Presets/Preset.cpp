@@ -39,8 +39,7 @@ std::optional<std::int64_t> optionalInteger(const Json::Value& json, const char*
     // A whole number written with a point or an exponent ("128.0", "1e3") is still that integer.
     if (it->is_number_float()) {
         const double v = it->get<double>();
-        if (std::isfinite(v) && v == std::trunc(v) && v >= -0x1p63 && v < 0x1p63)
-            return static_cast<std::int64_t>(v);
+        if (std::isfinite(v) && v == std::trunc(v) && v >= -0x1p63 && v < 0x1p63) return static_cast<std::int64_t>(v);
     }
     throw Json::wrongType(key, what, "a signed 64-bit integer");
 }

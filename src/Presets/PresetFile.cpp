@@ -69,20 +69,17 @@ std::vector<Preset> decode(std::span<const std::uint8_t> bytes)
     std::optional<Json::Value> json;
     try {
         json = Json::parse(text);
-    } catch (const Json::Error&) {
-    }
+    } catch (const Json::Error&) {}
     if (json) {
         try {
             Envelope envelope = asJsonError([&] { return readEnvelope(*json); });
             if (envelope.version != 1 && envelope.version != 2) throw Error::unsupportedVersion(envelope.version);
             return std::move(envelope.presets);
-        } catch (const Json::Error&) {
-        }
+        } catch (const Json::Error&) {}
         if (json->is_array()) {
             try {
                 return asJsonError([&] { return json->get<std::vector<Preset>>(); });
-            } catch (const Json::Error&) {
-            }
+            } catch (const Json::Error&) {}
         }
     }
     // Neither form: the envelope reading's own error describes the first problem.
@@ -130,8 +127,10 @@ std::string markOverflowingNumbers(std::string_view text)
         const char c = text[i];
         if (inString) {
             out.push_back(c);
-            if (c == '\\' && i + 1 < text.size()) out.push_back(text[++i]);
-            else if (c == '"') inString = false;
+            if (c == '\\' && i + 1 < text.size())
+                out.push_back(text[++i]);
+            else if (c == '"')
+                inString = false;
             ++i;
         } else if (c == '"') {
             inString = true;
@@ -182,7 +181,9 @@ std::vector<Checked> decodeChecked(std::span<const std::uint8_t> bytes)
         const std::string marked = markOverflowingNumbers(text);
         if (marked == text) throw;
         Json::Value json = Json::parse(marked);
-        Json::Value* list = json.is_array() ? &json : json.is_object() && json.contains("presets") ? &json["presets"] : nullptr;
+        Json::Value* list = json.is_array()                                ? &json
+                            : json.is_object() && json.contains("presets") ? &json["presets"]
+                                                                           : nullptr;
         if (!list || !list->is_array()) throw;
         for (auto& object : *list) overflowed.push_back(clearOverflowMarkers(object));
         const std::string cleared = Json::write(json);

@@ -42,7 +42,8 @@ public:
 
 private:
     Error(Kind kind, std::int64_t version, const std::string& text)
-        : std::runtime_error(text), kind(kind), version(version) {}
+        : std::runtime_error(text), kind(kind), version(version)
+    {}
 };
 
 struct Envelope {

@@ -12,8 +12,7 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 constexpr std::array<std::uint8_t, 256> kValues = [] {
     std::array<std::uint8_t, 256> values{};
     values.fill(64);
-    for (int i = 0; i < 64; ++i)
-        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
     return values;
 }();
 
@@ -51,11 +50,9 @@ std::string encode(std::string_view bytes)
 
 std::optional<std::string> decode(std::string_view text)
 {
-    if (text.size() % 4 != 0)
-        return std::nullopt;
+    if (text.size() % 4 != 0) return std::nullopt;
     std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=')
-        padding = text[text.size() - 2] == '=' ? 2 : 1;
+    if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
     std::string out;
     out.resize(text.size() / 4 * 3 - padding);
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
@@ -68,8 +65,7 @@ std::optional<std::string> decode(std::string_view text)
             std::uint32_t d = 0;
             if (j < real) {
                 d = kValues[in[i + j]];
-                if (d == 64)
-                    return std::nullopt;
+                if (d == 64) return std::nullopt;
             }
             v = v << 6 | d;
         }
@@ -78,13 +74,11 @@ std::optional<std::string> decode(std::string_view text)
             out[at++] = static_cast<char>(v >> 8);
             out[at++] = static_cast<char>(v);
         } else if (padding == 1) {
-            if (v & 0xff)
-                return std::nullopt;
+            if (v & 0xff) return std::nullopt;
             out[at++] = static_cast<char>(v >> 16);
             out[at++] = static_cast<char>(v >> 8);
         } else {
-            if (v & 0xffff)
-                return std::nullopt;
+            if (v & 0xffff) return std::nullopt;
             out[at++] = static_cast<char>(v >> 16);
         }
     }

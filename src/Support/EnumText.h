@@ -18,7 +18,10 @@ template <class E>
 struct EnumTexts;
 
 template <class E>
-concept TextEnum = requires { EnumTexts<E>::table; };
+concept TextEnum = requires
+{
+    EnumTexts<E>::table;
+};
 
 template <TextEnum E>
 inline constexpr auto allCases = [] {
@@ -29,14 +32,16 @@ inline constexpr auto allCases = [] {
 }();
 
 template <TextEnum E>
-constexpr std::string_view toText(E value) noexcept {
+constexpr std::string_view toText(E value) noexcept
+{
     for (const auto& [c, text] : EnumTexts<E>::table)
         if (c == value) return text;
     return {};
 }
 
 template <TextEnum E>
-constexpr std::optional<E> fromText(std::string_view text) noexcept {
+constexpr std::optional<E> fromText(std::string_view text) noexcept
+{
     for (const auto& [c, t] : EnumTexts<E>::table)
         if (t == text) return c;
     return std::nullopt;
@@ -44,7 +49,8 @@ constexpr std::optional<E> fromText(std::string_view text) noexcept {
 
 // Position of a case in its table (the order of allCases).
 template <TextEnum E>
-constexpr int caseIndex(E value) noexcept {
+constexpr int caseIndex(E value) noexcept
+{
     constexpr auto& table = EnumTexts<E>::table;
     for (std::size_t i = 0; i < table.size(); ++i)
         if (table[i].first == value) return static_cast<int>(i);

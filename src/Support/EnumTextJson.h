@@ -14,12 +14,14 @@
 namespace veltrane {
 
 template <TextEnum E>
-void enumToJson(Json::Value& json, E value) {
+void enumToJson(Json::Value& json, E value)
+{
     json = std::string(toText(value));
 }
 
 template <TextEnum E>
-void enumFromJson(const Json::Value& json, E& value, std::string_view what) {
+void enumFromJson(const Json::Value& json, E& value, std::string_view what)
+{
     if (!json.is_string()) throw Json::Error(std::string(what) + ": expected a text");
     auto parsed = fromText<E>(json.get_ref<const std::string&>());
     if (!parsed) throw Json::Error(std::string(what) + ": unknown value \"" + json.get<std::string>() + "\"");

@@ -10,7 +10,8 @@ inline double jsRound(double x) noexcept { return std::floor(x + 0.5); }
 
 // min(max(x, lo), hi).
 template <class T>
-constexpr T clamp(T x, T lo, T hi) noexcept(noexcept(x < lo)) {
+constexpr T clamp(T x, T lo, T hi) noexcept(noexcept(x < lo))
+{
     return std::min(std::max(x, lo), hi);
 }
 

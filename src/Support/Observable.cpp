@@ -29,8 +29,8 @@ std::uint64_t ObserverList::add(std::function<void()> callback)
 void ObserverList::remove(std::uint64_t id) noexcept
 {
     assertMainThread();
-    const auto it = std::find_if(entries_.begin(), entries_.end(),
-                                 [id](const std::unique_ptr<Entry>& e) { return e->id == id; });
+    const auto it =
+        std::find_if(entries_.begin(), entries_.end(), [id](const std::unique_ptr<Entry>& e) { return e->id == id; });
     if (it == entries_.end()) return;
     --live_;
     if (depth_ > 0) {

@@ -70,7 +70,7 @@ private:
     std::vector<std::unique_ptr<Entry>> entries_;
     std::size_t live_ = 0;
     std::uint64_t nextId_ = 1;
-    int depth_ = 0;       // nested notifications under way
+    int depth_ = 0;        // nested notifications under way
     bool removed_ = false; // entries were emptied during a notification; compact when it ends
     bool detached_ = false;
 };
@@ -81,9 +81,11 @@ class ObservationToken {
 public:
     ObservationToken() noexcept = default;
     ObservationToken(std::weak_ptr<detail::ObserverList> list, std::uint64_t id) noexcept
-        : list_(std::move(list)), id_(id) {}
+        : list_(std::move(list)), id_(id)
+    {}
     ObservationToken(ObservationToken&& other) noexcept
-        : list_(std::move(other.list_)), id_(std::exchange(other.id_, 0)) {}
+        : list_(std::move(other.list_)), id_(std::exchange(other.id_, 0))
+    {}
     ObservationToken& operator=(ObservationToken&& other) noexcept
     {
         if (this != &other) {
@@ -115,8 +117,7 @@ private:
 template <class T>
 class Observable {
 public:
-    Observable()
-        requires std::default_initializable<T>
+    Observable() requires std::default_initializable<T>
     = default;
     explicit Observable(T value) : value_(std::move(value)) {}
 

@@ -18,7 +18,7 @@ std::string random()
         hi = source();
         lo = source();
     }
-    hi = (hi & ~0xf000ull) | 0x4000ull;                  // version 4
+    hi = (hi & ~0xf000ull) | 0x4000ull;                 // version 4
     lo = (lo & ~(0xc000ull << 48)) | (0x8000ull << 48); // RFC 4122 variant
     char text[40];
     std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx", (unsigned long long)(hi >> 32),

@@ -10,7 +10,8 @@ namespace {
 
 // Level of bins lo..hi-1: the band's mean power in dB plus the band's offset, mapped from
 // -78...-22 dB onto 0...1.
-double bandLevel(const std::array<float, Analyser::bins>& spectrumDB, int lo, int hi, double offset) {
+double bandLevel(const std::array<float, Analyser::bins>& spectrumDB, int lo, int hi, double offset)
+{
     double power = 0;
     for (int k = lo; k < hi; ++k) {
         const double amplitude = std::pow(10.0, spectrumDB[k] / 20.0);
@@ -20,27 +21,31 @@ double bandLevel(const std::array<float, Analyser::bins>& spectrumDB, int lo, in
     return std::clamp((10.0 * std::log10(power / (hi - lo)) + offset + 78.0) / 56.0, 0.0, 1.0);
 }
 
-}  // namespace
+} // namespace
 
-Analyser::Analyser() {
+Analyser::Analyser()
+{
     const std::vector<float> w = dsp::blackmanWindow(size);
     std::copy(w.begin(), w.end(), window_.begin());
     spectrumDB_.fill(-100.0f);
 }
 
-Analyser::BandEdges Analyser::bandEdges(double sampleRate) {
+Analyser::BandEdges Analyser::bandEdges(double sampleRate)
+{
     const double w = sampleRate / size;
     return {(int)std::min(std::ceil(250.0 / w), (double)bins), (int)std::min(std::ceil(2000.0 / w), (double)bins),
             (int)std::min(std::ceil(16000.0 / w), (double)bins)};
 }
 
-AnalysisFrame Analyser::update(const vk_state* engine, double sampleRate, double dt) {
+AnalysisFrame Analyser::update(const vk_state* engine, double sampleRate, double dt)
+{
     vk_read_analysis(engine, samples_.data(), size);
     waveform_ = samples_;
     return analyse(sampleRate, dt);
 }
 
-AnalysisFrame Analyser::update(std::span<const float> samples, double sampleRate, double dt) {
+AnalysisFrame Analyser::update(std::span<const float> samples, double sampleRate, double dt)
+{
     const size_t m = std::min(samples.size(), (size_t)size);
     std::fill(samples_.begin(), samples_.end() - (long)m, 0.0f);
     std::copy(samples.end() - (long)m, samples.end(), samples_.end() - (long)m);
@@ -48,7 +53,8 @@ AnalysisFrame Analyser::update(std::span<const float> samples, double sampleRate
     return analyse(sampleRate, dt);
 }
 
-AnalysisFrame Analyser::analyse(double sampleRate, double dt) {
+AnalysisFrame Analyser::analyse(double sampleRate, double dt)
+{
     const double raw = std::tanh(4.5 * (double)dsp::rms(waveform_.data(), size));
     const double c = std::exp(-dt / (envelope_ < raw ? 0.008 : 0.3));
     envelope_ += (raw - envelope_) * (1.0 - c);
@@ -58,7 +64,7 @@ AnalysisFrame Analyser::analyse(double sampleRate, double dt) {
     std::array<float, bins> re, im, magnitude;
     setup_.forwardPacked(windowed.data(), re.data(), im.data());
     dsp::magnitudes(re.data(), im.data(), magnitude.data(), bins);
-    magnitude[0] = 0;  // DC and Nyquist share bin 0
+    magnitude[0] = 0; // DC and Nyquist share bin 0
 
     for (int k = 0; k < bins; ++k) {
         const float s = 0.6f * smoothed_[k] + 0.4f * magnitude[k] / 2048.0f;
@@ -102,4 +108,4 @@ AnalysisFrame Analyser::analyse(double sampleRate, double dt) {
     return {envelope_, sampleRate * best / size, sBass_, sMid_, sTreble_, pulse_, detected};
 }
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -12,12 +12,12 @@
 namespace veltrane {
 
 struct AnalysisFrame {
-    double amplitude = 0;          // smoothed loudness 0..1
-    double dominantFrequency = 0;  // Hz of the strongest bin above DC
-    double bass = 0;               // smoothed level 0..1 below 250 Hz
-    double mid = 0;                // 250 to 2000 Hz
-    double treble = 0;             // 2000 to 16000 Hz
-    double transientPulse = 0;     // 1 at and shortly after an onset, then decaying
+    double amplitude = 0;         // smoothed loudness 0..1
+    double dominantFrequency = 0; // Hz of the strongest bin above DC
+    double bass = 0;              // smoothed level 0..1 below 250 Hz
+    double mid = 0;               // 250 to 2000 Hz
+    double treble = 0;            // 2000 to 16000 Hz
+    double transientPulse = 0;    // 1 at and shortly after an onset, then decaying
     bool transientDetected = false;
 
     friend bool operator==(const AnalysisFrame&, const AnalysisFrame&) = default;
@@ -50,7 +50,7 @@ public:
     const std::array<float, size>& waveform() const { return waveform_; }
 
 private:
-    dsp::RealFft setup_{size};  // its packed transform keeps scratch: one per analyser
+    dsp::RealFft setup_{size}; // its packed transform keeps scratch: one per analyser
     std::array<float, size> window_{};
     std::array<float, bins> smoothed_{};
     std::array<float, size> samples_{};
@@ -63,4 +63,4 @@ private:
     std::array<float, size> waveform_{};
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -13,7 +13,8 @@ namespace {
 
 // Double to float without leaving float's range (a larger double would be undefined behaviour to
 // convert); NaN passes through and the kernel ignores it.
-constexpr float toFloat(double x) {
+constexpr float toFloat(double x)
+{
     constexpr double top = std::numeric_limits<float>::max();
     if (x > top) return std::numeric_limits<float>::infinity();
     if (x < -top) return -std::numeric_limits<float>::infinity();
@@ -25,13 +26,15 @@ constexpr float toFloat(double x) {
 constexpr float kernelValue(double x) { return toFloat(x); }
 constexpr float kernelValue(AudioParams::Rolloff r) { return (float)stages(r); }
 template <TextEnum E>
-constexpr float kernelValue(E e) {
+constexpr float kernelValue(E e)
+{
     return (float)caseIndex(e);
 }
 
 // The sound record fills indices 0..27 in its field order: the same names as the kernel's table, and
 // its defaults are the kernel's start state.
-constexpr bool recordMatchesKernelTable() {
+constexpr bool recordMatchesKernelTable()
+{
     int i = 0;
     bool same = true;
     const AudioParams defaults = AudioParams::defaults();
@@ -48,12 +51,13 @@ static_assert(VK_P_WAVEFORM == vk_sound_record_params && VK_P_MIC_GAIN == VK_P_W
                   VK_P_STEP_WAVEFORM == VK_P_MIC_GAIN + 1 && VK_P_STEP_WAVEFORM + 1 == VK_PARAM_COUNT,
               "after the record: the waveform, the microphone gain and the step waveform");
 
-}  // namespace
+} // namespace
 
 KernelParams::KernelParams() { last.fill(std::numeric_limits<float>::quiet_NaN()); }
 
 std::array<float, KernelParams::count> KernelParams::values(const AudioParams& p, Waveform waveform,
-                                                            Waveform stepWaveform) {
+                                                            Waveform stepWaveform)
+{
     std::array<float, count> v{};
     std::size_t i = 0;
     AudioParams::forEachField([&](const char*, auto member) { v[i++] = kernelValue(p.*member); });
@@ -64,7 +68,8 @@ std::array<float, KernelParams::count> KernelParams::values(const AudioParams& p
 }
 
 std::vector<vk_event> KernelParams::events(const AudioParams& params, Waveform waveform, Waveform stepWaveform,
-                                           double micGain, int64_t frame) {
+                                           double micGain, int64_t frame)
+{
     std::array<float, count> v = values(params, waveform, stepWaveform);
     v[VK_P_MIC_GAIN] = toFloat(micGain);
     std::vector<vk_event> out;
@@ -79,7 +84,8 @@ std::vector<vk_event> KernelParams::events(const AudioParams& params, Waveform w
     return out;
 }
 
-vk_event kernelEvent(const MelodyPlayer::Event& event) {
+vk_event kernelEvent(const MelodyPlayer::Event& event)
+{
     vk_event e{event.frame, VK_EVENT_KEY_OFF, 0, event.id, 0, 0, 0};
     if (event.kind == MelodyPlayer::Event::Kind::on) {
         e.type = VK_EVENT_KEY_ON;
@@ -89,4 +95,4 @@ vk_event kernelEvent(const MelodyPlayer::Event& event) {
     return e;
 }
 
-}  // namespace veltrane
+} // namespace veltrane

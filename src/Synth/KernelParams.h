@@ -37,4 +37,4 @@ struct KernelParams {
 // with its velocity; off is a key-off (type 5). Both carry the note's frame and id.
 vk_event kernelEvent(const MelodyPlayer::Event& event);
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -8,7 +8,8 @@
 
 namespace veltrane {
 
-OfflineRenderer::OfflineRenderer(double sampleRate) : kernel_(vk_create(sampleRate)), sampleRate_(sampleRate) {
+OfflineRenderer::OfflineRenderer(double sampleRate) : kernel_(vk_create(sampleRate)), sampleRate_(sampleRate)
+{
     if (!kernel_) throw std::runtime_error("synthesis kernel could not be created");
 }
 
@@ -16,7 +17,8 @@ OfflineRenderer::~OfflineRenderer() { vk_destroy(kernel_); }
 
 int OfflineRenderer::push(const vk_event& event) { return vk_push_event(kernel_, &event); }
 
-std::pair<std::vector<float>, std::vector<float>> OfflineRenderer::render(int64_t frames, int block) {
+std::pair<std::vector<float>, std::vector<float>> OfflineRenderer::render(int64_t frames, int block)
+{
     if (block <= 0) throw std::invalid_argument("render block must be positive");
     if (frames < 0) frames = 0;
     std::vector<float> left((size_t)frames), right((size_t)frames);
@@ -31,7 +33,8 @@ std::pair<std::vector<float>, std::vector<float>> OfflineRenderer::render(int64_
 }
 
 void OfflineRenderer::apply(const AudioParams& params, Waveform waveform, Waveform stepWaveform, double micGain,
-                            std::optional<int64_t> at) {
+                            std::optional<int64_t> at)
+{
     for (const vk_event& e : params_.events(params, waveform, stepWaveform, micGain, at.value_or(frame_))) push(e);
 
     // Compared in double: the record's decay is a double, and a difference just over 0.05 s must
@@ -50,22 +53,26 @@ void OfflineRenderer::apply(const AudioParams& params, Waveform waveform, Wavefo
     vk_reverb_build(kernel_, wanted);
 }
 
-void OfflineRenderer::play(std::optional<int64_t> at) {
+void OfflineRenderer::play(std::optional<int64_t> at)
+{
     push(vk_event{at.value_or(frame_), VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0});
 }
 
-void OfflineRenderer::stopDrone(std::optional<int64_t> at) {
+void OfflineRenderer::stopDrone(std::optional<int64_t> at)
+{
     push(vk_event{at.value_or(frame_), VK_EVENT_DRONE_OFF, 0, 0, 0, 0, 0});
 }
 
-void OfflineRenderer::step(double frequency, double duration, double velocity, std::optional<int64_t> at) {
+void OfflineRenderer::step(double frequency, double duration, double velocity, std::optional<int64_t> at)
+{
     push(vk_event{at.value_or(frame_), VK_EVENT_STEP, 0, 0, (float)frequency, (float)duration, (float)velocity});
 }
 
-void OfflineRenderer::setOrbit(std::span<const double> points, long length, int slot) {
+void OfflineRenderer::setOrbit(std::span<const double> points, long length, int slot)
+{
     const auto [re, im] = OrbitTable::make(points, length);
     vk_write_orbit(kernel_, slot, re.data(), im.data());
     push(vk_event{frame_, VK_EVENT_ORBIT_SLOT, 0, slot, 0, 0, 0});
 }
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -64,4 +64,4 @@ private:
     Analyser analyser_;
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -5,7 +5,8 @@
 
 namespace veltrane::OrbitTable {
 
-std::pair<Table, Table> make(std::span<const double> points, long length) {
+std::pair<Table, Table> make(std::span<const double> points, long length)
+{
     Table re{}, im{};
     const long available = (long)(points.size() / 2);
     const long count = std::min(length, available);
@@ -17,7 +18,7 @@ std::pair<Table, Table> make(std::span<const double> points, long length) {
     auto scaled = [&](int k, double weight, double& x, double& y) {
         x = points[2 * k];
         y = points[2 * k + 1];
-        if (!std::isfinite(x) || !std::isfinite(y)) x = y = 0.0;  // a point that went to infinity adds nothing
+        if (!std::isfinite(x) || !std::isfinite(y)) x = y = 0.0; // a point that went to infinity adds nothing
         const double r = std::hypot(x, y);
         const double s = std::tanh(0.6 * r) / std::max(r, 1e-6) / weight;
         x *= s;
@@ -46,7 +47,8 @@ std::pair<Table, Table> make(std::span<const double> points, long length) {
 
 std::pair<Table, Table> make(const Orbits::Centre& orbit) { return make(orbit.points, orbit.length); }
 
-void normalise(Table& re, Table& im) {
+void normalise(Table& re, Table& im)
+{
     double largest = 0.0;
     for (int j = 0; j < 1024; ++j) {
         const double t = 2.0 * M_PI * j / 1024.0;
@@ -68,4 +70,4 @@ void normalise(Table& re, Table& im) {
     }
 }
 
-}  // namespace veltrane::OrbitTable
+} // namespace veltrane::OrbitTable

@@ -9,8 +9,8 @@
 
 namespace veltrane::OrbitTable {
 
-inline constexpr int harmonics = 128;  // length of each table
-inline constexpr int used = 48;        // orbit points used at most
+inline constexpr int harmonics = 128; // length of each table
+inline constexpr int used = 48;       // orbit points used at most
 
 using Table = std::array<float, harmonics>;
 
@@ -24,4 +24,4 @@ std::pair<Table, Table> make(const Orbits::Centre& orbit);
 // Scales both tables so that the waveform they describe peaks at 1 (over 1024 phases).
 void normalise(Table& re, Table& im);
 
-}  // namespace veltrane::OrbitTable
+} // namespace veltrane::OrbitTable

@@ -12,15 +12,16 @@ namespace veltrane {
 
 namespace {
 
-constexpr double levelFloor = 1e-9;    // -180 dB
-constexpr double energyFloor = 1e-20;  // band and total energies
+constexpr double levelFloor = 1e-9;   // -180 dB
+constexpr double energyFloor = 1e-20; // band and total energies
 constexpr double residualFloor = 1e-30;
 
 // NaN is kept: a render that went to NaN must not measure as silence.
 double floored(double x, double floor) { return x > floor || std::isnan(x) ? x : floor; }
 
 // Power spectrum of mid summed over half-overlapping Hann frames; empty below one frame.
-std::vector<double> powerSpectrum(const std::vector<float>& mid) {
+std::vector<double> powerSpectrum(const std::vector<float>& mid)
+{
     constexpr int n = AudioMetrics::fftSize;
     std::vector<double> power(n / 2, 0.0);
     if (mid.size() < (size_t)n) return power;
@@ -35,13 +36,15 @@ std::vector<double> powerSpectrum(const std::vector<float>& mid) {
     return power;
 }
 
-std::string rateText(double sampleRate) {
+std::string rateText(double sampleRate)
+{
     return std::isfinite(sampleRate) ? Json::formatNumber(sampleRate) : std::string("(not finite)");
 }
 
-}  // namespace
+} // namespace
 
-std::pair<int, int> AudioMetrics::octaveBins(int band, double sampleRate) {
+std::pair<int, int> AudioMetrics::octaveBins(int band, double sampleRate)
+{
     const double binHz = sampleRate / fftSize;
     const double edge = 22.0 * std::ldexp(1.0, band);
     const int lo = std::max((int)std::trunc(edge / binHz), 1);
@@ -49,8 +52,10 @@ std::pair<int, int> AudioMetrics::octaveBins(int band, double sampleRate) {
     return {lo, hi};
 }
 
-AudioMetrics AudioMetrics::measure(std::span<const float> left, std::span<const float> right, double sampleRate) {
-    if (left.empty() || right.empty()) throw std::invalid_argument("audio metrics need at least one sample per channel");
+AudioMetrics AudioMetrics::measure(std::span<const float> left, std::span<const float> right, double sampleRate)
+{
+    if (left.empty() || right.empty())
+        throw std::invalid_argument("audio metrics need at least one sample per channel");
     if (!(sampleRate > 0) || sampleRate > maxSampleRate)
         throw std::invalid_argument("audio metrics: sample rate " + rateText(sampleRate) +
                                     " Hz is outside 0 < rate <= 360448 Hz (the lowest octave band would hold no bin)");
@@ -91,7 +96,7 @@ AudioMetrics AudioMetrics::measure(std::span<const float> left, std::span<const 
         std::vector<float> jumps(n - 1);
         for (size_t i = 0; i + 1 < n; ++i) jumps[i] = std::fabs(left[i + 1] - left[i]);
         if (std::any_of(jumps.begin(), jumps.end(), [](float j) { return std::isnan(j); })) {
-            m.jumpRatio = NAN;  // and NaN has no place in an ordering the selection below relies on
+            m.jumpRatio = NAN; // and NaN has no place in an ordering the selection below relies on
         } else {
             const size_t at = (size_t)std::trunc(0.999 * (double)jumps.size());
             const float largest = *std::max_element(jumps.begin(), jumps.end());
@@ -105,7 +110,8 @@ AudioMetrics AudioMetrics::measure(std::span<const float> left, std::span<const 
     return m;
 }
 
-double AudioMetrics::bandDistance(const AudioMetrics& other) const {
+double AudioMetrics::bandDistance(const AudioMetrics& other) const
+{
     if (octaveDB.empty()) return 0;
     const size_t n = std::min(octaveDB.size(), other.octaveDB.size());
     double sum = 0;
@@ -114,7 +120,8 @@ double AudioMetrics::bandDistance(const AudioMetrics& other) const {
 }
 
 ProbeMetrics ProbeMetrics::measure(std::span<const float> left, std::span<const float> right, double sampleRate,
-                                   double from) {
+                                   double from)
+{
     if (right.size() < left.size())
         throw std::invalid_argument("probe metrics: the right channel (" + std::to_string(right.size()) +
                                     " frames) is shorter than the left (" + std::to_string(left.size()) + ")");
@@ -150,7 +157,8 @@ ProbeMetrics ProbeMetrics::measure(std::span<const float> left, std::span<const 
     return m;
 }
 
-double ProbeMetrics::bandDistance(const ProbeMetrics& other) const {
+double ProbeMetrics::bandDistance(const ProbeMetrics& other) const
+{
     const size_t n = std::min(octaveDB.size(), other.octaveDB.size());
     double sum = 0;
     int counted = 0;
@@ -163,7 +171,8 @@ double ProbeMetrics::bandDistance(const ProbeMetrics& other) const {
     return counted ? sum / counted : 0;
 }
 
-double ProbeMetrics::envelopeDistance(const ProbeMetrics& other) const {
+double ProbeMetrics::envelopeDistance(const ProbeMetrics& other) const
+{
     const size_t n = std::min(envelopeDB.size(), other.envelopeDB.size());
     double sum = 0;
     int counted = 0;
@@ -177,7 +186,8 @@ double ProbeMetrics::envelopeDistance(const ProbeMetrics& other) const {
     return counted ? sum / counted : 0;
 }
 
-double residualDB(std::span<const float> test, std::span<const float> reference, long start) {
+double residualDB(std::span<const float> test, std::span<const float> reference, long start)
+{
     const size_t n = std::min(test.size(), reference.size());
     if (start < 0 || (size_t)start > n)
         throw std::invalid_argument("residual: start frame " + std::to_string(start) + " lies outside 0..." +
@@ -194,7 +204,8 @@ double residualDB(std::span<const float> test, std::span<const float> reference,
 namespace {
 
 void writeCommon(Json::Value& json, double rmsDB, double peak, double centroidHz, const std::vector<double>& octaveDB,
-                 double sideToMidDB) {
+                 double sideToMidDB)
+{
     json["rmsDB"] = rmsDB;
     json["peak"] = peak;
     json["centroidHz"] = centroidHz;
@@ -204,7 +215,8 @@ void writeCommon(Json::Value& json, double rmsDB, double peak, double centroidHz
 
 // The fields both metric records share, read (and checked) for either of them.
 template <typename Metrics>
-void readCommon(const Json::Value& json, const char* what, Metrics& r) {
+void readCommon(const Json::Value& json, const char* what, Metrics& r)
+{
     r.rmsDB = Json::requiredNumber(json, "rmsDB", what);
     r.peak = Json::requiredNumber(json, "peak", what);
     r.centroidHz = Json::requiredNumber(json, "centroidHz", what);
@@ -212,9 +224,10 @@ void readCommon(const Json::Value& json, const char* what, Metrics& r) {
     r.sideToMidDB = Json::requiredNumber(json, "sideToMidDB", what);
 }
 
-}  // namespace
+} // namespace
 
-void to_json(Json::Value& json, const AudioMetrics& m) {
+void to_json(Json::Value& json, const AudioMetrics& m)
+{
     json = Json::Value::object();
     writeCommon(json, m.rmsDB, m.peak, m.centroidHz, m.octaveDB, m.sideToMidDB);
     json["jumpRatio"] = m.jumpRatio;
@@ -222,7 +235,8 @@ void to_json(Json::Value& json, const AudioMetrics& m) {
     json["lastSample"] = m.lastSample;
 }
 
-void from_json(const Json::Value& json, AudioMetrics& m) {
+void from_json(const Json::Value& json, AudioMetrics& m)
+{
     using namespace Json;
     constexpr const char* what = "AudioMetrics";
     AudioMetrics r;
@@ -233,13 +247,15 @@ void from_json(const Json::Value& json, AudioMetrics& m) {
     m = std::move(r);
 }
 
-void to_json(Json::Value& json, const ProbeMetrics& m) {
+void to_json(Json::Value& json, const ProbeMetrics& m)
+{
     json = Json::Value::object();
     writeCommon(json, m.rmsDB, m.peak, m.centroidHz, m.octaveDB, m.sideToMidDB);
     json["envelopeDB"] = m.envelopeDB;
 }
 
-void from_json(const Json::Value& json, ProbeMetrics& m) {
+void from_json(const Json::Value& json, ProbeMetrics& m)
+{
     using namespace Json;
     constexpr const char* what = "ProbeMetrics";
     ProbeMetrics r;
@@ -248,4 +264,4 @@ void from_json(const Json::Value& json, ProbeMetrics& m) {
     m = std::move(r);
 }
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -22,12 +22,12 @@ struct AudioMetrics {
     static constexpr int bands = 10;
     static constexpr double maxSampleRate = 44.0 * fftSize;
 
-    double rmsDB = 0;           // mid level, dB full scale, floor -180
-    double peak = 0;            // largest |sample| of either channel
-    double centroidHz = 0;      // spectral centroid of mid
-    std::vector<double> octaveDB;  // ten octave bands from 22 Hz, dB relative to the whole spectrum
+    double rmsDB = 0;             // mid level, dB full scale, floor -180
+    double peak = 0;              // largest |sample| of either channel
+    double centroidHz = 0;        // spectral centroid of mid
+    std::vector<double> octaveDB; // ten octave bands from 22 Hz, dB relative to the whole spectrum
     double sideToMidDB = 0;
-    double jumpRatio = 0;       // largest left-channel jump over its 99.9th-percentile jump
+    double jumpRatio = 0; // largest left-channel jump over its 99.9th-percentile jump
     double firstSample = 0;
     double lastSample = 0;
 
@@ -74,4 +74,4 @@ void from_json(const Json::Value& json, AudioMetrics& metrics);
 void to_json(Json::Value& json, const ProbeMetrics& metrics);
 void from_json(const Json::Value& json, ProbeMetrics& metrics);
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -32,33 +32,38 @@ constexpr double residualLimitDB = -60;
 // noise, so silence is checked as silence instead.
 constexpr double silentExcerpt = 1e-5;
 
-std::vector<float> excerptOf(const std::vector<float>& left, int64_t start) {
+std::vector<float> excerptOf(const std::vector<float>& left, int64_t start)
+{
     const int64_t end = std::min<int64_t>(start + excerptFrames, (int64_t)left.size());
     std::vector<float> out(left.begin() + start, left.begin() + end);
     out.resize(excerptFrames, 0.0f);
     return out;
 }
 
-std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+std::vector<uint8_t> readFile(const std::filesystem::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const std::filesystem::path& path, const void* data, size_t size) {
+void writeFile(const std::filesystem::path& path, const void* data, size_t size)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), (std::streamsize)size);
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-}  // namespace
+} // namespace
 
-int64_t excerptStart(const ProbeTest& test, double sampleRate, int64_t frames) {
+int64_t excerptStart(const ProbeTest& test, double sampleRate, int64_t frames)
+{
     const int64_t wanted = (int64_t)std::round(std::max(test.measureFrom, 0.1) * sampleRate);
     return std::clamp<int64_t>(wanted, 0, std::max<int64_t>(frames - excerptFrames, 0));
 }
 
-std::vector<Result> renderAll(const std::vector<ProbeTest>& cases, double sampleRate, int jobs, bool keepAudio) {
+std::vector<Result> renderAll(const std::vector<ProbeTest>& cases, double sampleRate, int jobs, bool keepAudio)
+{
     for (const ProbeTest& t : cases) t.validate();
     if (jobs <= 0) jobs = (int)std::max(1u, std::thread::hardware_concurrency());
     std::vector<Result> results(cases.size());
@@ -98,7 +103,8 @@ std::vector<Result> renderAll(const std::vector<ProbeTest>& cases, double sample
     return results;
 }
 
-Baseline makeBaseline(const std::vector<Result>& results, double sampleRate) {
+Baseline makeBaseline(const std::vector<Result>& results, double sampleRate)
+{
     Baseline b;
     b.sampleRate = sampleRate;
     for (const Result& r : results) {
@@ -109,7 +115,8 @@ Baseline makeBaseline(const std::vector<Result>& results, double sampleRate) {
     return b;
 }
 
-void writeBaseline(const std::filesystem::path& folder, const Baseline& baseline) {
+void writeBaseline(const std::filesystem::path& folder, const Baseline& baseline)
+{
     std::filesystem::create_directories(folder);
     Json::Value json = Json::Value::object();
     json["sampleRate"] = baseline.sampleRate;
@@ -129,7 +136,8 @@ void writeBaseline(const std::filesystem::path& folder, const Baseline& baseline
     writeFile(folder / "excerpts.wav", wav.data(), wav.size());
 }
 
-Baseline readBaseline(const std::filesystem::path& folder) {
+Baseline readBaseline(const std::filesystem::path& folder)
+{
     const std::vector<uint8_t> text = readFile(folder / "metrics.json");
     const Json::Value json = Json::parse(std::string_view((const char*)text.data(), text.size()));
     Baseline b;
@@ -144,10 +152,12 @@ Baseline readBaseline(const std::filesystem::path& folder) {
     return b;
 }
 
-std::string Deviation::text() const {
+std::string Deviation::text() const
+{
     char line[256];
     if (measure == "sample rate")
-        std::snprintf(line, sizeof line, "%s: sample rate %g Hz (the check renders at %g Hz)", id.c_str(), value, limit);
+        std::snprintf(line, sizeof line, "%s: sample rate %g Hz (the check renders at %g Hz)", id.c_str(), value,
+                      limit);
     else if (measure == "excerpt length")
         std::snprintf(line, sizeof line, "%s: excerpt of %.0f frames in the baseline (%.0f rendered)", id.c_str(),
                       value, limit);
@@ -159,11 +169,13 @@ std::string Deviation::text() const {
     return line;
 }
 
-std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Result>& results) {
+std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Result>& results)
+{
     std::vector<Deviation> out;
     // A baseline of another rate (or of none: 1e308, -1) measures something else; every case is
     // rendered at the baseline rate.
-    if (!(baseline.sampleRate == baselineRate)) out.push_back({"baseline", "sample rate", baseline.sampleRate, baselineRate});
+    if (!(baseline.sampleRate == baselineRate))
+        out.push_back({"baseline", "sample rate", baseline.sampleRate, baselineRate});
     std::map<std::string, const Result*> fresh;
     for (const Result& r : results) fresh[r.id] = &r;
     for (const std::string& id : baseline.ids)
@@ -204,4 +216,4 @@ std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Resul
     return out;
 }
 
-}  // namespace veltrane::probe
+} // namespace veltrane::probe

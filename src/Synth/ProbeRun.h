@@ -24,7 +24,7 @@ inline constexpr int64_t excerptFrames = 2400;
 struct Result {
     std::string id;
     ProbeMetrics metrics;
-    std::vector<float> left, right;  // empty unless the audio was kept
+    std::vector<float> left, right; // empty unless the audio was kept
     std::vector<float> excerpt;
 };
 
@@ -37,7 +37,7 @@ int64_t excerptStart(const ProbeTest& test, double sampleRate, int64_t frames);
 
 struct Baseline {
     double sampleRate = baselineRate;
-    std::vector<std::string> ids;  // table order
+    std::vector<std::string> ids; // table order
     std::map<std::string, ProbeMetrics> metrics;
     std::map<std::string, std::vector<float>> excerpts;
 };
@@ -49,7 +49,7 @@ Baseline readBaseline(const std::filesystem::path& folder);
 
 struct Deviation {
     std::string id;
-    std::string measure;  // "band", "envelope", "residual", "missing", ...
+    std::string measure; // "band", "envelope", "residual", "missing", ...
     double value = 0;
     double limit = 0;
     std::string text() const;
@@ -60,4 +60,4 @@ struct Deviation {
 // differs from the rendered one.
 std::vector<Deviation> compare(const Baseline& baseline, const std::vector<Result>& results);
 
-}  // namespace veltrane::probe
+} // namespace veltrane::probe

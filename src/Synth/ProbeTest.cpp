@@ -21,19 +21,22 @@ namespace {
 // Frames are counted in doubles first, so that a time far beyond any render cannot overflow.
 double roundedFrames(double seconds, double sampleRate) { return std::round(seconds * sampleRate); }
 
-int64_t eventFrame(double seconds, double sampleRate) {
+int64_t eventFrame(double seconds, double sampleRate)
+{
     constexpr double limit = 0x1p62;
     return (int64_t)std::clamp(roundedFrames(seconds, sampleRate), -limit, limit);
 }
 
-void requireRate(double sampleRate, const char* what) {
+void requireRate(double sampleRate, const char* what)
+{
     if (!(sampleRate > 1000) || !std::isfinite(sampleRate))
         throw std::invalid_argument(std::string(what) + ": sample rate " +
                                     (std::isfinite(sampleRate) ? Json::formatNumber(sampleRate) : "(not finite)") +
                                     " Hz is not above 1000 Hz");
 }
 
-std::optional<std::string> inputFault(const ProbeTest::Input& in) {
+std::optional<std::string> inputFault(const ProbeTest::Input& in)
+{
     if (!std::isfinite(in.at) || in.at < 0) return "input start must be a finite time of 0 s or more";
     if (in.until && (!std::isfinite(*in.until) || *in.until < in.at))
         return "input end must be a finite time not before its start";
@@ -44,7 +47,8 @@ std::optional<std::string> inputFault(const ProbeTest::Input& in) {
     return std::nullopt;
 }
 
-std::optional<std::string> orbitFault(const ProbeTest::Orbit& orbit) {
+std::optional<std::string> orbitFault(const ProbeTest::Orbit& orbit)
+{
     if (orbit.length < 0) return "orbit length " + std::to_string(orbit.length) + " is negative";
     if ((size_t)orbit.length > orbit.points.size() / 2)
         return "orbit length " + std::to_string(orbit.length) + " exceeds its " +
@@ -52,7 +56,8 @@ std::optional<std::string> orbitFault(const ProbeTest::Orbit& orbit) {
     return std::nullopt;
 }
 
-std::optional<std::string> caseFault(const ProbeTest& t) {
+std::optional<std::string> caseFault(const ProbeTest& t)
+{
     if (!std::isfinite(t.seconds) || t.seconds < 0) return "length must be a finite number of seconds, 0 or more";
     if (!std::isfinite(t.measureFrom) || t.measureFrom < 0) return "measureFrom must be a finite time of 0 s or more";
     for (const ProbeTest::Event& e : t.events)
@@ -65,13 +70,15 @@ std::optional<std::string> caseFault(const ProbeTest& t) {
 }
 
 // The shortest text that reads back as the same double, always with a decimal point (0.3, 1.0).
-std::string idNumber(double x) {
+std::string idNumber(double x)
+{
     std::string text = Json::formatNumber(x);
     if (text.find_first_of(".e") == std::string::npos) text += ".0";
     return text;
 }
 
-std::string fourDecimals(double x) {
+std::string fourDecimals(double x)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%.4f", x);
     return text;
@@ -80,13 +87,21 @@ std::string fourDecimals(double x) {
 ProbeTest::Input sineInput(double freq) { return {ProbeTest::Input::Kind::sine, 0.5, freq, 7, 0, {}, {}}; }
 ProbeTest::Input whiteNoise() { return {ProbeTest::Input::Kind::noise, 0.5, 440, 7, 0, {}, {}}; }
 ProbeTest::Input impulse() { return {ProbeTest::Input::Kind::impulse, 1.0, 440, 7, 0.1, {}, {}}; }
-ProbeTest::Input steppedSine() {
-    return {ProbeTest::Input::Kind::sine, 0.03, 440, 7, 0, {}, std::vector<std::vector<double>>{{1, 0.1}, {2, 0.3}, {3, 0.6}, {4, 1.0}}};
+ProbeTest::Input steppedSine()
+{
+    return {ProbeTest::Input::Kind::sine,
+            0.03,
+            440,
+            7,
+            0,
+            {},
+            std::vector<std::vector<double>>{{1, 0.1}, {2, 0.3}, {3, 0.6}, {4, 1.0}}};
 }
 
-}  // namespace
+} // namespace
 
-const AudioParams& ProbeTest::neutral() {
+const AudioParams& ProbeTest::neutral()
+{
     static const AudioParams params = [] {
         AudioParams p;
         p.frequency = 220;
@@ -122,7 +137,8 @@ const AudioParams& ProbeTest::neutral() {
     return params;
 }
 
-std::vector<ProbeTest> ProbeTest::all(const std::vector<Preset>& presets) {
+std::vector<ProbeTest> ProbeTest::all(const std::vector<Preset>& presets)
+{
     using Mode = AudioParams::SynthMode;
     std::vector<ProbeTest> table;
     table.reserve(fixedCount + 2 * presets.size());
@@ -331,7 +347,8 @@ std::vector<ProbeTest> ProbeTest::all(const std::vector<Preset>& presets) {
     return table;
 }
 
-int ProbeTest::waveformValue() const {
+int ProbeTest::waveformValue() const
+{
     if (waveform == "sine") return 1;
     if (waveform == "square") return 2;
     if (waveform == "triangle") return 3;
@@ -340,25 +357,28 @@ int ProbeTest::waveformValue() const {
     return 0;
 }
 
-int ProbeTest::webLatencyFrames() const {
+int ProbeTest::webLatencyFrames() const
+{
     switch (tap) {
-        case Tap::voices:
-        case Tap::filter: return 0;
-        case Tap::distortion:
-        case Tap::crusher:
-        case Tap::chorus:
-        case Tap::phaser: return 97;
-        default: return 2497;
+    case Tap::voices:
+    case Tap::filter: return 0;
+    case Tap::distortion:
+    case Tap::crusher:
+    case Tap::chorus:
+    case Tap::phaser: return 97;
+    default: return 2497;
     }
 }
 
 int64_t ProbeTest::frames(double sampleRate) const { return (int64_t)roundedFrames(seconds, sampleRate); }
 
-void ProbeTest::validate() const {
+void ProbeTest::validate() const
+{
     if (auto fault = caseFault(*this)) throw std::invalid_argument("probe case \"" + id + "\": " + *fault);
 }
 
-std::vector<float> ProbeTest::Input::render(int64_t frames, double sampleRate) const {
+std::vector<float> ProbeTest::Input::render(int64_t frames, double sampleRate) const
+{
     requireRate(sampleRate, "probe input");
     if (frames < 0) throw std::invalid_argument("probe input: negative frame count");
     if (auto fault = inputFault(*this)) throw std::invalid_argument("probe input: " + *fault);
@@ -370,32 +390,33 @@ std::vector<float> ProbeTest::Input::render(int64_t frames, double sampleRate) c
     const int64_t end = until ? (int64_t)std::min(roundedFrames(*until, sampleRate), n) : frames;
 
     switch (kind) {
-        case Kind::noise: {
-            Mulberry32 generator(seed);
-            for (int64_t i = 0; i < frames; ++i) {
-                const double u = generator.next();  // advances on every frame, inside the window or not
-                if (i >= start && i < end) out[(size_t)i] = (float)((2.0 * u - 1.0) * amp);
-            }
-            break;
+    case Kind::noise: {
+        Mulberry32 generator(seed);
+        for (int64_t i = 0; i < frames; ++i) {
+            const double u = generator.next(); // advances on every frame, inside the window or not
+            if (i >= start && i < end) out[(size_t)i] = (float)((2.0 * u - 1.0) * amp);
         }
-        case Kind::impulse:
-            if (start < frames) out[(size_t)start] = (float)amp;
-            break;
-        case Kind::sine: {
-            double amplitude = amp;
-            size_t next = 0;
-            const size_t stepCount = steps ? steps->size() : 0;
-            for (int64_t i = std::max<int64_t>(start, 0); i < end; ++i) {
-                while (next < stepCount && (*steps)[next][0] * sampleRate <= (double)i) amplitude = (*steps)[next++][1];
-                out[(size_t)i] = (float)(std::sin(2.0 * std::numbers::pi * freq * (double)i / sampleRate) * amplitude);
-            }
-            break;
+        break;
+    }
+    case Kind::impulse:
+        if (start < frames) out[(size_t)start] = (float)amp;
+        break;
+    case Kind::sine: {
+        double amplitude = amp;
+        size_t next = 0;
+        const size_t stepCount = steps ? steps->size() : 0;
+        for (int64_t i = std::max<int64_t>(start, 0); i < end; ++i) {
+            while (next < stepCount && (*steps)[next][0] * sampleRate <= (double)i) amplitude = (*steps)[next++][1];
+            out[(size_t)i] = (float)(std::sin(2.0 * std::numbers::pi * freq * (double)i / sampleRate) * amplitude);
         }
+        break;
+    }
     }
     return out;
 }
 
-std::vector<vk_event> ProbeTest::kernelEvents(double sampleRate) const {
+std::vector<vk_event> ProbeTest::kernelEvents(double sampleRate) const
+{
     std::vector<Event> sorted = events;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Event& a, const Event& b) { return a.at < b.at; });
     std::vector<vk_event> out;
@@ -403,27 +424,28 @@ std::vector<vk_event> ProbeTest::kernelEvents(double sampleRate) const {
     for (const Event& e : sorted) {
         const int64_t frame = eventFrame(e.at, sampleRate);
         switch (e.kind) {
-            case Event::Kind::droneOff: out.push_back({frame, VK_EVENT_DRONE_OFF, 0, 0, 0, 0, 0}); break;
-            case Event::Kind::step:
-                out.push_back({frame, VK_EVENT_STEP, 0, 0, (float)e.freq, (float)e.dur, (float)e.vel});
-                break;
-            case Event::Kind::keyOn: {
-                const int key = (int)keys.size() + 1;
-                keys[e.freq] = key;
-                out.push_back({frame, VK_EVENT_KEY_ON, 0, key, (float)e.freq, 0, (float)e.vel});
-                break;
-            }
-            case Event::Kind::keyOff: {
-                const auto it = keys.find(e.freq);
-                out.push_back({frame, VK_EVENT_KEY_OFF, 0, it == keys.end() ? 0 : it->second, 0, 0, 0});
-                break;
-            }
+        case Event::Kind::droneOff: out.push_back({frame, VK_EVENT_DRONE_OFF, 0, 0, 0, 0, 0}); break;
+        case Event::Kind::step:
+            out.push_back({frame, VK_EVENT_STEP, 0, 0, (float)e.freq, (float)e.dur, (float)e.vel});
+            break;
+        case Event::Kind::keyOn: {
+            const int key = (int)keys.size() + 1;
+            keys[e.freq] = key;
+            out.push_back({frame, VK_EVENT_KEY_ON, 0, key, (float)e.freq, 0, (float)e.vel});
+            break;
+        }
+        case Event::Kind::keyOff: {
+            const auto it = keys.find(e.freq);
+            out.push_back({frame, VK_EVENT_KEY_OFF, 0, it == keys.end() ? 0 : it->second, 0, 0, 0});
+            break;
+        }
         }
     }
     return out;
 }
 
-std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double sampleRate) const {
+std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double sampleRate) const
+{
     requireRate(sampleRate, ("probe case \"" + id + "\"").c_str());
     validate();
 
@@ -457,7 +479,8 @@ std::pair<std::vector<float>, std::vector<float>> ProbeTest::renderNative(double
 
 // ---------------------------------------------------------------- JSON
 
-void to_json(Json::Value& json, const ProbeTest::Input& in) {
+void to_json(Json::Value& json, const ProbeTest::Input& in)
+{
     json = Json::Value::object();
     enumToJson(json["kind"], in.kind);
     json["amp"] = in.amp;
@@ -468,7 +491,8 @@ void to_json(Json::Value& json, const ProbeTest::Input& in) {
     if (in.steps) json["steps"] = *in.steps;
 }
 
-void from_json(const Json::Value& json, ProbeTest::Input& in) {
+void from_json(const Json::Value& json, ProbeTest::Input& in)
+{
     using namespace Json;
     constexpr const char* what = "probe input";
     ProbeTest::Input r;
@@ -491,7 +515,8 @@ void from_json(const Json::Value& json, ProbeTest::Input& in) {
     in = std::move(r);
 }
 
-void to_json(Json::Value& json, const ProbeTest::Event& e) {
+void to_json(Json::Value& json, const ProbeTest::Event& e)
+{
     json = Json::Value::object();
     json["at"] = e.at;
     enumToJson(json["kind"], e.kind);
@@ -500,7 +525,8 @@ void to_json(Json::Value& json, const ProbeTest::Event& e) {
     json["vel"] = e.vel;
 }
 
-void from_json(const Json::Value& json, ProbeTest::Event& e) {
+void from_json(const Json::Value& json, ProbeTest::Event& e)
+{
     using namespace Json;
     constexpr const char* what = "probe event";
     ProbeTest::Event r;
@@ -512,14 +538,16 @@ void from_json(const Json::Value& json, ProbeTest::Event& e) {
     e = r;
 }
 
-void to_json(Json::Value& json, const ProbeTest::Orbit& orbit) {
+void to_json(Json::Value& json, const ProbeTest::Orbit& orbit)
+{
     json = Json::Value::object();
     json["points"] = orbit.points;
     json["length"] = orbit.length;
     json["escaped"] = orbit.escaped;
 }
 
-void from_json(const Json::Value& json, ProbeTest::Orbit& orbit) {
+void from_json(const Json::Value& json, ProbeTest::Orbit& orbit)
+{
     using namespace Json;
     constexpr const char* what = "probe orbit";
     ProbeTest::Orbit r;
@@ -535,7 +563,8 @@ void from_json(const Json::Value& json, ProbeTest::Orbit& orbit) {
     orbit = std::move(r);
 }
 
-void to_json(Json::Value& out, const ProbeTest& t) {
+void to_json(Json::Value& out, const ProbeTest& t)
+{
     // Built aside (see AudioParams' to_json): `params` may throw.
     Json::Value json = Json::Value::object();
     json["id"] = t.id;
@@ -551,7 +580,8 @@ void to_json(Json::Value& out, const ProbeTest& t) {
     out = std::move(json);
 }
 
-void from_json(const Json::Value& json, ProbeTest& t) {
+void from_json(const Json::Value& json, ProbeTest& t)
+{
     using namespace Json;
     constexpr const char* what = "probe case";
     ProbeTest r;
@@ -573,4 +603,4 @@ void from_json(const Json::Value& json, ProbeTest& t) {
     t = std::move(r);
 }
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -30,11 +30,11 @@ struct ProbeTest {
         enum class Kind { noise, impulse, sine };
 
         Kind kind = Kind::sine;
-        double amp = 0.5;    // peak
-        double freq = 440;   // Hz, sine only
-        uint32_t seed = 7;   // noise only
-        double at = 0;       // s
-        std::optional<double> until;  // s, exclusive; absent: to the end
+        double amp = 0.5;            // peak
+        double freq = 440;           // Hz, sine only
+        uint32_t seed = 7;           // noise only
+        double at = 0;               // s
+        std::optional<double> until; // s, exclusive; absent: to the end
         // Sine amplitude steps, each [time in s, new amplitude].
         std::optional<std::vector<std::vector<double>>> steps;
 
@@ -48,17 +48,17 @@ struct ProbeTest {
     struct Event {
         enum class Kind { droneOff, step, keyOn, keyOff };
 
-        double at = 0;  // s from the start of the render
+        double at = 0; // s from the start of the render
         Kind kind = Kind::step;
-        double freq = 0;  // Hz
-        double dur = 0;   // s, step only
+        double freq = 0; // Hz
+        double dur = 0;  // s, step only
         double vel = 0.8;
 
         friend bool operator==(const Event&, const Event&) = default;
     };
 
     struct Orbit {
-        std::vector<double> points;  // x, y interleaved
+        std::vector<double> points; // x, y interleaved
         long length = 0;
         bool escaped = false;
 
@@ -71,13 +71,13 @@ struct ProbeTest {
         std::optional<Orbit> orbit;
     };
 
-    static constexpr int block = 128;  // frames per kernel call
+    static constexpr int block = 128; // frames per kernel call
     static constexpr int fixedCount = 63;
 
     std::string id;
     double seconds = 2;
     Tap tap = Tap::output;
-    std::string waveform = "sawtooth";  // "sine", "square", "triangle", "pulse", "pwm"; else sawtooth
+    std::string waveform = "sawtooth"; // "sine", "square", "triangle", "pulse", "pwm"; else sawtooth
     bool drone = false;
     AudioParams params;
     std::optional<Input> input;
@@ -166,4 +166,4 @@ void from_json(const Json::Value& json, ProbeTest::Orbit& orbit);
 void to_json(Json::Value& json, const ProbeTest& test);
 void from_json(const Json::Value& json, ProbeTest& test);
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -26,8 +26,7 @@ constexpr double kReverbRetry = 0.05;      // seconds between attempts while the
 
 void putLE(unsigned char* at, std::uint32_t value, int bytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
+    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 } // namespace
@@ -50,7 +49,7 @@ struct SoundEngine::Recorder {
     std::atomic<bool> finishing{false};
     std::FILE* file = nullptr;
     int rate = 48000;
-    std::uint64_t frames = 0; // frames in the file
+    std::uint64_t frames = 0;                                                   // frames in the file
     std::vector<std::vector<float>> chunk = std::vector<std::vector<float>>(2); // left, right
     std::string error;
 
@@ -62,8 +61,7 @@ struct SoundEngine::Recorder {
             lostFrames.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
             return;
         }
-        for (int i = 0; i < n; ++i)
-            ring.slotAt(w + static_cast<std::uint64_t>(i)) = Frame{left[i], right[i]};
+        for (int i = 0; i < n; ++i) ring.slotAt(w + static_cast<std::uint64_t>(i)) = Frame{left[i], right[i]};
         ring.writeTo(w + static_cast<std::uint64_t>(n));
     }
 
@@ -72,15 +70,13 @@ struct SoundEngine::Recorder {
     void offer(const float* left, const float* right, int n) noexcept
     {
         inCallback.store(1, std::memory_order_seq_cst);
-        if (active.load(std::memory_order_seq_cst))
-            push(left, right, n);
+        if (active.load(std::memory_order_seq_cst)) push(left, right, n);
         inCallback.store(0, std::memory_order_release);
     }
 
     void fail(const std::string& why)
     {
-        if (error.empty())
-            error = why;
+        if (error.empty()) error = why;
     }
 
     // The samples go through the WAV codec, so recordings and rendered files quantise alike.
@@ -119,8 +115,7 @@ struct SoundEngine::Recorder {
         for (;;) {
             const bool last = finishing.load(std::memory_order_acquire);
             drain();
-            if (last)
-                return;
+            if (last) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
@@ -152,8 +147,7 @@ struct SoundEngine::Recorder {
     std::string finish()
     {
         active.store(false, std::memory_order_seq_cst);
-        while (inCallback.load(std::memory_order_seq_cst) != 0)
-            std::this_thread::yield();
+        while (inCallback.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
         finishing.store(true, std::memory_order_release);
         writer.join();
         if (const std::uint64_t lost = lostFrames.load(); lost > 0)
@@ -166,10 +160,8 @@ struct SoundEngine::Recorder {
         putLE(&header[40], dataBytes, 4);
         if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file) != header.size())
             fail(std::strerror(errno));
-        if (std::fflush(file) != 0)
-            fail(std::strerror(errno));
-        if (std::fclose(file) != 0)
-            fail(std::strerror(errno));
+        if (std::fflush(file) != 0) fail(std::strerror(errno));
+        if (std::fclose(file) != 0) fail(std::strerror(errno));
         file = nullptr;
         return error;
     }
@@ -186,8 +178,7 @@ struct SoundEngine::RenderContext final : AudioRenderCallback {
     void renderAudio(float* const* planes, int channels, int frames) noexcept override
     {
         const int n = std::min(channels, kMaxPlanes);
-        if (n <= 0 || frames <= 0)
-            return;
+        if (n <= 0 || frames <= 0) return;
         // The frame clock is the count of frames this kernel has rendered.
         std::int64_t start = vk_frames_rendered(engine);
         if (n >= 2) {
@@ -200,8 +191,7 @@ struct SoundEngine::RenderContext final : AudioRenderCallback {
         for (int done = 0; done < frames;) {
             const int m = std::min(frames - done, scratchFrames);
             vk_render(engine, stereo, 2, m, start);
-            for (int i = 0; i < m; ++i)
-                planes[0][done + i] = (stereo[0][i] + stereo[1][i]) * 0.5f;
+            for (int i = 0; i < m; ++i) planes[0][done + i] = (stereo[0][i] + stereo[1][i]) * 0.5f;
             recorder->offer(stereo[0], stereo[1], m);
             start += m;
             done += m;
@@ -215,15 +205,12 @@ struct SoundEngine::MicContext final : AudioInputCallback {
 
     void receiveAudio(const float* const* planes, int channels, int frames) noexcept override
     {
-        if (channels <= 0 || !planes[0])
-            return;
+        if (channels <= 0 || !planes[0]) return;
         const int n = std::min(frames, kMicFrames);
-        if (n <= 0)
-            return;
+        if (n <= 0) return;
         const float* samples = planes[0];
         if (channels >= 2 && planes[1]) {
-            for (int k = 0; k < n; ++k)
-                scratch[k] = (planes[0][k] + planes[1][k]) * 0.5f;
+            for (int k = 0; k < n; ++k) scratch[k] = (planes[0][k] + planes[1][k]) * 0.5f;
             samples = scratch.get();
         }
         vk_push_input(engine, samples, n);
@@ -244,7 +231,7 @@ SoundEngine::SoundEngine(const AudioOutputDesc& audio, MainQueue& mainQueue)
     ctx_->engine = kernel_;
     ctx_->recorder = recorder_.get();
     mic_->engine = kernel_;
-    }
+}
 
 SoundEngine::~SoundEngine()
 {
@@ -265,8 +252,7 @@ SoundEngine::~SoundEngine()
 
 void SoundEngine::start()
 {
-    if (isRunning_)
-        return;
+    if (isRunning_) return;
     output_->start();
     isRunning_ = true;
 }
@@ -281,8 +267,7 @@ bool SoundEngine::sendEvent(vk_event event)
 {
     // The observer sees an absolute frame; the kernel keeps 0, "at once".
     const std::int64_t shown = event.frame == 0 ? currentFrame() : event.frame;
-    if (vk_push_event(kernel_, &event) != 0)
-        return false;
+    if (vk_push_event(kernel_, &event) != 0) return false;
     if (eventTap) {
         vk_event seen = event;
         seen.frame = shown;
@@ -308,8 +293,7 @@ void SoundEngine::applyVector(const std::array<float, parameterCount>& values, d
     std::array<int, parameterCount> order;
     int k = 0;
     for (int i = 0; i < parameterCount; ++i)
-        if (i != kGlide)
-            order[k++] = i;
+        if (i != kGlide) order[k++] = i;
     order[k] = kGlide;
     for (int i : order) {
         if (values[i] == params_.last[i]) // NaN (nothing sent yet) never compares equal
@@ -321,8 +305,7 @@ void SoundEngine::applyVector(const std::array<float, parameterCount>& values, d
         e.value = values[i];
         // Stop at the first drop so the batch keeps its order (glide after the rest) when the next
         // call sends what is left.
-        if (!sendEvent(e))
-            break;
+        if (!sendEvent(e)) break;
         params_.last[i] = values[i];
     }
     reverbWanted_ = reverbDecay;
@@ -331,21 +314,17 @@ void SoundEngine::applyVector(const std::array<float, parameterCount>& values, d
 
 void SoundEngine::rebuildReverbIfNeeded()
 {
-    if (reverbBuilding_)
-        return;
-    if (!(std::abs(reverbWanted_ - reverbBuilt_) > kReverbHysteresis))
-        return;
+    if (reverbBuilding_) return;
+    if (!(std::abs(reverbWanted_ - reverbBuilt_) > kReverbHysteresis)) return;
     reverbBuilding_ = true;
     const double decay = reverbWanted_;
     std::weak_ptr<bool> alive = alive_;
     reverbQueue_.async([this, decay, alive] {
         const int result = vk_reverb_build(kernel_, static_cast<float>(decay));
         auto done = [this, decay, result, alive] {
-            if (alive.expired())
-                return;
+            if (alive.expired()) return;
             reverbBuilding_ = false;
-            if (result == 0)
-                reverbBuilt_ = decay;
+            if (result == 0) reverbBuilt_ = decay;
             rebuildReverbIfNeeded();
         };
         if (result == 1)
@@ -358,32 +337,39 @@ void SoundEngine::rebuildReverbIfNeeded()
 bool SoundEngine::play(std::int64_t at)
 {
     const bool queued = sendEvent({.frame = at, .type = VK_EVENT_DRONE_ON});
-    if (queued)
-        isPlaying_ = true;
+    if (queued) isPlaying_ = true;
     return queued;
 }
 
 bool SoundEngine::stopDrone(std::int64_t at)
 {
     const bool queued = sendEvent({.frame = at, .type = VK_EVENT_DRONE_OFF});
-    if (queued)
-        isPlaying_ = false;
+    if (queued) isPlaying_ = false;
     return queued;
 }
 
 bool SoundEngine::step(double frequency, double duration, double velocity, std::int64_t at)
 {
-    return sendEvent({.frame = at, .type = VK_EVENT_STEP, .value = static_cast<float>(frequency),
-                 .value2 = static_cast<float>(duration), .value3 = static_cast<float>(velocity)});
+    return sendEvent({.frame = at,
+                      .type = VK_EVENT_STEP,
+                      .value = static_cast<float>(frequency),
+                      .value2 = static_cast<float>(duration),
+                      .value3 = static_cast<float>(velocity)});
 }
 
 bool SoundEngine::keyOn(std::int32_t id, double frequency, double velocity, std::int64_t at)
 {
-    return sendEvent({.frame = at, .type = VK_EVENT_KEY_ON, .id = id, .value = static_cast<float>(frequency),
-                 .value3 = static_cast<float>(velocity)});
+    return sendEvent({.frame = at,
+                      .type = VK_EVENT_KEY_ON,
+                      .id = id,
+                      .value = static_cast<float>(frequency),
+                      .value3 = static_cast<float>(velocity)});
 }
 
-bool SoundEngine::keyOff(std::int32_t id, std::int64_t at) { return sendEvent({.frame = at, .type = VK_EVENT_KEY_OFF, .id = id}); }
+bool SoundEngine::keyOff(std::int32_t id, std::int64_t at)
+{
+    return sendEvent({.frame = at, .type = VK_EVENT_KEY_OFF, .id = id});
+}
 
 bool SoundEngine::allKeysOff() { return sendEvent({.frame = 0, .type = VK_EVENT_ALL_KEYS_OFF}); }
 
@@ -398,11 +384,9 @@ void SoundEngine::setOrbit(const std::vector<double>& points, int length)
             key += text;
         }
     }
-    if (key == orbitKey_)
-        return;
+    if (key == orbitKey_) return;
     const int slot = orbitSlot_ ^ 1;
-    if (slot == vk_orbit_slot_in_use(kernel_))
-        return; // the kernel still plays that slot; the next call tries again
+    if (slot == vk_orbit_slot_in_use(kernel_)) return; // the kernel still plays that slot; the next call tries again
 
     const auto [re, im] = OrbitTable::make(points, length);
     vk_write_orbit(kernel_, slot, re.data(), im.data()); // the slot not in use: no race
@@ -412,15 +396,13 @@ void SoundEngine::setOrbit(const std::vector<double>& points, int length)
         return; // not selected: nothing is recorded as sent, and the next call writes it again
     orbitKey_ = std::move(key);
     orbitSlot_ = slot;
-    if (orbitTap)
-        orbitTap(points, length, frame);
+    if (orbitTap) orbitTap(points, length, frame);
     lastOrbit_ = Orbit{points, length};
 }
 
 void SoundEngine::enableMic()
 {
-    if (micEnabled_)
-        return;
+    if (micEnabled_) return;
     auto input = std::make_unique<AudioInput>(*mic_, *output_);
     input->start(); // throws AudioError("No audio input"): nothing changes
     input_ = std::move(input);
@@ -429,8 +411,7 @@ void SoundEngine::enableMic()
 
 void SoundEngine::disableMic()
 {
-    if (!input_)
-        return;
+    if (!input_) return;
     input_->stop();
     input_.reset();
     micEnabled_ = false;
@@ -438,8 +419,7 @@ void SoundEngine::disableMic()
 
 void SoundEngine::startRecording(const std::filesystem::path& url)
 {
-    if (recordingURL_)
-        throw RecordingError("A recording is already running: " + recordingURL_->string());
+    if (recordingURL_) throw RecordingError("A recording is already running: " + recordingURL_->string());
     recorder_->begin(url, sampleRate_);
     recordingURL_ = url;
     recordingStarted_ = std::chrono::system_clock::now();
@@ -447,14 +427,12 @@ void SoundEngine::startRecording(const std::filesystem::path& url)
 
 std::optional<std::filesystem::path> SoundEngine::stopRecording()
 {
-    if (!recordingURL_)
-        return std::nullopt;
+    if (!recordingURL_) return std::nullopt;
     const std::string error = recorder_->finish();
     auto url = std::move(recordingURL_);
     recordingURL_.reset();
     recordingStarted_.reset();
-    if (!error.empty())
-        throw RecordingError("The recording " + url->string() + " is incomplete: " + error);
+    if (!error.empty()) throw RecordingError("The recording " + url->string() + " is incomplete: " + error);
     return url;
 }
 

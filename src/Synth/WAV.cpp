@@ -10,10 +10,12 @@ namespace veltrane::WAV {
 
 namespace {
 
-void put32(std::vector<uint8_t>& out, uint32_t v) {
+void put32(std::vector<uint8_t>& out, uint32_t v)
+{
     for (int i = 0; i < 4; ++i) out.push_back((uint8_t)(v >> (8 * i)));
 }
-void put16(std::vector<uint8_t>& out, uint32_t v) {
+void put16(std::vector<uint8_t>& out, uint32_t v)
+{
     out.push_back((uint8_t)v);
     out.push_back((uint8_t)(v >> 8));
 }
@@ -26,9 +28,10 @@ constexpr uint16_t kFormatPCM = 1;
 constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 
-}  // namespace
+} // namespace
 
-uint32_t dataSize(uint64_t c, uint64_t frames, int sampleRate, int bits) {
+uint32_t dataSize(uint64_t c, uint64_t frames, int sampleRate, int bits)
+{
     if (bits != 16 && bits != 24) throw EncodeError("WAV bit depth must be 16 or 24");
     const uint64_t b = (uint64_t)bits / 8;
     if (c >= 65536 || c * b > 0xFFFF) throw EncodeError("WAV has too many channels");
@@ -38,7 +41,8 @@ uint32_t dataSize(uint64_t c, uint64_t frames, int sampleRate, int bits) {
     return (uint32_t)(c * frames * b);
 }
 
-std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int sampleRate, int bits) {
+std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int sampleRate, int bits)
+{
     const uint64_t c = channels.size();
     const uint64_t frames = channels.empty() ? 0 : channels[0].size();
     const uint32_t d = dataSize(c, frames, sampleRate, bits);
@@ -78,7 +82,8 @@ std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int
     return out;
 }
 
-std::optional<Decoded> decode(std::span<const uint8_t> image) {
+std::optional<Decoded> decode(std::span<const uint8_t> image)
+{
     const uint8_t* data = image.data();
     const uint64_t size = image.size();
     if (size < 45 || std::memcmp(data, "RIFF", 4) != 0) return std::nullopt;
@@ -89,7 +94,7 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     uint64_t pos = 12;
     uint64_t dataStart = 0, dataBytes = 0;
     for (;;) {
-        if (pos + 8 > size) return std::nullopt;  // chunk header cut off
+        if (pos + 8 > size) return std::nullopt; // chunk header cut off
         const uint8_t* chunk = data + pos;
         const uint64_t chunkSize = get32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
@@ -110,7 +115,7 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     }
     if (!haveFormat || channels == 0) return std::nullopt;
     const bool pcm16 = bits == 16;
-    const bool pcm24 = bits == 24;  // read as integers whatever the format tag says
+    const bool pcm24 = bits == 24; // read as integers whatever the format tag says
     const bool float32 = bits == 32 && tag == kFormatFloat;
     if (!pcm16 && !pcm24 && !float32) return std::nullopt;
     if (rate == 0 || rate > (uint32_t)std::numeric_limits<int>::max()) return std::nullopt;
@@ -118,7 +123,7 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     const uint64_t bytes = bits / 8;
     const uint64_t frameBytes = channels * bytes;
     if (dataStart > size) dataStart = size;
-    if (dataBytes > size - dataStart) dataBytes = size - dataStart;  // a recording cut short
+    if (dataBytes > size - dataStart) dataBytes = size - dataStart; // a recording cut short
     const uint64_t frames = dataBytes / frameBytes;
 
     Decoded out;
@@ -143,4 +148,4 @@ std::optional<Decoded> decode(std::span<const uint8_t> image) {
     return out;
 }
 
-}  // namespace veltrane::WAV
+} // namespace veltrane::WAV

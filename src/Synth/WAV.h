@@ -34,4 +34,4 @@ std::vector<uint8_t> encode(const std::vector<std::vector<float>>& channels, int
 // 2^31 - 1, or sample data other than 16-bit, 24-bit PCM and 32-bit float. A data chunk running past the end is read up to the end.
 std::optional<Decoded> decode(std::span<const uint8_t> image);
 
-}  // namespace veltrane::WAV
+} // namespace veltrane::WAV

@@ -2,7 +2,8 @@
 
 namespace veltrane {
 
-std::string_view label(Waveform w) {
+std::string_view label(Waveform w)
+{
     switch (w) {
     case Waveform::sawtooth: return "SAW";
     case Waveform::sine: return "SIN";
@@ -14,4 +15,4 @@ std::string_view label(Waveform w) {
     return "SAW";
 }
 
-}  // namespace veltrane
+} // namespace veltrane

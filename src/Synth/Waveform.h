@@ -26,7 +26,8 @@ inline constexpr std::array<Waveform, 6> allCases = {Waveform::sawtooth, Wavefor
 constexpr int rawValue(Waveform w) { return static_cast<int>(w); }
 
 // Nothing for a raw value outside 0...5.
-constexpr std::optional<Waveform> waveformFromRawValue(int raw) {
+constexpr std::optional<Waveform> waveformFromRawValue(int raw)
+{
     if (raw < 0 || raw > 5) return std::nullopt;
     return static_cast<Waveform>(raw);
 }
@@ -47,4 +48,4 @@ struct EnumTexts<Waveform> {
     };
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -26,8 +26,7 @@ Take take(const Melody& melody, int tonic, double bpm, bool bass, const AudioPar
     std::vector<Take::Event> events;
     const auto values = KernelParams::values(params, waveform, Waveform::triangle);
     for (int i = 0; i < static_cast<int>(values.size()); ++i)
-        if (!std::isnan(values[i]))
-            events.push_back({0, VK_EVENT_PARAM_NO_RAMP, i, 0, values[i], 0, 0});
+        if (!std::isnan(values[i])) events.push_back({0, VK_EVENT_PARAM_NO_RAMP, i, 0, values[i], 0, 0});
 
     const auto start = static_cast<std::int64_t>(leadIn * sampleRate);
     MelodyPlayer player(melody, tonic, bpm, false, bass, start, sampleRate);

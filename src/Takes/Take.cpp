@@ -12,8 +12,7 @@ constexpr int kGuardBits = 64;
 
 BigFixed parsedOrZero(const std::string& text, int fracLimbs)
 {
-    if (auto value = BigFixed::fromDecimal(text, fracLimbs))
-        return *value;
+    if (auto value = BigFixed::fromDecimal(text, fracLimbs)) return *value;
     return BigFixed::zero(fracLimbs);
 }
 
@@ -22,22 +21,19 @@ BigFixed parsedOrZero(const std::string& text, int fracLimbs)
 Take::Event::Event(const vk_event& event, std::int64_t offset)
     : frame(std::max(event.frame, offset) - offset), type(event.type), param(event.param), id(event.id),
       value(event.value), value2(event.value2), value3(event.value3)
-{
-}
+{}
 
 vk_event Take::Event::kernelEvent() const
 {
-    return vk_event{.frame = frame, .type = type, .param = param, .id = id, .value = value, .value2 = value2,
-                    .value3 = value3};
+    return vk_event{
+        .frame = frame, .type = type, .param = param, .id = id, .value = value, .value2 = value2, .value3 = value3};
 }
 
 Take::View::View(std::int64_t frame, FractalType type, const BigComplex& centre, double zoom, double rotation,
-                 Complex juliaC, Palette palette, std::int64_t maxIterations, double bloom, double grain,
-                 double colour)
+                 Complex juliaC, Palette palette, std::int64_t maxIterations, double bloom, double grain, double colour)
     : frame(frame), type(type), x(centre.x().decimal()), y(centre.y().decimal()), zoom(zoom), rotation(rotation),
       juliaC(juliaC), palette(palette), maxIterations(maxIterations), bloom(bloom), grain(grain), colour(colour)
-{
-}
+{}
 
 BigComplex Take::View::centre() const
 {
@@ -57,8 +53,7 @@ Take::Take(double sampleRate, std::string createdAt, std::int64_t length, std::v
            std::vector<OrbitSnapshot> orbits, std::vector<View> views, std::vector<HUDFrame> hud)
     : version(1), sampleRate(sampleRate), createdAt(std::move(createdAt)), length(length), events(std::move(events)),
       orbits(std::move(orbits)), views(std::move(views)), hud(std::move(hud))
-{
-}
+{}
 
 std::optional<std::string> Take::hudState(std::int64_t frame) const
 {
@@ -70,15 +65,13 @@ std::optional<std::string> Take::hudState(std::int64_t frame) const
         else
             lo = mid + 1;
     }
-    if (lo == 0)
-        return std::nullopt;
+    if (lo == 0) return std::nullopt;
     return hud[lo - 1].state;
 }
 
 std::optional<std::size_t> Take::heldView(std::int64_t frame) const
 {
-    if (views.empty())
-        return std::nullopt;
+    if (views.empty()) return std::nullopt;
     std::shared_ptr<const ViewIndex> index;
     {
         const std::lock_guard<std::mutex> hold(viewIndex_.lock);
@@ -89,7 +82,8 @@ std::optional<std::size_t> Take::heldView(std::int64_t frame) const
             fresh->size = views.size();
             fresh->runningMax.reserve(views.size() - 1);
             for (std::size_t i = 1; i < views.size(); ++i)
-                fresh->runningMax.push_back(i == 1 ? views[i].frame : std::max(fresh->runningMax.back(), views[i].frame));
+                fresh->runningMax.push_back(i == 1 ? views[i].frame
+                                                   : std::max(fresh->runningMax.back(), views[i].frame));
             viewIndex_.index = fresh;
             index = std::move(fresh);
         }
@@ -98,8 +92,7 @@ std::optional<std::size_t> Take::heldView(std::int64_t frame) const
     // the scan, and the held view is the one before it.
     const auto& m = index->runningMax;
     const auto after = std::upper_bound(m.begin(), m.end(), frame);
-    if (after == m.end())
-        return views.size() - 1;
+    if (after == m.end()) return views.size() - 1;
     return static_cast<std::size_t>(after - m.begin());
 }
 

@@ -39,8 +39,7 @@ struct Take {
         Event(std::int64_t frame, std::int32_t type, std::int32_t param, std::int32_t id, float value, float value2,
               float value3)
             : frame(frame), type(type), param(param), id(id), value(value), value2(value2), value3(value3)
-        {
-        }
+        {}
         // The event at its frame minus `offset`, an event before the offset at 0.
         Event(const vk_event& event, std::int64_t offset);
         // Frame unchanged: still relative to the take, the consumer rebases it.
@@ -101,10 +100,10 @@ struct Take {
     double sampleRate = 48000;
     std::string createdAt;
     std::int64_t length = 0;
-    std::vector<Event> events;        // ordered by frame
+    std::vector<Event> events;         // ordered by frame
     std::vector<OrbitSnapshot> orbits; // in the order installed
-    std::vector<View> views;          // in time order, no consecutive repeats
-    std::vector<HUDFrame> hud;        // in time order, no consecutive repeats
+    std::vector<View> views;           // in time order, no consecutive repeats
+    std::vector<HUDFrame> hud;         // in time order, no consecutive repeats
 
     Take(double sampleRate, std::string createdAt, std::int64_t length, std::vector<Event> events,
          std::vector<OrbitSnapshot> orbits, std::vector<View> views, std::vector<HUDFrame> hud);

@@ -53,10 +53,8 @@ std::pair<std::vector<float>, std::vector<float>> renderAudio(const Take& take)
     };
     std::vector<Item> schedule;
     schedule.reserve(take.events.size() + take.orbits.size());
-    for (std::size_t i = 0; i < take.events.size(); ++i)
-        schedule.push_back({take.events[i].frame, 2 * i});
-    for (std::size_t i = 0; i < take.orbits.size(); ++i)
-        schedule.push_back({take.orbits[i].frame, 2 * i + 1});
+    for (std::size_t i = 0; i < take.events.size(); ++i) schedule.push_back({take.events[i].frame, 2 * i});
+    for (std::size_t i = 0; i < take.orbits.size(); ++i) schedule.push_back({take.orbits[i].frame, 2 * i + 1});
     std::sort(schedule.begin(), schedule.end(),
               [](const Item& a, const Item& b) { return a.frame != b.frame ? a.frame < b.frame : a.order < b.order; });
 
@@ -79,10 +77,10 @@ std::pair<std::vector<float>, std::vector<float>> renderAudio(const Take& take)
             k.frame = renderer.frame();
             renderer.push(k);
         }
-        if (setsReverbDecay(e) && std::fabs(double(vk_reverb_decay(renderer.kernel())) - double(e.value)) > kReverbHysteresis) {
+        if (setsReverbDecay(e) &&
+            std::fabs(double(vk_reverb_decay(renderer.kernel())) - double(e.value)) > kReverbHysteresis) {
             // The kernel takes a finished impulse response only while it renders.
-            while (vk_reverb_build(renderer.kernel(), e.value) == 1)
-                out.renderBlock();
+            while (vk_reverb_build(renderer.kernel(), e.value) == 1) out.renderBlock();
         }
     }
     out.renderTo(length);

@@ -22,45 +22,72 @@ struct Base64Text {
 
 // Each record's keys, in sorted order, and its fields, listed once: the writer and the reader both
 // walk them. The writer refuses keys out of order, so the file stays sorted by construction.
-template <class V> void fields(Take::Event& r, V&& v)
+template <class V>
+void fields(Take::Event& r, V&& v)
 {
-    v("frame", r.frame); v("id", r.id); v("param", r.param); v("type", r.type); v("value", r.value);
-    v("value2", r.value2); v("value3", r.value3);
+    v("frame", r.frame);
+    v("id", r.id);
+    v("param", r.param);
+    v("type", r.type);
+    v("value", r.value);
+    v("value2", r.value2);
+    v("value3", r.value3);
 }
-template <class V> void fields(Take::OrbitSnapshot& r, V&& v)
+template <class V>
+void fields(Take::OrbitSnapshot& r, V&& v)
 {
-    v("frame", r.frame); v("length", r.length); v("points", r.points);
+    v("frame", r.frame);
+    v("length", r.length);
+    v("points", r.points);
 }
-template <class V> void fields(Take::View& r, V&& v)
+template <class V>
+void fields(Take::View& r, V&& v)
 {
-    v("bloom", r.bloom); v("colour", r.colour); v("frame", r.frame); v("grain", r.grain); v("juliaC", r.juliaC);
-    v("maxIterations", r.maxIterations); v("palette", r.palette); v("rotation", r.rotation); v("type", r.type);
-    v("x", r.x); v("y", r.y); v("zoom", r.zoom);
+    v("bloom", r.bloom);
+    v("colour", r.colour);
+    v("frame", r.frame);
+    v("grain", r.grain);
+    v("juliaC", r.juliaC);
+    v("maxIterations", r.maxIterations);
+    v("palette", r.palette);
+    v("rotation", r.rotation);
+    v("type", r.type);
+    v("x", r.x);
+    v("y", r.y);
+    v("zoom", r.zoom);
 }
-template <class V> void fields(Take::HUDFrame& r, V&& v)
+template <class V>
+void fields(Take::HUDFrame& r, V&& v)
 {
-    v("frame", r.frame); v("state", Base64Text{&r.state});
+    v("frame", r.frame);
+    v("state", Base64Text{&r.state});
 }
-template <class V> void fields(Complex& r, V&& v)
+template <class V>
+void fields(Complex& r, V&& v)
 {
-    v("x", r.x); v("y", r.y);
+    v("x", r.x);
+    v("y", r.y);
 }
 
 template <class R>
-concept Record = requires(R& r) { fields(r, [](const char*, auto&&) {}); };
+concept Record = requires(R& r)
+{
+    fields(r, [](const char*, auto&&) {});
+};
 
 // ---- writing ----
 
-template <class T> void put(Json::Writer& out, const T& value);
+template <class T>
+void put(Json::Writer& out, const T& value);
 
-template <Record R> void putRecord(Json::Writer& out, const R& record)
+template <Record R>
+void putRecord(Json::Writer& out, const R& record)
 {
     out.beginObject();
     fields(const_cast<R&>(record), [&out](const char* key, const auto& field) {
         using F = std::remove_cvref_t<decltype(field)>;
         if constexpr (std::is_same_v<F, std::optional<double>>) {
-            if (!field)
-                return; // an absent colour is left out
+            if (!field) return; // an absent colour is left out
         }
         out.key(key);
         put(out, field);
@@ -68,7 +95,8 @@ template <Record R> void putRecord(Json::Writer& out, const R& record)
     out.endObject();
 }
 
-template <class T> void put(Json::Writer& out, const T& value)
+template <class T>
+void put(Json::Writer& out, const T& value)
 {
     if constexpr (Record<T>) {
         putRecord(out, value);
@@ -91,18 +119,17 @@ template <class T> void put(Json::Writer& out, const T& value)
     } else {
         static_assert(std::is_same_v<T, std::vector<double>>);
         out.beginArray();
-        for (double x : value)
-            out.number(x);
+        for (double x : value) out.number(x);
         out.endArray();
     }
 }
 
-template <class T> void putList(Json::Writer& out, const char* key, const std::vector<T>& list)
+template <class T>
+void putList(Json::Writer& out, const char* key, const std::vector<T>& list)
 {
     out.key(key);
     out.beginArray();
-    for (const T& item : list)
-        putRecord(out, item);
+    for (const T& item : list) putRecord(out, item);
     out.endArray();
 }
 
@@ -150,15 +177,13 @@ class TakeFileReader final : public Json::Events {
 public:
     Take finish()
     {
-        if (!done_)
-            throw Json::Error("take: the file ends early");
+        if (!done_) throw Json::Error("take: the file ends early");
         return std::move(take_);
     }
 
     void null() override
     {
-        if (skipped())
-            return;
+        if (skipped()) return;
         if (auto* colour = std::get_if<std::optional<double>*>(&target_)) {
             **colour = std::nullopt; // null reads as absent
             markSeen();
@@ -173,18 +198,15 @@ public:
     }
     void boolean(bool) override
     {
-        if (!skipped())
-            wrong();
+        if (!skipped()) wrong();
     }
     void integer(std::int64_t value) override
     {
-        if (skipped())
-            return;
+        if (skipped()) return;
         if (auto* i64 = std::get_if<std::int64_t*>(&target_)) {
             **i64 = value;
         } else if (auto* i32 = std::get_if<std::int32_t*>(&target_)) {
-            if (value < INT32_MIN || value > INT32_MAX)
-                throw Json::wrongType(key_, what(), "a signed 32-bit integer");
+            if (value < INT32_MIN || value > INT32_MAX) throw Json::wrongType(key_, what(), "a signed 32-bit integer");
             **i32 = static_cast<std::int32_t>(value);
         } else {
             number(static_cast<double>(value));
@@ -195,10 +217,8 @@ public:
     }
     void number(double value) override
     {
-        if (skipped())
-            return;
-        if (!std::isfinite(value))
-            throw Json::Error(what() + ": \"" + key_ + "\" is not a finite number");
+        if (skipped()) return;
+        if (!std::isfinite(value)) throw Json::Error(what() + ": \"" + key_ + "\" is not a finite number");
         if (context() == Context::points) {
             current_.orbit.points.push_back(value);
             return;
@@ -208,8 +228,7 @@ public:
         } else if (auto* o = std::get_if<std::optional<double>*>(&target_)) {
             **o = value;
         } else if (auto* f = std::get_if<float*>(&target_)) {
-            if (!(std::fabs(value) <= FLT_MAX))
-                throw Json::wrongType(key_, what(), "a finite 32-bit float");
+            if (!(std::fabs(value) <= FLT_MAX)) throw Json::wrongType(key_, what(), "a finite 32-bit float");
             **f = static_cast<float>(value);
         } else if (std::holds_alternative<std::int64_t*>(target_)) {
             throw Json::wrongType(key_, what(), "a signed 64-bit integer");
@@ -223,24 +242,20 @@ public:
     }
     void string(std::string& value) override
     {
-        if (skipped())
-            return;
+        if (skipped()) return;
         if (auto* s = std::get_if<std::string*>(&target_)) {
             **s = std::move(value);
         } else if (auto* b = std::get_if<Base64Text>(&target_)) {
             auto bytes = Base64::decode(value);
-            if (!bytes)
-                throw Json::wrongType(key_, what(), "standard Base64 text");
+            if (!bytes) throw Json::wrongType(key_, what(), "standard Base64 text");
             *b->bytes = std::move(*bytes);
         } else if (auto* t = std::get_if<FractalType*>(&target_)) {
             const auto parsed = fromText<FractalType>(value);
-            if (!parsed)
-                throw Json::Error(what() + ": unknown fractal type \"" + value + "\"");
+            if (!parsed) throw Json::Error(what() + ": unknown fractal type \"" + value + "\"");
             **t = *parsed;
         } else if (auto* p = std::get_if<Palette*>(&target_)) {
             const auto parsed = fromText<Palette>(value);
-            if (!parsed)
-                throw Json::Error(what() + ": unknown palette \"" + value + "\"");
+            if (!parsed) throw Json::Error(what() + ": unknown palette \"" + value + "\"");
             **p = *parsed;
         } else {
             wrong();
@@ -251,19 +266,15 @@ public:
 
     void beginObject() override
     {
-        if (enterSkipped())
-            return;
+        if (enterSkipped()) return;
         switch (context()) {
-        case Context::root:
-            stack_.push_back(Context::top);
-            return;
+        case Context::root: stack_.push_back(Context::top); return;
         case Context::list:
             current_ = {};
             seen_ = 0;
             stack_.push_back(Context::record);
             return;
-        default:
-            break;
+        default: break;
         }
         if (auto* c = std::get_if<Complex*>(&target_)) {
             complexTarget_ = *c;
@@ -277,8 +288,7 @@ public:
     }
     void key(std::string& name) override
     {
-        if (skip_ > 0)
-            return;
+        if (skip_ > 0) return;
         key_ = name;
         target_ = {};
         skipNext_ = true;
@@ -307,13 +317,11 @@ public:
     }
     void endObject() override
     {
-        if (leaveSkipped())
-            return;
+        if (leaveSkipped()) return;
         const Context c = context();
         stack_.pop_back();
         if (c == Context::complex) {
-            if (complexSeen_ != 3)
-                throw Json::Error(what() + ": \"juliaC\" needs \"x\" and \"y\"");
+            if (complexSeen_ != 3) throw Json::Error(what() + ": \"juliaC\" needs \"x\" and \"y\"");
             fieldIndex_ = complexField_;
             markSeen(); // the view's juliaC
         } else if (c == Context::record) {
@@ -324,8 +332,7 @@ public:
     }
     void beginArray() override
     {
-        if (enterSkipped())
-            return;
+        if (enterSkipped()) return;
         if (context() == Context::top && listTarget_) {
             list_ = *listTarget_;
             listTarget_.reset();
@@ -342,12 +349,10 @@ public:
     }
     void endArray() override
     {
-        if (leaveSkipped())
-            return;
+        if (leaveSkipped()) return;
         const Context c = context();
         stack_.pop_back();
-        if (c == Context::points)
-            markSeen();
+        if (c == Context::points) markSeen();
     }
 
 private:
@@ -357,7 +362,8 @@ private:
 
     Context context() const { return stack_.empty() ? Context::root : stack_.back(); }
 
-    template <class F> static Target targetOf(F&& field)
+    template <class F>
+    static Target targetOf(F&& field)
     {
         if constexpr (std::is_same_v<std::remove_cvref_t<F>, Base64Text>)
             return field;
@@ -367,11 +373,10 @@ private:
 
     void topKey(const std::string& name)
     {
-        static constexpr const char* keys[] = {"createdAt", "events", "hud", "length",
-                                               "orbits", "sampleRate", "version", "views"};
+        static constexpr const char* keys[] = {"createdAt", "events",     "hud",     "length",
+                                               "orbits",    "sampleRate", "version", "views"};
         for (int i = 0; i < topKeyCount; ++i) {
-            if (name != keys[i])
-                continue;
+            if (name != keys[i]) continue;
             skipNext_ = false;
             fieldIndex_ = i;
             switch (i) {
@@ -379,13 +384,24 @@ private:
             case length: target_ = &take_.length; break;
             case sampleRate: target_ = &take_.sampleRate; break;
             case version: target_ = &take_.version; break;
-            case events: listTarget_ = List::events; take_.events.clear(); break;
-            case orbits: listTarget_ = List::orbits; take_.orbits.clear(); break;
-            case views: listTarget_ = List::views; take_.views.clear(); break;
-            case hud: listTarget_ = List::hud; take_.hud.clear(); break;
+            case events:
+                listTarget_ = List::events;
+                take_.events.clear();
+                break;
+            case orbits:
+                listTarget_ = List::orbits;
+                take_.orbits.clear();
+                break;
+            case views:
+                listTarget_ = List::views;
+                take_.views.clear();
+                break;
+            case hud:
+                listTarget_ = List::hud;
+                take_.hud.clear();
+                break;
             }
-            if (listTarget_)
-                topSeen_ |= 1u << i; // a list counts once its array begins
+            if (listTarget_) topSeen_ |= 1u << i; // a list counts once its array begins
             return;
         }
     }
@@ -393,8 +409,7 @@ private:
     // Skipping: the value under an unknown key, whatever its shape.
     bool skipped()
     {
-        if (skip_ > 0)
-            return true;
+        if (skip_ > 0) return true;
         if (skipNext_) {
             skipNext_ = false;
             return true;
@@ -412,8 +427,7 @@ private:
     }
     bool leaveSkipped()
     {
-        if (skip_ == 0)
-            return false;
+        if (skip_ == 0) return false;
         --skip_;
         return true;
     }
@@ -432,25 +446,22 @@ private:
         switch (context()) {
         case Context::record:
         case Context::complex:
-        case Context::points:
-            return kRecordNames[static_cast<int>(list_)];
-        default:
-            return "take";
+        case Context::points: return kRecordNames[static_cast<int>(list_)];
+        default: return "take";
         }
     }
 
     [[noreturn]] void wrong() const
     {
-        if (context() == Context::root)
-            throw Json::Error("take: expected an object");
+        if (context() == Context::root) throw Json::Error("take: expected an object");
         if (context() == Context::list)
             throw Json::wrongType(kListKeys[static_cast<int>(list_)], "take", "a list of objects");
-        if (context() == Context::points)
-            throw Json::wrongType("points", what(), "a list of numbers");
+        if (context() == Context::points) throw Json::wrongType("points", what(), "a list of numbers");
         throw Json::Error(what() + ": \"" + key_ + "\" has the wrong type");
     }
 
-    template <class R> void requireAll(R& record, unsigned optional = 0)
+    template <class R>
+    void requireAll(R& record, unsigned optional = 0)
     {
         int index = 0;
         fields(record, [&](const char* k, auto&&) {
@@ -470,15 +481,14 @@ private:
         case List::orbits:
             requireAll(current_.orbit);
             if (current_.orbit.length > static_cast<std::int64_t>(current_.orbit.points.size() / 2))
-                throw Json::Error("take orbit: \"length\" " + std::to_string(current_.orbit.length) +
-                                  " exceeds its " + std::to_string(current_.orbit.points.size() / 2) + " point pairs");
+                throw Json::Error("take orbit: \"length\" " + std::to_string(current_.orbit.length) + " exceeds its " +
+                                  std::to_string(current_.orbit.points.size() / 2) + " point pairs");
             take_.orbits.push_back(std::move(current_.orbit));
             break;
         case List::views:
             requireAll(current_.view, 1u << 1); // "colour" may be missing
             // The interpolation takes the zoom's logarithm, and the precision of the centre grows with it.
-            if (!(current_.view.zoom > 0))
-                throw Json::Error("take view: \"zoom\" must be above 0");
+            if (!(current_.view.zoom > 0)) throw Json::Error("take view: \"zoom\" must be above 0");
             take_.views.push_back(std::move(current_.view));
             break;
         case List::hud:
@@ -490,8 +500,8 @@ private:
 
     void finishTop()
     {
-        static constexpr const char* keys[] = {"createdAt", "events", "hud", "length",
-                                               "orbits", "sampleRate", "version", "views"};
+        static constexpr const char* keys[] = {"createdAt", "events",     "hud",     "length",
+                                               "orbits",    "sampleRate", "version", "views"};
         for (int i = 0; i < topKeyCount; ++i)
             if ((kRequiredTop & (1u << i)) && !(topSeen_ & (1u << i)))
                 throw Json::Error(std::string("take: missing key \"") + keys[i] + "\"");

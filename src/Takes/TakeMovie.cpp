@@ -39,7 +39,8 @@ constexpr StageMessage kStageMessages[] = {
 Failure failureOf(const video::VideoError& error)
 {
     for (const StageMessage& s : kStageMessages)
-        if (s.kind == error.kind) return Failure::writer(s.ownWords && !error.detail.empty() ? error.detail : s.message);
+        if (s.kind == error.kind)
+            return Failure::writer(s.ownWords && !error.detail.empty() ? error.detail : s.message);
     return Failure::writer(error.what());
 }
 
@@ -75,7 +76,10 @@ float sample(const Image& image, double x, double y, int channel)
     const int x0 = int(x), y0 = int(y);
     const int x1 = std::min(x0 + 1, image.width - 1), y1 = std::min(y0 + 1, image.height - 1);
     const double fx = x - x0, fy = y - y0;
-    auto at = [&](int px, int py) { return double(image.bgrx[(std::size_t(py) * std::size_t(image.width) + std::size_t(px)) * 4 + std::size_t(channel)]); };
+    auto at = [&](int px, int py) {
+        return double(
+            image.bgrx[(std::size_t(py) * std::size_t(image.width) + std::size_t(px)) * 4 + std::size_t(channel)]);
+    };
     const double top = at(x0, y0) + fx * (at(x1, y0) - at(x0, y0));
     const double bottom = at(x0, y1) + fx * (at(x1, y1) - at(x0, y1));
     return float(top + fy * (bottom - top));
@@ -207,8 +211,9 @@ void render(const Take& take, const std::filesystem::path& to, const Options& op
             if (overlay) {
                 const auto& waveform = analyser.waveform();
                 const auto& spectrum = analyser.spectrumDB();
-                const auto image = overlay(OverlayFrame{a, t, view, std::vector<float>(waveform.begin(), waveform.end()),
-                                                        std::vector<float>(spectrum.begin(), spectrum.end())});
+                const auto image =
+                    overlay(OverlayFrame{a, t, view, std::vector<float>(waveform.begin(), waveform.end()),
+                                         std::vector<float>(spectrum.begin(), spectrum.end())});
                 if (image) composite(frame, *image);
             }
             writer->appendVideo(std::move(frame), i);

@@ -81,8 +81,8 @@ void render(const Take& take, const std::filesystem::path& to, const Options& op
 
 // The same, writing through `open` in place of the movie file writer (a null writer runs it
 // head-less).
-using WriterOpener = std::function<std::unique_ptr<video::MovieWriter>(const std::filesystem::path&,
-                                                                      const video::MovieFormat&)>;
+using WriterOpener =
+    std::function<std::unique_ptr<video::MovieWriter>(const std::filesystem::path&, const video::MovieFormat&)>;
 void render(const Take& take, const std::filesystem::path& to, const Options& options, const Progress& progress,
             const Overlay& overlay, const WriterOpener& open);
 

@@ -22,10 +22,8 @@ std::vector<double> finitePairs(const std::vector<double>& points)
 {
     std::vector<double> out = points;
     for (std::size_t i = 0; i + 1 < out.size(); i += 2)
-        if (!std::isfinite(out[i]) || !std::isfinite(out[i + 1]))
-            out[i] = out[i + 1] = 0;
-    if (out.size() % 2 == 1 && !std::isfinite(out.back()))
-        out.back() = 0; // an unpaired value is never read
+        if (!std::isfinite(out[i]) || !std::isfinite(out[i + 1])) out[i] = out[i + 1] = 0;
+    if (out.size() % 2 == 1 && !std::isfinite(out.back())) out.back() = 0; // an unpaired value is never read
     return out;
 }
 
@@ -43,15 +41,13 @@ std::int64_t TakeRecorder::now() const { return std::max<std::int64_t>(0, engine
 
 double TakeRecorder::seconds() const
 {
-    if (!isRecording_ || !engine_)
-        return 0;
+    if (!isRecording_ || !engine_) return 0;
     return static_cast<double>(engine_->currentFrame() - start_) / engine_->sampleRate();
 }
 
 void TakeRecorder::start(SoundEngine& engine)
 {
-    if (isRecording_)
-        return;
+    if (isRecording_) return;
     engine_ = &engine;
     start_ = engine.currentFrame();
     events_.clear();
@@ -61,12 +57,9 @@ void TakeRecorder::start(SoundEngine& engine)
 
     const auto& sent = engine.sentParameters();
     for (int i = 0; i < static_cast<int>(sent.size()); ++i)
-        if (!std::isnan(sent[i]))
-            events_.push_back({0, VK_EVENT_PARAM_NO_RAMP, i, 0, sent[i], 0, 0});
-    if (const auto& orbit = engine.lastOrbit())
-        orbits_.push_back({0, finitePairs(orbit->points), orbit->length});
-    if (engine.isPlaying())
-        events_.push_back({0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0});
+        if (!std::isnan(sent[i])) events_.push_back({0, VK_EVENT_PARAM_NO_RAMP, i, 0, sent[i], 0, 0});
+    if (const auto& orbit = engine.lastOrbit()) orbits_.push_back({0, finitePairs(orbit->points), orbit->length});
+    if (engine.isPlaying()) events_.push_back({0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0});
 
     std::weak_ptr<TakeRecorder*> weak = self_;
     engine.eventTap = [weak](const vk_event& event) {
@@ -84,36 +77,29 @@ void TakeRecorder::start(SoundEngine& engine)
 
 void TakeRecorder::add(const std::vector<vk_event>& events)
 {
-    if (!isRecording_)
-        return;
+    if (!isRecording_) return;
     for (const vk_event& e : events)
-        if (!ignoredByTheKernel(e))
-            events_.emplace_back(e, start_);
+        if (!ignoredByTheKernel(e)) events_.emplace_back(e, start_);
 }
 
 void TakeRecorder::addView(Take::View view)
 {
-    if (!isRecording_ || !engine_)
-        return;
+    if (!isRecording_ || !engine_) return;
     view.frame = now();
-    if (!views_.empty() && views_.back().sameAs(view))
-        return;
+    if (!views_.empty() && views_.back().sameAs(view)) return;
     views_.push_back(std::move(view));
 }
 
 void TakeRecorder::addHUD(std::string state)
 {
-    if (!isRecording_ || !engine_)
-        return;
-    if (!hud_.empty() && hud_.back().state == state)
-        return;
+    if (!isRecording_ || !engine_) return;
+    if (!hud_.empty() && hud_.back().state == state) return;
     hud_.push_back({now(), std::move(state)});
 }
 
 std::optional<Take> TakeRecorder::stop()
 {
-    if (!isRecording_ || !engine_)
-        return std::nullopt;
+    if (!isRecording_ || !engine_) return std::nullopt;
     engine_->eventTap = nullptr;
     engine_->orbitTap = nullptr;
     isRecording_ = false;

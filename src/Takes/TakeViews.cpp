@@ -31,16 +31,15 @@ std::pair<RenderView, PostSettings> view(std::int64_t at, const Take& in)
         if (v1.frame > v0.frame && k > 0 && v1.type == v0.type) {
             zoom = std::exp2(std::log2(v0.zoom) + k * (std::log2(v1.zoom) - std::log2(v0.zoom)));
             const int limbs = BigFixed::limbsForZoom(std::max(v0.zoom, v1.zoom), kGuardBits);
-            centre = centre.withFracLimbs(std::max(limbs, centre.fracLimbs()))
-                         .lerp(v1.centre().withFracLimbs(limbs), k);
+            centre =
+                centre.withFracLimbs(std::max(limbs, centre.fracLimbs())).lerp(v1.centre().withFracLimbs(limbs), k);
             rotation = v0.rotation + k * (v1.rotation - v0.rotation);
             const double c1 = v1.colour.value_or(0);
             colour = colour + k * (c1 - colour);
         }
     }
     std::optional<BigComplex> deep;
-    if (zoom > kDeepZoom)
-        deep = centre;
+    if (zoom > kDeepZoom) deep = centre;
     return {RenderView(v0.type, centre.x().toDouble(), centre.y().toDouble(), zoom, rotation, v0.maxIterations,
                        v0.juliaC, v0.palette, colour, std::move(deep)),
             PostSettings{.bloom = v0.bloom, .grain = v0.grain}};

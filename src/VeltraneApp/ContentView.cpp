@@ -28,8 +28,10 @@ BridgeSound::BridgeSound(InstrumentState& state, SoundBridge::Setup setup) : bri
 void BridgeSound::windowWillClose(InstrumentState& state)
 {
     const auto log = [this](const std::string& line) {
-        if (log_) log_(line);
-        else std::fprintf(stderr, "%s\n", line.c_str());
+        if (log_)
+            log_(line);
+        else
+            std::fprintf(stderr, "%s\n", line.c_str());
     };
     if (state.movieProgress.get()) {
         bridge_.cancelMovie();
@@ -102,14 +104,9 @@ bool ContentView::handle(const WindowEvent& event)
 {
     if (event.window != env_.window.id()) return false;
     switch (event.kind) {
-    case WindowEvent::Kind::fileDropped:
-        dropped_.emplace_back(event.path);
-        return true;
-    case WindowEvent::Kind::dropComplete:
-        importDropped();
-        return true;
-    default:
-        return canvas_->handle(event);
+    case WindowEvent::Kind::fileDropped: dropped_.emplace_back(event.path); return true;
+    case WindowEvent::Kind::dropComplete: importDropped(); return true;
+    default: return canvas_->handle(event);
     }
 }
 

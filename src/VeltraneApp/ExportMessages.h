@@ -20,13 +20,13 @@ void systemLog(const std::string& line);
 namespace ExportMessages {
 
 enum class Failure {
-    startRecording,     // the engine could not open the recording file
-    saveRecording,      // the recording could not be moved to the chosen place
-    saveTake,           // the take could not be encoded or written
-    movieLogged,        // a melody capture's movie failed (no one is watching: a log line)
-    movieAlert,         // an export the user started failed
-    rackExport,         // the device rack could not be built
-    saveExport,         // a locked-tone export could not be written
+    startRecording, // the engine could not open the recording file
+    saveRecording,  // the recording could not be moved to the chosen place
+    saveTake,       // the take could not be encoded or written
+    movieLogged,    // a melody capture's movie failed (no one is watching: a log line)
+    movieAlert,     // an export the user started failed
+    rackExport,     // the device rack could not be built
+    saveExport,     // a locked-tone export could not be written
 };
 
 enum class Channel { log, alert };

@@ -13,8 +13,7 @@ FractalMetalView::FractalMetalView(Window& window, InstrumentState& state, std::
                                    bool isStage, const Clock& clock)
     : state(state), renderer(std::move(renderer)), isStage(isStage), startTime(clock.now()), window_(window),
       clock_(clock)
-{
-}
+{}
 
 // The renderer places a pixel at offset d (points, y up) from the centre at the plane offset
 // R(rotation) d x 2.5 / (m x zoom); the canvas inverts exactly that.
@@ -135,8 +134,10 @@ bool FractalMetalView::handle(const WindowEvent& e)
     using Kind = WindowEvent::Kind;
     switch (e.kind) {
     case Kind::mouseDown:
-        if (e.button == MouseButton::left) mouseDown(viewPoint(e.x, e.y), e.clicks);
-        else if (e.button == MouseButton::right) rightMouseDown();
+        if (e.button == MouseButton::left)
+            mouseDown(viewPoint(e.x, e.y), e.clicks);
+        else if (e.button == MouseButton::right)
+            rightMouseDown();
         return true;
     case Kind::mouseMoved:
         if (e.buttons & (1u << unsigned(MouseButton::left))) mouseDragged(viewPoint(e.x, e.y));
@@ -146,9 +147,12 @@ bool FractalMetalView::handle(const WindowEvent& e)
         return true;
     case Kind::wheel: {
         const ViewPoint at = viewPoint(e.x, e.y);
-        if (e.modifiers & KeyInput::ctrl) magnify(e.dy * (e.precise ? 1 / wheelPointsPerNotch : 1) * magnificationPerNotch, at);
-        else if (e.modifiers & KeyInput::alt) rotate(e.dy * (e.precise ? 1 / wheelPointsPerNotch : 1) * degreesPerNotch);
-        else scrollWheel(e.dy, e.precise, at);
+        if (e.modifiers & KeyInput::ctrl)
+            magnify(e.dy * (e.precise ? 1 / wheelPointsPerNotch : 1) * magnificationPerNotch, at);
+        else if (e.modifiers & KeyInput::alt)
+            rotate(e.dy * (e.precise ? 1 / wheelPointsPerNotch : 1) * degreesPerNotch);
+        else
+            scrollWheel(e.dy, e.precise, at);
         return true;
     }
     case Kind::keyDown: return keyDown(keyEvent(e.key));

@@ -21,8 +21,7 @@ std::uint32_t systemSeed()
 
 InstrumentState::InstrumentState(MelodyLibrary& library, const Clock& clock)
     : melodyID(Melodies::all().front().id()), library(library), flightSeed(systemSeed()), clock_(clock)
-{
-}
+{}
 
 void InstrumentState::setPalette(Palette value)
 {

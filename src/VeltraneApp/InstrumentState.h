@@ -74,7 +74,7 @@ public:
     static constexpr Complex defaultJuliaC{-0.7, 0.27015}; // also what a preset without one loads
     static constexpr std::int64_t iterationCap = 200000;
     static constexpr int guardBits = 64;
-    static constexpr double deepCentreZoom = 1e11;   // above it the renderer gets the exact centre
+    static constexpr double deepCentreZoom = 1e11;    // above it the renderer gets the exact centre
     static constexpr double referenceHintZoom = 2500; // a flight zooming in past it pins its target's orbit
     static constexpr double vignette = 0.42;
 
@@ -89,8 +89,21 @@ public:
     // The computer-keyboard piano: two rows of letters laid out like piano keys, as semitones above
     // keyboardStartNote.
     static constexpr std::array<std::pair<char, int>, 15> qwerty{{
-        {'a', 0}, {'w', 1}, {'s', 2}, {'e', 3}, {'d', 4}, {'f', 5}, {'t', 6}, {'g', 7},
-        {'y', 8}, {'h', 9}, {'u', 10}, {'j', 11}, {'k', 12}, {'o', 13}, {'l', 14},
+        {'a', 0},
+        {'w', 1},
+        {'s', 2},
+        {'e', 3},
+        {'d', 4},
+        {'f', 5},
+        {'t', 6},
+        {'g', 7},
+        {'y', 8},
+        {'h', 9},
+        {'u', 10},
+        {'j', 11},
+        {'k', 12},
+        {'o', 13},
+        {'l', 14},
     }};
 
     // `library` holds the imported melodies (the program passes MelodyLibrary::shared()); `clock` is

@@ -27,8 +27,7 @@ std::string timeOfDay()
     std::ostringstream text;
     try {
         text.imbue(std::locale(""));
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     text << std::put_time(&local, "%X");
     return text.str();
 }

@@ -49,7 +49,8 @@ bool InstrumentState::handleKey(const KeyEvent& event)
     switch (event.key) {
     case KeyEvent::Key::escape:
         if (helpOpen.get() || presetMenuOpen.get() || introVisible.get() || melodyMenuOpen.get()) {
-            for (Observable<bool>* panel : {&helpOpen, &presetMenuOpen, &introVisible, &melodyMenuOpen}) panel->set(false);
+            for (Observable<bool>* panel : {&helpOpen, &presetMenuOpen, &introVisible, &melodyMenuOpen})
+                panel->set(false);
         } else {
             hudVisible.set(false);
         }
@@ -66,8 +67,7 @@ bool InstrumentState::handleKey(const KeyEvent& event)
         centre.set(centre.get().offset(dx, dy));
         return true;
     }
-    default:
-        break;
+    default: break;
     }
 
     const std::string chars = lowerCased(event.characters);

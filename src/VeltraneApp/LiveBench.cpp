@@ -38,15 +38,15 @@ std::unique_ptr<LiveBench> LiveBench::fromArguments(const std::vector<std::strin
 
 LiveBench::LiveBench(Motion motion, std::filesystem::path out, bool materials)
     : motion(std::move(motion)), out(std::move(out)), materials(materials)
-{
-}
+{}
 
 void LiveBench::apply(const FractalTarget& target, InstrumentState& state)
 {
     double z = target.zoom;
     if (!std::isnan(z)) z = std::clamp(z, ZoomRules::minZoom, InstrumentState::maxZoom);
     const int limbs = BigFixed::limbsForZoom(z, InstrumentState::guardBits);
-    state.setView(BigComplex(BigFixed(target.centerX, limbs), BigFixed(target.centerY, limbs)), z, target.rotation, true);
+    state.setView(BigComplex(BigFixed(target.centerX, limbs), BigFixed(target.centerY, limbs)), z, target.rotation,
+                  true);
 }
 
 void LiveBench::tick(double now, InstrumentState& state)

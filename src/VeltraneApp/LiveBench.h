@@ -35,9 +35,9 @@ public:
     static constexpr std::string_view method = "live window, time between presented frames";
 
     struct Frame {
-        double t = 0;      // seconds since the first measured frame
-        double dtMs = 0;   // since the previous measured frame
-        double gpuMs = 0;  // of the most recently rendered frame
+        double t = 0;     // seconds since the first measured frame
+        double dtMs = 0;  // since the previous measured frame
+        double gpuMs = 0; // of the most recently rendered frame
         double renderScale = 1;
     };
     struct Segment {
@@ -69,7 +69,8 @@ public:
     void tick(double now, InstrumentState& state);
 
     // The per-segment summary of the samples with from <= t < to.
-    static std::vector<Segment> summarise(const std::vector<Frame>& frames, const std::vector<Motion::Segment>& segments);
+    static std::vector<Segment> summarise(const std::vector<Frame>& frames,
+                                          const std::vector<Motion::Segment>& segments);
     Json::OrderedValue report(const std::string& capturedAt) const;
 
 private:

@@ -184,7 +184,8 @@ MelodyLibrary::ImportOutcome MelodyLibrary::importFiles(std::span<const fs::path
     }
     if (!failures.empty()) {
         Alert alert;
-        alert.message = failures.size() == 1 ? "That MIDI file couldn't be imported" : "Some MIDI files couldn't be imported";
+        alert.message =
+            failures.size() == 1 ? "That MIDI file couldn't be imported" : "Some MIDI files couldn't be imported";
         for (std::size_t i = 0; i < failures.size(); ++i) alert.informative += (i ? "\n" : "") + failures[i];
         outcome.alert = std::move(alert);
     }

@@ -62,7 +62,7 @@ public:
         std::string informative; // one line per failed file: "name.mid: " + the reason
     };
     struct ImportOutcome {
-        bool imported = false;    // the window reports a drop as accepted when true
+        bool imported = false;      // the window reports a drop as accepted when true
         std::optional<Alert> alert; // for the host to show; absent when nothing failed
     };
 

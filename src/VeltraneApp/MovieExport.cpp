@@ -109,8 +109,10 @@ void MovieExport::exportTake(InstrumentState& state, Take take, std::string sugg
     for (const Format& f : formats) format.titles.emplace_back(f.title);
     const Dialogs::CheckBox wav{std::string(ExportMessages::alsoWAV), defaults.boolValue(wavKey, true), true, {}};
 
-    Dialogs::SavePanel panel{ExportMessages::movieSaveMessage(take.seconds()), {ExportMessages::movieType},
-                             suggestedName + ".mov", {format, hud, wav}};
+    Dialogs::SavePanel panel{ExportMessages::movieSaveMessage(take.seconds()),
+                             {ExportMessages::movieType},
+                             suggestedName + ".mov",
+                             {format, hud, wav}};
     dialogs_.saveWithOptions(panel, [weak = std::weak_ptr(self_), &state, take = std::move(take),
                                      hudEnabled = hud.enabled](std::optional<Dialogs::SaveChoice> choice) mutable {
         const auto self = weak.lock();
@@ -126,10 +128,9 @@ void MovieExport::exportTake(InstrumentState& state, Take take, std::string sugg
             Files::UserDefaults defaults = defaultsAt(me.defaultsFile_);
             defaults.set(wavKey, wavOn);
             if (hudEnabled) defaults.set(hudKey, hudOn);
-        } catch (const Files::Error&) {
-        }
-        me.render(state, std::move(take), RecordingFiles::destination(choice->path, "mov"), options(format), wavOn, hudOn,
-                  true);
+        } catch (const Files::Error&) {}
+        me.render(state, std::move(take), RecordingFiles::destination(choice->path, "mov"), options(format), wavOn,
+                  hudOn, true);
     });
 }
 

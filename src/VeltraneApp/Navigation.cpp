@@ -47,8 +47,8 @@ void InstrumentState::fly(const BigComplex& to, double z, double r, double baseD
     const FractalTarget from = target();
     z = validZoom(z);
     if (!std::isfinite(r)) r = rotation.get();
-    const int limbs = std::max({centre.get().fracLimbs(), to.fracLimbs(),
-                                BigFixed::limbsForZoom(std::max(z, zoom.get()), guardBits)});
+    const int limbs = std::max(
+        {centre.get().fracLimbs(), to.fracLimbs(), BigFixed::limbsForZoom(std::max(z, zoom.get()), guardBits)});
     // The centres first: an observer of `flight` finds them in place.
     flightCentres_ = FlightCentres{centre.get().withFracLimbs(limbs), to.withFracLimbs(limbs)};
     flight.set(Flight(from, FractalTarget{t.x, t.y, z, r}, clock_.now(), baseDurationMs));
@@ -76,7 +76,8 @@ RenderView InstrumentState::renderView() const
     const double z = zoom.get();
     RenderView view(fractalType.get(), c.x, c.y, z, rotation.get(), maxIterations.get(), juliaC.get(), palette_.get(),
                     colourShift.get(), z > deepCentreZoom ? std::optional(centre.get()) : std::nullopt);
-    if (const auto& f = flight.get(); f && flightCentres_ && f->to.zoom >= f->from.zoom && f->to.zoom > referenceHintZoom)
+    if (const auto& f = flight.get();
+        f && flightCentres_ && f->to.zoom >= f->from.zoom && f->to.zoom > referenceHintZoom)
         view.referenceHint = ReferenceHint{flightCentres_->to, ZoomRules::autoIterations(f->to.zoom, iterationCap)};
     return view;
 }

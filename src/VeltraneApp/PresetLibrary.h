@@ -54,8 +54,8 @@ public:
     static constexpr std::string_view dataURLPrefix = "data:image/png;base64,";
     static constexpr std::string_view exportName = "veltrane-presets.veltrane";
     static constexpr std::string_view importMessage = "Choose .veltrane preset files to import";
-    static const Dialogs::FileType fileType;  // "Veltrane presets", .veltrane
-    static const Dialogs::FileType jsonType;  // plain JSON, also accepted on import
+    static const Dialogs::FileType fileType; // "Veltrane presets", .veltrane
+    static const Dialogs::FileType jsonType; // plain JSON, also accepted on import
 
     struct Places {
         std::optional<std::filesystem::path> directory;          // default: the data folder

@@ -24,8 +24,7 @@ std::string lower(std::string text)
 // "stem n.ext" beside `wanted`.
 fs::path numbered(const fs::path& wanted, int n)
 {
-    return wanted.parent_path() /
-           (wanted.stem().string() + " " + std::to_string(n) + wanted.extension().string());
+    return wanted.parent_path() / (wanted.stem().string() + " " + std::to_string(n) + wanted.extension().string());
 }
 
 std::string describe(const Files::Error& error) { return error.path().string() + ": " + error.what(); }
@@ -75,8 +74,7 @@ fs::path createBeside(const fs::path& wanted, std::span<const std::uint8_t> byte
 {
     if (Files::createAtomically(wanted, bytes)) return wanted;
     for (int n = 2;; ++n)
-        if (const fs::path candidate = numbered(wanted, n); Files::createAtomically(candidate, bytes))
-            return candidate;
+        if (const fs::path candidate = numbered(wanted, n); Files::createAtomically(candidate, bytes)) return candidate;
 }
 
 std::optional<std::string> saveRecording(const fs::path& recording, const fs::path& to)
@@ -101,8 +99,8 @@ std::optional<std::string> saveTake(const Take& take, const fs::path& to)
         Files::replaceAtomically(to, bytesOf(data));
         return std::nullopt;
     } catch (const Files::Error& error) {
-        const fs::path kept =
-            Files::temporaryFolder() / ("veltrane-take-" + UUID::randomUpper() + "." + std::string(Take::fileExtension));
+        const fs::path kept = Files::temporaryFolder() /
+                              ("veltrane-take-" + UUID::randomUpper() + "." + std::string(Take::fileExtension));
         try {
             Files::replaceAtomically(kept, bytesOf(data));
         } catch (const Files::Error& keeping) {

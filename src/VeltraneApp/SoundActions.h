@@ -13,7 +13,8 @@ struct SoundActions {
     Action togglePlay = [] {};
     Action toggleRecord = [] {};
     Action toggleLock = [] {};
-    std::function<void(std::int32_t note, double frequency, double velocity)> keyOn = [](std::int32_t, double, double) {};
+    std::function<void(std::int32_t note, double frequency, double velocity)> keyOn = [](std::int32_t, double, double) {
+    };
     std::function<void(std::int32_t note)> keyOff = [](std::int32_t) {};
     Action allKeysOff = [] {};
     Action exportMIDI = [] {};

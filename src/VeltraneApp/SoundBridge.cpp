@@ -72,15 +72,11 @@ void appendTail(std::string& out, const std::string& text, std::size_t count)
 SoundBridge::SoundBridge() : SoundBridge(Setup{}) {}
 
 SoundBridge::SoundBridge(Setup setup)
-    : setup_(std::move(setup)),
-      main_(setup_.mainQueue ? *setup_.mainQueue : MainQueue::main()),
-      clock_(setup_.clock ? *setup_.clock : Clock::steady()),
-      alive_(std::make_shared<Alive>(Alive{this})),
-      midi_(setup_.midiName, setup_.midiBackend, main_),
-      midiOut_(setup_.midiName, setup_.midiBackend),
+    : setup_(std::move(setup)), main_(setup_.mainQueue ? *setup_.mainQueue : MainQueue::main()),
+      clock_(setup_.clock ? *setup_.clock : Clock::steady()), alive_(std::make_shared<Alive>(Alive{this})),
+      midi_(setup_.midiName, setup_.midiBackend, main_), midiOut_(setup_.midiName, setup_.midiBackend),
       engine_(std::make_unique<SoundEngine>(setup_.audio, main_))
-{
-}
+{}
 
 SoundBridge::~SoundBridge()
 {
@@ -88,10 +84,8 @@ SoundBridge::~SoundBridge()
     // Work still queued for the orbit tail gives up at once.
     tailLatest_->store(-1);
     midi_.onEvent = nullptr;
-    if (takes_.isRecording())
-        takes_.stop(); // the recorder lets go of the engine's observers while the engine exists
-    if (state_)
-        stopMelody(*state_); // every melody note ends, also one whose start is still ahead
+    if (takes_.isRecording()) takes_.stop(); // the recorder lets go of the engine's observers while the engine exists
+    if (state_) stopMelody(*state_);         // every melody note ends, also one whose start is still ahead
     // Whatever still sounds on MIDI out ends now: the drone's note, the clock, and (through the
     // output's own stop) every note turned on, melody notes waiting to leave included.
     if (midiOut_.isRunning()) {
@@ -136,8 +130,7 @@ void SoundBridge::wire(InstrumentState& state)
     };
     const auto onBridge = [weak, s, bridge](void (SoundBridge::*operation)(InstrumentState&)) {
         return [weak, s, bridge, operation] {
-            if (SoundBridge* b = bridge(weak))
-                (b->*operation)(*s);
+            if (SoundBridge* b = bridge(weak)) (b->*operation)(*s);
         };
     };
 
@@ -146,16 +139,13 @@ void SoundBridge::wire(InstrumentState& state)
     actions.toggleRecord = onBridge(&SoundBridge::toggleRecord);
     actions.toggleLock = onBridge(&SoundBridge::toggleLock);
     actions.keyOn = [weak, bridge](std::int32_t id, double frequency, double velocity) {
-        if (SoundBridge* b = bridge(weak))
-            b->playKey(id, frequency, velocity);
+        if (SoundBridge* b = bridge(weak)) b->playKey(id, frequency, velocity);
     };
     actions.keyOff = [weak, bridge](std::int32_t id) {
-        if (SoundBridge* b = bridge(weak))
-            b->releaseKey(id);
+        if (SoundBridge* b = bridge(weak)) b->releaseKey(id);
     };
     actions.allKeysOff = [weak, bridge] {
-        if (SoundBridge* b = bridge(weak))
-            b->engine_->allKeysOff();
+        if (SoundBridge* b = bridge(weak)) b->engine_->allKeysOff();
     };
     actions.exportMIDI = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::midi, d); };
     actions.exportAbleton = [s, d = setup_.dialogs] { exportLockedTone(*s, ToneExportFormat::ableton, d); };
@@ -163,8 +153,7 @@ void SoundBridge::wire(InstrumentState& state)
     actions.toggleTake = onBridge(&SoundBridge::toggleTake);
     actions.exportMovie = onBridge(&SoundBridge::exportMovie);
     actions.cancelMovie = [weak, bridge] {
-        if (SoundBridge* b = bridge(weak))
-            b->cancelMovie();
+        if (SoundBridge* b = bridge(weak)) b->cancelMovie();
     };
     actions.toggleMelodyCapture = onBridge(&SoundBridge::toggleMelodyCapture);
     state.actions.set(std::move(actions));
@@ -217,8 +206,7 @@ const AudioVisuals& SoundBridge::frame(InstrumentState& state, double now)
         const double step = now - lastNow_;
         dt = std::isfinite(step) ? std::clamp(step, 0.0, 0.1) : 1.0 / 60;
     }
-    if (std::isfinite(now))
-        lastNow_ = now;
+    if (std::isfinite(now)) lastNow_ = now;
     watchAudioDevice(state, now);
 
     runMovement(state, now, dt);
@@ -227,8 +215,7 @@ const AudioVisuals& SoundBridge::frame(InstrumentState& state, double now)
     runCapture(state);
     runMIDIOut(state);
 
-    if (takes_.isRecording())
-        logTakeFrame(state);
+    if (takes_.isRecording()) logTakeFrame(state);
     updateDeviceList(state);
     updateViewPhase(state);
     const bool navChanged = updateNavKey(state);
@@ -261,8 +248,8 @@ const AudioVisuals& SoundBridge::frame(InstrumentState& state, double now)
     v.bass = a.bass;
     v.mid = a.mid;
     v.treble = a.treble;
-    v.juliaCOffset = Complex{a.amplitude * std::sin(0.5 * time_) * 0.035 / damp,
-                             a.bass * std::cos(0.7 * time_) * 0.02 / damp};
+    v.juliaCOffset =
+        Complex{a.amplitude * std::sin(0.5 * time_) * 0.035 / damp, a.bass * std::cos(0.7 * time_) * 0.02 / damp};
     state.audioVisuals.set(v);
     const auto& waveform = engine_->analyser().waveform();
     const auto& spectrum = engine_->analyser().spectrumDB();
@@ -277,25 +264,21 @@ void SoundBridge::watchAudioDevice(InstrumentState& state, double now)
     if (frame != watchedFrame_ || !std::isfinite(now)) {
         watchedFrame_ = frame;
         watchedSince_ = now;
-        if (audioLost_)
-            audioLost_ = false;
+        if (audioLost_) audioLost_ = false;
         return;
     }
-    if (audioLost_ || now - watchedSince_ < audioLossSeconds)
-        return;
+    if (audioLost_ || now - watchedSince_ < audioLossSeconds) return;
     // No audio has been rendered for a while: the device is gone (or never came). Notes whose ends
     // lie in the future would never be scheduled; end them all now.
     audioLost_ = true;
-    if (engine_->isRunning())
-        log("audio output stopped: every note released");
+    if (engine_->isRunning()) log("audio output stopped: every note released");
     releaseEverything(state);
 }
 
 void SoundBridge::releaseEverything(InstrumentState& state)
 {
     stopMelody(state);
-    if (state.melodyPlaying.get())
-        state.melodyPlaying.set(false);
+    if (state.melodyPlaying.get()) state.melodyPlaying.set(false);
     midiKeys_.releaseAll();
     state.releaseAllNotes();
     engine_->allKeysOff();
@@ -305,12 +288,11 @@ void SoundBridge::releaseEverything(InstrumentState& state)
 void SoundBridge::logTakeFrame(InstrumentState& state)
 {
     takes_.addView(Take::View(0, state.fractalType.get(), state.centre.get(), state.zoom.get(), state.rotation.get(),
-                              state.juliaC.get(), state.palette().get(), state.maxIterations.get(),
-                              state.bloom.get(), state.grain.get(), state.colourShift.get()));
+                              state.juliaC.get(), state.palette().get(), state.maxIterations.get(), state.bloom.get(),
+                              state.grain.get(), state.colourShift.get()));
     if (hudState) {
         try {
-            if (std::optional<std::string> bytes = hudState(state))
-                takes_.addHUD(std::move(*bytes));
+            if (std::optional<std::string> bytes = hudState(state)) takes_.addHUD(std::move(*bytes));
         } catch (const std::exception&) {
             // A HUD state that cannot be encoded is left out of this frame.
         }
@@ -323,10 +305,8 @@ void SoundBridge::updateDeviceList(InstrumentState& state)
     const auto& sources = midi_.sources().get();
     const auto& devices = state.midiDevices.get();
     bool same = sources.size() == devices.size();
-    for (std::size_t i = 0; same && i < sources.size(); ++i)
-        same = sources[i].name == devices[i];
-    if (!same)
-        state.midiDevices.set(midi_.sourceNames());
+    for (std::size_t i = 0; same && i < sources.size(); ++i) same = sources[i].name == devices[i];
+    if (!same) state.midiDevices.set(midi_.sourceNames());
 }
 
 void SoundBridge::updateViewPhase(const InstrumentState& state)
@@ -341,20 +321,17 @@ void SoundBridge::updateViewPhase(const InstrumentState& state)
             x -= std::floor(x);
             y -= std::floor(y);
             // A step too large to keep a fraction leaves the phase where it was.
-            if (std::isfinite(x) && std::isfinite(y))
-                viewPhase_ = {x, y};
+            if (std::isfinite(x) && std::isfinite(y)) viewPhase_ = {x, y};
         }
     }
-    if (!lastCentre_ || *lastCentre_ != centre)
-        lastCentre_ = centre;
+    if (!lastCentre_ || *lastCentre_ != centre) lastCentre_ = centre;
 }
 
 bool SoundBridge::updateNavKey(const InstrumentState& state)
 {
-    NavInputs inputs{state.fractalType.get(), state.centre.get(), state.zoom.get(), state.maxIterations.get(),
-                     state.rotation.get(), state.scale.get(), state.rootNote.get(), state.mappingMode.get()};
-    if (navInputs_ && *navInputs_ == inputs)
-        return false;
+    NavInputs inputs{state.fractalType.get(), state.centre.get(), state.zoom.get(),     state.maxIterations.get(),
+                     state.rotation.get(),    state.scale.get(),  state.rootNote.get(), state.mappingMode.get()};
+    if (navInputs_ && *navInputs_ == inputs) return false;
     std::string key;
     key.reserve(160);
     key += toText(inputs.type);
@@ -385,8 +362,7 @@ void SoundBridge::applyParameters(InstrumentState& state)
     const auto& tone = state.lockedTone.get();
     AudioParams params = locked && tone ? tone->params : state.audioParams.get();
     params.volume = state.audioParams.get().volume;
-    if (!engine_->isPlaying() && !locked)
-        params.noiseLevel = 0;
+    if (!engine_->isPlaying() && !locked) params.noiseLevel = 0;
     const Waveform waveform = state.waveform().get();
     const Waveform stepWaveform = state.waveformChosen.get() ? waveform : Waveform::triangle;
     engine_->apply(params, waveform, stepWaveform, state.micEnabled.get() ? 1.0 : 0.0, 0);
@@ -436,19 +412,16 @@ void SoundBridge::requestOrbitTail(InstrumentState& state)
     const Complex juliaC = state.juliaC.get();
     const std::int64_t iterations = state.maxIterations.get();
     const int maxIterations = static_cast<int>(std::clamp<std::int64_t>(iterations, 0, InstrumentState::iterationCap));
-    tailQueue_.async([token, type, juliaC, iterations, maxIterations, centre = state.centre.get(),
-                      latest = tailLatest_, weak = std::weak_ptr<Alive>(alive_), s = &state, &main = main_] {
+    tailQueue_.async([token, type, juliaC, iterations, maxIterations, centre = state.centre.get(), latest = tailLatest_,
+                      weak = std::weak_ptr<Alive>(alive_), s = &state, &main = main_] {
         const auto stale = [&] { return latest->load() != token; };
-        if (stale())
-            return;
+        if (stale()) return;
         Orbits::Centre c = Orbits::tail(type, centre, juliaC, maxIterations, 48, stale);
-        if (stale())
-            return;
+        if (stale()) return;
         main.post([token, type, juliaC, iterations, weak, s, c = std::move(c)]() mutable {
             const auto alive = weak.lock();
             SoundBridge* bridge = alive ? alive->bridge : nullptr;
-            if (!bridge || token != bridge->tailToken_)
-                return;
+            if (!bridge || token != bridge->tailToken_) return;
             // An orbit of another formula, Julia constant or iteration limit is not this view's.
             if (s->fractalType.get() != type || !(s->juliaC.get() == juliaC) || s->maxIterations.get() != iterations)
                 return;

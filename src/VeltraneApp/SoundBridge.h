@@ -98,11 +98,11 @@ class SoundBridge {
 public:
     // Where the bridge's parts live; the defaults are the program's.
     struct Setup {
-        AudioOutputDesc audio;                              // the engine's output device
-        MidiBackend midiBackend = MidiBackend::automatic;   // MIDI input and output
-        std::string midiName = "Veltrane";                  // input client and output source name
-        MainQueue* mainQueue = nullptr;                     // null: MainQueue::main()
-        const Clock* clock = nullptr;                       // media clock of MIDI clock in; null: steady
+        AudioOutputDesc audio;                            // the engine's output device
+        MidiBackend midiBackend = MidiBackend::automatic; // MIDI input and output
+        std::string midiName = "Veltrane";                // input client and output source name
+        MainQueue* mainQueue = nullptr;                   // null: MainQueue::main()
+        const Clock* clock = nullptr;                     // media clock of MIDI clock in; null: steady
         // The device of the melody flight's renderer, asked for the first time a flight is switched
         // on; null: the system's default GPU device.
         std::function<std::shared_ptr<GpuDevice>()> flightDevice;
@@ -179,7 +179,8 @@ public:
                      bool hud, bool interactive, InstrumentState& state);
     void cancelMovie();
     // Holds only the state (and the presenter, which outlives every bridge); null: the system one.
-    static void exportLockedTone(InstrumentState& state, ToneExportFormat format, Dialogs::Presenter* dialogs = nullptr);
+    static void exportLockedTone(InstrumentState& state, ToneExportFormat format,
+                                 Dialogs::Presenter* dialogs = nullptr);
     // The movie side: its render, its queue of movies waiting their turn (tests watch it).
     MovieExport& movies();
     // ======== end of recordings block ========
@@ -194,7 +195,10 @@ private:
         double sampleRate = 48000;
         bool loop = false;
         double length = 0; // the melody's, in beats
-        double beatAt(std::int64_t at) const { return beat + bpm * (static_cast<double>(at - frame) / sampleRate) / 60; }
+        double beatAt(std::int64_t at) const
+        {
+            return beat + bpm * (static_cast<double>(at - frame) / sampleRate) / 60;
+        }
     };
 
     void log(const std::string& line) const;
@@ -308,7 +312,7 @@ private:
     std::unique_ptr<FractalRenderer> flightRenderer_;
     bool flightRendererFailed_ = false;
 
-    CaptureTail captureTail_; // its end frame is the capture's tail end
+    CaptureTail captureTail_;             // its end frame is the capture's tail end
     std::unique_ptr<MovieExport> movies_; // made on first use; cancels its render when the bridge goes
 
     // lost-device watch

@@ -15,9 +15,9 @@
 namespace veltrane {
 
 namespace {
-constexpr double startDelay = 0.05;        // seconds from now to the melody's first beat
-constexpr double captureStartDelay = 0.5;  // the same while a melody capture is armed
-constexpr double lookAhead = 0.15;         // seconds scheduled beyond the output latency
+constexpr double startDelay = 0.05;       // seconds from now to the melody's first beat
+constexpr double captureStartDelay = 0.5; // the same while a melody capture is armed
+constexpr double lookAhead = 0.15;        // seconds scheduled beyond the output latency
 constexpr double flightMaxZoom = 1e10;
 constexpr double flightTailSeconds = 2;
 constexpr double minimumMIDINote = 0.001; // seconds between a melody note's MIDI start and end
@@ -30,14 +30,11 @@ void SoundBridge::runMelody(InstrumentState& state)
     const auto& tone = state.lockedTone.get();
     // Without a locked tone (or while the audio stands still) a play request is refused.
     if (!state.melodyPlaying.get() || !state.toneLocked.get() || !tone || audioLost_) {
-        if (melodyPlayer_)
-            stopMelody(state);
-        if (state.melodyPlaying.get())
-            state.melodyPlaying.set(false);
+        if (melodyPlayer_) stopMelody(state);
+        if (state.melodyPlaying.get()) state.melodyPlaying.set(false);
         return;
     }
-    if (melodyPlayer_ && melodyPlayingID_ != state.melodyID.get())
-        stopMelody(state);
+    if (melodyPlayer_ && melodyPlayingID_ != state.melodyID.get()) stopMelody(state);
 
     const int tonic = tone->baseMidiNote + 12 * static_cast<int>(state.keyboardOctaveOffset().get());
     const bool loop = state.melodyLoop.get() && !state.melodyCapture.get();
@@ -58,11 +55,10 @@ void SoundBridge::runMelody(InstrumentState& state)
     if (player.bass() != state.melodyBass.get())
         sendMelody(player.setBass(state.melodyBass.get(), engine_->currentFrame()));
     const double wanted = state.melodyBPM.get().value_or(player.melody().bpm());
-    if (player.bpm() != std::clamp(wanted, MelodyPlayer::minimumBPM, MelodyPlayer::maximumBPM))
-        player.setTempo(wanted);
+    if (player.bpm() != std::clamp(wanted, MelodyPlayer::minimumBPM, MelodyPlayer::maximumBPM)) player.setTempo(wanted);
 
-    sendMelody(player.schedule(engine_->currentFrame() + framesOf(sampleRate, lookAhead) +
-                               engine_->outputLatencyFrames()));
+    sendMelody(
+        player.schedule(engine_->currentFrame() + framesOf(sampleRate, lookAhead) + engine_->outputLatencyFrames()));
 
     // The keyboard lights what is heard now: the events whose frames have left the speakers.
     const std::int64_t heard = engine_->currentFrame() - engine_->outputLatencyFrames();
@@ -96,8 +92,7 @@ void SoundBridge::runMelody(InstrumentState& state)
 
 void SoundBridge::stopMelody(InstrumentState& state)
 {
-    if (!melodyPlayer_)
-        return;
+    if (!melodyPlayer_) return;
     sendMelody(melodyPlayer_->stop(engine_->currentFrame()));
     melodyPlayer_.reset();
     melodyLights_.clear();
@@ -109,8 +104,7 @@ void SoundBridge::stopMelody(InstrumentState& state)
 
 void SoundBridge::sendMelody(const std::vector<MelodyPlayer::Event>& events)
 {
-    if (events.empty())
-        return;
+    if (events.empty()) return;
     MelodyPlayer::prune(melodySent_, engine_->currentFrame());
     for (const MelodyPlayer::Event& e : events) {
         engine_->send(e);
@@ -140,31 +134,27 @@ void SoundBridge::sendMelody(const std::vector<MelodyPlayer::Event>& events)
 
 std::optional<SoundBridge::FlightClock> SoundBridge::clockOf(const std::optional<MelodyPlayer>& player) const
 {
-    if (!player)
-        return std::nullopt;
+    if (!player) return std::nullopt;
     const std::int64_t now = engine_->currentFrame();
-    return FlightClock{now,           player->beat(now), player->bpm(), player->sampleRate(),
+    return FlightClock{now,          player->beat(now),        player->bpm(), player->sampleRate(),
                        player->loop, player->melody().length()};
 }
 
 void SoundBridge::runFlight(InstrumentState& state, double now)
 {
     const bool fly = state.melodyFly.get();
-    if (!fly)
-        flightRendererFailed_ = false; // switching flights on again tries again
+    if (!fly) flightRendererFailed_ = false; // switching flights on again tries again
     if (fly && !flightRenderer_ && !flightRendererFailed_) {
         try {
             const std::shared_ptr<GpuDevice> device =
                 setup_.flightDevice ? setup_.flightDevice() : GpuDevice::systemDefault();
-            if (device)
-                flightRenderer_ = std::make_unique<FractalRenderer>(device);
+            if (device) flightRenderer_ = std::make_unique<FractalRenderer>(device);
         } catch (const std::exception& e) {
             log(std::string("melody flight unavailable: ") + e.what());
         }
         flightRendererFailed_ = !flightRenderer_;
     }
-    if (melodyPlayer_)
-        flightClock_ = clockOf(melodyPlayer_);
+    if (melodyPlayer_) flightClock_ = clockOf(melodyPlayer_);
     if (!fly || !(state.melodyPlaying.get() || state.melodyCapture.get()) || !flightClock_ || !flightRenderer_) {
         flightPlan_.reset();
         flightClock_ = clockOf(melodyPlayer_);
@@ -193,11 +183,11 @@ void SoundBridge::runFlight(InstrumentState& state, double now)
         const FractalType type = state.fractalType.get();
         const Complex juliaC = state.juliaC.get();
         FractalRenderer& renderer = *flightRenderer_;
-        const MelodyFlight::Find find = [&renderer, type, juliaC](const BigComplex& centre, double zoom,
-                                                                  double target) -> std::optional<MelodyFlight::Destination> {
+        const MelodyFlight::Find find = [&renderer, type,
+                                         juliaC](const BigComplex& centre, double zoom,
+                                                 double target) -> std::optional<MelodyFlight::Destination> {
             const std::optional<FlightStop> stop = flightStop(renderer, type, juliaC, centre, zoom, target);
-            if (!stop)
-                return std::nullopt;
+            if (!stop) return std::nullopt;
             return MelodyFlight::Destination{stop->centre, stop->zoom};
         };
         flightPlan_.emplace(melody, bpm, from, fromBeat, flightTailSeconds * bpm / 60,

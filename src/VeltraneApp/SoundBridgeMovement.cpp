@@ -35,8 +35,7 @@ void SoundBridge::runMovement(InstrumentState& state, double now, double dt)
         conductorSettings_.reset();
         movementTarget_.reset();
         pausedSince_.reset();
-        if (state.movementPaused.get())
-            state.movementPaused.set(false);
+        if (state.movementPaused.get()) state.movementPaused.set(false);
         return;
     }
 
@@ -58,8 +57,7 @@ void SoundBridge::runMovement(InstrumentState& state, double now, double dt)
     }
 
     if (now - state.lastManualMove.get() < s.manualResumeDelay) {
-        if (!state.movementPaused.get())
-            state.movementPaused.set(true);
+        if (!state.movementPaused.get()) state.movementPaused.set(true);
         pausedSince_ = state.lastManualMove.get();
         movementTarget_.reset();
         return;
@@ -80,11 +78,11 @@ void SoundBridge::runMovement(InstrumentState& state, double now, double dt)
         for (const Conductor::Note& note : notes) {
             const double f = pitch(note.target);
             engine_->step(f, note.duration, note.accent, note.frame);
-            if (!midiOut_.isRunning() || !(f > 0) || !std::isfinite(f))
-                continue;
-            const auto number = static_cast<std::uint8_t>(std::clamp(std::floor(12 * std::log2(f / 440) + 69 + 0.5), 0.0, 127.0));
-            const auto velocity = static_cast<std::uint8_t>(
-                std::clamp(std::trunc(note.accent * midiVelocityScale), 0.0, 127.0));
+            if (!midiOut_.isRunning() || !(f > 0) || !std::isfinite(f)) continue;
+            const auto number =
+                static_cast<std::uint8_t>(std::clamp(std::floor(12 * std::log2(f / 440) + 69 + 0.5), 0.0, 127.0));
+            const auto velocity =
+                static_cast<std::uint8_t>(std::clamp(std::trunc(note.accent * midiVelocityScale), 0.0, 127.0));
             const std::int64_t end = note.frame + static_cast<std::int64_t>(note.duration * sampleRate);
             const std::uint64_t on = hostTimeOfFrame(note.frame);
             midiOut_.note(number, velocity, stepChannel, on, hostTimeOfFrame(end));
@@ -95,12 +93,10 @@ void SoundBridge::runMovement(InstrumentState& state, double now, double dt)
             conductor_->follow(engine_->currentFrame() + engine_->outputLatencyFrames()))
         movementTarget_ = MovementTarget{conductor_->exactCentre(due->local), due->local.zoom, due->local.rotation};
 
-    if (!movementTarget_ || state.flight.get())
-        return;
+    if (!movementTarget_ || state.flight.get()) return;
     const double b = s.lerpSpeed >= 0 ? 1 - std::min(s.lerpSpeed, 1.0) : 1;
     const double k = 1 - std::pow(b, dt * glideFrameRate);
-    if (!(k > 0))
-        return; // no glide: the view (and its iterations) stay as they are
+    if (!(k > 0)) return; // no glide: the view (and its iterations) stay as they are
     const double zoom = state.zoom.get() + k * (movementTarget_->zoom - state.zoom.get());
     const double rotation = state.rotation.get() + k * (movementTarget_->rotation - state.rotation.get());
     const int limbs = std::max(state.centre.get().fracLimbs(), movementTarget_->centre.fracLimbs());

@@ -17,10 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Dialogs::Presenter& presenterOr(Dialogs::Presenter* dialogs)
-{
-    return dialogs ? *dialogs : Dialogs::systemPresenter();
-}
+Dialogs::Presenter& presenterOr(Dialogs::Presenter* dialogs) { return dialogs ? *dialogs : Dialogs::systemPresenter(); }
 
 } // namespace
 
@@ -67,7 +64,8 @@ void SoundBridge::toggleRecord(InstrumentState& state)
                 fs::remove(recording, ignored);
                 return;
             }
-            if (const auto failure = RecordingFiles::saveRecording(recording, RecordingFiles::destination(*chosen, "wav")))
+            if (const auto failure =
+                    RecordingFiles::saveRecording(recording, RecordingFiles::destination(*chosen, "wav")))
                 report(ExportMessages::Failure::saveRecording, *failure);
         });
         return;
@@ -98,12 +96,14 @@ void SoundBridge::toggleTake(InstrumentState& state)
     std::optional<Take> take = takes_.stop();
     if (!take) return;
     const ExportMessages::Reporter report{setup_.log ? setup_.log : systemLog, nullptr};
-    const Dialogs::SavePanel panel{ExportMessages::takeSaveMessage(take->seconds()), {ExportMessages::takeType},
+    const Dialogs::SavePanel panel{ExportMessages::takeSaveMessage(take->seconds()),
+                                   {ExportMessages::takeType},
                                    RecordingFiles::suggestedTakeName()};
     presenterOr(setup_.dialogs).save(panel, [report, take = std::move(*take)](std::optional<fs::path> chosen) {
         if (!chosen) return; // cancelled: the take is dropped
         const fs::path to = RecordingFiles::destination(*chosen, Take::fileExtension);
-        if (const auto failure = RecordingFiles::saveTake(take, to)) report(ExportMessages::Failure::saveTake, *failure);
+        if (const auto failure = RecordingFiles::saveTake(take, to))
+            report(ExportMessages::Failure::saveTake, *failure);
     });
 }
 
@@ -192,4 +192,3 @@ void SoundBridge::exportLockedTone(InstrumentState& state, ToneExportFormat form
 }
 
 } // namespace veltrane
-

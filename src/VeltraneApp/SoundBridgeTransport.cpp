@@ -18,14 +18,13 @@ namespace {
 constexpr std::uint8_t droneChannel = 2;
 constexpr std::uint8_t droneVelocity = 100;
 constexpr std::uint8_t controllerChannel = 0;
-constexpr double clockLead = 0.05;    // seconds before the first pulse
-constexpr double clockHorizon = 0.1;  // seconds of pulses sent ahead
+constexpr double clockLead = 0.05;   // seconds before the first pulse
+constexpr double clockHorizon = 0.1; // seconds of pulses sent ahead
 
 // The nearest note of a frequency, or nothing for one that names no pitch.
 std::optional<std::uint8_t> droneNoteOf(double frequency)
 {
-    if (!(frequency > 0) || !std::isfinite(frequency))
-        return std::nullopt;
+    if (!(frequency > 0) || !std::isfinite(frequency)) return std::nullopt;
     const double note = std::floor(12 * std::log2(frequency / 440) + 69 + 0.5);
     return static_cast<std::uint8_t>(std::clamp(note, 0.0, 127.0));
 }
@@ -37,8 +36,7 @@ void SoundBridge::togglePlay(InstrumentState& state)
         engine_->stopDrone(0);
         state.isPlaying.set(false);
     } else {
-        if (!state.toneLocked.get())
-            engine_->play(0);
+        if (!state.toneLocked.get()) engine_->play(0);
         state.isPlaying.set(true);
     }
     state.introVisible.set(false);
@@ -59,8 +57,7 @@ void SoundBridge::toggleLock(InstrumentState& state)
         state.isPlaying.set(true);
         return;
     }
-    if (!state.isPlaying.get())
-        return;
+    if (!state.isPlaying.get()) return;
     state.lockedTone.set(LockedTone::locking(state.audioParams.get(), std::string(toText(state.waveform().get()))));
     state.setKeyboardOctaveOffset(0);
     state.toneLocked.set(true);
@@ -88,8 +85,7 @@ void SoundBridge::handleMIDI(const MIDIEvent& event, InstrumentState& state)
     const bool pedal = event.kind == Kind::controlChange && event.controller() == MIDIControlMap::sustainPedal;
     if (event.kind == Kind::controlChange && !pedal) {
         // Controllers play the sound whether or not a tone is locked; observers hear of every one.
-        state.audioParams.modify(
-            [&](AudioParams& p) { MIDIControlMap::apply(event.controller(), event.value(), p); });
+        state.audioParams.modify([&](AudioParams& p) { MIDIControlMap::apply(event.controller(), event.value(), p); });
         if (state.toneLocked.get() && state.lockedTone.get()) {
             LockedTone tone = *state.lockedTone.get();
             MIDIControlMap::apply(event.controller(), event.value(), tone);
@@ -99,8 +95,7 @@ void SoundBridge::handleMIDI(const MIDIEvent& event, InstrumentState& state)
     }
     switch (event.kind) {
     case Kind::clock:
-        if (!state.midiClockIn.get())
-            return;
+        if (!state.midiClockIn.get()) return;
         clockIn_.tick(mediaNow());
         if (const std::optional<double> tempo = clockIn_.bpm()) {
             const double rounded = std::round(*tempo);
@@ -113,22 +108,18 @@ void SoundBridge::handleMIDI(const MIDIEvent& event, InstrumentState& state)
         return;
     case Kind::start:
     case Kind::continue_:
-        if (!state.midiClockIn.get())
-            return;
+        if (!state.midiClockIn.get()) return;
         clockIn_.reset();
-        if (!state.movement.get().enabled)
-            state.movement.modify([](MovementSettings& m) { m.enabled = true; });
+        if (!state.movement.get().enabled) state.movement.modify([](MovementSettings& m) { m.enabled = true; });
         return;
     case Kind::stop:
         if (state.midiClockIn.get() && state.movement.get().enabled)
             state.movement.modify([](MovementSettings& m) { m.enabled = false; });
         return;
-    default:
-        break;
+    default: break;
     }
     // Notes and the sustain pedal play the locked tone; without one they are dropped untouched.
-    if (!state.toneLocked.get())
-        return;
+    if (!state.toneLocked.get()) return;
     for (const MIDIKeyboard::Action& action : midiKeys_.handle(event)) {
         if (action.kind == MIDIKeyboard::Action::Kind::noteOff)
             state.noteOff(action.note);
@@ -139,8 +130,7 @@ void SoundBridge::handleMIDI(const MIDIEvent& event, InstrumentState& state)
 
 void SoundBridge::releaseDroneNote()
 {
-    if (droneNote_ && midiOut_.isRunning())
-        midiOut_.send(MIDIEvent::noteOff(*droneNote_, 0, droneChannel), 0);
+    if (droneNote_ && midiOut_.isRunning()) midiOut_.send(MIDIEvent::noteOff(*droneNote_, 0, droneChannel), 0);
     droneNote_.reset();
 }
 
@@ -174,8 +164,7 @@ void SoundBridge::runMIDIOut(InstrumentState& state)
             midiOut_.stop(); // ends every note it turned on, melody and step notes included
         }
     }
-    if (!midiOut_.isRunning())
-        return;
+    if (!midiOut_.isRunning()) return;
 
     // The drone's note, while the drone sounds (and the audio runs).
     const std::optional<std::uint8_t> note = engine_->isPlaying() && !state.toneLocked.get() && !audioLost_
@@ -183,8 +172,7 @@ void SoundBridge::runMIDIOut(InstrumentState& state)
                                                  : std::nullopt;
     if (note != droneNote_) {
         releaseDroneNote();
-        if (note)
-            midiOut_.send(MIDIEvent::noteOn(*note, droneVelocity, droneChannel), 0);
+        if (note) midiOut_.send(MIDIEvent::noteOn(*note, droneVelocity, droneChannel), 0);
         droneNote_ = note;
     }
 
@@ -196,13 +184,11 @@ void SoundBridge::runMIDIOut(InstrumentState& state)
     for (const auto& [controller, value] : MIDIControlMap::controllerValues(sound)) {
         const std::uint8_t number = MIDIControlMap::rawValue(controller);
         const auto sent = sentCC_.find(number);
-        if (sent != sentCC_.end() && sent->second == value)
-            continue;
+        if (sent != sentCC_.end() && sent->second == value) continue;
         sentCC_[number] = value;
         changes[count++] = MIDIEvent::controlChange(number, value, controllerChannel);
     }
-    if (count > 0)
-        midiOut_.send(std::span<const MIDIEvent>(changes.data(), count), 0);
+    if (count > 0) midiOut_.send(std::span<const MIDIEvent>(changes.data(), count), 0);
 
     // The clock, at the movement's tempo.
     if (state.midiClockOut.get()) {
@@ -211,8 +197,7 @@ void SoundBridge::runMIDIOut(InstrumentState& state)
             const std::uint64_t firstPulse = clockOut_.start(clockLead);
             midiOut_.send(MIDIEvent::start(), firstPulse);
         }
-        for (const std::uint64_t at : clockOut_.pump(clockHorizon))
-            midiOut_.send(MIDIEvent::clock(), at);
+        for (const std::uint64_t at : clockOut_.pump(clockHorizon)) midiOut_.send(MIDIEvent::clock(), at);
     } else if (clockOut_.running()) {
         midiOut_.send(MIDIEvent::stop(), 0);
         clockOut_.stop();

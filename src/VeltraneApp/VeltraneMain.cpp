@@ -112,10 +112,10 @@ int VeltraneMain::launch()
         if (!device_) throw RendererError::noDevice();
         // On a CPU device the frames are drawn one at a time, so each one's GPU time is its own.
         window_->attach(device_, {device_->isCpu() ? 1 : 2});
-        content_ = std::make_unique<ContentView>(
-            state(), bench(),
-            ContentView::Environment{*system_, *window_, device_, arguments_, options_.places, options_.dialogs,
-                                     nullptr, options_.makeSound});
+        content_ = std::make_unique<ContentView>(state(), bench(),
+                                                 ContentView::Environment{*system_, *window_, device_, arguments_,
+                                                                          options_.places, options_.dialogs, nullptr,
+                                                                          options_.makeSound});
     } catch (const GpuNoDeviceError&) {
         std::fprintf(stderr, "%s\n", rendererStartFailure(RendererError::noDevice()).c_str());
         content_.reset();
@@ -146,17 +146,14 @@ int VeltraneMain::launch()
 void VeltraneMain::handle(const WindowEvent& event)
 {
     switch (event.kind) {
-    case WindowEvent::Kind::quitRequested:
-        terminate();
-        return;
+    case WindowEvent::Kind::quitRequested: terminate(); return;
     case WindowEvent::Kind::closeRequested:
         if (event.window == window_->id()) {
             if (AppDelegate::applicationShouldTerminateAfterLastWindowClosed()) terminate();
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (StageOutput::shared().handle(event, state())) return;
     content_->handle(event);
@@ -241,7 +238,8 @@ void VeltraneMain::writeTestState(bool force)
     if (text == lastTestStateText_ && !force) return;
     lastTestStateText_ = text;
     try {
-        Files::replaceAtomically(*testState_, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        Files::replaceAtomically(*testState_,
+                                 std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "test state not written: %s\n", error.what());
     }

@@ -16,7 +16,8 @@
 namespace {
 
 // The kernel's default parameter values.
-vk_fx_params defaults() {
+vk_fx_params defaults()
+{
     vk_fx_params p{};
     p.cutoff = 2000.0f;
     p.q = 2.0f;
@@ -42,24 +43,28 @@ vk_fx_params defaults() {
 
 class Chain {
 public:
-    explicit Chain(double rate = 48000.0) : fx_(std::make_unique<vk_fx>()) {
+    explicit Chain(double rate = 48000.0) : fx_(std::make_unique<vk_fx>())
+    {
         std::memset(fx_.get(), 0, sizeof(vk_fx));
         EXPECT_NE(vk_fx_init(fx_.get(), rate), nullptr);
         fx_->reverb = vk_rv_create(rate, 3.0);
         vk_fx_reset(fx_.get());
     }
-    ~Chain() {
+    ~Chain()
+    {
         vk_rv_destroy(fx_->reverb);
         vk_fx_free(fx_.get());
     }
     vk_fx* operator->() { return fx_.get(); }
     vk_fx* get() { return fx_.get(); }
 
-    void process(const vk_fx_params& p, float l, float r, float* ol, float* orr) {
+    void process(const vk_fx_params& p, float l, float r, float* ol, float* orr)
+    {
         vk_fx_process(fx_.get(), &p, l, r, ol, orr);
     }
     // One stage alone over a mono signal fed to both sides; returns the left output.
-    std::vector<float> stage(int tap, const vk_fx_params& p, const std::vector<float>& in) {
+    std::vector<float> stage(int tap, const vk_fx_params& p, const std::vector<float>& in)
+    {
         std::vector<float> out(in.size());
         for (std::size_t i = 0; i < in.size(); ++i) {
             float l = in[i], r = in[i];
@@ -73,14 +78,16 @@ private:
     std::unique_ptr<vk_fx> fx_;
 };
 
-std::vector<float> sine(double hz, double rate, int n, float amp = 1.0f) {
+std::vector<float> sine(double hz, double rate, int n, float amp = 1.0f)
+{
     std::vector<float> x(n);
     for (int i = 0; i < n; ++i) x[i] = amp * static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / rate));
     return x;
 }
 
 // Amplitude of one frequency in x[from..], by correlation (a single DFT bin at an arbitrary frequency).
-double amplitudeAt(const std::vector<float>& x, double hz, double rate, int from) {
+double amplitudeAt(const std::vector<float>& x, double hz, double rate, int from)
+{
     std::complex<double> sum = 0.0;
     const int n = static_cast<int>(x.size()) - from;
     for (int i = 0; i < n; ++i)
@@ -88,24 +95,27 @@ double amplitudeAt(const std::vector<float>& x, double hz, double rate, int from
     return 2.0 * std::abs(sum) / n;
 }
 
-TEST(EffectChain, DelayMemoryHasThePowerOfTwoLengths) {
+TEST(EffectChain, DelayMemoryHasThePowerOfTwoLengths)
+{
     Chain c;
     EXPECT_EQ(c->chorus.line[0].size, 1024);
     EXPECT_EQ(c->pitch.line[1].size, 16384);
     EXPECT_EQ(c->delay.line[0].size, 65536);
 }
 
-TEST(EffectChain, DelayReadOfOneIsTheNewestSampleAndInterpolates) {
+TEST(EffectChain, DelayReadOfOneIsTheNewestSampleAndInterpolates)
+{
     Chain c;
     vk_delay_line* line = &c->chorus.line[0];
     for (float v : {1.0f, 2.0f, 4.0f}) vk_delay_write(line, v);
     EXPECT_EQ(vk_delay_read(line, 1.0f), 4.0f);
     EXPECT_EQ(vk_delay_read(line, 2.0f), 2.0f);
     EXPECT_FLOAT_EQ(vk_delay_read(line, 1.5f), 3.0f);
-    EXPECT_EQ(vk_delay_read(line, 4.0f), 0.0f);  // wraps to the zeroed end of the line
+    EXPECT_EQ(vk_delay_read(line, 4.0f), 0.0f); // wraps to the zeroed end of the line
 }
 
-TEST(EffectChain, EqualPowerMixKeepsATraceOfWetAtZero) {
+TEST(EffectChain, EqualPowerMixKeepsATraceOfWetAtZero)
+{
     float dry, wet;
     vk_fx_mix_gains(0.0f, &dry, &wet);
     EXPECT_NEAR(wet, 0.001534668f, 1e-9);
@@ -117,11 +127,12 @@ TEST(EffectChain, EqualPowerMixKeepsATraceOfWetAtZero) {
 }
 
 // Lowpass with "Q in decibels": the gain at the corner is 10^(Q/20); DC passes at unity.
-TEST(Filter, LowpassHasUnityAtDcAndTheResonanceAtTheCorner) {
+TEST(Filter, LowpassHasUnityAtDcAndTheResonanceAtTheCorner)
+{
     const double rate = 48000.0;
     auto p = defaults();
     p.cutoff = 1000.0f;
-    p.lfoRate = 0.0f;  // rests at 1.045 x cutoff
+    p.lfoRate = 0.0f; // rests at 1.045 x cutoff
     for (int sections : {1, 3}) {
         p.rolloff = static_cast<float>(sections);
         Chain c(rate);
@@ -134,8 +145,9 @@ TEST(Filter, LowpassHasUnityAtDcAndTheResonanceAtTheCorner) {
     }
 }
 
-TEST(Filter, AtNyquistLowpassPassesAndHighpassSilences) {
-    const double rate = 32000.0;  // the swept cutoff never falls below 16000 Hz with a 40 kHz cutoff
+TEST(Filter, AtNyquistLowpassPassesAndHighpassSilences)
+{
+    const double rate = 32000.0; // the swept cutoff never falls below 16000 Hz with a 40 kHz cutoff
     auto p = defaults();
     p.cutoff = 40000.0f;
     const auto in = sine(3000.0, rate, 4000, 0.7f);
@@ -146,7 +158,8 @@ TEST(Filter, AtNyquistLowpassPassesAndHighpassSilences) {
     for (float v : high.stage(2, p, in)) ASSERT_EQ(v, 0.0f);
 }
 
-TEST(Filter, RolloffChangeClearsTheHistoryTypeChangeDoesNot) {
+TEST(Filter, RolloffChangeClearsTheHistoryTypeChangeDoesNot)
+{
     auto p = defaults();
     Chain c;
     c.stage(2, p, std::vector<float>(200, 0.8f));
@@ -162,13 +175,14 @@ TEST(Filter, RolloffChangeClearsTheHistoryTypeChangeDoesNot) {
     EXPECT_TRUE(nonZero());
     p.rolloff = 2.0f;
     l = r = 0.0f;
-    p.q = 0.0f;  // notch with Q 0 is all zero: nothing new enters the state this frame
+    p.q = 0.0f; // notch with Q 0 is all zero: nothing new enters the state this frame
     vk_fx_stage(c.get(), 2, &p, &l, &r);
     EXPECT_EQ(c->filter.sections, 2);
     EXPECT_FALSE(nonZero());
 }
 
-TEST(Distortion, AmountZeroGivesAThirdOfTheClippedSignal) {
+TEST(Distortion, AmountZeroGivesAThirdOfTheClippedSignal)
+{
     struct Case {
         float in, want;
     };
@@ -181,7 +195,8 @@ TEST(Distortion, AmountZeroGivesAThirdOfTheClippedSignal) {
 
 // The oversampler against a plain shift-register version of the same steps: input history H (newest
 // first), two shaped values per input into G (u1 first), the half-band sums over both.
-TEST(Distortion, MatchesAPlainShiftRegisterOversampler) {
+TEST(Distortion, MatchesAPlainShiftRegisterOversampler)
+{
     auto p = defaults();
     p.distortion = 0.35f;
     Chain c;
@@ -212,16 +227,18 @@ TEST(Distortion, MatchesAPlainShiftRegisterOversampler) {
     }
 }
 
-TEST(Distortion, HalfBandCoefficientsSumToAQuarter) {
+TEST(Distortion, HalfBandCoefficientsSumToAQuarter)
+{
     Chain c;
     float sum = 0.0f;
     for (float v : c->distortion.halfBand) sum += v;
     EXPECT_NEAR(sum, 0.25f, 1e-7);
     EXPECT_GT(c->distortion.halfBand[0], 0.0f);
-    EXPECT_LT(c->distortion.halfBand[1], 0.0f);  // alternating signs of the odd taps
+    EXPECT_LT(c->distortion.halfBand[1], 0.0f); // alternating signs of the odd taps
 }
 
-TEST(Distortion, LargeAmountSaturatesTowardTheCurveLimit) {
+TEST(Distortion, LargeAmountSaturatesTowardTheCurveLimit)
+{
     auto p = defaults();
     p.distortion = 1.0f;
     Chain c;
@@ -231,14 +248,15 @@ TEST(Distortion, LargeAmountSaturatesTowardTheCurveLimit) {
     EXPECT_NEAR(out.back(), want, 1e-5);
 }
 
-TEST(BitCrusher, QuantisesToTheRoundedDepth) {
+TEST(BitCrusher, QuantisesToTheRoundedDepth)
+{
     struct Case {
         float depth, in, want;
     };
     const Case cases[] = {
-        {1.0f, 0.4f, 0.0f},  {1.0f, 0.6f, 1.0f},    {1.0f, -0.7f, -1.0f}, {0.4f, 0.6f, 1.0f},
-        {2.0f, 0.3f, 0.5f},  {2.5f, 0.3f, 0.25f},   {8.0f, 0.3f, 0.296875f},
-        {16.0f, 0.3f, 0.3f}, {15.5f, 0.123f, 0.123f}, {40.0f, 0.123f, 0.123f},
+        {1.0f, 0.4f, 0.0f},      {1.0f, 0.6f, 1.0f},      {1.0f, -0.7f, -1.0f},    {0.4f, 0.6f, 1.0f},
+        {2.0f, 0.3f, 0.5f},      {2.5f, 0.3f, 0.25f},     {8.0f, 0.3f, 0.296875f}, {16.0f, 0.3f, 0.3f},
+        {15.5f, 0.123f, 0.123f}, {40.0f, 0.123f, 0.123f},
     };
     Chain c;
     for (const auto& k : cases) {
@@ -251,9 +269,10 @@ TEST(BitCrusher, QuantisesToTheRoundedDepth) {
     }
 }
 
-TEST(Delay, EchoesAtTheDelayAndRepeatsEveryDelayPlus128) {
+TEST(Delay, EchoesAtTheDelayAndRepeatsEveryDelayPlus128)
+{
     auto p = defaults();
-    p.delayTime = 0.01f;  // 480 samples
+    p.delayTime = 0.01f; // 480 samples
     p.delayFeedback = 0.5f;
     p.delayWet = 1.0f;
     Chain c;
@@ -265,27 +284,30 @@ TEST(Delay, EchoesAtTheDelayAndRepeatsEveryDelayPlus128) {
     EXPECT_NEAR(out[480 + 2 * 608], 0.25f, 1e-6);
     double elsewhere = 0.0;
     for (int i = 1; i < 3000; ++i)
-        if (i != 480 && i != 1088 && i != 1696 && i != 2304 && i != 2912) elsewhere = std::max(elsewhere, std::fabs((double)out[i]));
+        if (i != 480 && i != 1088 && i != 1696 && i != 2304 && i != 2912)
+            elsewhere = std::max(elsewhere, std::fabs((double)out[i]));
     EXPECT_LT(elsewhere, 1e-6);
 }
 
-TEST(Delay, TimeAndFeedbackAreClamped) {
+TEST(Delay, TimeAndFeedbackAreClamped)
+{
     auto p = defaults();
     p.delayWet = 1.0f;
     std::vector<float> in(100000, 0.0f);
     in[0] = 1.0f;
-    p.delayTime = 0.0f;  // one sample
+    p.delayTime = 0.0f; // one sample
     Chain a;
     EXPECT_NEAR(a.stage(9, p, in)[1], 1.0f, 1e-6);
-    p.delayTime = 5.0f;  // one second
-    p.delayFeedback = 3.0f;  // 0.95
+    p.delayTime = 5.0f;     // one second
+    p.delayFeedback = 3.0f; // 0.95
     Chain b;
     const auto out = b.stage(9, p, in);
     EXPECT_NEAR(out[48000], 1.0f, 1e-6);
     EXPECT_NEAR(out[48000 + 48128], 0.95f, 1e-6);
 }
 
-TEST(Phaser, DepthAtOrBelowTheFloorIsBitExact) {
+TEST(Phaser, DepthAtOrBelowTheFloorIsBitExact)
+{
     auto p = defaults();
     p.phaserDepth = 0.0001f;
     const auto in = sine(700.0, 48000.0, 2000);
@@ -296,19 +318,21 @@ TEST(Phaser, DepthAtOrBelowTheFloorIsBitExact) {
     EXPECT_NE(d.stage(6, p, in), in);
 }
 
-TEST(PitchShifter, ZeroFadesOutAndThenPassesUnchanged) {
+TEST(PitchShifter, ZeroFadesOutAndThenPassesUnchanged)
+{
     auto p = defaults();
     p.pitchShift = 7.0f;
     Chain c;
     c.stage(7, p, sine(300.0, 48000.0, 4800));
-    p.pitchShift = 0.4f;  // rounds to 0
+    p.pitchShift = 0.4f; // rounds to 0
     const auto in = sine(300.0, 48000.0, 2000);
     const auto out = c.stage(7, p, in);
-    EXPECT_NE(out[900], in[900]);  // still fading during the first 20 ms
+    EXPECT_NE(out[900], in[900]); // still fading during the first 20 ms
     for (int i = 960; i < 2000; ++i) ASSERT_EQ(out[i], in[i]) << i;
 }
 
-TEST(PitchShifter, TwelveSemitonesPlaysAnOctaveUp) {
+TEST(PitchShifter, TwelveSemitonesPlaysAnOctaveUp)
+{
     auto p = defaults();
     p.pitchShift = 12.0f;
     const double rate = 48000.0;
@@ -317,7 +341,8 @@ TEST(PitchShifter, TwelveSemitonesPlaysAnOctaveUp) {
     EXPECT_GT(amplitudeAt(out, 600.0, rate, 4800), 5.0 * amplitudeAt(out, 300.0, rate, 4800));
 }
 
-TEST(FrequencyShifter, ShiftsUpWithTheImageSuppressed) {
+TEST(FrequencyShifter, ShiftsUpWithTheImageSuppressed)
+{
     auto p = defaults();
     const double rate = 48000.0;
     for (float shift : {150.0f, -150.0f}) {
@@ -331,7 +356,8 @@ TEST(FrequencyShifter, ShiftsUpWithTheImageSuppressed) {
     }
 }
 
-TEST(Widener, Identities) {
+TEST(Widener, Identities)
+{
     struct Case {
         float width, wantL, wantR;
     };
@@ -350,7 +376,8 @@ TEST(Widener, Identities) {
 
 // With the tap at 3 only the filter and the distortion run: the crusher's successors keep their
 // state (phases, delay positions, dynamics, reverb) exactly, and the output is the distorted signal.
-TEST(Taps, LaterStagesFreezeAfterTheTap) {
+TEST(Taps, LaterStagesFreezeAfterTheTap)
+{
     auto p = defaults();
     p.phaserDepth = 0.5f;
     p.pitchShift = 5.0f;
@@ -376,9 +403,9 @@ TEST(Taps, LaterStagesFreezeAfterTheTap) {
     EXPECT_EQ(c->delay.line[0].write, snapshot->delay.line[0].write);
     EXPECT_EQ(0, std::memcmp(&c->compressor, &snapshot->compressor, sizeof(vk_dynamics)));
     EXPECT_EQ(0, std::memcmp(&c->limiter, &snapshot->limiter, sizeof(vk_dynamics)));
-    EXPECT_EQ(vk_rv_active_decay(c->reverb), decay);  // not ticked: the pending set stays pending
+    EXPECT_EQ(vk_rv_active_decay(c->reverb), decay); // not ticked: the pending set stays pending
     EXPECT_EQ(vk_rv_build(c->reverb, 2.0f), 1);
-    EXPECT_NE(c->filter.sweepPhase, snapshot->filter.sweepPhase);  // the filter and the distortion did run
+    EXPECT_NE(c->filter.sweepPhase, snapshot->filter.sweepPhase); // the filter and the distortion did run
     EXPECT_NE(c->distortion.inPos, snapshot->distortion.inPos);
 
     // Output at tap 3: the DC response through a fully open lowpass is a third of the input.
@@ -392,7 +419,8 @@ TEST(Taps, LaterStagesFreezeAfterTheTap) {
 }
 
 // Whatever goes in and however the stages are set, the output stays within [-1, 1].
-TEST(Output, NeverExceedsMagnitudeOne) {
+TEST(Output, NeverExceedsMagnitudeOne)
+{
     auto p = defaults();
     p.volume = 8.0f;
     p.distortion = 1.0f;
@@ -417,7 +445,8 @@ TEST(Output, NeverExceedsMagnitudeOne) {
 
 // The compressor and the limiter each look ahead min(trunc(0.006 rate), 1023) frames: 576 in all at
 // 48 kHz between the widener's output and the chain's output.
-TEST(Output, LookAheadDelaysBy576FramesAt48k) {
+TEST(Output, LookAheadDelaysBy576FramesAt48k)
+{
     auto p = defaults();
     p.chorus = 0.0f;
     p.delayWet = 0.0f;
@@ -426,7 +455,7 @@ TEST(Output, LookAheadDelaysBy576FramesAt48k) {
         Chain c;
         c->tap = tap;
         float l, r;
-        for (int i = 0; i < 48000; ++i) c.process(p, 0.0f, 0.0f, &l, &r);  // detector settles
+        for (int i = 0; i < 48000; ++i) c.process(p, 0.0f, 0.0f, &l, &r); // detector settles
         int best = -1;
         float peak = 0.0f;
         for (int i = 0; i < 2000; ++i) {
@@ -442,7 +471,8 @@ TEST(Output, LookAheadDelaysBy576FramesAt48k) {
     EXPECT_EQ(peakIndex(12) - peakIndex(11), 288);
 }
 
-TEST(Compressor, GlueMovesThresholdAndRatioAndIsClamped) {
+TEST(Compressor, GlueMovesThresholdAndRatioAndIsClamped)
+{
     struct Case {
         float glue, threshold, ratio;
     };
@@ -458,7 +488,8 @@ TEST(Compressor, GlueMovesThresholdAndRatioAndIsClamped) {
     }
 }
 
-TEST(Compressor, LoudSignalIsReducedAndQuietOneIsNot) {
+TEST(Compressor, LoudSignalIsReducedAndQuietOneIsNot)
+{
     auto p = defaults();
     p.glue = 1.0f;
     auto level = [&](float amp) {
@@ -468,8 +499,8 @@ TEST(Compressor, LoudSignalIsReducedAndQuietOneIsNot) {
     };
     const double quiet = level(0.01f);
     const double loud = level(0.9f);
-    EXPECT_GT(quiet, 1.0);  // make-up gain
+    EXPECT_GT(quiet, 1.0); // make-up gain
     EXPECT_LT(loud, quiet * 0.5);
 }
 
-}  // namespace
+} // namespace

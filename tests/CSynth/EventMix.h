@@ -10,7 +10,8 @@
 namespace csynth_test {
 
 // The events of one block of 128 frames starting at `start`; `block` picks the variation.
-inline std::vector<vk_event> eventMix(int64_t block, int64_t start) {
+inline std::vector<vk_event> eventMix(int64_t block, int64_t start)
+{
     std::vector<vk_event> events;
     auto add = [&](int type, int offset, int param = 0, float value = 0, int id = 0, float v2 = 0, float v3 = 0) {
         events.push_back(vk_event{start + offset, type, param, id, value, v2, v3});
@@ -35,10 +36,10 @@ inline std::vector<vk_event> eventMix(int64_t block, int64_t start) {
     if (b == 7) add(VK_EVENT_ALL_KEYS_OFF, 60);
     if (b == 11) add(VK_EVENT_DRONE_OFF, 70);
     if (b == 15) add(VK_EVENT_SILENCE, 80);
-    add(VK_EVENT_PARAM, 90, 99, 1.0f);  // out of range: ignored
-    add(42, 100);                        // unknown type: ignored
-    add(VK_EVENT_PARAM, 300, VK_P_VOLUME, 0.45f);  // future: goes through the pending list
+    add(VK_EVENT_PARAM, 90, 99, 1.0f);            // out of range: ignored
+    add(42, 100);                                 // unknown type: ignored
+    add(VK_EVENT_PARAM, 300, VK_P_VOLUME, 0.45f); // future: goes through the pending list
     return events;
 }
 
-}  // namespace csynth_test
+} // namespace csynth_test

@@ -14,21 +14,23 @@ namespace {
 constexpr long double kTwoPiL = 6.283185307179586476925286766559L;
 
 // Ulps between two floats of the same sign (enough for comparing a rounded result with its reference).
-int ulpsApart(float a, float b) {
+int ulpsApart(float a, float b)
+{
     int32_t ia, ib;
     std::memcpy(&ia, &a, sizeof ia);
     std::memcpy(&ib, &b, sizeof ib);
     return std::abs(ia - ib);
 }
 
-TEST(FastMath, SineAndCosineOfTurnsMatchTheLibrary) {
+TEST(FastMath, SineAndCosineOfTurnsMatchTheLibrary)
+{
     std::mt19937 rng(7);
     // Phases in [0, 1), the small multiples the filters take (D / 4, D / 2), and a few turns either way.
     std::uniform_real_distribution<float> phase(0.0f, 1.0f), wide(-40.0f, 40.0f);
     double worst = 0.0;
     for (int i = 0; i < 400000; ++i) {
         float x = i < 200000 ? phase(rng) : wide(rng);
-        if (i < 1000) x = static_cast<float>(i) / 1000.0f;  // exact quarters and eighths included
+        if (i < 1000) x = static_cast<float>(i) / 1000.0f; // exact quarters and eighths included
         double s, c;
         vk_fast::sinCosTurns(static_cast<double>(x), &s, &c);
         const long double a = kTwoPiL * x;
@@ -46,7 +48,8 @@ TEST(FastMath, SineAndCosineOfTurnsMatchTheLibrary) {
     EXPECT_LT(worst, 2e-10);
 }
 
-TEST(FastMath, SineOfAQuarterTurnMatchesTheLibrary) {
+TEST(FastMath, SineOfAQuarterTurnMatchesTheLibrary)
+{
     double worst = 0.0;
     for (int i = 0; i <= 250000; ++i) {
         const double x = 0.25 * i / 250000.0;
@@ -59,7 +62,8 @@ TEST(FastMath, SineOfAQuarterTurnMatchesTheLibrary) {
     EXPECT_EQ(vk_fast::sinQuarterTurn(-0.1), vk_fast::sinTurns(-0.1));
 }
 
-TEST(FastMath, VectorSineIsTheScalarOneLaneByLane) {
+TEST(FastMath, VectorSineIsTheScalarOneLaneByLane)
+{
     const vk_double4 x = {0.1, 0.37, -0.62, 0.999};
     vk_double4 s, c;
     vk_fast::sinCosTurns(x, &s, &c);
@@ -71,7 +75,8 @@ TEST(FastMath, VectorSineIsTheScalarOneLaneByLane) {
     }
 }
 
-TEST(FastMath, Exp2HasRelativeErrorBelow1e10) {
+TEST(FastMath, Exp2HasRelativeErrorBelow1e10)
+{
     double worst = 0.0;
     for (double x = -160.0; x <= 130.0; x += 0.000731) {
         const long double ref = std::exp2(static_cast<long double>(x));
@@ -89,7 +94,8 @@ TEST(FastMath, Exp2HasRelativeErrorBelow1e10) {
         EXPECT_LE(ulpsApart(static_cast<float>(vk_fast::exp(x)), std::exp(x)), 1) << x;
 }
 
-TEST(FastMath, LogHasAbsoluteErrorBelow1e11) {
+TEST(FastMath, LogHasAbsoluteErrorBelow1e11)
+{
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> mantissa(1.0f, 2.0f);
     double worst = 0.0;
@@ -109,7 +115,7 @@ TEST(FastMath, LogHasAbsoluteErrorBelow1e11) {
     EXPECT_EQ(vk_fast::log(0.0f), -std::numeric_limits<double>::infinity());
     EXPECT_TRUE(std::isnan(vk_fast::log(-1.0f)));
     EXPECT_EQ(vk_fast::log(std::numeric_limits<float>::infinity()), std::numeric_limits<double>::infinity());
-    EXPECT_EQ(vk_fast::log(1e-40f), std::log(static_cast<double>(1e-40f)));  // subnormal
+    EXPECT_EQ(vk_fast::log(1e-40f), std::log(static_cast<double>(1e-40f))); // subnormal
 }
 
-}  // namespace
+} // namespace

@@ -15,12 +15,14 @@ using namespace veltrane::testsupport;
 
 namespace {
 
-void push(vk_state* k, int type, int param = 0, float value = 0.0f, int id = 0, float value3 = 0.0f) {
+void push(vk_state* k, int type, int param = 0, float value = 0.0f, int id = 0, float value3 = 0.0f)
+{
     const vk_event e{0, type, param, id, value, 0.0f, value3};
     ASSERT_EQ(vk_push_event(k, &e), 0);
 }
 
-TEST(KernelReverb, BuildIsTakenOnA2048SampleBoundaryAndResetTakesItAtOnce) {
+TEST(KernelReverb, BuildIsTakenOnA2048SampleBoundaryAndResetTakesItAtOnce)
+{
     Kernel k(vk_create(48000.0));
     ASSERT_TRUE(k);
     EXPECT_FLOAT_EQ(vk_reverb_decay(k.get()), 2.5f);
@@ -40,7 +42,8 @@ TEST(KernelReverb, BuildIsTakenOnA2048SampleBoundaryAndResetTakesItAtOnce) {
 }
 
 // While the tap stops the chain before the reverb, the reverb is not ticked: a built set stays pending.
-TEST(KernelReverb, TapBeforeTheReverbFreezesIt) {
+TEST(KernelReverb, TapBeforeTheReverbFreezesIt)
+{
     Kernel k(vk_create(48000.0));
     vk_set_tap(k.get(), 9);
     ASSERT_EQ(vk_reverb_build(k.get(), 1.0f), 0);
@@ -52,7 +55,8 @@ TEST(KernelReverb, TapBeforeTheReverbFreezesIt) {
 }
 
 // Each tap outputs a different point of the chain, and tap 1 gives the dry voices.
-TEST(KernelTaps, EveryStageCanBeHeard) {
+TEST(KernelTaps, EveryStageCanBeHeard)
+{
     std::vector<std::vector<float>> outs;
     for (int tap = 0; tap <= 14; ++tap) {
         Kernel k(vk_create(48000.0));
@@ -65,13 +69,14 @@ TEST(KernelTaps, EveryStageCanBeHeard) {
         push(k.get(), VK_EVENT_KEY_ON, 0, 330.0f, 1, 0.9f);
         outs.push_back(render(k.get(), 12000, 0));
     }
-    EXPECT_EQ(outs[14], outs[0]);  // taps above 13 act like 0
+    EXPECT_EQ(outs[14], outs[0]); // taps above 13 act like 0
     for (int a = 1; a <= 13; ++a)
         for (int b = a + 1; b <= 13; ++b) EXPECT_NE(outs[a], outs[b]) << a << " " << b;
     EXPECT_NE(outs[0], outs[13]);
 }
 
-TEST(KernelOutput, StaysWithinOneAtExtremeSettings) {
+TEST(KernelOutput, StaysWithinOneAtExtremeSettings)
+{
     Kernel k(vk_create(48000.0));
     push(k.get(), VK_EVENT_PARAM_NO_RAMP, VK_P_VOLUME, 50.0f);
     push(k.get(), VK_EVENT_PARAM_NO_RAMP, VK_P_FILTER_Q, 40.0f);
@@ -91,4 +96,4 @@ TEST(KernelOutput, StaysWithinOneAtExtremeSettings) {
     EXPECT_GT(worst, 0.5f);
 }
 
-}  // namespace
+} // namespace

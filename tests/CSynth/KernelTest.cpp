@@ -21,16 +21,17 @@ constexpr double kRate = 48000.0;
 Kernel makeKernel(double rate = kRate) { return Kernel(vk_create(rate)); }
 
 vk_event event(int type, int64_t frame = 0, int param = 0, float value = 0, int id = 0, float value2 = 0,
-               float value3 = 0) {
+               float value3 = 0)
+{
     return vk_event{frame, type, param, id, value, value2, value3};
 }
 
 void push(vk_state* k, const vk_event& e) { ASSERT_EQ(vk_push_event(k, &e), 0); }
 
+} // namespace
 
-}  // namespace
-
-TEST(Kernel, CreateRejectsBadRates) {
+TEST(Kernel, CreateRejectsBadRates)
+{
     // 1e12: buffers too long for the kernel's 32-bit indices (refused before anything is allocated).
     for (double rate : {1000.0, 0.0, -48000.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e12})
         EXPECT_EQ(vk_create(rate), nullptr) << rate;
@@ -39,23 +40,26 @@ TEST(Kernel, CreateRejectsBadRates) {
     vk_destroy(nullptr);
 }
 
-TEST(Kernel, MicrophoneRingIsHalfASecondRoundedUpToAPowerOfTwo) {
+TEST(Kernel, MicrophoneRingIsHalfASecondRoundedUpToAPowerOfTwo)
+{
     EXPECT_EQ(makeKernel(48000)->input->capacity(), 32768u);
     EXPECT_EQ(makeKernel(44100)->input->capacity(), 32768u);
     EXPECT_EQ(makeKernel(2048)->input->capacity(), 1024u);
     EXPECT_EQ(makeKernel(96000)->input->capacity(), 65536u);
 }
 
-TEST(Kernel, RingHolds4096EventsAndDropsThe4097th) {
+TEST(Kernel, RingHolds4096EventsAndDropsThe4097th)
+{
     Kernel k = makeKernel();
     const vk_event e = event(VK_EVENT_PARAM, 0, VK_P_VOLUME, 0.4f);
     for (int i = 0; i < 4096; ++i) ASSERT_EQ(vk_push_event(k.get(), &e), 0) << i;
     EXPECT_EQ(vk_push_event(k.get(), &e), 1);
     render(k.get(), 1, 0);
-    EXPECT_EQ(vk_push_event(k.get(), &e), 0);  // drained: room again
+    EXPECT_EQ(vk_push_event(k.get(), &e), 0); // drained: room again
 }
 
-TEST(Kernel, FutureEventsFillThePendingListAndWaitInTheRing) {
+TEST(Kernel, FutureEventsFillThePendingListAndWaitInTheRing)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     for (int i = 0; i < 300; ++i) push(s, event(VK_EVENT_PARAM_NO_RAMP, 1000 + i, VK_P_FILTER_Q, (float)i));
@@ -77,7 +81,8 @@ TEST(Kernel, FutureEventsFillThePendingListAndWaitInTheRing) {
 }
 
 // The microphone at gain 1 makes the voice signal visible sample by sample (tap 1: voices).
-TEST(Kernel, EventsApplyAtTheirSample) {
+TEST(Kernel, EventsApplyAtTheirSample)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     vk_set_tap(s, 1);
@@ -96,27 +101,29 @@ TEST(Kernel, EventsApplyAtTheirSample) {
     EXPECT_EQ(vk_frames_rendered(s), 1132);
 }
 
-TEST(Kernel, FrequencyRampFollowsGlide) {
+TEST(Kernel, FrequencyRampFollowsGlide)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     push(s, event(VK_EVENT_PARAM, 0, VK_P_FREQUENCY, 440.0f));
     render(s, 1, 0);
-    EXPECT_EQ(s->ramps[VK_P_FREQUENCY].count, 2880 - 1);  // 0.06 s at 48 kHz, one sample advanced
+    EXPECT_EQ(s->ramps[VK_P_FREQUENCY].count, 2880 - 1); // 0.06 s at 48 kHz, one sample advanced
 
     push(s, event(VK_EVENT_PARAM, 1, VK_P_GLIDE, 0.0f));
     push(s, event(VK_EVENT_PARAM, 1, VK_P_FREQUENCY, 220.0f));
     render(s, 1, 1);
-    EXPECT_EQ(s->ramps[VK_P_FREQUENCY].count, 240 - 1);  // 0.005 s floor
+    EXPECT_EQ(s->ramps[VK_P_FREQUENCY].count, 240 - 1); // 0.005 s floor
     render(s, 239, 2);
     EXPECT_EQ(s->ramps[VK_P_FREQUENCY].current, 220.0f);
 }
 
-TEST(Kernel, RampsByKind) {
+TEST(Kernel, RampsByKind)
+{
     struct Case {
         int kind;
         float from, to;
-        float first;      // value after one sample
-        float beforeEnd;  // value one sample before the end
+        float first;     // value after one sample
+        float beforeEnd; // value one sample before the end
     };
     // 10 samples; exponential ramps cannot cross zero: they hold and then jump.
     const float r = std::pow(5e7f, -0.1f);
@@ -139,13 +146,14 @@ TEST(Kernel, RampsByKind) {
         for (int i = 0; i < 8; ++i) vk_ramp_advance(&ramp);
         EXPECT_NEAR(ramp.current, c.beforeEnd, std::fabs(c.beforeEnd) * 1e-4) << c.kind << " " << c.from;
         vk_ramp_advance(&ramp);
-        EXPECT_EQ(ramp.current, c.to);  // exactly the target
+        EXPECT_EQ(ramp.current, c.to); // exactly the target
         vk_ramp_advance(&ramp);
         EXPECT_EQ(ramp.current, c.to);
     }
 }
 
-TEST(Kernel, NonFiniteParameterValuesAreIgnored) {
+TEST(Kernel, NonFiniteParameterValuesAreIgnored)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     const float inf = std::numeric_limits<float>::infinity();
@@ -164,7 +172,8 @@ TEST(Kernel, NonFiniteParameterValuesAreIgnored) {
     EXPECT_EQ(s->params[VK_P_WAVEFORM], 0.0f);
 }
 
-TEST(Kernel, OutOfRangeEventFieldsNeverReachTheVoices) {
+TEST(Kernel, OutOfRangeEventFieldsNeverReachTheVoices)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     const float inf = std::numeric_limits<float>::infinity();
@@ -174,7 +183,7 @@ TEST(Kernel, OutOfRangeEventFieldsNeverReachTheVoices) {
     push(s, event(VK_EVENT_PARAM, 0, VK_P_SYNTH_MODE, 1e30f));
     push(s, event(VK_EVENT_PARAM, 0, VK_P_NOISE_TYPE, -1e30f));
     push(s, event(VK_EVENT_PARAM, 0, VK_P_NOISE_LEVEL, 0.1f));
-    push(s, event(VK_EVENT_PARAM, 0, VK_P_GLIDE, -1.0f));  // would make the orbit glide diverge
+    push(s, event(VK_EVENT_PARAM, 0, VK_P_GLIDE, -1.0f)); // would make the orbit glide diverge
     push(s, event(VK_EVENT_DRONE_ON));
     push(s, event(VK_EVENT_KEY_ON, 0, 0, std::nanf(""), 1, 0, std::nanf("")));
     push(s, event(VK_EVENT_KEY_ON, 0, 0, inf, 2, 0, inf));
@@ -188,19 +197,20 @@ TEST(Kernel, OutOfRangeEventFieldsNeverReachTheVoices) {
 
     const vk_voices& v = s->voices;
     EXPECT_EQ(v.keys[0].frequency, 20.0f);
-    EXPECT_EQ(v.keys[0].velocity, 0.8f);  // NaN velocity counts as 0, which means the default
+    EXPECT_EQ(v.keys[0].velocity, 0.8f); // NaN velocity counts as 0, which means the default
     EXPECT_EQ(v.keys[1].frequency, 4000.0f);
     EXPECT_EQ(v.keys[1].velocity, 0.8f);
     EXPECT_EQ(v.keys[2].velocity, 0.8f);
     EXPECT_EQ(v.stepFrequency, 20.0f);
-    EXPECT_EQ(v.stepEnv.target, 0.0f);  // NaN step velocity counts as 0
+    EXPECT_EQ(v.stepEnv.target, 0.0f); // NaN step velocity counts as 0
     EXPECT_EQ(v.glideCoefficient, 1.0f);
     EXPECT_EQ(vk_orbit_slot_in_use(s), -1);
 }
 
 // A take seeded with type-9 events must sound as the performance did: type 9 has every side
 // effect of type 0 except the ramps.
-TEST(Kernel, ParameterWithoutRampHasTheSideEffectsOfType0) {
+TEST(Kernel, ParameterWithoutRampHasTheSideEffectsOfType0)
+{
     for (int type : {VK_EVENT_PARAM, VK_EVENT_PARAM_NO_RAMP}) {
         Kernel k = makeKernel();
         vk_state* s = k.get();
@@ -229,7 +239,8 @@ TEST(Kernel, ParameterWithoutRampHasTheSideEffectsOfType0) {
     }
 }
 
-TEST(Kernel, OutputChannels) {
+TEST(Kernel, OutputChannels)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     vk_set_tap(s, 1);
@@ -250,10 +261,10 @@ TEST(Kernel, OutputChannels) {
     std::vector<std::vector<float>> c(4, std::vector<float>(64, 7.0f));
     float* outs[4] = {c[0].data(), c[1].data(), c[2].data(), c[3].data()};
     vk_render(four.get(), outs, 4, 64, 0);
-    vk_render(four.get(), outs, 0, 64, 64);  // zero channels: nothing written, still rendered
+    vk_render(four.get(), outs, 0, 64, 64); // zero channels: nothing written, still rendered
 
     for (int i = 0; i < 64; ++i) {
-        EXPECT_NE(left[i], right[i]);  // independent noise generators
+        EXPECT_NE(left[i], right[i]); // independent noise generators
         EXPECT_EQ(m[i], (left[i] + right[i]) * 0.5f);
         EXPECT_EQ(c[0][i], left[i]);
         EXPECT_EQ(c[1][i], right[i]);
@@ -263,7 +274,8 @@ TEST(Kernel, OutputChannels) {
     EXPECT_EQ(vk_frames_rendered(four.get()), 128);
 }
 
-TEST(Kernel, AnalysisRingKeepsTheNewest4096MonoSamples) {
+TEST(Kernel, AnalysisRingKeepsTheNewest4096MonoSamples)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     vk_set_tap(s, 1);
@@ -280,8 +292,9 @@ TEST(Kernel, AnalysisRingKeepsTheNewest4096MonoSamples) {
     EXPECT_EQ(got[0], ramp[4997]);
 }
 
-TEST(Kernel, MicrophoneRingDropsWhatDoesNotFit) {
-    Kernel k = makeKernel(2048);  // ring of 1024
+TEST(Kernel, MicrophoneRingDropsWhatDoesNotFit)
+{
+    Kernel k = makeKernel(2048); // ring of 1024
     vk_state* s = k.get();
     std::vector<float> block(1500, 1.0f);
     vk_push_input(s, block.data(), 1500);
@@ -294,7 +307,8 @@ TEST(Kernel, MicrophoneRingDropsWhatDoesNotFit) {
     EXPECT_EQ(s->input->pushedCount(), 1124u);
 }
 
-TEST(Kernel, ResetReturnsToTheStartStateButKeepsTheTap) {
+TEST(Kernel, ResetReturnsToTheStartStateButKeepsTheTap)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     vk_set_tap(s, 5);
@@ -319,11 +333,12 @@ TEST(Kernel, ResetReturnsToTheStartStateButKeepsTheTap) {
 
 // Denormals are flushed while the kernel renders (a decaying tail would otherwise cost a hundred
 // times more per operation), and the caller's floating-point mode is left as it was.
-TEST(Kernel, RendersWithDenormalsFlushedAndRestoresTheMode) {
+TEST(Kernel, RendersWithDenormalsFlushedAndRestoresTheMode)
+{
     Kernel k = makeKernel();
     vk_state* s = k.get();
     vk_set_tap(s, 1);
-    const float tiny = 1e-40f;  // a denormal
+    const float tiny = 1e-40f; // a denormal
     ASSERT_NE(tiny, 0.0f);
     std::vector<float> in(8, tiny);
     vk_push_input(s, in.data(), 8);
@@ -336,7 +351,8 @@ TEST(Kernel, RendersWithDenormalsFlushedAndRestoresTheMode) {
 #endif
 
 // Finite but extreme settings (the vector is sent unclamped) must not turn the output into NaN.
-TEST(Kernel, ExtremeFiniteSettingsKeepTheOutputFinite) {
+TEST(Kernel, ExtremeFiniteSettingsKeepTheOutputFinite)
+{
     for (int mode = 0; mode < 4; ++mode) {
         Kernel k = makeKernel();
         vk_state* s = k.get();

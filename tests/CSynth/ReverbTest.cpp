@@ -20,14 +20,16 @@ using Reverb = std::unique_ptr<vk_reverb, ReverbDeleter>;
 Reverb makeReverb(double maxSeconds = 10.01) { return Reverb(vk_rv_create(kRate, maxSeconds)); }
 
 // Builds and hands the set over through a reset, so the next render starts with it.
-void install(vk_reverb* rv, float decay) {
+void install(vk_reverb* rv, float decay)
+{
     ASSERT_EQ(vk_rv_build(rv, decay), 0);
     vk_rv_reset(rv);
     ASSERT_EQ(vk_rv_active_decay(rv), std::min(std::max(decay, 0.1f), 10.0f));
 }
 
 void run(vk_reverb* rv, const std::vector<float>& l, const std::vector<float>& r, std::vector<float>& outL,
-         std::vector<float>& outR) {
+         std::vector<float>& outR)
+{
     outL.resize(l.size());
     outR.resize(r.size());
     for (std::size_t i = 0; i < l.size(); ++i) vk_rv_tick(rv, l[i], r[i], &outL[i], &outR[i]);
@@ -35,7 +37,8 @@ void run(vk_reverb* rv, const std::vector<float>& l, const std::vector<float>& r
 
 // Direct linear convolution with the impulse response's taps from 128 on (taps below 128 are the
 // one-block latency and lie in the predelay).
-std::vector<double> directConvolution(const std::vector<float>& x, const float* ir, int length, std::size_t outLength) {
+std::vector<double> directConvolution(const std::vector<float>& x, const float* ir, int length, std::size_t outLength)
+{
     std::vector<double> y(outLength, 0.0);
     for (std::size_t i = 0; i < x.size(); ++i) {
         if (x[i] == 0.0f) continue;
@@ -44,7 +47,8 @@ std::vector<double> directConvolution(const std::vector<float>& x, const float* 
     return y;
 }
 
-double residualDb(const std::vector<float>& got, const std::vector<double>& want) {
+double residualDb(const std::vector<float>& got, const std::vector<double>& want)
+{
     double err = 0.0, ref = 0.0;
     for (std::size_t i = 0; i < want.size(); ++i) {
         err += (got[i] - want[i]) * (got[i] - want[i]);
@@ -53,7 +57,8 @@ double residualDb(const std::vector<float>& got, const std::vector<double>& want
     return 10.0 * std::log10(err / ref);
 }
 
-TEST(Reverb, CreatesWithTheDefaultDecayActive) {
+TEST(Reverb, CreatesWithTheDefaultDecayActive)
+{
     auto rv = makeReverb();
     ASSERT_TRUE(rv);
     EXPECT_EQ(vk_rv_max_length(rv.get()), 480480);
@@ -66,7 +71,7 @@ TEST(Reverb, CreatesWithTheDefaultDecayActive) {
 
 struct ConvolutionCase {
     float decay;
-    int burst;  // frames of noise input (1: a single impulse)
+    int burst; // frames of noise input (1: a single impulse)
     int frames;
 };
 
@@ -74,7 +79,8 @@ class ReverbConvolution : public ::testing::TestWithParam<ConvolutionCase> {};
 
 // The partitioned convolution (short and long partitions, the spread tail work, the output ring)
 // must be the exact linear convolution with the generated response.
-TEST_P(ReverbConvolution, MatchesDirectConvolutionWithTheImpulseResponse) {
+TEST_P(ReverbConvolution, MatchesDirectConvolutionWithTheImpulseResponse)
+{
     const auto c = GetParam();
     auto rv = makeReverb();
     install(rv.get(), c.decay);
@@ -95,11 +101,12 @@ TEST_P(ReverbConvolution, MatchesDirectConvolutionWithTheImpulseResponse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReverbConvolution,
-                         ::testing::Values(ConvolutionCase{0.5f, 3000, 30000},   // noise burst, 11 long partitions
-                                           ConvolutionCase{0.1f, 1, 6000},       // short partitions only
-                                           ConvolutionCase{10.0f, 1, 480480}));  // the whole maximum length
+                         ::testing::Values(ConvolutionCase{0.5f, 3000, 30000},  // noise burst, 11 long partitions
+                                           ConvolutionCase{0.1f, 1, 6000},      // short partitions only
+                                           ConvolutionCase{10.0f, 1, 480480})); // the whole maximum length
 
-TEST(Reverb, FirstTenMillisecondsOfTheResponseAreSilent) {
+TEST(Reverb, FirstTenMillisecondsOfTheResponseAreSilent)
+{
     auto rv = makeReverb();
     for (float decay : {0.1f, 2.5f, 10.0f}) {
         install(rv.get(), decay);
@@ -118,7 +125,8 @@ TEST(Reverb, FirstTenMillisecondsOfTheResponseAreSilent) {
     }
 }
 
-TEST(Reverb, DecayIsClampedAndSetsTheLength) {
+TEST(Reverb, DecayIsClampedAndSetsTheLength)
+{
     auto rv = makeReverb();
     struct Case {
         float decay, used;
@@ -135,7 +143,8 @@ TEST(Reverb, DecayIsClampedAndSetsTheLength) {
 
 // A built set is pending until the render side takes it at the next 2048-sample boundary; until then a
 // second build is refused and the old decay is reported.
-TEST(Reverb, BuildIsBusyAndDecayIsOldUntilTheSwap) {
+TEST(Reverb, BuildIsBusyAndDecayIsOldUntilTheSwap)
+{
     auto rv = makeReverb();
     float l, r;
     for (int i = 0; i < 1000; ++i) vk_rv_tick(rv.get(), 0.0f, 0.0f, &l, &r);
@@ -146,14 +155,15 @@ TEST(Reverb, BuildIsBusyAndDecayIsOldUntilTheSwap) {
         EXPECT_FLOAT_EQ(vk_rv_active_decay(rv.get()), 2.5f);
         vk_rv_tick(rv.get(), 0.0f, 0.0f, &l, &r);
     }
-    vk_rv_tick(rv.get(), 0.0f, 0.0f, &l, &r);  // completes the first 2048 samples
+    vk_rv_tick(rv.get(), 0.0f, 0.0f, &l, &r); // completes the first 2048 samples
     EXPECT_FLOAT_EQ(vk_rv_active_decay(rv.get()), 1.0f);
     EXPECT_EQ(vk_rv_build(rv.get(), 3.0f), 0);
 }
 
 // The builder must never write the set the render thread reads: right after each swap, a new build
 // goes to the other set and the active response stays bit-identical.
-TEST(Reverb, BuildAfterASwapLeavesTheActiveResponseAlone) {
+TEST(Reverb, BuildAfterASwapLeavesTheActiveResponseAlone)
+{
     auto rv = makeReverb(2.0);
     float l, r;
     const float decays[] = {0.5f, 1.5f, 0.3f, 1.9f};
@@ -169,11 +179,12 @@ TEST(Reverb, BuildAfterASwapLeavesTheActiveResponseAlone) {
         ASSERT_EQ(again, ir);
         ASSERT_EQ(after, n);
         EXPECT_TRUE(std::equal(before.begin(), before.end(), again)) << decay;
-        vk_rv_reset(rv.get());  // take it, so the next loop starts with nothing pending
+        vk_rv_reset(rv.get()); // take it, so the next loop starts with nothing pending
     }
 }
 
-TEST(Reverb, ResetClearsTheTail) {
+TEST(Reverb, ResetClearsTheTail)
+{
     auto rv = makeReverb();
     std::vector<float> noise(20000), out, outR;
     std::mt19937 rng(3);
@@ -186,4 +197,4 @@ TEST(Reverb, ResetClearsTheTail) {
     for (float v : out) ASSERT_EQ(v, 0.0f);
 }
 
-}  // namespace
+} // namespace

@@ -15,13 +15,15 @@ namespace {
 
 constexpr float kRate = 48000.0f;
 
-vk_envelope keyEnvelope() {
+vk_envelope keyEnvelope()
+{
     vk_envelope e;
     vk_env_init(&e, 0.01f, 0.1f, 0.8f, 0.3f, kRate);
     return e;
 }
 
-int ticksUntil(vk_envelope* e, int stage, int limit = 1000000) {
+int ticksUntil(vk_envelope* e, int stage, int limit = 1000000)
+{
     int n = 0;
     while (e->stage != stage && n < limit) {
         vk_env_tick(e);
@@ -30,20 +32,21 @@ int ticksUntil(vk_envelope* e, int stage, int limit = 1000000) {
     return n;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Envelope, AttackDecaySustainReleaseTimes) {
+TEST(Envelope, AttackDecaySustainReleaseTimes)
+{
     vk_envelope e = keyEnvelope();
-    vk_env_trigger(&e, 1.5f);  // no upper clamp on velocity
+    vk_env_trigger(&e, 1.5f); // no upper clamp on velocity
     EXPECT_EQ(e.stage, VK_ENV_ATTACK);
     EXPECT_EQ(e.count, 480);
     for (int i = 0; i < 480; ++i) vk_env_tick(&e);
-    EXPECT_EQ(e.level, 1.5f);  // the peak
+    EXPECT_EQ(e.level, 1.5f); // the peak
     EXPECT_EQ(e.stage, VK_ENV_CURVE);
-    EXPECT_EQ(e.count, 4320);  // 90 % of the decay is the curve, the rest a straight tail
+    EXPECT_EQ(e.count, 4320); // 90 % of the decay is the curve, the rest a straight tail
     EXPECT_EQ(e.tailCount, 480);
     EXPECT_EQ(ticksUntil(&e, VK_ENV_SUSTAIN), 4800);
-    EXPECT_EQ(e.level, 1.2f);  // sustain x velocity
+    EXPECT_EQ(e.level, 1.2f); // sustain x velocity
 
     // Retrigger from above 1: no attack at all, straight back to the peak and into the decay.
     vk_env_trigger(&e, 1.5f);
@@ -56,7 +59,8 @@ TEST(Envelope, AttackDecaySustainReleaseTimes) {
     EXPECT_EQ(vk_env_tick(&e), 0.0f);
 }
 
-TEST(Envelope, RetriggerAtHalfLevelTakesHalfTheAttack) {
+TEST(Envelope, RetriggerAtHalfLevelTakesHalfTheAttack)
+{
     vk_envelope e = keyEnvelope();
     vk_env_trigger(&e, 1.0f);
     e.level = 0.5f;
@@ -65,14 +69,15 @@ TEST(Envelope, RetriggerAtHalfLevelTakesHalfTheAttack) {
     EXPECT_FLOAT_EQ(e.step, 0.5f / 240);
 }
 
-TEST(Envelope, ReleaseEdgeCases) {
+TEST(Envelope, ReleaseEdgeCases)
+{
     vk_envelope idle = keyEnvelope();
     vk_env_release(&idle);
     EXPECT_EQ(idle.stage, VK_ENV_IDLE);
     EXPECT_FALSE(idle.releasing);
 
     vk_envelope shortRelease;
-    vk_env_init(&shortRelease, 0.0f, 0.0f, 1.0f, 1.0f / kRate, kRate);  // one sample: below 2
+    vk_env_init(&shortRelease, 0.0f, 0.0f, 1.0f, 1.0f / kRate, kRate); // one sample: below 2
     vk_env_trigger(&shortRelease, 1.0f);
     EXPECT_EQ(shortRelease.stage, VK_ENV_SUSTAIN);
     vk_env_release(&shortRelease);
@@ -94,7 +99,8 @@ TEST(Envelope, ReleaseEdgeCases) {
     EXPECT_EQ(drone.level, 1.0f);
 }
 
-TEST(Bank, StartPhasesAndLevels) {
+TEST(Bank, StartPhasesAndLevels)
+{
     vk_voices v;
     vk_voices_reset(&v, kRate, 0.06f);
     const vk_bank key = vk_key_bank(&v, 31);
@@ -113,7 +119,8 @@ TEST(Bank, StartPhasesAndLevels) {
     }
 }
 
-TEST(Bank, PulseIgnoresDetuneAndHighIndicesAreSawtooth) {
+TEST(Bank, PulseIgnoresDetuneAndHighIndicesAreSawtooth)
+{
     vk_voices v;
     vk_voices_reset(&v, kRate, 0.06f);
     for (int waveform : {4, 5}) {
@@ -135,27 +142,28 @@ TEST(Bank, PulseIgnoresDetuneAndHighIndicesAreSawtooth) {
     }
 }
 
-TEST(KeyVoices, ChoiceAndStealing) {
+TEST(KeyVoices, ChoiceAndStealing)
+{
     vk_voices v;
     vk_voices_reset(&v, kRate, 0.06f);
     for (int id = 0; id < 32; ++id) vk_key_on(&v, id, 440.0f, 1.0f);
     for (int i = 0; i < 32; ++i) EXPECT_EQ(v.keys[i].id, i);
 
-    vk_key_on(&v, 99, 440.0f, 1.0f);  // all held: nothing
+    vk_key_on(&v, 99, 440.0f, 1.0f); // all held: nothing
     for (const vk_key_voice& k : v.keys) EXPECT_NE(k.id, 99);
 
     vk_key_off(&v, 5);
     vk_key_off(&v, 9);
     vk_key_off(&v, 20);
-    vk_key_off(&v, 77);  // not held: nothing
+    vk_key_off(&v, 77); // not held: nothing
     EXPECT_FALSE(v.keys[5].held);
     v.keys[5].env.level = 0.3f;
     v.keys[9].env.level = 0.1f;
     v.keys[20].env.level = 0.1f;
-    vk_key_on(&v, 40, 220.0f, 0.0f);  // quietest released, lowest index on a tie
+    vk_key_on(&v, 40, 220.0f, 0.0f); // quietest released, lowest index on a tie
     EXPECT_EQ(v.keys[9].id, 40);
     EXPECT_TRUE(v.keys[9].held);
-    EXPECT_EQ(v.keys[9].velocity, 0.8f);  // velocity <= 0 plays at 0.8
+    EXPECT_EQ(v.keys[9].velocity, 0.8f); // velocity <= 0 plays at 0.8
 
     // Released voices at 2 or above are never stolen.
     v.keys[5].env.level = 2.0f;
@@ -168,7 +176,8 @@ TEST(KeyVoices, ChoiceAndStealing) {
     for (const vk_key_voice& k : v.keys) EXPECT_FALSE(k.held);
 }
 
-TEST(Noise, BrownSettlesAtThreeAndAHalf) {
+TEST(Noise, BrownSettlesAtThreeAndAHalf)
+{
     float acc = 0;
     float out = 0;
     for (int i = 0; i < 5000; ++i) out = vk_brown_step(&acc, 1.0f);
@@ -176,7 +185,8 @@ TEST(Noise, BrownSettlesAtThreeAndAHalf) {
     EXPECT_NEAR(out, 3.5f, 1e-4);
 }
 
-TEST(Noise, WhiteIsUniformAndChannelsAreIndependent) {
+TEST(Noise, WhiteIsUniformAndChannelsAreIndependent)
+{
     vk_voices v;
     vk_voices_reset(&v, kRate, 0.06f);
     double sum = 0, sumSq = 0, cross = 0;
@@ -189,11 +199,12 @@ TEST(Noise, WhiteIsUniformAndChannelsAreIndependent) {
         cross += a * b;
     }
     EXPECT_NEAR(sum / n, 0.0, 0.01);
-    EXPECT_NEAR(sumSq / n, 1.0 / 3, 0.01);  // variance of uniform(-1, 1)
+    EXPECT_NEAR(sumSq / n, 1.0 / 3, 0.01); // variance of uniform(-1, 1)
     EXPECT_NEAR(cross / n, 0.0, 0.01);
 }
 
-TEST(OrbitVoice, HighGlideFrequencySoundsHarmonicOneOnly) {
+TEST(OrbitVoice, HighGlideFrequencySoundsHarmonicOneOnly)
+{
     vk_voices v;
     vk_voices_reset(&v, kRate, 0.06f);
     float params[VK_PARAM_COUNT] = {};
@@ -210,13 +221,14 @@ TEST(OrbitVoice, HighGlideFrequencySoundsHarmonicOneOnly) {
     }
 }
 
-TEST(OrbitVoice, HarmonicCountNeverShrinksAndTablesMorph) {
+TEST(OrbitVoice, HarmonicCountNeverShrinksAndTablesMorph)
+{
     std::unique_ptr<vk_state, void (*)(vk_state*)> k(vk_create(48000), vk_destroy);
     vk_state* s = k.get();
     std::vector<float> re(128, 0.0f), im(128, 0.0f);
     for (int h = 1; h <= 30; ++h) re[h] = 1.0f / h;
     vk_write_orbit(s, 0, re.data(), im.data());
-    vk_write_orbit(s, 7, re.data(), im.data());  // ignored
+    vk_write_orbit(s, 7, re.data(), im.data()); // ignored
     const vk_event events[] = {
         {0, VK_EVENT_PARAM_NO_RAMP, VK_P_SYNTH_MODE, 0, 3.0f, 0, 0},
         {0, VK_EVENT_ORBIT_SLOT, 0, 0, 0, 0, 0},
@@ -238,7 +250,7 @@ TEST(OrbitVoice, HarmonicCountNeverShrinksAndTablesMorph) {
     vk_write_orbit(s, 1, only1.data(), zero.data());
     const vk_event select1{48000, VK_EVENT_ORBIT_SLOT, 0, 1, 0, 0, 0};
     ASSERT_EQ(vk_push_event(s, &select1), 0);
-    vk_render(s, outs, 2, 720, 48000);  // 15 ms: one time constant of the morph
+    vk_render(s, outs, 2, 720, 48000); // 15 ms: one time constant of the morph
     EXPECT_EQ(s->voices.harmonicCount, 31);
     EXPECT_NEAR(s->voices.orbitRe[20], std::exp(-1.0f) / 20, 2e-4);
     EXPECT_EQ(vk_orbit_slot_in_use(s), 1);
@@ -246,7 +258,8 @@ TEST(OrbitVoice, HarmonicCountNeverShrinksAndTablesMorph) {
 
 // The key voices run their sawtooth oscillators in vector lanes; each voice must still sound like
 // its own unison bank ticked alone.
-TEST(KeyVoices, VectorLanesMatchTheBankOscillators) {
+TEST(KeyVoices, VectorLanesMatchTheBankOscillators)
+{
     for (int waveform : {0, 2, 6}) {
         vk_voices v;
         vk_voices_reset(&v, kRate, 0.06f);
@@ -277,7 +290,8 @@ TEST(KeyVoices, VectorLanesMatchTheBankOscillators) {
 
 // The harmonic sum runs in vector lanes with a rotation of several harmonics per step; it must
 // equal the direct sum over k < K = min(count, rate / 2 / g) for every cut-off.
-TEST(OrbitVoice, HarmonicSumMatchesTheDirectSum) {
+TEST(OrbitVoice, HarmonicSumMatchesTheDirectSum)
+{
     for (float g : {220.0f, 1000.0f, 2600.0f, 5000.0f, 7000.0f}) {
         vk_voices v;
         vk_voices_reset(&v, kRate, 0.06f);
@@ -295,7 +309,8 @@ TEST(OrbitVoice, HarmonicSumMatchesTheDirectSum) {
         for (int n = 0; n < 200; ++n) {
             const double theta = 6.283185307179586 * (double)v.orbitPhase;
             double expected = 0;
-            for (int k = 1; k < K; ++k) expected += v.orbitRe[k] * std::cos(k * theta) + v.orbitIm[k] * std::sin(k * theta);
+            for (int k = 1; k < K; ++k)
+                expected += v.orbitRe[k] * std::cos(k * theta) + v.orbitIm[k] * std::sin(k * theta);
             ASSERT_NEAR(vk_voices_tick(&v, params, ramps, kRate, n, -1), 0.5 * expected, 2e-5) << g << " " << n;
         }
     }

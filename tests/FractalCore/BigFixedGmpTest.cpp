@@ -28,14 +28,16 @@ struct Mpz {
 };
 
 // Signed integer value·2^(64·fracLimbs).
-void toMpz(const BigFixed& a, Mpz& out) {
+void toMpz(const BigFixed& a, Mpz& out)
+{
     auto mag = a.mag();
     mpz_import(out, mag.size(), -1, sizeof(Limb), 0, 0, mag.data());
     if (a.neg()) mpz_neg(out, out);
 }
 
 // The BigFixed with n limbs whose magnitude is |value| mod 2^(64n) and whose sign is value's (none for zero).
-BigFixed fromMpz(const Mpz& value, int n) {
+BigFixed fromMpz(const Mpz& value, int n)
+{
     Mpz m;
     mpz_abs(m, value);
     mpz_fdiv_r_2exp(m, m, 64 * static_cast<mp_bitcnt_t>(n));
@@ -49,7 +51,8 @@ class Gen {
 public:
     explicit Gen(std::uint64_t seed) : rng(seed) {}
 
-    Limb limb() {
+    Limb limb()
+    {
         switch (rng() % 8) {
         case 0: return 0;
         case 1: return ~Limb{0};
@@ -59,11 +62,14 @@ public:
         default: return rng();
         }
     }
-    BigFixed number(int fracLimbs, bool smallInteger = false) {
+    BigFixed number(int fracLimbs, bool smallInteger = false)
+    {
         std::vector<Limb> limbs(static_cast<std::size_t>(fracLimbs + 1));
         for (auto& l : limbs) l = limb();
-        if (smallInteger) limbs.back() = rng() % 1000000000000000000ull;
-        else if (rng() % 2) limbs.back() = rng() % 300; // orbit-sized integer parts
+        if (smallInteger)
+            limbs.back() = rng() % 1000000000000000000ull;
+        else if (rng() % 2)
+            limbs.back() = rng() % 300; // orbit-sized integer parts
         return BigFixed::fromLimbs(rng() % 2 == 1, limbs);
     }
     std::uint64_t below(std::uint64_t n) { return rng() % n; }
@@ -74,7 +80,8 @@ std::string describe(const BigFixed& v) { return v.decimal() + " (" + std::to_st
 
 class BigFixedGmp : public ::testing::TestWithParam<int> {};
 
-TEST_P(BigFixedGmp, ArithmeticMatchesGmp) {
+TEST_P(BigFixedGmp, ArithmeticMatchesGmp)
+{
     const int f = GetParam();
     const int n = f + 1;
     Gen gen(1000 + f);
@@ -114,7 +121,8 @@ TEST_P(BigFixedGmp, ArithmeticMatchesGmp) {
     }
 }
 
-TEST_P(BigFixedGmp, DecimalWriterMatchesGmp) {
+TEST_P(BigFixedGmp, DecimalWriterMatchesGmp)
+{
     const int f = GetParam();
     Gen gen(2000 + f);
     const int digits = static_cast<int>(std::ceil(64.0 * f * 0.3010299956639812)) + 1;
@@ -137,7 +145,8 @@ TEST_P(BigFixedGmp, DecimalWriterMatchesGmp) {
     }
 }
 
-TEST_P(BigFixedGmp, DecimalReadersMatchGmp) {
+TEST_P(BigFixedGmp, DecimalReadersMatchGmp)
+{
     const int f = GetParam();
     const int n = f + 1;
     Gen gen(3000 + f);
@@ -186,7 +195,8 @@ TEST_P(BigFixedGmp, DecimalReadersMatchGmp) {
     }
 }
 
-TEST_P(BigFixedGmp, DecimalRoundTripIsExact) {
+TEST_P(BigFixedGmp, DecimalRoundTripIsExact)
+{
     const int f = GetParam();
     Gen gen(4000 + f);
     for (int i = 0; i < kCases; ++i) {

@@ -14,7 +14,8 @@ namespace {
 
 // floor(a·b / 2^(64(N−1))) mod 2^(64N).
 template <int N>
-std::vector<Limb> truncatedProduct(const Limb* a, const Limb* b) {
+std::vector<Limb> truncatedProduct(const Limb* a, const Limb* b)
+{
     mpz_t x, y;
     mpz_inits(x, y, nullptr);
     mpz_import(x, N, -1, sizeof(Limb), 0, 0, a);
@@ -29,7 +30,8 @@ std::vector<Limb> truncatedProduct(const Limb* a, const Limb* b) {
 }
 
 template <int N>
-void checkKernels(std::uint64_t seed) {
+void checkKernels(std::uint64_t seed)
+{
     std::mt19937_64 rng(seed);
     const auto limb = [&]() -> Limb {
         switch (rng() % 5) {
@@ -74,7 +76,8 @@ void checkKernels(std::uint64_t seed) {
     EXPECT_GT(undecided, 0) << "the boundary cases must reach the direct product";
 }
 
-TEST(BigFixedKernelsTest, AgreeWithGmpNextToTheTruncationBoundary) {
+TEST(BigFixedKernelsTest, AgreeWithGmpNextToTheTruncationBoundary)
+{
     checkKernels<4>(1);
     checkKernels<8>(2);
     checkKernels<18>(3);

@@ -17,21 +17,34 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 BigFixed limbs(bool neg, std::vector<Limb> l) { return BigFixed::fromLimbs(neg, l); }
 
-TEST(BigFixedTest, LimbsForZoom) {
+TEST(BigFixedTest, LimbsForZoom)
+{
     struct Row {
         double zoom;
         int guard;
         int expected;
     };
     const Row rows[] = {
-        {0.5, 0, 1},   {std::ldexp(1.0, 52), 0, 1}, {std::ldexp(1.0, 53), 0, 2}, {1e300, 64, 17},
-        {1, 64, 2},    {1e13, 64, 2},               {1e30, 64, 3},
+        {0.5, 0, 1},
+        {std::ldexp(1.0, 52), 0, 1},
+        {std::ldexp(1.0, 53), 0, 2},
+        {1e300, 64, 17},
+        {1, 64, 2},
+        {1e13, 64, 2},
+        {1e30, 64, 3},
         // Not-a-number, zero, negative and -∞ count as zoom 1; +∞ as the largest zoom, 1e300.
-        {kNaN, 64, 2}, {0, 64, 2}, {-1e10, 64, 2}, {-kInf, 64, 2}, {kInf, 64, 17}, {kNaN, 0, 1},
+        {kNaN, 64, 2},
+        {0, 64, 2},
+        {-1e10, 64, 2},
+        {-kInf, 64, 2},
+        {kInf, 64, 17},
+        {kNaN, 0, 1},
         // Guard bits out of range stay within the supported precisions.
-        {1e300, -100000, 1}, {1e300, 1 << 30, BigFixed::maxFracLimbs},
+        {1e300, -100000, 1},
+        {1e300, 1 << 30, BigFixed::maxFracLimbs},
     };
-    for (const Row& r : rows) EXPECT_EQ(BigFixed::limbsForZoom(r.zoom, r.guard), r.expected) << r.zoom << " g " << r.guard;
+    for (const Row& r : rows)
+        EXPECT_EQ(BigFixed::limbsForZoom(r.zoom, r.guard), r.expected) << r.zoom << " g " << r.guard;
 
     EXPECT_EQ(BigFixed::limbsForLog2Zoom(52, 0), 1);
     EXPECT_EQ(BigFixed::limbsForLog2Zoom(53, 0), 2);
@@ -42,7 +55,8 @@ TEST(BigFixedTest, LimbsForZoom) {
     EXPECT_EQ(BigFixed::limbsForLog2Zoom(1e9, 64), BigFixed::maxFracLimbs);
 }
 
-TEST(BigFixedTest, ConstructionFromDoubles) {
+TEST(BigFixedTest, ConstructionFromDoubles)
+{
     EXPECT_EQ(BigFixed::zero(0).limbCount(), 2);
     EXPECT_EQ(BigFixed(1.0, -3).fracLimbs(), 1);
     EXPECT_EQ(BigFixed(1.0, 1000).fracLimbs(), BigFixed::maxFracLimbs);
@@ -65,7 +79,8 @@ TEST(BigFixedTest, ConstructionFromDoubles) {
     EXPECT_EQ(BigFixed(std::ldexp(1.0, 63) * 1.5, 1), limbs(false, {0, 0xC000000000000000ull}));
 }
 
-TEST(BigFixedTest, ToDoubleAndScaled) {
+TEST(BigFixedTest, ToDoubleAndScaled)
+{
     EXPECT_EQ(BigFixed::zero(17).toDouble(), 0.0);
     EXPECT_EQ(limbs(false, {1, 0}).toDouble(), std::ldexp(1.0, -64));
     EXPECT_EQ(limbs(true, {0, 0, 1ull << 63, 3}).toDouble(), -3.5);
@@ -77,16 +92,14 @@ TEST(BigFixedTest, ToDoubleAndScaled) {
         std::int64_t e;
     };
     const Row rows[] = {
-        {BigFixed(3.0, 1), 0.75, 2},
-        {BigFixed(-0.375, 1), -0.75, -1},
-        {limbs(false, {1, 0}), 0.5, -63},
-        {BigFixed::zero(1), 0, 0},
-        {limbs(false, {0, 1, 0, 0}), 0.5, -127},
+        {BigFixed(3.0, 1), 0.75, 2}, {BigFixed(-0.375, 1), -0.75, -1},        {limbs(false, {1, 0}), 0.5, -63},
+        {BigFixed::zero(1), 0, 0},   {limbs(false, {0, 1, 0, 0}), 0.5, -127},
     };
     for (const Row& r : rows) EXPECT_EQ(r.v.scaled(), (BigFixed::Scaled{r.m, r.e})) << r.v.decimal();
 }
 
-TEST(BigFixedTest, SignsOfResults) {
+TEST(BigFixedTest, SignsOfResults)
+{
     const BigFixed half(0.5, 1), mhalf(-0.5, 1);
     const BigFixed d = mhalf - mhalf;
     EXPECT_TRUE(d.isZero());
@@ -103,13 +116,15 @@ TEST(BigFixedTest, SignsOfResults) {
     EXPECT_EQ(mhalf.magnitude(), half);
 }
 
-TEST(BigFixedTest, OperandsOfDifferentPrecisionMeetAtTheFinerOne) {
+TEST(BigFixedTest, OperandsOfDifferentPrecisionMeetAtTheFinerOne)
+{
     const BigFixed sum = BigFixed(0.5, 1) + BigFixed(0.25, 3);
     EXPECT_EQ(sum, BigFixed(0.75, 3));
     EXPECT_EQ(BigFixed(0.5, 2) * BigFixed(-0.5, 1), BigFixed(-0.25, 2));
 }
 
-TEST(BigFixedTest, IntegerOverflowWraps) {
+TEST(BigFixedTest, IntegerOverflowWraps)
+{
     const BigFixed big = limbs(false, {0, ~0ull});
     EXPECT_EQ(big + BigFixed(1.0, 1), BigFixed::zero(1));
     EXPECT_EQ(big.multiplied(2), limbs(false, {0, ~0ull - 1}));
@@ -118,13 +133,15 @@ TEST(BigFixedTest, IntegerOverflowWraps) {
     EXPECT_EQ(BigFixed(-3.0, 1).shiftedLeft(200), BigFixed::zero(1)); // all bits gone, sign cleared
 }
 
-TEST(BigFixedTest, DivisionByZeroLeavesTheValue) {
+TEST(BigFixedTest, DivisionByZeroLeavesTheValue)
+{
     const BigFixed v(-2.5, 2);
     EXPECT_EQ(v.divided(0), v);
     EXPECT_EQ(v.divided(2), BigFixed(-1.25, 2));
 }
 
-TEST(BigFixedTest, EqualityIsStructural) {
+TEST(BigFixedTest, EqualityIsStructural)
+{
     const BigFixed a(0.5, 1), b(0.5, 2);
     EXPECT_NE(a, b);
     EXPECT_EQ(a.withFracLimbs(2), b);
@@ -137,7 +154,8 @@ TEST(BigFixedTest, EqualityIsStructural) {
     EXPECT_EQ(limbs(true, {5, 0, 0}).withFracLimbs(1), BigFixed::zero(1));
 }
 
-TEST(BigFixedTest, DecimalWriter) {
+TEST(BigFixedTest, DecimalWriter)
+{
     struct Row {
         BigFixed v;
         const char* text;
@@ -156,7 +174,8 @@ TEST(BigFixedTest, DecimalWriter) {
     EXPECT_EQ(limbs(false, {1, 0, 0}).decimal(), "0.0000000000000000000000000000000000000029");
 }
 
-TEST(BigFixedTest, DecimalReader) {
+TEST(BigFixedTest, DecimalReader)
+{
     struct Row {
         const char* text;
         int f;
@@ -183,19 +202,22 @@ TEST(BigFixedTest, DecimalReader) {
         {"-2.75", 3, BigFixed(-2.75, 3)},
     };
     for (const Row& r : rows) EXPECT_EQ(BigFixed::fromDecimal(r.text, r.f), r.expected) << '"' << r.text << '"';
-    for (const char* bad : {"1e5", "0x10", "1,5", "--1", "+-1", "-+1", "1.2.3", "abc", "1 .5", "½", "1.5e-3", "inf", "nan"})
+    for (const char* bad :
+         {"1e5", "0x10", "1,5", "--1", "+-1", "-+1", "1.2.3", "abc", "1 .5", "½", "1.5e-3", "inf", "nan"})
         EXPECT_FALSE(BigFixed::fromDecimal(bad, 1)) << bad;
     // The truncating reader keeps the floor.
     EXPECT_EQ(BigFixed::fromDecimalTruncating("0.99999999999999999998", 1), limbs(false, {~0ull, 0}));
 }
 
-TEST(BigFixedTest, LargeIntegersAreWrittenButNotRead) {
+TEST(BigFixedTest, LargeIntegersAreWrittenButNotRead)
+{
     const BigFixed v = limbs(false, {0, 1000000000000000000ull});
     EXPECT_EQ(v.decimal(), "1000000000000000000.0");
     EXPECT_FALSE(BigFixed::fromDecimal(v.decimal(), 1));
 }
 
-TEST(BigFixedTest, LimbArrayHelpers) {
+TEST(BigFixedTest, LimbArrayHelpers)
+{
     const std::vector<Limb> a{~0ull, 1}, b{1, 1}, c{0, 2};
     EXPECT_EQ(BigFixed::cmpMag(a, b), 1);
     EXPECT_EQ(BigFixed::cmpMag(b, a), -1);
@@ -209,7 +231,8 @@ TEST(BigFixedTest, LimbArrayHelpers) {
     EXPECT_EQ(out, (std::vector<Limb>{0, 0})); // carry out of the top discarded
 }
 
-TEST(BigComplexTest, OffsetDifferenceLerp) {
+TEST(BigComplexTest, OffsetDifferenceLerp)
+{
     const BigComplex a(BigFixed(0.5, 1), BigFixed(-0.25, 3));
     EXPECT_EQ(a.fracLimbs(), 3);
     EXPECT_EQ(a.x(), BigFixed(0.5, 3));
@@ -229,7 +252,8 @@ TEST(BigComplexTest, OffsetDifferenceLerp) {
     EXPECT_EQ(from.lerp(to, 1), to);
 }
 
-TEST(BigComplexTest, ScaledDifferenceBelowDoubleRange) {
+TEST(BigComplexTest, ScaledDifferenceBelowDoubleRange)
+{
     const BigComplex a(BigFixed(0.5, 17), BigFixed(-0.5, 17));
     std::vector<Limb> unit(18, 0);
     unit[2] = 1; // 2^(64·(2 − 17)) = 2^-960

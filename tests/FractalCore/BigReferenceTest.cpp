@@ -20,7 +20,8 @@ struct Recorded {
     int polls = 0;
 };
 
-Recorded run(FractalType type, const BigComplex& centre, int maxLength, int stopAtPoll = 0, Complex juliaC = {}) {
+Recorded run(FractalType type, const BigComplex& centre, int maxLength, int stopAtPoll = 0, Complex juliaC = {})
+{
     Recorded r;
     r.result = BigReference::computeBig(
         type, centre, juliaC, maxLength, [&] { return ++r.polls != stopAtPoll; },
@@ -34,7 +35,8 @@ Recorded run(FractalType type, const BigComplex& centre, int maxLength, int stop
     return r;
 }
 
-TEST(BigReferenceTest, EscapingOrbitIncludesTheEscapingPoint) {
+TEST(BigReferenceTest, EscapingOrbitIncludesTheEscapingPoint)
+{
     const Recorded r = run(FractalType::mandelbrot, BigComplex(2, 0, 1), 100);
     EXPECT_EQ(r.result, (BigReference::Result{5, true}));
     const std::vector<Complex> expected{{0, 0}, {2, 0}, {6, 0}, {38, 0}, {1446, 0}};
@@ -42,13 +44,15 @@ TEST(BigReferenceTest, EscapingOrbitIncludesTheEscapingPoint) {
     EXPECT_EQ(r.exact.back(), BigComplex(1446, 0, 1));
 }
 
-TEST(BigReferenceTest, BoundedOrbitRunsToMaxLength) {
+TEST(BigReferenceTest, BoundedOrbitRunsToMaxLength)
+{
     const Recorded r = run(FractalType::mandelbrot, BigComplex(-1, 0, 2), 50);
     EXPECT_EQ(r.result, (BigReference::Result{50, false}));
     for (int i = 0; i < 50; ++i) EXPECT_EQ(r.points[i], (Complex{i % 2 ? -1.0 : 0.0, 0})) << i;
 }
 
-TEST(BigReferenceTest, CancellationIsPolledBeforeEvery1024thPoint) {
+TEST(BigReferenceTest, CancellationIsPolledBeforeEvery1024thPoint)
+{
     // The first poll comes before point 1023: stopping there leaves exactly points 0 … 1022.
     Recorded r = run(FractalType::mandelbrot, BigComplex(-1, 0, 2), 5000, 1);
     EXPECT_EQ(r.result, (BigReference::Result{1023, false}));
@@ -64,7 +68,8 @@ TEST(BigReferenceTest, CancellationIsPolledBeforeEvery1024thPoint) {
     EXPECT_EQ(r.polls, 4);
 }
 
-TEST(BigReferenceTest, NoPointsForNoLength) {
+TEST(BigReferenceTest, NoPointsForNoLength)
+{
     for (int maxLength : {0, -1, std::numeric_limits<int>::min()}) {
         const Recorded r = run(FractalType::mandelbrot, BigComplex(0, 0, 1), maxLength);
         EXPECT_EQ(r.result, (BigReference::Result{0, false}));
@@ -72,7 +77,8 @@ TEST(BigReferenceTest, NoPointsForNoLength) {
     }
 }
 
-TEST(BigReferenceTest, JuliaStartsAtTheCentre) {
+TEST(BigReferenceTest, JuliaStartsAtTheCentre)
+{
     const Recorded r = run(FractalType::julia, BigComplex(0.5, 0, 2), 3, 0, {0.25, 0});
     const std::vector<Complex> expected{{0.5, 0}, {0.5, 0}, {0.5, 0}}; // 0.5 is fixed under z² + 0.25
     EXPECT_EQ(r.points, expected);
@@ -80,7 +86,8 @@ TEST(BigReferenceTest, JuliaStartsAtTheCentre) {
 
 // On inputs whose every intermediate is exact in both number types (multiples of 2^-6 below 2, so
 // degree-4 terms are multiples of 2^-24), the fixed-point step and the double step must agree exactly.
-TEST(BigReferenceTest, FixedPointStepsAgreeWithDoubleSteps) {
+TEST(BigReferenceTest, FixedPointStepsAgreeWithDoubleSteps)
+{
     std::mt19937 rng(7);
     const auto dyadic = [&] { return static_cast<double>(static_cast<int>(rng() % 255) - 127) / 64; };
     for (FractalType type : allCases<FractalType>) {
@@ -109,7 +116,8 @@ TEST(BigReferenceTest, FixedPointStepsAgreeWithDoubleSteps) {
 // The reference loop has a fast path of its own for the quadratic types; it must reproduce, limb for
 // limb, what the BigFixed operators give step by step. Random deep centres take the three-squares
 // product; short dyadic centres give products that end exactly on a limb and take its fallback.
-TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic) {
+TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic)
+{
     std::mt19937_64 rng(11);
     const auto deep = [&](const char* head, int fracLimbs) {
         std::string text = head;
@@ -126,7 +134,8 @@ TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic) {
                 BigComplex(-0.75, 0.0625, fracLimbs),
             };
             for (const BigComplex& centre : centres) {
-                SCOPED_TRACE(std::string(toText(type)) + " at " + std::to_string(fracLimbs) + " limbs, " + centre.key());
+                SCOPED_TRACE(std::string(toText(type)) + " at " + std::to_string(fracLimbs) + " limbs, " +
+                             centre.key());
                 const Recorded r = run(type, centre, 3000, 0, juliaC);
                 const int f = centre.fracLimbs();
                 BigFixed x = type == FractalType::julia ? centre.x() : BigFixed::zero(f);
@@ -142,13 +151,15 @@ TEST(BigReferenceTest, OrbitLoopMatchesStepByStepArithmetic) {
     }
 }
 
-TEST(BigReferenceTest, RealSquare) {
+TEST(BigReferenceTest, RealSquare)
+{
     EXPECT_EQ(BigReference::realSquare(BigFixed(3.0, 1), BigFixed(1.0, 1)), (BigFixed::Scaled{0.5, 4}));
     EXPECT_EQ(BigReference::realSquare(BigFixed(0.7, 2), BigFixed(0.7, 2)), (BigFixed::Scaled{0, 0}));
     EXPECT_EQ(BigReference::realSquare(BigFixed(1.0, 1), BigFixed(-3.0, 1)), (BigFixed::Scaled{-0.5, 4}));
 }
 
-TEST(ScaledComplexTest, Normalising) {
+TEST(ScaledComplexTest, Normalising)
+{
     EXPECT_EQ(ScaledComplex(3, -1, 10), (ScaledComplex{0.75, -0.25, 12}));
     const ScaledComplex z(0, 0, 7);
     EXPECT_EQ(z, ScaledComplex::zero());
@@ -160,11 +171,14 @@ TEST(ScaledComplexTest, Normalising) {
     EXPECT_EQ(ScaledComplex(1, -inf, 3), ScaledComplex::zero());
     EXPECT_EQ(ScaledComplex(0.5, 0.25, 9), (ScaledComplex{0.5, 0.25, 9}));
     // Normalising at the end of the exponent range saturates rather than wrapping around.
-    EXPECT_EQ(ScaledComplex(3, 0, std::numeric_limits<std::int64_t>::max()).e, std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(ScaledComplex(0.125, 0, std::numeric_limits<std::int64_t>::min()).e, std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(ScaledComplex(3, 0, std::numeric_limits<std::int64_t>::max()).e,
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(ScaledComplex(0.125, 0, std::numeric_limits<std::int64_t>::min()).e,
+              std::numeric_limits<std::int64_t>::min());
 }
 
-TEST(ScaledComplexTest, FromFixedPoint) {
+TEST(ScaledComplexTest, FromFixedPoint)
+{
     const BigFixed unit = BigFixed::fromLimbs(false, std::vector<BigFixed::Limb>{1, 0});
     const ScaledComplex s(unit, BigFixed::zero(1));
     EXPECT_EQ(s, (ScaledComplex{0.5, 0, -63}));
@@ -174,14 +188,17 @@ TEST(ScaledComplexTest, FromFixedPoint) {
     EXPECT_EQ(ScaledComplex(BigFixed::zero(2), BigFixed::zero(2)), ScaledComplex::zero());
 }
 
-TEST(ScaledComplexTest, DoublesAndMantissas) {
+TEST(ScaledComplexTest, DoublesAndMantissas)
+{
     const ScaledComplex s(0.5, -0.25, -100);
     EXPECT_EQ(s.mantissas(-100), (Complex{0.5, -0.25}));
     EXPECT_EQ(s.mantissas(-100 + 2000), (Complex{0, -0.0}));
     EXPECT_EQ(s.doubles(), (Complex{std::ldexp(0.5, -100), std::ldexp(-0.25, -100)}));
     EXPECT_EQ(ScaledComplex(0.75, 0, 2000).doubles().x, std::numeric_limits<double>::infinity());
     EXPECT_EQ(ScaledComplex(0.75, 0, -1074).doubles().x, std::numeric_limits<double>::denorm_min());
-    EXPECT_EQ(ScaledComplex(0.75, 0, std::numeric_limits<std::int64_t>::max()).mantissas(std::numeric_limits<std::int64_t>::min()).x,
+    EXPECT_EQ(ScaledComplex(0.75, 0, std::numeric_limits<std::int64_t>::max())
+                  .mantissas(std::numeric_limits<std::int64_t>::min())
+                  .x,
               std::numeric_limits<double>::infinity());
     EXPECT_EQ(s.negated(), (ScaledComplex{-0.5, 0.25, -100}));
     EXPECT_EQ(s.description(), "(0.5, -0.25)·2^-100");

@@ -12,8 +12,9 @@ using namespace veltrane;
 
 namespace {
 
-TEST(FractalTypeTest, StoredTextsInMenuOrderAndRoundTrip) {
-    const char* expected[] = {"mandelbrot", "julia",  "burningship",   "tricorn",    "newton",
+TEST(FractalTypeTest, StoredTextsInMenuOrderAndRoundTrip)
+{
+    const char* expected[] = {"mandelbrot", "julia",   "burningship",   "tricorn",    "newton",
                               "celtic",     "buffalo", "perpendicular", "multibrot3", "multibrot4"};
     ASSERT_EQ(allCases<FractalType>.size(), 10u);
     for (std::size_t i = 0; i < 10; ++i) {
@@ -26,7 +27,8 @@ TEST(FractalTypeTest, StoredTextsInMenuOrderAndRoundTrip) {
     EXPECT_FALSE(fromText<FractalType>("burning ship"));
 }
 
-TEST(FractalTypeTest, PropertiesTable) {
+TEST(FractalTypeTest, PropertiesTable)
+{
     struct Row {
         FractalType type;
         const char* label;
@@ -57,18 +59,24 @@ TEST(FractalTypeTest, PropertiesTable) {
     }
 }
 
-TEST(FractalTypeTest, StepFormulas) {
+TEST(FractalTypeTest, StepFormulas)
+{
     // z = (0.5, -0.75), c = (0.125, 0.75): X = x² − y² = -0.3125 (negative, so the folds show), Y = -0.75.
     struct Row {
         FractalType type;
         double x, y;
     };
     const Row rows[] = {
-        {FractalType::mandelbrot, -0.1875, 0},     {FractalType::julia, -0.1875, 0},
-        {FractalType::newton, -0.1875, 0},         {FractalType::burningship, -0.1875, 1.5},
-        {FractalType::tricorn, -0.1875, 1.5},      {FractalType::celtic, 0.4375, 0},
-        {FractalType::buffalo, 0.4375, 1.5},       {FractalType::perpendicular, -0.1875, 0},
-        {FractalType::multibrot3, -0.59375, 0.609375}, {FractalType::multibrot4, -0.33984375, 1.21875},
+        {FractalType::mandelbrot, -0.1875, 0},
+        {FractalType::julia, -0.1875, 0},
+        {FractalType::newton, -0.1875, 0},
+        {FractalType::burningship, -0.1875, 1.5},
+        {FractalType::tricorn, -0.1875, 1.5},
+        {FractalType::celtic, 0.4375, 0},
+        {FractalType::buffalo, 0.4375, 1.5},
+        {FractalType::perpendicular, -0.1875, 0},
+        {FractalType::multibrot3, -0.59375, 0.609375},
+        {FractalType::multibrot4, -0.33984375, 1.21875},
     };
     for (const Row& r : rows) {
         const Complex z = step(r.type, 0.5, -0.75, 0.125, 0.75);
@@ -76,17 +84,18 @@ TEST(FractalTypeTest, StepFormulas) {
     }
 }
 
-TEST(PaletteTest, StoredTextsShaderIndicesAndAccents) {
+TEST(PaletteTest, StoredTextsShaderIndicesAndAccents)
+{
     struct Row {
         const char* text;
         const char* label;
         std::uint32_t accent;
     };
     const Row rows[] = {
-        {"obsidian", "Obsidian", 0x00FFB2}, {"ember", "Ember", 0xFF9D45},     {"spectrum", "Spectrum", 0xE0E0FF},
-        {"aurora", "Aurora", 0x66FFBB},     {"void", "Void", 0xFF44DD},       {"ocean", "Ocean", 0x3FD0FF},
-        {"sunset", "Sunset", 0xFF7A59},     {"forest", "Forest", 0x8EDB5A},   {"glacier", "Glacier", 0xB8DCFF},
-        {"gilded", "Gilded", 0xFFC857},     {"ink", "Ink", 0xE8E8E8},         {"thermal", "Thermal", 0xFF5A2E},
+        {"obsidian", "Obsidian", 0x00FFB2}, {"ember", "Ember", 0xFF9D45},   {"spectrum", "Spectrum", 0xE0E0FF},
+        {"aurora", "Aurora", 0x66FFBB},     {"void", "Void", 0xFF44DD},     {"ocean", "Ocean", 0x3FD0FF},
+        {"sunset", "Sunset", 0xFF7A59},     {"forest", "Forest", 0x8EDB5A}, {"glacier", "Glacier", 0xB8DCFF},
+        {"gilded", "Gilded", 0xFFC857},     {"ink", "Ink", 0xE8E8E8},       {"thermal", "Thermal", 0xFF5A2E},
         {"candy", "Candy", 0xFF8AD1},
     };
     ASSERT_EQ(allCases<Palette>.size(), 13u);
@@ -102,7 +111,8 @@ TEST(PaletteTest, StoredTextsShaderIndicesAndAccents) {
     EXPECT_FALSE(fromText<Palette>("void_"));
 }
 
-TEST(JsonCodingTest, EnumerationsAreTheirStoredTexts) {
+TEST(JsonCodingTest, EnumerationsAreTheirStoredTexts)
+{
     EXPECT_EQ(Json::write(Json::Value(FractalType::burningship)), "\"burningship\"");
     EXPECT_EQ(Json::write(Json::Value(Palette::void_)), "\"void\"");
     EXPECT_EQ(Json::parse("\"multibrot4\"").get<FractalType>(), FractalType::multibrot4);
@@ -113,7 +123,8 @@ TEST(JsonCodingTest, EnumerationsAreTheirStoredTexts) {
     }
 }
 
-TEST(JsonCodingTest, ComplexAndTargetKeysAreRequired) {
+TEST(JsonCodingTest, ComplexAndTargetKeysAreRequired)
+{
     EXPECT_EQ(Json::write(Json::Value(Complex{0.25, -1})), R"({"x":0.25,"y":-1})");
     EXPECT_EQ(Json::parse(R"({"y":2,"x":-0.5})").get<Complex>(), (Complex{-0.5, 2}));
     for (const char* bad : {R"({"x":1})", R"({"y":1})", R"({"x":"1","y":1})", "[1,2]", "null"})

@@ -13,7 +13,8 @@ namespace {
 const Complex kNoJulia{};
 const auto never = [] { return false; };
 
-TEST(OrbitsTest, CentreOrbits) {
+TEST(OrbitsTest, CentreOrbits)
+{
     Orbits::Centre c = Orbits::centre(FractalType::mandelbrot, 0, 0, kNoJulia, 5);
     EXPECT_EQ(c, (Orbits::Centre{std::vector<double>(10, 0.0), 5, false}));
 
@@ -31,10 +32,12 @@ TEST(OrbitsTest, CentreOrbits) {
     c = Orbits::centre(FractalType::julia, 0.5, 0, {0.25, 0}, 3);
     EXPECT_EQ(c, (Orbits::Centre{{0.5, 0, 0.5, 0, 0.5, 0}, 3, false}));
 
-    for (int count : {0, -5}) EXPECT_EQ(Orbits::centre(FractalType::mandelbrot, 0, 0, kNoJulia, count), Orbits::Centre{});
+    for (int count : {0, -5})
+        EXPECT_EQ(Orbits::centre(FractalType::mandelbrot, 0, 0, kNoJulia, count), Orbits::Centre{});
 }
 
-TEST(OrbitsTest, ReferenceOrbits) {
+TEST(OrbitsTest, ReferenceOrbits)
+{
     const Orbits::Reference r = Orbits::reference(FractalType::mandelbrot, 2, 0, kNoJulia, 100);
     ASSERT_EQ(r.points.size(), 200u);
     EXPECT_EQ(r.length, 5);
@@ -55,7 +58,8 @@ TEST(OrbitsTest, ReferenceOrbits) {
     EXPECT_FALSE(bounded.escaped);
 }
 
-TEST(OrbitsTest, TailKeepsTheLastPointsInOrder) {
+TEST(OrbitsTest, TailKeepsTheLastPointsInOrder)
+{
     const double cx = -0.1, cy = 0.65; // bounded
     const Orbits::Centre all = Orbits::centre(FractalType::mandelbrot, cx, cy, kNoJulia, 20);
     ASSERT_EQ(all.length, 20);
@@ -73,14 +77,17 @@ TEST(OrbitsTest, TailKeepsTheLastPointsInOrder) {
     }
 }
 
-TEST(OrbitsTest, TailStopsAtEscapeWithoutTheEscapingPoint) {
+TEST(OrbitsTest, TailStopsAtEscapeWithoutTheEscapingPoint)
+{
     for (int fracLimbs : {1, 2}) {
-        const Orbits::Centre t = Orbits::tail(FractalType::mandelbrot, BigComplex(2, 0, fracLimbs), kNoJulia, 100, 10, never);
+        const Orbits::Centre t =
+            Orbits::tail(FractalType::mandelbrot, BigComplex(2, 0, fracLimbs), kNoJulia, 100, 10, never);
         EXPECT_EQ(t, (Orbits::Centre{{0, 0, 2, 0, 6, 0}, 3, true})) << fracLimbs;
     }
 }
 
-TEST(OrbitsTest, TailPollsCancellationInFixedPoint) {
+TEST(OrbitsTest, TailPollsCancellationInFixedPoint)
+{
     const BigComplex centre(-1, 0, 2);
     int polls = 0;
     const Orbits::Centre t =
@@ -95,7 +102,8 @@ TEST(OrbitsTest, TailPollsCancellationInFixedPoint) {
     EXPECT_EQ(polls, 0); // the double path never polls
 }
 
-TEST(OrbitsTest, TailEdgeCases) {
+TEST(OrbitsTest, TailEdgeCases)
+{
     EXPECT_EQ(Orbits::tail(FractalType::mandelbrot, BigComplex(0, 0, 2), kNoJulia, 100, 0, never), Orbits::Centre{});
     EXPECT_EQ(Orbits::tail(FractalType::newton, BigComplex(1, 0, 3), kNoJulia, 100, 4, never),
               Orbits::centre(FractalType::newton, 1, 0, kNoJulia, 4));
@@ -104,7 +112,8 @@ TEST(OrbitsTest, TailEdgeCases) {
               (Orbits::Centre{{0.5, 0, 0.5, 0, 0.5, 0}, 3, false}));
 }
 
-TEST(EntropyTest, Estimates) {
+TEST(EntropyTest, Estimates)
+{
     // Deep inside the main cardioid every probe reaches the cap.
     EXPECT_EQ(Entropy::estimate(-0.1, 0, 1e6, 500, FractalType::mandelbrot), 0);
     EXPECT_EQ(Entropy::estimate(-0.1, 0, 1e6, 500, std::nullopt), 0);
@@ -126,7 +135,8 @@ TEST(EntropyTest, Estimates) {
     EXPECT_LE(newton, 1);
 }
 
-TEST(EntropyTest, SpreadOfTheProbes) {
+TEST(EntropyTest, SpreadOfTheProbes)
+{
     // Zoom 2.5 makes r = 1. With a cap of 2 a probe scores 1/2 when it lies beyond radius 2 and 1
     // otherwise; at (1.75, 0) only the probe at +0.3r does: eight ones and one half, 4·var = 8/81.
     EXPECT_NEAR(Entropy::estimate(1.75, 0, 2.5, 2, FractalType::mandelbrot), 8.0 / 81, 1e-15);
@@ -135,15 +145,17 @@ TEST(EntropyTest, SpreadOfTheProbes) {
               Entropy::estimate(-0.75, 0.1, 20, 128, FractalType::mandelbrot));
 }
 
-TEST(EntropyTest, NoIterationsMeansNoStructure) {
+TEST(EntropyTest, NoIterationsMeansNoStructure)
+{
     // A cap of 0 would never stop the probe loop inside the set.
     EXPECT_EQ(Entropy::estimate(-0.1, 0, 1, 0, FractalType::mandelbrot), 0);
     EXPECT_EQ(Entropy::estimate(-0.1, 0, 1, -7, std::nullopt), 0);
 }
 
-TEST(EntropyTest, NewtonSteps) {
-    EXPECT_EQ(Entropy::newton(1, 0, 50), 0);  // at a root the step is zero, not counted
-    EXPECT_EQ(Entropy::newton(0, 0, 50), 0);  // f'(0) = 0
+TEST(EntropyTest, NewtonSteps)
+{
+    EXPECT_EQ(Entropy::newton(1, 0, 50), 0); // at a root the step is zero, not counted
+    EXPECT_EQ(Entropy::newton(0, 0, 50), 0); // f'(0) = 0
     EXPECT_EQ(Entropy::newton(2, 0, 0), 0);
     const int n = Entropy::newton(2, 0, 50);
     EXPECT_GT(n, 2);

@@ -18,17 +18,14 @@ struct Pair {
 };
 
 const Pair kPairs[] = {
-    {{0.75, -0.3}, {1.25, 2.5}},
-    {{-3.0e-5, 7.0e-6}, {4.0e3, -1.0e3}},
-    {{1.0, 0.0}, {0.0, 1.0}},
-    {{0.1, 0.2}, {-0.1, -0.2}},  // cancels to zero in the sum
-    {{123.456, -0.001}, {1e-12, 3e-13}},
-    {{0.0, 0.0}, {5.5, -2.25}},
+    {{0.75, -0.3}, {1.25, 2.5}},         {{-3.0e-5, 7.0e-6}, {4.0e3, -1.0e3}}, {{1.0, 0.0}, {0.0, 1.0}},
+    {{0.1, 0.2}, {-0.1, -0.2}}, // cancels to zero in the sum
+    {{123.456, -0.001}, {1e-12, 3e-13}}, {{0.0, 0.0}, {5.5, -2.25}},
 };
 
 ScaledComplex at(Complex c, std::int64_t shift) { return ScaledComplex(c.x, c.y, shift); }
 
-}  // namespace
+} // namespace
 
 TEST(ScaledComplexArithmetic, MultiplyAndAddAgreeWithDoublesAtEveryExponent)
 {
@@ -63,7 +60,7 @@ TEST(ScaledComplexArithmetic, ScaleAndCompareMagnitudes)
     EXPECT_EQ(v + tiny, v);
     // Exponents saturate at the ends of their range.
     const ScaledComplex huge(1.0, 0.0, INT64_MAX - 10);
-    EXPECT_EQ((huge * huge).e, INT64_MAX - 1);  // saturated, then the mantissas' 0.25 normalised
+    EXPECT_EQ((huge * huge).e, INT64_MAX - 1); // saturated, then the mantissas' 0.25 normalised
     EXPECT_EQ(huge.scaledBy(100).e, INT64_MAX);
     EXPECT_EQ(ScaledComplex(1.0, 0.0, INT64_MIN + 10).scaledBy(-100).e, INT64_MIN);
 }

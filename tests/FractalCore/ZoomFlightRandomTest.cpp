@@ -15,22 +15,25 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(ZoomRulesTest, AutoIterations) {
+TEST(ZoomRulesTest, AutoIterations)
+{
     struct Row {
         double zoom;
         int cap;
         int expected;
     };
     const Row rows[] = {
-        {0.5, 200000, 160},  {1, 200000, 160},       {2, 200000, 224},       {10, 200000, 373},
-        {2500, 200000, 882}, {1e6, 200000, 1436},    {1e13, 200000, 2924},   {1e30, 200000, 6538},
+        {0.5, 200000, 160},     {1, 200000, 160},    {2, 200000, 224},       {10, 200000, 373},
+        {2500, 200000, 882},    {1e6, 200000, 1436}, {1e13, 200000, 2924},   {1e30, 200000, 6538},
         {1e300, 200000, 63941}, {1e300, 4096, 4096}, {0.5, 100, 100},        {0, 200000, 160},
-        {-5, 200000, 160},   {kNaN, 200000, 160},    {kInf, 200000, 200000}, {kInf, 4096, 4096},
+        {-5, 200000, 160},      {kNaN, 200000, 160}, {kInf, 200000, 200000}, {kInf, 4096, 4096},
     };
-    for (const Row& r : rows) EXPECT_EQ(ZoomRules::autoIterations(r.zoom, r.cap), r.expected) << r.zoom << " cap " << r.cap;
+    for (const Row& r : rows)
+        EXPECT_EQ(ZoomRules::autoIterations(r.zoom, r.cap), r.expected) << r.zoom << " cap " << r.cap;
 }
 
-TEST(ZoomRulesTest, ClampZoom) {
+TEST(ZoomRulesTest, ClampZoom)
+{
     EXPECT_EQ(ZoomRules::clampZoom(1e301, 1e300), 1e300);
     EXPECT_EQ(ZoomRules::clampZoom(0.01, 1e300), 0.1);
     EXPECT_EQ(ZoomRules::clampZoom(1234.5, 1e300), 1234.5);
@@ -39,7 +42,8 @@ TEST(ZoomRulesTest, ClampZoom) {
     EXPECT_EQ(ZoomRules::clampZoom(kInf, 1e13), 1e13);
 }
 
-TEST(FlightTest, Durations) {
+TEST(FlightTest, Durations)
+{
     const FractalTarget a{-0.5, 0, 1, 0};
     EXPECT_NEAR(Flight(a, {-0.5, 0, 1e6, 0}, 0, 2600).duration, 5.12, 1e-12);
     EXPECT_EQ(Flight(a, {9.5, 0, 1e30, 0}, 0, 2600).duration, 9.0);
@@ -48,7 +52,8 @@ TEST(FlightTest, Durations) {
     EXPECT_EQ(Flight(a, {0, 0, 0, 0}, 0, 1000).duration, 9.0);
 }
 
-TEST(FlightTest, ProgressEasingAndSample) {
+TEST(FlightTest, ProgressEasingAndSample)
+{
     const FractalTarget from{-0.5, 0, 1, 0}, to{0.25, 0.5, 1e6, 1};
     const Flight f(from, to, 0, 2600);
     EXPECT_EQ(f.progress(0), 0);
@@ -73,7 +78,8 @@ TEST(FlightTest, ProgressEasingAndSample) {
     EXPECT_EQ(f.sample(0).centerX, from.centerX);
 }
 
-TEST(FlightTest, ZoomingOutBlendsFromTheStart) {
+TEST(FlightTest, ZoomingOutBlendsFromTheStart)
+{
     const FractalTarget from{1, 1, 1e6, 0}, to{-1, 0, 1, 0};
     const Flight f(from, to, 0, 500);
     const double t = f.duration * 0.25;
@@ -85,7 +91,8 @@ TEST(FlightTest, ZoomingOutBlendsFromTheStart) {
     EXPECT_NEAR(f.sample(f.duration).centerX, -1, 1e-12);
 }
 
-TEST(FlightTest, FlightWithoutDurationEndsAtItsStart) {
+TEST(FlightTest, FlightWithoutDurationEndsAtItsStart)
+{
     const FractalTarget a{0, 0, 1, 0};
     const Flight f(a, a, 5, 0);
     ASSERT_EQ(f.duration, 0);
@@ -94,7 +101,8 @@ TEST(FlightTest, FlightWithoutDurationEndsAtItsStart) {
     EXPECT_EQ(f.sample(5), a);
 }
 
-TEST(RandomTest, Mulberry32Sequence) {
+TEST(RandomTest, Mulberry32Sequence)
+{
     Mulberry32 one(1);
     EXPECT_EQ(one.next(), 0.6270739405881613);
     EXPECT_EQ(one.next(), 0.002735721180215478);
@@ -105,7 +113,8 @@ TEST(RandomTest, Mulberry32Sequence) {
     for (int i = 0; i < 100; ++i) ASSERT_EQ(a.next(), b.next());
 }
 
-TEST(RandomTest, SystemSourceStaysInUnitInterval) {
+TEST(RandomTest, SystemSourceStaysInUnitInterval)
+{
     SystemRandomSource s;
     for (int i = 0; i < 10000; ++i) {
         const double v = s.next();
@@ -114,7 +123,8 @@ TEST(RandomTest, SystemSourceStaysInUnitInterval) {
     }
 }
 
-TEST(NumericTest, JsRoundAndClamp) {
+TEST(NumericTest, JsRoundAndClamp)
+{
     EXPECT_EQ(jsRound(2.5), 3);
     EXPECT_EQ(jsRound(-2.5), -2);
     EXPECT_EQ(jsRound(-0.5), 0);

@@ -13,12 +13,14 @@ using namespace veltrane;
 
 namespace {
 
-std::shared_ptr<GpuDevice> testDevice() {
+std::shared_ptr<GpuDevice> testDevice()
+{
     static std::shared_ptr<GpuDevice> device = GpuDevice::create();
     return device;
 }
 
-ScaledReferencePoint pointAt(double x, double y) {
+ScaledReferencePoint pointAt(double x, double y)
+{
     ScaledComplex z(x, y, 0);
     ScaledReferencePoint p{};
     p.zx = float(z.x);
@@ -31,7 +33,8 @@ using C = std::complex<double>;
 
 } // namespace
 
-TEST(BLATable, LevelsHalveAndAnOddLastEntryHasNoParent) {
+TEST(BLATable, LevelsHalveAndAnOddLastEntryHasNoParent)
+{
     std::vector<ScaledReferencePoint> points(7, pointAt(0.5, 0.25)); // n = 5
     auto table = BLATable::compute(FractalType::mandelbrot, points, -40);
     ASSERT_TRUE(table);
@@ -39,14 +42,16 @@ TEST(BLATable, LevelsHalveAndAnOddLastEntryHasNoParent) {
     EXPECT_EQ(table->entries.size(), 8u);
 
     std::vector<ScaledReferencePoint> three(3, pointAt(0.5, 0.25));
-    EXPECT_EQ(BLATable::compute(FractalType::julia, three, 0)->levels, (std::vector<std::array<std::int32_t, 2>>{{0, 1}}));
+    EXPECT_EQ(BLATable::compute(FractalType::julia, three, 0)->levels,
+              (std::vector<std::array<std::int32_t, 2>>{{0, 1}}));
     std::vector<ScaledReferencePoint> two(2, pointAt(0.5, 0.25));
     EXPECT_FALSE(BLATable::compute(FractalType::mandelbrot, two, 0));
     EXPECT_FALSE(BLATable::compute(FractalType::burningship, points, 0));
 }
 
 // The fractal kernel finds level L at levelStart(n, L) without reading the level list.
-TEST(BLATable, LevelsStartWhereTheKernelLooksForThem) {
+TEST(BLATable, LevelsStartWhereTheKernelLooksForThem)
+{
     for (int n : {1, 2, 5, 8, 63, 64, 65, 1000, 34414, 100000}) {
         std::vector<ScaledReferencePoint> points(std::size_t(n) + 2, pointAt(0.5, 0.25));
         auto table = BLATable::compute(FractalType::mandelbrot, points, -40);
@@ -59,7 +64,8 @@ TEST(BLATable, LevelsStartWhereTheKernelLooksForThem) {
 }
 
 // Long tables are built in parallel chunks; the result must not depend on where the chunks split.
-TEST(BLATable, LongTableEqualsLevelByLevelMerging) {
+TEST(BLATable, LongTableEqualsLevelByLevelMerging)
+{
     const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
                             *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
     auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, centre, {}, 20011, nullptr);
@@ -68,7 +74,8 @@ TEST(BLATable, LongTableEqualsLevelByLevelMerging) {
     auto table = BLATable::compute(FractalType::mandelbrot, points, -40);
     ASSERT_TRUE(table);
     std::vector<BLATable::Step> level;
-    for (std::size_t i = 1; i + 1 < points.size(); ++i) level.push_back(BLATable::step(FractalType::mandelbrot, points[i]));
+    for (std::size_t i = 1; i + 1 < points.size(); ++i)
+        level.push_back(BLATable::step(FractalType::mandelbrot, points[i]));
     for (const auto& [first, count] : table->levels) {
         ASSERT_EQ(std::size_t(count), level.size());
         for (std::size_t j = 0; j < level.size(); ++j) {
@@ -83,7 +90,8 @@ TEST(BLATable, LongTableEqualsLevelByLevelMerging) {
     }
 }
 
-TEST(BLATable, EntryEdgeCases) {
+TEST(BLATable, EntryEdgeCases)
+{
     BLAEntry zero = BLATable::entry(BLATable::step(FractalType::mandelbrot, pointAt(0, 0)));
     EXPECT_EQ(zero.rm, 0.0f);
     EXPECT_EQ(zero.re, 0);
@@ -108,9 +116,10 @@ TEST(BLATable, EntryEdgeCases) {
     EXPECT_EQ(never.re, 0);
 }
 
-TEST(BLATable, JuliaTableHasNoPixelTermAndRadiiIndependentOfBound) {
-    auto orbit = ReferenceStore::build(testDevice(), FractalType::julia, BigComplex(0.3, -0.2, 2), {-0.8, 0.156}, 600,
-                                       nullptr);
+TEST(BLATable, JuliaTableHasNoPixelTermAndRadiiIndependentOfBound)
+{
+    auto orbit =
+        ReferenceStore::build(testDevice(), FractalType::julia, BigComplex(0.3, -0.2, 2), {-0.8, 0.156}, 600, nullptr);
     ASSERT_TRUE(orbit);
     auto a = BLATable::compute(FractalType::julia, orbit->scaledPoints(), -100);
     auto b = BLATable::compute(FractalType::julia, orbit->scaledPoints(), 20);
@@ -126,7 +135,8 @@ TEST(BLATable, JuliaTableHasNoPixelTermAndRadiiIndependentOfBound) {
 
 // Every entry whose radius admits the delta at its start must reproduce the perturbation formula
 // δ' = 2Zδ + δ² + δc iterated over its whole run.
-TEST(BLATable, ValidEntriesAgreeWithDirectPerturbation) {
+TEST(BLATable, ValidEntriesAgreeWithDirectPerturbation)
+{
     const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
                             *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
     const int length = 3000;
@@ -167,8 +177,10 @@ TEST(BLATable, ValidEntriesAgreeWithDirectPerturbation) {
     EXPECT_GT(checked, 100);
 }
 
-TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
-    auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-0.75, 0.1, 2), {}, 200, nullptr);
+TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound)
+{
+    auto orbit =
+        ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-0.75, 0.1, 2), {}, 200, nullptr);
     ASSERT_TRUE(orbit);
     auto t1 = BLATable::forView(testDevice(), *orbit, FractalType::mandelbrot, 1e12, {}, 640, 480);
     ASSERT_TRUE(t1);
@@ -180,7 +192,8 @@ TEST(BLATable, TableIsReusedWithinEightAboveTheNeededBound) {
     EXPECT_FALSE(BLATable::forView(testDevice(), *orbit, FractalType::burningship, 1e12, {}, 640, 480));
 }
 
-TEST(BLATable, BoundStaysWithinRangeAtZoomsNoViewHas) {
+TEST(BLATable, BoundStaysWithinRangeAtZoomsNoViewHas)
+{
     // Undefined conversions of an infinite or not-a-number bound before; UndefinedBehaviorSanitizer
     // reports them in the sanitizer run.
     const ScaledComplex offset(0.5, 0, -20);
@@ -193,11 +206,13 @@ TEST(BLATable, BoundStaysWithinRangeAtZoomsNoViewHas) {
 namespace {
 
 // The kernel's choice of run for a delta of 2^t.
-int recordedLevel(const BLATable::RunStart& record, std::int64_t m, int levelCount, double t) {
+int recordedLevel(const BLATable::RunStart& record, std::int64_t m, int levelCount, double t)
+{
     return BLATable::admittedLevel(record, m, levelCount, BLATable::deltaQuarterBits(t));
 }
 
-double log2Radius(const BLATable::Contents& table, int level, std::int64_t m) {
+double log2Radius(const BLATable::Contents& table, int level, std::int64_t m)
+{
     const auto [first, count] = table.levels[std::size_t(level)];
     const std::int64_t j = (m - 1) >> level;
     if (j >= count) return -INFINITY;
@@ -209,7 +224,8 @@ double log2Radius(const BLATable::Contents& table, int level, std::int64_t m) {
 
 // The records the kernel chooses runs by never admit a run beyond its radius, admit every run that
 // is valid by a margin, and reach across a point where the orbit passes very close to 0.
-TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
+TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers)
+{
     const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
                             *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
     auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, centre, {}, 3000, nullptr);
@@ -222,8 +238,9 @@ TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
         std::span<const ScaledReferencePoint> points;
         int dcLog2;
     };
-    for (const Case& c : {Case{"seahorse", orbit->scaledPoints(), BLATable::dcLog2For(FractalType::mandelbrot, 1e12, {}, 64, 64)},
-                          Case{"close to 0", close, -600}}) {
+    for (const Case& c :
+         {Case{"seahorse", orbit->scaledPoints(), BLATable::dcLog2For(FractalType::mandelbrot, 1e12, {}, 64, 64)},
+          Case{"close to 0", close, -600}}) {
         SCOPED_TRACE(c.name);
         auto table = BLATable::compute(FractalType::mandelbrot, c.points, c.dcLog2);
         ASSERT_TRUE(table);
@@ -238,7 +255,8 @@ TEST(BLATable, RunStartsAdmitTheValidRunsAndNoOthers) {
             for (double t = -420; t < -10; t += 7.3) {
                 const int level = recordedLevel(records[std::size_t(m)], m, levelCount, t);
                 int exact = -1;
-                while (exact < top && log2Radius(*table, std::max(exact + 1, low), m) > t) exact = std::max(exact + 1, low);
+                while (exact < top && log2Radius(*table, std::max(exact + 1, low), m) > t)
+                    exact = std::max(exact + 1, low);
                 ASSERT_LE(level, exact) << "m " << m << " t " << t;
                 if (level >= 0) {
                     ASSERT_GT(log2Radius(*table, level, m), t);

@@ -9,7 +9,8 @@
 
 using namespace veltrane;
 
-TEST(DeepFrames, OrbitsAndTablesReplacedWithFramesInFlight) {
+TEST(DeepFrames, OrbitsAndTablesReplacedWithFramesInFlight)
+{
     auto device = GpuDevice::create({.validation = true});
     FractalRenderer renderer(device);
     renderer.synchronousReferences = true; // every frame gets its exact orbit: one new orbit per view
@@ -33,5 +34,6 @@ TEST(DeepFrames, OrbitsAndTablesReplacedWithFramesInFlight) {
         cb->waitUntilCompleted();
         EXPECT_EQ(cb->status(), GpuCommandBuffer::Status::completed) << cb->errorText();
     }
-    EXPECT_EQ(device->validationErrorCount(), 0) << (device->validationErrors().empty() ? "" : device->validationErrors()[0]);
+    EXPECT_EQ(device->validationErrorCount(), 0)
+        << (device->validationErrors().empty() ? "" : device->validationErrors()[0]);
 }

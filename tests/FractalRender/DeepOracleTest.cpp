@@ -21,41 +21,49 @@ using namespace veltrane;
 namespace {
 
 constexpr int kBoundaryIterations = 150;
-constexpr int kSide = 10; // 10 x 10 samples: one miss in a hundred is allowed
+constexpr int kSide = 10;               // 10 x 10 samples: one miss in a hundred is allowed
 const Complex kJuliaC{-0.1226, 0.7449}; // the rabbit: 0 lies in an attracting basin
 
-FractalRenderer& renderer() {
+FractalRenderer& renderer()
+{
     static FractalRenderer instance(GpuDevice::systemDefault());
     return instance;
 }
 
-bool escapesWithin(FractalType type, const BigComplex& point, int iterations) {
-    auto result = BigReference::compute(type, point, kJuliaC, iterations + 1, [] { return true; },
-                                        [](int, double, double) {});
+bool escapesWithin(FractalType type, const BigComplex& point, int iterations)
+{
+    auto result = BigReference::compute(
+        type, point, kJuliaC, iterations + 1, [] { return true; }, [](int, double, double) {});
     return result.escaped;
 }
 
 // Bisection between a point that stays (the origin) and one that escapes, along a ray.
-BigComplex boundaryPoint(FractalType type, double angle) {
+BigComplex boundaryPoint(FractalType type, double angle)
+{
     const int limbs = BigFixed::limbsForZoom(1e300, 64);
     BigComplex inside(0.0, 0.0, limbs);
     BigComplex outside(3 * std::cos(angle), 3 * std::sin(angle), limbs);
     for (int i = 0; i < 1040; ++i) {
         BigComplex mid = inside.lerp(outside, 0.5);
-        if (escapesWithin(type, mid, kBoundaryIterations)) outside = mid;
-        else inside = mid;
+        if (escapesWithin(type, mid, kBoundaryIterations))
+            outside = mid;
+        else
+            inside = mid;
     }
     return inside;
 }
 
-RenderView deepView(FractalType type, const BigComplex& centre, double zoom, int maxIterations) {
+RenderView deepView(FractalType type, const BigComplex& centre, double zoom, int maxIterations)
+{
     Complex c = centre.doubles();
     return RenderView(type, c.x, c.y, zoom, 0, maxIterations, kJuliaC, Palette::obsidian, 0, centre);
 }
 
-oracle::Agreement compareWithOracle(FractalType type, const BigComplex& centre, double zoom, int maxIterations) {
+oracle::Agreement compareWithOracle(FractalType type, const BigComplex& centre, double zoom, int maxIterations)
+{
     // Every sample is held to the oracle here (no position check); counts within a percent.
-    const oracle::Options options{.extraBits = 128, .finerExtraBits = 384, .positionCheck = false, .tolerancePercent = 1};
+    const oracle::Options options{
+        .extraBits = 128, .finerExtraBits = 384, .positionCheck = false, .tolerancePercent = 1};
     return oracle::compare(renderer(), deepView(type, centre, zoom, maxIterations), kSide, kSide, options);
 }
 
@@ -66,7 +74,8 @@ struct FormulaCase {
 
 class DeepOracle : public ::testing::TestWithParam<FormulaCase> {};
 
-const BigComplex& centreFor(const FormulaCase& c) {
+const BigComplex& centreFor(const FormulaCase& c)
+{
     static std::map<FractalType, BigComplex> cache;
     auto it = cache.find(c.type);
     if (it == cache.end()) it = cache.emplace(c.type, boundaryPoint(c.type, c.angle)).first;
@@ -75,7 +84,8 @@ const BigComplex& centreFor(const FormulaCase& c) {
 
 } // namespace
 
-TEST_P(DeepOracle, SampledEscapeCountsAgreeWithMpfrAtEveryDepth) {
+TEST_P(DeepOracle, SampledEscapeCountsAgreeWithMpfrAtEveryDepth)
+{
     const FormulaCase c = GetParam();
     for (double zoom : {1e4, 1e12, 1e29, 1e31, 1e100, 1e300}) {
         SCOPED_TRACE("zoom " + std::to_string(std::lround(std::log10(zoom))));
@@ -110,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 // iterations. At 1e31 and 1e40 one sample in a hundred lies on an orbit so sensitive that single
 // precision ends it a percent or two early or late (a double replay of the same pixel gives the
 // oracle's count); a fault that loses deltas puts ten or more samples off.
-TEST(DeepOracleAtPublishedLocation, SampledEscapeCountsAgreeWithMpfrBesideAMinibrot) {
+TEST(DeepOracleAtPublishedLocation, SampledEscapeCountsAgreeWithMpfrBesideAMinibrot)
+{
     const BigComplex centre = bench::centreAt(bench::kVeryDeep612, 1e250);
     for (double zoom : {1e31, 1e40, 1e100, 1e250}) {
         SCOPED_TRACE("zoom " + std::to_string(std::lround(std::log10(zoom))));
@@ -124,7 +135,8 @@ TEST(DeepOracleAtPublishedLocation, SampledEscapeCountsAgreeWithMpfrBesideAMinib
 namespace {
 
 // Share of pixels whose escape flags agree and whose counts differ by at most one.
-double sameCounts(const FractalRenderer::Diagnostic& a, const FractalRenderer::Diagnostic& b) {
+double sameCounts(const FractalRenderer::Diagnostic& a, const FractalRenderer::Diagnostic& b)
+{
     int same = 0;
     for (std::size_t i = 0; i < a.mu.size(); ++i)
         same += a.escaped[i] == b.escaped[i] && (!a.escaped[i] || std::abs(a.mu[i] - b.mu[i]) <= 1.0);
@@ -138,7 +150,8 @@ double sameCounts(const FractalRenderer::Diagnostic& a, const FractalRenderer::D
 // the neck for about pi / sqrt(2.997e-10), some 181,470 iterations: past the whole numbers a
 // half-float channel holds (2048 x 64 = 131,072), and floor(mu / 64) odd, so that it needs one bit
 // more than a half float has. The table's runs carry the count past lavapipe's limit on loop trips.
-TEST(DeepDiagnostics, CountsPastTheHalfFloatRangeComeBackWhole) {
+TEST(DeepDiagnostics, CountsPastTheHalfFloatRangeComeBackWhole)
+{
     const BigComplex centre(*BigFixed::fromDecimal("0.25000000029970", 2), BigFixed(0.0, 2));
     oracle::Agreement a = oracle::compare(renderer(), deepView(FractalType::mandelbrot, centre, 1e31, 200000), 4, 4);
     EXPECT_GT(a.lowestCount, 131072);
@@ -147,7 +160,8 @@ TEST(DeepDiagnostics, CountsPastTheHalfFloatRangeComeBackWhole) {
     EXPECT_EQ(a.stableCountsAgree, a.stableEscaped) << a.summary();
 }
 
-TEST(DeepPaths, PerturbationAndForcedRescaledPathAgreeAndTableSkippingChangesNothing) {
+TEST(DeepPaths, PerturbationAndForcedRescaledPathAgreeAndTableSkippingChangesNothing)
+{
     const BigComplex& centre = centreFor({FractalType::mandelbrot, 2.0});
     FractalRenderer& r = renderer();
     RenderView view = deepView(FractalType::mandelbrot, centre, 1e20, kBoundaryIterations + 250);
@@ -166,7 +180,8 @@ TEST(DeepPaths, PerturbationAndForcedRescaledPathAgreeAndTableSkippingChangesNot
 // A reference that escapes early (a stand-in centre one view unit away, just outside the set)
 // serves a view of structure: pixels rebase when it runs out. Their deltas are then as large as the
 // orbit itself, so single precision scatters a few chaotic pixels, but no region goes flat.
-TEST(DeepPaths, EarlyEscapingStandInReferenceLeavesNoFlatBlobs) {
+TEST(DeepPaths, EarlyEscapingStandInReferenceLeavesNoFlatBlobs)
+{
     const BigComplex centre(*BigFixed::fromDecimal("-0.743643887037158704752191506114774", 2),
                             *BigFixed::fromDecimal("0.131825904205311970493132056385139", 2));
     FractalRenderer& r = renderer();

@@ -22,35 +22,35 @@
 namespace veltrane::sweep {
 
 enum class Site {
-  minibrot,        // centred on a nucleus whose copy of the set is at most half the view high
-  besideMinibrot,  // the same nucleus 0.2 view heights below the view centre
-  misiurewicz,     // centred on a preperiodic point
-  publicLocation,  // mandelbrot: a published deep location whose orbit passes very close to 0
-  dwellMinibrot,   // mandelbrot, multibrot3 and multibrot4: a nucleus found from a preperiodic point
-                   // with an irrational repelling fixed point; its orbit stays there for hundreds of
-                   // iterations before each return to the copy (multibrot3's minibrot site is one too)
+    minibrot,       // centred on a nucleus whose copy of the set is at most half the view high
+    besideMinibrot, // the same nucleus 0.2 view heights below the view centre
+    misiurewicz,    // centred on a preperiodic point
+    publicLocation, // mandelbrot: a published deep location whose orbit passes very close to 0
+    dwellMinibrot,  // mandelbrot, multibrot3 and multibrot4: a nucleus found from a preperiodic point
+                    // with an irrational repelling fixed point; its orbit stays there for hundreds of
+                    // iterations before each return to the copy (multibrot3's minibrot site is one too)
 };
 
 enum class Kernel {
-  precise,  // the diagnostic kernel (double precision up to 1e30)
-  live,     // the single-precision kernel of the live frames
-  noTable,  // the precise kernel without the approximation table, as every formula but mandelbrot
-            // and julia runs past 1e30: no table run passes over the orbit's close approaches to 0
+    precise, // the diagnostic kernel (double precision up to 1e30)
+    live,    // the single-precision kernel of the live frames
+    noTable, // the precise kernel without the approximation table, as every formula but mandelbrot
+             // and julia runs past 1e30: no table run passes over the orbit's close approaches to 0
 };
 
 struct SweepView {
-  FractalType type;
-  Site site;
-  double zoom;
-  Kernel kernel = Kernel::precise;
+    FractalType type;
+    Site site;
+    double zoom;
+    Kernel kernel = Kernel::precise;
 };
 
 constexpr int kSweepWidth = 32, kSweepHeight = 18;
 
 // The view as the sweep renders it, at the place found for it.
 struct PreparedView {
-  RenderView render;
-  std::string note;  // how the place was found
+    RenderView render;
+    std::string note; // how the place was found
 };
 PreparedView prepare(const SweepView& view);
 
@@ -66,4 +66,4 @@ std::vector<SweepView> views(FractalType type, Site site, std::initializer_list<
 
 class DeepSweep : public ::testing::TestWithParam<SweepView> {};
 
-}  // namespace veltrane::sweep
+} // namespace veltrane::sweep

@@ -22,8 +22,7 @@ FrameScheduler run(FrameScheduler s, const Load& r, int ticks)
     timing.gpuMs = r.gpuMs;
     s.gpuEma = r.gpuMs;
     s.frameEma = r.intervalMs;
-    for (int i = 0; i < ticks; ++i)
-        s.tick(10.0 + i * r.intervalMs / 1000, r.moving, true, timing);
+    for (int i = 0; i < ticks; ++i) s.tick(10.0 + i * r.intervalMs / 1000, r.moving, true, timing);
     return s;
 }
 
@@ -61,8 +60,7 @@ TEST(FrameScheduler, ScaleStepsFollowTheLoad)
         {"between comfortable and overloaded nothing moves", 3, {10}, 1000, 3},
         {"never above full scale", 1, {3}, 1000, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(run(atScale(c.startScale), c.load, c.ticks).scaleIndex, c.scale) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(run(atScale(c.startScale), c.load, c.ticks).scaleIndex, c.scale) << c.what;
 }
 
 TEST(FrameScheduler, ReportsScaleChangesAndAutoQualityOffReturnsToFullScale)
@@ -93,8 +91,7 @@ TEST(FrameScheduler, TileBudgetAimsAtTheRefinementTimePerFrame)
         FrameScheduler::Timing timing;
         timing.refineMs = c.refineMs;
         timing.refineTiles = c.tiles;
-        for (int i = 0; i < 40; ++i)
-            s.tick(1 + i / 60.0, false, true, timing);
+        for (int i = 0; i < 40; ++i) s.tick(1 + i / 60.0, false, true, timing);
         EXPECT_NEAR(s.tilesPerFrame, c.perFrame, 1e-6) << c.refineMs << " ms for " << c.tiles;
     }
     FrameScheduler s;
@@ -107,14 +104,14 @@ TEST(FrameScheduler, TileBudgetAimsAtTheRefinementTimePerFrame)
 TEST(FrameScheduler, TimingSeparatesThePostChainFromRefinement)
 {
     FrameScheduler::Timing t;
-    t.record(4, false, 0);  // a frame of post chain alone
+    t.record(4, false, 0); // a frame of post chain alone
     EXPECT_EQ(t.postMs, 2 + (4 - 2) * FrameScheduler::postSmoothing);
     EXPECT_FALSE(t.lastFrameHadFractal);
     t.record(12, true, 8);
     EXPECT_EQ(t.gpuMs, 12);
     EXPECT_EQ(t.refineMs, 12 - t.postMs);
     EXPECT_EQ(t.refineTiles, 8);
-    t.record(1, true, 3);  // faster than the post chain alone: no negative time
+    t.record(1, true, 3); // faster than the post chain alone: no negative time
     EXPECT_EQ(t.refineMs, 0);
 }
 
@@ -130,7 +127,7 @@ TEST(FrameScheduler, FramesPerSecondOverHalfSecondWindows)
             fps = *r;
         }
     }
-    EXPECT_EQ(reports, 2);  // every 25 intervals of 20 ms
+    EXPECT_EQ(reports, 2); // every 25 intervals of 20 ms
     EXPECT_NEAR(fps, 50, 1e-9);
     // A stepped clock counts as the longest interval, never as a negative one.
     s.tick(1, false, true, timing);

@@ -18,13 +18,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::shared_ptr<GpuDevice> testDevice() {
+std::shared_ptr<GpuDevice> testDevice()
+{
     static std::shared_ptr<GpuDevice> device = GpuDevice::create();
     return device;
 }
 
 template <typename T>
-std::vector<std::uint8_t> bytes(const T& v) {
+std::vector<std::uint8_t> bytes(const T& v)
+{
     std::vector<std::uint8_t> out(sizeof v);
     std::memcpy(out.data(), &v, sizeof v);
     return out;
@@ -37,22 +39,25 @@ struct Expected {
 };
 
 // The orbit straight from FractalCore, independent of the store's encoding.
-Expected expectedOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int length) {
+Expected expectedOrbit(FractalType type, const BigComplex& centre, Complex juliaC, int length)
+{
     Expected e;
-    BigReference::computeBig(type, centre, juliaC, length, [] { return true; },
-                             [&](int, const BigFixed& x, const BigFixed& y, double dx, double dy) {
-                                 e.z.push_back(ScaledComplex(x, y));
-                                 e.w.push_back(type == FractalType::julia ? ScaledComplex(x - centre.x(), y - centre.y())
-                                                                           : ScaledComplex(x, y));
-                                 e.r.push_back(BigReference::realSquare(x, y));
-                                 e.x.push_back(x.scaled());
-                                 e.y.push_back(y.scaled());
-                                 e.doubles.push_back({dx, dy});
-                             });
+    BigReference::computeBig(
+        type, centre, juliaC, length, [] { return true; },
+        [&](int, const BigFixed& x, const BigFixed& y, double dx, double dy) {
+            e.z.push_back(ScaledComplex(x, y));
+            e.w.push_back(type == FractalType::julia ? ScaledComplex(x - centre.x(), y - centre.y())
+                                                     : ScaledComplex(x, y));
+            e.r.push_back(BigReference::realSquare(x, y));
+            e.x.push_back(x.scaled());
+            e.y.push_back(y.scaled());
+            e.doubles.push_back({dx, dy});
+        });
     return e;
 }
 
-void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, int length) {
+void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, int length)
+{
     auto orbit = ReferenceStore::build(testDevice(), type, centre, juliaC, length, nullptr);
     ASSERT_TRUE(orbit);
     Expected e = expectedOrbit(type, centre, juliaC, length);
@@ -106,20 +111,24 @@ void expectLayout(FractalType type, const BigComplex& centre, Complex juliaC, in
     }
 }
 
-BigComplex centreAt(const char* x, const char* y, int limbs) {
+BigComplex centreAt(const char* x, const char* y, int limbs)
+{
     return BigComplex(*BigFixed::fromDecimal(x, limbs), *BigFixed::fromDecimal(y, limbs));
 }
 
 } // namespace
 
-TEST(ReferenceOrbitLayout, MandelbrotJuliaAndCelticOrbitsMatchTheFixedPointOrbit) {
+TEST(ReferenceOrbitLayout, MandelbrotJuliaAndCelticOrbitsMatchTheFixedPointOrbit)
+{
     const BigComplex deep = centreAt("-0.743643887037158704752191506114774", "0.131825904205311970493132056385139", 3);
     expectLayout(FractalType::mandelbrot, deep, {}, 300);
-    expectLayout(FractalType::julia, centreAt("0.1234567890123456789", "-0.3456789012345678901", 3), {-0.8, 0.156}, 300);
+    expectLayout(FractalType::julia, centreAt("0.1234567890123456789", "-0.3456789012345678901", 3), {-0.8, 0.156},
+                 300);
     expectLayout(FractalType::celtic, centreAt("-0.2", "0.8", 2), {}, 200);
 }
 
-TEST(ReferenceOrbitLayout, JuliaStartsWithZeroOffsetAndMandelbrotRepeatsZ) {
+TEST(ReferenceOrbitLayout, JuliaStartsWithZeroOffsetAndMandelbrotRepeatsZ)
+{
     const BigComplex c = centreAt("0.3", "-0.4", 2);
     auto julia = ReferenceStore::build(testDevice(), FractalType::julia, c, {-0.8, 0.156}, 50, nullptr);
     ASSERT_TRUE(julia);
@@ -135,9 +144,11 @@ TEST(ReferenceOrbitLayout, JuliaStartsWithZeroOffsetAndMandelbrotRepeatsZ) {
     }
 }
 
-TEST(ReferenceOrbitLayout, ShortRequestsGetRoomForTwoPointsAndEscapesEnd) {
+TEST(ReferenceOrbitLayout, ShortRequestsGetRoomForTwoPointsAndEscapesEnd)
+{
     for (int length : {1, 2}) {
-        auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-1, 0, 1), {}, length, nullptr);
+        auto orbit =
+            ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-1, 0, 1), {}, length, nullptr);
         ASSERT_TRUE(orbit);
         EXPECT_EQ(orbit->buffer->size(), 32u);
         EXPECT_EQ(orbit->scaledBuffer->size(), 96u);
@@ -150,7 +161,8 @@ TEST(ReferenceOrbitLayout, ShortRequestsGetRoomForTwoPointsAndEscapesEnd) {
     EXPECT_EQ(escaping->points()[4].hiX, 1446.0f);
 }
 
-TEST(ReferenceOrbitLayout, CancelledBuildYieldsNothing) {
+TEST(ReferenceOrbitLayout, CancelledBuildYieldsNothing)
+{
     auto orbit = ReferenceStore::build(testDevice(), FractalType::mandelbrot, BigComplex(-1, 0, 1), {}, 5000,
                                        [] { return true; });
     EXPECT_FALSE(orbit);
@@ -164,8 +176,9 @@ namespace {
 class FakeBuilds {
 public:
     // Blocks the build of every key until release(key) or releaseAll(); polls `cancelled` meanwhile.
-    std::shared_ptr<ReferenceOrbit> build(FractalType type, const BigComplex& centre, Complex juliaC, std::int64_t length,
-                                          const ReferenceStore::Cancelled& cancelled) {
+    std::shared_ptr<ReferenceOrbit> build(FractalType type, const BigComplex& centre, Complex juliaC,
+                                          std::int64_t length, const ReferenceStore::Cancelled& cancelled)
+    {
         const std::string key = orbitKey(type, centre, juliaC, length);
         {
             std::unique_lock lock(mutex_);
@@ -192,38 +205,45 @@ public:
         orbit->length = length;
         return orbit;
     }
-    ReferenceStore::Builder builder() {
-        return [this](FractalType t, const BigComplex& c, Complex j, std::int64_t l, const ReferenceStore::Cancelled& x) {
-            return build(t, c, j, l, x);
-        };
+    ReferenceStore::Builder builder()
+    {
+        return [this](FractalType t, const BigComplex& c, Complex j, std::int64_t l,
+                      const ReferenceStore::Cancelled& x) { return build(t, c, j, l, x); };
     }
-    void release(const std::string& key) {
+    void release(const std::string& key)
+    {
         std::lock_guard lock(mutex_);
         released_.insert(key);
         changed_.notify_all();
     }
-    void releaseAll() {
+    void releaseAll()
+    {
         std::lock_guard lock(mutex_);
         all_ = true;
         changed_.notify_all();
     }
-    void failOnce(const std::string& key) {
+    void failOnce(const std::string& key)
+    {
         std::lock_guard lock(mutex_);
         failures_.insert(key);
     }
-    void waitStarted(std::size_t count) {
+    void waitStarted(std::size_t count)
+    {
         std::unique_lock lock(mutex_);
         ASSERT_TRUE(changed_.wait_for(lock, 5s, [&] { return started_.size() >= count; }));
     }
-    void waitCancelled(std::size_t count) {
+    void waitCancelled(std::size_t count)
+    {
         std::unique_lock lock(mutex_);
         ASSERT_TRUE(changed_.wait_for(lock, 5s, [&] { return cancelled_.size() >= count; }));
     }
-    std::vector<std::string> started() {
+    std::vector<std::string> started()
+    {
         std::lock_guard lock(mutex_);
         return started_;
     }
-    std::vector<std::string> cancelled() {
+    std::vector<std::string> cancelled()
+    {
         std::lock_guard lock(mutex_);
         return cancelled_;
     }
@@ -244,7 +264,8 @@ std::string keyAt(double x, std::int64_t length = 100) { return orbitKey(M, at(x
 
 } // namespace
 
-TEST(ReferenceStore, NewestRequestWinsAndIntermediateRequestsAreNeverBuilt) {
+TEST(ReferenceStore, NewestRequestWinsAndIntermediateRequestsAreNeverBuilt)
+{
     FakeBuilds fake;
     ReferenceStore store(nullptr, fake.builder());
     store.request(M, at(0), {}, 100, kZoom);
@@ -259,16 +280,17 @@ TEST(ReferenceStore, NewestRequestWinsAndIntermediateRequestsAreNeverBuilt) {
     EXPECT_EQ(store.generation(), 2);
 }
 
-TEST(ReferenceStore, PendingRequestCancelsRunningBuildOnTypeJuliaConstantOrFarCentre) {
+TEST(ReferenceStore, PendingRequestCancelsRunningBuildOnTypeJuliaConstantOrFarCentre)
+{
     struct Case {
         FractalType type;
         Complex juliaC;
         double dx;
         bool cancels;
     };
-    for (const Case& c : {Case{FractalType::julia, {-0.8, 0.156}, 0, true}, Case{M, {0.0, 1e-300}, 0, true},
-                          Case{FractalType::tricorn, {}, 0, true}, Case{M, {}, 5.01e-4, true},
-                          Case{M, {}, 4.99e-4, false}}) {
+    for (const Case& c :
+         {Case{FractalType::julia, {-0.8, 0.156}, 0, true}, Case{M, {0.0, 1e-300}, 0, true},
+          Case{FractalType::tricorn, {}, 0, true}, Case{M, {}, 5.01e-4, true}, Case{M, {}, 4.99e-4, false}}) {
         FakeBuilds fake;
         ReferenceStore store(nullptr, fake.builder());
         store.request(M, at(0), {}, 100, kZoom);
@@ -287,7 +309,8 @@ TEST(ReferenceStore, PendingRequestCancelsRunningBuildOnTypeJuliaConstantOrFarCe
     }
 }
 
-TEST(ReferenceStore, SynchronousBuildIsNotOverwrittenByAnOlderBackgroundBuild) {
+TEST(ReferenceStore, SynchronousBuildIsNotOverwrittenByAnOlderBackgroundBuild)
+{
     FakeBuilds fake;
     ReferenceStore store(nullptr, fake.builder());
     store.request(M, at(0), {}, 100, kZoom);
@@ -300,7 +323,8 @@ TEST(ReferenceStore, SynchronousBuildIsNotOverwrittenByAnOlderBackgroundBuild) {
     EXPECT_EQ(store.latest(), jumped);
 }
 
-TEST(ReferenceStore, KeyUnderConstructionIsNeitherQueuedAgainNorBuiltTwice) {
+TEST(ReferenceStore, KeyUnderConstructionIsNeitherQueuedAgainNorBuiltTwice)
+{
     FakeBuilds fake;
     ReferenceStore store(nullptr, fake.builder());
     store.request(M, at(0), {}, 100, kZoom);
@@ -321,7 +345,8 @@ TEST(ReferenceStore, KeyUnderConstructionIsNeitherQueuedAgainNorBuiltTwice) {
     EXPECT_EQ(std::count(started.begin(), started.end(), keyAt(0)), 1);
 }
 
-TEST(ReferenceStore, FailedPinIsRetriedAndNewerPinCancelsOlder) {
+TEST(ReferenceStore, FailedPinIsRetriedAndNewerPinCancelsOlder)
+{
     FakeBuilds fake;
     ReferenceStore store(nullptr, fake.builder());
     fake.failOnce(keyAt(0));
@@ -346,7 +371,8 @@ TEST(ReferenceStore, FailedPinIsRetriedAndNewerPinCancelsOlder) {
     EXPECT_EQ(store.pinned()->key(), keyAt(3));
 }
 
-TEST(ReferenceStore, SubstituteUsableWithinFiveHundredViewUnitsAndWhenEscapedOrLongEnough) {
+TEST(ReferenceStore, SubstituteUsableWithinFiveHundredViewUnitsAndWhenEscapedOrLongEnough)
+{
     ReferenceOrbit o;
     o.type = M;
     o.centre = BigComplex(0.0, 0.0, 2);
@@ -364,7 +390,8 @@ TEST(ReferenceStore, SubstituteUsableWithinFiveHundredViewUnitsAndWhenEscapedOrL
     EXPECT_TRUE(ReferenceStore::usable(&o, M, {}, BigComplex(0.0, 0.0, 3), 10, zoom));
 }
 
-TEST(ReferenceStore, ChooseDrawsSubstituteAsStaleThenExactAndPrefersExactPin) {
+TEST(ReferenceStore, ChooseDrawsSubstituteAsStaleThenExactAndPrefersExactPin)
+{
     FakeBuilds fake;
     fake.releaseAll();
     ReferenceStore store(nullptr, fake.builder());

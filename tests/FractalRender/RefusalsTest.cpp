@@ -17,9 +17,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Each view breaks one rule; the text is part of what the error says.
 struct FaultyView {
-  const char* name;
-  void (*spoil)(RenderView&);
-  const char* text;
+    const char* name;
+    void (*spoil)(RenderView&);
+    const char* text;
 };
 const FaultyView kFaultyViews[] = {
     {"zoom nan", [](RenderView& v) { v.zoom = kNaN; }, "zoom"},
@@ -35,74 +35,77 @@ const FaultyView kFaultyViews[] = {
 };
 
 template <typename F>
-void expectRefusal(F&& render, RendererError::Kind kind, const std::string& text) {
-  try {
-    render();
-    ADD_FAILURE() << "drawn";
-  } catch (const RendererError& error) {
-    EXPECT_EQ(error.kind, kind);
-    EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
-  }
+void expectRefusal(F&& render, RendererError::Kind kind, const std::string& text)
+{
+    try {
+        render();
+        ADD_FAILURE() << "drawn";
+    } catch (const RendererError& error) {
+        EXPECT_EQ(error.kind, kind);
+        EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
+    }
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(RendererTest, ViewsBreakingTheViewRulesAreRefusedByEveryPath) {
-  makeTarget(32, 24);
-  const RenderView good = homeView(FractalType::julia, 64);
-  EXPECT_FALSE(good.fault());
-  for (const FaultyView& f : kFaultyViews) {
-    SCOPED_TRACE(f.name);
-    RenderView view = good;
-    f.spoil(view);
-    ASSERT_TRUE(view.fault());
-    expectRefusal([&] { renderer->renderStill(view, 32, 24); }, RendererError::Kind::view, f.text);
-    expectRefusal([&] { renderer->renderStill(view, 32, 24, {}, {}, 0, 4); }, RendererError::Kind::view, f.text);
-    expectRefusal([&] { renderer->renderDiagnostic(view, 32, 24); }, RendererError::Kind::view, f.text);
-    auto cb = device->makeCommandBuffer("refused frame");
-    renderer->encodeFrame(view, {}, {}, 0, target, *cb, 0);
-    ASSERT_TRUE(renderer->droppedFrame());
-    EXPECT_EQ(renderer->droppedFrame()->kind, RendererError::Kind::view);
-    cb->commit();
-    cb->waitUntilCompleted();
-  }
-  frame(good, 1);
-  EXPECT_FALSE(renderer->droppedFrame());
+TEST_F(RendererTest, ViewsBreakingTheViewRulesAreRefusedByEveryPath)
+{
+    makeTarget(32, 24);
+    const RenderView good = homeView(FractalType::julia, 64);
+    EXPECT_FALSE(good.fault());
+    for (const FaultyView& f : kFaultyViews) {
+        SCOPED_TRACE(f.name);
+        RenderView view = good;
+        f.spoil(view);
+        ASSERT_TRUE(view.fault());
+        expectRefusal([&] { renderer->renderStill(view, 32, 24); }, RendererError::Kind::view, f.text);
+        expectRefusal([&] { renderer->renderStill(view, 32, 24, {}, {}, 0, 4); }, RendererError::Kind::view, f.text);
+        expectRefusal([&] { renderer->renderDiagnostic(view, 32, 24); }, RendererError::Kind::view, f.text);
+        auto cb = device->makeCommandBuffer("refused frame");
+        renderer->encodeFrame(view, {}, {}, 0, target, *cb, 0);
+        ASSERT_TRUE(renderer->droppedFrame());
+        EXPECT_EQ(renderer->droppedFrame()->kind, RendererError::Kind::view);
+        cb->commit();
+        cb->waitUntilCompleted();
+    }
+    frame(good, 1);
+    EXPECT_FALSE(renderer->droppedFrame());
 }
 
-TEST(RendererTextures, TexturesTheDeviceRefusesFailStillsAndDropLiveFramesReportedOnce) {
-  Resources::setRoot(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources");
-  // 24 KiB in one allocation: a 64 x 64 target of 4 bytes a pixel is made, the renderer's 8-byte
-  // textures of that size are not (the way a huge still fails on a device's real limit).
-  auto device = GpuDevice::create({.validation = true, .preferCpu = true, .maxAllocationBytes = 24576});
-  FractalRenderer renderer(device);
-  const FractalTarget home = veltrane::home(FractalType::mandelbrot);
-  const RenderView view(FractalType::mandelbrot, home.centerX, home.centerY, home.zoom, 0, 64, {}, Palette::obsidian);
+TEST(RendererTextures, TexturesTheDeviceRefusesFailStillsAndDropLiveFramesReportedOnce)
+{
+    Resources::setRoot(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources");
+    // 24 KiB in one allocation: a 64 x 64 target of 4 bytes a pixel is made, the renderer's 8-byte
+    // textures of that size are not (the way a huge still fails on a device's real limit).
+    auto device = GpuDevice::create({.validation = true, .preferCpu = true, .maxAllocationBytes = 24576});
+    FractalRenderer renderer(device);
+    const FractalTarget home = veltrane::home(FractalType::mandelbrot);
+    const RenderView view(FractalType::mandelbrot, home.centerX, home.centerY, home.zoom, 0, 64, {}, Palette::obsidian);
 
-  expectRefusal([&] { renderer.renderStill(view, 64, 64); }, RendererError::Kind::noDevice, "64 x 64");
-  expectRefusal([&] { renderer.renderStill(view, 64, 64, {}, {}, 0, 4); }, RendererError::Kind::noDevice, "64 x 64");
-  expectRefusal([&] { renderer.renderDiagnostic(view, 64, 64); }, RendererError::Kind::noDevice, "diagnostic");
+    expectRefusal([&] { renderer.renderStill(view, 64, 64); }, RendererError::Kind::noDevice, "64 x 64");
+    expectRefusal([&] { renderer.renderStill(view, 64, 64, {}, {}, 0, 4); }, RendererError::Kind::noDevice, "64 x 64");
+    expectRefusal([&] { renderer.renderDiagnostic(view, 64, 64); }, RendererError::Kind::noDevice, "diagnostic");
 
-  auto large = device->makeImage({64, 64, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget, "large"});
-  auto small = device->makeImage({32, 32, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget, "small"});
-  auto draw = [&](const std::shared_ptr<GpuImage>& target, double now) {
-    auto cb = device->makeCommandBuffer("frame");
-    renderer.encodeFrame(view, {}, {}, now, target, *cb, now);
-    cb->commit();
-    cb->waitUntilCompleted();
-    EXPECT_EQ(cb->status(), GpuCommandBuffer::Status::completed);
-  };
-  ::testing::internal::CaptureStderr();
-  for (int i = 0; i < 3; ++i) draw(large, i / 60.0);
-  const std::string said = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(renderer.droppedFrame());
-  EXPECT_EQ(renderer.droppedFrame()->kind, RendererError::Kind::noDevice);
-  const std::string reason = renderer.droppedFrame()->what();
-  EXPECT_EQ(said, "Frame dropped: " + reason + "\n");  // three frames dropped, said once
+    auto large = device->makeImage({64, 64, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget, "large"});
+    auto small = device->makeImage({32, 32, GpuFormat::bgra8Unorm, gpuShaderRead | gpuRenderTarget, "small"});
+    auto draw = [&](const std::shared_ptr<GpuImage>& target, double now) {
+        auto cb = device->makeCommandBuffer("frame");
+        renderer.encodeFrame(view, {}, {}, now, target, *cb, now);
+        cb->commit();
+        cb->waitUntilCompleted();
+        EXPECT_EQ(cb->status(), GpuCommandBuffer::Status::completed);
+    };
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) draw(large, i / 60.0);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(renderer.droppedFrame());
+    EXPECT_EQ(renderer.droppedFrame()->kind, RendererError::Kind::noDevice);
+    const std::string reason = renderer.droppedFrame()->what();
+    EXPECT_EQ(said, "Frame dropped: " + reason + "\n"); // three frames dropped, said once
 
-  draw(small, 0.1);  // a size the device takes draws again
-  EXPECT_FALSE(renderer.droppedFrame());
-  Image still = renderer.renderStill(view, 32, 32);
-  EXPECT_EQ(still.width, 32);
-  for (const auto& message : device->validationErrors()) ADD_FAILURE() << "validation: " << message;
+    draw(small, 0.1); // a size the device takes draws again
+    EXPECT_FALSE(renderer.droppedFrame());
+    Image still = renderer.renderStill(view, 32, 32);
+    EXPECT_EQ(still.width, 32);
+    for (const auto& message : device->validationErrors()) ADD_FAILURE() << "validation: " << message;
 }

@@ -107,8 +107,7 @@ TEST(MIDIClockIn, EstimatesFromTheSeventhPulse)
     EXPECT_NEAR(*in.bpm(), 120, 1e-9);
     // The window slides over the last 25 pulses: after 25 pulses at 60 bpm only those count.
     double t = 10 + 6 * dt;
-    for (int i = 0; i < 25; ++i)
-        in.tick(t += 2 * dt);
+    for (int i = 0; i < 25; ++i) in.tick(t += 2 * dt);
     EXPECT_NEAR(*in.bpm(), 60, 1e-9);
     in.reset();
     EXPECT_FALSE(in.bpm());
@@ -116,18 +115,15 @@ TEST(MIDIClockIn, EstimatesFromTheSeventhPulse)
     // 10 bpm is out of range and never accepted; a later burst at 120 is.
     MIDIClockIn slow;
     const double slowDt = 60.0 / (10 * 24);
-    for (int i = 0; i < 30; ++i)
-        slow.tick(i * slowDt);
+    for (int i = 0; i < 30; ++i) slow.tick(i * slowDt);
     EXPECT_FALSE(slow.bpm());
     double u = 30 * slowDt;
-    for (int i = 0; i < 25; ++i)
-        slow.tick(u += dt);
+    for (int i = 0; i < 25; ++i) slow.tick(u += dt);
     ASSERT_TRUE(slow.bpm());
     EXPECT_NEAR(*slow.bpm(), 120, 1e-9);
 
     // Equal times give no estimate (no division by zero).
     MIDIClockIn stuck;
-    for (int i = 0; i < 25; ++i)
-        stuck.tick(5);
+    for (int i = 0; i < 25; ++i) stuck.tick(5);
     EXPECT_FALSE(stuck.bpm());
 }

@@ -30,8 +30,7 @@ TEST(MIDIControlMap, ControllerNumbersAndOrders)
     EXPECT_FALSE(controller(sustainPedal));
     EXPECT_FALSE(controller(0));
     // The export order is a permutation of the controllers.
-    for (Controller c : allCases<Controller>)
-        EXPECT_EQ(std::count(exportOrder.begin(), exportOrder.end(), c), 1);
+    for (Controller c : allCases<Controller>) EXPECT_EQ(std::count(exportOrder.begin(), exportOrder.end(), c), 1);
 }
 
 TEST(MIDIControlMap, ForwardCurves)
@@ -42,29 +41,18 @@ TEST(MIDIControlMap, ForwardCurves)
         double expected;
     };
     const Case cases[] = {
-        {74, 0, &AudioParams::filterCutoff, 20},
-        {74, 127, &AudioParams::filterCutoff, 20000},
+        {74, 0, &AudioParams::filterCutoff, 20},      {74, 127, &AudioParams::filterCutoff, 20000},
         {74, 255, &AudioParams::filterCutoff, 20000}, // above 127 acts as 127
-        {1, 127, &AudioParams::harmonicRatio, 8},
-        {1, 83, &AudioParams::harmonicRatio, 8},
-        {1, 0, &AudioParams::harmonicRatio, 0.5},
-        {3, 127, &AudioParams::fmModIndex, 12},
-        {24, 0, &AudioParams::pitchShift, -12},
-        {24, 127, &AudioParams::pitchShift, 12},
-        {24, 63, &AudioParams::pitchShift, 0},
-        {24, 64, &AudioParams::pitchShift, 0},
-        {21, 0, &AudioParams::bitCrushDepth, 1},
-        {21, 127, &AudioParams::bitCrushDepth, 16},
-        {73, 0, &AudioParams::reverbDecay, 0.1},
-        {94, 127, &AudioParams::delayFeedback, 0.95},
-        {93, 64, &AudioParams::delayTime, 1},
-        {93, 127, &AudioParams::delayTime, 1},
-        {22, 0, &AudioParams::phaserRate, 0.1},
-        {22, 127, &AudioParams::phaserRate, 8},
-        {71, 127, &AudioParams::filterQ, 15},
-        {76, 127, &AudioParams::lfoRate, 20},
-        {25, 127, &AudioParams::freqShift, 500},
-        {7, 127, &AudioParams::volume, 1},
+        {1, 127, &AudioParams::harmonicRatio, 8},     {1, 83, &AudioParams::harmonicRatio, 8},
+        {1, 0, &AudioParams::harmonicRatio, 0.5},     {3, 127, &AudioParams::fmModIndex, 12},
+        {24, 0, &AudioParams::pitchShift, -12},       {24, 127, &AudioParams::pitchShift, 12},
+        {24, 63, &AudioParams::pitchShift, 0},        {24, 64, &AudioParams::pitchShift, 0},
+        {21, 0, &AudioParams::bitCrushDepth, 1},      {21, 127, &AudioParams::bitCrushDepth, 16},
+        {73, 0, &AudioParams::reverbDecay, 0.1},      {94, 127, &AudioParams::delayFeedback, 0.95},
+        {93, 64, &AudioParams::delayTime, 1},         {93, 127, &AudioParams::delayTime, 1},
+        {22, 0, &AudioParams::phaserRate, 0.1},       {22, 127, &AudioParams::phaserRate, 8},
+        {71, 127, &AudioParams::filterQ, 15},         {76, 127, &AudioParams::lfoRate, 20},
+        {25, 127, &AudioParams::freqShift, 500},      {7, 127, &AudioParams::volume, 1},
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(after(c.cc, c.value, c.field), c.expected) << "CC " << int(c.cc) << " value " << int(c.value);
@@ -79,17 +67,18 @@ TEST(MIDIControlMap, ChoiceBands)
         int expectedIndex;
     };
     const Case cases[] = {
-        {26, 31, 0}, {26, 32, 1}, {26, 95, 2}, {26, 96, 3}, {26, 255, 3},
-        {27, 42, 0}, {27, 43, 1}, {27, 84, 1}, {27, 85, 2}, {27, 255, 2},
-        {28, 0, 0},  {28, 43, 1}, {28, 85, 2},
+        {26, 31, 0}, {26, 32, 1}, {26, 95, 2},  {26, 96, 3}, {26, 255, 3}, {27, 42, 0}, {27, 43, 1},
+        {27, 84, 1}, {27, 85, 2}, {27, 255, 2}, {28, 0, 0},  {28, 43, 1},  {28, 85, 2},
     };
     for (const Case& c : cases) {
         AudioParams p;
         apply(c.cc, c.value, p);
-        const int index = c.cc == 26   ? caseIndex(p.filterType)
-                          : c.cc == 28 ? caseIndex(p.noiseType)
-                                       : int(std::find(AudioParams::rolloffCases.begin(), AudioParams::rolloffCases.end(),
-                                                       p.filterRolloff) - AudioParams::rolloffCases.begin());
+        const int index =
+            c.cc == 26 ? caseIndex(p.filterType)
+            : c.cc == 28
+                ? caseIndex(p.noiseType)
+                : int(std::find(AudioParams::rolloffCases.begin(), AudioParams::rolloffCases.end(), p.filterRolloff) -
+                      AudioParams::rolloffCases.begin());
         EXPECT_EQ(index, c.expectedIndex) << "CC " << int(c.cc) << " value " << int(c.value);
     }
     // The value sent for a choice applies back to the same choice.
@@ -167,6 +156,5 @@ TEST(MIDIControlMap, ControllerValuesOfASound)
     const auto pairs = controllerValues(p);
     EXPECT_EQ(pairs.front(), (std::pair{Controller::volume, std::uint8_t{64}})); // 63.5 rounds up
     EXPECT_EQ(pairs.back(), (std::pair{Controller::noiseType, std::uint8_t{43}}));
-    for (std::size_t i = 0; i < pairs.size(); ++i)
-        EXPECT_EQ(pairs[i].first, exportOrder[i]);
+    for (std::size_t i = 0; i < pairs.size(); ++i) EXPECT_EQ(pairs[i].first, exportOrder[i]);
 }

@@ -18,16 +18,16 @@ TEST(MIDIEvent, FromStatusBytes)
         std::optional<MIDIEvent> expected;
     };
     const Case cases[] = {
-        {0x93, 60, 0, E::noteOff(60, 0, 3)},         // velocity 0 is a release
+        {0x93, 60, 0, E::noteOff(60, 0, 3)}, // velocity 0 is a release
         {0x93, 60, 1, E::noteOn(60, 1, 3)},
-        {0x85, 0xBC, 0xFF, E::noteOff(60, 127, 5)},  // data masked to 7 bits
-        {0x9F, 0x80, 0x80, E::noteOff(0, 0, 15)},    // masked velocity 0
+        {0x85, 0xBC, 0xFF, E::noteOff(60, 127, 5)}, // data masked to 7 bits
+        {0x9F, 0x80, 0x80, E::noteOff(0, 0, 15)},   // masked velocity 0
         {0xB0, 74, 127, E::controlChange(74, 127, 0)},
-        {0xE0, 0, 64, std::nullopt},                 // pitch bend
-        {0xC0, 5, 0, std::nullopt},                  // program change
-        {0xA0, 60, 10, std::nullopt},                // poly pressure
-        {0xF8, 0, 0, std::nullopt},                  // real time is not a channel message
-        {0x40, 60, 64, std::nullopt},                // no status byte
+        {0xE0, 0, 64, std::nullopt},  // pitch bend
+        {0xC0, 5, 0, std::nullopt},   // program change
+        {0xA0, 60, 10, std::nullopt}, // poly pressure
+        {0xF8, 0, 0, std::nullopt},   // real time is not a channel message
+        {0x40, 60, 64, std::nullopt}, // no status byte
     };
     for (const Case& c : cases)
         EXPECT_EQ(MIDIEvent::make(c.status, c.d1, c.d2), c.expected) << std::hex << int(c.status);
@@ -62,8 +62,8 @@ TEST(MIDIEvent, FromAndToUMPWords)
         EXPECT_EQ(c.event.umpWord(), c.word) << std::hex << c.word;
         // A valid event survives the round trip through its word.
         if (c.event.note() < 128 && c.event.channelByte < 16) {
-            const auto back = c.event.isChannelMessage() ? MIDIEvent::fromMIDI1UMP(c.word)
-                                                         : MIDIEvent::fromSystemUMP(c.word);
+            const auto back =
+                c.event.isChannelMessage() ? MIDIEvent::fromMIDI1UMP(c.word) : MIDIEvent::fromSystemUMP(c.word);
             EXPECT_EQ(back, c.event);
         }
     }
@@ -96,8 +96,7 @@ TEST(UMP, WordStreams)
         {{0x20903C00, 0x60000000, 0x70000000, 0x20B14000}, {E::noteOff(60, 0, 0), E::controlChange(64, 0, 1)}},
         {{}, {}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(UMP::events(c.words), c.expected);
+    for (const Case& c : cases) EXPECT_EQ(UMP::events(c.words), c.expected);
 }
 
 TEST(UMP, ByteStreams)
@@ -108,20 +107,25 @@ TEST(UMP, ByteStreams)
         Events expected;
     };
     const Case cases[] = {
-        {"running status", {0x90, 60, 64, 62, 64, 64, 0}, {E::noteOn(60, 64, 0), E::noteOn(62, 64, 0), E::noteOff(64, 0, 0)}},
-        {"real time inside a message", {0xB2, 0xF8, 7, 0xFA, 100}, {E::clock(), E::start(), E::controlChange(7, 100, 2)}},
+        {"running status",
+         {0x90, 60, 64, 62, 64, 64, 0},
+         {E::noteOn(60, 64, 0), E::noteOn(62, 64, 0), E::noteOff(64, 0, 0)}},
+        {"real time inside a message",
+         {0xB2, 0xF8, 7, 0xFA, 100},
+         {E::clock(), E::start(), E::controlChange(7, 100, 2)}},
         {"lone status byte", {0x90}, {}},
         {"status cut short by the next", {0x90, 60, 0x80, 60, 10}, {E::noteOff(60, 10, 0)}},
         {"data without status", {60, 64, 0x91, 61, 1}, {E::noteOn(61, 1, 1)}},
-        {"SysEx with real time inside", {0xF0, 0x7E, 0x90, 0xF8, 0x01, 0xF7, 0x90, 60, 1}, {E::clock(), E::noteOn(60, 1, 0)}},
+        {"SysEx with real time inside",
+         {0xF0, 0x7E, 0x90, 0xF8, 0x01, 0xF7, 0x90, 60, 1},
+         {E::clock(), E::noteOn(60, 1, 0)}},
         {"SysEx ended by a status", {0xF0, 1, 2, 3, 0xB0, 1, 2}, {E::controlChange(1, 2, 0)}},
         {"no running status after SysEx", {0x90, 60, 1, 0xF0, 1, 0xF7, 61, 1}, {E::noteOn(60, 1, 0)}},
         {"system common with data", {0xF2, 0x10, 0x20, 0xF3, 5, 0xFC}, {E::stop()}},
         {"program change keeps its running status", {0xC0, 5, 6, 7, 0x80, 1, 2}, {E::noteOff(1, 2, 0)}},
         {"unknown real time", {0xF9, 0xFD, 0xFE, 0xFF, 0xFB}, {E::continue_()}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(UMP::events(c.bytes.data(), c.bytes.size()), c.expected) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(UMP::events(c.bytes.data(), c.bytes.size()), c.expected) << c.what;
 
     // A long SysEx in the middle disturbs nothing around it.
     std::vector<std::uint8_t> big{0x90, 60, 1, 0xF0};
@@ -146,10 +150,11 @@ TEST(MIDIEventList, PacketsShareTimeStampsAndStayInTheBuffer)
     EXPECT_EQ(list.bytes().size(), 64u);
 
     std::vector<std::pair<std::uint64_t, std::size_t>> packets;
-    UMP::forEachPacket(list.bytes(), [&](std::uint64_t t, std::span<const std::uint32_t> w) { packets.push_back({t, w.size()}); });
+    UMP::forEachPacket(list.bytes(), [&](std::uint64_t t, std::span<const std::uint32_t> w) {
+        packets.push_back({t, w.size()});
+    });
     EXPECT_EQ(packets, (std::vector<std::pair<std::uint64_t, std::size_t>>{{5, 2}, {9, 2}, {10, 1}}));
-    EXPECT_EQ(UMP::events(list.bytes()),
-              (Events{E::noteOn(60, 1, 0), E::clock(), E::stop(), E::start(), E::start()}));
+    EXPECT_EQ(UMP::events(list.bytes()), (Events{E::noteOn(60, 1, 0), E::clock(), E::stop(), E::start(), E::start()}));
 
     // A header that claims more than the buffer holds is read only as far as the buffer goes.
     std::uint8_t lying[8 + 12 + 4];
@@ -173,14 +178,14 @@ TEST(MIDIKeyboard, SustainHoldsAndReleases)
         EXPECT_EQ(k.handle(pedal(0)), (Actions{A::noteOff(60)}));
         EXPECT_EQ(k, MIDIKeyboard{});
     }
-    {   // A note released under the pedal that was never held is released by the next pedal-up.
+    { // A note released under the pedal that was never held is released by the next pedal-up.
         MIDIKeyboard k;
         k.handle(pedal(64)); // 64 is down
         EXPECT_TRUE(k.sustainOn);
         EXPECT_EQ(k.handle(E::noteOff(62, 0, 3)), Actions{});
         EXPECT_EQ(k.handle(pedal(63)), (Actions{A::noteOff(62)})); // 63 is up
     }
-    {   // Pressed again under the pedal: the pedal-up leaves it sounding; its own note-off ends it.
+    { // Pressed again under the pedal: the pedal-up leaves it sounding; its own note-off ends it.
         MIDIKeyboard k;
         k.handle(pedal(100));
         k.handle(E::noteOn(60, 64, 0));
@@ -189,10 +194,9 @@ TEST(MIDIKeyboard, SustainHoldsAndReleases)
         EXPECT_EQ(k.handle(pedal(0)), Actions{});
         EXPECT_EQ(k.handle(E::noteOff(60, 0, 0)), (Actions{A::noteOff(60)}));
     }
-    {   // Other events change nothing.
+    { // Other events change nothing.
         MIDIKeyboard k;
-        for (const auto& e : {E::clock(), E::start(), E::controlChange(1, 127, 0)})
-            EXPECT_EQ(k.handle(e), Actions{});
+        for (const auto& e : {E::clock(), E::start(), E::controlChange(1, 127, 0)}) EXPECT_EQ(k.handle(e), Actions{});
         EXPECT_EQ(k, MIDIKeyboard{});
     }
     {

@@ -36,8 +36,7 @@ protected:
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+            if (std::chrono::steady_clock::now() > deadline) return false;
             queue.pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -84,17 +83,30 @@ TEST_F(MIDIJack, ThousandEventsInBurstsArriveInOrderAroundMalformedOnes)
         const auto ch = static_cast<std::uint8_t>(i % 16), a = static_cast<std::uint8_t>(i % 128),
                    b = static_cast<std::uint8_t>(1 + i % 127);
         switch (i % 5) {
-        case 0: messages.push_back({std::uint8_t(0x90 | ch), a, b}); expected.push_back(E::noteOn(a, b, ch)); break;
-        case 1: messages.push_back({std::uint8_t(0x80 | ch), a, b}); expected.push_back(E::noteOff(a, b, ch)); break;
-        case 2: messages.push_back({std::uint8_t(0xB0 | ch), 74, a}); expected.push_back(E::controlChange(74, a, ch)); break;
-        case 3: messages.push_back({0xB0, 64, std::uint8_t(i % 2 ? 127 : 0)}); expected.push_back(E::controlChange(64, i % 2 ? 127 : 0, 0)); break;
-        case 4: messages.push_back({0xF8}); expected.push_back(E::clock()); break;
+        case 0:
+            messages.push_back({std::uint8_t(0x90 | ch), a, b});
+            expected.push_back(E::noteOn(a, b, ch));
+            break;
+        case 1:
+            messages.push_back({std::uint8_t(0x80 | ch), a, b});
+            expected.push_back(E::noteOff(a, b, ch));
+            break;
+        case 2:
+            messages.push_back({std::uint8_t(0xB0 | ch), 74, a});
+            expected.push_back(E::controlChange(74, a, ch));
+            break;
+        case 3:
+            messages.push_back({0xB0, 64, std::uint8_t(i % 2 ? 127 : 0)});
+            expected.push_back(E::controlChange(64, i % 2 ? 127 : 0, 0));
+            break;
+        case 4:
+            messages.push_back({0xF8});
+            expected.push_back(E::clock());
+            break;
         }
         // Malformed messages between them change nothing around them.
-        if (i % 97 == 0)
-            messages.push_back({0x92});
-        if (i % 89 == 0)
-            messages.push_back({60, 64});
+        if (i % 97 == 0) messages.push_back({0x92});
+        if (i % 89 == 0) messages.push_back({60, 64});
         if (i % 101 == 0) {
             std::vector<std::uint8_t> sysex(1 + i % 700, 0x11);
             sysex.front() = 0xF0;
@@ -105,8 +117,7 @@ TEST_F(MIDIJack, ThousandEventsInBurstsArriveInOrderAroundMalformedOnes)
     // Bursts of about a hundred messages in one period each.
     for (std::size_t i = 0; i < messages.size(); ++i) {
         peer.send(keys, messages[i]);
-        if (i % 100 == 99)
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        if (i % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
     ASSERT_TRUE(pumpUntil([&] { return got.size() >= expected.size(); }, 20)) << got.size() << " arrived";
     queue.pump();

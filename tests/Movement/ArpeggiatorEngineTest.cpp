@@ -15,7 +15,8 @@ namespace {
 using Pattern = ArpeggiatorConfig::Pattern;
 using Axis = ArpeggiatorConfig::Axis;
 
-ArpeggiatorEngine engine(Pattern pattern, std::int64_t steps, double rate = 1, Axis axis = Axis::xy, std::uint32_t seed = 1)
+ArpeggiatorEngine engine(Pattern pattern, std::int64_t steps, double rate = 1, Axis axis = Axis::xy,
+                         std::uint32_t seed = 1)
 {
     ArpeggiatorEngine e(ArpeggiatorConfig{pattern, steps, 0.1, rate, axis}, Mulberry32(seed));
     e.reset({0, 0, 2, 0});
@@ -78,7 +79,7 @@ TEST(ArpeggiatorEngine, RateSpacesTheSteps)
         double rate;
         std::string expected;
     } cases[]{
-        {1, "xxxxxx"}, {0.5, ".x.x.x"}, {2, "xxxxxx"}, {0.25, "...x..."},
+        {1, "xxxxxx"}, {0.5, ".x.x.x"}, {2, "xxxxxx"},   {0.25, "...x..."},
         {0, "......"}, {-2, "......"},  {nan, "......"}, {inf, "......"},
     };
     for (const auto& c : cases) {

@@ -11,7 +11,10 @@ namespace veltrane {
 namespace {
 
 constexpr double rate48k = 48000;
-const Conductor::Pitch noPitch = [](const FractalTarget&) -> double { ADD_FAILURE() << "pitch was called"; return 0; };
+const Conductor::Pitch noPitch = [](const FractalTarget&) -> double {
+    ADD_FAILURE() << "pitch was called";
+    return 0;
+};
 
 MovementSettings arpeggio(double bpm = 120, std::int64_t subdivision = 4)
 {
@@ -37,7 +40,8 @@ TEST(Conductor, TicksNotesAndAccentsOnTheGrid)
         EXPECT_EQ(notes[i].frame, 1000 + 6000 * static_cast<std::int64_t>(i));
         EXPECT_DOUBLE_EQ(notes[i].duration, 0.1);
         EXPECT_EQ(notes[i].accent, i % 4 == 0 ? 1.0 : 0.72) << i;
-        EXPECT_EQ(notes[i].target, (FractalTarget{-0.75 + notes[i].local.centerX, 0.1 + notes[i].local.centerY, 2, 0.25}));
+        EXPECT_EQ(notes[i].target,
+                  (FractalTarget{-0.75 + notes[i].local.centerX, 0.1 + notes[i].local.centerY, 2, 0.25}));
     }
     // The arpeggiator's first step after its reset at (0, 0), zoom 2: index 1 of a circle of 8.
     EXPECT_DOUBLE_EQ(notes[0].local.centerY, 0.05 * std::sin(2 * std::numbers::pi / 8));

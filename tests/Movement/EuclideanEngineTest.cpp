@@ -24,8 +24,10 @@ std::string oracle(int pulses, int steps)
         std::vector<std::string> joined;
         std::vector<std::string> left;
         for (std::size_t i = 0; i < front.size() || i < back.size(); ++i) {
-            if (i < front.size() && i < back.size()) joined.push_back(front[i] + back[i]);
-            else left.push_back(i < front.size() ? front[i] : back[i]);
+            if (i < front.size() && i < back.size())
+                joined.push_back(front[i] + back[i]);
+            else
+                left.push_back(i < front.size() ? front[i] : back[i]);
         }
         front = joined;
         back = left;
@@ -49,11 +51,13 @@ TEST(Bjorklund, KnownRhythmsAndEdges)
         std::int64_t pulses, steps;
         const char* expected;
     } cases[]{
-        {3, 8, "x..x..x."},          {5, 8, "x.xx.xx."}, {7, 16, "x..x.x.x..x.x.x."}, {0, 4, "...."},
-        {4, 4, "xxxx"},              {6, 4, "xxxx"},     {0, 0, ""},                   {2, 0, ""},
-        {-1, 4, "...."},             {3, -2, ""},        {1, 1, "x"},                  {1, 5, "x...."},
+        {3, 8, "x..x..x."}, {5, 8, "x.xx.xx."}, {7, 16, "x..x.x.x..x.x.x."},
+        {0, 4, "...."},     {4, 4, "xxxx"},     {6, 4, "xxxx"},
+        {0, 0, ""},         {2, 0, ""},         {-1, 4, "...."},
+        {3, -2, ""},        {1, 1, "x"},        {1, 5, "x...."},
     };
-    for (const auto& c : cases) EXPECT_EQ(text(bjorklund(c.pulses, c.steps)), c.expected) << c.pulses << " in " << c.steps;
+    for (const auto& c : cases)
+        EXPECT_EQ(text(bjorklund(c.pulses, c.steps)), c.expected) << c.pulses << " in " << c.steps;
 }
 
 TEST(Bjorklund, MatchesTheIndependentConstructionAndIsMaximallyEven)
@@ -79,8 +83,9 @@ TEST(Bjorklund, MatchesTheIndependentConstructionAndIsMaximallyEven)
     }
 }
 
-EuclideanConfig config(std::int64_t pulses, std::int64_t steps, EuclideanConfig::Axis axis = EuclideanConfig::Axis::combined,
-                       double rate = 1.0, std::int64_t rotation = 0)
+EuclideanConfig config(std::int64_t pulses, std::int64_t steps,
+                       EuclideanConfig::Axis axis = EuclideanConfig::Axis::combined, double rate = 1.0,
+                       std::int64_t rotation = 0)
 {
     return EuclideanConfig{pulses, steps, rotation, axis, 0.05, rate};
 }
@@ -155,7 +160,8 @@ TEST(EuclideanEngine, AxesMoveWhatTheyName)
         {Axis::y, {current.centerX, anchor.centerY + v * std::sin(theta) * 0.3, current.zoom, current.rotation}},
         {Axis::zoom, {current.centerX, current.centerY, anchor.zoom * (1 + 0.3 * std::sin(theta)), current.rotation}},
         {Axis::rotation, {current.centerX, current.centerY, current.zoom, anchor.rotation + v}},
-        {Axis::combined, {anchor.centerX + v * std::cos(theta), anchor.centerY + v * std::sin(theta), current.zoom, current.rotation}},
+        {Axis::combined,
+         {anchor.centerX + v * std::cos(theta), anchor.centerY + v * std::sin(theta), current.zoom, current.rotation}},
     };
     for (const auto& c : cases) {
         EuclideanEngine engine(config(3, 8, c.axis));

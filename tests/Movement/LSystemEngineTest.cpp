@@ -41,8 +41,8 @@ TEST(LSystemEngine, ExpansionsMatchUncappedRewritingUpToTheCap)
         int iterations;
         std::size_t size;
     } cases[]{
-        {"hilbert", 3, 211}, {"koch", 6, 31249}, {"koch", 7, 50000}, {"dragon", 10, 4094}, {"sierpinski", 8, 32805}, {"sierpinski", 9, 50000},
-        {"hilbert", 0, 1},
+        {"hilbert", 3, 211},      {"koch", 6, 31249},       {"koch", 7, 50000}, {"dragon", 10, 4094},
+        {"sierpinski", 8, 32805}, {"sierpinski", 9, 50000}, {"hilbert", 0, 1},
     };
     for (const auto& c : cases) {
         const auto& p = preset(c.preset);
@@ -133,8 +133,9 @@ TEST(LSystemEngine, HilbertPathAndWalk)
         ASSERT_TRUE(target);
         const std::size_t index = static_cast<std::size_t>(2 * tick) % 64; // rate 2: 2, 4, …, 62, then 0
         EXPECT_EQ(engine.pathIndex, static_cast<std::int64_t>(index));
-        EXPECT_EQ(*target, (FractalTarget{anchor.centerX + engine.path[index].x * 0.005,
-                                          anchor.centerY + engine.path[index].y * 0.005, current.zoom, current.rotation}));
+        EXPECT_EQ(*target,
+                  (FractalTarget{anchor.centerX + engine.path[index].x * 0.005,
+                                 anchor.centerY + engine.path[index].y * 0.005, current.zoom, current.rotation}));
     }
 }
 
@@ -163,7 +164,9 @@ TEST(LSystemEngine, RateAdvancesThePath)
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
             const auto target = engine.update(1, {});
             EXPECT_EQ(target ? engine.pathIndex : -1, c.expected[i]) << c.rate << " tick " << i;
-            if (target) { EXPECT_TRUE(std::isfinite(target->centerX) && std::isfinite(target->centerY)); }
+            if (target) {
+                EXPECT_TRUE(std::isfinite(target->centerX) && std::isfinite(target->centerY));
+            }
         }
     }
 }

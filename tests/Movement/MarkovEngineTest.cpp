@@ -79,7 +79,8 @@ std::pair<double, double> bestProbe(const FractalTarget& c, double originX, doub
     double best = -1, bx = 0, by = 0;
     for (int k = 0; k < 8; ++k) {
         const double ox = r * std::cos(k * std::numbers::pi / 4), oy = r * std::sin(k * std::numbers::pi / 4);
-        const double score = Entropy::estimate(c.centerX + ox + originX, c.centerY + oy + originY, c.zoom, 128, std::nullopt);
+        const double score =
+            Entropy::estimate(c.centerX + ox + originX, c.centerY + oy + originY, c.zoom, 128, std::nullopt);
         if (score > best) best = score, bx = ox, by = oy;
     }
     return {bx, by};
@@ -90,9 +91,9 @@ TEST(MarkovEngine, FullAttractionStepsExactlyToTheBusiestProbe)
     const struct {
         double originX, originY, zoom;
     } places[]{
-        {-0.75, 0.1, 4},    // on the boundary: the probes differ
+        {-0.75, 0.1, 4},       // on the boundary: the probes differ
         {-0.1011, 0.9563, 40}, // deeper on the boundary
-        {5, 5, 1},          // far outside: every probe scores 0, so the first direction (+x) wins
+        {5, 5, 1},             // far outside: every probe scores 0, so the first direction (+x) wins
     };
     for (const auto& place : places) {
         auto e = walk({0.3, 0.1, 2, 1}, 11);

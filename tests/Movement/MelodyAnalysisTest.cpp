@@ -66,7 +66,8 @@ TEST(MelodyAnalysis, PhrasesLastClosestToSixSeconds)
 TEST(MelodyAnalysis, EnergyIsNormalisedOnsetDensity)
 {
     // Bar 0: four melody notes of 0.5; bar 1: two bass notes of 0.55 (weight 1 each); bar 2: nothing.
-    const Melody m = tune(beatNotes(1, [](int, int) { return 0; }, [](int) { return 0.5; }),
+    const Melody m = tune(beatNotes(
+                              1, [](int, int) { return 0; }, [](int) { return 0.5; }),
                           {{4, 1, -12, 0.55}, {6, 1, -12, 0.55}}, 4, 12);
     const std::vector<double> starts{0, 4, 8}, ends{4, 8, 12};
     const std::vector<double> e = F::energy(m, starts, ends);
@@ -108,8 +109,11 @@ TEST(MelodyAnalysis, RepeatsPointAtTheFirstModel)
 TEST(MelodyAnalysis, OnsetsGroupNotesOnAGridOf48PerBeat)
 {
     const std::vector<Note> notes{
-        {1.0, 1, 0, 0.5}, {0.0 + 1.0 / 100, 1, 4, 0.6}, {0.0, 1, 7, 0.4}, // 1/100 apart: one onset
-        {2, 1, 0, 0.2},   {2, 1, 1, 0.2},   {2, 1, 2, 0.3}, {2, 1, 3, 0.2}, {2, 1, 4, 0.2}, {2, 1, 5, 0.2},
+        {1.0, 1, 0, 0.5}, {0.0 + 1.0 / 100, 1, 4, 0.6},
+        {0.0, 1, 7, 0.4}, // 1/100 apart: one onset
+        {2, 1, 0, 0.2},   {2, 1, 1, 0.2},
+        {2, 1, 2, 0.3},   {2, 1, 3, 0.2},
+        {2, 1, 4, 0.2},   {2, 1, 5, 0.2},
     };
     const std::vector<F::Onset> onsets = F::onsets(notes, 0.5);
     ASSERT_EQ(onsets.size(), 3u);
@@ -123,7 +127,7 @@ TEST(MelodyAnalysis, OnsetsGroupNotesOnAGridOf48PerBeat)
 TEST(MelodyAnalysis, BeatsFollowTheBarsThenWholeBeats)
 {
     const std::vector<F::Beat> beats = F::beats(text("C4:3.5 |", "", 3), 6);
-    const std::vector<F::Beat> expected{{0, 1, true},  {1, 1, false}, {2, 1, false}, {3, 0.5, false},
+    const std::vector<F::Beat> expected{{0, 1, true},   {1, 1, false},   {2, 1, false},  {3, 0.5, false},
                                         {3.5, 1, true}, {4.5, 1, false}, {5.5, 1, false}};
     EXPECT_EQ(beats, expected);
     // A far `until` is bounded, not a hang.
@@ -135,15 +139,21 @@ TEST(MelodyAnalysis, HarmonyOnTheCircleOfFifths)
     // Bass roots in 4/4, changing at half bars: -1 (pc 11 → 5), 6 → 6, 1 → -5, 5 → -1, 5 again (no entry),
     // then a rest at the change point and two notes starting later together (the lower one, 0, is the root).
     const Melody m = tune({{0, 16, 0, 0.7}},
-                          {{0, 2, -1, 0.55}, {2, 2, 6, 0.55}, {4, 2, 13, 0.55}, {6, 2, 5, 0.55}, {8, 2, -7, 0.55},
-                           {10.5, 1, 4, 0.55}, {10.5, 1, 0, 0.55}, {11.8, 0.1, -20, 0.55}},
+                          {{0, 2, -1, 0.55},
+                           {2, 2, 6, 0.55},
+                           {4, 2, 13, 0.55},
+                           {6, 2, 5, 0.55},
+                           {8, 2, -7, 0.55},
+                           {10.5, 1, 4, 0.55},
+                           {10.5, 1, 0, 0.55},
+                           {11.8, 0.1, -20, 0.55}},
                           4, 16);
     const std::vector<F::Chord> expected{{0, 5}, {2, 6}, {4, -5}, {6, -1}, {10, 0}};
     EXPECT_EQ(F::harmony(m), expected);
 
     // Without bass: the pitch class held longest in each bar, ties to the lower one.
-    const Melody melodyOnly = tune({{0, 3, 7, 0.7}, {3, 1, 0, 0.7}, {4, 2, 2, 0.7}, {6, 2, 9, 0.7}, {12, 4, 7, 0.7}}, {},
-                                   4, 16);
+    const Melody melodyOnly =
+        tune({{0, 3, 7, 0.7}, {3, 1, 0, 0.7}, {4, 2, 2, 0.7}, {6, 2, 9, 0.7}, {12, 4, 7, 0.7}}, {}, 4, 16);
     EXPECT_EQ(F::harmony(melodyOnly), (std::vector<F::Chord>{{0, 1}, {4, 2}, {12, 1}}));
 }
 

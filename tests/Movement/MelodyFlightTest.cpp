@@ -18,10 +18,7 @@ using Destination = MelodyFlight::Destination;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-Pose home(double zoom = 1)
-{
-    return {BigComplex(-0.5, 0, BigFixed::limbsForZoom(zoom, 64)), zoom, 0};
-}
+Pose home(double zoom = 1) { return {BigComplex(-0.5, 0, BigFixed::limbsForZoom(zoom, 64)), zoom, 0}; }
 
 std::optional<Destination> never(const BigComplex&, double, double) { return std::nullopt; }
 
@@ -112,10 +109,14 @@ TEST(MelodyFlight, EveryTextTuneFliesFiniteAndLandsOnItsDestinations)
 
 TEST(MelodyFlight, NothingToPlanGivesAnEmptyFlight)
 {
-    const Melody m = tune(beatNotes(8, [](int bar, int beat) { return bar + beat; }, [](int) { return 0.7; }));
+    const Melody m = tune(beatNotes(
+        8, [](int bar, int beat) { return bar + beat; }, [](int) { return 0.7; }));
     // No phrase starts at or after fromBeat.
     int calls = 0;
-    const auto counting = [&calls](const BigComplex& c, double z, double t) { ++calls; return nearby(c, z, t); };
+    const auto counting = [&calls](const BigComplex& c, double z, double t) {
+        ++calls;
+        return nearby(c, z, t);
+    };
     expectEmpty(MelodyFlight(m, 120, home(), 40, 4, 1, 1e10, counting), home());
 
     // Inputs outside the planner's domain: no NaN pose, no find call, no crash.
@@ -129,11 +130,16 @@ TEST(MelodyFlight, NothingToPlanGivesAnEmptyFlight)
         double bpm;
         Pose from;
     } cases[] = {
-        {"tempo 0", m, 0, home()},          {"negative tempo", m, -120, home()},
-        {"NaN tempo", m, nan, home()},      {"infinite tempo", m, inf, home()},
-        {"no notes", silent, 120, home()},  {"no bar grid", noGrid, 120, home()},
-        {"too long", huge, 120, home()},    {"NaN velocity", notANumber, 120, home()},
-        {"NaN zoom", m, 120, {BigComplex(), nan, 0}}, {"zoom 0", m, 120, {BigComplex(), 0, 0}},
+        {"tempo 0", m, 0, home()},
+        {"negative tempo", m, -120, home()},
+        {"NaN tempo", m, nan, home()},
+        {"infinite tempo", m, inf, home()},
+        {"no notes", silent, 120, home()},
+        {"no bar grid", noGrid, 120, home()},
+        {"too long", huge, 120, home()},
+        {"NaN velocity", notANumber, 120, home()},
+        {"NaN zoom", m, 120, {BigComplex(), nan, 0}},
+        {"zoom 0", m, 120, {BigComplex(), 0, 0}},
         {"infinite rotation", m, 120, {BigComplex(), 1, inf}},
     };
     for (const Case& c : cases) {
@@ -163,8 +169,8 @@ TEST(MelodyFlight, DeepFlightsStayFinite)
 {
     // Eight-phrase tunes from and to zooms past 1e154, where squared widths underflow: the climax pulls
     // out to 2...6 and the next phrases dive back to 1e300.
-    const Melody m = tune(beatNotes(32, [](int bar, int beat) { return (bar * 5 + beat * 3) % 17; },
-                                    [](int bar) { return 0.3 + 0.02 * bar; }));
+    const Melody m = tune(beatNotes(
+        32, [](int bar, int beat) { return (bar * 5 + beat * 3) % 17; }, [](int bar) { return 0.3 + 0.02 * bar; }));
     for (double zoom : {1e160, 1e290, 1e300}) {
         SCOPED_TRACE(zoom);
         const MelodyFlight f = plan(m, nearby, 3, home(zoom), 1e300);
@@ -188,10 +194,14 @@ TEST(MelodyFlight, DivesOfManyDecadesKeepTheDestinationInView)
 {
     // Every answer sends the camera to zoom 1e300 in one shot: through the second half of the dive the
     // destination stays within a view width of the centre, across 300 decades of zoom.
-    const MelodyFlight f = plan(phrased({0, 1, 2}), [](const BigComplex& c, double zoom, double) {
-        const int limbs = BigFixed::limbsForZoom(1e300, 64);
-        return std::optional<Destination>(Destination{c.withFracLimbs(limbs).offset(0.3 / zoom, 0.2 / zoom), 1e300});
-    }, 4, home(), 1e300);
+    const MelodyFlight f = plan(
+        phrased({0, 1, 2}),
+        [](const BigComplex& c, double zoom, double) {
+            const int limbs = BigFixed::limbsForZoom(1e300, 64);
+            return std::optional<Destination>(
+                Destination{c.withFracLimbs(limbs).offset(0.3 / zoom, 0.2 / zoom), 1e300});
+        },
+        4, home(), 1e300);
     ASSERT_FALSE(f.shots().empty());
     const MelodyFlight::Shot& dive = f.shots().front();
     ASSERT_EQ(dive.to.zoom, 1e300);
@@ -250,10 +260,13 @@ TEST(MelodyFlight, DeepSearchProbesAroundTheCentreAtTheProbeScale)
     // A one-limb centre cannot carry offsets of 1e-100: the probe is widened first, not left in place.
     const Pose from{BigComplex(-0.5, 0, 1), 1e100, 0};
     std::vector<Request> requests;
-    plan(phrased({0, 1}), [&requests](const BigComplex& c, double z, double t) -> std::optional<Destination> {
-        requests.push_back({c, z, t});
-        return std::nullopt;
-    }, 5, from, 1e120);
+    plan(
+        phrased({0, 1}),
+        [&requests](const BigComplex& c, double z, double t) -> std::optional<Destination> {
+            requests.push_back({c, z, t});
+            return std::nullopt;
+        },
+        5, from, 1e120);
     ASSERT_FALSE(requests.empty());
     for (const Request& r : requests) {
         const Complex d = r.centre.difference(from.centre);
@@ -295,8 +308,8 @@ TEST(MelodyFlight, PulsesKickOnOnsetsWithAccents)
 
 TEST(MelodyFlight, SwayFollowsTheContourFromTheFirstPhrase)
 {
-    const Melody m = tune(beatNotes(16, [](int bar, int beat) { return bar % 2 ? 12 + beat : -beat; },
-                                    [](int) { return 0.7; }));
+    const Melody m = tune(beatNotes(
+        16, [](int bar, int beat) { return bar % 2 ? 12 + beat : -beat; }, [](int) { return 0.7; }));
     const MelodyFlight f(m, 120, home(), 16, 4, 9, 1e10, nearby); // the flight starts at beat 16
     ASSERT_FALSE(f.sway().empty());
     for (std::size_t i = 0; i < f.sway().size(); ++i) {
@@ -320,7 +333,8 @@ TEST(MelodyFlight, ColoursMoveWithBeatsAndHarmony)
 {
     // Bass root G (fifths 1: 5/12) for a bar, then F (fifths -1: -5/12): the harmony colour heads for
     // the nearer copy, -5/12 + 1, so it rises by 1/6 instead of falling by 5/6.
-    const Melody m = tune(beatNotes(8, [](int, int beat) { return beat; }, [](int) { return 0.7; }),
+    const Melody m = tune(beatNotes(
+                              8, [](int, int beat) { return beat; }, [](int) { return 0.7; }),
                           {{0, 4, 7, 0.55}, {4, 28, 5, 0.55}});
     const MelodyFlight f = plan(m);
     ASSERT_FALSE(f.harmonyColours().empty());

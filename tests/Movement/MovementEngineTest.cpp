@@ -27,10 +27,18 @@ TEST(MovementEngine, SettingsMakeTheEngineOfTheirMode)
         EXPECT_EQ(euclidean != nullptr, mode == MovementMode::euclidean);
         EXPECT_EQ(markov != nullptr, mode == MovementMode::markov);
         EXPECT_EQ(lsystem != nullptr, mode == MovementMode::lsystem);
-        if (arp) { EXPECT_EQ(arp->config, s.arp); }
-        if (euclidean) { EXPECT_EQ(euclidean->pattern.size(), 8u); } // built at once
-        if (markov) { EXPECT_EQ(markov->config, s.markov); }
-        if (lsystem) { EXPECT_EQ(lsystem->path.size(), 4u); } // expanded and walked at once: the three F of one pass
+        if (arp) {
+            EXPECT_EQ(arp->config, s.arp);
+        }
+        if (euclidean) {
+            EXPECT_EQ(euclidean->pattern.size(), 8u);
+        } // built at once
+        if (markov) {
+            EXPECT_EQ(markov->config, s.markov);
+        }
+        if (lsystem) {
+            EXPECT_EQ(lsystem->path.size(), 4u);
+        } // expanded and walked at once: the three F of one pass
     }
 }
 

@@ -17,9 +17,8 @@ TEST(MovementSettings, DefaultsEncodeToTheDocumentedFormAndBack)
 {
     const MovementSettings settings;
     const Json::Value json = encode(settings);
-    EXPECT_EQ(Json::write(json["lsystem"]),
-              R"({"angle":90,"axiom":"A","iterations":3,"preset":"hilbert","rate":2,)"
-              R"("rules":{"A":"-BF+AFA+FB-","B":"+AF-BFB-FA+"},"stepSize":0.02})");
+    EXPECT_EQ(Json::write(json["lsystem"]), R"({"angle":90,"axiom":"A","iterations":3,"preset":"hilbert","rate":2,)"
+                                            R"("rules":{"A":"-BF+AFA+FB-","B":"+AF-BFB-FA+"},"stepSize":0.02})");
     EXPECT_EQ(Json::write(json),
               R"({"arp":{"axis":"xy","pattern":"up","radius":0.1,"rate":1,"stepCount":8},"bpm":120,"enabled":false,)"
               R"("euclidean":{"axis":"combined","pulses":3,"rate":1,"rotationOffset":0,"stepSize":0.05,"steps":8},)"
@@ -84,7 +83,7 @@ TEST(MovementSettings, DecodingIsStrictAboutTypesAndTexts)
         {{"subdivision"}, 4.0, false}, // an integer that arrives as a fraction
         {{"arp", "stepCount"}, 8.5, false},
         {{"subdivision"}, Json::Value(std::uint64_t{1} << 63), false}, // past the signed range
-        {{"bpm"}, 90, true},                                             // integers are numbers
+        {{"bpm"}, 90, true},                                           // integers are numbers
         {{"bpm"}, "120", false},
         {{"enabled"}, 1, false},
         {{"euclidean", "axis"}, "diagonal", false},
@@ -98,8 +97,10 @@ TEST(MovementSettings, DecodingIsStrictAboutTypesAndTexts)
     for (const Case& c : cases) {
         Json::Value json = encode(MovementSettings{});
         at(json, c.path, c.path.size()) = c.value;
-        if (c.decodes) EXPECT_NO_THROW(decode(json)) << c.path.back();
-        else EXPECT_THROW(decode(json), Json::Error) << c.path.back();
+        if (c.decodes)
+            EXPECT_NO_THROW(decode(json)) << c.path.back();
+        else
+            EXPECT_THROW(decode(json), Json::Error) << c.path.back();
     }
 }
 

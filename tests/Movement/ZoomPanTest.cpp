@@ -108,9 +108,10 @@ TEST(ZoomPan, EndsExactlyAndZoomsPurelyExponentially)
 TEST(ZoomPan, FiniteAndMonotoneBetweenZoomOneAnd1e300)
 {
     const Case cases[] = {
-        {1, 1e300, 0.5},      {1, 1e300, 1e-3},     {1, 1e300, 1e-290}, {1e300, 1, 1},        {1e300, 1, 1e-300},
-        {1e300, 1e300, 1e-299}, {1e300, 1e300, 3},  {1e200, 1e300, 1e-201}, {1e154, 1e160, 1e-155}, {1, 1e300, 0},
-        {1e300, 1, 0},        {1e300, 2e300, 1e-308}, {1e250, 1e280, 2},  {1e-1, 1e300, 25},
+        {1, 1e300, 0.5},        {1, 1e300, 1e-3},       {1, 1e300, 1e-290}, {1e300, 1, 1},
+        {1e300, 1, 1e-300},     {1e300, 1e300, 1e-299}, {1e300, 1e300, 3},  {1e200, 1e300, 1e-201},
+        {1e154, 1e160, 1e-155}, {1, 1e300, 0},          {1e300, 1, 0},      {1e300, 2e300, 1e-308},
+        {1e250, 1e280, 2},      {1e-1, 1e300, 25},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.zoomFrom << " -> " << c.zoomTo << " over " << c.distance);

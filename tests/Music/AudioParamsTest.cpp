@@ -34,8 +34,11 @@ TEST(AudioParams, DefaultsAndEnumerations)
         int raw;
         std::optional<AudioParams::Rolloff> rolloff;
         int stages;
-    } rolloffs[] = {{-12, AudioParams::Rolloff::db12, 1}, {-24, AudioParams::Rolloff::db24, 2},
-                    {-48, AudioParams::Rolloff::db48, 3}, {-36, std::nullopt, 0}, {12, std::nullopt, 0}};
+    } rolloffs[] = {{-12, AudioParams::Rolloff::db12, 1},
+                    {-24, AudioParams::Rolloff::db24, 2},
+                    {-48, AudioParams::Rolloff::db48, 3},
+                    {-36, std::nullopt, 0},
+                    {12, std::nullopt, 0}};
     for (const auto& r : rolloffs) {
         EXPECT_EQ(rolloffFromRawValue(r.raw), r.rolloff) << r.raw;
         if (r.rolloff) {
@@ -66,10 +69,18 @@ TEST(AudioParams, DecodingIsLenientPerKey)
 TEST(AudioParams, DecodingIsStrictPerValue)
 {
     for (const char* text : {
-             R"({"filterRolloff": -36})", R"({"filterRolloff": -12.5})", R"({"filterRolloff": "-12"})",
-             R"({"filterType": "LowPass"})", R"({"filterType": 0})", R"({"noiseType": "blue"})",
-             R"({"synthMode": "wavetable"})", R"({"frequency": "440"})", R"({"frequency": true})",
-             R"({"volume": [0.5]})", R"([])", R"(3)",
+             R"({"filterRolloff": -36})",
+             R"({"filterRolloff": -12.5})",
+             R"({"filterRolloff": "-12"})",
+             R"({"filterType": "LowPass"})",
+             R"({"filterType": 0})",
+             R"({"noiseType": "blue"})",
+             R"({"synthMode": "wavetable"})",
+             R"({"frequency": "440"})",
+             R"({"frequency": true})",
+             R"({"volume": [0.5]})",
+             R"([])",
+             R"(3)",
          }) {
         EXPECT_THROW(decode(text), Json::Error) << text;
     }
@@ -125,9 +136,14 @@ TEST(LockedTone, BaseNoteFromFrequency)
         {12543.85, 127},
         // Any real pitch keeps its nearest note, inside the MIDI range or not: the exports clamp
         // the note they write, but name their files after the true one.
-        {5, -9}, {30000, 142},
+        {5, -9},
+        {30000, 142},
         // Frequencies that name no note are held to the MIDI range.
-        {0, 0}, {-220, 0}, {std::nan(""), 0}, {inf, 127}, {-inf, 0},
+        {0, 0},
+        {-220, 0},
+        {std::nan(""), 0},
+        {inf, 127},
+        {-inf, 0},
     };
     for (const auto& c : cases) {
         AudioParams p = AudioParams::defaults();
@@ -152,7 +168,8 @@ TEST(LockedTone, Json)
     EXPECT_EQ(Json::parse(Json::write(json)).get<LockedTone>(), tone);
 
     const LockedTone fromEmptyParams =
-        Json::parse(R"({"params": {}, "waveform": "sine", "baseFrequency": 440, "baseMidiNote": 69})").get<LockedTone>();
+        Json::parse(R"({"params": {}, "waveform": "sine", "baseFrequency": 440, "baseMidiNote": 69})")
+            .get<LockedTone>();
     EXPECT_EQ(fromEmptyParams.params, AudioParams::defaults());
 
     for (const char* text : {

@@ -18,14 +18,16 @@ namespace {
 using namespace test;
 namespace fs = std::filesystem;
 
-void write(const fs::path& path, const Bytes& bytes) {
+void write(const fs::path& path, const Bytes& bytes)
+{
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 // A two-track piece: a tune in track 0 at 240 bpm and a high line in track 1 that only a bass-track
 // override makes bass.
-Bytes piece(int firstKey) {
+Bytes piece(int firstKey)
+{
     TrackBuilder tune, upper;
     tune.tempo(250000).melody({firstKey, firstKey + 2, firstKey + 4}, 96).end();
     upper.melody({firstKey + 12, firstKey + 7}, 144, 80).end();
@@ -34,7 +36,8 @@ Bytes piece(int firstKey) {
 
 class ClassicsLoading : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         root = fs::path(testing::TempDir()) / ("classics-" + std::to_string(::getpid()));
         fs::remove_all(root);
         fs::create_directories(root);
@@ -44,24 +47,22 @@ protected:
     fs::path root;
 };
 
-TEST_F(ClassicsLoading, SkipsWhatItCannotReadAndKeepsTheOrder) {
+TEST_F(ClassicsLoading, SkipsWhatItCannotReadAndKeepsTheOrder)
+{
     write(root / "Tunes" / "first.mid", piece(60));
-    write(root / "top-level.mid", piece(62));                // only at the top level: still found
+    write(root / "top-level.mid", piece(62)); // only at the top level: still found
     write(root / "Tunes" / "text.mid", Bytes{'h', 'e', 'l', 'l', 'o'});
     TrackBuilder drums;
     drums.melody({36, 38}, 96, 100, 9);
     write(root / "Tunes" / "drums.mid", smf(0, 96, {drums}));
-    write(root / "Tunes" / "both.mid", piece(64));          // "Tunes" is looked in first
+    write(root / "Tunes" / "both.mid", piece(64)); // "Tunes" is looked in first
     write(root / "both.mid", piece(40));
-    fs::create_directories(root / "Tunes" / "folder.mid");  // not a file
+    fs::create_directories(root / "Tunes" / "folder.mid"); // not a file
 
     const std::vector<Classics::Entry> entries = {
-        {"first", "First", "Someone, 1900", std::nullopt, {}},
-        {"missing", "Missing", "Nobody", std::nullopt, {}},
-        {"text", "Text", "Nobody", std::nullopt, {}},
-        {"top-level", "Top", "Someone else, 1901", 66, {1}},
-        {"drums", "Drums", "Nobody", std::nullopt, {}},
-        {"folder", "Folder", "Nobody", std::nullopt, {}},
+        {"first", "First", "Someone, 1900", std::nullopt, {}}, {"missing", "Missing", "Nobody", std::nullopt, {}},
+        {"text", "Text", "Nobody", std::nullopt, {}},          {"top-level", "Top", "Someone else, 1901", 66, {1}},
+        {"drums", "Drums", "Nobody", std::nullopt, {}},        {"folder", "Folder", "Nobody", std::nullopt, {}},
         {"both", "Both", "Anyone", std::nullopt, {0}},
     };
     const std::vector<Melody> loaded = Classics::load(entries);
@@ -71,7 +72,7 @@ TEST_F(ClassicsLoading, SkipsWhatItCannotReadAndKeepsTheOrder) {
     EXPECT_EQ(loaded[0].name(), "First");
     EXPECT_EQ(loaded[0].credit(), "Someone, 1900");
     EXPECT_EQ(loaded[0].bpm(), 240);
-    EXPECT_EQ(loaded[0].notes().size(), 5u);  // empty bass tracks: everything is melody
+    EXPECT_EQ(loaded[0].notes().size(), 5u); // empty bass tracks: everything is melody
     EXPECT_TRUE(loaded[0].bass().empty());
 
     // The tempo override wins over the file's; the bass is exactly the notes of track 1.
@@ -85,7 +86,8 @@ TEST_F(ClassicsLoading, SkipsWhatItCannotReadAndKeepsTheOrder) {
     EXPECT_EQ(loaded[2].bass()[0].semitones + loaded[2].tonic(), 64);
 }
 
-TEST_F(ClassicsLoading, OneEntrySaysWhyItHasNoMelody) {
+TEST_F(ClassicsLoading, OneEntrySaysWhyItHasNoMelody)
+{
     const std::string text = "plain text, not a MIDI file at all";
     write(root / "Tunes" / "text.mid", Bytes(text.begin(), text.end()));
     write(root / "Tunes" / "good.mid", piece(60));
@@ -104,11 +106,10 @@ TEST_F(ClassicsLoading, OneEntrySaysWhyItHasNoMelody) {
     EXPECT_EQ(Classics::loadOne({"good", "Good", "Credit", std::nullopt, {}}).notes().size(), 5u);
 }
 
-TEST_F(ClassicsLoading, NoTuneFilesLeaveNoClassics) {
-    EXPECT_TRUE(Classics::load(Classics::entries()).empty());
-}
+TEST_F(ClassicsLoading, NoTuneFilesLeaveNoClassics) { EXPECT_TRUE(Classics::load(Classics::entries()).empty()); }
 
-TEST(ClassicsTable, HasFortyPiecesWithTheirOverrides) {
+TEST(ClassicsTable, HasFortyPiecesWithTheirOverrides)
+{
     const auto& entries = Classics::entries();
     ASSERT_EQ(entries.size(), 40u);
     const std::regex idPattern("[a-z0-9]+(-[a-z0-9]+)*");
@@ -130,7 +131,8 @@ TEST(ClassicsTable, HasFortyPiecesWithTheirOverrides) {
     EXPECT_EQ(entries[39].id, "the-holly-and-the-ivy");
 }
 
-TEST(Classics, AllFortyLoadFromTheResources) {
+TEST(Classics, AllFortyLoadFromTheResources)
+{
     Resources::setRoot(fs::path(VELTRANE_SOURCE_DIR) / "resources");
     // Several threads asking at once all get the one list, read once.
     std::vector<const std::vector<Melody>*> seen(4);
@@ -165,5 +167,5 @@ TEST(Classics, AllFortyLoadFromTheResources) {
     }
 }
 
-}  // namespace
-}  // namespace veltrane
+} // namespace
+} // namespace veltrane

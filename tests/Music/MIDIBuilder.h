@@ -11,7 +11,8 @@ namespace veltrane::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void putVarLen(Bytes& out, uint32_t value) {
+inline void putVarLen(Bytes& out, uint32_t value)
+{
     uint8_t groups[5];
     int n = 0;
     do {
@@ -22,11 +23,13 @@ inline void putVarLen(Bytes& out, uint32_t value) {
     out.push_back(groups[0]);
 }
 
-inline void put32(Bytes& out, uint32_t v) {
+inline void put32(Bytes& out, uint32_t v)
+{
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
 }
 
-inline void put16(Bytes& out, uint32_t v) {
+inline void put16(Bytes& out, uint32_t v)
+{
     out.push_back(uint8_t(v >> 8));
     out.push_back(uint8_t(v));
 }
@@ -34,18 +37,22 @@ inline void put16(Bytes& out, uint32_t v) {
 class TrackBuilder {
 public:
     // A delta time and raw event bytes (status included or left out for running status).
-    TrackBuilder& event(uint32_t delta, std::initializer_list<uint8_t> bytes) {
+    TrackBuilder& event(uint32_t delta, std::initializer_list<uint8_t> bytes)
+    {
         putVarLen(bytes_, delta);
         bytes_.insert(bytes_.end(), bytes);
         return *this;
     }
-    TrackBuilder& on(uint32_t delta, int key, int velocity = 100, int channel = 0) {
+    TrackBuilder& on(uint32_t delta, int key, int velocity = 100, int channel = 0)
+    {
         return event(delta, {uint8_t(0x90 | channel), uint8_t(key), uint8_t(velocity)});
     }
-    TrackBuilder& off(uint32_t delta, int key, int channel = 0) {
+    TrackBuilder& off(uint32_t delta, int key, int channel = 0)
+    {
         return event(delta, {uint8_t(0x80 | channel), uint8_t(key), 64});
     }
-    TrackBuilder& meta(uint32_t delta, uint8_t type, const Bytes& data) {
+    TrackBuilder& meta(uint32_t delta, uint8_t type, const Bytes& data)
+    {
         putVarLen(bytes_, delta);
         bytes_.push_back(0xFF);
         bytes_.push_back(type);
@@ -53,25 +60,31 @@ public:
         bytes_.insert(bytes_.end(), data.begin(), data.end());
         return *this;
     }
-    TrackBuilder& name(const std::string& text, uint32_t delta = 0) {
+    TrackBuilder& name(const std::string& text, uint32_t delta = 0)
+    {
         return meta(delta, 0x03, Bytes(text.begin(), text.end()));
     }
-    TrackBuilder& tempo(uint32_t microseconds, uint32_t delta = 0) {
+    TrackBuilder& tempo(uint32_t microseconds, uint32_t delta = 0)
+    {
         return meta(delta, 0x51, {uint8_t(microseconds >> 16), uint8_t(microseconds >> 8), uint8_t(microseconds)});
     }
-    TrackBuilder& timeSignature(int numerator, int power, uint32_t delta = 0) {
+    TrackBuilder& timeSignature(int numerator, int power, uint32_t delta = 0)
+    {
         return meta(delta, 0x58, {uint8_t(numerator), uint8_t(power), 24, 8});
     }
-    TrackBuilder& keySignature(int sharps, bool minor, uint32_t delta = 0) {
+    TrackBuilder& keySignature(int sharps, bool minor, uint32_t delta = 0)
+    {
         return meta(delta, 0x59, {uint8_t(int8_t(sharps)), uint8_t(minor ? 1 : 0)});
     }
     TrackBuilder& end(uint32_t delta = 0) { return meta(delta, 0x2F, {}); }
-    TrackBuilder& raw(std::initializer_list<uint8_t> bytes) {
+    TrackBuilder& raw(std::initializer_list<uint8_t> bytes)
+    {
         bytes_.insert(bytes_.end(), bytes);
         return *this;
     }
     // A sequence of notes on one channel, each `length` ticks, one after another.
-    TrackBuilder& melody(std::initializer_list<int> keys, uint32_t length, int velocity = 100, int channel = 0) {
+    TrackBuilder& melody(std::initializer_list<int> keys, uint32_t length, int velocity = 100, int channel = 0)
+    {
         for (int key : keys) on(0, key, velocity, channel).off(length, key, channel);
         return *this;
     }
@@ -81,7 +94,8 @@ private:
     Bytes bytes_;
 };
 
-inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredSize) {
+inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredSize)
+{
     Bytes out(id, id + 4);
     put32(out, declaredSize);
     out.insert(out.end(), body.begin(), body.end());
@@ -90,7 +104,8 @@ inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredSize) {
 
 inline Bytes chunk(const char* id, const Bytes& body) { return chunk(id, body, uint32_t(body.size())); }
 
-inline Bytes header(int format, int trackCount, int division, uint32_t length = 6) {
+inline Bytes header(int format, int trackCount, int division, uint32_t length = 6)
+{
     Bytes body;
     put16(body, format);
     put16(body, trackCount);
@@ -100,7 +115,8 @@ inline Bytes header(int format, int trackCount, int division, uint32_t length = 
 }
 
 // A complete file: header, then one MTrk chunk per track.
-inline Bytes smf(int format, int division, const std::vector<TrackBuilder>& tracks) {
+inline Bytes smf(int format, int division, const std::vector<TrackBuilder>& tracks)
+{
     Bytes out = header(format, int(tracks.size()), division);
     for (const auto& t : tracks) {
         Bytes c = chunk("MTrk", t.bytes());
@@ -109,9 +125,10 @@ inline Bytes smf(int format, int division, const std::vector<TrackBuilder>& trac
     return out;
 }
 
-inline Bytes operator+(Bytes a, const Bytes& b) {
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-}  // namespace veltrane::test
+} // namespace veltrane::test

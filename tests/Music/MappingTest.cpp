@@ -33,8 +33,7 @@ AudioParams userSound()
     return p;
 }
 
-AudioParams map(double x, double y, double zoom, int iterations = 16, double rotation = 0,
-                Scale scale = Scale::off)
+AudioParams map(double x, double y, double zoom, int iterations = 16, double rotation = 0, Scale scale = Scale::off)
 {
     return Mapping::fractalToAudio(x, y, zoom, iterations, rotation, userSound(), FractalType::mandelbrot, scale, 0);
 }
@@ -50,10 +49,10 @@ TEST(Mapping, PositionToFrequency)
         double x;
         double hz;
     } cases[] = {{-2.5, 80}, {1, 880}, {-10, 80}, {5, 880}, {std::nan(""), 80}, {-0.75, 80 * std::sqrt(11.0)}};
-    for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(Mapping::positionToFrequency(c.x, Scale::off, 0), c.hz) << c.x;
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(Mapping::positionToFrequency(c.x, Scale::off, 0), c.hz) << c.x;
     EXPECT_DOUBLE_EQ(Mapping::positionToFrequency(1, Scale::chromatic, 0), 880);
-    EXPECT_DOUBLE_EQ(Mapping::positionToFrequency(-2.5, Scale::major, 0), 440 * std::pow(2.0, (40 - 69) / 12.0)); // 39.25: E, not D#
+    EXPECT_DOUBLE_EQ(Mapping::positionToFrequency(-2.5, Scale::major, 0),
+                     440 * std::pow(2.0, (40 - 69) / 12.0)); // 39.25: E, not D#
 }
 
 TEST(Mapping, DepthDrivenFields)
@@ -67,8 +66,7 @@ TEST(Mapping, DepthDrivenFields)
         {std::nan(""), 260, 1, 6, 0.5},
         {std::ldexp(1.0, 43), 9000, 10, 1.2, 0.95},
         {1e20, 9000, 10, 1.2, 0.95},
-        {std::pow(2.0, 21.5), 260 * std::sqrt(9000.0 / 260), std::sqrt(10.0),
-         3.6, 0.725},
+        {std::pow(2.0, 21.5), 260 * std::sqrt(9000.0 / 260), std::sqrt(10.0), 3.6, 0.725},
     };
     for (const auto& c : cases) {
         const AudioParams p = map(calmX, 0, c.zoom);
@@ -93,8 +91,8 @@ TEST(Mapping, IterationsRotationAndPosition)
     const struct {
         double rotation;
         double lfo;
-    } rotations[] = {{0, 0.1}, {-pi / 2, 6.025}, {3 * pi / 2, 6.025}, {pi, 4.05}, {2 * pi, 0.1},
-                     {-4 * pi, 0.1}, {std::nan(""), 0.1}, {INFINITY, 0.1}};
+    } rotations[] = {{0, 0.1},      {-pi / 2, 6.025}, {3 * pi / 2, 6.025}, {pi, 4.05},
+                     {2 * pi, 0.1}, {-4 * pi, 0.1},   {std::nan(""), 0.1}, {INFINITY, 0.1}};
     for (const auto& c : rotations)
         EXPECT_NEAR(map(calmX, 0, 1000, 16, c.rotation).lfoRate, c.lfo, 1e-12) << c.rotation;
     EXPECT_EQ(map(calmX, 0, 1000, 16, -pi / 2).lfoRate, map(calmX, 0, 1000, 16, 3 * pi / 2).lfoRate);
@@ -162,8 +160,8 @@ TEST(Mapping, DepthVariant)
 
     // Up to zoom 1000: no bend, only the depth scale differs.
     for (double zoom : {1.0, 10.0, 1000.0}) {
-        AudioParams expected = Mapping::fractalToAudio(-0.75, 0.3, zoom, 300, 1, userSound(), FractalType::mandelbrot,
-                                                       Scale::off, 0);
+        AudioParams expected =
+            Mapping::fractalToAudio(-0.75, 0.3, zoom, 300, 1, userSound(), FractalType::mandelbrot, Scale::off, 0);
         const double d = std::log2(zoom) / std::log2(1e30);
         expected.filterCutoff = 260 * std::pow(9000.0 / 260, d);
         expected.filterQ = std::pow(10.0, d);
@@ -182,7 +180,7 @@ TEST(Mapping, DepthVariant)
     } cases[] = {
         {{0.5, 0.5}, f0 * std::sqrt(2.0), std::min(r0 * 2, 8.0)},
         {{0, 0}, f0 / std::sqrt(2.0), std::max(r0 / 2, 0.5)},
-        {{3.25, -0.75}, f0, r0},   // whole turns do not matter; a quarter is the middle
+        {{3.25, -0.75}, f0, r0}, // whole turns do not matter; a quarter is the middle
         {{NAN, INFINITY}, f0 / std::sqrt(2.0), r0 / 2},
     };
     for (const auto& c : cases) {

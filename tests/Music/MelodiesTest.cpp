@@ -11,7 +11,8 @@
 namespace veltrane {
 namespace {
 
-TEST(Melodies, HasTheElevenTextTunesWithAlignedParts) {
+TEST(Melodies, HasTheElevenTextTunesWithAlignedParts)
+{
     struct Row {
         const char* id;
         const char* name;
@@ -44,7 +45,7 @@ TEST(Melodies, HasTheElevenTextTunesWithAlignedParts) {
         EXPECT_EQ(m.beatsPerBar(), row.beatsPerBar) << row.id;
         EXPECT_EQ(m.tonic(), row.tonic) << row.id;
         EXPECT_EQ(m.bars().size(), row.bars) << row.id;
-        EXPECT_EQ(m.bassBars(), m.bars()) << row.id;  // the two parts stay aligned bar by bar
+        EXPECT_EQ(m.bassBars(), m.bars()) << row.id; // the two parts stay aligned bar by bar
         EXPECT_FALSE(m.notes().empty() || m.bass().empty()) << row.id;
         const double barTotal = std::accumulate(m.bars().begin(), m.bars().end(), 0.0);
         EXPECT_NEAR(m.length(), barTotal, 1e-9) << row.id;
@@ -55,16 +56,17 @@ TEST(Melodies, HasTheElevenTextTunesWithAlignedParts) {
     EXPECT_EQ(all[6].credit(), "Traditional, France");
     EXPECT_EQ(all[7].credit(), "Traditional, France, 1761");
     for (size_t i : {8, 9, 10}) EXPECT_EQ(all[i].credit(), "Veltrane");
-    EXPECT_EQ(&Melodies::all(), &all);  // built once
+    EXPECT_EQ(&Melodies::all(), &all); // built once
 }
 
-TEST(Melodies, UpbeatsAndTheCanonAsWritten) {
+TEST(Melodies, UpbeatsAndTheCanonAsWritten)
+{
     const auto& all = Melodies::all();
     const Melody& furElise = all[1];
     EXPECT_EQ(furElise.bars().front(), 0.5);
     EXPECT_EQ(furElise.bars().back(), 1);
-    EXPECT_EQ(furElise.notes()[0], (Melody::Note{0, 0.25, 7, 0.82}));  // E5 over A4
-    EXPECT_EQ(all[5].bars().front(), 1);                                // Greensleeves
+    EXPECT_EQ(furElise.notes()[0], (Melody::Note{0, 0.25, 7, 0.82})); // E5 over A4
+    EXPECT_EQ(all[5].bars().front(), 1);                              // Greensleeves
     EXPECT_EQ(all[5].bars().back(), 2);
 
     // "F#5:2 E5 | D5 C#5 | ..." over D5, bass "D4:2 A3 | ..." at the bass level.
@@ -77,7 +79,8 @@ TEST(Melodies, UpbeatsAndTheCanonAsWritten) {
     EXPECT_EQ(canon.length(), 32);
 }
 
-TEST(Melodies, FindsEveryBuiltInTuneById) {
+TEST(Melodies, FindsEveryBuiltInTuneById)
+{
     Resources::setRoot(std::filesystem::path(VELTRANE_SOURCE_DIR) / "resources");
     auto canon = Melodies::melody("canon");
     ASSERT_TRUE(canon);
@@ -91,5 +94,5 @@ TEST(Melodies, FindsEveryBuiltInTuneById) {
     for (const Melody& m : classics) EXPECT_EQ(Melodies::melody(m.id()), m);
 }
 
-}  // namespace
-}  // namespace veltrane
+} // namespace
+} // namespace veltrane

@@ -13,14 +13,16 @@ namespace {
 using namespace test;
 using N = MIDIFile::Note;
 
-MIDIFile fileOf(std::vector<N> notes, int ticksPerQuarter = 96) {
+MIDIFile fileOf(std::vector<N> notes, int ticksPerQuarter = 96)
+{
     MIDIFile file;
     file.ticksPerQuarter = ticksPerQuarter;
     file.notes = std::move(notes);
     return file;
 }
 
-std::optional<MIDIFile::Failure> importFailure(const MIDIFile& file) {
+std::optional<MIDIFile::Failure> importFailure(const MIDIFile& file)
+{
     try {
         Melody::fromMIDI(file, "id", "name");
     } catch (const MIDIFile::Failure& failure) {
@@ -29,7 +31,8 @@ std::optional<MIDIFile::Failure> importFailure(const MIDIFile& file) {
     return std::nullopt;
 }
 
-TEST(MelodyFromMIDI, ImportsAScaleInFourFour) {
+TEST(MelodyFromMIDI, ImportsAScaleInFourFour)
+{
     TrackBuilder t;
     t.tempo(500000).timeSignature(4, 2).melody({60, 62, 64, 65, 67, 69, 71, 72}, 480, 127);
     const Bytes bytes = smf(0, 480, {t.end()});
@@ -51,18 +54,20 @@ TEST(MelodyFromMIDI, ImportsAScaleInFourFour) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(m.notes()[i], (Melody::Note{double(i), 1, keys[i] - 72, 1.0})) << i;
 }
 
-TEST(MelodyFromMIDI, SettlesTheTempo) {
+TEST(MelodyFromMIDI, SettlesTheTempo)
+{
     struct Case {
         std::optional<int> fileTempo;
         std::optional<double> bpm;
         double expected;
     };
-    const Case cases[] = {
-        {250000, {}, 240}, {100000, {}, 300},  {3000000, {}, 30},  {{}, {}, 120},
-        {0, {}, 120},  // a zero tempo is corrupt: the default, never a division by zero
-        {1, {}, 300},      {16777215, {}, 30}, {500000, 97.25, 97.3}, {{}, 66, 66},
-        {{}, 1000, 300},   {{}, -5, 30},       {{}, std::nan(""), 30}, {{}, 72.04, 72},
-    };
+    const Case cases[] =
+        {
+            {250000, {}, 240}, {100000, {}, 300},  {3000000, {}, 30},      {{}, {}, 120},
+            {0, {}, 120}, // a zero tempo is corrupt: the default, never a division by zero
+            {1, {}, 300},      {16777215, {}, 30}, {500000, 97.25, 97.3},  {{}, 66, 66},
+            {{}, 1000, 300},   {{}, -5, 30},       {{}, std::nan(""), 30}, {{}, 72.04, 72},
+        };
     for (const auto& c : cases) {
         MIDIFile file = fileOf({{0, 96, 60, 100, 0, 0}});
         file.tempo = c.fileTempo;
@@ -71,13 +76,14 @@ TEST(MelodyFromMIDI, SettlesTheTempo) {
     }
 }
 
-TEST(MelodyFromMIDI, FailsWithoutNotesToPlay) {
+TEST(MelodyFromMIDI, FailsWithoutNotesToPlay)
+{
     TrackBuilder drums;
     drums.melody({36, 38, 42}, 96, 100, 9);
     const Bytes drumFile = smf(1, 96, {drums});
     const Bytes noTracks = header(1, 0, 96);
     for (const Bytes* bytes : {&drumFile, &noTracks}) {
-        const MIDIFile file{std::span<const uint8_t>(*bytes)};  // the reader itself accepts it
+        const MIDIFile file{std::span<const uint8_t>(*bytes)}; // the reader itself accepts it
         auto failure = importFailure(file);
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->kind(), MIDIFile::Failure::Kind::noNotes);
@@ -85,15 +91,19 @@ TEST(MelodyFromMIDI, FailsWithoutNotesToPlay) {
     }
 }
 
-TEST(MelodyFromMIDI, SeparatesTheBass) {
+TEST(MelodyFromMIDI, SeparatesTheBass)
+{
     // One part entirely below the bass line is still the melody.
     const Melody low = Melody::fromMIDI(fileOf({{0, 96, 40, 127, 0, 0}, {96, 96, 45, 127, 0, 0}}), "a", "A");
     EXPECT_EQ(low.notes().size(), 2u);
     EXPECT_TRUE(low.bass().empty());
 
     // Two channels of one track with mean keys 64 and 45: a melody and a bass, bass velocities scaled.
-    const MIDIFile twoParts = fileOf({{0, 96, 43, 127, 1, 0}, {0, 96, 62, 127, 0, 0}, {96, 96, 47, 127, 1, 0},
-                                      {96, 96, 66, 127, 0, 0}, {192, 96, 42, 100, 9, 0}});
+    const MIDIFile twoParts = fileOf({{0, 96, 43, 127, 1, 0},
+                                      {0, 96, 62, 127, 0, 0},
+                                      {96, 96, 47, 127, 1, 0},
+                                      {96, 96, 66, 127, 0, 0},
+                                      {192, 96, 42, 100, 9, 0}});
     const Melody split = Melody::fromMIDI(twoParts, "b", "B");
     ASSERT_EQ(split.notes().size(), 2u);
     ASSERT_EQ(split.bass().size(), 2u);
@@ -120,7 +130,8 @@ TEST(MelodyFromMIDI, SeparatesTheBass) {
     EXPECT_EQ(allBass.bass().size(), 3u);
 }
 
-TEST(MelodyFromMIDI, StartsAtTheBarLineAndFillsWholeBars) {
+TEST(MelodyFromMIDI, StartsAtTheBarLineAndFillsWholeBars)
+{
     struct Case {
         const char* what;
         std::optional<MIDIFile::TimeSignature> signature;
@@ -150,13 +161,14 @@ TEST(MelodyFromMIDI, StartsAtTheBarLineAndFillsWholeBars) {
     }
 }
 
-TEST(MelodyFromMIDI, FindsTheTonic) {
+TEST(MelodyFromMIDI, FindsTheTonic)
+{
     // Melody median 67 (G4); 72 (C5) for the minor case.
     const std::vector<N> aroundG = {{0, 96, 62, 100, 0, 0}, {96, 96, 67, 100, 0, 0}, {192, 96, 71, 100, 0, 0}};
     const std::vector<N> aroundC = {{0, 96, 69, 100, 0, 0}, {96, 96, 72, 100, 0, 0}, {192, 96, 75, 100, 0, 0}};
     // Ends on G3 B4 D5 while an E3 held from the start still sounds and an F2 has ended: the lowest
     // sounding key is E. A held note that ends exactly at the last onset no longer sounds.
-    const std::vector<N> endsOverE = {{0, 300, 52, 100, 0, 0}, {0, 96, 41, 100, 0, 2},  {96, 96, 67, 100, 0, 0},
+    const std::vector<N> endsOverE = {{0, 300, 52, 100, 0, 0},  {0, 96, 41, 100, 0, 2},   {96, 96, 67, 100, 0, 0},
                                       {192, 96, 55, 100, 0, 1}, {192, 96, 71, 100, 0, 0}, {192, 96, 74, 100, 0, 0}};
     std::vector<N> endsOnG = endsOverE;
     endsOnG[0].length = 192;
@@ -185,7 +197,8 @@ TEST(MelodyFromMIDI, FindsTheTonic) {
     }
 }
 
-TEST(MelodyFromMIDI, ChoosesTheCredit) {
+TEST(MelodyFromMIDI, ChoosesTheCredit)
+{
     struct Case {
         std::map<int, std::string> names;
         std::optional<std::string> credit;
@@ -194,7 +207,7 @@ TEST(MelodyFromMIDI, ChoosesTheCredit) {
     const Case cases[] = {
         {{{0, "Piano"}}, "Bach, 1722", "Bach, 1722"},
         {{{2, "Left"}, {1, "Right"}}, std::nullopt, "Right"},
-        {{{0, "Tune"}, {1, "Other"}}, std::nullopt, "MIDI file"},  // the first name is the tune's own
+        {{{0, "Tune"}, {1, "Other"}}, std::nullopt, "MIDI file"}, // the first name is the tune's own
         {{}, std::nullopt, "MIDI file"},
     };
     for (const auto& c : cases) {
@@ -204,7 +217,8 @@ TEST(MelodyFromMIDI, ChoosesTheCredit) {
     }
 }
 
-TEST(MelodyFromMIDI, RefusesAPieceLongerThanAnyRealOne) {
+TEST(MelodyFromMIDI, RefusesAPieceLongerThanAnyRealOne)
+{
     const int limit = MIDIFile::maxMelodyBars;
     // Exactly the limit in 4/4 is a melody; one bar more is refused before any bar list is made.
     EXPECT_EQ(Melody::fromMIDI(fileOf({{0, int64_t(96) * 4 * limit, 60, 100, 0, 0}}), "a", "A").bars().size(),
@@ -229,5 +243,5 @@ TEST(MelodyFromMIDI, RefusesAPieceLongerThanAnyRealOne) {
     EXPECT_EQ(justOver->kind(), MIDIFile::Failure::Kind::unsupported);
 }
 
-}  // namespace
-}  // namespace veltrane
+} // namespace
+} // namespace veltrane

@@ -21,10 +21,8 @@ Melody tune(std::vector<Melody::Note> notes, std::vector<Melody::Note> bass = {}
 {
     if (length < 0) {
         length = 0;
-        for (const auto& n : notes)
-            length = std::max(length, n.beat + n.length);
-        for (const auto& n : bass)
-            length = std::max(length, n.beat + n.length);
+        for (const auto& n : notes) length = std::max(length, n.beat + n.length);
+        for (const auto& n : bass) length = std::max(length, n.beat + n.length);
     }
     return Melody("t", "T", "", bpm, 4, 60, std::move(notes), std::move(bass), length);
 }
@@ -56,8 +54,7 @@ TEST(MelodyPlayer, FourNotesAtOneTwentyBPM)
 
     auto rest = player.schedule(200000);
     std::vector<std::int64_t> frames;
-    for (const auto& e : rest)
-        frames.push_back(e.frame);
+    for (const auto& e : rest) frames.push_back(e.frame);
     EXPECT_EQ(frames, (std::vector<std::int64_t>{46600, 49000, 70600, 73000, 94600}));
     EXPECT_TRUE(player.isFinished());
 }
@@ -82,8 +79,8 @@ TEST(MelodyPlayer, LoopingAndFinishing)
     EXPECT_FALSE(looping.isFinished());
 
     MelodyPlayer once(fourBeats(), 60, std::nullopt, false, false, 0, rate);
-    once.schedule(72001);                 // the last note's on
-    EXPECT_FALSE(once.isFinished());      // its off is still to come
+    once.schedule(72001);            // the last note's on
+    EXPECT_FALSE(once.isFinished()); // its off is still to come
     once.schedule(93600);
     EXPECT_FALSE(once.isFinished());
     auto last = once.schedule(93601);
@@ -108,8 +105,7 @@ TEST(MelodyPlayer, BassFloorAndOutOfRangeNotes)
     MelodyPlayer player(m, 0, std::nullopt, false, true, 0, rate);
     std::vector<Event> ons;
     for (const auto& e : player.schedule(1'000'000))
-        if (e.kind == Kind::on)
-            ons.push_back(e);
+        if (e.kind == Kind::on) ons.push_back(e);
     ASSERT_EQ(ons.size(), 4u);
     EXPECT_EQ(ons[0].note, 28);
     EXPECT_EQ(ons[0].id, MelodyPlayer::firstBassID);
@@ -124,14 +120,12 @@ TEST(MelodyPlayer, BassSwitchedOnMidPass)
 {
     const Melody m = tune({{0, 4, 0, 0.8}}, {{0, 1, -12, 0.5}, {1, 1, -10, 0.5}, {2, 1, -8, 0.5}});
     MelodyPlayer player(m, 60, std::nullopt, false, false, 0, rate);
-    for (const auto& e : player.schedule(30000))
-        EXPECT_EQ(e.part, Part::melody);
+    for (const auto& e : player.schedule(30000)) EXPECT_EQ(e.part, Part::melody);
     EXPECT_TRUE(player.setBass(true, 30000).empty());
     EXPECT_TRUE(player.bass());
     std::vector<int> bassNotes;
     for (const auto& e : player.schedule(200000))
-        if (e.kind == Kind::on && e.part == Part::bass)
-            bassNotes.push_back(e.note);
+        if (e.kind == Kind::on && e.part == Part::bass) bassNotes.push_back(e.note);
     EXPECT_EQ(bassNotes, (std::vector<int>{52})); // beat 1 was skipped while off; beat 2 plays
 }
 
@@ -171,8 +165,7 @@ TEST(MelodyPlayer, EqualFramesOffsThenMelodyOnsThenBassOns)
     };
     MelodyPlayer::sortEvents(mixed);
     std::vector<std::int32_t> ids;
-    for (const auto& e : mixed)
-        ids.push_back(e.id);
+    for (const auto& e : mixed) ids.push_back(e.id);
     EXPECT_EQ(ids, (std::vector<std::int32_t>{3, 4, 2, 1, 5, 7}));
 }
 
@@ -199,19 +192,21 @@ TEST(MelodyPlayer, TempoIsLimitedBothWays)
     const struct {
         double asked;
         double bpm;
-    } cases[] = {{97.5, 97.5},       {10, 20},          {-inf, 20},
-                 {std::nan(""), 20}, {1e300, MelodyPlayer::maximumBPM}, {inf, MelodyPlayer::maximumBPM}};
+    } cases[] = {{97.5, 97.5},
+                 {10, 20},
+                 {-inf, 20},
+                 {std::nan(""), 20},
+                 {1e300, MelodyPlayer::maximumBPM},
+                 {inf, MelodyPlayer::maximumBPM}};
     for (const auto& c : cases) {
         EXPECT_EQ(MelodyPlayer(fourBeats(), 60, c.asked, false, false, 0, rate).bpm(), c.bpm) << c.asked;
 
         MelodyPlayer player(fourBeats(), 60, std::nullopt, true, false, 0, rate);
         std::int64_t clock = 0;
-        for (int i = 0; i < 10; ++i)
-            player.schedule(clock += 800);
+        for (int i = 0; i < 10; ++i) player.schedule(clock += 800);
         player.setTempo(c.asked);
         EXPECT_EQ(player.bpm(), c.bpm) << c.asked;
-        for (int i = 0; i < 10; ++i)
-            player.schedule(clock += 800);
+        for (int i = 0; i < 10; ++i) player.schedule(clock += 800);
         player.setTempo(120);
         EXPECT_TRUE(std::isfinite(player.beat(clock))) << c.asked;
         // One display frame at 120 BPM holds at most one note of the tune and its off.
@@ -232,15 +227,16 @@ TEST(MelodyPlayer, StopCutsFutureNotesAndCarryOverLeavesThemOut)
 
     sent.insert(sent.end(), offs.begin(), offs.end());
     for (std::int64_t at : {0, 1000, 20000, 25000, 25001, 30000})
-        for (const auto& e : MelodyPlayer::carryOver(sent, at))
-            EXPECT_NE(e.id, MelodyPlayer::firstID + 1) << at;
+        for (const auto& e : MelodyPlayer::carryOver(sent, at)) EXPECT_NE(e.id, MelodyPlayer::firstID + 1) << at;
 }
 
 TEST(MelodyPlayer, PruneAndCarryOverAtAnOffFrame)
 {
     const std::vector<Event> sent{
-        {1000, Kind::on, 60, 0.8, 1, Part::melody}, {22600, Kind::off, 60, 0, 1, Part::melody},
-        {25000, Kind::on, 62, 0.7, 2, Part::melody}, {46600, Kind::off, 62, 0, 2, Part::melody},
+        {1000, Kind::on, 60, 0.8, 1, Part::melody},
+        {22600, Kind::off, 60, 0, 1, Part::melody},
+        {25000, Kind::on, 62, 0.7, 2, Part::melody},
+        {46600, Kind::off, 62, 0, 2, Part::melody},
     };
     auto kept = sent;
     MelodyPlayer::prune(kept, 22600);
@@ -296,8 +292,7 @@ TEST(MelodyPlayer, BassOffAfterAStalledFrameReleasesWaitingBassNotes)
     EXPECT_EQ(offs[0].frame, 60000);
     // The bass off is no longer handed out by schedule; the melody's still is.
     auto later = player.schedule(100000);
-    for (const auto& e : later)
-        EXPECT_NE(e.part, Part::bass);
+    for (const auto& e : later) EXPECT_NE(e.part, Part::bass);
     EXPECT_EQ(std::count_if(later.begin(), later.end(), [](const Event& e) { return e.kind == Kind::off; }), 1);
 }
 
@@ -305,8 +300,7 @@ TEST(MelodyPlayer, BassOffAfterAStalledFrameReleasesWaitingBassNotes)
 // out is eventually released by exactly the events the player returns.
 TEST(MelodyPlayer, NothingStaysSounding)
 {
-    const Melody m("t", "T", "", 140, 4, "C4", "C4:.5 D4 E4:1/3 F4 G4 | A4:2 r:.25 B4:1.75 |",
-                   "C2:1 G2 | C3:3 r:1");
+    const Melody m("t", "T", "", 140, 4, "C4", "C4:.5 D4 E4:1/3 F4 G4 | A4:2 r:.25 B4:1.75 |", "C2:1 G2 | C3:3 r:1");
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::mt19937 random(seed);
         MelodyPlayer player(m, 60, std::nullopt, seed % 2 == 0, true, 500, rate);
@@ -325,10 +319,8 @@ TEST(MelodyPlayer, NothingStaysSounding)
         for (int step = 0; step < 60; ++step) {
             const unsigned r = random() % 20;
             clock += r == 0 ? 200000 : 800; // now and then a stalled frame
-            if (r == 1)
-                take(player.setBass(!player.bass(), clock));
-            if (r == 2)
-                player.setTempo(60 + random() % 180);
+            if (r == 1) take(player.setBass(!player.bass(), clock));
+            if (r == 2) player.setTempo(60 + random() % 180);
             take(player.schedule(clock + 7200));
         }
         take(player.stop(clock + static_cast<std::int64_t>(random() % 300000)));

@@ -12,13 +12,11 @@ TEST(Melody, NoteNames)
         const char* text;
         std::optional<int> note;
     } cases[] = {
-        {"C4", 60}, {"A4", 69}, {"G#3", 56}, {"Bb2", 46}, {"Cb4", 59}, {"E#4", 65}, {"C-1", 0}, {"C+4", 60},
-        {"G9", 127}, {"C10", 132},
-        {"c4", {}}, {"H4", {}}, {"C", {}}, {"C#", {}}, {"C4x", {}}, {"C##4", {}}, {"", {}}, {" C4", {}},
-        {"C4 ", {}}, {"C-", {}}, {"C99999999999", {}},
+        {"C4", 60},  {"A4", 69},   {"G#3", 56},  {"Bb2", 46}, {"Cb4", 59}, {"E#4", 65}, {"C-1", 0},
+        {"C+4", 60}, {"G9", 127},  {"C10", 132}, {"c4", {}},  {"H4", {}},  {"C", {}},   {"C#", {}},
+        {"C4x", {}}, {"C##4", {}}, {"", {}},     {" C4", {}}, {"C4 ", {}}, {"C-", {}},  {"C99999999999", {}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Melody::midi(c.text), c.note) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(Melody::midi(c.text), c.note) << c.text;
 }
 
 TEST(Melody, Durations)
@@ -27,12 +25,11 @@ TEST(Melody, Durations)
         const char* text;
         std::optional<double> beats;
     } cases[] = {
-        {"1/2", 0.5}, {".25", 0.25}, {"2", 2.0}, {"1.5", 1.5}, {"1/3", 1.0 / 3}, {"0/2", 0.0}, {"-1/2", -0.5},
-        {"0", {}}, {"-1", {}}, {"1/0", {}}, {"1/-2", {}}, {"1/2/3", {}}, {"", {}}, {"/", {}}, {"x", {}},
-        {"1/x", {}}, {"nan", {}}, {"inf", {}},
+        {"1/2", 0.5},   {".25", 0.25}, {"2", 2.0}, {"1.5", 1.5}, {"1/3", 1.0 / 3}, {"0/2", 0.0},
+        {"-1/2", -0.5}, {"0", {}},     {"-1", {}}, {"1/0", {}},  {"1/-2", {}},     {"1/2/3", {}},
+        {"", {}},       {"/", {}},     {"x", {}},  {"1/x", {}},  {"nan", {}},      {"inf", {}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Melody::length(c.text), c.beats) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(Melody::length(c.text), c.beats) << c.text;
 }
 
 TEST(Melody, DurationPersistsAcrossTokensAndBars)
@@ -76,10 +73,10 @@ TEST(Melody, BarLines)
     } cases[] = {
         {"", {}, 0},
         {"  \n\t ", {}, 0},
-        {"| C4 | | D4", {0, 1, 0, 1}, 2},   // a leading bar line and two adjacent ones record empty bars
-        {"C4 D4 |", {2}, 2},                // ending on a bar line adds no final bar
-        {"C4 D4 | E4:.5", {2, 0.5}, 2.5},   // ending mid-bar adds the partial bar
-        {"E4:", {1}, 1},                    // an empty duration is no duration
+        {"| C4 | | D4", {0, 1, 0, 1}, 2}, // a leading bar line and two adjacent ones record empty bars
+        {"C4 D4 |", {2}, 2},              // ending on a bar line adds no final bar
+        {"C4 D4 | E4:.5", {2, 0.5}, 2.5}, // ending mid-bar adds the partial bar
+        {"E4:", {1}, 1},                  // an empty duration is no duration
     };
     for (const auto& c : cases) {
         const auto parsed = Melody::parse(c.text, 60, "t");

@@ -26,17 +26,15 @@ TEST(Notes, Conversions)
     const struct {
         double frequency;
         int note;
-    } toMidi[] = {{440, 69}, {261.63, 60}, {pitch(60.5), 61}, {pitch(60.49), 60}, {1, -36},
-                  {0, 0}, {-1, 0}, {std::nan(""), 0}, {inf, 127}, {-inf, 0}, {1e308, 12241}};
-    for (const auto& c : toMidi)
-        EXPECT_EQ(Notes::frequencyToMidi(c.frequency), c.note) << c.frequency;
+    } toMidi[] = {{440, 69}, {261.63, 60},      {pitch(60.5), 61}, {pitch(60.49), 60}, {1, -36},      {0, 0},
+                  {-1, 0},   {std::nan(""), 0}, {inf, 127},        {-inf, 0},          {1e308, 12241}};
+    for (const auto& c : toMidi) EXPECT_EQ(Notes::frequencyToMidi(c.frequency), c.note) << c.frequency;
 
     const struct {
         int note;
         const char* name;
     } names[] = {{60, "C4"}, {69, "A4"}, {61, "C#4"}, {0, "C-1"}, {127, "G9"}, {-1, "B-2"}, {-12, "C-2"}, {11, "B-1"}};
-    for (const auto& c : names)
-        EXPECT_EQ(Notes::noteName(c.note), c.name) << c.note;
+    for (const auto& c : names) EXPECT_EQ(Notes::noteName(c.note), c.name) << c.note;
 
     for (int pc = -2; pc < 14; ++pc)
         EXPECT_EQ(Notes::isBlackKey(pc), pc == 1 || pc == 3 || pc == 6 || pc == 8 || pc == 10) << pc;
@@ -84,7 +82,7 @@ TEST(Scale, Quantize)
         {Scale::major, pitch(61), 0, pitch(60)},       // C#: C and D tie, the lower degree wins
         {Scale::major, pitch(66), 2, pitch(66)},       // F# is the major third of D
         {Scale::pentMinor, pitch(59.9), 0, pitch(60)}, // just below the root
-        {Scale::chromatic, 0, 0, pitch(-156)},          // floored at 0.001 Hz, about note -155.97
+        {Scale::chromatic, 0, 0, pitch(-156)},         // floored at 0.001 Hz, about note -155.97
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(quantize(c.scale, c.frequency, c.root), c.expected)

@@ -81,7 +81,8 @@ TEST(Preset, WritingLeavesOutAbsentOptionalsAndCapsTheZoom)
     p.id = "a";
     p.zoom = std::numeric_limits<double>::infinity();
     const Json::Value json = p;
-    for (const char* key : {"juliaC", "scale", "rootNote", "centre", "log2Zoom"}) EXPECT_FALSE(json.contains(key)) << key;
+    for (const char* key : {"juliaC", "scale", "rootNote", "centre", "log2Zoom"})
+        EXPECT_FALSE(json.contains(key)) << key;
     EXPECT_EQ(Json::parse(Json::write(json)).get<Preset>().zoom, 1e300);
 
     p.zoom = std::nan("");
@@ -159,8 +160,8 @@ TEST(PresetFile, DecodesEnvelopesAndBareArraysAndFailsAsAWhole)
     using Kind = PresetFile::Error::Kind;
     struct Case {
         const char* text;
-        std::size_t count;          // when it reads
-        std::optional<Kind> kind;   // PresetFile::Error
+        std::size_t count;        // when it reads
+        std::optional<Kind> kind; // PresetFile::Error
         std::int64_t version = 0;
         bool jsonError = false;
     };

@@ -7,16 +7,19 @@ using namespace veltrane;
 // The test vectors of RFC 4648, section 10, and every byte value.
 TEST(Base64, EncodesTheStandardVectorsAndReadsThemBack)
 {
-    const std::pair<std::string, std::string> vectors[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+    const std::pair<std::string, std::string> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
                                                            {"foobar", "Zm9vYmFy"}};
     for (const auto& [bytes, text] : vectors) {
         EXPECT_EQ(Base64::encode(bytes), text);
         EXPECT_EQ(Base64::decode(text), bytes);
     }
     std::string all;
-    for (int b = 0; b < 256; ++b)
-        all.push_back(static_cast<char>(b));
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
     EXPECT_EQ(Base64::decode(Base64::encode(all)), all);
     EXPECT_EQ(Base64::encode("\xfb\xff"), "+/8=");
 }

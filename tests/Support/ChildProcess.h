@@ -48,8 +48,10 @@ public:
     ScopedVariable(const char* name, const std::string& value) : ScopedVariable(name) { set(value); }
     ~ScopedVariable()
     {
-        if (saved_) ::setenv(name_, saved_->c_str(), 1);
-        else ::unsetenv(name_);
+        if (saved_)
+            ::setenv(name_, saved_->c_str(), 1);
+        else
+            ::unsetenv(name_);
     }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;

@@ -21,8 +21,8 @@ class JackMidiPeer {
 public:
     struct Message {
         std::vector<std::uint8_t> bytes;
-        std::int64_t frame = 0;     // JACK frame time it was written or read at
-        std::uint64_t hostNs = 0;   // steady clock when the process callback handled it
+        std::int64_t frame = 0;   // JACK frame time it was written or read at
+        std::uint64_t hostNs = 0; // steady clock when the process callback handled it
         // The steady-clock time JACK gives the frame, read in the period that handled it (a later
         // reading may map it elsewhere: the dummy backend's rate wanders on a loaded machine).
         std::int64_t frameHostNs = 0;
@@ -37,8 +37,7 @@ public:
     {
         jack_status_t status;
         client_ = jack_client_open(name, JackNoStartServer, &status);
-        if (!client_)
-            return false;
+        if (!client_) return false;
         jack_set_process_callback(client_, &JackMidiPeer::process, this);
         return jack_activate(client_) == 0;
     }
@@ -75,8 +74,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         for (Port& p : ports_)
-            if (jack_port_name(p.port) == port)
-                p.outgoing.push_back(Message{std::move(bytes)});
+            if (jack_port_name(p.port) == port) p.outgoing.push_back(Message{std::move(bytes)});
     }
     std::size_t perPeriod = 1000;
 
@@ -87,9 +85,9 @@ public:
 
     static std::uint64_t hostNow()
     {
-        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                              std::chrono::steady_clock::now().time_since_epoch())
-                                              .count());
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
     }
 
 private:
@@ -104,8 +102,7 @@ private:
     {
         std::lock_guard lock(mutex_);
         jack_port_t* port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
-        if (!port)
-            return {};
+        if (!port) return {};
         ports_.push_back(Port{port, flags == JackPortIsOutput, {}, {}, {}});
         return jack_port_name(port);
     }
@@ -114,8 +111,7 @@ private:
     {
         std::lock_guard lock(mutex_);
         for (Port& p : ports_)
-            if (jack_port_name(p.port) == port)
-                return std::exchange(p.*list, {});
+            if (jack_port_name(p.port) == port) return std::exchange(p.*list, {});
         return {};
     }
 
@@ -132,7 +128,8 @@ private:
         }
         const auto frameHostNs = [&](std::int64_t frame) {
             return (static_cast<std::int64_t>(jack_frames_to_time(self.client_, static_cast<jack_nframes_t>(frame))) -
-                    self.jackOffsetUs_) * 1000;
+                    self.jackOffsetUs_) *
+                   1000;
         };
         std::lock_guard lock(self.mutex_);
         for (Port& p : self.ports_) {

@@ -42,8 +42,7 @@ public:
     // period instead of having its output land a period late; tests of timing ask for it.
     std::string start(unsigned rate = 48000, unsigned period = 256, bool realtime = false, bool synchronous = false)
     {
-        if (const std::string why = lock(); !why.empty())
-            return why;
+        if (const std::string why = lock(); !why.empty()) return why;
         static int counter = 0;
         name_ = "veltrane-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
@@ -52,12 +51,10 @@ public:
         const std::string rateText = std::to_string(rate), periodText = std::to_string(period);
         const pid_t parent = getpid();
         pid_ = fork();
-        if (pid_ < 0)
-            return std::string("fork failed: ") + std::strerror(errno);
+        if (pid_ < 0) return std::string("fork failed: ") + std::strerror(errno);
         if (pid_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (getppid() != parent)
-                _exit(1);
+            if (getppid() != parent) _exit(1);
             const int devNull = open("/dev/null", O_WRONLY);
             if (devNull >= 0) {
                 dup2(devNull, STDOUT_FILENO);
@@ -65,12 +62,10 @@ public:
             }
             // A long client timeout: parallel test runs load the machine, and a slow client must not
             // be thrown out of the graph.
-            std::vector<const char*> args{"jackd", "-n", name_.c_str(), realtime ? "--realtime" : "--no-realtime", "-t",
-                                          "5000"};
-            if (synchronous)
-                args.push_back("-S");
-            for (const char* a : {"-d", "dummy", "-r", rateText.c_str(), "-p", periodText.c_str()})
-                args.push_back(a);
+            std::vector<const char*> args{"jackd", "-n",  name_.c_str(), realtime ? "--realtime" : "--no-realtime",
+                                          "-t",    "5000"};
+            if (synchronous) args.push_back("-S");
+            for (const char* a : {"-d", "dummy", "-r", rateText.c_str(), "-p", periodText.c_str()}) args.push_back(a);
             args.push_back(nullptr);
             execvp("jackd", const_cast<char* const*>(args.data()));
             _exit(127);
@@ -87,16 +82,13 @@ public:
             // Up means: a client gets in and the dummy device's ports are there (they appear a
             // moment after the server accepts clients).
             jack_status_t st;
-            if (!monitor_)
-                monitor_ = jack_client_open("veltrane-monitor", JackNoStartServer, &st);
+            if (!monitor_) monitor_ = jack_client_open("veltrane-monitor", JackNoStartServer, &st);
             if (monitor_) {
                 const char** ports = jack_get_ports(monitor_, "system:", JACK_DEFAULT_AUDIO_TYPE, 0);
                 int count = 0;
-                for (const char** p = ports; p && *p; ++p)
-                    ++count;
+                for (const char** p = ports; p && *p; ++p) ++count;
                 jack_free(ports);
-                if (count >= 4)
-                    return {};
+                if (count >= 4) return {};
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -139,8 +131,7 @@ private:
     {
         // Read-only is enough for flock, and works on a lock file another user created.
         lockFd_ = open("/tmp/veltrane-jack-tests.lock", O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-        if (lockFd_ < 0)
-            return std::string("cannot open the JACK test lock: ") + std::strerror(errno);
+        if (lockFd_ < 0) return std::string("cannot open the JACK test lock: ") + std::strerror(errno);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
         while (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
             if (std::chrono::steady_clock::now() > deadline) {

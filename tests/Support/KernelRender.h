@@ -20,8 +20,7 @@ inline std::vector<float> render(vk_state* k, int frames, std::int64_t start, st
     std::vector<float> l(frames), r(frames);
     float* outs[2] = {l.data(), r.data()};
     vk_render(k, outs, 2, frames, start);
-    if (right)
-        *right = r;
+    if (right) *right = r;
     return l;
 }
 

@@ -114,7 +114,7 @@ TEST(Observable, CallbacksMayUnsubscribeSubscribeAndWriteDuringANotification)
     ObservationToken first = value.observe([&] {
         log.push_back("first " + std::to_string(value.get()));
         if (value.get() == 1) {
-            later.reset();  // not called in this round any more
+            later.reset(); // not called in this round any more
             added = value.observe([&] { log.push_back("added " + std::to_string(value.get())); });
         }
     });

@@ -23,8 +23,8 @@ inline std::filesystem::path readOnlyFolder(const std::filesystem::path& parent,
     fs::permissions(parent, fs::perms::others_exec, fs::perm_options::add); // whatever the umask
     const fs::path folder = parent / name;
     fs::create_directories(folder);
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                fs::perms::others_exec);
+    fs::permissions(folder,
+                    fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read | fs::perms::others_exec);
     return folder;
 }
 

@@ -56,8 +56,7 @@ void* realloc(void* p, std::size_t n)
 }
 int pthread_mutex_lock(pthread_mutex_t* mutex)
 {
-    if (veltrane::isInAudioCallback())
-        veltrane::testsupport::callbackLocks.fetch_add(1, std::memory_order_relaxed);
+    if (veltrane::isInAudioCallback()) veltrane::testsupport::callbackLocks.fetch_add(1, std::memory_order_relaxed);
     return veltraneRealMutexLock(mutex);
 }
 }

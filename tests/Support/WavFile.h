@@ -28,13 +28,11 @@ inline std::optional<Wav> readWav(const std::filesystem::path& path)
         return std::nullopt;
     auto u = [&](size_t at, int n) {
         std::uint32_t v = 0;
-        for (int i = 0; i < n; ++i)
-            v |= std::uint32_t(b[at + i]) << (8 * i);
+        for (int i = 0; i < n; ++i) v |= std::uint32_t(b[at + i]) << (8 * i);
         return v;
     };
     const std::uint32_t data = u(40, 4);
-    if (u(4, 4) != 36 + data || u(20, 2) != 1 || data + 44 != b.size())
-        return std::nullopt;
+    if (u(4, 4) != 36 + data || u(20, 2) != 1 || data + 44 != b.size()) return std::nullopt;
     Wav w{int(u(22, 2)), int(u(24, 4)), int(u(34, 2)), {}};
     if (w.bits != 24 || u(32, 2) != std::uint32_t(w.channels * 3) || u(28, 4) != std::uint32_t(w.rate * w.channels * 3))
         return std::nullopt;

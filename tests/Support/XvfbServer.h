@@ -73,8 +73,9 @@ public:
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 close(fds[0]);
-                return WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "Xvfb is not installed (scripts/install-deps installs xvfb)"
-                                                                      : "Xvfb exited at start-up";
+                return WIFEXITED(status) && WEXITSTATUS(status) == 127
+                           ? "Xvfb is not installed (scripts/install-deps installs xvfb)"
+                           : "Xvfb exited at start-up";
             }
         }
         close(fds[0]);

@@ -13,16 +13,18 @@ namespace {
 
 constexpr double pi = std::numbers::pi;
 
-std::vector<float> sine(double hz, double amp, int n, double rate) {
+std::vector<float> sine(double hz, double amp, int n, double rate)
+{
     std::vector<float> x((size_t)n);
     for (int i = 0; i < n; ++i) x[(size_t)i] = (float)(amp * std::sin(2 * pi * hz * i / rate));
     return x;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Analyser, BandEdgesInBins) {
-    const auto at48 = Analyser::bandEdges(48000);  // bass 0..5, mid 6..42, treble 43..341
+TEST(Analyser, BandEdgesInBins)
+{
+    const auto at48 = Analyser::bandEdges(48000); // bass 0..5, mid 6..42, treble 43..341
     EXPECT_EQ(at48.bass, 6);
     EXPECT_EQ(at48.mid, 43);
     EXPECT_EQ(at48.treble, 342);
@@ -33,7 +35,8 @@ TEST(Analyser, BandEdgesInBins) {
 
 // The first call's spectrum is 0.4 x the packed magnitude / 2048, i.e. 0.4 x 2 |DFT| / 2048 of the
 // Blackman-windowed samples (periodic window, denominator 1024): checked against a direct DFT.
-TEST(Analyser, SpectrumAgainstDirectDft) {
+TEST(Analyser, SpectrumAgainstDirectDft)
+{
     constexpr double rate = 48000;
     std::vector<float> x = sine(937.5 * 1.37, 0.6, 1024, rate);
     for (int i = 0; i < 1024; ++i) x[(size_t)i] += (float)(0.2 * std::cos(2 * pi * 5000 * i / rate));
@@ -55,7 +58,8 @@ TEST(Analyser, SpectrumAgainstDirectDft) {
     EXPECT_EQ(f.dominantFrequency, 27 * rate / 1024);
 }
 
-TEST(Analyser, SilenceDecays) {
+TEST(Analyser, SilenceDecays)
+{
     constexpr double rate = 48000, dt = 1.0 / 60;
     Analyser a;
     const std::vector<float> loud = sine(220, 0.8, 1024, rate), silent(1024, 0.0f);
@@ -66,23 +70,24 @@ TEST(Analyser, SilenceDecays) {
 
     const double before = f.amplitude;
     f = a.update(silent, rate, dt);
-    EXPECT_NEAR(f.amplitude, before * std::exp(-dt / 0.3), 1e-12);  // falling: the 0.3 s constant
+    EXPECT_NEAR(f.amplitude, before * std::exp(-dt / 0.3), 1e-12); // falling: the 0.3 s constant
 
     for (int i = 0; i < 400; ++i) f = a.update(silent, rate, dt);
     for (float db : a.spectrumDB()) ASSERT_EQ(db, -200.0f);
-    EXPECT_EQ(f.dominantFrequency, rate / 1024);  // every bin ties: bin 1 wins
+    EXPECT_EQ(f.dominantFrequency, rate / 1024); // every bin ties: bin 1 wins
     const AnalysisFrame next = a.update(silent, rate, dt);
-    EXPECT_DOUBLE_EQ(next.bass, f.bass * 0.8);  // bands fall by 20 % per call
+    EXPECT_DOUBLE_EQ(next.bass, f.bass * 0.8); // bands fall by 20 % per call
     EXPECT_LT(next.bass, 1e-30);
     EXPECT_FALSE(next.transientDetected);
 }
 
-TEST(Analyser, TransientHoldsForThirtySevenCalls) {
+TEST(Analyser, TransientHoldsForThirtySevenCalls)
+{
     constexpr double rate = 48000, dt = 1.0 / 60;
     Analyser a;
     const std::vector<float> loud = sine(440, 0.5, 1024, rate);
     EXPECT_FALSE(a.update(std::vector<float>(1024, 0.0f), rate, dt).transientDetected);
-    AnalysisFrame f = a.update(loud, rate, dt);  // raw jumps from 0 to tanh(4.5 x 0.354)
+    AnalysisFrame f = a.update(loud, rate, dt); // raw jumps from 0 to tanh(4.5 x 0.354)
     EXPECT_TRUE(f.transientDetected);
     EXPECT_EQ(f.transientPulse, 1.0);
     for (int call = 1; call <= 37; ++call) {
@@ -97,7 +102,8 @@ TEST(Analyser, TransientHoldsForThirtySevenCalls) {
     EXPECT_DOUBLE_EQ(f.transientPulse, 0.94 * 0.94);
 }
 
-TEST(Analyser, SamplesArePaddedOrCutToTheNewest1024) {
+TEST(Analyser, SamplesArePaddedOrCutToTheNewest1024)
+{
     Analyser a;
     a.update(std::vector<float>(10, 0.25f), 48000, 0.01);
     EXPECT_EQ(a.waveform()[1013], 0.0f);
@@ -113,7 +119,8 @@ TEST(Analyser, SamplesArePaddedOrCutToTheNewest1024) {
 
 // The kernel's analysis ring holds the mono mix of what was rendered; the analyser reads its newest
 // 1024 samples, oldest first.
-TEST(Analyser, ReadsTheKernelsNewestOutput) {
+TEST(Analyser, ReadsTheKernelsNewestOutput)
+{
     OfflineRenderer r(48000);
     r.apply(AudioParams::defaults(), Waveform::sawtooth, Waveform::sawtooth, 0);
     r.play();

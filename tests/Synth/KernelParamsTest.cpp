@@ -8,7 +8,8 @@
 
 using namespace veltrane;
 
-TEST(KernelParams, SendsEverythingFirstThenOnlyChangesGlideLast) {
+TEST(KernelParams, SendsEverythingFirstThenOnlyChangesGlideLast)
+{
     KernelParams kp;
     for (float v : kp.last) EXPECT_TRUE(std::isnan(v));
     AudioParams p;
@@ -41,7 +42,8 @@ TEST(KernelParams, SendsEverythingFirstThenOnlyChangesGlideLast) {
     EXPECT_EQ(two[2].param, VK_P_GLIDE);
 }
 
-TEST(KernelParams, EnumerationsAsCasePositions) {
+TEST(KernelParams, EnumerationsAsCasePositions)
+{
     AudioParams p;
     p.filterType = AudioParams::FilterType::notch;
     p.filterRolloff = AudioParams::Rolloff::db48;
@@ -63,7 +65,8 @@ TEST(KernelParams, EnumerationsAsCasePositions) {
     EXPECT_TRUE(std::isinf(KernelParams::values(p, Waveform::sawtooth, Waveform::sawtooth)[0]));
 }
 
-TEST(KernelParams, MelodyNotesAsKernelEvents) {
+TEST(KernelParams, MelodyNotesAsKernelEvents)
+{
     MelodyPlayer::Event on;
     on.frame = 9600;
     on.kind = MelodyPlayer::Event::Kind::on;
@@ -88,7 +91,8 @@ TEST(KernelParams, MelodyNotesAsKernelEvents) {
     EXPECT_EQ(o.value3, 0.0f);
 }
 
-TEST(OfflineRenderer, ApplySendsOnlyChanges) {
+TEST(OfflineRenderer, ApplySendsOnlyChanges)
+{
     OfflineRenderer r(48000);
     AudioParams p;
     p.volume = 0.8;

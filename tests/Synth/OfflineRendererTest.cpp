@@ -13,7 +13,8 @@ using namespace veltrane;
 namespace {
 
 // Magnitude of the component at `hz`: one Hann-windowed DFT bin, evaluated directly.
-double magnitudeAt(const std::vector<float>& x, double hz, double rate) {
+double magnitudeAt(const std::vector<float>& x, double hz, double rate)
+{
     double re = 0, im = 0;
     const double n = (double)x.size();
     for (size_t i = 0; i < x.size(); ++i) {
@@ -25,15 +26,16 @@ double magnitudeAt(const std::vector<float>& x, double hz, double rate) {
     return std::hypot(re, im) / (double)x.size();
 }
 
-}  // namespace
+} // namespace
 
-TEST(OfflineRenderer, RendersInBlocksAndAdvancesItsClock) {
+TEST(OfflineRenderer, RendersInBlocksAndAdvancesItsClock)
+{
     OfflineRenderer r(48000);
     const auto [left, right] = r.render(300, 128);
     EXPECT_EQ(left.size(), 300u);
     EXPECT_EQ(right.size(), 300u);
     EXPECT_EQ(r.frame(), 300);
-    EXPECT_EQ(vk_frames_rendered(r.kernel()), 300);  // last call: 44 frames from 256
+    EXPECT_EQ(vk_frames_rendered(r.kernel()), 300); // last call: 44 frames from 256
     EXPECT_TRUE(r.render(0).first.empty());
     EXPECT_TRUE(r.render(-4).first.empty());
     EXPECT_THROW(r.render(10, 0), std::invalid_argument);
@@ -41,7 +43,8 @@ TEST(OfflineRenderer, RendersInBlocksAndAdvancesItsClock) {
     EXPECT_THROW(OfflineRenderer(500), std::runtime_error);
 }
 
-TEST(OfflineRenderer, EventsAreStampedWithItsClock) {
+TEST(OfflineRenderer, EventsAreStampedWithItsClock)
+{
     OfflineRenderer r(48000);
     r.render(1000);
     r.play();
@@ -57,7 +60,7 @@ TEST(OfflineRenderer, EventsAreStampedWithItsClock) {
     EXPECT_FALSE(r.kernel()->voices.droneOn);
 
     const std::vector<double> points = {0, 0, 0.5, 0.5, 0.2, -0.3};
-    r.setOrbit(points, 1000, 1);  // length past the points: only three are used
+    r.setOrbit(points, 1000, 1); // length past the points: only three are used
     r.render(1);
     EXPECT_EQ(vk_orbit_slot_in_use(r.kernel()), 1);
     EXPECT_NE(r.kernel()->voices.slotRe[1][2], 0.0f);
@@ -66,7 +69,8 @@ TEST(OfflineRenderer, EventsAreStampedWithItsClock) {
 
 // A drone, three key notes and the step voice, written as WAV: the image decodes to the rendered
 // samples, and the spectrum holds the notes played. The file is kept in the build tree for listening.
-TEST(OfflineRenderer, DroneKeysAndStepAsWAV) {
+TEST(OfflineRenderer, DroneKeysAndStepAsWAV)
+{
     const double rate = 48000;
     OfflineRenderer r(rate);
     r.play(0);
@@ -102,7 +106,7 @@ TEST(OfflineRenderer, DroneKeysAndStepAsWAV) {
     const std::vector<float> chord(left.begin() + 48000, left.begin() + 67200);
     const double floorDrone = magnitudeAt(drone, 300.0, rate);
     EXPECT_GT(magnitudeAt(drone, 220.0, rate), 20 * floorDrone);
-    EXPECT_GT(magnitudeAt(drone, 110.0, rate), 5 * floorDrone);  // the sub an octave below
+    EXPECT_GT(magnitudeAt(drone, 110.0, rate), 5 * floorDrone); // the sub an octave below
     for (float f : keys) EXPECT_GT(magnitudeAt(chord, f, rate), 10 * magnitudeAt(drone, f, rate)) << f;
     // After the drone's release only the effect tails (delay echoes, reverb) ring on, and they fade.
     auto rms = [&](size_t from, size_t to) {
@@ -117,7 +121,8 @@ TEST(OfflineRenderer, DroneKeysAndStepAsWAV) {
 
 // Each drone mode sounds at the drone's pitch: its fundamental stands far above a frequency
 // between the harmonics. Each is written to the build tree for listening.
-TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch) {
+TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch)
+{
     const double rate = 48000;
     const char* names[] = {"subtractive", "fm", "am", "orbit"};
     for (int mode = 0; mode < 4; ++mode) {
@@ -149,7 +154,8 @@ TEST(OfflineRenderer, EveryDroneModeSoundsItsPitch) {
 
 // The reverb follows reverbDecay only past 0.05 s of difference (compared in double); a build that
 // finds the previous one not yet taken renders 2048 frames so that it is, then builds again.
-TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond) {
+TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond)
+{
     OfflineRenderer r(48000);
     AudioParams p;
     p.reverbDecay = 2.5;
@@ -163,7 +169,7 @@ TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond) {
     for (const Case& c : {Case{2.54, 2.5f}, Case{2.5500001, 2.5500001f}, Case{2.46, 2.46f}}) {
         p.reverbDecay = c.decay;
         r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
-        EXPECT_EQ(r.frame() % 2048, 0) << c.decay;  // no wait: the previous build was taken
+        EXPECT_EQ(r.frame() % 2048, 0) << c.decay; // no wait: the previous build was taken
         r.render(2048);
         EXPECT_EQ(vk_reverb_decay(r.kernel()), c.takenAfter2048) << c.decay;
     }
@@ -172,7 +178,7 @@ TEST(OfflineRenderer, ApplyRebuildsTheReverbPastAFiftiethOfASecond) {
     r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);
     const int64_t before = r.frame();
     p.reverbDecay = 4.0;
-    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0);  // 3.0 still pending: busy
+    r.apply(p, Waveform::sawtooth, Waveform::triangle, 0.0); // 3.0 still pending: busy
     EXPECT_EQ(r.frame(), before + 2048);
     EXPECT_EQ(vk_reverb_decay(r.kernel()), 3.0f);
     r.render(2048);

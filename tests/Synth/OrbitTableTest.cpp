@@ -13,7 +13,8 @@ using namespace veltrane;
 namespace {
 
 // The waveform the tables describe, evaluated directly at 1024 phases: its largest magnitude.
-double peakOf(const OrbitTable::Table& re, const OrbitTable::Table& im) {
+double peakOf(const OrbitTable::Table& re, const OrbitTable::Table& im)
+{
     double peak = 0;
     for (int j = 0; j < 1024; ++j) {
         const double t = 2 * M_PI * j / 1024;
@@ -24,7 +25,8 @@ double peakOf(const OrbitTable::Table& re, const OrbitTable::Table& im) {
     return peak;
 }
 
-std::vector<double> spiral(int n) {
+std::vector<double> spiral(int n)
+{
     std::vector<double> p;
     for (int i = 0; i < n; ++i) {
         p.push_back(0.9 * std::cos(i * 0.7) * (1 + 0.01 * i));
@@ -33,9 +35,10 @@ std::vector<double> spiral(int n) {
     return p;
 }
 
-}  // namespace
+} // namespace
 
-TEST(OrbitTable, FewerThanTwoPointsGiveAPureSine) {
+TEST(OrbitTable, FewerThanTwoPointsGiveAPureSine)
+{
     for (long length : {-5L, 0L, 1L}) {
         const std::vector<double> points = {0.3, 0.4, 0.5, 0.6};
         const auto [re, im] = OrbitTable::make(points, length);
@@ -46,7 +49,8 @@ TEST(OrbitTable, FewerThanTwoPointsGiveAPureSine) {
     }
 }
 
-TEST(OrbitTable, UsesAtMost48PointsAndNoMoreThanGiven) {
+TEST(OrbitTable, UsesAtMost48PointsAndNoMoreThanGiven)
+{
     const std::vector<double> points = spiral(100);
     const auto [re, im] = OrbitTable::make(points, 100);
     EXPECT_NE(re[47], 0.0f);
@@ -60,13 +64,14 @@ TEST(OrbitTable, UsesAtMost48PointsAndNoMoreThanGiven) {
     const auto [exact, exactIm] = OrbitTable::make(ten, 10);
     EXPECT_EQ(re10, exact);
     EXPECT_EQ(im10, exactIm);
-    const std::vector<double> odd = {0.1, 0.2, 0.3};  // one and a half points
+    const std::vector<double> odd = {0.1, 0.2, 0.3}; // one and a half points
     EXPECT_EQ(OrbitTable::make(odd, 2).first[1], 1.0f);
 }
 
-TEST(OrbitTable, WeakFundamentalIsRaisedToSixTenthsOfThePeak) {
+TEST(OrbitTable, WeakFundamentalIsRaisedToSixTenthsOfThePeak)
+{
     std::vector<double> points = spiral(20);
-    points[2] = 1e-9;  // point 1: tiny, positive
+    points[2] = 1e-9; // point 1: tiny, positive
     points[3] = 0.0;
     const auto [re, im] = OrbitTable::make(points, 20);
     float largest = 0;
@@ -75,11 +80,12 @@ TEST(OrbitTable, WeakFundamentalIsRaisedToSixTenthsOfThePeak) {
     EXPECT_GT(re[1], 0.0f);
 }
 
-TEST(OrbitTable, NormalisedWaveformPeaksAtOne) {
+TEST(OrbitTable, NormalisedWaveformPeaksAtOne)
+{
     OrbitTable::Table re{}, im{};
     re[1] = 3.0f;
     im[3] = -1.5f;
-    re[0] = 7.0f;  // scaled too
+    re[0] = 7.0f; // scaled too
     OrbitTable::normalise(re, im);
     EXPECT_NEAR(peakOf(re, im), 1.0, 1e-6);
     EXPECT_FLOAT_EQ(re[0] / re[1], 7.0f / 3.0f);
@@ -89,7 +95,8 @@ TEST(OrbitTable, NormalisedWaveformPeaksAtOne) {
     EXPECT_EQ(zero[1], 0.0f);
 }
 
-TEST(OrbitTable, NonFinitePointsAddNothing) {
+TEST(OrbitTable, NonFinitePointsAddNothing)
+{
     std::vector<double> points = spiral(10);
     points[8] = INFINITY;
     points[11] = NAN;
@@ -99,7 +106,8 @@ TEST(OrbitTable, NonFinitePointsAddNothing) {
     EXPECT_EQ(re[5], 0.0f);
 }
 
-TEST(Waveform, RawValuesAndLabels) {
+TEST(Waveform, RawValuesAndLabels)
+{
     const char* labels[] = {"SAW", "SIN", "SQU", "TRI", "PLS", "PWM"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(rawValue(Waveforms::allCases[i]), i);
@@ -110,7 +118,8 @@ TEST(Waveform, RawValuesAndLabels) {
     EXPECT_FALSE(waveformFromRawValue(-1));
 }
 
-TEST(OrbitTable, FromACentreOrbit) {
+TEST(OrbitTable, FromACentreOrbit)
+{
     const Orbits::Centre orbit = Orbits::centre(FractalType::mandelbrot, -0.1, 0.65, Complex{0, 0}, 64);
     ASSERT_GE(orbit.length, 48);
     const auto [re, im] = OrbitTable::make(orbit);

@@ -21,9 +21,10 @@ namespace {
 
 const std::filesystem::path baselineFolder = std::filesystem::path(VELTRANE_SOURCE_DIR) / "tests/Synth/probe-baseline";
 
-}  // namespace
+} // namespace
 
-TEST(ProbeBaseline, FixedCasesMatchTheBaseline) {
+TEST(ProbeBaseline, FixedCasesMatchTheBaseline)
+{
     const probe::Baseline baseline = probe::readBaseline(baselineFolder);
     ASSERT_EQ(baseline.sampleRate, probe::baselineRate);
     const std::vector<probe::Result> results = probe::renderAll(ProbeTest::all(), probe::baselineRate, 0, false);
@@ -31,13 +32,15 @@ TEST(ProbeBaseline, FixedCasesMatchTheBaseline) {
     std::string report;
     for (const probe::Deviation& d : deviations) report += "  " + d.text() + "\n";
     EXPECT_TRUE(deviations.empty()) << deviations.size() << " probe case(s) moved from the baseline:\n"
-                                    << report << "If the change is intended: build/tools/probe/veltrane-probe "
-                                                 "--write-baseline";
+                                    << report
+                                    << "If the change is intended: build/tools/probe/veltrane-probe "
+                                       "--write-baseline";
 }
 
 // The comparison itself: a case that moved is named with its measure; the others are not.
-TEST(ProbeBaseline, ComparisonNamesTheCaseThatMoved) {
-    ProbeTest quiet = ProbeTest::all()[1];  // v-sine
+TEST(ProbeBaseline, ComparisonNamesTheCaseThatMoved)
+{
+    ProbeTest quiet = ProbeTest::all()[1]; // v-sine
     quiet.seconds = 1;
     const std::vector<probe::Result> results = probe::renderAll({quiet}, 48000, 1, false);
     const probe::Baseline baseline = probe::makeBaseline(results, 48000);
@@ -47,7 +50,7 @@ TEST(ProbeBaseline, ComparisonNamesTheCaseThatMoved) {
     for (double& v : moved[0].metrics.envelopeDB) v -= 2;
     moved[0].metrics.rmsDB -= 2;
     moved[0].metrics.octaveDB[3] += 10;
-    for (float& v : moved[0].excerpt) v *= 0.99f;  // -40 dB of residual
+    for (float& v : moved[0].excerpt) v *= 0.99f; // -40 dB of residual
     std::vector<std::string> measures;
     for (const probe::Deviation& d : probe::compare(baseline, moved)) {
         EXPECT_EQ(d.id, "v-sine");

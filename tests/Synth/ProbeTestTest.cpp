@@ -18,19 +18,72 @@ namespace {
 
 using Kind = ProbeTest::Input::Kind;
 
-const std::vector<std::string> fixedIds = {
-    "v-sawtooth", "v-sine", "v-square", "v-triangle", "v-pulse", "v-pwm",
-    "v-fm", "v-fm-b", "v-fm-c", "v-am", "v-am-b", "v-am-sine", "v-sub", "v-release",
-    "v-step-saw", "v-step-tri", "v-keys", "v-orbit-inside", "v-orbit-escape", "v-orbit-cycle",
-    "v-noise-white", "v-noise-pink", "v-noise-brown",
-    "f-lp12-1k-q0", "f-lp12-1k-q6", "f-lp24-500-q2", "f-lp48-300-q1", "f-hp24-300-q1", "f-bp12-500-q1.5",
-    "f-notch12-400-q1.3", "f-lfo-2hz",
-    "d-0.0000", "d-0.0386", "d-0.0827", "d-0.1710", "d-0.4770", "d-0.7000", "d-saw-0.7",
-    "b-8", "b-6", "b-5", "c-0.3", "c-0.55", "p-0.18", "p-1", "ps-7", "ps-m5", "fs-15", "fs-m30",
-    "dl-a", "dl-b", "r-2.5-w0.5", "r-6-w0.73", "r-4.3-w1", "r-burst", "w-0.2", "w-0.5", "w-0.8",
-    "k-glue0.0", "k-glue0.35", "k-glue1.0", "l-vol0.9", "l-vol0.3"};
+const std::vector<std::string> fixedIds = {"v-sawtooth",
+                                           "v-sine",
+                                           "v-square",
+                                           "v-triangle",
+                                           "v-pulse",
+                                           "v-pwm",
+                                           "v-fm",
+                                           "v-fm-b",
+                                           "v-fm-c",
+                                           "v-am",
+                                           "v-am-b",
+                                           "v-am-sine",
+                                           "v-sub",
+                                           "v-release",
+                                           "v-step-saw",
+                                           "v-step-tri",
+                                           "v-keys",
+                                           "v-orbit-inside",
+                                           "v-orbit-escape",
+                                           "v-orbit-cycle",
+                                           "v-noise-white",
+                                           "v-noise-pink",
+                                           "v-noise-brown",
+                                           "f-lp12-1k-q0",
+                                           "f-lp12-1k-q6",
+                                           "f-lp24-500-q2",
+                                           "f-lp48-300-q1",
+                                           "f-hp24-300-q1",
+                                           "f-bp12-500-q1.5",
+                                           "f-notch12-400-q1.3",
+                                           "f-lfo-2hz",
+                                           "d-0.0000",
+                                           "d-0.0386",
+                                           "d-0.0827",
+                                           "d-0.1710",
+                                           "d-0.4770",
+                                           "d-0.7000",
+                                           "d-saw-0.7",
+                                           "b-8",
+                                           "b-6",
+                                           "b-5",
+                                           "c-0.3",
+                                           "c-0.55",
+                                           "p-0.18",
+                                           "p-1",
+                                           "ps-7",
+                                           "ps-m5",
+                                           "fs-15",
+                                           "fs-m30",
+                                           "dl-a",
+                                           "dl-b",
+                                           "r-2.5-w0.5",
+                                           "r-6-w0.73",
+                                           "r-4.3-w1",
+                                           "r-burst",
+                                           "w-0.2",
+                                           "w-0.5",
+                                           "w-0.8",
+                                           "k-glue0.0",
+                                           "k-glue0.35",
+                                           "k-glue1.0",
+                                           "l-vol0.9",
+                                           "l-vol0.3"};
 
-const ProbeTest& find(const std::vector<ProbeTest>& table, const std::string& id) {
+const ProbeTest& find(const std::vector<ProbeTest>& table, const std::string& id)
+{
     const auto it = std::find_if(table.begin(), table.end(), [&](const ProbeTest& t) { return t.id == id; });
     if (it == table.end()) throw std::runtime_error("no case " + id);
     return *it;
@@ -38,9 +91,10 @@ const ProbeTest& find(const std::vector<ProbeTest>& table, const std::string& id
 
 ProbeTest::Input input(Kind kind, double amp, double at) { return {kind, amp, 440, 7, at, {}, {}}; }
 
-}  // namespace
+} // namespace
 
-TEST(ProbeTable, FixedCasesInOrder) {
+TEST(ProbeTable, FixedCasesInOrder)
+{
     const std::vector<ProbeTest> table = ProbeTest::all({});
     std::vector<std::string> ids;
     for (const ProbeTest& t : table) ids.push_back(t.id);
@@ -85,7 +139,8 @@ TEST(ProbeTable, FixedCasesInOrder) {
         EXPECT_EQ(find(table, id).orbit->points.size(), 2 * (size_t)find(table, id).orbit->length) << id;
 }
 
-TEST(ProbeTable, NeutralSound) {
+TEST(ProbeTable, NeutralSound)
+{
     const AudioParams& n = ProbeTest::neutral();
     EXPECT_EQ(&n, &ProbeTest::neutral());
     EXPECT_EQ(n.filterCutoff, 14000);
@@ -104,7 +159,8 @@ TEST(ProbeTable, NeutralSound) {
     }
 }
 
-TEST(ProbeTable, PresetCases) {
+TEST(ProbeTable, PresetCases)
+{
     AudioParams a = AudioParams::defaults(), b = AudioParams::defaults();
     a.reverbWet = 0.4;
     b.frequency = 330;
@@ -129,11 +185,18 @@ TEST(ProbeTable, PresetCases) {
     }
 }
 
-TEST(ProbeTable, WaveformValueAndLatency) {
+TEST(ProbeTable, WaveformValueAndLatency)
+{
     ProbeTest t;
-    for (const auto& [name, value] : std::vector<std::pair<std::string, int>>{
-             {"sawtooth", 0}, {"", 0}, {"Sine", 0}, {"PWM", 0}, {"sine", 1}, {"square", 2}, {"triangle", 3},
-             {"pulse", 4}, {"pwm", 5}}) {
+    for (const auto& [name, value] : std::vector<std::pair<std::string, int>>{{"sawtooth", 0},
+                                                                              {"", 0},
+                                                                              {"Sine", 0},
+                                                                              {"PWM", 0},
+                                                                              {"sine", 1},
+                                                                              {"square", 2},
+                                                                              {"triangle", 3},
+                                                                              {"pulse", 4},
+                                                                              {"pwm", 5}}) {
         t.waveform = name;
         EXPECT_EQ(t.waveformValue(), value) << name;
     }
@@ -145,7 +208,8 @@ TEST(ProbeTable, WaveformValueAndLatency) {
     EXPECT_EQ(caseIndex(ProbeTest::Tap::master), 13);
 }
 
-TEST(ProbeTable, KeyEventsAndTimeOrder) {
+TEST(ProbeTable, KeyEventsAndTimeOrder)
+{
     const std::vector<vk_event> keys = find(ProbeTest::all(), "v-keys").kernelEvents(48000);
     ASSERT_EQ(keys.size(), 6u);
     const int ids[] = {1, 2, 3, 1, 2, 3};
@@ -165,48 +229,53 @@ TEST(ProbeTable, KeyEventsAndTimeOrder) {
                 {0.6, E::Kind::keyOff, 990, 0, 0.8}, {0.00001, E::Kind::keyOn, 550, 0, 0.7}};
     const std::vector<vk_event> e = t.kernelEvents(48000);
     ASSERT_EQ(e.size(), 6u);
-    EXPECT_EQ(e[0].frame, 0);  // 0.48 frames: nearest
+    EXPECT_EQ(e[0].frame, 0); // 0.48 frames: nearest
     EXPECT_EQ(e[0].id, 1);
     EXPECT_EQ(e[1].id, 2);
-    EXPECT_EQ(e[2].type, VK_EVENT_STEP);  // same time: list order kept
+    EXPECT_EQ(e[2].type, VK_EVENT_STEP); // same time: list order kept
     EXPECT_EQ(e[2].value2, 0.3f);
     EXPECT_EQ(e[3].type, VK_EVENT_DRONE_OFF);
     EXPECT_EQ(e[4].id, 2);
-    EXPECT_EQ(e[5].id, 0);  // never keyed on
+    EXPECT_EQ(e[5].id, 0); // never keyed on
     ProbeTest half;
     half.events = {{0.5 / 48000, E::Kind::droneOff, 0, 0, 0.8}, {2.5 / 48000, E::Kind::droneOff, 0, 0, 0.8}};
-    EXPECT_EQ(half.kernelEvents(48000)[0].frame, 1);  // halves away from zero
+    EXPECT_EQ(half.kernelEvents(48000)[0].frame, 1); // halves away from zero
     EXPECT_EQ(half.kernelEvents(48000)[1].frame, 3);
 }
 
-TEST(ProbeInput, NoiseRunsFromFrameZeroOutsideItsWindow) {
+TEST(ProbeInput, NoiseRunsFromFrameZeroOutsideItsWindow)
+{
     ProbeTest::Input windowed = input(Kind::noise, 0.5, 0.1);
     windowed.until = 0.6;
     const std::vector<float> w = windowed.render(48000, 48000);
     const std::vector<float> full = input(Kind::noise, 0.5, 0).render(48000, 48000);
     ASSERT_EQ(w.size(), 48000u);
     for (size_t i = 0; i < 48000; ++i) {
-        if (i < 4800 || i >= 28800) ASSERT_EQ(w[i], 0.0f) << i;
-        else ASSERT_EQ(w[i], full[i]) << i;
+        if (i < 4800 || i >= 28800)
+            ASSERT_EQ(w[i], 0.0f) << i;
+        else
+            ASSERT_EQ(w[i], full[i]) << i;
     }
     Mulberry32 generator(7);
     const float first = (float)((2 * generator.next() - 1) * 0.5);
-    EXPECT_EQ(full[0], first);  // the first frame uses the state after one advance
+    EXPECT_EQ(full[0], first); // the first frame uses the state after one advance
     EXPECT_NE(w[4800], 0.0f);
 }
 
-TEST(ProbeInput, ImpulseAtItsExactFrame) {
+TEST(ProbeInput, ImpulseAtItsExactFrame)
+{
     const std::vector<float> x = input(Kind::impulse, 1.0, 0.1).render(48000, 48000);
     EXPECT_EQ(std::count_if(x.begin(), x.end(), [](float v) { return v != 0; }), 1);
     EXPECT_EQ(x[4800], 1.0f);
     EXPECT_EQ(std::count(x.begin(), x.end(), 0.0f), 47999);
     const std::vector<float> late = input(Kind::impulse, 1.0, 2.0).render(48000, 48000);
-    EXPECT_EQ(std::count(late.begin(), late.end(), 0.0f), 48000);  // past the end: nothing written
+    EXPECT_EQ(std::count(late.begin(), late.end(), 0.0f), 48000); // past the end: nothing written
 }
 
-TEST(ProbeInput, SineStepsAtExactFramesWithPhaseFromFrameZero) {
+TEST(ProbeInput, SineStepsAtExactFramesWithPhaseFromFrameZero)
+{
     ProbeTest::Input stepped = find(ProbeTest::all(), "k-glue0.0").input.value();
-    constexpr double rate = 8000;  // 440 Hz is not a divisor: each frame checked against its own phase
+    constexpr double rate = 8000; // 440 Hz is not a divisor: each frame checked against its own phase
     const std::vector<float> x = stepped.render(5 * 8000, rate);
     const auto expected = [&](int i, double amp) { return (float)(std::sin(2 * M_PI * 440 * i / rate) * amp); };
     const double amps[] = {0.03, 0.1, 0.3, 0.6, 1.0};
@@ -222,12 +291,13 @@ TEST(ProbeInput, SineStepsAtExactFramesWithPhaseFromFrameZero) {
     late.until = 0.5;
     const std::vector<float> y = late.render(8000, rate);
     EXPECT_EQ(y[1999], 0.0f);
-    EXPECT_EQ(y[2000], expected(2000, 0.5));  // not sin(0)
+    EXPECT_EQ(y[2000], expected(2000, 0.5)); // not sin(0)
     EXPECT_EQ(y[3999], expected(3999, 0.5));
     EXPECT_EQ(y[4000], 0.0f);
 }
 
-TEST(ProbeInput, RefusesSignalsOutsideItsModel) {
+TEST(ProbeInput, RefusesSignalsOutsideItsModel)
+{
     EXPECT_THROW(input(Kind::sine, 0.5, -0.1).render(100, 48000), std::invalid_argument);
     ProbeTest::Input backwards = input(Kind::noise, 0.5, 0.5);
     backwards.until = 0.4;
@@ -241,7 +311,8 @@ TEST(ProbeInput, RefusesSignalsOutsideItsModel) {
     EXPECT_NO_THROW(input(Kind::sine, 0.5, 0).render(0, 1000.5));
 }
 
-TEST(ProbeJson, EveryFixedCaseRoundTrips) {
+TEST(ProbeJson, EveryFixedCaseRoundTrips)
+{
     for (const ProbeTest& t : ProbeTest::all()) {
         const std::string text = Json::write(Json::Value(t));
         EXPECT_EQ(Json::parse(text).get<ProbeTest>(), t) << t.id;
@@ -254,7 +325,8 @@ TEST(ProbeJson, EveryFixedCaseRoundTrips) {
     EXPECT_EQ(burst["until"], 0.6);
 }
 
-TEST(ProbeJson, MissingKeysAndBadValuesAreRefused) {
+TEST(ProbeJson, MissingKeysAndBadValuesAreRefused)
+{
     const Json::Value good = Json::Value(find(ProbeTest::all(), "r-burst"));
     for (const char* key : {"id", "seconds", "tap", "waveform", "drone", "params", "events", "measureFrom"}) {
         Json::Value j = good;
@@ -276,7 +348,7 @@ TEST(ProbeJson, MissingKeysAndBadValuesAreRefused) {
     refused("/input/seed", -1);
     refused("/input/seed", 4294967296.0);
     refused("/input/at", -0.5);
-    refused("/input/until", 0.05);  // before its start
+    refused("/input/until", 0.05); // before its start
     refused("/input/steps", Json::Value::parse("[[1]]"));
     refused("/events", Json::Value::parse(R"([{"at":0.1,"kind":"bend","freq":1,"dur":0,"vel":1}])"));
     refused("/events", Json::Value::parse(R"([{"at":0.1,"kind":"step","freq":1,"vel":1}])"));
@@ -284,7 +356,8 @@ TEST(ProbeJson, MissingKeysAndBadValuesAreRefused) {
 }
 
 // An orbit's length counts points: more than its points hold would be read past their end.
-TEST(ProbeJson, OrbitLengthMustFitItsPoints) {
+TEST(ProbeJson, OrbitLengthMustFitItsPoints)
+{
     Json::Value t = Json::Value(find(ProbeTest::all(), "v-orbit-escape"));
     const size_t pairs = t["orbit"]["points"].size() / 2;
     for (Json::Value length : {Json::Value(pairs + 1), Json::Value(-1), Json::Value(1e12), Json::Value(2.5),
@@ -308,7 +381,8 @@ TEST(ProbeJson, OrbitLengthMustFitItsPoints) {
     EXPECT_THROW(inCode.renderNative(48000), std::invalid_argument);
 }
 
-TEST(ProbeRender, LengthBlocksAndInputAlignment) {
+TEST(ProbeRender, LengthBlocksAndInputAlignment)
+{
     ProbeTest t;
     t.id = "edge";
     t.seconds = 1.5;
@@ -327,13 +401,14 @@ TEST(ProbeRender, LengthBlocksAndInputAlignment) {
     t.seconds = 0;
     EXPECT_TRUE(t.renderNative(48000).first.empty());
     t.seconds = 1.0 / 48000 * 2.5;
-    EXPECT_EQ(t.renderNative(48000).first.size(), 3u);  // rounded half away from zero
+    EXPECT_EQ(t.renderNative(48000).first.size(), 3u); // rounded half away from zero
     EXPECT_THROW(t.renderNative(1000), std::invalid_argument);
     t.seconds = -1;
     EXPECT_THROW(t.renderNative(48000), std::invalid_argument);
 }
 
-TEST(ProbeRender, VoiceCasesSoundAndSilentCasesStaySilent) {
+TEST(ProbeRender, VoiceCasesSoundAndSilentCasesStaySilent)
+{
     const std::vector<ProbeTest> table = ProbeTest::all();
     const auto peak = [](const std::vector<float>& x, size_t from, size_t to) {
         float m = 0;

@@ -92,15 +92,13 @@ TEST(SoundEngine, DroppedParameterEventsAreSentAgainAndNeverTapped)
     SoundEngine engine(nullAudio(), queue);
     // Fill the ring: the audio device is not running, so nothing drains it.
     int queued = 0;
-    while (engine.keyOff(1))
-        ++queued;
+    while (engine.keyOff(1)) ++queued;
     EXPECT_EQ(queued, 4096);
     Tapped tap;
     tap.attach(engine);
     applyDefaults(engine, 0);
     EXPECT_TRUE(tap.events.empty());
-    for (float sent : engine.sentParameters())
-        EXPECT_TRUE(std::isnan(sent));
+    for (float sent : engine.sentParameters()) EXPECT_TRUE(std::isnan(sent));
 
     engine.start();
     engine.audio().renderNull(64); // drains the ring
@@ -108,16 +106,14 @@ TEST(SoundEngine, DroppedParameterEventsAreSentAgainAndNeverTapped)
     ASSERT_EQ(tap.events.size(), 31u);
     EXPECT_EQ(tap.events.back().param, kGlide);
     const auto v = KernelParams::values(AudioParams::defaults(), Waveform::sawtooth, Waveform::triangle);
-    for (int i = 0; i < 31; ++i)
-        EXPECT_EQ(engine.sentParameters()[i], v[i]);
+    for (int i = 0; i < 31; ++i) EXPECT_EQ(engine.sentParameters()[i], v[i]);
 }
 
 TEST(SoundEngine, PartlyDroppedBatchKeepsItsOrderAcrossCalls)
 {
     MainQueue queue;
     SoundEngine engine(nullAudio(), queue);
-    for (int i = 0; i < 4096 - 10; ++i)
-        ASSERT_TRUE(engine.keyOff(1));
+    for (int i = 0; i < 4096 - 10; ++i) ASSERT_TRUE(engine.keyOff(1));
     Tapped tap;
     tap.attach(engine);
     applyDefaults(engine, 0);
@@ -139,8 +135,7 @@ TEST(SoundEngine, SendersStampFrameZeroForTheKernelAndTheCurrentFrameForTheTap)
     MainQueue queue;
     SoundEngine engine(nullAudio(), queue);
     engine.start();
-    for (int i = 0; i < 4; ++i)
-        engine.audio().renderNull(250);
+    for (int i = 0; i < 4; ++i) engine.audio().renderNull(250);
     ASSERT_EQ(engine.currentFrame(), 1000);
     Tapped tap;
     tap.attach(engine);
@@ -152,15 +147,16 @@ TEST(SoundEngine, SendersStampFrameZeroForTheKernelAndTheCurrentFrameForTheTap)
     engine.allKeysOff();
     EXPECT_TRUE(engine.stopDrone(2000));
     EXPECT_FALSE(engine.isPlaying());
-    engine.send(MelodyPlayer::Event{.frame = 3000, .kind = MelodyPlayer::Event::Kind::on, .note = 69, .velocity = 0.5, .id = 9});
+    engine.send(MelodyPlayer::Event{
+        .frame = 3000, .kind = MelodyPlayer::Event::Kind::on, .note = 69, .velocity = 0.5, .id = 9});
     engine.send(MelodyPlayer::Event{.frame = 0, .kind = MelodyPlayer::Event::Kind::off, .note = 69, .id = 9});
     const struct {
         int type;
         std::int64_t frame;
         int id;
         float value, value2, value3;
-    } want[] = {{1, 1000, 0, 0, 0, 0}, {4, 5000, 7, 440, 0, 0.9f}, {5, 1000, 7, 0, 0, 0},
-                {3, 1000, 0, 880, 0.2f, 0.5f}, {6, 1000, 0, 0, 0, 0}, {2, 2000, 0, 0, 0, 0},
+    } want[] = {{1, 1000, 0, 0, 0, 0},         {4, 5000, 7, 440, 0, 0.9f}, {5, 1000, 7, 0, 0, 0},
+                {3, 1000, 0, 880, 0.2f, 0.5f}, {6, 1000, 0, 0, 0, 0},      {2, 2000, 0, 0, 0, 0},
                 {4, 3000, 9, 440, 0, 0.5f},    {5, 1000, 9, 0, 0, 0}};
     ASSERT_EQ(tap.events.size(), std::size(want));
     for (size_t i = 0; i < std::size(want); ++i) {
@@ -224,8 +220,7 @@ TEST(SoundEngine, SetOrbitDedupesWaitsForTheFreeSlotAndRetriesADrop)
     // A dropped slot event changes nothing and is tried again.
     engine.audio().renderNull(16);
     engine.stop();
-    while (engine.keyOff(1)) {
-    }
+    while (engine.keyOff(1)) {}
     const int slotBefore = vk_orbit_slot_in_use(engine.kernel());
     engine.setOrbit(a, 100);
     EXPECT_EQ(orbitFrames.size(), 4u);
@@ -264,10 +259,8 @@ TEST(SoundEngine, StereoMicrophoneReachesTheKernelAsItsMeanAndLongBlocksAreCut)
         got.insert(got.end(), out[0], out[0] + 500);
     }
     ASSERT_EQ(got.size(), 10000u);
-    for (int i = 0; i < 8192; ++i)
-        ASSERT_EQ(got[i], (left[i] + right[i]) * 0.5f) << i;
-    for (int i = 8192; i < 10000; ++i)
-        ASSERT_EQ(got[i], 0.0f) << i;
+    for (int i = 0; i < 8192; ++i) ASSERT_EQ(got[i], (left[i] + right[i]) * 0.5f) << i;
+    for (int i = 8192; i < 10000; ++i) ASSERT_EQ(got[i], 0.0f) << i;
 
     engine.disableMic();
     engine.disableMic();
@@ -305,8 +298,7 @@ TEST(SoundEngine, RecordingHoldsTheKernelOutputBeforeTheSpeakerVolume)
     for (int block = 0; block < 40; ++block) {
         const int frames = 100 + 37 * (block % 5); // the device's block size may vary
         const float* const* out = engine.audio().renderNull(frames);
-        for (int c = 0; c < 2; ++c)
-            heard[c].insert(heard[c].end(), out[c], out[c] + frames);
+        for (int c = 0; c < 2; ++c) heard[c].insert(heard[c].end(), out[c], out[c] + frames);
     }
     EXPECT_EQ(engine.stopRecording(), path);
     EXPECT_FALSE(engine.recordingURL());
@@ -325,7 +317,7 @@ TEST(SoundEngine, RecordingHoldsTheKernelOutputBeforeTheSpeakerVolume)
             ASSERT_EQ(wav->samples[2 * i + c], expectedPcm24(kernelOut)) << i << " " << c;
             energy += double(kernelOut) * kernelOut;
         }
-    EXPECT_GT(energy, 1.0); // the drone and the key sounded
+    EXPECT_GT(energy, 1.0);                             // the drone and the key sounded
     EXPECT_GT(engine.analyse(1.0 / 60).amplitude, 0.0); // the analyser reads the kernel's output
     std::filesystem::remove(path);
 }
@@ -369,8 +361,7 @@ TEST(SoundEngine, RecordingFailuresAreReportedNotSaved)
     applyDefaults(engine, 0);
     engine.play();
     engine.start();
-    for (int block = 0; block < 20; ++block)
-        engine.audio().renderNull(512);
+    for (int block = 0; block < 20; ++block) engine.audio().renderNull(512);
     try {
         engine.stopRecording();
         FAIL() << "a failed recording was reported as saved";
@@ -532,8 +523,7 @@ protected:
 std::vector<float> renderOffline(const std::vector<vk_event>& events, std::int64_t frames, double rate)
 {
     vk_state* k = vk_create(rate);
-    for (const auto& e : events)
-        EXPECT_EQ(vk_push_event(k, &e), 0);
+    for (const auto& e : events) EXPECT_EQ(vk_push_event(k, &e), 0);
     std::vector<float> out(2 * frames), l(128), r(128);
     for (std::int64_t at = 0; at < frames; at += 128) {
         const int n = int(std::min<std::int64_t>(128, frames - at));
@@ -604,8 +594,7 @@ TEST_F(SoundEngineJack, PlaysLiveAndRecordsExactlyWhatAnOfflineRenderMakes)
     std::int64_t mismatches = 0, firstMismatch = -1;
     for (std::int64_t i = 0; i < 2 * frames; ++i) {
         energy += double(offline[i]) * offline[i];
-        if (wav->samples[i] != expectedPcm24(offline[i]) && mismatches++ == 0)
-            firstMismatch = i / 2;
+        if (wav->samples[i] != expectedPcm24(offline[i]) && mismatches++ == 0) firstMismatch = i / 2;
     }
     EXPECT_GT(energy, 1.0);
     EXPECT_EQ(mismatches, 0) << "first at frame " << firstMismatch;
@@ -624,8 +613,7 @@ TEST_F(SoundEngineJack, CallbacksNeitherAllocateNorLock)
     engine.enableMic();
     applyDefaults(engine, 0);
     engine.play();
-    for (int k = 0; k < 32; ++k)
-        engine.keyOn(k + 1, 110 * (k + 1), 0.5);
+    for (int k = 0; k < 32; ++k) engine.keyOn(k + 1, 110 * (k + 1), 0.5);
     ASSERT_TRUE(waitFor([&] { return engine.currentFrame() > 48000 / 2; }));
     engine.disableMic();
     engine.stop();

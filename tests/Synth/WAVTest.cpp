@@ -12,25 +12,30 @@ using namespace veltrane;
 
 namespace {
 
-uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
+uint32_t u32(const std::vector<uint8_t>& b, size_t at)
+{
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
 }
 int16_t s16(const std::vector<uint8_t>& b, size_t at) { return (int16_t)(b[at] | b[at + 1] << 8); }
-void set32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+void set32(std::vector<uint8_t>& b, size_t at, uint32_t v)
+{
     for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
 }
-void set16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+void set16(std::vector<uint8_t>& b, size_t at, uint16_t v)
+{
     b[at] = (uint8_t)v;
     b[at + 1] = (uint8_t)(v >> 8);
 }
-void append(std::vector<uint8_t>& b, const char* tag, uint32_t size) {
+void append(std::vector<uint8_t>& b, const char* tag, uint32_t size)
+{
     b.insert(b.end(), tag, tag + 4);
     for (int i = 0; i < 4; ++i) b.push_back((uint8_t)(size >> (8 * i)));
 }
 
-}  // namespace
+} // namespace
 
-TEST(WAV, HeaderOfTwoChannelsOfThreeSamples) {
+TEST(WAV, HeaderOfTwoChannelsOfThreeSamples)
+{
     const std::vector<uint8_t> image = WAV::encode({{0, 0, 0}, {0, 0, 0}}, 48000, 16);
     ASSERT_EQ(image.size(), 56u);
     EXPECT_EQ(std::memcmp(image.data(), "RIFF", 4), 0);
@@ -47,7 +52,8 @@ TEST(WAV, HeaderOfTwoChannelsOfThreeSamples) {
     EXPECT_EQ(u32(image, 40), 12u);
 }
 
-TEST(WAV, SamplesAreClampedScaledAndRoundedAwayFromZero) {
+TEST(WAV, SamplesAreClampedScaledAndRoundedAwayFromZero)
+{
     const std::vector<uint8_t> image = WAV::encode({{1.5f, -1.5f, 0.5f, -0.5f, NAN, 0.0f}}, 44100, 16);
     const int16_t expected[] = {32767, -32767, 16384, -16384, 32767, 0};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(s16(image, 44 + 2 * i), expected[i]) << i;
@@ -59,7 +65,8 @@ TEST(WAV, SamplesAreClampedScaledAndRoundedAwayFromZero) {
     EXPECT_EQ(deep[47] | deep[48] << 8 | deep[49] << 16, 0x800001);
 }
 
-TEST(WAV, RoundTrips) {
+TEST(WAV, RoundTrips)
+{
     std::vector<float> left(1000), right(1000);
     for (int i = 0; i < 1000; ++i) {
         left[i] = std::sin(i * 0.05f) * 0.9f;
@@ -70,30 +77,32 @@ TEST(WAV, RoundTrips) {
         ASSERT_TRUE(decoded) << bits;
         EXPECT_EQ(decoded->sampleRate, 96000);
         ASSERT_EQ(decoded->channels.size(), 2u);
-        const double step = 2.0 / (std::ldexp(1.0, bits - 1) - 1);  // scale 2^(b-1)-1 out, 2^(b-1) back
+        const double step = 2.0 / (std::ldexp(1.0, bits - 1) - 1); // scale 2^(b-1)-1 out, 2^(b-1) back
         for (int i = 0; i < 1000; ++i) {
             ASSERT_NEAR(decoded->channels[0][i], left[i], step) << bits;
             ASSERT_NEAR(decoded->channels[1][i], right[i], step) << bits;
         }
     }
     const auto none = WAV::decode(WAV::encode({}, 48000, 16));
-    EXPECT_FALSE(none);  // 44 bytes
+    EXPECT_FALSE(none); // 44 bytes
 }
 
-TEST(WAV, EncodeReportsWhatItCannotWrite) {
-    EXPECT_THROW(WAV::encode({{0, 0, 0}, {0, 0}}, 48000, 16), WAV::EncodeError);  // shorter channel
+TEST(WAV, EncodeReportsWhatItCannotWrite)
+{
+    EXPECT_THROW(WAV::encode({{0, 0, 0}, {0, 0}}, 48000, 16), WAV::EncodeError); // shorter channel
     EXPECT_THROW(WAV::encode({{0}}, 48000, 8), WAV::EncodeError);
     EXPECT_THROW(WAV::encode({{0}}, 48000, 32), WAV::EncodeError);
     EXPECT_THROW(WAV::encode({{0}}, -1, 16), WAV::EncodeError);
     EXPECT_THROW(WAV::encode(std::vector<std::vector<float>>(65536), 48000, 16), WAV::EncodeError);
     EXPECT_EQ(WAV::dataSize(2, (0xFFFFFFFFull - 36) / 4, 48000, 16), 0xFFFFFFFFu - 39);
-    EXPECT_THROW(WAV::dataSize(2, (0xFFFFFFFFull - 36) / 4 + 1, 48000, 16), WAV::EncodeError);  // past 4 GiB
-    EXPECT_THROW(WAV::dataSize(3, 1ull << 62, 48000, 24), WAV::EncodeError);  // would wrap in 64 bits
-    EXPECT_THROW(WAV::dataSize(16, 1, 2000000000, 24), WAV::EncodeError);     // byte rate
-    EXPECT_THROW(WAV::dataSize(30000, 1, 48000, 24), WAV::EncodeError);       // bytes per frame
+    EXPECT_THROW(WAV::dataSize(2, (0xFFFFFFFFull - 36) / 4 + 1, 48000, 16), WAV::EncodeError); // past 4 GiB
+    EXPECT_THROW(WAV::dataSize(3, 1ull << 62, 48000, 24), WAV::EncodeError);                   // would wrap in 64 bits
+    EXPECT_THROW(WAV::dataSize(16, 1, 2000000000, 24), WAV::EncodeError);                      // byte rate
+    EXPECT_THROW(WAV::dataSize(30000, 1, 48000, 24), WAV::EncodeError);                        // bytes per frame
 }
 
-TEST(WAV, Decodes24BitExtremesAndFloat) {
+TEST(WAV, Decodes24BitExtremesAndFloat)
+{
     std::vector<uint8_t> image = WAV::encode({{0.0f, 0.0f}}, 48000, 24);
     image[44] = 0x00, image[45] = 0x00, image[46] = 0x80;
     image[47] = 0xFF, image[48] = 0xFF, image[49] = 0x7F;
@@ -101,7 +110,7 @@ TEST(WAV, Decodes24BitExtremesAndFloat) {
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->channels[0][0], -1.0f);
     EXPECT_EQ(decoded->channels[0][1], 8388607.0f / 8388608.0f);
-    set16(image, 20, 3);  // 24-bit samples are integers whatever the format tag claims
+    set16(image, 20, 3); // 24-bit samples are integers whatever the format tag claims
     const auto tagged = WAV::decode(image);
     ASSERT_TRUE(tagged);
     EXPECT_EQ(tagged->channels, decoded->channels);
@@ -112,7 +121,8 @@ TEST(WAV, Decodes24BitExtremesAndFloat) {
     f.insert(f.end(), {'W', 'A', 'V', 'E'});
     append(f, "fmt ", 16);
     for (uint16_t v : {3, 1}) f.insert(f.end(), {(uint8_t)v, (uint8_t)(v >> 8)});
-    for (uint32_t v : {22050u, 22050u * 4}) f.insert(f.end(), {(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16), (uint8_t)(v >> 24)});
+    for (uint32_t v : {22050u, 22050u * 4})
+        f.insert(f.end(), {(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16), (uint8_t)(v >> 24)});
     f.insert(f.end(), {4, 0, 32, 0});
     append(f, "LIST", 3);
     f.insert(f.end(), {1, 2, 3, 0});
@@ -125,7 +135,8 @@ TEST(WAV, Decodes24BitExtremesAndFloat) {
     EXPECT_EQ(floats->channels[0], (std::vector<float>{0.25f, -2.5f}));
 }
 
-TEST(WAV, DecodeRejectsImagesItCannotReadSafely) {
+TEST(WAV, DecodeRejectsImagesItCannotReadSafely)
+{
     const std::vector<uint8_t> good = WAV::encode({{0.1f, 0.2f, 0.3f}, {0.4f, 0.5f, 0.6f}}, 48000, 16);
     struct Case {
         const char* name;

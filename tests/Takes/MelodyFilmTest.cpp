@@ -43,10 +43,12 @@ TEST(MelodyFilm, SeedsThenNotesAfterTheLeadIn)
     ASSERT_GE(take.events.size(), 31u);
     for (int i = 0; i < 31; ++i)
         EXPECT_EQ(take.events[i], (Take::Event{0, VK_EVENT_PARAM_NO_RAMP, i, 0, values[i], 0, 0})) << i;
-    const auto firstOn = std::find_if(take.events.begin(), take.events.end(), [](auto& e) { return e.type == VK_EVENT_KEY_ON; });
+    const auto firstOn =
+        std::find_if(take.events.begin(), take.events.end(), [](auto& e) { return e.type == VK_EVENT_KEY_ON; });
     ASSERT_NE(firstOn, take.events.end());
     EXPECT_EQ(firstOn->frame, 48000);
-    EXPECT_TRUE(std::is_sorted(take.events.begin(), take.events.end(), [](auto& a, auto& b) { return a.frame < b.frame; }));
+    EXPECT_TRUE(
+        std::is_sorted(take.events.begin(), take.events.end(), [](auto& a, auto& b) { return a.frame < b.frame; }));
     int ons = 0, offs = 0, bassOns = 0;
     for (const auto& e : take.events) {
         ons += e.type == VK_EVENT_KEY_ON;
@@ -83,8 +85,7 @@ TEST(MelodyFilm, ViewFramesAreTheIntegerPartsOfARunningSum)
 {
     const auto take = film(0, 0, 70).take;
     const std::int64_t want[] = {0, 685, 1371, 2057, 2742};
-    for (size_t i = 0; i < std::size(want); ++i)
-        EXPECT_EQ(take.views[i].frame, want[i]) << i;
+    for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(take.views[i].frame, want[i]) << i;
     EXPECT_LE(take.views.back().frame, take.length);
 }
 
@@ -96,6 +97,5 @@ TEST(MelodyFilm, WithoutBassOnlyMelodyNotesAndWithoutAViewRateNoViews)
             EXPECT_GE(e.id, MelodyPlayer::firstID);
             EXPECT_LE(e.id, MelodyPlayer::lastID);
         }
-    for (double rate : {0.0, -60.0, std::nan("")})
-        EXPECT_TRUE(film(0, 0, rate).take.views.empty()) << rate;
+    for (double rate : {0.0, -60.0, std::nan("")}) EXPECT_TRUE(film(0, 0, rate).take.views.empty()) << rate;
 }

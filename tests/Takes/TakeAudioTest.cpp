@@ -59,8 +59,7 @@ std::pair<std::vector<float>, std::vector<float>> direct(const std::vector<Take:
 double energy(const std::vector<float>& x)
 {
     double e = 0;
-    for (float v : x)
-        e += double(v) * v;
+    for (float v : x) e += double(v) * v;
     return e;
 }
 
@@ -74,8 +73,8 @@ TEST(TakeAudio, LengthIsExactAndEventsBeyondItMakeNoSound)
         EXPECT_EQ(r.size(), size_t(length));
     }
     const auto silent = TakeRenderer::renderAudio(takeWith(4800, {}));
-    const auto late = TakeRenderer::renderAudio(takeWith(4800, {{4800, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0},
-                                                                 {9000, VK_EVENT_KEY_ON, 0, 1, 440, 0, 1}}));
+    const auto late = TakeRenderer::renderAudio(
+        takeWith(4800, {{4800, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0}, {9000, VK_EVENT_KEY_ON, 0, 1, 440, 0, 1}}));
     EXPECT_EQ(late, silent);
     // A negative length renders nothing.
     EXPECT_TRUE(TakeRenderer::renderAudio(takeWith(-5, {{0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0}})).first.empty());
@@ -107,7 +106,8 @@ TEST(TakeAudio, OrbitSnapshotsAlternateSlotsFromZero)
     writtenSlots.clear();
     const std::vector<double> a{0, 0, 0.3, 0.1, -0.2, 0.4}, b{0, 0, -0.5, 0.5, 0.1, 0.1};
     // The third snapshot shares its frame with the second and comes after the event of that frame.
-    TakeRenderer::renderAudio(takeWith(2000, {{0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0}, {500, VK_EVENT_KEY_ON, 0, 1, 440, 0, 1}},
+    TakeRenderer::renderAudio(takeWith(2000,
+                                       {{0, VK_EVENT_DRONE_ON, 0, 0, 0, 0, 0}, {500, VK_EVENT_KEY_ON, 0, 1, 440, 0, 1}},
                                        {{10, a, 3}, {500, b, 3}, {500, a, 2}}));
     EXPECT_EQ(writtenSlots, (std::vector<int>{0, 1, 0}));
 }
@@ -126,8 +126,9 @@ TEST(TakeAudio, ReverbRebuildsOnlyWhenTheDecayMovesPastTheBand)
     // Two changes a frame apart: the second waits, rendering blocks, while the kernel has not taken
     // the first; such blocks are part of the sound, which is then longer than the take.
     builds.clear();
-    const auto [l, r] = TakeRenderer::renderAudio(takeWith(1000, {{0, VK_EVENT_PARAM_NO_RAMP, VK_P_REVERB_DECAY, 0, 1.0f, 0, 0},
-                                                                  {1, VK_EVENT_PARAM_NO_RAMP, VK_P_REVERB_DECAY, 0, 4.0f, 0, 0}}));
+    const auto [l, r] =
+        TakeRenderer::renderAudio(takeWith(1000, {{0, VK_EVENT_PARAM_NO_RAMP, VK_P_REVERB_DECAY, 0, 1.0f, 0, 0},
+                                                  {1, VK_EVENT_PARAM_NO_RAMP, VK_P_REVERB_DECAY, 0, 4.0f, 0, 0}}));
     ASSERT_GE(builds.size(), 2u);
     EXPECT_EQ(builds.front(), 1.0f);
     EXPECT_EQ(builds.back(), 4.0f);

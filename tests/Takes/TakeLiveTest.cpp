@@ -70,12 +70,12 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
     std::vector<AtOnce> atOnce;
     auto atCallbackEnd = [&](auto&& send) {
         const std::int64_t before = engine.currentFrame();
-        while (engine.currentFrame() == before)
-            std::this_thread::sleep_for(20us);
+        while (engine.currentFrame() == before) std::this_thread::sleep_for(20us);
         const size_t events = recorder.events().size(), orbits = recorder.orbits().size();
         send();
         if (recorder.events().size() > events || recorder.orbits().size() > orbits)
-            atOnce.push_back({engine.currentFrame(), {recorder.events().begin() + events, recorder.events().end()},
+            atOnce.push_back({engine.currentFrame(),
+                              {recorder.events().begin() + events, recorder.events().end()},
                               {recorder.orbits().begin() + orbits, recorder.orbits().end()}});
     };
 
@@ -133,8 +133,7 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
     auto firstDifference = [&](const std::vector<std::int64_t>& shifts, double* energy = nullptr) {
         Take t = decoded;
         for (size_t i = 0; i < atOnce.size(); ++i) {
-            if (shifts[i] == 0)
-                continue;
+            if (shifts[i] == 0) continue;
             for (const auto& e : atOnce[i].events)
                 if (auto it = std::find(t.events.begin(), t.events.end(), e); it != t.events.end())
                     it->frame += shifts[i];
@@ -146,8 +145,7 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
         const auto [left, right] = TakeRenderer::renderAudio(t);
         EXPECT_EQ(left.size(), size_t(t.length));
         for (std::int64_t i = 0; i < t.length; ++i) {
-            if (energy)
-                *energy += double(left[i]) * left[i];
+            if (energy) *energy += double(left[i]) * left[i];
             if (wav->samples[2 * i] != testsupport::expectedPcm24(left[i]) ||
                 wav->samples[2 * i + 1] != testsupport::expectedPcm24(right[i]))
                 return i;
@@ -163,8 +161,7 @@ TEST(TakeLive, RecordedTakeRendersLikeTheLiveOutput)
         bool explained = false;
         int tried = 0;
         for (size_t i = atOnce.size(); i-- > 0 && tried < 3 && !explained;) {
-            if (atOnce[i].frame > d || shifts[i] != 0)
-                continue;
+            if (atOnce[i].frame > d || shifts[i] != 0) continue;
             ++tried;
             shifts[i] = 256;
             const std::int64_t next = firstDifference(shifts);

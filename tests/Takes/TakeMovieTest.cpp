@@ -243,8 +243,8 @@ TEST_F(TakeMovieTest, TheOverlayIsDrawnOverTheWholeFrameScaledToIt)
     Image overlay{20, 10, std::vector<uint8_t>(20 * 10 * 4, 0)};
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x) std::fill_n(&overlay.bgrx[size_t(y * 20 + x) * 4], 4, uint8_t(255));
-    TakeRenderer::render(take, folder / "x.mov", o, keepGoing, [&](const TakeRenderer::OverlayFrame&) { return overlay; },
-                         open);
+    TakeRenderer::render(
+        take, folder / "x.mov", o, keepGoing, [&](const TakeRenderer::OverlayFrame&) { return overlay; }, open);
     ASSERT_EQ(log->frames.size(), 1u);
 
     const Image still = firstStill(take, o);
@@ -289,7 +289,7 @@ TEST_F(TakeMovieTest, RealMoviesHoldTheTakesFramesSoundAndPictures)
         EXPECT_EQ(v["codec_tag_string"], c.tag);
         EXPECT_EQ(v["profile"], c.codec == Codec::hevc ? "Main 10" : "4444");
         EXPECT_EQ(v["pix_fmt"], c.codec == Codec::hevc ? "yuv420p10le" : "yuva444p12le"); // ProRes decodes at 12
-        EXPECT_EQ(v["nb_read_frames"], "30"); // floor(30 x 1.0146)
+        EXPECT_EQ(v["nb_read_frames"], "30");                                             // floor(30 x 1.0146)
         EXPECT_EQ(a["codec_name"], "pcm_s24le");
         EXPECT_EQ(a["channels"], 2);
         EXPECT_EQ(a["sample_rate"], "48000");

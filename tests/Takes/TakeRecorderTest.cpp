@@ -61,9 +61,9 @@ TEST_F(Recording, EventsLandRelativeToTheStartAndAreSortedAtTheEnd)
 {
     advance(2000);
     recorder.start(engine);
-    engine.keyOff(5, 3000);                                  // scheduled ahead, received first
+    engine.keyOff(5, 3000); // scheduled ahead, received first
     engine.keyOn(5, 440, 0.5, 2500);
-    engine.step(220, 0.1, 1, 0);                             // at once: the current frame
+    engine.step(220, 0.1, 1, 0); // at once: the current frame
     recorder.add({vk_event{.frame = 100, .type = VK_EVENT_KEY_ON, .id = 9, .value = 330}}); // before the start
     advance(256);
     engine.setOrbit({0, 0, 0.5, 0.5}, 2);
@@ -150,13 +150,13 @@ TEST_F(Recording, ATakeWithEscapedOrbitsAndUnsentValuesStillSaves)
     ASSERT_TRUE(take);
     EXPECT_EQ(take->orbits[0].points, (std::vector<double>{0, 0, 0.5, 0.25, 0, 0, 0, 0}));
     EXPECT_EQ(take->events.size(), 30u);
-    for (const auto& e : take->events)
-        EXPECT_NE(e.param, VK_P_FILTER_Q);
+    for (const auto& e : take->events) EXPECT_NE(e.param, VK_P_FILTER_Q);
     EXPECT_EQ(Take::decode(take->encoded()), *take);
 }
 
 TEST(InternetDateTime, WritesUtcWithoutFractions)
 {
-    const auto moment = std::chrono::system_clock::time_point(std::chrono::seconds(1714564800)) + std::chrono::milliseconds(999);
+    const auto moment =
+        std::chrono::system_clock::time_point(std::chrono::seconds(1714564800)) + std::chrono::milliseconds(999);
     EXPECT_EQ(internetDateTime(moment), "2024-05-01T12:00:00Z");
 }

@@ -44,8 +44,9 @@ Take sampleTake()
         {(std::int64_t{1} << 40) + 3, 5, 0, -2147483647 - 1, 0.1f, -0.0f, 3.4e38f},
     };
     std::vector<Take::OrbitSnapshot> orbits{{0, {0.1, -0.2, 1e-300, 2.5}, 2}, {9600, {}, 0}};
-    std::vector<Take::View> views{view(0, FractalType::julia, "-0.5", "0.25", 1),
-                                  view(800, FractalType::julia, "-0.50000000000000000000000001", "0", 1e12, std::nullopt)};
+    std::vector<Take::View> views{
+        view(0, FractalType::julia, "-0.5", "0.25", 1),
+        view(800, FractalType::julia, "-0.50000000000000000000000001", "0", 1e12, std::nullopt)};
     std::string bytes = "{\"fractalType\":\"julia\"}";
     bytes.push_back('\0');
     bytes.push_back('\xff');
@@ -65,8 +66,7 @@ void expectSortedKeys(const Json::OrderedValue& value, const std::string& path)
             expectSortedKeys(it.value(), path + "." + it.key());
         }
     } else if (value.is_array()) {
-        for (const auto& item : value)
-            expectSortedKeys(item, path + "[]");
+        for (const auto& item : value) expectSortedKeys(item, path + "[]");
     }
 }
 
@@ -92,7 +92,9 @@ TEST(Take, EncodeDecodeGivesEveryFieldBackWithSortedKeys)
 
     // "hud" is written even when empty.
     const Take bare(44100, "", 0, {}, {}, {}, {});
-    EXPECT_EQ(bare.encoded(), R"({"createdAt":"","events":[],"hud":[],"length":0,"orbits":[],"sampleRate":44100,"version":1,"views":[]})");
+    EXPECT_EQ(
+        bare.encoded(),
+        R"({"createdAt":"","events":[],"hud":[],"length":0,"orbits":[],"sampleRate":44100,"version":1,"views":[]})");
     EXPECT_EQ(Take::fileExtension, "veltranetake");
     EXPECT_DOUBLE_EQ(take.seconds(), 2.0);
 }
@@ -109,7 +111,8 @@ TEST(Take, NonFiniteNumbersFailToEncode)
 
 TEST(Take, DecodingKeepsWhatThePartAcceptsAndSkipsUnknownKeys)
 {
-    const std::string file = R"({"createdAt":"x","events":[{"frame":900,"id":0,"param":0,"type":2,"value":0,"value2":0,"value3":0,"extra":[1,{"a":null}]},
+    const std::string file =
+        R"({"createdAt":"x","events":[{"frame":900,"id":0,"param":0,"type":2,"value":0,"value2":0,"value3":0,"extra":[1,{"a":null}]},
         {"frame":10,"id":0,"param":0,"type":1,"value":1,"value2":2,"value3":3}],"length":5,"orbits":[],"sampleRate":48000,
         "version":7,"views":[{"bloom":1,"colour":null,"frame":3,"grain":0,"juliaC":{"x":0,"y":1,"z":"?"},"maxIterations":64,
         "palette":"ink","rotation":0,"type":"newton","x":"not a number","y":"1.5","zoom":0.5}],"future":{"k":[true,false]}})";
@@ -168,8 +171,7 @@ TEST(Take, DecodingRejectsWhatCannotBePlayed)
         {"zoom 0", replaced("\"zoom\":1}", "\"zoom\":0}")},
         {"negative zoom", replaced("\"zoom\":1}", "\"zoom\":-1}")},
     };
-    for (const auto& [name, text] : cases)
-        EXPECT_THROW(Take::decode(text), Json::Error) << name;
+    for (const auto& [name, text] : cases) EXPECT_THROW(Take::decode(text), Json::Error) << name;
     // The limits themselves are playable.
     EXPECT_NO_THROW(Take::decode(replaced("\"length\":96000", "\"length\":4147200000")));
     EXPECT_NO_THROW(Take::decode(replaced("\"sampleRate\":48000", "\"sampleRate\":8000")));
@@ -215,8 +217,7 @@ TEST(Take, HeldViewMatchesTheScanForAnyOrder)
         {0}, {0, 100, 200}, {0, 100, 100, 200}, {50, 0, 100}, {0, 100, 50, 200, 150, 150, 300}, {300, 200, 100}};
     for (const auto& frames : orders) {
         std::vector<Take::View> views;
-        for (auto f : frames)
-            views.push_back(view(f, FractalType::mandelbrot, "0", "0", 1));
+        for (auto f : frames) views.push_back(view(f, FractalType::mandelbrot, "0", "0", 1));
         const Take take(48000, "", 0, {}, {}, views, {});
         for (std::int64_t a = -10; a <= 320; a += 5) {
             std::size_t scan = views.size() - 1;

@@ -77,7 +77,8 @@ TEST(TakeView, AtASampleItsOwnViewAndHalfWayGeometricZoom)
 
 TEST(TakeView, NoInterpolationAcrossATypeChange)
 {
-    const Take take = takeOf({sample(0, FractalType::mandelbrot, "-0.5", "0", 1), sample(100, FractalType::julia, "0", "0", 4)});
+    const Take take =
+        takeOf({sample(0, FractalType::mandelbrot, "-0.5", "0", 1), sample(100, FractalType::julia, "0", "0", 4)});
     for (std::int64_t a : {0, 1, 50, 99}) {
         const RenderView v = TakeRenderer::view(a, take).first;
         EXPECT_EQ(v.type, FractalType::mandelbrot);
@@ -91,10 +92,12 @@ TEST(TakeView, NoInterpolationAcrossATypeChange)
 TEST(TakeView, DeepCentreAboveZoom1e11Only)
 {
     for (const auto& [zoom, deep] : {std::pair{1e11, false}, {1.0000001e11, true}, {1e12, true}, {1e5, false}}) {
-        const RenderView v = TakeRenderer::view(0, takeOf({sample(0, FractalType::mandelbrot, "-0.75", "0.1", zoom)})).first;
+        const RenderView v =
+            TakeRenderer::view(0, takeOf({sample(0, FractalType::mandelbrot, "-0.75", "0.1", zoom)})).first;
         EXPECT_EQ(v.deepCentre.has_value(), deep) << zoom;
-        if (deep)
+        if (deep) {
             EXPECT_EQ(v.deepCentre->fracLimbs(), BigFixed::limbsForZoom(zoom, 64));
+        }
     }
 }
 
@@ -104,7 +107,8 @@ TEST(TakeView, CentresInterpolateAtTheDeeperViewsPrecision)
 {
     const char* x0 = "-1.7499999999999999999999999999999999999999999999999";
     const char* x1 = "-1.7499999999999999999999999999999999999999999999997";
-    const Take take = takeOf({sample(0, FractalType::mandelbrot, x0, "0", 1e45), sample(400, FractalType::mandelbrot, x1, "0", 1e46)});
+    const Take take = takeOf(
+        {sample(0, FractalType::mandelbrot, x0, "0", 1e45), sample(400, FractalType::mandelbrot, x1, "0", 1e46)});
     const RenderView v = TakeRenderer::view(100, take).first;
     ASSERT_TRUE(v.deepCentre);
     const int limbs = BigFixed::limbsForZoom(1e46, 64);

@@ -250,7 +250,8 @@ inline std::vector<int> stillSounding(const std::vector<Seen>& seen)
 // after it (or an all-keys-off at or after it).
 inline std::vector<std::int32_t> keysHeld(std::vector<vk_event> events)
 {
-    std::stable_sort(events.begin(), events.end(), [](const vk_event& a, const vk_event& b) { return a.frame < b.frame; });
+    std::stable_sort(events.begin(), events.end(),
+                     [](const vk_event& a, const vk_event& b) { return a.frame < b.frame; });
     std::map<std::int32_t, bool> held;
     for (const vk_event& e : events) {
         if (e.type == 4) held[e.id] = true;

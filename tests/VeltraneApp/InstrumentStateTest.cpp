@@ -21,7 +21,8 @@ TEST_F(InstrumentStateTest, ANewInstanceHoldsEveryDefault)
     };
     const Row rows[] = {
         {"fractalType", s.fractalType.get() == FractalType::mandelbrot},
-        {"centre", s.centre.get() == BigComplex(BigFixed(-0.5, 2), BigFixed(0.0, 2)) && s.centre.get().fracLimbs() == 2},
+        {"centre",
+         s.centre.get() == BigComplex(BigFixed(-0.5, 2), BigFixed(0.0, 2)) && s.centre.get().fracLimbs() == 2},
         {"zoom", s.zoom.get() == 1},
         {"rotation", s.rotation.get() == 0},
         {"maxIterations", s.maxIterations.get() == 128},
@@ -116,25 +117,42 @@ TEST_F(InstrumentStateTest, EqualWritesNotifyNobodyAndOtherWritesNotify)
     const Case cases[] = {
         {"zoom = 1 on a new instance", notifications(s.zoom, [&] { s.zoom.set(1); }), 0},
         {"zoom = 2", notifications(s.zoom, [&] { s.zoom.set(2); }), 1},
-        {"equal centre", notifications(s.centre, [&] { s.centre.set(BigComplex(BigFixed(-0.5, 2), BigFixed(0.0, 2))); }), 0},
+        {"equal centre",
+         notifications(s.centre, [&] { s.centre.set(BigComplex(BigFixed(-0.5, 2), BigFixed(0.0, 2))); }), 0},
         // The same value at another precision is another centre.
         {"centre at more limbs", notifications(s.centre, [&] { s.centre.set(s.centre.get().withFracLimbs(3)); }), 1},
         {"equal audioParams", notifications(s.audioParams, [&] { s.audioParams.set(AudioParams::defaults()); }), 0},
         {"in-place synthMode, unchanged",
-         notifications(s.audioParams, [&] { s.audioParams.modify([](AudioParams& p) { p.synthMode = p.synthMode; }); }), 1},
+         notifications(s.audioParams, [&] { s.audioParams.modify([](AudioParams& p) { p.synthMode = p.synthMode; }); }),
+         1},
         {"equal movement", notifications(s.movement, [&] { s.movement.set(MovementSettings{}); }), 0},
-        {"in-place movement.enabled", notifications(s.movement, [&] { s.movement.modify([](auto& m) { m.enabled = true; }); }), 1},
+        {"in-place movement.enabled",
+         notifications(s.movement, [&] { s.movement.modify([](auto& m) { m.enabled = true; }); }), 1},
         {"absent presetSound", notifications(s.presetSound, [&] { s.presetSound.set(std::nullopt); }), 0},
         {"present presetSound", notifications(s.presetSound, [&] { s.presetSound.set(AudioParams::defaults()); }), 1},
         {"note already held",
-         notifications(s.activeNotes, [&] { s.activeNotes.modify([](auto& n) { n.insert(60); n.insert(60); }); }), 1},
-        {"insert a held note again", notifications(s.activeNotes, [&] { s.activeNotes.modify([](auto& n) { n.insert(60); }); }), 1},
+         notifications(s.activeNotes,
+                       [&] {
+                           s.activeNotes.modify([](auto& n) {
+                               n.insert(60);
+                               n.insert(60);
+                           });
+                       }),
+         1},
+        {"insert a held note again",
+         notifications(s.activeNotes, [&] { s.activeNotes.modify([](auto& n) { n.insert(60); }); }), 1},
         {"equal audioVisuals", notifications(s.audioVisuals, [&] { s.audioVisuals.set(AudioVisuals{}); }), 0},
         {"actions always", notifications(s.actions, [&] { s.actions.set(SoundActions{}); }), 1},
         {"renderStats always", notifications(s.renderStats, [&] { s.renderStats.set(RenderStats{}); }), 1},
         {"onSaveRequested always", notifications(s.onSaveRequested, [&] { s.onSaveRequested.set(nullptr); }), 1},
         {"flight always", notifications(s.flight, [&] { s.flight.set(std::nullopt); }), 1},
-        {"NaN over NaN", notifications(s.melodyProgress, [&] { s.melodyProgress.set(NAN); s.melodyProgress.set(NAN); }), 2},
+        {"NaN over NaN",
+         notifications(s.melodyProgress,
+                       [&] {
+                           s.melodyProgress.set(NAN);
+                           s.melodyProgress.set(NAN);
+                       }),
+         2},
     };
     for (const Case& c : cases) EXPECT_EQ(c.notified, c.expected) << c.what;
 }
@@ -161,7 +179,8 @@ TEST_F(InstrumentStateTest, WritesWithSideEffects)
     for (const OctaveCase& c : {OctaveCase{4, 3, 2}, OctaveCase{-4, -3, 2}, OctaveCase{2, 2, 1}, OctaveCase{7, 3, 2},
                                 OctaveCase{-5, -3, 2}, OctaveCase{-3, -3, 1}}) {
         s.setKeyboardOctaveOffset(0);
-        EXPECT_EQ(notifications(s.keyboardOctaveOffset(), [&] { s.setKeyboardOctaveOffset(c.written); }), c.notifications)
+        EXPECT_EQ(notifications(s.keyboardOctaveOffset(), [&] { s.setKeyboardOctaveOffset(c.written); }),
+                  c.notifications)
             << c.written;
         EXPECT_EQ(s.keyboardOctaveOffset().get(), c.stored) << c.written;
     }

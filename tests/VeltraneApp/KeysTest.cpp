@@ -69,8 +69,11 @@ TEST_F(KeysTest, KeyMap)
     const BigComplex home = state->centre.get();
     const Case cases[] = {
         {"right arrow pans a tenth of the view", key(KeyEvent::Key::right), true,
-         [&](const auto& s) { return s.centre.get() == home.offset(0.25, 0) && s.lastManualMove.get() == clock.now(); }},
-        {"down arrow", key(KeyEvent::Key::down), true, [&](const auto& s) { return s.centre.get() == home.offset(0, -0.25); }},
+         [&](const auto& s) {
+             return s.centre.get() == home.offset(0.25, 0) && s.lastManualMove.get() == clock.now();
+         }},
+        {"down arrow", key(KeyEvent::Key::down), true,
+         [&](const auto& s) { return s.centre.get() == home.offset(0, -0.25); }},
         {"+ zooms in", chars("+"), true, [](const auto& s) { return s.zoom.get() == 1.2; }},
         {"= zooms in", chars("="), true, [](const auto& s) { return s.zoom.get() == 1.2; }},
         {"- zooms out", chars("-"), true, [](const auto& s) { return s.zoom.get() == 1 / 1.2; }},
@@ -78,15 +81,19 @@ TEST_F(KeysTest, KeyMap)
         {"[ lowers iterations", chars("["), true, [](const auto& s) { return s.maxIterations.get() == 112; }},
         {"] raises iterations", chars("]"), true, [](const auto& s) { return s.maxIterations.get() == 144; }},
         {"r flies home", chars("r"), true,
-         [](const auto& s) { return s.flight.get() && s.flight.get()->to == FractalTarget{-0.5, 0, 1, 0}; }},
+         [](const auto& s) {
+             return s.flight.get() && s.flight.get()->to == FractalTarget{-0.5, 0, 1, 0};
+         }},
         {"h hides the HUD", chars("h"), true, [](const auto& s) { return !s.hudVisible.get(); }},
         {"H with Shift too", chars("H", KeyEvent::shift), true, [](const auto& s) { return !s.hudVisible.get(); }},
         {"g toggles movement", chars("g"), true, [](const auto& s) { return s.movement.get().enabled; }},
         {"p opens presets", chars("p"), true, [](const auto& s) { return s.presetMenuOpen.get(); }},
         {"? opens help", chars("?", KeyEvent::shift), true, [](const auto& s) { return s.helpOpen.get(); }},
         {"/ opens help", chars("/"), true, [](const auto& s) { return s.helpOpen.get(); }},
-        {"m switches to julia", chars("m"), true, [](const auto& s) { return s.fractalType.get() == FractalType::julia; }},
-        {"space asks to play", chars(" "), true, [this](const auto&) { return sent == std::vector<std::string>{"play"}; }},
+        {"m switches to julia", chars("m"), true,
+         [](const auto& s) { return s.fractalType.get() == FractalType::julia; }},
+        {"space asks to play", chars(" "), true,
+         [this](const auto&) { return sent == std::vector<std::string>{"play"}; }},
         {"3 selects am", chars("3"), true,
          [](const auto& s) { return s.audioParams.get().synthMode == AudioParams::SynthMode::am; }},
         {"4 selects orbit", chars("4"), true,
@@ -152,8 +159,8 @@ TEST_F(KeysTest, PianoLettersHoldOneNoteEachAcrossOctaveShifts)
     EXPECT_TRUE(s.handleKey(chars("a")));
     EXPECT_EQ(lastVelocity, 0.8);
     EXPECT_DOUBLE_EQ(lastFrequency, Notes::midiToFrequency(48));
-    EXPECT_TRUE(s.handleKey(chars("a", 0, true))); // repeats are swallowed
-    EXPECT_TRUE(s.handleKey(chars("a")));          // a held letter starts no second note
+    EXPECT_TRUE(s.handleKey(chars("a", 0, true)));         // repeats are swallowed
+    EXPECT_TRUE(s.handleKey(chars("a")));                  // a held letter starts no second note
     EXPECT_TRUE(s.handleKey(chars("H", KeyEvent::shift))); // Shift is allowed; "h" plays while locked
     EXPECT_TRUE(s.hudVisible.get());
     EXPECT_TRUE(s.handleKey(chars("x")));

@@ -106,8 +106,8 @@ TEST_F(LiveBenchTest, SettlesMeasuresWritesTheReportAndEnds)
     bench->tick(now += 0.025, *state); // a frame drawn while the program ends changes nothing
     EXPECT_EQ(ended, 1);
 
-    const Json::OrderedValue r = Json::parseOrdered(std::string(
-        std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(report)), {}));
+    const Json::OrderedValue r =
+        Json::parseOrdered(std::string(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(report)), {}));
     std::vector<std::string> keys;
     for (const auto& item : r.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"method", "materials", "drawable", "capturedAt", "summary", "frames"}));

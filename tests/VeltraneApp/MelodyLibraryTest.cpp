@@ -29,7 +29,8 @@ protected:
     {
         const fs::path dir = folder / "incoming";
         fs::create_directories(dir);
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
         return dir / name;
     }
     std::vector<std::string> stored() const
@@ -90,7 +91,8 @@ TEST_F(MelodyLibraryTest, AFailedImportChangesNothingOnDisk)
     silent.tempo(500000).end();
     const Bytes whole = tune({60});
     const Case cases[] = {
-        {"not MIDI, under a taken name", source("Air.mid", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}), MIDIFile::Failure::Kind::notMIDI},
+        {"not MIDI, under a taken name", source("Air.mid", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}),
+         MIDIFile::Failure::Kind::notMIDI},
         {"cut short", source("Short.mid", Bytes(whole.begin(), whole.end() - 3)), MIDIFile::Failure::Kind::truncated},
         {"no notes", source("Silent.mid", test::smf(0, 480, {silent})), MIDIFile::Failure::Kind::noNotes},
     };
@@ -179,8 +181,10 @@ TEST(MelodyLibraryShared, LivesInTheDataFolder)
     setenv("XDG_DATA_HOME", xdg.c_str(), 1);
     EXPECT_EQ(MelodyLibrary::shared().directory(), xdg / "Veltrane" / "Melodies");
     EXPECT_TRUE(MelodyLibrary::shared().imported().get().empty());
-    if (saved) setenv("XDG_DATA_HOME", saved->c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    if (saved)
+        setenv("XDG_DATA_HOME", saved->c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
     fs::remove_all(xdg);
 }
 

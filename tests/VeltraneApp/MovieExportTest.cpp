@@ -30,8 +30,8 @@ Take takeOf(double seconds, bool withHUD)
     view.y = "0";
     std::vector<Take::HUDFrame> hud;
     if (withHUD) hud.push_back({0, "{}"});
-    return Take(48000, "2026-01-01T00:00:00Z", std::int64_t(std::llround(seconds * 48000)),
-                {{0, 1, 0, 0, 0, 0, 0}}, {}, {view}, hud);
+    return Take(48000, "2026-01-01T00:00:00Z", std::int64_t(std::llround(seconds * 48000)), {{0, 1, 0, 0, 0, 0, 0}}, {},
+                {view}, hud);
 }
 
 // Stands in for TakeRenderer::render: each render waits for the test to release it, reports
@@ -134,10 +134,12 @@ protected:
     // Pumps the main queue until the condition holds (30 s at most).
     bool pumpUntil(const std::function<bool()>& done)
     {
-        return testsupport::waitFor([&] {
-            main.pump();
-            return done();
-        }, 30);
+        return testsupport::waitFor(
+            [&] {
+                main.pump();
+                return done();
+            },
+            30);
     }
 
     Files::UserDefaults defaults() const { return Files::UserDefaults(folder / "config" / "defaults.json"); }
@@ -248,14 +250,16 @@ TEST_F(MovieExportTest, OneMovieRendersAtATimeAndTheNextWaitsItsTurn)
     std::vector<std::optional<double>> progress;
     ObservationToken watching = state->movieProgress.observe([&] { progress.push_back(state->movieProgress.get()); });
 
-    exporter().render(*state, takeOf(1, false), folder / "out" / "a.mov", MovieExport::captureOptions(), false, false, true);
+    exporter().render(*state, takeOf(1, false), folder / "out" / "a.mov", MovieExport::captureOptions(), false, false,
+                      true);
     ASSERT_TRUE(renderer.waitForCalls(1));
     EXPECT_EQ(state->movieProgress.get(), 0.0);
 
     // While it renders, the menu's export does nothing; a capture's movie and a confirmed panel wait.
     exporter().chooseTake(*state);
     EXPECT_TRUE(dialogs.openRequests.empty());
-    exporter().render(*state, takeOf(1, false), folder / "out" / "b.mov", MovieExport::captureOptions(), false, false, false);
+    exporter().render(*state, takeOf(1, false), folder / "out" / "b.mov", MovieExport::captureOptions(), false, false,
+                      false);
     dialogs.willSave(folder / "out" / "c.mov");
     exporter().exportTake(*state, takeOf(1, false), "c");
     main.pump();
@@ -322,7 +326,8 @@ TEST_F(MovieExportTest, TheWAVBesideTheMovieNeverReplacesAFileAndGoesWithAFailed
     // A cancelled movie keeps its WAV.
     renderer.fail(std::nullopt);
     const std::size_t before = renderer.count();
-    exporter().render(*state, takeOf(0.5, false), folder / "out" / "kept.mov", MovieExport::captureOptions(), true, false, true);
+    exporter().render(*state, takeOf(0.5, false), folder / "out" / "kept.mov", MovieExport::captureOptions(), true,
+                      false, true);
     ASSERT_TRUE(renderer.waitForCalls(before + 1));
     exporter().cancel();
     renderer.release();
@@ -332,8 +337,8 @@ TEST_F(MovieExportTest, TheWAVBesideTheMovieNeverReplacesAFileAndGoesWithAFailed
 
     // A WAV that cannot be written means no movie.
     const std::size_t calls = renderer.count();
-    exporter().render(*state, takeOf(0.5, false), folder / "missing" / "x.mov", MovieExport::captureOptions(), true, false,
-                      true);
+    exporter().render(*state, takeOf(0.5, false), folder / "missing" / "x.mov", MovieExport::captureOptions(), true,
+                      false, true);
     ASSERT_TRUE(pumpUntil([&] { return !exporter().isRendering(); }));
     EXPECT_EQ(renderer.count(), calls);
     ASSERT_EQ(dialogs.alerts.size(), 2u);

@@ -32,8 +32,8 @@ TEST_F(NavigationTest, SetViewClampsTheZoomAndFollowsItWithIterationsAndPrecisio
         double zoom;
         double stored;
     };
-    for (const Case& c : {Case{0, 0.1}, Case{-3, 0.1}, Case{1e301, 1e300}, Case{inf, 1e300}, Case{-inf, 0.1},
-                          Case{2e5, 2e5}}) {
+    for (const Case& c :
+         {Case{0, 0.1}, Case{-3, 0.1}, Case{1e301, 1e300}, Case{inf, 1e300}, Case{-inf, 0.1}, Case{2e5, 2e5}}) {
         s.setView(s.centre.get(), c.zoom, 0, false);
         EXPECT_EQ(s.zoom.get(), c.stored) << c.zoom;
         EXPECT_EQ(s.centre.get().fracLimbs(), BigFixed::limbsForZoom(c.stored, 64)) << c.zoom;

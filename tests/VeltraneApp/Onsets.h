@@ -33,7 +33,8 @@ inline OnsetCurve onsetCurve(const std::vector<float>& samples, double rate, int
     const int firstBin = static_cast<int>(low * window / rate), lastBin = static_cast<int>(high * window / rate);
     const int bins = lastBin - firstBin + 1;
     std::vector<std::vector<float>> levels;
-    for (std::size_t start = 0; start + static_cast<std::size_t>(window) <= samples.size(); start += static_cast<std::size_t>(hop)) {
+    for (std::size_t start = 0; start + static_cast<std::size_t>(window) <= samples.size();
+         start += static_cast<std::size_t>(hop)) {
         for (int j = 0; j < window; ++j) {
             const double w = 0.5 - 0.5 * std::cos(2 * M_PI * j / window);
             time[static_cast<std::size_t>(j)] = static_cast<float>(samples[start + static_cast<std::size_t>(j)] * w);
@@ -62,7 +63,8 @@ inline OnsetCurve onsetCurve(const std::vector<float>& samples, double rate, int
     for (std::size_t t = static_cast<std::size_t>(lag); t < levels.size(); ++t) {
         double sum = 0;
         for (int k = 0; k < bins; ++k)
-            sum += std::max(0.0f, levels[t][static_cast<std::size_t>(k)] - levels[t - static_cast<std::size_t>(lag)][static_cast<std::size_t>(k)]);
+            sum += std::max(0.0f, levels[t][static_cast<std::size_t>(k)] -
+                                      levels[t - static_cast<std::size_t>(lag)][static_cast<std::size_t>(k)]);
         curve.flux[t + centre] = sum;
     }
     return curve;

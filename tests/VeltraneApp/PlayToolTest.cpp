@@ -96,8 +96,8 @@ TEST_F(PlayTool, RecordsATuneWhoseOnsetsFallOnItsNoteTimes)
     std::ofstream(views) << R"({"views": [{"id": "calm", "centerX": -0.1, "centerY": 0, "zoom": 1000000}]})";
     const fs::path wav = folder / "out.wav";
     const std::string tune = "ode-to-joy";
-    const Output played = run(player + " --seconds 10 --views " + views.string() + " --melody " + tune + " --record " +
-                           wav.string());
+    const Output played =
+        run(player + " --seconds 10 --views " + views.string() + " --melody " + tune + " --record " + wav.string());
     ASSERT_EQ(played.status, 0) << played.output;
     std::smatch tonic;
     ASSERT_TRUE(std::regex_search(played.output, tonic, std::regex("MIDI note (\\d+)"))) << played.output;
@@ -157,7 +157,6 @@ TEST_F(PlayTool, RecordsATuneWhoseOnsetsFallOnItsNoteTimes)
     std::sort(sorted.begin(), sorted.end());
     const double median = sorted[sorted.size() / 2];
     for (std::size_t i = 0; i < checked.size(); ++i)
-        EXPECT_LE(std::abs(late[i] - median), 1.0 / 120)
-            << "the note at " << checked[i] << " s of the tune starts " << 1000 * (late[i] - median)
-            << " ms away from its time";
+        EXPECT_LE(std::abs(late[i] - median), 1.0 / 120) << "the note at " << checked[i] << " s of the tune starts "
+                                                         << 1000 * (late[i] - median) << " ms away from its time";
 }

@@ -28,7 +28,10 @@ protected:
     // The test program's own folders come back afterwards, so later tests never write to the user's.
     testsupport::ScopedVariable dataHome{"XDG_DATA_HOME"}, cacheHome{"XDG_CACHE_HOME"};
 
-    std::unique_ptr<PresetLibrary> open() { return std::make_unique<PresetLibrary>(PresetLibrary::Places{}, &dialogs, &main); }
+    std::unique_ptr<PresetLibrary> open()
+    {
+        return std::make_unique<PresetLibrary>(PresetLibrary::Places{}, &dialogs, &main);
+    }
     fs::path libraryFile() const { return folder / "data" / "Veltrane" / "presets.veltrane"; }
 
     static Preset preset(const std::string& id)
@@ -111,9 +114,11 @@ TEST_F(PresetLibraryTest, ImportFromPanelSkipsUnfitPresetsAndBadFiles)
 {
     auto library = open();
     const fs::path good = folder / "good.veltrane", bad = folder / "bad.veltrane";
-    const std::string picture = std::string(PresetLibrary::dataURLPrefix) + Base64::encode(encodePNG(Image{1, 1, {1, 2, 3, 0}}));
+    const std::string picture =
+        std::string(PresetLibrary::dataURLPrefix) + Base64::encode(encodePNG(Image{1, 1, {1, 2, 3, 0}}));
     write(good, R"({"version": 2, "presets": [
-        {"id": "fine", "thumbnail": ")" + picture + R"("},
+        {"id": "fine", "thumbnail": ")" +
+                    picture + R"("},
         {"id": "zero", "name": "Flat", "zoom": 0},
         {"id": "huge", "name": "Huge", "centerY": -1e400},
         {"id": "type", "name": "Odd", "fractalType": "mandelbrat"},
@@ -130,15 +135,17 @@ TEST_F(PresetLibraryTest, ImportFromPanelSkipsUnfitPresetsAndBadFiles)
     EXPECT_TRUE(dialogs.openRequests[0].multiple);
     EXPECT_EQ(ids(library->user.get()), (std::vector<std::string>{"fine", "also-fine"}));
     ASSERT_TRUE(library->lastError.get());
-    EXPECT_TRUE(library->lastError.get()->starts_with("bad.veltrane is not a preset file: ")) << *library->lastError.get();
+    EXPECT_TRUE(library->lastError.get()->starts_with("bad.veltrane is not a preset file: "))
+        << *library->lastError.get();
 
     dialogs.willOpen({good});
     library->user.set({});
     library->importFromPanel();
     main.pump();
-    EXPECT_EQ(*library->lastError.get(),
-              "good.veltrane is not a preset file: the preset \"Blurred\" has a thumbnail that is not a picture; it was "
-              "skipped.");
+    EXPECT_EQ(
+        *library->lastError.get(),
+        "good.veltrane is not a preset file: the preset \"Blurred\" has a thumbnail that is not a picture; it was "
+        "skipped.");
     // A cancelled panel does nothing.
     library->importFromPanel();
     main.pump();
@@ -187,7 +194,8 @@ TEST_F(PresetLibraryTest, UnreadableLibraryIsKeptAsideBeforeTheFirstSave)
         EXPECT_EQ(fs::is_directory(libraryFile()), directory); // untouched until a save
 
         library->save(preset("new"));
-        const std::regex kept(R"(Could not read your presets: .* A copy was kept as (presets \d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.veltrane)\.)");
+        const std::regex kept(
+            R"(Could not read your presets: .* A copy was kept as (presets \d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.veltrane)\.)");
         std::smatch match;
         const std::string message = library->lastError.get().value_or("");
         ASSERT_TRUE(std::regex_match(message, match, kept)) << message;
@@ -250,7 +258,8 @@ TEST_F(PresetLibraryTest, MakeAndLoadPresets)
 {
     state->zoomTo(2e12, 0, 0);
     const Preset made = state->makePreset("");
-    EXPECT_TRUE(std::regex_match(made.id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));
+    EXPECT_TRUE(
+        std::regex_match(made.id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));
     EXPECT_TRUE(made.name.starts_with("Preset "));
     EXPECT_TRUE(made.centre && made.juliaC && made.scale && made.rootNote);
     EXPECT_EQ(made.log2Zoom, std::log2(state->zoom.get()));

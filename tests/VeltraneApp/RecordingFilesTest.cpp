@@ -59,8 +59,9 @@ TEST_F(RecordingFilesTest, NamesFollowTheirPatterns)
 {
     const fs::path temporary = RecordingFiles::temporaryRecording();
     EXPECT_EQ(temporary.parent_path(), folder / "tmp");
-    EXPECT_TRUE(std::regex_match(temporary.filename().string(),
-                                 std::regex("veltrane-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.wav")))
+    EXPECT_TRUE(std::regex_match(
+        temporary.filename().string(),
+        std::regex("veltrane-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.wav")))
         << temporary;
     EXPECT_NE(temporary, RecordingFiles::temporaryRecording());
 
@@ -92,10 +93,10 @@ TEST_F(RecordingFilesTest, ANameThePanelNeverShowedNeverReplacesAFile)
         fs::path expected;
     };
     const Case cases[] = {
-        {folder / "song.wav", "wav", folder / "song.wav"},    // chosen in the panel: replaced
-        {folder / "SONG.WAV", "wav", folder / "SONG.WAV"},    // the extension in any case
-        {folder / "song", "wav", folder / "song 3.wav"},      // extension added: the name is taken
-        {folder / "tune", "wav", folder / "tune.wav"},        // extension added, free
+        {folder / "song.wav", "wav", folder / "song.wav"}, // chosen in the panel: replaced
+        {folder / "SONG.WAV", "wav", folder / "SONG.WAV"}, // the extension in any case
+        {folder / "song", "wav", folder / "song 3.wav"},   // extension added: the name is taken
+        {folder / "tune", "wav", folder / "tune.wav"},     // extension added, free
         {folder / "song.wav", "mov", folder / "song.wav.mov"},
     };
     for (const Case& c : cases) EXPECT_EQ(RecordingFiles::destination(c.chosen, c.extension), c.expected) << c.chosen;
@@ -128,7 +129,8 @@ TEST_F(RecordingFilesTest, FailedSavesSayWhereTheDataWasKept)
     const auto takeFailure = RecordingFiles::saveTake(take, folder / "missing" / "t.veltranetake");
     ASSERT_TRUE(takeFailure);
     std::smatch kept;
-    ASSERT_TRUE(std::regex_search(*takeFailure, kept, std::regex("; it is kept at (.*veltrane-take-[0-9A-F-]+\\.veltranetake)$")))
+    ASSERT_TRUE(std::regex_search(*takeFailure, kept,
+                                  std::regex("; it is kept at (.*veltrane-take-[0-9A-F-]+\\.veltranetake)$")))
         << *takeFailure;
     EXPECT_EQ(fs::path(kept[1].str()).parent_path(), folder / "tmp");
     EXPECT_EQ(Take::decode(read(kept[1].str())), take);
@@ -137,8 +139,8 @@ TEST_F(RecordingFilesTest, FailedSavesSayWhereTheDataWasKept)
 
     // A take with no file form (a number JSON cannot hold) is reported and nothing is written.
     const std::size_t before = entries(folder / "tmp");
-    const auto unencodable = RecordingFiles::saveTake(smallTake(std::numeric_limits<double>::infinity()),
-                                                      folder / "u.veltranetake");
+    const auto unencodable =
+        RecordingFiles::saveTake(smallTake(std::numeric_limits<double>::infinity()), folder / "u.veltranetake");
     ASSERT_TRUE(unencodable);
     EXPECT_EQ(unencodable->find("kept"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder / "u.veltranetake"));

@@ -46,8 +46,13 @@ protected:
 
     std::unique_ptr<ContentView> content(std::vector<std::string> arguments, LiveBench* bench = nullptr)
     {
-        ContentView::Environment env{*system, *window, cpuDevice(), std::move(arguments),
-                                     {folder / "presets", folder / "thumbs"}, &dialogs, &clock,
+        ContentView::Environment env{*system,
+                                     *window,
+                                     cpuDevice(),
+                                     std::move(arguments),
+                                     {folder / "presets", folder / "thumbs"},
+                                     &dialogs,
+                                     &clock,
                                      [this](InstrumentState&) { return std::make_unique<Recorder>(&log); }};
         return std::make_unique<ContentView>(*state, bench, std::move(env));
     }
@@ -62,7 +67,8 @@ protected:
 
     void drop(const std::vector<fs::path>& files, ContentView& view)
     {
-        for (const auto& f : files) view.handle({.kind = WindowEvent::Kind::fileDropped, .window = window->id(), .path = f});
+        for (const auto& f : files)
+            view.handle({.kind = WindowEvent::Kind::fileDropped, .window = window->id(), .path = f});
         view.handle({.kind = WindowEvent::Kind::dropComplete, .window = window->id()});
     }
 
@@ -196,8 +202,14 @@ TEST_F(ShellTest, ClosingTheWindowKeepsARunningRecording)
     setup.audio.backend = AudioBackend::null;
     setup.midiBackend = MidiBackend::none;
     setup.log = [&](const std::string& line) { lines.push_back(line); };
-    ContentView::Environment env{*system, *window, cpuDevice(), {"veltrane"}, {folder / "p", folder / "t"}, &dialogs,
-                                 &clock, [&](InstrumentState& s) { return std::make_unique<BridgeSound>(s, setup); }};
+    ContentView::Environment env{*system,
+                                 *window,
+                                 cpuDevice(),
+                                 {"veltrane"},
+                                 {folder / "p", folder / "t"},
+                                 &dialogs,
+                                 &clock,
+                                 [&](InstrumentState& s) { return std::make_unique<BridgeSound>(s, setup); }};
     auto view = std::make_unique<ContentView>(*state, nullptr, std::move(env));
     view->appear();
     auto* sound = dynamic_cast<BridgeSound*>(view->sound());
@@ -237,7 +249,8 @@ TEST_F(ShellTest, TheRunLoopHeadless)
     EXPECT_FALSE(app.step()); // closing the last window ends the program
     EXPECT_EQ(app.shutdown(), 0);
     EXPECT_EQ(log.back(), "closed");
-    const auto dumped = Json::parse(std::string(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(stateFile)), {}));
+    const auto dumped =
+        Json::parse(std::string(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(stateFile)), {}));
     EXPECT_EQ(dumped["frames"], 2);
     EXPECT_EQ(dumped["window"], Json::Value({1440, 880}));
 

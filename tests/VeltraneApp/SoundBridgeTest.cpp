@@ -534,20 +534,27 @@ TEST_F(BridgeFixture, EveryNoteEndsOnEveryWayOfStopping)
         tick(3);
     };
     const std::vector<Path> paths{
-        {"stopping the drone", Scene::drone, [&] { state->actions.get().togglePlay(); tick(3); }},
+        {"stopping the drone", Scene::drone,
+         [&] {
+             state->actions.get().togglePlay();
+             tick(3);
+         }},
         {"stopping the melody", Scene::melody, [&] { finish(); }},
-        {"unlocking", Scene::melody, [&] {
+        {"unlocking", Scene::melody,
+         [&] {
              state->actions.get().toggleLock();
              tick(3);
              state->actions.get().togglePlay(); // the drone resumed with the unlock
              tick(3);
          }},
-        {"changing the melody", Scene::melody, [&] {
+        {"changing the melody", Scene::melody,
+         [&] {
              state->melodyID.set(other);
              tick(10);
              finish();
          }},
-        {"switching MIDI out off", Scene::melody, [&] {
+        {"switching MIDI out off", Scene::melody,
+         [&] {
              state->midiOut.set(false);
              tick(3);
              finish();

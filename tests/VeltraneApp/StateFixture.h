@@ -23,8 +23,7 @@ protected:
                  ("veltrane-state-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++))),
           library(std::make_unique<MelodyLibrary>(folder / "Melodies")),
           state(std::make_unique<InstrumentState>(*library, clock))
-    {
-    }
+    {}
     ~StateFixture() override { std::filesystem::remove_all(folder); }
 
     static int& counter()

@@ -47,7 +47,7 @@ TEST_F(ToneExportTest, BothFilesAreWrittenAndReadBack)
 {
     lock();
     const LockedTone tone = *state->lockedTone.get();
-    dialogs.willSave(folder / "out" / "tone");     // the extension is added
+    dialogs.willSave(folder / "out" / "tone"); // the extension is added
     dialogs.willSave(folder / "out" / "rack.adg");
     ToneExport::exportMIDI(*state, dialogs);
     ToneExport::exportAbleton(*state, dialogs);

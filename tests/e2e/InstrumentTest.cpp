@@ -72,8 +72,10 @@ public:
         envp.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, (folder / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, 2, (folder / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 1, (folder / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&files, 2, (folder / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         if (posix_spawn(&pid_, VELTRANE_APP, &files, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&files);
     }
@@ -90,13 +92,15 @@ public:
     std::optional<int> wait(double seconds)
     {
         std::optional<int> status;
-        waitFor([&] {
-            int s = 0;
-            if (waitpid(pid_, &s, WNOHANG) != pid_) return false;
-            pid_ = -1;
-            status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
-            return true;
-        }, seconds);
+        waitFor(
+            [&] {
+                int s = 0;
+                if (waitpid(pid_, &s, WNOHANG) != pid_) return false;
+                pid_ = -1;
+                status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+                return true;
+            },
+            seconds);
         return status;
     }
     std::string errors() const { return readFile(folder_ / "stderr.txt"); }
@@ -126,10 +130,7 @@ private:
     pid_t pid_ = -1;
 };
 
-int xdotool(const std::string& arguments)
-{
-    return std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str());
-}
+int xdotool(const std::string& arguments) { return std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()); }
 
 std::string xdotoolOutput(const std::string& arguments)
 {
@@ -251,8 +252,9 @@ TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
     ASSERT_TRUE(w);
     const auto at = [&](int x, int y) { return std::to_string(w->x + x) + " " + std::to_string(w->y + y); };
     const auto near = [](const Json::Value& s, const char* key, double value) {
-        return s.contains(key) && std::abs((s[key].is_string() ? std::stod(s[key].get<std::string>()) : s[key].get<double>()) - value) <
-                                      1e-9 * std::max(1.0, std::abs(value));
+        return s.contains(key) &&
+               std::abs((s[key].is_string() ? std::stod(s[key].get<std::string>()) : s[key].get<double>()) - value) <
+                   1e-9 * std::max(1.0, std::abs(value));
     };
 
     // Drag 100 points to the right: the centre moves 100 x 2.5 / 880 against it.
@@ -276,9 +278,8 @@ TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
     }));
     // A right click saves the view as a preset and shows the preset menu.
     xdotool("click 3");
-    EXPECT_TRUE(program.until([&](const Json::Value& s) {
-        return s.value("userPresets", 0) == 1 && s.value("presetMenuOpen", false);
-    }));
+    EXPECT_TRUE(program.until(
+        [&](const Json::Value& s) { return s.value("userPresets", 0) == 1 && s.value("presetMenuOpen", false); }));
     // A double-click zooms in by 2.
     const double before = program.state()["zoom"].get<double>();
     xdotool("click --repeat 2 --delay 60 1");
@@ -286,11 +287,13 @@ TEST_F(InstrumentTest, FliesWithRealInputShowsTheViewAndClosesCleanly)
 
     // The picture once it is refined at full resolution (on a loaded machine the sixteen samples that
     // follow take minutes), against a still of the same view.
-    ASSERT_TRUE(program.until([](const Json::Value& s) {
-        if (!s.contains("renderStats")) return false;
-        const std::string tier = s["renderStats"]["tier"].get<std::string>();
-        return (tier == "full" || tier == "supersampled") && s["renderStats"]["renderScale"].get<double>() == 1;
-    }, 400));
+    ASSERT_TRUE(program.until(
+        [](const Json::Value& s) {
+            if (!s.contains("renderStats")) return false;
+            const std::string tier = s["renderStats"]["tier"].get<std::string>();
+            return (tier == "full" || tier == "supersampled") && s["renderStats"]["renderScale"].get<double>() == 1;
+        },
+        400));
     const Json::Value s = program.state();
     // The window's part of the screen as 8-bit RGB.
     const fs::path shot = folder / "screen.rgb";
@@ -397,7 +400,8 @@ Soak soak(const fs::path& folder, bool realtime, bool silent)
     const auto at = result.report.find(" xruns (");
     if (at != std::string::npos) {
         const auto from = result.report.rfind(' ', at - 1);
-        if (std::sscanf(result.report.c_str() + from, " %d xruns (%d", &all, &first) == 2) result.lateXruns = all - first;
+        if (std::sscanf(result.report.c_str() + from, " %d xruns (%d", &all, &first) == 2)
+            result.lateXruns = all - first;
     }
     return result;
 }
@@ -410,8 +414,9 @@ Soak soak(const fs::path& folder, bool realtime, bool silent)
 // budget of processor time.
 TEST_F(InstrumentTest, SoundBesideTheWindowFlyingDeep)
 {
-    Program program(folder / "app", {"--bench", (fs::path(VELTRANE_SOURCE_DIR) / "bench/motions/zoom-rescaled.json").string(),
-                                     "--out", (folder / "report.json").string()},
+    Program program(folder / "app",
+                    {"--bench", (fs::path(VELTRANE_SOURCE_DIR) / "bench/motions/zoom-rescaled.json").string(), "--out",
+                     (folder / "report.json").string()},
                     display());
     ASSERT_TRUE(program.drawsOn(3, 120)) << program.errors();
     bool realtime = true;
@@ -422,7 +427,8 @@ TEST_F(InstrumentTest, SoundBesideTheWindowFlyingDeep)
     if (engine.lateXruns > 0) {
         const Soak silent = soak(folder, realtime, true);
         EXPECT_LE(engine.lateXruns, std::max(silent.lateXruns, 0) + 2)
-            << "the engine missed more periods than a silent client:\n" << engine.report << silent.report;
+            << "the engine missed more periods than a silent client:\n"
+            << engine.report << silent.report;
         double worstCpu = 0, budget = 1;
         const auto at = engine.report.find("of processor time (budget ");
         std::sscanf(engine.report.c_str() + engine.report.rfind("ms on the clock, ", at) + 17, "%lf", &worstCpu);

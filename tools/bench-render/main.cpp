@@ -28,138 +28,145 @@ using namespace veltrane;
 
 namespace {
 
-int usage(const std::string& message) {
-  std::fprintf(stderr, "veltrane-bench-render: %s\n", message.c_str());
-  std::fprintf(stderr,
-               "usage: veltrane-bench-render --motion script.json [--size WxH] [--out report.json] [--time-scale k]\n"
-               "       veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]\n"
-               "                             [--type T] [--palette P] [--julia-x X --julia-y Y] [--iteration-cap N]\n"
-               "                             [--snapshots folder --snapshot-every N] [--size WxH] [--out report.json]\n");
-  return 2;
+int usage(const std::string& message)
+{
+    std::fprintf(stderr, "veltrane-bench-render: %s\n", message.c_str());
+    std::fprintf(
+        stderr,
+        "usage: veltrane-bench-render --motion script.json [--size WxH] [--out report.json] [--time-scale k]\n"
+        "       veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]\n"
+        "                             [--type T] [--palette P] [--julia-x X --julia-y Y] [--iteration-cap N]\n"
+        "                             [--snapshots folder --snapshot-every N] [--size WxH] [--out report.json]\n");
+    return 2;
 }
 
-bool writeReport(const Json::OrderedValue& report, const std::string& path) {
-  std::ofstream out(path, std::ios::binary);
-  out << Json::write(report, Json::Style::pretty) << "\n";
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "veltrane-bench-render: cannot write %s\n", path.c_str());
-    return false;
-  }
-  return true;
-}
-
-std::optional<BigComplex> exactCentre(const std::string& x, const std::string& y, double zoom) {
-  int limbs = BigFixed::limbsForZoom(zoom, 64);
-  auto bx = BigFixed::fromDecimal(x, limbs);
-  auto by = BigFixed::fromDecimal(y, limbs);
-  if (!bx || !by) return std::nullopt;
-  return BigComplex(*bx, *by);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::map<std::string, std::string> args = {
-      {"--motion", ""},          {"--size", "1440x880"},  {"--out", "bench-report.json"}, {"--time-scale", "1"},
-      {"--type", "mandelbrot"},  {"--palette", "obsidian"}, {"--julia-x", "-0.7"},        {"--julia-y", "0.27015"},
-      {"--iteration-cap", "200000"}, {"--snapshots", ""},  {"--snapshot-every", "60"},     {"--from-x", ""},
-      {"--from-y", ""},          {"--from-zoom", ""},     {"--to-x", ""},                  {"--to-y", ""},
-      {"--to-zoom", ""}};
-  bool flight = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string key = argv[i];
-    if (key == "--flight") {
-      flight = true;
-      continue;
+bool writeReport(const Json::OrderedValue& report, const std::string& path)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << Json::write(report, Json::Style::pretty) << "\n";
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "veltrane-bench-render: cannot write %s\n", path.c_str());
+        return false;
     }
-    if (!args.count(key)) return usage("unknown option " + key);
-    if (i + 1 >= argc) return usage("missing value for " + key);
-    args[key] = argv[++i];
-  }
-  if (flight == !args["--motion"].empty()) return usage("give either --motion or --flight");
-  if (!flight && !args["--snapshots"].empty()) return usage("--snapshots are taken of a --flight only");
-  int width = 0, height = 0;
-  if (std::sscanf(args["--size"].c_str(), "%dx%d", &width, &height) != 2 || width < 1 || height < 1)
-    return usage("size must be WxH");
+    return true;
+}
 
-  const auto every = tools::argInteger(args["--snapshot-every"], 1, 1000000);
-  if (!every) return usage("--snapshot-every must be a whole number of frames, 1 or more");
-  const auto cap = tools::argInteger(args["--iteration-cap"], 1, std::numeric_limits<int>::max());
-  if (!cap) return usage("--iteration-cap must be a whole number, 1 or more");
+std::optional<BigComplex> exactCentre(const std::string& x, const std::string& y, double zoom)
+{
+    int limbs = BigFixed::limbsForZoom(zoom, 64);
+    auto bx = BigFixed::fromDecimal(x, limbs);
+    auto by = BigFixed::fromDecimal(y, limbs);
+    if (!bx || !by) return std::nullopt;
+    return BigComplex(*bx, *by);
+}
 
-  std::unique_ptr<FractalRenderer> renderer;
-  try {
-    renderer = std::make_unique<FractalRenderer>(GpuDevice::systemDefault());
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s\n", rendererStartFailure(error).c_str());
-    return 1;
-  }
+} // namespace
 
-  Json::OrderedValue report = Json::OrderedValue::object();
-  report["device"] = renderer->device()->name();
-  report["width"] = width;
-  report["height"] = height;
-  auto started = std::chrono::steady_clock::now();
-  try {
-    if (!flight) {
-      Motion motion = Motion::load(args["--motion"]);
-      const double scale = tools::argNumber(args["--time-scale"], 0, 1e6).value_or(0);
-      if (!(scale > 0)) return usage("time scale must be a positive number");
-      motion.durationSec *= scale;
-      for (auto& segment : motion.segments) {
-        segment.from *= scale;
-        segment.to *= scale;
-      }
-      MotionRun run = runMotion(*renderer, motion, width, height, PostSettings{});
-      report["motion"] = args["--motion"];
-      report["timeScale"] = scale;
-      report["segments"] = run.segments;
-      report["frames"] = run.frames;
-      std::printf("%s at %dx%d on %s: %zu frames\n", args["--motion"].c_str(), width, height,
-                  renderer->device()->name().c_str(), run.frames.size());
-      for (const BenchSegment& s : run.segments)
-        std::printf("  %6.2f-%6.2f s  frames %4lld  meanFps %6.2f  p95GpuMs %8.2f  meanRenderScale %.3f\n", s.from,
-                    s.to, static_cast<long long>(s.frames), s.meanFps, s.p95GpuMs, s.meanRenderScale);
-    } else {
-      auto type = fromText<FractalType>(args["--type"]);
-      if (!type) return usage("unknown fractal type");
-      auto palette = fromText<Palette>(args["--palette"]);
-      if (!palette) return usage("unknown palette");
-      FractalTarget home = veltrane::home(*type);
-      const double fromZoom =
-          args["--from-zoom"].empty() ? home.zoom : tools::argNumber(args["--from-zoom"], 0).value_or(0);
-      const double toZoom = tools::argNumber(args["--to-zoom"], 0).value_or(0);
-      if (!(fromZoom > 0) || !(toZoom > 0)) return usage("zooms must be finite numbers above 0 (--to-zoom is required)");
-      const auto juliaX = tools::argNumber(args["--julia-x"]), juliaY = tools::argNumber(args["--julia-y"]);
-      if (!juliaX || !juliaY) return usage("the Julia constant must be finite numbers");
-      auto from = exactCentre(args["--from-x"].empty() ? Json::formatNumber(home.centerX) : args["--from-x"],
-                              args["--from-y"].empty() ? Json::formatNumber(home.centerY) : args["--from-y"], fromZoom);
-      auto to = exactCentre(args["--to-x"], args["--to-y"], toZoom);
-      if (!from || !to) return usage("centres must be decimal numbers (--to-x and --to-y are required)");
-      std::string folder = args["--snapshots"];
-      FlightSnapshot snapshot;
-      if (!folder.empty()) {
-        snapshot = [&](int frame, const Image& image) {
-          char name[32];
-          std::snprintf(name, sizeof name, "frame-%05d.png", frame);
-          FractalRenderer::writePNG(image, std::filesystem::path(folder) / name);
-        };
-      }
-      auto frames = runFlight(*renderer, *type, *palette,
-                              Complex{*juliaX, *juliaY},
-                              {*from, fromZoom}, {*to, toZoom}, width, height, PostSettings{},
-                              int(*cap), int(*every), snapshot);
-      report["flight"] = {{"type", toText(*type)}, {"fromZoom", fromZoom}, {"toZoom", toZoom}};
-      report["frames"] = frames;
-      std::printf("flight of %s to zoom %g at %dx%d on %s: %zu frames\n", args["--type"].c_str(), toZoom, width,
-                  height, renderer->device()->name().c_str(), frames.size());
+int main(int argc, char** argv)
+{
+    std::map<std::string, std::string> args = {
+        {"--motion", ""},      {"--size", "1440x880"},     {"--out", "bench-report.json"},
+        {"--time-scale", "1"}, {"--type", "mandelbrot"},   {"--palette", "obsidian"},
+        {"--julia-x", "-0.7"}, {"--julia-y", "0.27015"},   {"--iteration-cap", "200000"},
+        {"--snapshots", ""},   {"--snapshot-every", "60"}, {"--from-x", ""},
+        {"--from-y", ""},      {"--from-zoom", ""},        {"--to-x", ""},
+        {"--to-y", ""},        {"--to-zoom", ""}};
+    bool flight = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string key = argv[i];
+        if (key == "--flight") {
+            flight = true;
+            continue;
+        }
+        if (!args.count(key)) return usage("unknown option " + key);
+        if (i + 1 >= argc) return usage("missing value for " + key);
+        args[key] = argv[++i];
     }
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "benchmark failed: %s\n", error.what());
-    return 1;
-  }
-  std::printf("wall time %.1f s, report %s\n",
-              std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), args["--out"].c_str());
-  return writeReport(report, args["--out"]) ? 0 : 1;
+    if (flight == !args["--motion"].empty()) return usage("give either --motion or --flight");
+    if (!flight && !args["--snapshots"].empty()) return usage("--snapshots are taken of a --flight only");
+    int width = 0, height = 0;
+    if (std::sscanf(args["--size"].c_str(), "%dx%d", &width, &height) != 2 || width < 1 || height < 1)
+        return usage("size must be WxH");
+
+    const auto every = tools::argInteger(args["--snapshot-every"], 1, 1000000);
+    if (!every) return usage("--snapshot-every must be a whole number of frames, 1 or more");
+    const auto cap = tools::argInteger(args["--iteration-cap"], 1, std::numeric_limits<int>::max());
+    if (!cap) return usage("--iteration-cap must be a whole number, 1 or more");
+
+    std::unique_ptr<FractalRenderer> renderer;
+    try {
+        renderer = std::make_unique<FractalRenderer>(GpuDevice::systemDefault());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", rendererStartFailure(error).c_str());
+        return 1;
+    }
+
+    Json::OrderedValue report = Json::OrderedValue::object();
+    report["device"] = renderer->device()->name();
+    report["width"] = width;
+    report["height"] = height;
+    auto started = std::chrono::steady_clock::now();
+    try {
+        if (!flight) {
+            Motion motion = Motion::load(args["--motion"]);
+            const double scale = tools::argNumber(args["--time-scale"], 0, 1e6).value_or(0);
+            if (!(scale > 0)) return usage("time scale must be a positive number");
+            motion.durationSec *= scale;
+            for (auto& segment : motion.segments) {
+                segment.from *= scale;
+                segment.to *= scale;
+            }
+            MotionRun run = runMotion(*renderer, motion, width, height, PostSettings{});
+            report["motion"] = args["--motion"];
+            report["timeScale"] = scale;
+            report["segments"] = run.segments;
+            report["frames"] = run.frames;
+            std::printf("%s at %dx%d on %s: %zu frames\n", args["--motion"].c_str(), width, height,
+                        renderer->device()->name().c_str(), run.frames.size());
+            for (const BenchSegment& s : run.segments)
+                std::printf("  %6.2f-%6.2f s  frames %4lld  meanFps %6.2f  p95GpuMs %8.2f  meanRenderScale %.3f\n",
+                            s.from, s.to, static_cast<long long>(s.frames), s.meanFps, s.p95GpuMs, s.meanRenderScale);
+        } else {
+            auto type = fromText<FractalType>(args["--type"]);
+            if (!type) return usage("unknown fractal type");
+            auto palette = fromText<Palette>(args["--palette"]);
+            if (!palette) return usage("unknown palette");
+            FractalTarget home = veltrane::home(*type);
+            const double fromZoom =
+                args["--from-zoom"].empty() ? home.zoom : tools::argNumber(args["--from-zoom"], 0).value_or(0);
+            const double toZoom = tools::argNumber(args["--to-zoom"], 0).value_or(0);
+            if (!(fromZoom > 0) || !(toZoom > 0))
+                return usage("zooms must be finite numbers above 0 (--to-zoom is required)");
+            const auto juliaX = tools::argNumber(args["--julia-x"]), juliaY = tools::argNumber(args["--julia-y"]);
+            if (!juliaX || !juliaY) return usage("the Julia constant must be finite numbers");
+            auto from =
+                exactCentre(args["--from-x"].empty() ? Json::formatNumber(home.centerX) : args["--from-x"],
+                            args["--from-y"].empty() ? Json::formatNumber(home.centerY) : args["--from-y"], fromZoom);
+            auto to = exactCentre(args["--to-x"], args["--to-y"], toZoom);
+            if (!from || !to) return usage("centres must be decimal numbers (--to-x and --to-y are required)");
+            std::string folder = args["--snapshots"];
+            FlightSnapshot snapshot;
+            if (!folder.empty()) {
+                snapshot = [&](int frame, const Image& image) {
+                    char name[32];
+                    std::snprintf(name, sizeof name, "frame-%05d.png", frame);
+                    FractalRenderer::writePNG(image, std::filesystem::path(folder) / name);
+                };
+            }
+            auto frames = runFlight(*renderer, *type, *palette, Complex{*juliaX, *juliaY}, {*from, fromZoom},
+                                    {*to, toZoom}, width, height, PostSettings{}, int(*cap), int(*every), snapshot);
+            report["flight"] = {{"type", toText(*type)}, {"fromZoom", fromZoom}, {"toZoom", toZoom}};
+            report["frames"] = frames;
+            std::printf("flight of %s to zoom %g at %dx%d on %s: %zu frames\n", args["--type"].c_str(), toZoom, width,
+                        height, renderer->device()->name().c_str(), frames.size());
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "benchmark failed: %s\n", error.what());
+        return 1;
+    }
+    std::printf("wall time %.1f s, report %s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                args["--out"].c_str());
+    return writeReport(report, args["--out"]) ? 0 : 1;
 }

@@ -19,16 +19,21 @@ namespace {
 constexpr const char* kCentreX = "-0.743643887037158704752191506114774";
 constexpr const char* kCentreY = "0.131825904205311970493132056385139";
 
-void referenceSummary(double zoom) {
+void referenceSummary(double zoom)
+{
     const int fracLimbs = BigFixed::limbsForZoom(zoom, 64);
     const BigComplex centre(*BigFixed::fromDecimal(kCentreX, fracLimbs), *BigFixed::fromDecimal(kCentreY, fracLimbs));
     const int maxLength = ZoomRules::autoIterations(zoom, 200000);
     std::vector<Complex> points;
     const auto start = std::chrono::steady_clock::now();
-    const auto result = BigReference::compute(FractalType::mandelbrot, centre, {}, maxLength, [] { return true; },
-                                              [&](int, double x, double y) { points.push_back({x, y}); });
+    const auto result = BigReference::compute(
+        FractalType::mandelbrot, centre, {}, maxLength, [] { return true; },
+        [&](int, double x, double y) {
+            points.push_back({x, y});
+        });
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("Reference orbit at zoom %.0e (%d fraction limbs, %d iterations allowed)\n", zoom, fracLimbs, maxLength);
+    std::printf("Reference orbit at zoom %.0e (%d fraction limbs, %d iterations allowed)\n", zoom, fracLimbs,
+                maxLength);
     std::printf("  centre x = %s\n  centre y = %s\n", centre.x().decimal().substr(0, 40).c_str(),
                 centre.y().decimal().substr(0, 40).c_str());
     std::printf("  length %d, escaped %s, %.1f ms\n", result.length, result.escaped ? "yes" : "no", ms);
@@ -44,7 +49,8 @@ void referenceSummary(double zoom) {
 
 } // namespace
 
-int main() {
+int main()
+{
     std::printf("Veltrane fractal mathematics demo\n\n");
     referenceSummary(1e30);
     referenceSummary(1e300);

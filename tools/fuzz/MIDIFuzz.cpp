@@ -13,7 +13,8 @@ using veltrane::fuzz::require;
 
 namespace {
 
-void checkFile(const MIDIFile& file) {
+void checkFile(const MIDIFile& file)
+{
     require(file.format >= 0 && file.format <= 2, "format 0...2");
     require(file.ticksPerQuarter >= 1, "ticks per quarter >= 1");
     for (size_t i = 0; i < file.notes.size(); ++i) {
@@ -32,7 +33,8 @@ void checkFile(const MIDIFile& file) {
     for (const auto& [track, name] : file.trackNames) require(!name.empty() && track >= 0, "track names");
 }
 
-void checkMelody(const Melody& m) {
+void checkMelody(const Melody& m)
+{
     require(m.bpm() >= 30 && m.bpm() <= 300, "tempo 30...300");
     require(m.beatsPerBar() >= 0.5 && std::isfinite(m.beatsPerBar()), "bar length");
     require(std::isfinite(m.length()) && m.length() >= m.beatsPerBar(), "length of at least one bar");
@@ -44,7 +46,8 @@ void checkMelody(const Melody& m) {
                     "note within the tune");
 }
 
-void import(const MIDIFile& file, std::optional<double> bpm, const std::optional<std::set<int>>& bassTracks) {
+void import(const MIDIFile& file, std::optional<double> bpm, const std::optional<std::set<int>>& bassTracks)
+{
     try {
         checkMelody(Melody::fromMIDI(file, "fuzz", "Fuzz", std::nullopt, bpm, bassTracks));
     } catch (const MIDIFile::Failure& failure) {
@@ -54,9 +57,10 @@ void import(const MIDIFile& file, std::optional<double> bpm, const std::optional
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     std::optional<MIDIFile> file;
     try {
         file.emplace(std::span<const uint8_t>(data, size));

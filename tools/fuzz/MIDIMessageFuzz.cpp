@@ -40,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(fromBytes);
 
     std::vector<std::uint32_t> words(size / 4);
-    if (!words.empty())
-        std::memcpy(words.data(), data, words.size() * 4);
+    if (!words.empty()) std::memcpy(words.data(), data, words.size() * 4);
     const auto fromWords = UMP::events(words);
     require(fromWords.size() <= words.size(), "at most one event per word");
     check(fromWords);

@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     std::vector<Preset> fit;
     for (const auto& c : checked) {
-        if (c.defect)
-            continue;
+        if (c.defect) continue;
         const Preset& p = c.preset;
         require(std::isfinite(p.centerX) && std::isfinite(p.centerY) && std::isfinite(p.rotation),
                 "a fit preset has a finite view");

@@ -29,11 +29,9 @@ void check(const Take& take)
         require(std::isfinite(e.value) && std::isfinite(e.value2) && std::isfinite(e.value3), "finite event values");
     for (const auto& o : take.orbits) {
         require(o.length <= std::int64_t(o.points.size() / 2), "an orbit within its points");
-        for (double p : o.points)
-            require(std::isfinite(p), "finite points");
+        for (double p : o.points) require(std::isfinite(p), "finite points");
     }
-    for (const auto& v : take.views)
-        require(v.zoom > 0 && std::isfinite(v.zoom), "a zoom above 0");
+    for (const auto& v : take.views) require(v.zoom > 0 && std::isfinite(v.zoom), "a zoom above 0");
 
     const std::string file = take.encoded(); // throws for nothing an accepted take holds
     require(Take::decode(file) == take, "a take survives its file");
@@ -45,8 +43,7 @@ void check(const Take& take)
             require(view.zoom > 0 && !std::isnan(view.zoom), "an interpolated zoom above 0");
             require(!view.deepCentre || view.zoom > 1e11, "a deep centre only past 1e11");
         }
-    for (const auto& h : take.hud)
-        require(take.hudState(h.frame).has_value(), "a HUD state at each HUD frame");
+    for (const auto& h : take.hud) require(take.hudState(h.frame).has_value(), "a HUD state at each HUD frame");
 }
 
 // The document the event reader reports, built as the document parser builds one (a repeated key:
@@ -58,8 +55,7 @@ struct Builder final : Json::Events {
 
     Json::Value& slot()
     {
-        if (open.empty())
-            return root;
+        if (open.empty()) return root;
         Json::Value& top = *open.back();
         if (top.is_array()) {
             top.push_back(nullptr);
@@ -97,29 +93,25 @@ bool same(const Json::Value& ours, const Json::Value& theirs)
     if (theirs.is_number_unsigned()) {
         const auto u = theirs.get<std::uint64_t>();
         if (u <= std::uint64_t(INT64_MAX))
-            return ours.is_number_integer() && !ours.is_number_unsigned() && ours.get<std::int64_t>() == std::int64_t(u);
+            return ours.is_number_integer() && !ours.is_number_unsigned() &&
+                   ours.get<std::int64_t>() == std::int64_t(u);
         return ours.is_number_float() && ours.get<double>() == double(u);
     }
     if (theirs.is_number_integer())
-        return ours.is_number_integer() && !ours.is_number_unsigned() && ours.get<std::int64_t>() == theirs.get<std::int64_t>();
-    if (theirs.is_number_float())
-        return ours.is_number_float() && ours.get<double>() == theirs.get<double>();
-    if (ours.type() != theirs.type())
-        return false;
+        return ours.is_number_integer() && !ours.is_number_unsigned() &&
+               ours.get<std::int64_t>() == theirs.get<std::int64_t>();
+    if (theirs.is_number_float()) return ours.is_number_float() && ours.get<double>() == theirs.get<double>();
+    if (ours.type() != theirs.type()) return false;
     if (theirs.is_array()) {
-        if (ours.size() != theirs.size())
-            return false;
+        if (ours.size() != theirs.size()) return false;
         for (std::size_t i = 0; i < theirs.size(); ++i)
-            if (!same(ours[i], theirs[i]))
-                return false;
+            if (!same(ours[i], theirs[i])) return false;
         return true;
     }
     if (theirs.is_object()) {
-        if (ours.size() != theirs.size())
-            return false;
+        if (ours.size() != theirs.size()) return false;
         for (auto it = theirs.begin(); it != theirs.end(); ++it)
-            if (!ours.contains(it.key()) || !same(ours[it.key()], it.value()))
-                return false;
+            if (!ours.contains(it.key()) || !same(ours[it.key()], it.value())) return false;
         return true;
     }
     return ours == theirs;
@@ -143,8 +135,7 @@ void compareReaders(std::string_view text)
         theirsAccepts = false;
     }
     require(oursAccepts == theirsAccepts, "the event reader and the document parser accept the same texts");
-    if (oursAccepts)
-        require(same(built.root, document), "the event reader reports the document the parser reads");
+    if (oursAccepts) require(same(built.root, document), "the event reader reports the document the parser reads");
 }
 
 } // namespace

@@ -12,15 +12,12 @@ using fuzz::require;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const auto decoded = WAV::decode({data, size});
-    if (!decoded)
-        return 0;
+    if (!decoded) return 0;
     require(!decoded->channels.empty(), "at least one channel");
     require(decoded->sampleRate > 0, "a positive sample rate");
     const size_t frames = decoded->channels.front().size();
-    for (const auto& channel : decoded->channels)
-        require(channel.size() == frames, "channels of one length");
-    if (frames == 0)
-        return 0;
+    for (const auto& channel : decoded->channels) require(channel.size() == frames, "channels of one length");
+    if (frames == 0) return 0;
     try {
         const auto image = WAV::encode(decoded->channels, decoded->sampleRate, 24);
         const auto again = WAV::decode(image);

@@ -28,9 +28,18 @@ std::string describe(const MIDIEvent& e)
 {
     char text[64];
     switch (e.kind) {
-    case MIDIEvent::Kind::noteOn: std::snprintf(text, sizeof text, "note on   ch %2d  note %3d  velocity %3d", e.channel() + 1, e.note(), e.velocity()); break;
-    case MIDIEvent::Kind::noteOff: std::snprintf(text, sizeof text, "note off  ch %2d  note %3d  velocity %3d", e.channel() + 1, e.note(), e.velocity()); break;
-    case MIDIEvent::Kind::controlChange: std::snprintf(text, sizeof text, "control   ch %2d  cc %3d    value %3d", e.channel() + 1, e.controller(), e.value()); break;
+    case MIDIEvent::Kind::noteOn:
+        std::snprintf(text, sizeof text, "note on   ch %2d  note %3d  velocity %3d", e.channel() + 1, e.note(),
+                      e.velocity());
+        break;
+    case MIDIEvent::Kind::noteOff:
+        std::snprintf(text, sizeof text, "note off  ch %2d  note %3d  velocity %3d", e.channel() + 1, e.note(),
+                      e.velocity());
+        break;
+    case MIDIEvent::Kind::controlChange:
+        std::snprintf(text, sizeof text, "control   ch %2d  cc %3d    value %3d", e.channel() + 1, e.controller(),
+                      e.value());
+        break;
     case MIDIEvent::Kind::clock: return "clock";
     case MIDIEvent::Kind::start: return "start";
     case MIDIEvent::Kind::continue_: return "continue";
@@ -41,11 +50,12 @@ std::string describe(const MIDIEvent& e)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: veltrane-midi-monitor [--list] [--seconds N] [--note] [--clock BPM] [--backend jack|alsa]\n"
-                         "  --list       print the MIDI system and its sources, then quit\n"
-                         "  --seconds N  monitor for N seconds (default: until Ctrl+C)\n"
-                         "  --note       send C4 (velocity 100, half a second) on the output \"Veltrane\"\n"
-                         "  --clock BPM  send start and MIDI clock at BPM on the output while monitoring\n");
+    std::fprintf(stderr,
+                 "usage: veltrane-midi-monitor [--list] [--seconds N] [--note] [--clock BPM] [--backend jack|alsa]\n"
+                 "  --list       print the MIDI system and its sources, then quit\n"
+                 "  --seconds N  monitor for N seconds (default: until Ctrl+C)\n"
+                 "  --note       send C4 (velocity 100, half a second) on the output \"Veltrane\"\n"
+                 "  --clock BPM  send start and MIDI clock at BPM on the output while monitoring\n");
     return 2;
 }
 
@@ -70,8 +80,7 @@ int main(int argc, char** argv)
         else if (a == "--backend" && i + 1 < argc) {
             const std::string b = argv[++i];
             backend = b == "jack" ? MidiBackend::jack : b == "alsa" ? MidiBackend::alsa : MidiBackend::none;
-            if (backend == MidiBackend::none)
-                return usage();
+            if (backend == MidiBackend::none) return usage();
         } else
             return usage();
     }
@@ -91,13 +100,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "no MIDI system (neither a JACK server nor the ALSA sequencer): nothing is sent\n");
     }
     MIDIInput input("Veltrane Monitor", backend, queue);
-    if (output.isRunning())
-        input.setIgnoredSourceIDs({output.uniqueID()});
+    if (output.isRunning()) input.setIgnoredSourceIDs({output.uniqueID()});
     input.onEvent = [&](const MIDIEvent& e, std::int32_t id) {
         std::string from = std::to_string(id);
         for (const auto& s : input.sources().get())
-            if (s.id == id)
-                from = s.name;
+            if (s.id == id) from = s.name;
         std::printf("%-40s  from %s\n", describe(e).c_str(), from.c_str());
         std::fflush(stdout);
     };
@@ -109,15 +116,12 @@ int main(int argc, char** argv)
     }
     const auto printSources = [&] {
         std::printf("MIDI system: %s\n", toText(input.backend()));
-        if (input.sources().get().empty())
-            std::printf("  no sources\n");
-        for (const auto& s : input.sources().get())
-            std::printf("  source %11d  %s\n", s.id, s.name.c_str());
+        if (input.sources().get().empty()) std::printf("  no sources\n");
+        for (const auto& s : input.sources().get()) std::printf("  source %11d  %s\n", s.id, s.name.c_str());
         std::fflush(stdout);
     };
     printSources();
-    if (list)
-        return 0;
+    if (list) return 0;
     auto token = input.sources().observe(printSources);
 
     if (note && output.isRunning()) {
@@ -137,13 +141,11 @@ int main(int argc, char** argv)
 
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end)) {
-        for (std::uint64_t t : clock.pump(0.1))
-            output.send(MIDIEvent::clock(), t);
+        for (std::uint64_t t : clock.pump(0.1)) output.send(MIDIEvent::clock(), t);
         queue.pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (clock.running())
-        output.send(MIDIEvent::stop(), 0);
+    if (clock.running()) output.send(MIDIEvent::stop(), 0);
     output.stop();
     input.stop();
     return 0;

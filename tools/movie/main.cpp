@@ -47,9 +47,9 @@ public:
         const double left = fps > 0 ? double(frames_ - done) / fps : 0;
         std::string bar(size_t(filled), '#');
         bar.append(size_t(kWidth - filled), '.');
-        std::fprintf(stderr, "%s[%s] %3d%%  %lld/%lld frames  %.1f fps  %.0f s left  ", tty_ ? "\r" : "",
-                     bar.c_str(), int(fraction * 100 + 1e-9), static_cast<long long>(done),
-                     static_cast<long long>(frames_), fps, left);
+        std::fprintf(stderr, "%s[%s] %3d%%  %lld/%lld frames  %.1f fps  %.0f s left  ", tty_ ? "\r" : "", bar.c_str(),
+                     int(fraction * 100 + 1e-9), static_cast<long long>(done), static_cast<long long>(frames_), fps,
+                     left);
         if (!tty_) std::fputc('\n', stderr);
         std::fflush(stderr);
     }

@@ -33,8 +33,8 @@ using namespace veltrane;
 namespace {
 
 constexpr double tickRate = 120;
-constexpr double viewHoldSeconds = 1.0;   // at each view of a views file before flying on
-constexpr double viewFlightMs = 2600;     // base duration of each flight, as the window's launch flight
+constexpr double viewHoldSeconds = 1.0; // at each view of a views file before flying on
+constexpr double viewFlightMs = 2600;   // base duration of each flight, as the window's launch flight
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -73,8 +73,7 @@ struct View {
 std::vector<View> readViews(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        fail("cannot read " + path);
+    if (!in) fail("cannot read " + path);
     std::stringstream text;
     text << in.rdbuf();
     Json::Value json;
@@ -87,17 +86,16 @@ std::vector<View> readViews(const std::string& path)
         fail(path + ": expected an object with a non-empty array \"views\"");
     std::vector<View> views;
     for (const Json::Value& v : json["views"]) {
-        if (!v.is_object())
-            fail(path + ": every view must be an object");
+        if (!v.is_object()) fail(path + ": every view must be an object");
         View view;
         const auto number = [&](const char* key, double fallback) {
-            if (!v.contains(key))
-                return fallback;
+            if (!v.contains(key)) return fallback;
             if (!v[key].is_number() || !std::isfinite(v[key].get<double>()))
                 fail(path + ": \"" + key + "\" must be a finite number");
             return v[key].get<double>();
         };
-        view.id = v.contains("id") && v["id"].is_string() ? v["id"].get<std::string>() : "view " + std::to_string(views.size() + 1);
+        view.id = v.contains("id") && v["id"].is_string() ? v["id"].get<std::string>()
+                                                          : "view " + std::to_string(views.size() + 1);
         view.zoom = number("zoom", 1);
         if (!(view.zoom >= 0.1 && view.zoom <= InstrumentState::maxZoom))
             fail(path + ": view \"" + view.id + "\" has a zoom outside 0.1...1e300");
@@ -106,15 +104,13 @@ std::vector<View> readViews(const std::string& path)
         if (v.contains("x") && v.contains("y") && v["x"].is_string() && v["y"].is_string()) {
             const auto x = BigFixed::fromDecimal(v["x"].get<std::string>(), limbs);
             const auto y = BigFixed::fromDecimal(v["y"].get<std::string>(), limbs);
-            if (!x || !y)
-                fail(path + ": view \"" + view.id + "\" has an exact centre that is not a decimal number");
+            if (!x || !y) fail(path + ": view \"" + view.id + "\" has an exact centre that is not a decimal number");
             view.centre = BigComplex(*x, *y);
         }
         if (v.contains("fractalType")) {
             const auto type = v["fractalType"].is_string() ? fromText<FractalType>(v["fractalType"].get<std::string>())
                                                            : std::nullopt;
-            if (!type)
-                fail(path + ": view \"" + view.id + "\" has an unknown fractalType");
+            if (!type) fail(path + ": view \"" + view.id + "\" has an unknown fractalType");
             view.type = *type;
         }
         if (v.contains("juliaC") && v["juliaC"].is_object())
@@ -126,8 +122,7 @@ std::vector<View> readViews(const std::string& path)
 
 std::string noteName(double frequency)
 {
-    if (!(frequency > 0) || !std::isfinite(frequency))
-        return "no note";
+    if (!(frequency > 0) || !std::isfinite(frequency)) return "no note";
     return Notes::noteName(static_cast<int>(std::lround(12 * std::log2(frequency / 440) + 69)));
 }
 
@@ -141,14 +136,12 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                fail(arg + " needs a value");
+            if (i + 1 >= argc) fail(arg + " needs a value");
             return argv[++i];
         };
         if (arg == "--seconds") {
             const auto s = tools::argNumber(value(), 0, 86400);
-            if (!s || *s <= 0)
-                fail("--seconds takes a number of seconds above 0, at most a day");
+            if (!s || *s <= 0) fail("--seconds takes a number of seconds above 0, at most a day");
             seconds = *s;
         } else if (arg == "--views") {
             viewsPath = value();
@@ -174,14 +167,11 @@ int main(int argc, char** argv)
             fail("unknown argument " + arg);
         }
     }
-    if (viewsPath && motionPath)
-        fail("give --views or --motion, not both");
-    if (fly && !melodyID)
-        fail("--fly flies along a melody: give --melody too");
+    if (viewsPath && motionPath) fail("give --views or --motion, not both");
+    if (fly && !melodyID) fail("--fly flies along a melody: give --melody too");
 
     std::vector<View> views;
-    if (viewsPath)
-        views = readViews(*viewsPath);
+    if (viewsPath) views = readViews(*viewsPath);
     std::optional<Motion> motion;
     if (motionPath) {
         try {
@@ -193,8 +183,7 @@ int main(int argc, char** argv)
     std::optional<MovementMode> mode;
     if (movementMode) {
         mode = fromText<MovementMode>(*movementMode);
-        if (!mode)
-            fail("unknown movement mode " + *movementMode + " (arpeggiator, euclidean, markov or lsystem)");
+        if (!mode) fail("unknown movement mode " + *movementMode + " (arpeggiator, euclidean, markov or lsystem)");
     }
 
     InstrumentState state(MelodyLibrary::shared());
@@ -261,8 +250,7 @@ int main(int argc, char** argv)
         });
         std::printf("movement: %s at %.0f bpm\n", std::string(toText(*mode)).c_str(), state.movement.get().bpm);
     }
-    if (midiOut)
-        state.midiOut.set(true);
+    if (midiOut) state.midiOut.set(true);
     if (melodyID) {
         state.melodyID.set(*melodyID);
         state.melodyFly.set(fly);
@@ -283,8 +271,7 @@ int main(int argc, char** argv)
     while (!interrupted) {
         now = clock.now();
         const double t = now - start;
-        if (t >= seconds)
-            break;
+        if (t >= seconds) break;
         queue.pump();
         if (motion) {
             const FractalTarget target = motion->at(std::fmod(t, motion->durationSec));
@@ -302,8 +289,7 @@ int main(int argc, char** argv)
             landed = std::numeric_limits<double>::infinity(); // set when this flight ends
         }
         state.advance(now);
-        if (views.size() > 1 && !state.flight.get() && std::isinf(landed))
-            landed = now;
+        if (views.size() > 1 && !state.flight.get() && std::isinf(landed)) landed = now;
         bridge.frame(state, now);
         ++frames;
 
@@ -311,33 +297,28 @@ int main(int argc, char** argv)
             std::printf("%6.2f s  MIDI out on \"%s\"\n", t, bridge.midiOutput().name().c_str());
             midiReported = true;
         }
-        if (melodyWasPlaying && !state.melodyPlaying.get())
-            std::printf("%6.2f s  melody finished\n", t);
+        if (melodyWasPlaying && !state.melodyPlaying.get()) std::printf("%6.2f s  melody finished\n", t);
         melodyWasPlaying = state.melodyPlaying.get();
         if (static_cast<int>(t) != reported) {
             reported = static_cast<int>(t);
             const AudioParams& p = state.audioParams.get();
             std::printf("%6.2f s  zoom %.3g  %.1f Hz  level %.2f", t, state.zoom.get(), p.frequency,
                         state.audioVisuals.get().amplitude);
-            if (state.melodyPlaying.get())
-                std::printf("  melody %3.0f%%", 100 * state.melodyProgress.get());
-            if (state.movement.get().enabled)
-                std::printf("  movement%s", state.movementPaused.get() ? " (held)" : "");
+            if (state.melodyPlaying.get()) std::printf("  melody %3.0f%%", 100 * state.melodyProgress.get());
+            if (state.movement.get().enabled) std::printf("  movement%s", state.movementPaused.get() ? " (held)" : "");
             std::printf("\n");
         }
         std::fflush(stdout);
 
         next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
         const auto wake = std::chrono::steady_clock::now();
-        if (next < wake)
-            next = wake; // a late frame is not caught up with a burst
+        if (next < wake) next = wake; // a late frame is not caught up with a burst
         std::this_thread::sleep_until(next);
     }
 
     if (recordPath) {
         try {
-            if (const auto file = engine.stopRecording())
-                std::printf("recorded %s\n", file->c_str());
+            if (const auto file = engine.stopRecording()) std::printf("recorded %s\n", file->c_str());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "veltrane-play: could not save recording: %s\n", e.what());
             return 1;

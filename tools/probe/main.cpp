@@ -25,14 +25,16 @@ using namespace veltrane;
 
 namespace {
 
-int usage() {
+int usage()
+{
     std::fprintf(stderr,
                  "usage: veltrane-probe [--out DIR] [--wav] [--rate HZ] [--jobs N] [--case ID]... [--presets FILE]\n"
                  "       veltrane-probe --check [DIR] | --write-baseline [DIR] [--jobs N]\n");
     return 2;
 }
 
-std::vector<ProbeTest::Preset> readPresets(const std::string& path) {
+std::vector<ProbeTest::Preset> readPresets(const std::string& path)
+{
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot read " + path);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -52,16 +54,18 @@ std::vector<ProbeTest::Preset> readPresets(const std::string& path) {
     return presets;
 }
 
-void writeText(const std::filesystem::path& path, const std::string& text) {
+void writeText(const std::filesystem::path& path, const std::string& text)
+{
     std::ofstream out(path, std::ios::trunc);
     out << text;
     out.close();
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) try {
+int main(int argc, char** argv)
+try {
     std::filesystem::path out = "probe-out";
     std::filesystem::path baselineDir = std::filesystem::path(VELTRANE_SOURCE_DIR) / "tests/Synth/probe-baseline";
     bool wav = false, check = false, writeBase = false;
@@ -79,23 +83,29 @@ int main(int argc, char** argv) try {
         const auto optionalDir = [&] {
             if (i + 1 < argc && argv[i + 1][0] != '-') baselineDir = argv[++i];
         };
-        if (a == "--out") out = value();
-        else if (a == "--wav") wav = true;
+        if (a == "--out")
+            out = value();
+        else if (a == "--wav")
+            wav = true;
         else if (a == "--rate") {
             const std::string text = value();
             const auto r = tools::argNumber(text, 8000, 384000);
-            if (!r) throw std::invalid_argument("--rate must be a number of Hz from 8000 to 384000, not \"" + text + "\"");
+            if (!r)
+                throw std::invalid_argument("--rate must be a number of Hz from 8000 to 384000, not \"" + text + "\"");
             rate = *r;
         } else if (a == "--jobs") {
             const std::string text = value();
             const auto n = tools::argInteger(text, 0, 1024);
             if (!n) throw std::invalid_argument("--jobs must be a whole number from 0 to 1024, not \"" + text + "\"");
             jobs = int(*n);
-        }
-        else if (a == "--case") only.insert(value());
-        else if (a == "--presets") presets = readPresets(value());
-        else if (a == "--check") check = true, optionalDir();
-        else if (a == "--write-baseline") writeBase = true, optionalDir();
+        } else if (a == "--case")
+            only.insert(value());
+        else if (a == "--presets")
+            presets = readPresets(value());
+        else if (a == "--check")
+            check = true, optionalDir();
+        else if (a == "--write-baseline")
+            writeBase = true, optionalDir();
         else {
             std::fprintf(stderr, "veltrane-probe: unknown option %s\n", a.c_str());
             return usage();
@@ -155,7 +165,7 @@ int main(int argc, char** argv) try {
     writeText(out / "metrics.json", Json::write(metrics, Json::Style::pretty) + "\n");
     std::fprintf(stderr, "measurements in %s\n", (out / "metrics.json").c_str());
     return 0;
-} catch (const std::invalid_argument& e) {  // a bad argument
+} catch (const std::invalid_argument& e) { // a bad argument
     std::fprintf(stderr, "veltrane-probe: %s\n", e.what());
     return 2;
 } catch (const std::exception& e) {

@@ -25,16 +25,19 @@
 
 using namespace veltrane;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 3) {
         std::fprintf(stderr, "usage: render-tune <id> <out.wav> [--dry] [--no-bass] [--seconds S]\n");
         return 2;
     }
     bool dry = false, bass = true;
-    double seconds = 0;  // 0: the whole tune once, plus its release
+    double seconds = 0; // 0: the whole tune once, plus its release
     for (int i = 3; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--dry")) dry = true;
-        else if (!std::strcmp(argv[i], "--no-bass")) bass = false;
+        if (!std::strcmp(argv[i], "--dry"))
+            dry = true;
+        else if (!std::strcmp(argv[i], "--no-bass"))
+            bass = false;
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             const auto value = tools::argNumber(argv[++i], 0, 600);
             if (!value || *value == 0) {
@@ -43,8 +46,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
             seconds = *value;
-        }
-        else {
+        } else {
             std::fprintf(stderr, "render-tune: unknown option %s\n", argv[i]);
             return 2;
         }
@@ -53,8 +55,8 @@ int main(int argc, char** argv) {
     if (!melody) {
         // A classic whose file is missing or damaged is left out of the list without a word: said here.
         const auto& classics = Classics::entries();
-        const auto entry = std::find_if(classics.begin(), classics.end(),
-                                        [&](const Classics::Entry& e) { return e.id == argv[1]; });
+        const auto entry =
+            std::find_if(classics.begin(), classics.end(), [&](const Classics::Entry& e) { return e.id == argv[1]; });
         if (entry == classics.end()) {
             std::fprintf(stderr, "render-tune: no built-in tune \"%s\"\n", argv[1]);
             return 1;
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
 
     constexpr double rate = 48000;
     constexpr int block = 256;
-    constexpr int64_t lead = 4800;  // the first note starts 0.1 s in
+    constexpr int64_t lead = 4800; // the first note starts 0.1 s in
     OfflineRenderer renderer(rate);
     AudioParams params = AudioParams::defaults();
     if (dry) {
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
     MelodyPlayer player(*melody, melody->tonic(), std::nullopt, false, bass, renderer.frame() + lead, rate);
     const int64_t end = seconds > 0 ? renderer.frame() + int64_t(seconds * rate) : INT64_MAX;
     std::vector<float> left, right;
-    int64_t tail = int64_t(rate);  // one second of release after the last note-off
+    int64_t tail = int64_t(rate); // one second of release after the last note-off
     while (renderer.frame() < end && tail > 0) {
         if (player.isFinished()) tail -= block;
         for (const auto& e : player.schedule(renderer.frame() + block)) {

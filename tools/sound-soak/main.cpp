@@ -32,8 +32,7 @@ namespace {
 struct Silence final : AudioRenderCallback {
     void renderAudio(float* const* planes, int channels, int frames) noexcept override
     {
-        for (int c = 0; c < channels; ++c)
-            std::memset(planes[c], 0, sizeof(float) * static_cast<std::size_t>(frames));
+        for (int c = 0; c < channels; ++c) std::memset(planes[c], 0, sizeof(float) * static_cast<std::size_t>(frames));
     }
 };
 
@@ -81,9 +80,8 @@ int main(int argc, char** argv)
     double seconds = 60;
     unsigned period = 256, rate = 48000;
     bool realtime = false, silent = false;
-    const char* usage =
-        "usage: sound-soak [--seconds 2..86400] [--period 16..8192 frames] [--rate 8000..192000 Hz] "
-        "[--realtime 0|1] [--silent 0|1]\n";
+    const char* usage = "usage: sound-soak [--seconds 2..86400] [--period 16..8192 frames] [--rate 8000..192000 Hz] "
+                        "[--realtime 0|1] [--silent 0|1]\n";
     if (argc % 2 == 0) {
         std::fprintf(stderr, "sound-soak: missing value for %s\n%s", argv[argc - 1], usage);
         return 2;
@@ -124,8 +122,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sound-soak: JACK server: %s\n", why.c_str());
         return 2;
     }
-    if (silent)
-        return runSilent(seconds, realtime);
+    if (silent) return runSilent(seconds, realtime);
     try {
         MainQueue queue;
         SoundEngine engine({}, queue);
@@ -133,8 +130,7 @@ int main(int argc, char** argv)
         AudioParams sound;
         engine.apply(sound, Waveform::sawtooth, Waveform::triangle, 0, 0);
         engine.play();
-        for (int k = 0; k < 32; ++k)
-            engine.keyOn(k + 1, 110 * std::pow(2.0, k / 12.0), 0.5);
+        for (int k = 0; k < 32; ++k) engine.keyOn(k + 1, 110 * std::pow(2.0, k / 12.0), 0.5);
         const auto start = std::chrono::steady_clock::now();
         std::int64_t displayFrames = 0;
         // JACK may flag an xrun while a client joins the graph; the first second is counted apart.

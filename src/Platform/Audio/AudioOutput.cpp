@@ -92,40 +92,33 @@ std::optional<Found> findDevice(AudioBackend wanted, bool input, const std::stri
     RtAudio::getCompiledApi(compiled);
     for (AudioBackend backend : order) {
         const auto api = rtApi(backend);
-        if (!api || std::find(compiled.begin(), compiled.end(), *api) == compiled.end())
-            continue;
+        if (!api || std::find(compiled.begin(), compiled.end(), *api) == compiled.end()) continue;
         try {
             auto rt = std::make_unique<RtAudio>(*api);
             rt->showWarnings(false);
             const unsigned count = rt->getDeviceCount();
-            if (count == 0)
-                continue;
+            if (count == 0) continue;
             const unsigned preferred = input ? rt->getDefaultInputDevice() : rt->getDefaultOutputDevice();
             std::vector<unsigned> candidates{preferred};
             for (unsigned i = 0; i < count; ++i)
-                if (i != preferred)
-                    candidates.push_back(i);
+                if (i != preferred) candidates.push_back(i);
             for (unsigned i : candidates) {
-                if (i >= count)
-                    continue;
+                if (i >= count) continue;
                 // JACK answers each question through a fresh client, which a busy server now and
                 // then refuses; the answer then comes back without a name (and with `probed` left
                 // uninitialised by RtAudio 5.2, so that flag cannot be trusted). Ask again.
                 RtAudio::DeviceInfo info{};
                 for (int attempt = 0; attempt < 10; ++attempt) {
-                    if (attempt > 0)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     try {
                         info = rt->getDeviceInfo(i);
                     } catch (const RtAudioError&) {
                         info = {};
                     }
-                    if (!info.name.empty() && info.inputChannels + info.outputChannels > 0)
-                        break;
+                    if (!info.name.empty() && info.inputChannels + info.outputChannels > 0) break;
                 }
                 const int channels = static_cast<int>(input ? info.inputChannels : info.outputChannels);
-                if (info.name.empty() || channels <= 0 || info.name.rfind(ownName, 0) == 0)
-                    continue;
+                if (info.name.empty() || channels <= 0 || info.name.rfind(ownName, 0) == 0) continue;
                 Found found{backend, std::move(rt), i, info.name, info.preferredSampleRate, channels};
                 return found;
             }
@@ -167,18 +160,15 @@ struct AudioOutput::Stream {
     void halt() noexcept
     {
         try {
-            if (rt->isStreamRunning())
-                rt->abortStream();
-        } catch (const RtAudioError&) {
-        }
+            if (rt->isStreamRunning()) rt->abortStream();
+        } catch (const RtAudioError&) {}
     }
 };
 
 AudioOutput::AudioOutput(AudioRenderCallback& callback, const AudioOutputDesc& desc)
     : callback_(callback), desc_(desc), stream_(std::make_unique<Stream>())
 {
-    if (desc_.clientName.empty())
-        desc_.clientName = "Veltrane";
+    if (desc_.clientName.empty()) desc_.clientName = "Veltrane";
     if (desc_.backend == AudioBackend::null) {
         api_ = AudioBackend::null;
         deviceName_ = "null";
@@ -201,20 +191,17 @@ AudioOutput::~AudioOutput()
     if (stream_->isOpen()) {
         try {
             stream_->rt->closeStream();
-        } catch (const RtAudioError&) {
-        }
+        } catch (const RtAudioError&) {}
     }
 }
 
 void AudioOutput::open()
 {
     auto found = findDevice(desc_.backend, false, desc_.clientName);
-    if (!found)
-        throw AudioError("No audio output device");
+    if (!found) throw AudioError("No audio output device");
     api_ = found->backend;
     deviceName_ = found->name;
-    if (!rateFixed_)
-        sampleRate_ = found->rate > 0 ? found->rate : kFallbackRate;
+    if (!rateFixed_) sampleRate_ = found->rate > 0 ? found->rate : kFallbackRate;
     const int wanted = desc_.channels == 0 ? 2 : desc_.channels;
     channels_ = std::clamp(std::min(wanted, found->channels), 1, kMaxPlanes);
 
@@ -239,14 +226,12 @@ void AudioOutput::open()
 
 void AudioOutput::start()
 {
-    if (running_.load())
-        return;
+    if (running_.load()) return;
     if (api_ == AudioBackend::null) {
         running_.store(true, std::memory_order_release);
         return;
     }
-    if (!stream_->isOpen())
-        open();
+    if (!stream_->isOpen()) open();
     try {
         stream_->rt->startStream();
     } catch (const RtAudioError& e) {
@@ -257,17 +242,14 @@ void AudioOutput::start()
 
 void AudioOutput::stop()
 {
-    if (!running_.load())
-        return;
-    if (api_ != AudioBackend::null && stream_->isOpen())
-        stream_->halt();
+    if (!running_.load()) return;
+    if (api_ != AudioBackend::null && stream_->isOpen()) stream_->halt();
     running_.store(false, std::memory_order_release);
 }
 
 long AudioOutput::latencyFrames() const
 {
-    if (!stream_->isOpen())
-        return 0;
+    if (!stream_->isOpen()) return 0;
     try {
         return std::max(stream_->rt->getStreamLatency(), 0L);
     } catch (const RtAudioError&) {
@@ -277,8 +259,7 @@ long AudioOutput::latencyFrames() const
 
 unsigned AudioOutput::bufferFrames() const
 {
-    if (api_ == AudioBackend::null)
-        return kDefaultBufferFrames;
+    if (api_ == AudioBackend::null) return kDefaultBufferFrames;
     return stream_->isOpen() ? stream_->bufferFrames : 0;
 }
 
@@ -305,19 +286,17 @@ void AudioOutput::runCallback(float* const* planes, int frames, bool underrun) n
         const float gain = volume_.load(std::memory_order_relaxed);
         if (gain != 1.0f)
             for (int c = 0; c < channels_; ++c)
-                for (int i = 0; i < frames; ++i)
-                    planes[c][i] *= gain;
+                for (int i = 0; i < frames; ++i) planes[c][i] *= gain;
     }
     const std::int64_t cpuNanos = threadCpuNanos() - cpuBegin;
-    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin).count();
+    const auto nanos =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin).count();
     callbacks_.fetch_add(1, std::memory_order_relaxed);
     totalCpuNanos_.fetch_add(cpuNanos, std::memory_order_relaxed);
     if (cpuNanos > worstCpuNanos_.load(std::memory_order_relaxed))
         worstCpuNanos_.store(cpuNanos, std::memory_order_relaxed);
-    if (underrun)
-        underruns_.fetch_add(1, std::memory_order_relaxed);
-    if (nanos > worstNanos_.load(std::memory_order_relaxed))
-        worstNanos_.store(nanos, std::memory_order_relaxed);
+    if (underrun) underruns_.fetch_add(1, std::memory_order_relaxed);
+    if (nanos > worstNanos_.load(std::memory_order_relaxed)) worstNanos_.store(nanos, std::memory_order_relaxed);
 }
 
 int AudioOutput::rtCallback(void* out, void*, unsigned frames, double, unsigned status, void* user)
@@ -325,16 +304,14 @@ int AudioOutput::rtCallback(void* out, void*, unsigned frames, double, unsigned 
     auto* self = static_cast<AudioOutput*>(user);
     auto* base = static_cast<float*>(out);
     // Non-interleaved: the channels follow one another, `frames` floats each.
-    for (int c = 0; c < self->channels_; ++c)
-        self->planes_[c] = base + static_cast<std::size_t>(c) * frames;
+    for (int c = 0; c < self->channels_; ++c) self->planes_[c] = base + static_cast<std::size_t>(c) * frames;
     self->runCallback(self->planes_, static_cast<int>(frames), (status & RTAUDIO_OUTPUT_UNDERFLOW) != 0);
     return 0;
 }
 
 const float* const* AudioOutput::renderNull(int frames)
 {
-    if (api_ != AudioBackend::null || !running_.load(std::memory_order_acquire))
-        return nullptr;
+    if (api_ != AudioBackend::null || !running_.load(std::memory_order_acquire)) return nullptr;
     frames = std::clamp(frames, 0, kNullMaxFrames);
     for (int c = 0; c < channels_; ++c) {
         planes_[c] = nullBuffer_.get() + static_cast<std::size_t>(c) * kNullMaxFrames;
@@ -349,10 +326,8 @@ const float* const* AudioOutput::renderNull(int frames)
 AudioInput::AudioInput(AudioInputCallback& callback, const AudioOutput& output)
     : callback_(callback), api_(output.backend()), sampleRate_(output.sampleRate()),
       clientName_(output.desc_.clientName + " input"), ownName_(output.desc_.clientName),
-      nullChannels_(output.desc_.nullInputChannels),
-      stream_(std::make_unique<AudioOutput::Stream>())
-{
-}
+      nullChannels_(output.desc_.nullInputChannels), stream_(std::make_unique<AudioOutput::Stream>())
+{}
 
 AudioInput::~AudioInput()
 {
@@ -360,18 +335,15 @@ AudioInput::~AudioInput()
     if (stream_->isOpen()) {
         try {
             stream_->rt->closeStream();
-        } catch (const RtAudioError&) {
-        }
+        } catch (const RtAudioError&) {}
     }
 }
 
 void AudioInput::start()
 {
-    if (running_)
-        return;
+    if (running_) return;
     if (api_ == AudioBackend::null) {
-        if (nullChannels_ <= 0)
-            throw AudioError("No audio input");
+        if (nullChannels_ <= 0) throw AudioError("No audio input");
         channels_ = std::min(nullChannels_, kMaxPlanes);
         running_ = true;
         return;
@@ -379,8 +351,7 @@ void AudioInput::start()
     if (!stream_->isOpen()) {
         // The microphone follows the output's backend; with no output there is no input either.
         auto found = api_ == AudioBackend::automatic ? std::nullopt : findDevice(api_, true, ownName_);
-        if (!found)
-            throw AudioError("No audio input");
+        if (!found) throw AudioError("No audio input");
         // The mixdown reads at most two channels.
         channels_ = std::min(found->channels, 2);
         RtAudio::StreamParameters params;
@@ -409,21 +380,17 @@ void AudioInput::start()
 
 void AudioInput::stop()
 {
-    if (!running_)
-        return;
-    if (stream_->isOpen())
-        stream_->halt();
+    if (!running_) return;
+    if (stream_->isOpen()) stream_->halt();
     running_ = false;
 }
 
 int AudioInput::rtCallback(void*, void* in, unsigned frames, double, unsigned, void* user)
 {
     auto* self = static_cast<AudioInput*>(user);
-    if (!in)
-        return 0;
+    if (!in) return 0;
     const auto* base = static_cast<const float*>(in);
-    for (int c = 0; c < self->channels_; ++c)
-        self->planes_[c] = base + static_cast<std::size_t>(c) * frames;
+    for (int c = 0; c < self->channels_; ++c) self->planes_[c] = base + static_cast<std::size_t>(c) * frames;
     CallbackScope scope;
     self->callback_.receiveAudio(self->planes_, self->channels_, static_cast<int>(frames));
     return 0;
@@ -431,8 +398,7 @@ int AudioInput::rtCallback(void*, void* in, unsigned frames, double, unsigned, v
 
 void AudioInput::pushNull(const float* const* planes, int channels, int frames)
 {
-    if (api_ != AudioBackend::null || !running_)
-        return;
+    if (api_ != AudioBackend::null || !running_) return;
     CallbackScope scope;
     callback_.receiveAudio(planes, std::clamp(channels, 0, kMaxPlanes), std::max(frames, 0));
 }

@@ -63,7 +63,7 @@ struct AudioOutputDesc {
 
 struct AudioStats {
     std::uint64_t callbacks = 0;
-    std::uint64_t underruns = 0;    // callbacks the device flagged as late (xruns)
+    std::uint64_t underruns = 0;     // callbacks the device flagged as late (xruns)
     double worstCallbackSeconds = 0; // longest time spent inside the output callback (wall clock)
     // The callback's own cost: processor time its thread spent inside it. Against the wall-clock
     // figure it tells a slow callback (both high) from a thread the system did not run (wall high,

@@ -27,8 +27,7 @@ const Clock& Clock::steady() noexcept
 void ManualClock::advance(double seconds) noexcept
 {
     double v = seconds_.load(std::memory_order_relaxed);
-    while (!seconds_.compare_exchange_weak(v, v + seconds, std::memory_order_acq_rel)) {
-    }
+    while (!seconds_.compare_exchange_weak(v, v + seconds, std::memory_order_acq_rel)) {}
 }
 
 std::string internetDateTime(std::chrono::system_clock::time_point moment)

@@ -60,16 +60,18 @@ std::optional<std::string> runZenity(const std::vector<std::string>& arguments)
         char buffer[4096];
         for (;;) {
             const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-            else if (n < 0 && errno == EINTR) continue;
-            else break;
+            if (n > 0)
+                text.append(buffer, static_cast<std::size_t>(n));
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
         }
     }
     ::close(out[0]);
     if (spawned != 0) return std::nullopt;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt; // cancelled or failed
     return text;
 }
@@ -92,8 +94,7 @@ void spawnDetached(const std::string& program, const std::vector<std::string>& a
     if (spawned != 0) return;
     std::thread([pid] {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     }).detach();
 }
 
@@ -114,8 +115,10 @@ std::vector<std::string> split(const std::string& text, char separator)
 {
     std::vector<std::string> parts{std::string()};
     for (char c : text) {
-        if (c == separator) parts.emplace_back();
-        else parts.back() += c;
+        if (c == separator)
+            parts.emplace_back();
+        else
+            parts.back() += c;
     }
     return parts;
 }
@@ -126,8 +129,10 @@ std::vector<int> initialValues(const std::vector<Control>& accessory)
 {
     std::vector<int> values;
     for (const Control& control : accessory) {
-        if (const auto* popUp = std::get_if<PopUp>(&control)) values.push_back(popUp->selected);
-        else values.push_back(std::get<CheckBox>(control).on ? 1 : 0);
+        if (const auto* popUp = std::get_if<PopUp>(&control))
+            values.push_back(popUp->selected);
+        else
+            values.push_back(std::get<CheckBox>(control).on ? 1 : 0);
     }
     return values;
 }
@@ -178,7 +183,8 @@ std::vector<std::string> ZenityPresenter::formArguments(const SavePanel& panel)
             fields.insert(fields.end(), {"--add-combo=" + popUp->label, "--combo-values=" + values});
         } else if (const auto& box = std::get<CheckBox>(control); box.enabled) {
             // The current choice first, so the list opens on it.
-            fields.insert(fields.end(), {"--add-combo=" + box.title, box.on ? "--combo-values=Yes|No" : "--combo-values=No|Yes"});
+            fields.insert(fields.end(),
+                          {"--add-combo=" + box.title, box.on ? "--combo-values=Yes|No" : "--combo-values=No|Yes"});
         }
     }
     if (fields.empty()) return {};
@@ -297,7 +303,8 @@ void InAppPresenter::answer(std::optional<std::filesystem::path> chosen)
     if (pending_.empty() || !std::holds_alternative<SavePanel>(pending_.front().request)) return;
     if (std::holds_alternative<SaveChoiceCompletion>(pending_.front().done)) {
         std::optional<SaveChoice> choice;
-        if (chosen) choice = SaveChoice{*chosen, initialValues(std::get<SavePanel>(pending_.front().request).accessory)};
+        if (chosen)
+            choice = SaveChoice{*chosen, initialValues(std::get<SavePanel>(pending_.front().request).accessory)};
         auto done = std::get<SaveChoiceCompletion>(std::move(pending_.front().done));
         pending_.pop_front();
         main_.post([done = std::move(done), choice = std::move(choice)]() mutable { done(std::move(choice)); });

@@ -50,8 +50,8 @@ struct PopUp {
 struct CheckBox {
     std::string title;
     bool on = false;
-    bool enabled = true;  // a disabled checkbox is shown (or left out) and keeps its value
-    std::string tooltip;  // why it is disabled, when it is
+    bool enabled = true; // a disabled checkbox is shown (or left out) and keeps its value
+    std::string tooltip; // why it is disabled, when it is
 };
 using Control = std::variant<PopUp, CheckBox>;
 
@@ -59,7 +59,7 @@ struct SavePanel {
     std::string message;
     std::vector<FileType> types;
     std::string proposedName;
-    std::vector<Control> accessory; // for saveWithOptions; in order, top to bottom
+    std::vector<Control> accessory;  // for saveWithOptions; in order, top to bottom
     std::filesystem::path directory; // the folder the panel opens in; empty: the presenter's choice
 };
 
@@ -80,7 +80,7 @@ struct Alert {
 using Paths = std::vector<std::filesystem::path>;
 using OpenCompletion = std::function<void(Paths)>;                                // empty: cancelled
 using SaveCompletion = std::function<void(std::optional<std::filesystem::path>)>; // none: cancelled
-using SaveChoiceCompletion = std::function<void(std::optional<SaveChoice>)>;     // none: cancelled
+using SaveChoiceCompletion = std::function<void(std::optional<SaveChoice>)>;      // none: cancelled
 
 // The values the controls start with (what a panel answered without touching them gives back).
 std::vector<int> initialValues(const std::vector<Control>& accessory);

@@ -22,7 +22,7 @@ namespace veltrane::dsp {
 class AlignedFloats {
 public:
     AlignedFloats() = default;
-    explicit AlignedFloats(std::size_t count);  // throws std::bad_alloc
+    explicit AlignedFloats(std::size_t count); // throws std::bad_alloc
     ~AlignedFloats();
     AlignedFloats(AlignedFloats&& other) noexcept;
     AlignedFloats& operator=(AlignedFloats&& other) noexcept;
@@ -91,4 +91,4 @@ void magnitudes(const float* re, const float* im, float* out, int n) noexcept;
 // Largest |x[k]| (0 for n <= 0).
 float maxMagnitude(const float* x, int n) noexcept;
 
-}  // namespace veltrane::dsp
+} // namespace veltrane::dsp

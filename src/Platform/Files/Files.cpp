@@ -18,10 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Error systemError(const fs::path& path, int code)
-{
-    return Error(path, std::strerror(code));
-}
+Error systemError(const fs::path& path, int code) { return Error(path, std::strerror(code)); }
 
 fs::path home()
 {
@@ -160,8 +157,7 @@ PendingFile::~PendingFile() { discard(); }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : destination_(std::move(other.destination_)), temporary_(std::exchange(other.temporary_, {}))
-{
-}
+{}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept
 {
@@ -293,8 +289,7 @@ Json::Value UserDefaults::read() const
     try {
         Json::Value json = Json::parse(text);
         if (json.is_object()) return json;
-    } catch (const Json::Error&) {
-    }
+    } catch (const Json::Error&) {}
     return Json::Value::object();
 }
 

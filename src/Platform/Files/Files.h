@@ -32,7 +32,8 @@ namespace veltrane::Files {
 class Error : public std::runtime_error {
 public:
     Error(std::filesystem::path path, const std::string& description)
-        : std::runtime_error(description), path_(std::move(path)) {}
+        : std::runtime_error(description), path_(std::move(path))
+    {}
     const std::filesystem::path& path() const noexcept { return path_; }
 
 private:

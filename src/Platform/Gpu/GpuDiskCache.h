@@ -31,23 +31,23 @@ namespace veltrane::GpuDiskCache {
 // 128 bits of FNV-1a: the key of an entry and the check of its payload. Not a defence against
 // forgery; a cache file is the user's own.
 struct Digest {
-  std::uint64_t low = 0;
-  std::uint64_t high = 0;
-  friend bool operator==(const Digest&, const Digest&) = default;
-  std::string hex() const;  // 32 lowercase digits
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    friend bool operator==(const Digest&, const Digest&) = default;
+    std::string hex() const; // 32 lowercase digits
 };
 
 class Hasher {
- public:
-  Hasher();
-  Hasher& bytes(const void* data, std::size_t size);
-  // Length first, so that ("ab", "c") and ("a", "bc") differ.
-  Hasher& text(std::string_view value);
-  Hasher& number(std::uint64_t value);
-  Digest digest() const;
+public:
+    Hasher();
+    Hasher& bytes(const void* data, std::size_t size);
+    // Length first, so that ("ab", "c") and ("a", "bc") differ.
+    Hasher& text(std::string_view value);
+    Hasher& number(std::uint64_t value);
+    Digest digest() const;
 
- private:
-  unsigned __int128 state_;
+private:
+    unsigned __int128 state_;
 };
 
 Digest digestOf(std::span<const std::uint8_t> bytes);
@@ -70,12 +70,12 @@ void removeOthers(const std::filesystem::path& file, std::string_view prefix) no
 
 // Process-wide counts since start, for tests and diagnostics.
 struct Counters {
-  int found = 0;          // entries read and accepted
-  int absent = 0;         // no file
-  int rejected = 0;       // a file that failed the envelope's checks
-  int written = 0;
-  int writeFailures = 0;
+    int found = 0;    // entries read and accepted
+    int absent = 0;   // no file
+    int rejected = 0; // a file that failed the envelope's checks
+    int written = 0;
+    int writeFailures = 0;
 };
 Counters counters();
 
-}  // namespace veltrane::GpuDiskCache
+} // namespace veltrane::GpuDiskCache

@@ -15,29 +15,29 @@ namespace veltrane {
 
 // One function of a shader library, compiled to SPIR-V.
 struct GpuShaderFunction {
-  std::string name;
-  GpuShaderStage stage = GpuShaderStage::compute;
-  std::vector<uint32_t> spirv;
+    std::string name;
+    GpuShaderStage stage = GpuShaderStage::compute;
+    std::vector<uint32_t> spirv;
 };
 
 // A shader source compiled function by function. Functions the source does not define are absent.
 class GpuShaderLibrary {
- public:
-  struct Entry {
-    std::string name;
-    GpuShaderStage stage;
-  };
-  // Throws GpuShaderCompileError with the compiler's text when a function present in the source
-  // fails to compile (failures are not cached: the text comes from the compiler every time).
-  static GpuShaderLibrary compile(const std::string& libraryName, const std::string& source,
-                                  const std::vector<Entry>& functions);
-  const GpuShaderFunction* function(const std::string& name) const;
+public:
+    struct Entry {
+        std::string name;
+        GpuShaderStage stage;
+    };
+    // Throws GpuShaderCompileError with the compiler's text when a function present in the source
+    // fails to compile (failures are not cached: the text comes from the compiler every time).
+    static GpuShaderLibrary compile(const std::string& libraryName, const std::string& source,
+                                    const std::vector<Entry>& functions);
+    const GpuShaderFunction* function(const std::string& name) const;
 
-  // Functions compiled by shaderc in this process; a function found in the cache adds nothing.
-  static int compilationCount();
+    // Functions compiled by shaderc in this process; a function found in the cache adds nothing.
+    static int compilationCount();
 
- private:
-  std::vector<GpuShaderFunction> functions_;
+private:
+    std::vector<GpuShaderFunction> functions_;
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -8,17 +8,17 @@ namespace veltrane {
 enum class GpuFormat { rgba16Float, bgra8Unorm };
 
 enum GpuImageUsage : unsigned {
-  gpuShaderRead = 1,     // sampled in fragment shaders
-  gpuShaderWrite = 2,    // storage image in compute shaders
-  gpuRenderTarget = 4,   // colour attachment
+    gpuShaderRead = 1,   // sampled in fragment shaders
+    gpuShaderWrite = 2,  // storage image in compute shaders
+    gpuRenderTarget = 4, // colour attachment
 };
 
 struct GpuImageDesc {
-  int width = 0;
-  int height = 0;
-  GpuFormat format = GpuFormat::rgba16Float;
-  unsigned usage = 0;  // GpuImageUsage bits; copies in and out are always allowed
-  std::string label;
+    int width = 0;
+    int height = 0;
+    GpuFormat format = GpuFormat::rgba16Float;
+    unsigned usage = 0; // GpuImageUsage bits; copies in and out are always allowed
+    std::string label;
 };
 
 // texelBuffer: a buffer read in shaders as a readonly uimageBuffer (rg32ui) of texels of two 32-bit
@@ -29,4 +29,4 @@ enum class GpuBinding { storageImage, sampledImage, storageBuffer, texelBuffer, 
 
 enum class GpuShaderStage { compute, vertex, fragment };
 
-}  // namespace veltrane
+} // namespace veltrane

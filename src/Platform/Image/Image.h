@@ -13,20 +13,20 @@
 namespace veltrane {
 
 struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> bgrx;  // 4 * width * height bytes
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgrx; // 4 * width * height bytes
 
-  uint8_t red(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 2]; }
-  uint8_t green(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 1]; }
-  uint8_t blue(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 0]; }
+    uint8_t red(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 2]; }
+    uint8_t green(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 1]; }
+    uint8_t blue(int x, int y) const { return bgrx[size_t(y * width + x) * 4 + 0]; }
 };
 
 class PngError : public std::runtime_error {
- public:
-  enum class Stage { destination, write };
-  PngError(Stage stage, const std::string& message) : std::runtime_error(message), stage(stage) {}
-  Stage stage;
+public:
+    enum class Stage { destination, write };
+    PngError(Stage stage, const std::string& message) : std::runtime_error(message), stage(stage) {}
+    Stage stage;
 };
 
 // Writes the image as a PNG file, whole or not at all (through a temporary file in the same folder,
@@ -46,4 +46,4 @@ std::optional<Image> readPNG(const std::filesystem::path& path);
 // Reads a PNG held in memory; nothing when the bytes are not a readable PNG.
 std::optional<Image> decodePNG(std::span<const uint8_t> bytes);
 
-}  // namespace veltrane
+} // namespace veltrane

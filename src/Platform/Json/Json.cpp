@@ -12,8 +12,7 @@ namespace veltrane::Json {
 
 void appendNumber(std::string& out, double value)
 {
-    if (!std::isfinite(value))
-        throw Error("JSON cannot hold a non-finite number");
+    if (!std::isfinite(value)) throw Error("JSON cannot hold a non-finite number");
     if (value == 0) {
         out.push_back('0'); // also -0, as JavaScript prints it
         return;
@@ -22,8 +21,7 @@ void appendNumber(std::string& out, double value)
     // Shortest round-trip digits in scientific form: "d.ddde±XX".
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-    if (ec != std::errc())
-        throw Error("JSON number could not be formatted");
+    if (ec != std::errc()) throw Error("JSON number could not be formatted");
     const char* p = buf;
     if (*p == '-') {
         out.push_back('-');
@@ -32,8 +30,7 @@ void appendNumber(std::string& out, double value)
     char digits[32];
     int k = 0;
     for (; p < end && *p != 'e'; ++p)
-        if (*p != '.')
-            digits[k++] = *p;
+        if (*p != '.') digits[k++] = *p;
     int exp10 = 0;
     std::from_chars(p + 1 + (p[1] == '+'), end, exp10);
     const int n = exp10 + 1; // value = 0.digits × 10^n
@@ -72,12 +69,10 @@ std::string formatNumber(double value)
 
 double floatNumber(float value)
 {
-    if (!std::isfinite(value))
-        throw Error("JSON cannot hold a non-finite number");
+    if (!std::isfinite(value)) throw Error("JSON cannot hold a non-finite number");
     char buf[64];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    if (ec != std::errc())
-        throw Error("JSON number could not be formatted");
+    if (ec != std::errc()) throw Error("JSON number could not be formatted");
     double result = 0;
     std::from_chars(buf, end, result);
     return result;
@@ -92,8 +87,7 @@ void writeString(std::string& out, std::string_view s)
     std::size_t run = 0; // start of the characters not yet copied: they need no escape
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
         out.append(s.data() + run, i - run);
         run = i + 1;
         switch (c) {
@@ -118,8 +112,7 @@ template <class J>
 void writeValue(std::string& out, const J& v, bool pretty, int depth)
 {
     auto newline = [&](int d) {
-        if (!pretty)
-            return;
+        if (!pretty) return;
         out.push_back('\n');
         out.append(static_cast<size_t>(2 * d), ' ');
     };
@@ -138,8 +131,7 @@ void writeValue(std::string& out, const J& v, bool pretty, int depth)
         out.push_back('[');
         bool first = true;
         for (const auto& item : v) {
-            if (!first)
-                out.push_back(',');
+            if (!first) out.push_back(',');
             first = false;
             newline(depth + 1);
             writeValue(out, item, pretty, depth + 1);
@@ -156,8 +148,7 @@ void writeValue(std::string& out, const J& v, bool pretty, int depth)
         out.push_back('{');
         bool first = true;
         for (auto it = v.begin(); it != v.end(); ++it) {
-            if (!first)
-                out.push_back(',');
+            if (!first) out.push_back(',');
             first = false;
             newline(depth + 1);
             writeString(out, it.key());
@@ -169,8 +160,7 @@ void writeValue(std::string& out, const J& v, bool pretty, int depth)
         break;
     }
     case nlohmann::json::value_t::binary:
-    case nlohmann::json::value_t::discarded:
-        throw Error("JSON value cannot be written");
+    case nlohmann::json::value_t::discarded: throw Error("JSON value cannot be written");
     }
 }
 
@@ -210,18 +200,15 @@ OrderedValue parseOrdered(std::string_view text)
 void Writer::beforeValue()
 {
     if (levels_.empty()) {
-        if (wroteValue_)
-            throw Error("JSON writer: a second document");
+        if (wroteValue_) throw Error("JSON writer: a second document");
         return;
     }
     Level& level = levels_.back();
     if (level.object) {
-        if (level.keyDue)
-            throw Error("JSON writer: a value where a key is due");
+        if (level.keyDue) throw Error("JSON writer: a value where a key is due");
         level.keyDue = true;
     } else {
-        if (!level.empty)
-            out_.push_back(',');
+        if (!level.empty) out_.push_back(',');
         level.empty = false;
     }
 }
@@ -268,8 +255,7 @@ void Writer::endObject()
 
 void Writer::endArray()
 {
-    if (levels_.empty() || levels_.back().object)
-        throw Error("JSON writer: an array ends where it cannot");
+    if (levels_.empty() || levels_.back().object) throw Error("JSON writer: an array ends where it cannot");
     levels_.pop_back();
     out_.push_back(']');
     wroteValue_ = wroteValue_ || levels_.empty();
@@ -277,8 +263,7 @@ void Writer::endArray()
 
 void Writer::number(double value)
 {
-    if (!std::isfinite(value))
-        throw Error("JSON cannot hold a non-finite number");
+    if (!std::isfinite(value)) throw Error("JSON cannot hold a non-finite number");
     beforeValue();
     appendNumber(out_, value);
     wroteValue_ = wroteValue_ || levels_.empty();
@@ -329,20 +314,17 @@ class EventParser {
 public:
     EventParser(std::string_view text, Events& handler)
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), h_(handler)
-    {
-    }
+    {}
 
     void run()
     {
-        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0)
-            p_ += 3;
+        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
         std::vector<bool> stack; // true: an object
         bool needValue = true;
         for (;;) {
             if (needValue) {
                 skipSpace();
-                if (p_ == end_)
-                    fail("unexpected end of input");
+                if (p_ == end_) fail("unexpected end of input");
                 if (*p_ == '{') {
                     ++p_;
                     h_.beginObject();
@@ -373,12 +355,10 @@ public:
             }
             skipSpace();
             if (stack.empty()) {
-                if (p_ != end_)
-                    fail("unexpected text after the document");
+                if (p_ != end_) fail("unexpected text after the document");
                 return;
             }
-            if (p_ == end_)
-                fail("unexpected end of input");
+            if (p_ == end_) fail("unexpected end of input");
             const char c = *p_++;
             if (c == ',') {
                 needValue = true;
@@ -408,19 +388,16 @@ private:
 
     void skipSpace()
     {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
-            ++p_;
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
     }
 
     void readKey()
     {
-        if (p_ == end_ || *p_ != '"')
-            fail("expected a key");
+        if (p_ == end_ || *p_ != '"') fail("expected a key");
         readString();
         h_.key(text_);
         skipSpace();
-        if (p_ == end_ || *p_ != ':')
-            fail("expected ':'");
+        if (p_ == end_ || *p_ != ':') fail("expected ':'");
         ++p_;
     }
 
@@ -451,8 +428,7 @@ private:
             h_.null();
             return;
         default:
-            if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9'))
-                return number();
+            if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return number();
             fail("unexpected character");
         }
     }
@@ -462,33 +438,25 @@ private:
     void number()
     {
         const char* start = p_;
-        if (*p_ == '-')
-            ++p_;
-        if (p_ == end_ || !digit(*p_))
-            fail("invalid number");
+        if (*p_ == '-') ++p_;
+        if (p_ == end_ || !digit(*p_)) fail("invalid number");
         if (*p_ == '0')
             ++p_;
         else
-            while (p_ < end_ && digit(*p_))
-                ++p_;
+            while (p_ < end_ && digit(*p_)) ++p_;
         bool integral = true;
         if (p_ < end_ && *p_ == '.') {
             integral = false;
             ++p_;
-            if (p_ == end_ || !digit(*p_))
-                fail("invalid number");
-            while (p_ < end_ && digit(*p_))
-                ++p_;
+            if (p_ == end_ || !digit(*p_)) fail("invalid number");
+            while (p_ < end_ && digit(*p_)) ++p_;
         }
         if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
             integral = false;
             ++p_;
-            if (p_ < end_ && (*p_ == '+' || *p_ == '-'))
-                ++p_;
-            if (p_ == end_ || !digit(*p_))
-                fail("invalid number");
-            while (p_ < end_ && digit(*p_))
-                ++p_;
+            if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+            if (p_ == end_ || !digit(*p_)) fail("invalid number");
+            while (p_ < end_ && digit(*p_)) ++p_;
         }
         if (integral) {
             std::int64_t value = 0;
@@ -505,15 +473,13 @@ private:
             const std::string token(start, p_);
             value = std::strtod(token.c_str(), nullptr);
         }
-        if (!std::isfinite(value))
-            fail("number overflow");
+        if (!std::isfinite(value)) fail("number overflow");
         h_.number(value);
     }
 
     int hex4()
     {
-        if (end_ - p_ < 4)
-            fail("invalid \\u escape");
+        if (end_ - p_ < 4) fail("invalid \\u escape");
         int v = 0;
         for (int i = 0; i < 4; ++i) {
             const char c = *p_++;
@@ -569,11 +535,9 @@ private:
             hi = lead == 0xF4 ? 0x8F : 0xBF;
         } else
             fail("invalid UTF-8");
-        if (end_ - p_ < n || b(1) < lo || b(1) > hi)
-            fail("invalid UTF-8");
+        if (end_ - p_ < n || b(1) < lo || b(1) > hi) fail("invalid UTF-8");
         for (int i = 2; i < n; ++i)
-            if (b(i) < 0x80 || b(i) > 0xBF)
-                fail("invalid UTF-8");
+            if (b(i) < 0x80 || b(i) > 0xBF) fail("invalid UTF-8");
         text_.append(p_, static_cast<std::size_t>(n));
         p_ += n;
     }
@@ -587,27 +551,23 @@ private:
             const char* run = p_;
             while (p_ < end_) {
                 const auto c = static_cast<unsigned char>(*p_);
-                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80)
-                    break;
+                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
                 ++p_;
             }
             text_.append(run, static_cast<std::size_t>(p_ - run));
-            if (p_ == end_)
-                fail("missing closing quote");
+            if (p_ == end_) fail("missing closing quote");
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
                 return;
             }
-            if (c < 0x20)
-                fail("control character in a string");
+            if (c < 0x20) fail("control character in a string");
             if (c >= 0x80) {
                 multibyte();
                 continue;
             }
             ++p_; // the backslash
-            if (p_ == end_)
-                fail("missing closing quote");
+            if (p_ == end_) fail("missing closing quote");
             switch (*p_++) {
             case '"': text_.push_back('"'); break;
             case '\\': text_.push_back('\\'); break;
@@ -619,23 +579,18 @@ private:
             case 't': text_.push_back('\t'); break;
             case 'u': {
                 std::uint32_t cp = static_cast<std::uint32_t>(hex4());
-                if (cp >= 0xDC00 && cp <= 0xDFFF)
-                    fail("a low surrogate without a high one");
+                if (cp >= 0xDC00 && cp <= 0xDFFF) fail("a low surrogate without a high one");
                 if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
-                        fail("a high surrogate without a low one");
+                    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') fail("a high surrogate without a low one");
                     p_ += 2;
                     const auto low = static_cast<std::uint32_t>(hex4());
-                    if (low < 0xDC00 || low > 0xDFFF)
-                        fail("a high surrogate without a low one");
+                    if (low < 0xDC00 || low > 0xDFFF) fail("a high surrogate without a low one");
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 }
                 appendUtf8(cp);
                 break;
             }
-            default:
-                --p_;
-                fail("invalid escape");
+            default: --p_; fail("invalid escape");
             }
         }
     }

@@ -55,8 +55,8 @@ public:
     void beginArray();
     void endArray();
     void key(std::string_view name);
-    void number(double value);           // Error for a non-finite value
-    void floatNumber(float value);       // the float's shortest text; Error for a non-finite value
+    void number(double value);     // Error for a non-finite value
+    void floatNumber(float value); // the float's shortest text; Error for a non-finite value
     void integer(std::int64_t value);
     void string(std::string_view value);
     void boolean(bool value);

@@ -18,18 +18,15 @@ inline Error wrongType(std::string_view key, std::string_view what, std::string_
 
 inline const Value& field(const Value& object, const char* key, std::string_view what)
 {
-    if (!object.is_object())
-        throw Error(std::string(what) + ": expected an object");
+    if (!object.is_object()) throw Error(std::string(what) + ": expected an object");
     const auto it = object.find(key);
-    if (it == object.end())
-        throw Error(std::string(what) + ": missing key \"" + key + "\"");
+    if (it == object.end()) throw Error(std::string(what) + ": missing key \"" + key + "\"");
     return *it;
 }
 
 inline double number(const Value& value, const char* key, std::string_view what)
 {
-    if (!value.is_number())
-        throw wrongType(key, what, "a number");
+    if (!value.is_number()) throw wrongType(key, what, "a number");
     return value.get<double>();
 }
 
@@ -42,20 +39,17 @@ inline double requiredNumber(const Value& object, const char* key, std::string_v
 inline std::optional<double> optionalNumber(const Value& object, const char* key, std::string_view what)
 {
     const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
+    if (it == object.end() || it->is_null()) return std::nullopt;
     return number(*it, key, what);
 }
 
 inline std::vector<double> numbers(const Value& value, const char* key, std::string_view what)
 {
-    if (!value.is_array())
-        throw wrongType(key, what, "a list of numbers");
+    if (!value.is_array()) throw wrongType(key, what, "a list of numbers");
     std::vector<double> result;
     result.reserve(value.size());
     for (const Value& element : value) {
-        if (!element.is_number())
-            throw wrongType(key, what, "a list of numbers");
+        if (!element.is_number()) throw wrongType(key, what, "a list of numbers");
         result.push_back(element.get<double>());
     }
     return result;
@@ -78,16 +72,14 @@ inline std::int64_t requiredInteger(const Value& object, const char* key, std::s
 inline bool requiredBool(const Value& object, const char* key, std::string_view what)
 {
     const Value& value = field(object, key, what);
-    if (!value.is_boolean())
-        throw wrongType(key, what, "true or false");
+    if (!value.is_boolean()) throw wrongType(key, what, "true or false");
     return value.get<bool>();
 }
 
 inline std::string requiredText(const Value& object, const char* key, std::string_view what)
 {
     const Value& value = field(object, key, what);
-    if (!value.is_string())
-        throw wrongType(key, what, "a text");
+    if (!value.is_string()) throw wrongType(key, what, "a text");
     return value.get<std::string>();
 }
 

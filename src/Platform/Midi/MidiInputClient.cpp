@@ -47,8 +47,7 @@ struct MidiInputClient::Impl {
 
     void find()
     {
-        if (backend != MidiBackend::none)
-            return;
+        if (backend != MidiBackend::none) return;
         if (desc.backend == MidiBackend::dummy) {
             backend = MidiBackend::dummy;
             return;
@@ -57,10 +56,12 @@ struct MidiInputClient::Impl {
         const bool jackWanted = desc.backend == MidiBackend::automatic || desc.backend == MidiBackend::jack;
         const bool alsaWanted = desc.backend == MidiBackend::automatic || desc.backend == MidiBackend::alsa;
         // RtMidi's JACK client complains on standard error when no server answers: ask first.
-        if (jackWanted && midisystem::jackServerRuns() && (lister = openRt(RtMidi::UNIX_JACK, desc.clientName, nullptr))) {
+        if (jackWanted && midisystem::jackServerRuns() &&
+            (lister = openRt(RtMidi::UNIX_JACK, desc.clientName, nullptr))) {
             backend = MidiBackend::jack;
             api = RtMidi::UNIX_JACK;
-        } else if (alsaWanted && midisystem::alsaSequencerOpens() && (lister = openRt(RtMidi::LINUX_ALSA, desc.clientName, nullptr))) {
+        } else if (alsaWanted && midisystem::alsaSequencerOpens() &&
+                   (lister = openRt(RtMidi::LINUX_ALSA, desc.clientName, nullptr))) {
             backend = MidiBackend::alsa;
             api = RtMidi::LINUX_ALSA;
         }
@@ -71,8 +72,7 @@ struct MidiInputClient::Impl {
         std::vector<std::string> names;
         const unsigned count = lister->getPortCount();
         for (unsigned i = 0; i < count; ++i)
-            if (std::string name = lister->getPortName(i); !name.empty())
-                names.push_back(std::move(name));
+            if (std::string name = lister->getPortName(i); !name.empty()) names.push_back(std::move(name));
         return names;
     }
 };
@@ -80,14 +80,12 @@ struct MidiInputClient::Impl {
 MidiInputClient::MidiInputClient(const MidiClientDesc& desc) : impl_(std::make_unique<Impl>())
 {
     impl_->desc = desc;
-    if (impl_->desc.clientName.empty())
-        impl_->desc.clientName = "Veltrane";
+    if (impl_->desc.clientName.empty()) impl_->desc.clientName = "Veltrane";
 }
 
 MidiInputClient::~MidiInputClient()
 {
-    while (!impl_->connections.empty())
-        disconnect(impl_->connections.begin()->first);
+    while (!impl_->connections.empty()) disconnect(impl_->connections.begin()->first);
 }
 
 MidiBackend MidiInputClient::backend() const { return impl_->backend; }
@@ -95,11 +93,9 @@ MidiBackend MidiInputClient::backend() const { return impl_->backend; }
 std::vector<MidiSourceInfo> MidiInputClient::sources()
 {
     impl_->find();
-    if (impl_->backend == MidiBackend::dummy)
-        return midisystem::dummySources();
+    if (impl_->backend == MidiBackend::dummy) return midisystem::dummySources();
     std::vector<MidiSourceInfo> out;
-    if (!impl_->lister)
-        return out;
+    if (!impl_->lister) return out;
     for (std::string& name : impl_->portNames()) {
         const std::int32_t id = midiPortId(name);
         out.push_back(MidiSourceInfo{name, name, id, false});
@@ -110,23 +106,19 @@ std::vector<MidiSourceInfo> MidiInputClient::sources()
 bool MidiInputClient::connect(const std::string& key, const std::string& portName, MidiReceiver& receiver)
 {
     impl_->find();
-    if (impl_->connections.contains(key) || impl_->backend == MidiBackend::none)
-        return false;
+    if (impl_->connections.contains(key) || impl_->backend == MidiBackend::none) return false;
     auto connection = std::make_unique<Connection>();
     connection->receiver = &receiver;
     if (impl_->backend == MidiBackend::dummy) {
         bool ok = false;
         midisystem::dummyConnect(key, receiver, ok);
-        if (!ok)
-            return false;
+        if (!ok) return false;
     } else {
         const auto names = impl_->portNames();
         const auto at = std::find(names.begin(), names.end(), key);
-        if (at == names.end())
-            return false;
+        if (at == names.end()) return false;
         connection->rt = openRt(impl_->api, impl_->desc.clientName, connection.get());
-        if (!connection->rt)
-            return false;
+        if (!connection->rt) return false;
         try {
             // Everything through: the decoder above skips what it does not use, in one place.
             connection->rt->ignoreTypes(false, false, false);
@@ -135,8 +127,7 @@ bool MidiInputClient::connect(const std::string& key, const std::string& portNam
         } catch (const RtMidiError&) {
             connection->failed = true;
         }
-        if (connection->failed)
-            return false;
+        if (connection->failed) return false;
     }
     impl_->connections.emplace(key, std::move(connection));
     return true;
@@ -145,10 +136,8 @@ bool MidiInputClient::connect(const std::string& key, const std::string& portNam
 void MidiInputClient::disconnect(const std::string& key)
 {
     const auto it = impl_->connections.find(key);
-    if (it == impl_->connections.end())
-        return;
-    if (impl_->backend == MidiBackend::dummy)
-        midisystem::dummyDisconnect(key, *it->second->receiver);
+    if (it == impl_->connections.end()) return;
+    if (impl_->backend == MidiBackend::dummy) midisystem::dummyDisconnect(key, *it->second->receiver);
     // Destroying the RtMidi client closes its port and waits for a callback under way.
     impl_->connections.erase(it);
 }

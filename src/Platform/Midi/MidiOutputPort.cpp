@@ -29,13 +29,11 @@ std::uint8_t bytesOf(std::uint32_t word, std::uint8_t out[3]) noexcept
     const std::uint8_t status = static_cast<std::uint8_t>(word >> 16);
     switch (word >> 28) {
     case 1:
-        if (status < 0xF8)
-            return 0;
+        if (status < 0xF8) return 0;
         out[0] = status;
         return 1;
     case 2: {
-        if (status < 0x80 || status >= 0xF0)
-            return 0;
+        if (status < 0x80 || status >= 0xF0) return 0;
         out[0] = status;
         out[1] = static_cast<std::uint8_t>(word >> 8) & 0x7F;
         out[2] = static_cast<std::uint8_t>(word) & 0x7F;
@@ -92,11 +90,13 @@ struct MidiOutputPort::Impl {
         while (const midiqueue::Message* m = self.queue.top()) {
             jack_nframes_t offset = 0;
             if (m->time != 0) {
-                const auto us = static_cast<std::int64_t>(std::min<std::uint64_t>(m->time / 1000, std::uint64_t{1} << 62)) + jackOffset;
-                const jack_nframes_t at = jack_time_to_frames(self.client, static_cast<jack_time_t>(std::max<std::int64_t>(us, 0)));
+                const auto us =
+                    static_cast<std::int64_t>(std::min<std::uint64_t>(m->time / 1000, std::uint64_t{1} << 62)) +
+                    jackOffset;
+                const jack_nframes_t at =
+                    jack_time_to_frames(self.client, static_cast<jack_time_t>(std::max<std::int64_t>(us, 0)));
                 const auto ahead = static_cast<std::int32_t>(at - start);
-                if (ahead >= static_cast<std::int32_t>(frames))
-                    break; // a later period's
+                if (ahead >= static_cast<std::int32_t>(frames)) break; // a later period's
                 offset = ahead > 0 ? static_cast<jack_nframes_t>(ahead) : 0;
             }
             offset = std::max(offset, last); // events of a period go in frame order
@@ -115,20 +115,19 @@ struct MidiOutputPort::Impl {
             queue.drain();
             const std::uint64_t now = hostNow();
             while (const midiqueue::Message* m = queue.top()) {
-                if (m->time > now)
-                    break;
+                if (m->time > now) break;
                 sink(m->bytes, m->size);
                 queue.pop();
             }
             lock.lock();
-            if (quit || queue.hasUnread())
-                continue;
+            if (quit || queue.hasUnread()) continue;
             const std::uint64_t next = queue.earliest();
             if (next == std::numeric_limits<std::uint64_t>::max())
                 wake.wait(lock);
             else
-                wake.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(std::min<std::uint64_t>(
-                                          next, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())))));
+                wake.wait_until(lock,
+                                Clock::time_point(std::chrono::nanoseconds(std::min<std::uint64_t>(
+                                    next, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())))));
         }
     }
 
@@ -140,8 +139,7 @@ struct MidiOutputPort::Impl {
 
     void stopScheduler()
     {
-        if (!thread.joinable())
-            return;
+        if (!thread.joinable()) return;
         {
             std::lock_guard lock(wakeMutex);
             quit = true;
@@ -153,10 +151,8 @@ struct MidiOutputPort::Impl {
 
 MidiOutputPort::MidiOutputPort(const MidiOutputDesc& desc) : desc_(desc)
 {
-    if (desc_.portName.empty())
-        desc_.portName = "Veltrane";
-    if (desc_.clientName.empty())
-        desc_.clientName = desc_.portName + " Out";
+    if (desc_.portName.empty()) desc_.portName = "Veltrane";
+    if (desc_.clientName.empty()) desc_.clientName = desc_.portName + " Out";
     impl_ = std::make_unique<Impl>(desc_.queueCapacity);
 }
 
@@ -164,8 +160,7 @@ MidiOutputPort::~MidiOutputPort() { close(); }
 
 bool MidiOutputPort::open()
 {
-    if (open_)
-        return true;
+    if (open_) return true;
     midisystem::silenceLibraries();
     Impl& impl = *impl_;
     const MidiBackend wanted = desc_.backend;
@@ -176,7 +171,9 @@ bool MidiOutputPort::open()
         id_ = midiPortId(fullName_);
         MidiDummy::addSource(fullName_, desc_.portName, id_);
         const std::string key = fullName_;
-        impl.sink = [key](const std::uint8_t* bytes, std::size_t count) { midisystem::dummyDeliver(key, bytes, count); };
+        impl.sink = [key](const std::uint8_t* bytes, std::size_t count) {
+            midisystem::dummyDeliver(key, bytes, count);
+        };
         impl.startScheduler();
         backend_ = MidiBackend::dummy;
     } else if (jackWanted && midisystem::jackServerRuns()) {
@@ -184,7 +181,8 @@ bool MidiOutputPort::open()
         impl.client = jack_client_open(desc_.clientName.c_str(), JackNoStartServer, &status);
         if (!impl.client)
             throw MidiError("JACK client not created", MidiError::Stage::client, static_cast<int>(status));
-        impl.port = jack_port_register(impl.client, desc_.portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        impl.port =
+            jack_port_register(impl.client, desc_.portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         if (!impl.port || jack_set_process_callback(impl.client, &Impl::process, &impl) != 0 ||
             jack_activate(impl.client) != 0) {
             jack_client_close(impl.client);
@@ -200,8 +198,7 @@ bool MidiOutputPort::open()
         try {
             RtMidiIn lister(RtMidi::LINUX_ALSA, desc_.clientName);
             lister.setErrorCallback(quietRtMidi);
-            for (unsigned i = 0; i < lister.getPortCount(); ++i)
-                before.push_back(lister.getPortName(i));
+            for (unsigned i = 0; i < lister.getPortCount(); ++i) before.push_back(lister.getPortName(i));
             impl.rtOut = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, desc_.clientName);
         } catch (const RtMidiError&) {
             return false; // no sequencer: the output is off
@@ -223,8 +220,7 @@ bool MidiOutputPort::open()
                     std::find(before.begin(), before.end(), name) == before.end() &&
                     name.find(desc_.portName) != std::string::npos)
                     fullName_ = name;
-        } catch (const RtMidiError&) {
-        }
+        } catch (const RtMidiError&) {}
         id_ = midiPortId(fullName_);
         RtMidiOut* out = impl.rtOut.get();
         impl.sink = [out](const std::uint8_t* bytes, std::size_t count) { out->sendMessage(bytes, count); };
@@ -239,8 +235,7 @@ bool MidiOutputPort::open()
 
 void MidiOutputPort::close(double drain)
 {
-    if (!open_)
-        return;
+    if (!open_) return;
     flush(drain);
     cancelPending();
     Impl& impl = *impl_;
@@ -253,8 +248,7 @@ void MidiOutputPort::close(double drain)
     impl.stopScheduler();
     impl.sink = nullptr;
     impl.rtOut.reset();
-    if (backend_ == MidiBackend::dummy)
-        MidiDummy::removeSource(fullName_);
+    if (backend_ == MidiBackend::dummy) MidiDummy::removeSource(fullName_);
     // The next open starts from an empty queue.
     impl.queue.drain();
     open_ = false;
@@ -265,17 +259,17 @@ void MidiOutputPort::close(double drain)
 
 bool MidiOutputPort::send(const std::uint32_t* words, std::size_t count, std::uint64_t hostTime) noexcept
 {
-    if (!open_)
-        return false;
+    if (!open_) return false;
     bool all = true;
     for (std::size_t i = 0; i < count; ++i) {
         std::uint8_t bytes[3];
-        if (const std::uint8_t size = bytesOf(words[i], bytes))
-            all = impl_->queue.push(hostTime, bytes, size) && all;
+        if (const std::uint8_t size = bytesOf(words[i], bytes)) all = impl_->queue.push(hostTime, bytes, size) && all;
     }
     if (impl_->thread.joinable()) {
         // Taking the lock only orders this wake-up against the scheduler's check before it sleeps.
-        { std::lock_guard lock(impl_->wakeMutex); }
+        {
+            std::lock_guard lock(impl_->wakeMutex);
+        }
         impl_->wake.notify_one();
     }
     return all;
@@ -285,16 +279,13 @@ void MidiOutputPort::cancelPending() noexcept { impl_->queue.cancel(); }
 
 bool MidiOutputPort::flush(double seconds)
 {
-    if (!open_)
-        return true;
+    if (!open_) return true;
     const std::uint64_t target = impl_->queue.pushed();
     const auto deadline = Clock::now() + std::chrono::duration<double>(std::max(seconds, 0.0));
     for (;;) {
         const std::uint64_t now = hostNow();
-        if (impl_->queue.taken() >= target && impl_->queue.earliest() > now)
-            return true;
-        if (Clock::now() >= deadline)
-            return false;
+        if (impl_->queue.taken() >= target && impl_->queue.earliest() > now) return true;
+        if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
 }

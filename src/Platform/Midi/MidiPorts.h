@@ -45,8 +45,8 @@ const char* toText(MidiBackend backend);
 class MidiError : public std::runtime_error {
 public:
     enum class Stage { client, port };
-    MidiError(const std::string& what, Stage stage, int status)
-        : std::runtime_error(what), stage(stage), status(status) {}
+    MidiError(const std::string& what, Stage stage, int status) : std::runtime_error(what), stage(stage), status(status)
+    {}
     Stage stage;
     int status; // negative: the layer's own; otherwise the system's
 };
@@ -100,8 +100,8 @@ private:
 
 struct MidiOutputDesc {
     MidiBackend backend = MidiBackend::automatic;
-    std::string clientName; // "": portName + " Out"
-    std::string portName;   // "": "Veltrane"
+    std::string clientName;           // "": portName + " Out"
+    std::string portName;             // "": "Veltrane"
     std::size_t queueCapacity = 8192; // messages waiting to leave
 };
 

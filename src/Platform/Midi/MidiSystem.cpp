@@ -81,8 +81,7 @@ bool jackServerRuns()
     silenceLibraries();
     jack_status_t status;
     jack_client_t* probe = jack_client_open("veltrane-probe", JackNoStartServer, &status);
-    if (!probe)
-        return false;
+    if (!probe) return false;
     jack_client_close(probe);
     return true;
 }
@@ -91,8 +90,7 @@ bool alsaSequencerOpens()
 {
     silenceLibraries();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
-        return false;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) return false;
     snd_seq_close(seq);
     return true;
 }
@@ -103,8 +101,7 @@ void dummyConnect(const std::string& key, MidiReceiver& receiver, bool& ok)
     std::lock_guard lock(d.mutex);
     const auto it = std::find_if(d.sources.begin(), d.sources.end(), [&](const auto& s) { return s.info.key == key; });
     ok = it != d.sources.end() && !it->refuse;
-    if (ok)
-        d.connections.emplace_back(key, &receiver);
+    if (ok) d.connections.emplace_back(key, &receiver);
 }
 
 void dummyDisconnect(const std::string& key, MidiReceiver& receiver)
@@ -119,8 +116,7 @@ std::vector<MidiSourceInfo> dummySources()
     Dummy& d = dummy();
     std::lock_guard lock(d.mutex);
     std::vector<MidiSourceInfo> out;
-    for (const auto& s : d.sources)
-        out.push_back(s.info);
+    for (const auto& s : d.sources) out.push_back(s.info);
     return out;
 }
 
@@ -129,16 +125,15 @@ void dummyDeliver(const std::string& key, const std::uint8_t* bytes, std::size_t
     Dummy& d = dummy();
     std::lock_guard lock(d.mutex);
     deliver(d, key, bytes, count);
-    if (d.tap)
-        d.tap(key, bytes, count);
+    if (d.tap) d.tap(key, bytes, count);
 }
 
 } // namespace midisystem
 
 namespace MidiDummy {
 
-using midisystem::dummy;
 using midisystem::deliver;
+using midisystem::dummy;
 
 void reset()
 {
@@ -176,8 +171,8 @@ int connectionCount(const std::string& key)
 {
     auto& d = dummy();
     std::lock_guard lock(d.mutex);
-    return static_cast<int>(std::count_if(d.connections.begin(), d.connections.end(),
-                                          [&](const auto& c) { return c.first == key; }));
+    return static_cast<int>(
+        std::count_if(d.connections.begin(), d.connections.end(), [&](const auto& c) { return c.first == key; }));
 }
 
 void setOutputTap(std::function<void(const std::string&, const std::uint8_t*, std::size_t)> tap)

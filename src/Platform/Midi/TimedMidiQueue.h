@@ -62,8 +62,7 @@ public:
         std::uint64_t tail = tail_.load(std::memory_order_relaxed);
         for (; tail != head; ++tail) {
             const Message& m = ring_[tail & mask_];
-            if (m.order < seenCancel_)
-                continue;
+            if (m.order < seenCancel_) continue;
             if (heap_.size() == heap_.capacity()) {
                 dropped_.fetch_add(1, std::memory_order_relaxed);
                 continue;

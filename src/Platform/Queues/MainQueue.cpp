@@ -88,16 +88,15 @@ std::size_t MainQueue::pump()
                 ++it;
             }
         }
-        std::sort(due.begin(), due.end(),
-                  [](const Delayed& a, const Delayed& b) { return a.due < b.due || (a.due == b.due && a.order < b.order); });
-        for (auto& d : due)
-            batch.push_back(std::move(d.task));
+        std::sort(due.begin(), due.end(), [](const Delayed& a, const Delayed& b) {
+            return a.due < b.due || (a.due == b.due && a.order < b.order);
+        });
+        for (auto& d : due) batch.push_back(std::move(d.task));
         for (auto& t : timers_) {
             if (t.due <= now) {
                 dueTimers.push_back(t.id);
                 t.due += t.interval;
-                if (t.due <= now)
-                    t.due = now + t.interval;
+                if (t.due <= now) t.due = now + t.interval;
             }
         }
     }
@@ -114,8 +113,7 @@ std::size_t MainQueue::pump()
         {
             std::lock_guard lock(mutex_);
             auto it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; });
-            if (it == timers_.end())
-                continue;
+            if (it == timers_.end()) continue;
             task = it->task;
         }
         runTask(task);
@@ -127,19 +125,14 @@ std::size_t MainQueue::pump()
 double MainQueue::secondsUntilDue() const
 {
     std::lock_guard lock(mutex_);
-    if (!ready_.empty())
-        return 0;
+    if (!ready_.empty()) return 0;
     double earliest = -1;
     auto consider = [&](double due) {
-        if (earliest < 0 || due < earliest)
-            earliest = due;
+        if (earliest < 0 || due < earliest) earliest = due;
     };
-    for (const auto& d : delayed_)
-        consider(d.due);
-    for (const auto& t : timers_)
-        consider(t.due);
-    if (earliest < 0)
-        return -1;
+    for (const auto& d : delayed_) consider(d.due);
+    for (const auto& t : timers_) consider(t.due);
+    if (earliest < 0) return -1;
     return std::max(earliest - clock_.now(), 0.0);
 }
 

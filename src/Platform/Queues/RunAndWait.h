@@ -28,8 +28,7 @@ void runAndWait(Enqueue&& enqueue, const std::function<void()>& task)
     });
     std::unique_lock lock(doneMutex);
     doneSignal.wait(lock, [&] { return done; });
-    if (error)
-        std::rethrow_exception(error);
+    if (error) std::rethrow_exception(error);
 }
 
 } // namespace veltrane::detail

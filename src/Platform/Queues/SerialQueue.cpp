@@ -48,8 +48,7 @@ void SerialQueue::sync(const std::function<void()>& task)
 
 void SerialQueue::drain()
 {
-    if (isCurrent())
-        return;
+    if (isCurrent()) return;
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return tasks_.empty() && !busy_; });
 }
@@ -60,8 +59,7 @@ void SerialQueue::run()
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
         if (tasks_.empty()) {
-            if (stopping_)
-                return;
+            if (stopping_) return;
             continue;
         }
         auto task = std::move(tasks_.front());
@@ -78,8 +76,7 @@ void SerialQueue::run()
         task = nullptr; // release captures outside the lock
         lock.lock();
         busy_ = false;
-        if (tasks_.empty())
-            idle_.notify_all();
+        if (tasks_.empty()) idle_.notify_all();
     }
 }
 

@@ -45,8 +45,7 @@ public:
     // Throws std::bad_alloc (or std::length_error for a capacity beyond 2^62).
     explicit SpscRing(std::size_t minimumCapacity)
         : mask_(roundUp(minimumCapacity) - 1), slots_(std::make_unique<T[]>(mask_ + 1))
-    {
-    }
+    {}
     SpscRing(const SpscRing&) = delete;
     SpscRing& operator=(const SpscRing&) = delete;
 
@@ -63,8 +62,7 @@ public:
     bool push(const T& value) noexcept
     {
         const std::uint64_t w = writeBegin();
-        if (w == writeEnd())
-            return false;
+        if (w == writeEnd()) return false;
         slotAt(w) = value;
         writeTo(w + 1);
         return true;
@@ -76,8 +74,7 @@ public:
         const std::uint64_t w = writeBegin();
         const std::uint64_t space = writeEnd() - w;
         const std::size_t n = count < space ? count : static_cast<std::size_t>(space);
-        for (std::size_t i = 0; i < n; ++i)
-            slotAt(w + i) = values[i];
+        for (std::size_t i = 0; i < n; ++i) slotAt(w + i) = values[i];
         writeTo(w + n);
         return n;
     }
@@ -94,8 +91,7 @@ public:
     bool pop(T& value) noexcept
     {
         const std::uint64_t r = readBegin();
-        if (r == readEnd())
-            return false;
+        if (r == readEnd()) return false;
         value = at(r);
         readTo(r + 1);
         return true;
@@ -117,8 +113,7 @@ private:
     {
         std::size_t size = 1;
         while (size < n) {
-            if (size > (std::size_t{1} << 61))
-                throw std::length_error("SpscRing capacity");
+            if (size > (std::size_t{1} << 61)) throw std::length_error("SpscRing capacity");
             size <<= 1;
         }
         return size;

@@ -21,4 +21,4 @@ std::optional<std::filesystem::path> find(const std::string& name, const std::st
 // The whole file as text; nothing when it cannot be read.
 std::optional<std::string> readText(const std::filesystem::path& path);
 
-}  // namespace veltrane::Resources
+} // namespace veltrane::Resources

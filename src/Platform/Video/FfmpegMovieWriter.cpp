@@ -257,8 +257,10 @@ private:
             }
             std::optional<VideoError> error;
             try {
-                if (auto* video = std::get_if<VideoJob>(&job)) encodeVideo(*video);
-                else encodeAudio(std::get<AudioJob>(job));
+                if (auto* video = std::get_if<VideoJob>(&job))
+                    encodeVideo(*video);
+                else
+                    encodeAudio(std::get<AudioJob>(job));
             } catch (const VideoError& e) {
                 error = e;
             } catch (const std::exception& e) { // memory for a frame: nothing may leave the thread
@@ -295,7 +297,8 @@ private:
         frame->sample_rate = format_.sampleRate;
         frame->nb_samples = count;
         frame->pts = job.position;
-        if (av_channel_layout_copy(&frame->ch_layout, &audio_->ch_layout) < 0 || av_frame_get_buffer(frame.get(), 0) < 0)
+        if (av_channel_layout_copy(&frame->ch_layout, &audio_->ch_layout) < 0 ||
+            av_frame_get_buffer(frame.get(), 0) < 0)
             throw VideoError(VideoError::Kind::audioBuffer, "");
         auto* out = reinterpret_cast<int32_t*>(frame->data[0]);
         for (std::size_t i = 0; i < std::size_t(count) * 2; ++i)

@@ -26,8 +26,7 @@ class NullMovieWriter final : public MovieWriter {
 public:
     NullMovieWriter(const MovieFormat& format, std::shared_ptr<NullMovieLog> log)
         : format_(checkedFormat(format)), log_(std::move(log))
-    {
-    }
+    {}
     ~NullMovieWriter() override
     {
         if (!done_) cancel();
@@ -56,8 +55,7 @@ public:
         done_ = true;
         try {
             record({NullMovieLog::Call::Kind::cancel, 0, 0});
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 
 private:
@@ -76,14 +74,12 @@ private:
 
 VideoError::VideoError(Kind kind, std::string detail)
     : std::runtime_error(detail.empty() ? stageName(kind) : detail), kind(kind), detail(std::move(detail))
-{
-}
+{}
 
 MovieFormat checkedFormat(MovieFormat format)
 {
     if (format.width <= 0 || format.height <= 0)
-        throw std::invalid_argument("movie size " + std::to_string(format.width) + "x" +
-                                    std::to_string(format.height));
+        throw std::invalid_argument("movie size " + std::to_string(format.width) + "x" + std::to_string(format.height));
     if (format.frameRate <= 0) throw std::invalid_argument("movie frame rate " + std::to_string(format.frameRate));
     if (format.sampleRate <= 0) throw std::invalid_argument("movie sample rate " + std::to_string(format.sampleRate));
     if (format.codec == VideoCodec::hevcMain10 && format.bitRate <= 0)

@@ -36,13 +36,13 @@ namespace veltrane::video {
 enum class VideoCodec { hevcMain10, prores4444 };
 
 struct MovieFormat {
-    int width = 0;  // even, for 4:2:0 HEVC
+    int width = 0; // even, for 4:2:0 HEVC
     int height = 0;
-    int frameRate = 0;         // frames per second, the video's time scale
+    int frameRate = 0; // frames per second, the video's time scale
     VideoCodec codec = VideoCodec::hevcMain10;
-    std::int64_t bitRate = 0;  // HEVC's average, bits per second; ProRes has none
-    int sampleRate = 0;        // of the stereo sound, its time scale
-    int queuedFrames = 0;      // frames waiting for the writer's thread; 0 = 3 (double buffering + one)
+    std::int64_t bitRate = 0; // HEVC's average, bits per second; ProRes has none
+    int sampleRate = 0;       // of the stereo sound, its time scale
+    int queuedFrames = 0;     // frames waiting for the writer's thread; 0 = 3 (double buffering + one)
 };
 
 // The stage at which writing failed. what() is FFmpeg's or the system's own text when there is one

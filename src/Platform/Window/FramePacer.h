@@ -10,27 +10,29 @@
 namespace veltrane {
 
 class FramePacer {
- public:
-  explicit FramePacer(double maxFramesPerSecond = 120) : interval_(1.0 / maxFramesPerSecond) {}
+public:
+    explicit FramePacer(double maxFramesPerSecond = 120) : interval_(1.0 / maxFramesPerSecond) {}
 
-  double interval() const { return interval_; }
-  // Seconds to wait at `now` before the next frame may start; 0 when it may start at once.
-  double wait(double now) const {
-    if (!started_) return 0;
-    double due = last_ + interval_;
-    return due > now ? due - now : 0;
-  }
-  // A frame starts at `now`: on the grid when it is on time, else a new grid from `now`.
-  void frameStarted(double now) {
-    double due = last_ + interval_;
-    last_ = started_ && now - due < interval_ && now >= due ? due : now;
-    started_ = true;
-  }
+    double interval() const { return interval_; }
+    // Seconds to wait at `now` before the next frame may start; 0 when it may start at once.
+    double wait(double now) const
+    {
+        if (!started_) return 0;
+        double due = last_ + interval_;
+        return due > now ? due - now : 0;
+    }
+    // A frame starts at `now`: on the grid when it is on time, else a new grid from `now`.
+    void frameStarted(double now)
+    {
+        double due = last_ + interval_;
+        last_ = started_ && now - due < interval_ && now >= due ? due : now;
+        started_ = true;
+    }
 
- private:
-  double interval_;
-  double last_ = 0;
-  bool started_ = false;
+private:
+    double interval_;
+    double last_ = 0;
+    bool started_ = false;
 };
 
-}  // namespace veltrane
+} // namespace veltrane

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t chunk = 65536;
 constexpr int level = 6;
-constexpr int gzipWindowBits = 31;  // 15-bit window, gzip wrapper
+constexpr int gzipWindowBits = 31;   // 15-bit window, gzip wrapper
 constexpr int detectWindowBits = 47; // 32 + 15: zlib or gzip, detected
 constexpr int memoryLevel = 8;
 constexpr int unixOS = 3;

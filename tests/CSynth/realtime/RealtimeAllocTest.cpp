@@ -15,46 +15,54 @@
 namespace {
 std::atomic<bool> armed{false};
 std::atomic<long> allocations{0};
-void note() {
+void note()
+{
     if (armed.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
 }
-}  // namespace
+} // namespace
 
 extern "C" {
 void* __real_malloc(size_t);
 void* __real_calloc(size_t, size_t);
 void* __real_realloc(void*, size_t);
-void* __wrap_malloc(size_t n) {
+void* __wrap_malloc(size_t n)
+{
     note();
     return __real_malloc(n);
 }
-void* __wrap_calloc(size_t a, size_t b) {
+void* __wrap_calloc(size_t a, size_t b)
+{
     note();
     return __real_calloc(a, b);
 }
-void* __wrap_realloc(void* p, size_t n) {
+void* __wrap_realloc(void* p, size_t n)
+{
     note();
     return __real_realloc(p, n);
 }
 }
 
-void* operator new(size_t n) {
+void* operator new(size_t n)
+{
     note();
     if (void* p = __real_malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](size_t n) { return operator new(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept {
+void* operator new(size_t n, const std::nothrow_t&) noexcept
+{
     note();
     return __real_malloc(n ? n : 1);
 }
 void* operator new[](size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void* operator new(size_t n, std::align_val_t a) {
+void* operator new(size_t n, std::align_val_t a)
+{
     note();
     if (void* p = std::aligned_alloc((size_t)a, (n + (size_t)a - 1) / (size_t)a * (size_t)a)) return p;
     throw std::bad_alloc();
 }
-void* operator new(size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+void* operator new(size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
     note();
     return std::aligned_alloc((size_t)a, (n + (size_t)a - 1) / (size_t)a * (size_t)a);
 }
@@ -67,7 +75,8 @@ void operator delete[](void* p, size_t) noexcept { std::free(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
 
-TEST(RealtimeRender, AllocatesNothing) {
+TEST(RealtimeRender, AllocatesNothing)
+{
     // The counter itself must see allocations, or the test proves nothing.
     static void* volatile sink;
     armed = true;
@@ -94,7 +103,7 @@ TEST(RealtimeRender, AllocatesNothing) {
         for (const vk_event& e : csynth_test::eventMix(block, start)) vk_push_event(k, &e);
         vk_push_input(k, mic.data(), 128);
         if (block == 8) {
-            ASSERT_EQ(vk_reverb_build(k, 1.0f), 0);  // a swap falls inside an armed render
+            ASSERT_EQ(vk_reverb_build(k, 1.0f), 0); // a swap falls inside an armed render
         }
         armed = true;
         vk_render(k, outs, 1 + (int)(block % 3), 128, start);

@@ -13,7 +13,8 @@
 // The first report ends the run with a failure.
 extern "C" const char* __tsan_default_options() { return "halt_on_error=1"; }
 
-TEST(KernelThreads, ProducersAndRenderThreadDoNotRace) {
+TEST(KernelThreads, ProducersAndRenderThreadDoNotRace)
+{
     vk_state* k = vk_create(48000);
     ASSERT_NE(k, nullptr);
     constexpr int64_t kBlocks = 400;

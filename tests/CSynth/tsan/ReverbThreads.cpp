@@ -15,7 +15,8 @@ constexpr double kRate = 48000.0;
 constexpr int kFrames = 48000 * 3;
 constexpr float kDecays[2] = {0.3f, 0.6f};
 
-float inputSample(int i, int channel) {
+float inputSample(int i, int channel)
+{
     uint32_t x = static_cast<uint32_t>(i) * 2654435761u + static_cast<uint32_t>(channel) * 40503u;
     x ^= x >> 15;
     x *= 2246822519u;
@@ -23,9 +24,10 @@ float inputSample(int i, int channel) {
     return static_cast<float>(static_cast<int32_t>(x)) * 0x1p-31f;
 }
 
-}  // namespace
+} // namespace
 
-int main() {
+int main()
+{
     vk_reverb* rv = vk_rv_create(kRate, 1.0);
     if (!rv) return 2;
 

@@ -35,8 +35,7 @@ struct RampSource : AudioRenderCallback {
         }
         const long start = frames.load(std::memory_order_relaxed);
         for (int c = 0; c < channels; ++c)
-            for (int i = 0; i < n; ++i)
-                planes[c][i] = static_cast<float>(start + i + 1000 * c);
+            for (int i = 0; i < n; ++i) planes[c][i] = static_cast<float>(start + i + 1000 * c);
         frames.store(start + n, std::memory_order_relaxed);
         lastChannels.store(channels, std::memory_order_relaxed);
         calls.fetch_add(1, std::memory_order_relaxed);
@@ -50,13 +49,11 @@ struct InputSink : AudioInputCallback {
     void receiveAudio(const float* const* planes, int ch, int n) noexcept override
     {
         if (n > 0)
-            for (int c = 0; c < ch && c < 2; ++c)
-                first[c] = planes[c][0];
+            for (int c = 0; c < ch && c < 2; ++c) first[c] = planes[c][0];
         channels.store(ch, std::memory_order_relaxed);
         frames.fetch_add(n, std::memory_order_relaxed);
     }
 };
-
 
 } // namespace
 
@@ -118,8 +115,7 @@ TEST(AudioNull, CallbackCostIsProcessorTimeBesideWallTime)
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
             if (compute) {
                 volatile double x = 0;
-                while (std::chrono::steady_clock::now() < until)
-                    x = x + 1;
+                while (std::chrono::steady_clock::now() < until) x = x + 1;
             } else {
                 std::this_thread::sleep_until(until);
             }
@@ -144,8 +140,7 @@ TEST(AudioNull, CallbackCostIsProcessorTimeBesideWallTime)
 
 TEST(AudioNull, TheWatchSeesAnAllocationInsideACallback)
 {
-    if (!testsupport::kWatching)
-        GTEST_SKIP() << "the allocation watch is compiled out under sanitizers";
+    if (!testsupport::kWatching) GTEST_SKIP() << "the allocation watch is compiled out under sanitizers";
     const long before = testsupport::callbackAllocations.load();
     RampSource source;
     source.allocate = true;
@@ -251,15 +246,18 @@ TEST_F(AudioJack, StopReturnsWithinASecondAThousandTimesInARow)
     struct Join {
         std::atomic<bool>& finished;
         std::thread& thread;
-        ~Join() { finished.store(true); thread.join(); }
+        ~Join()
+        {
+            finished.store(true);
+            thread.join();
+        }
     } join{finished, watchdog};
 
     for (int r = 0; r < 1000; ++r) {
         round.store(r);
         const int calls = source.calls.load();
         out.start();
-        if (r % 10 == 0)
-            in.start();
+        if (r % 10 == 0) in.start();
         // Stop while the callback runs: that is the moment a drain handshake could be missed.
         ASSERT_TRUE(waitFor([&] { return source.calls.load() > calls; })) << "round " << r;
         stopBegan.store(Clock::now().time_since_epoch().count());

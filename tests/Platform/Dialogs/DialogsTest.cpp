@@ -43,7 +43,8 @@ TEST(Dialogs, ScriptedAnswersAndZenityArguments)
     EXPECT_FALSE(second);
     EXPECT_EQ(presenter.saveRequests.size(), 2u);
 
-    const auto args = ZenityPresenter::arguments(SavePanel{"Export", {{"Veltrane presets", {"veltrane"}}}, "p.veltrane"});
+    const auto args =
+        ZenityPresenter::arguments(SavePanel{"Export", {{"Veltrane presets", {"veltrane"}}}, "p.veltrane"});
     EXPECT_EQ(args, (std::vector<std::string>{"--file-selection", "--save", "--confirm-overwrite", "--title=Export",
                                               "--filename=p.veltrane", "--file-filter=Veltrane presets | *.veltrane"}));
 }
@@ -52,7 +53,9 @@ TEST(Dialogs, SavePanelsWithControlsGiveBackTheirValues)
 {
     ManualClock clock;
     MainQueue main(clock);
-    const SavePanel panel{"Save the movie", {{"QuickTime movie", {"mov"}}}, "a.mov",
+    const SavePanel panel{"Save the movie",
+                          {{"QuickTime movie", {"mov"}}},
+                          "a.mov",
                           {PopUp{"Movie format", {"4K", "1080p"}, 0}, CheckBox{"HUD", false, false, "why"},
                            CheckBox{"WAV", true, true, ""}}};
     EXPECT_EQ(initialValues(panel.accessory), (std::vector<int>{0, 0, 1}));
@@ -91,9 +94,8 @@ TEST(Dialogs, SavePanelsWithControlsGiveBackTheirValues)
     // zenity: the chooser, then one form for the enabled controls (the disabled checkbox is left out).
     const auto form = ZenityPresenter::formArguments(panel);
     EXPECT_EQ(form, (std::vector<std::string>{"--forms", "--title=Save the movie", "--text=Save the movie",
-                                              "--separator=\x1f", "--add-combo=Movie format",
-                                              "--combo-values=4K|1080p", "--add-combo=WAV",
-                                              "--combo-values=Yes|No"}));
+                                              "--separator=\x1f", "--add-combo=Movie format", "--combo-values=4K|1080p",
+                                              "--add-combo=WAV", "--combo-values=Yes|No"}));
     EXPECT_EQ(ZenityPresenter::formValues(panel.accessory, "1080p\x1fNo\n"), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(ZenityPresenter::formValues(panel.accessory, "\x1f\n"), (std::vector<int>{0, 0, 1})); // left empty
     EXPECT_TRUE(ZenityPresenter::formArguments(SavePanel{"x", {}, "y"}).empty());

@@ -13,7 +13,8 @@ using namespace veltrane::dsp;
 
 namespace {
 
-std::vector<std::complex<double>> directDft(const std::vector<float>& x) {
+std::vector<std::complex<double>> directDft(const std::vector<float>& x)
+{
     const int n = static_cast<int>(x.size());
     std::vector<std::complex<double>> out(n / 2 + 1);
     for (int k = 0; k <= n / 2; ++k) {
@@ -27,7 +28,8 @@ std::vector<std::complex<double>> directDft(const std::vector<float>& x) {
     return out;
 }
 
-std::vector<float> randomSignal(int n, unsigned seed) {
+std::vector<float> randomSignal(int n, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> d(-1.0f, 1.0f);
     std::vector<float> x(n);
@@ -37,7 +39,8 @@ std::vector<float> randomSignal(int n, unsigned seed) {
 
 class RealFftSizes : public ::testing::TestWithParam<int> {};
 
-TEST_P(RealFftSizes, ForwardMatchesDirectDftAndInverseRoundTrips) {
+TEST_P(RealFftSizes, ForwardMatchesDirectDftAndInverseRoundTrips)
+{
     const int n = GetParam();
     const RealFft fft(n);
     const auto x = randomSignal(n, 7u + n);
@@ -59,12 +62,13 @@ TEST_P(RealFftSizes, ForwardMatchesDirectDftAndInverseRoundTrips) {
     for (int i = 0; i < n; ++i) ASSERT_NEAR(back[i] / n, x[i], 1e-5) << i;
 }
 
-TEST_P(RealFftSizes, PackedFormIsTwiceTheDftWithNyquistInBinZero) {
+TEST_P(RealFftSizes, PackedFormIsTwiceTheDftWithNyquistInBinZero)
+{
     const int n = GetParam();
     const RealFft fft(n);
     const auto x = randomSignal(n, 99u + n);
     std::vector<float> re(n / 2), im(n / 2);
-    fft.forwardPacked(x.data(), re.data(), im.data());  // plain, unaligned memory is fine here
+    fft.forwardPacked(x.data(), re.data(), im.data()); // plain, unaligned memory is fine here
     const auto ref = directDft(x);
     const double tol = 4e-6 * n;
     EXPECT_NEAR(re[0], 2.0 * ref[0].real(), tol);
@@ -77,13 +81,15 @@ TEST_P(RealFftSizes, PackedFormIsTwiceTheDftWithNyquistInBinZero) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RealFftSizes, ::testing::Values(256, 1024, 4096, 8192));
 
-TEST(RealFft, RejectsSizesThatAreNotPowersOfTwo) {
+TEST(RealFft, RejectsSizesThatAreNotPowersOfTwo)
+{
     EXPECT_THROW(RealFft(0), std::invalid_argument);
     EXPECT_THROW(RealFft(1000), std::invalid_argument);
     EXPECT_THROW(RealFft(2), std::invalid_argument);
 }
 
-TEST(RealFft, SharedPlanExecutesOnTwoThreadsAtOnce) {
+TEST(RealFft, SharedPlanExecutesOnTwoThreadsAtOnce)
+{
     const int n = 4096;
     const RealFft fft(n);
     auto run = [&](unsigned seed, double* worst) {
@@ -104,21 +110,23 @@ TEST(RealFft, SharedPlanExecutesOnTwoThreadsAtOnce) {
     EXPECT_LT(w2, 1e-5);
 }
 
-TEST(Windows, BlackmanAndHannAreFullPeriodicWindows) {
+TEST(Windows, BlackmanAndHannAreFullPeriodicWindows)
+{
     const auto b = blackmanWindow(1024);
     const auto h = hannWindow(8192);
     ASSERT_EQ(b.size(), 1024u);
     ASSERT_EQ(h.size(), 8192u);
     EXPECT_NEAR(b[0], 0.0f, 1e-7);
-    EXPECT_NEAR(b[512], 1.0f, 1e-6);  // peak in the middle: w[n/2] = 0.42 + 0.5 + 0.08
+    EXPECT_NEAR(b[512], 1.0f, 1e-6); // peak in the middle: w[n/2] = 0.42 + 0.5 + 0.08
     EXPECT_NEAR(b[256], 0.42f - 0.08f, 1e-6);
-    EXPECT_NEAR(b[1], b[1023], 1e-7);  // periodic: symmetric about n/2, not (n-1)/2
+    EXPECT_NEAR(b[1], b[1023], 1e-7); // periodic: symmetric about n/2, not (n-1)/2
     EXPECT_EQ(h[0], 0.0f);
     EXPECT_NEAR(h[4096], 1.0f, 1e-7);
     EXPECT_NEAR(h[2048], 0.5f, 1e-7);
 }
 
-TEST(VectorHelpers, RmsMagnitudesAndMultiply) {
+TEST(VectorHelpers, RmsMagnitudesAndMultiply)
+{
     const std::vector<float> x{3.0f, -4.0f, 0.0f, 0.0f};
     EXPECT_FLOAT_EQ(rms(x.data(), 4), 2.5f);
     EXPECT_EQ(rms(x.data(), 0), 0.0f);
@@ -132,14 +140,15 @@ TEST(VectorHelpers, RmsMagnitudesAndMultiply) {
     EXPECT_FLOAT_EQ(p[1], 16.0f);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
-TEST(RealFft, SharedInstanceIsOnePerSize) {
+TEST(RealFft, SharedInstanceIsOnePerSize)
+{
     const RealFft& a = RealFft::shared(256);
     EXPECT_EQ(&a, &RealFft::shared(256));
     EXPECT_NE(&a, &RealFft::shared(4096));
     EXPECT_EQ(RealFft::shared(4096).size(), 4096);
     EXPECT_THROW(RealFft::shared(100), std::invalid_argument);
 }
-}  // namespace
+} // namespace

@@ -41,8 +41,10 @@ protected:
     void TearDown() override
     {
         for (const auto& [name, value] : saved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
         }
         fs::remove_all(root);
     }
@@ -63,7 +65,7 @@ TEST_F(FilesTest, FoldersFollowTheXdgVariablesAndFallBackToHome)
 
     fs::create_directories(root / "home" / ".config");
     std::ofstream(root / "home" / ".config" / "user-dirs.dirs") << "# written by xdg-user-dirs-update\n"
-                                                                  << "XDG_MUSIC_DIR=\"$HOME/Sound/Tunes\"\n";
+                                                                << "XDG_MUSIC_DIR=\"$HOME/Sound/Tunes\"\n";
     EXPECT_EQ(Files::musicFolder(), root / "home" / "Sound" / "Tunes");
 }
 
@@ -121,10 +123,8 @@ TEST_F(FilesTest, PendingFilesReachTheirDestinationOnlyWhenCommitted)
             try {
                 Files::PendingFile refused(locked / "x.mov");
             } catch (const Files::Error& error) {
-                std::_Exit(error.path() == locked / "x.mov" &&
-                                   std::string(error.what()) == "Permission denied"
-                               ? 0
-                               : 3);
+                std::_Exit(error.path() == locked / "x.mov" && std::string(error.what()) == "Permission denied" ? 0
+                                                                                                                : 3);
             }
             std::_Exit(4); // created: the folder took the file
         },
@@ -135,7 +135,8 @@ TEST_F(FilesTest, PendingFilesReachTheirDestinationOnlyWhenCommitted)
 // empty when there is none, and then the copy path is reached through a folder of its own below.
 fs::path otherFileSystem(const fs::path& root)
 {
-    struct stat a{}, b{};
+    struct stat a {
+    }, b{};
     if (::stat(root.c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev) return {};
     const fs::path folder = fs::path("/dev/shm") / ("files-test-" + std::to_string(::getpid()));
     std::error_code error;

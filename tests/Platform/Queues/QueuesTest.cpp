@@ -50,8 +50,7 @@ TEST(SerialQueue, RunsTasksInOrderOnOneNamedThread)
         threadName = buffer;
     });
     ASSERT_EQ(order.size(), 100u);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(order[i], i);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
     for (auto id : threads) {
         EXPECT_EQ(id, threads.front());
         EXPECT_NE(id, std::this_thread::get_id());
@@ -85,8 +84,7 @@ TEST(SerialQueue, DestructionRunsWhatWasSubmitted)
     {
         SerialQueue queue("test.queue");
         queue.async([&] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
-        for (int i = 0; i < 10; ++i)
-            queue.async([&] { ++count; });
+        for (int i = 0; i < 10; ++i) queue.async([&] { ++count; });
     }
     EXPECT_EQ(count.load(), 10);
 }
@@ -137,8 +135,7 @@ TEST(MainQueue, RepeatingTimersFireOncePerPumpAndCanCancelThemselves)
     int fired = 0;
     MainQueue::TimerId id = 0;
     id = queue.addTimer(0.5, [&] {
-        if (++fired == 3)
-            queue.cancelTimer(id);
+        if (++fired == 3) queue.cancelTimer(id);
     });
     queue.pump();
     EXPECT_EQ(fired, 0);

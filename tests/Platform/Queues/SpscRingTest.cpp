@@ -14,8 +14,7 @@ thread_local long allocations = 0;
 void* operator new(std::size_t n)
 {
     ++allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
+    if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -37,8 +36,7 @@ TEST(SpscRing, FirstInFirstOutAcrossManyWrapsAndRefusesWhenFull)
     SpscRing<int> ring(4);
     int next = 0, expected = 0;
     for (int round = 0; round < 50; ++round) {
-        while (ring.push(next))
-            ++next;
+        while (ring.push(next)) ++next;
         EXPECT_EQ(ring.pushedCount() - ring.poppedCount(), 4u);
         // Take one fewer than there is, so the positions drift against the slot boundaries.
         for (int i = 0; i < 3; ++i) {
@@ -48,8 +46,7 @@ TEST(SpscRing, FirstInFirstOutAcrossManyWrapsAndRefusesWhenFull)
         }
     }
     int value = -1;
-    while (ring.pop(value))
-        EXPECT_EQ(value, expected++);
+    while (ring.pop(value)) EXPECT_EQ(value, expected++);
     EXPECT_EQ(expected, next);
     EXPECT_FALSE(ring.pop(value));
     EXPECT_EQ(ring.pushedCount(), ring.poppedCount());
@@ -67,8 +64,7 @@ TEST(SpscRing, PushSomeTakesWhatFitsAndBatchesPublishOnce)
     const std::uint64_t end = ring.readEnd();
     std::uint64_t r = ring.readBegin();
     EXPECT_EQ(end - r, 8u);
-    while (r < end && ring.at(r) < 4)
-        ++r;
+    while (r < end && ring.at(r) < 4) ++r;
     EXPECT_EQ(ring.poppedCount(), 0u);
     EXPECT_FALSE(ring.push(9.0f));
     ring.readTo(r);
@@ -100,10 +96,8 @@ TEST(SpscRing, NothingAllocatesAfterConstruction)
     const long before = allocations;
     for (int i = 0; i < 5000; ++i) {
         ring.push(Frame{float(i), -float(i)});
-        if (i % 3 == 0)
-            ring.pop(out[0]);
-        if (i % 1000 == 0)
-            ring.discardAll();
+        if (i % 3 == 0) ring.pop(out[0]);
+        if (i % 1000 == 0) ring.discardAll();
     }
     ring.reset();
     const long after = allocations;

@@ -67,8 +67,9 @@ protected:
             writer.appendVideo(testFrame(format.width, format.height, i), i);
             const int64_t ahead = std::min<int64_t>(total, int64_t(format.sampleRate) * (i + 2) / format.frameRate);
             for (; position < ahead; position = std::min<int64_t>(ahead, position + 4800))
-                writer.appendAudio({sound.data() + position * 2, size_t(std::min<int64_t>(ahead, position + 4800) - position) * 2},
-                                   position);
+                writer.appendAudio(
+                    {sound.data() + position * 2, size_t(std::min<int64_t>(ahead, position + 4800) - position) * 2},
+                    position);
         }
         if (position < total) writer.appendAudio({sound.data() + position * 2, size_t(total - position) * 2}, position);
         writer.finish();
@@ -211,8 +212,8 @@ TEST_F(MovieWriterTest, FormatsAndFramesOutsideTheRangesAreRefusedBeforeAnything
         return f;
     };
     const MovieFormat bad[] = {
-        with([](MovieFormat& f) { f.width = 0; }),      with([](MovieFormat& f) { f.height = -2; }),
-        with([](MovieFormat& f) { f.frameRate = 0; }),  with([](MovieFormat& f) { f.sampleRate = 0; }),
+        with([](MovieFormat& f) { f.width = 0; }),     with([](MovieFormat& f) { f.height = -2; }),
+        with([](MovieFormat& f) { f.frameRate = 0; }), with([](MovieFormat& f) { f.sampleRate = 0; }),
         with([](MovieFormat& f) { f.bitRate = 0; }),
     };
     for (const MovieFormat& f : bad) {

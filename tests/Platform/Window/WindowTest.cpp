@@ -24,13 +24,13 @@ namespace {
 
 TEST(FramePacer, PacesToTheGridAndNeverCatchesUp)
 {
-    FramePacer pacer(100);  // 10 ms
-    EXPECT_EQ(pacer.wait(5.0), 0);  // the first frame starts at once
+    FramePacer pacer(100);         // 10 ms
+    EXPECT_EQ(pacer.wait(5.0), 0); // the first frame starts at once
     pacer.frameStarted(5.0);
     EXPECT_NEAR(pacer.wait(5.004), 0.006, 1e-9);
-    pacer.frameStarted(5.0101);  // a little late: stays on the grid
+    pacer.frameStarted(5.0101); // a little late: stays on the grid
     EXPECT_NEAR(pacer.wait(5.0101), 0.0099, 1e-9);
-    pacer.frameStarted(5.5);     // far behind: a new grid, no burst of frames to catch up
+    pacer.frameStarted(5.5); // far behind: a new grid, no burst of frames to catch up
     EXPECT_NEAR(pacer.wait(5.5), 0.01, 1e-9);
     EXPECT_EQ(pacer.wait(5.52), 0);
 }
@@ -147,7 +147,8 @@ TEST_F(SdlWindows, DisplaysWindowsAndRealInput)
     auto extensions = system->vulkanInstanceExtensions();
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), "VK_KHR_surface"), extensions.end());
 
-    auto window = system->open({.title = "Veltrane test", .width = 400, .height = 300, .minWidth = 200, .minHeight = 100});
+    auto window =
+        system->open({.title = "Veltrane test", .width = 400, .height = 300, .minWidth = 200, .minHeight = 100});
     EXPECT_EQ(window->title(), "Veltrane test");
     EXPECT_EQ(window->width(), 400);
     EXPECT_EQ(window->display(), 0);
@@ -171,7 +172,7 @@ TEST_F(SdlWindows, DisplaysWindowsAndRealInput)
     EXPECT_NEAR(down->x, 50, 1);
     EXPECT_NEAR(down->y, 60, 1);
 
-    xdotool("click 4");  // the wheel, away from the user
+    xdotool("click 4"); // the wheel, away from the user
     auto wheel = waitForEvent(*system, WindowEvent::Kind::wheel);
     ASSERT_TRUE(wheel);
     EXPECT_EQ(wheel->dy, 1);
@@ -188,7 +189,8 @@ TEST_F(SdlWindows, DisplaysWindowsAndRealInput)
     // Keys go to the window with the input focus (no window manager gives it here).
     ASSERT_EQ(xdotool("search --name '^Veltrane test$' windowfocus --sync key shift+slash"), 0);
     // Shift itself comes first and types nothing.
-    auto key = waitForEvent(*system, WindowEvent::Kind::keyDown, [](const WindowEvent& e) { return !e.key.characters.empty(); });
+    auto key = waitForEvent(*system, WindowEvent::Kind::keyDown,
+                            [](const WindowEvent& e) { return !e.key.characters.empty(); });
     ASSERT_TRUE(key);
     EXPECT_EQ(key->key.characters, "?");
     EXPECT_TRUE(key->key.modifiers & KeyInput::shift);
@@ -214,9 +216,9 @@ TEST_F(SdlWindows, PresentsThroughTheSwapchain)
         auto pixels = device->makeBuffer(160 * 100 * 4, "pixels");
         auto* p = static_cast<std::uint8_t*>(pixels->contents());
         for (int k = 0; k < 160 * 100; ++k) {
-            p[4 * k + 0] = 40;   // blue
-            p[4 * k + 1] = 200;  // green
-            p[4 * k + 2] = 90;   // red
+            p[4 * k + 0] = 40;  // blue
+            p[4 * k + 1] = 200; // green
+            p[4 * k + 2] = 90;  // red
             p[4 * k + 3] = 255;
         }
         cb->encodeRaw([&](VkCommandBuffer cmd) {
@@ -243,4 +245,4 @@ TEST_F(SdlWindows, PresentsThroughTheSwapchain)
     XCloseDisplay(x);
 }
 
-}  // namespace
+} // namespace

@@ -133,8 +133,9 @@ TEST_F(AbletonExportTest, MissingElementsAreSkippedAndValueAttributesUsed)
     EXPECT_EQ(keys, (std::vector<std::string>{"filterCutoff", "volume", "reverbDecay"}));
     EXPECT_STREQ(AbletonExport::firstElement("Freq", doc).attribute("Value").value(), "22000");
     EXPECT_FALSE(AbletonExport::firstElement("Res", doc).attribute("Value"));
-    EXPECT_STREQ(AbletonExport::firstElement("Manual", AbletonExport::firstElement("Volume", doc)).attribute("Value").value(),
-                 JSMath::string(20 * JSMath::log10(0.5)).c_str());
+    EXPECT_STREQ(
+        AbletonExport::firstElement("Manual", AbletonExport::firstElement("Volume", doc)).attribute("Value").value(),
+        JSMath::string(20 * JSMath::log10(0.5)).c_str());
 }
 
 TEST_F(AbletonExportTest, TemplateWithoutDelayStillExports)
@@ -145,8 +146,8 @@ TEST_F(AbletonExportTest, TemplateWithoutDelayStillExports)
 <Ableton><Chorus><DryWet><Manual Value="0"/></DryWet></Chorus></Ableton>
 )";
     const auto gz = Gzip::compress(std::span(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()));
-    std::ofstream(root / "Presets" / "veltrane-rackv2.adg", std::ios::binary).write(reinterpret_cast<const char*>(gz.data()),
-                                                                                  std::streamsize(gz.size()));
+    std::ofstream(root / "Presets" / "veltrane-rackv2.adg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(gz.data()), std::streamsize(gz.size()));
     Resources::setRoot(root);
     const pugi::xml_document doc = parse(AbletonExport::rack(tone()));
     EXPECT_EQ(manual(doc.document_element(), {"Chorus", "DryWet"}), "0.45");
@@ -177,7 +178,8 @@ TEST_F(AbletonExportTest, GzipAndXmllintAcceptTheRack)
         GTEST_SKIP() << "gzip or xmllint missing (scripts/install-deps installs them)";
     const fs::path file = fs::path(testing::TempDir()) / ("veltrane-" + std::to_string(::getpid()) + ".adg");
     const auto rack = AbletonExport::rack(tone());
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(rack.data()), std::streamsize(rack.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rack.data()), std::streamsize(rack.size()));
     EXPECT_EQ(std::system(("gzip -t '" + file.string() + "'").c_str()), 0);
     EXPECT_EQ(std::system(("zcat '" + file.string() + "' | xmllint --noout -").c_str()), 0);
     fs::remove(file);

@@ -88,7 +88,7 @@ TEST(JSMath, LogarithmsAgreeWithMPFRWithinOneUlp)
         {"log", JSMath::log, mpfr_log}, {"log10", JSMath::log10, mpfr_log10}, {"log2", JSMath::log2, mpfr_log2}};
     for (int i = 0; i < 20000; ++i) {
         double v = std::ldexp(mantissa(random), static_cast<int>(exponent(random)));
-        if (i % 4 == 0) v = 1 + (mantissa(random) - 1.5) * 1e-3; // near 1, where cancellation bites
+        if (i % 4 == 0) v = 1 + (mantissa(random) - 1.5) * 1e-3;           // near 1, where cancellation bites
         if (i % 97 == 0) v = std::ldexp(mantissa(random), -1074 + i % 50); // subnormal
         for (const auto& [name, fn, ref] : functions) {
             mpfr_set_d(x, v, MPFR_RNDN);
@@ -121,9 +121,10 @@ TEST(JSMath, LogarithmsAndTextsMatchNodeBitForBit)
         out.precision(17);
         for (double v : values) out << v << '\n';
     }
-    const std::string script = "const v=require('fs').readFileSync('" + input.string() +
-                               "','utf8').trim().split('\\n').map(Number);"
-                               "for(const x of v)console.log([x,Math.log(x),Math.log10(x),Math.log2(x)].map(String).join(' '))";
+    const std::string script =
+        "const v=require('fs').readFileSync('" + input.string() +
+        "','utf8').trim().split('\\n').map(Number);"
+        "for(const x of v)console.log([x,Math.log(x),Math.log10(x),Math.log2(x)].map(String).join(' '))";
     FILE* pipe = ::popen(("node -e \"" + script + "\"").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string output;

@@ -28,13 +28,13 @@ TEST(MIDIExport, DefaultToneFileBytes)
     const LockedTone tone = LockedTone::locking(AudioParams::defaults(), "sawtooth");
     ASSERT_EQ(tone.baseMidiNote, 57);
     const std::vector<std::uint8_t> expected = {
-        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 0x69,
-        0, 0xB0, 7, 64,  0, 0xB0, 74, 85, 0, 0xB0, 71, 52, 0, 0xB0, 91, 38, 0, 0xB0, 73, 32,
-        0, 0xB0, 93, 16, 0, 0xB0, 94, 38, 0, 0xB0, 95, 25, 0, 0xB0, 92, 0,  0, 0xB0, 76, 55,
-        0, 0xB0, 1, 6,   0, 0xB0, 3, 17,  0, 0xB0, 12, 38, 0, 0xB0, 10, 89, 0, 0xB0, 20, 0,
-        0, 0xB0, 21, 127, 0, 0xB0, 22, 47, 0, 0xB0, 23, 0, 0, 0xB0, 24, 64, 0, 0xB0, 25, 0,
-        0, 0xB0, 26, 0,  0, 0xB0, 27, 0,  0, 0xB0, 28, 0,
-        0, 0x90, 57, 0x64, 0x83, 0x60, 0x80, 57, 0, 0, 0xFF, 0x2F, 0};
+        'M',  'T',  'h', 'd',  0,    0,    0, 6,    0,  0,  0, 1,    0x01, 0xE0, 'M', 'T',  'r', 'k',  0,    0,
+        0,    0x69, 0,   0xB0, 7,    64,   0, 0xB0, 74, 85, 0, 0xB0, 71,   52,   0,   0xB0, 91,  38,   0,    0xB0,
+        73,   32,   0,   0xB0, 93,   16,   0, 0xB0, 94, 38, 0, 0xB0, 95,   25,   0,   0xB0, 92,  0,    0,    0xB0,
+        76,   55,   0,   0xB0, 1,    6,    0, 0xB0, 3,  17, 0, 0xB0, 12,   38,   0,   0xB0, 10,  89,   0,    0xB0,
+        20,   0,    0,   0xB0, 21,   127,  0, 0xB0, 22, 47, 0, 0xB0, 23,   0,    0,   0xB0, 24,  64,   0,    0xB0,
+        25,   0,    0,   0xB0, 26,   0,    0, 0xB0, 27, 0,  0, 0xB0, 28,   0,    0,   0x90, 57,  0x64, 0x83, 0x60,
+        0x80, 57,   0,   0,    0xFF, 0x2F, 0};
     EXPECT_EQ(MIDIExport::file(tone), expected);
     EXPECT_EQ(expected.size(), MIDIExport::fileSize);
     EXPECT_EQ(MIDIExport::filename(tone), "veltrane-A3.mid");
@@ -79,11 +79,13 @@ TEST(MIDIExport, ControllerCurvesAndChoices)
 
 TEST(MIDIExport, Clamp7AndVariableLengthQuantities)
 {
-    const std::pair<double, int> rounds[] = {{63.5, 64}, {-0.5, 0}, {200, 127}, {std::nan(""), 0},
-                                             {std::numeric_limits<double>::infinity(), 127}, {2.5, 3}, {2.49, 2}};
+    const std::pair<double, int> rounds[] = {
+        {63.5, 64}, {-0.5, 0}, {200, 127}, {std::nan(""), 0}, {std::numeric_limits<double>::infinity(), 127},
+        {2.5, 3},   {2.49, 2}};
     for (const auto& [x, expected] : rounds) EXPECT_EQ(MIDIExport::clamp7(x), expected) << x;
     const std::pair<std::int64_t, std::vector<std::uint8_t>> quantities[] = {
-        {0, {0x00}}, {127, {0x7F}}, {128, {0x81, 0x00}}, {480, {0x83, 0x60}}, {16384, {0x81, 0x80, 0x00}}, {-1, {0x00}}};
+        {0, {0x00}}, {127, {0x7F}}, {128, {0x81, 0x00}}, {480, {0x83, 0x60}}, {16384, {0x81, 0x80, 0x00}},
+        {-1, {0x00}}};
     for (const auto& [n, expected] : quantities) EXPECT_EQ(MIDIExport::vlq(n), expected) << n;
 }
 

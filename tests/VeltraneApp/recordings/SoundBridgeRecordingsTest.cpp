@@ -41,7 +41,8 @@ std::size_t entries(const fs::path& folder)
 // A folder on another file system than `than` (a tmpfs at /dev/shm), or nothing.
 std::optional<fs::path> otherFileSystem(const fs::path& than, const std::string& name)
 {
-    struct stat a{}, b{};
+    struct stat a {
+    }, b{};
     if (::stat(than.c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev) return std::nullopt;
     const fs::path folder = fs::path("/dev/shm") / name;
     std::error_code error;
@@ -59,8 +60,8 @@ protected:
         tmp.set((folder / "tmp").string());
         configHome.set((folder / "config").string());
         dataHome.set((folder / "data").string());
-        std::ofstream(folder / "config" / "user-dirs.dirs") << "XDG_MUSIC_DIR=\"" << (folder / "music").string()
-                                                            << "\"\n";
+        std::ofstream(folder / "config" / "user-dirs.dirs")
+            << "XDG_MUSIC_DIR=\"" << (folder / "music").string() << "\"\n";
     }
     ~SoundBridgeRecordings() override
     {
@@ -96,10 +97,12 @@ protected:
 
     bool pumpUntil(const std::function<bool()>& done, double seconds = 30)
     {
-        return testsupport::waitFor([&] {
-            main.pump();
-            return done();
-        }, seconds);
+        return testsupport::waitFor(
+            [&] {
+                main.pump();
+                return done();
+            },
+            seconds);
     }
 
     // Frames the engine renders in `seconds` of the dummy server's time.
@@ -136,7 +139,8 @@ protected:
         track.end();
         const fs::path file = folder / "tune.mid";
         const Bytes bytes = smf(0, 480, {track});
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return library->importFile(file);
     }
 
@@ -167,8 +171,7 @@ TEST_F(SoundBridgeRecordings, ARecordingIsSavedOverAnOldFileAcrossFileSystemsOrK
     EXPECT_EQ(first.parent_path(), folder / "tmp");
     main.pump();
     const Dialogs::SavePanel& panel = dialogs.saveRequests.at(0);
-    EXPECT_TRUE(std::regex_match(panel.proposedName,
-                                 std::regex(R"(veltrane-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.wav)")))
+    EXPECT_TRUE(std::regex_match(panel.proposedName, std::regex(R"(veltrane-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.wav)")))
         << panel.proposedName;
     EXPECT_EQ(panel.directory, folder / "music");
     EXPECT_EQ(panel.types.at(0).extensions, std::vector<std::string>{"wav"});
@@ -499,7 +502,8 @@ TEST_F(SoundBridgeRecordings, ACancelledExportLeavesNoMovieAndKeepsTheOldFile)
     ASSERT_TRUE(pumpUntil(
         [&] { return state->movieProgress.get().value_or(0) > 0 || !dialogs.alerts.empty() || !log.empty(); }, 300));
     ASSERT_TRUE(dialogs.alerts.empty() && log.empty())
-        << (dialogs.alerts.empty() ? log.front() : dialogs.alerts.front().message + " " + dialogs.alerts.front().informative);
+        << (dialogs.alerts.empty() ? log.front()
+                                   : dialogs.alerts.front().message + " " + dialogs.alerts.front().informative);
     bridge->exportMovie(*state); // while it renders: nothing
     bridge->cancelMovie();
     ASSERT_TRUE(pumpUntil([&] { return !bridge->movies().isRendering(); }, 300));
@@ -565,8 +569,8 @@ TEST_F(SoundBridgeRecordings, EveryFailureIsOneAlertOrOneLogLine)
         clock.advance(0.5);
     }
     ASSERT_TRUE(pumpUntil([&] { return !log.empty(); }));
-    EXPECT_EQ(seen(), Lines{"log: movie export failed: " + (missing / "capture.wav").string() +
-                            ": No such file or directory"});
+    EXPECT_EQ(seen(),
+              Lines{"log: movie export failed: " + (missing / "capture.wav").string() + ": No such file or directory"});
 
     // An export the user asked for: an alert.
     std::ofstream(folder / "out" / "x.veltranetake") << Take(48000, "", 4800, {}, {}, {}, {}).encoded();
@@ -574,8 +578,8 @@ TEST_F(SoundBridgeRecordings, EveryFailureIsOneAlertOrOneLogLine)
     dialogs.willSave(missing / "x.mov");
     bridge->exportMovie(*state);
     ASSERT_TRUE(pumpUntil([&] { return !dialogs.alerts.empty(); }));
-    EXPECT_EQ(seen(), Lines{"alert: Movie export failed | " + (missing / "x.wav").string() +
-                            ": No such file or directory"});
+    EXPECT_EQ(seen(),
+              Lines{"alert: Movie export failed | " + (missing / "x.wav").string() + ": No such file or directory"});
 
     // The locked-tone exports: a file that cannot be written, a rack without its template.
     state->lockedTone.set(LockedTone::locking(AudioParams::defaults(), "sine"));

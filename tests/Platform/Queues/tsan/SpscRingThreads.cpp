@@ -29,16 +29,14 @@ TEST(SpscRingThreads, EveryValueArrivesOnceInOrder)
         std::vector<Item> block;
         while (next < kItems) {
             if (next % 3 == 0) {
-                if (ring.push(Item{next, ~next}))
-                    ++next;
+                if (ring.push(Item{next, ~next})) ++next;
             } else {
                 block.clear();
                 for (std::uint64_t i = 0; i < 1 + next % 17 && next + i < kItems; ++i)
                     block.push_back(Item{next + i, ~(next + i)});
                 next += ring.pushSome(block.data(), block.size());
             }
-            if (next % 1024 == 0)
-                std::this_thread::yield();
+            if (next % 1024 == 0) std::this_thread::yield();
         }
     });
 
