@@ -4,26 +4,16 @@
 #include "Platform/Clock/Clock.h"
 #include "Platform/Files/Files.h"
 #include "VeltraneApp/InstrumentState.h"
+#include "VeltraneApp/LaunchArguments.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace veltrane {
 
-namespace {
-
-std::optional<std::string> valueAfter(const std::vector<std::string>& arguments, std::string_view name)
-{
-    const auto it = std::find(arguments.begin(), arguments.end(), name);
-    if (it == arguments.end() || it + 1 == arguments.end()) return std::nullopt;
-    return *(it + 1);
-}
-
-} // namespace
-
 std::unique_ptr<LiveBench> LiveBench::fromArguments(const std::vector<std::string>& arguments)
 {
-    const auto script = valueAfter(arguments, "--bench");
+    const auto script = launchValue(arguments, "--bench");
     if (!script) return nullptr;
     std::optional<Motion> motion;
     try {
@@ -31,7 +21,7 @@ std::unique_ptr<LiveBench> LiveBench::fromArguments(const std::vector<std::strin
     } catch (const std::exception&) {
         return nullptr;
     }
-    const std::filesystem::path out = valueAfter(arguments, "--out").value_or(std::string(defaultOut));
+    const std::filesystem::path out = launchValue(arguments, "--out").value_or(std::string(defaultOut));
     const bool materials = std::find(arguments.begin(), arguments.end(), "--materials") != arguments.end();
     return std::make_unique<LiveBench>(std::move(*motion), out, materials);
 }

@@ -5,6 +5,7 @@
 #include "Platform/Files/Files.h"
 #include "Platform/Json/Json.h"
 #include "Platform/Queues/MainQueue.h"
+#include "VeltraneApp/LaunchArguments.h"
 #include "VeltraneApp/MelodyLibrary.h"
 #include "VeltraneApp/StageOutput.h"
 
@@ -17,13 +18,6 @@
 namespace veltrane {
 
 namespace {
-
-std::optional<std::string> valueAfter(const std::vector<std::string>& arguments, std::string_view name)
-{
-    const auto it = std::find(arguments.begin(), arguments.end(), name);
-    if (it == arguments.end() || it + 1 == arguments.end()) return std::nullopt;
-    return *(it + 1);
-}
 
 // A decimal number written as the whole argument: no white space, nothing after it.
 std::optional<double> wholeNumber(const std::string& text)
@@ -41,7 +35,7 @@ void AppDelegate::applicationDidFinishLaunching(VeltraneMain& app)
 {
     // A regular foreground application, brought to the front.
     if (Window* window = app.window()) window->raise(true);
-    const auto value = valueAfter(app.arguments(), "--quit-after");
+    const auto value = launchValue(app.arguments(), "--quit-after");
     if (!value) return;
     const auto seconds = wholeNumber(*value);
     if (!seconds || std::isnan(*seconds) || *seconds == INFINITY) return;
@@ -54,7 +48,7 @@ VeltraneMain::VeltraneMain(std::vector<std::string> arguments) : VeltraneMain(st
 VeltraneMain::VeltraneMain(std::vector<std::string> arguments, Options options)
     : arguments_(std::move(arguments)), options_(std::move(options))
 {
-    if (const auto path = valueAfter(arguments_, "--test-state")) testState_ = *path;
+    if (const auto path = launchValue(arguments_, "--test-state")) testState_ = *path;
 }
 
 VeltraneMain::~VeltraneMain()
