@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -35,6 +38,21 @@ bool hasExtension(VkPhysicalDevice device, const char* name)
 // Set by the completion loop while it lets a command buffer go: the destructor, when it runs within
 // that, tells the loop through it that the device is gone.
 thread_local bool* destroyedOnThisThread = nullptr;
+
+// The program's exit waits (a few seconds at most) for the GPU work submitted and not yet completed:
+// the Vulkan loader and driver take their own state down as the process ends, and the completion of
+// that work would use it, as would the device's teardown when the work held its last reference (a
+// thread nobody joins). Work is counted done once its completion, teardown included, has returned.
+// A plain atomic, as the wait runs among the exit handlers.
+std::atomic<int> workInFlight{0};
+std::once_flag exitWaitRegistered;
+
+void waitForGpuWork()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (workInFlight.load(std::memory_order_acquire) > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 bool instanceHasLayer(const char* name)
 {
@@ -400,6 +418,7 @@ void GpuDevice::savePipelineCache() noexcept
 
 void GpuDevice::startCompletionThread()
 {
+    std::call_once(exitWaitRegistered, [] { std::atexit(waitForGpuWork); });
     completionThread_ = std::thread([this] { completionLoop(); });
 }
 
@@ -557,6 +576,7 @@ void GpuDevice::submit(std::shared_ptr<GpuCommandBuffer> cb)
         cb->finish(false, "queue submission failed (VkResult " + std::to_string(result) + ")");
         return;
     }
+    workInFlight.fetch_add(1, std::memory_order_relaxed);
     {
         std::lock_guard lock(flightMutex_);
         inFlight_.push_back(std::move(cb));
@@ -583,7 +603,9 @@ void GpuDevice::completionLoop()
             std::lock_guard lock(flightMutex_);
             inFlight_.pop_front();
         }
-        if (!complete(std::move(cb), result)) return; // the device is gone: touch nothing of it
+        const bool alive = complete(std::move(cb), result);
+        workInFlight.fetch_sub(1, std::memory_order_release);
+        if (!alive) return; // the device is gone: touch nothing of it
     }
 }
 

@@ -4,7 +4,8 @@
 // Lifetime: a command buffer in flight keeps its device alive, so the last reference may be dropped
 // on any thread, the completion thread included (when the owner let go while work was in flight).
 // The destructor stops the completion thread and waits for it, except on that thread itself, which
-// it lets finish on its own: it touches nothing of the device once the destructor has run.
+// it lets finish on its own: it touches nothing of the device once the destructor has run. The
+// program's exit waits a few seconds at most for work in flight and such a teardown to end.
 
 #include <condition_variable>
 #include <cstdint>
