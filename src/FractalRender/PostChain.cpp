@@ -51,14 +51,19 @@ void FractalRenderer::encodePost(GpuCommandBuffer& cb, const std::shared_ptr<Gpu
 
     BrightBlock first = makeBrightBlock(source->width(), source->height(), true);
     drawFullscreen(cb, brightPipeline_, bloomA_, {source}, &first, sizeof first);
+    cb.mark("bright half");
     blur(cb, bloomA_, bloomA2_);
+    cb.mark("blur half");
     BrightBlock second = makeBrightBlock(bloomA_->width(), bloomA_->height(), false);
     drawFullscreen(cb, brightPipeline_, bloomB_, {bloomA_}, &second, sizeof second);
+    cb.mark("bright quarter");
     blur(cb, bloomB_, bloomB2_);
     blur(cb, bloomB_, bloomB2_);
+    cb.mark("blur quarter");
 
     CompositeBlock block = makeCompositeBlock(target->width(), target->height(), target->format(), audio, post, time);
     drawFullscreen(cb, composite, target, {source, bloomA_, bloomB_}, &block, sizeof block);
+    cb.mark("composite");
 }
 
 } // namespace veltrane
