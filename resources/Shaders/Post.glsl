@@ -203,13 +203,17 @@ float hash(vec2 q) {
 void main() {
   vec2 fromCentre = uv - 0.5;
   // Fringing: red and blue are read a little outward and inward of green, more towards the edges.
-  // Below half a pixel of fringe a scene of the target's size is read texel for texel, which spares
-  // two filtered reads where they would change nothing visible.
+  // Below half a pixel of fringe the three channels are read at one place, which spares two
+  // filtered reads where they would change nothing visible: a scene of the target's size texel for
+  // texel, a smaller one (the moving view's) with one filtered read.
   vec2 fringe = fromCentre * p.aberration;
   vec2 fringePixels = fringe * p.size;
   vec3 scene;
-  if (textureSize(source, 0) == ivec2(p.size) && dot(fringePixels, fringePixels) < 0.25) {
+  bool narrow = dot(fringePixels, fringePixels) < 0.25;
+  if (narrow && textureSize(source, 0) == ivec2(p.size)) {
     scene = texelFetch(source, ivec2(gl_FragCoord.xy), 0).rgb;
+  } else if (narrow) {
+    scene = texture(source, uv).rgb;
   } else {
     scene.r = texture(source, uv + fringe).r;
     scene.g = texture(source, uv).g;
