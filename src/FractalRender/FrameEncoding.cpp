@@ -119,17 +119,19 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
 
     auto lowPass = [&] {
         if (!sceneLow_) return;
-        FractalUniforms u = uniforms(view, *sceneLow_, deep, juliaOffset, {0, 0});
-        dispatchRegion(cb, view, sceneLow_, u, 0, 0, sceneLow_->width(), sceneLow_->height());
+        // At full scale with the exact orbit the low image is already final: it is drawn straight into
+        // the full-resolution texture, which the frame then shows, instead of being drawn and copied
+        // there. The low texture keeps an older picture, which nothing reads before the next low pass
+        // (the view is refined only from a low image that is not final).
+        const bool final = scheduler_.scaleIndex == 0 && !stale && sceneHigh_ &&
+                           sceneHigh_->width() == sceneLow_->width() && sceneHigh_->height() == sceneLow_->height();
+        const std::shared_ptr<GpuImage>& into = final ? sceneHigh_ : sceneLow_;
+        FractalUniforms u = uniforms(view, *into, deep, juliaOffset, {0, 0});
+        dispatchRegion(cb, view, into, u, 0, 0, into->width(), into->height());
         cb.mark("fractal");
         lowKey_ = key;
         lowUsedStandIn_ = stale;
-        if (scheduler_.scaleIndex == 0 && !stale && sceneHigh_ && sceneHigh_->width() == sceneLow_->width() &&
-            sceneHigh_->height() == sceneLow_->height()) {
-            cb.copyImage(sceneLow_, sceneHigh_);
-            cb.mark("copy");
-            highValid_ = true;
-        }
+        if (final) highValid_ = true;
         hadWork = true;
     };
 
