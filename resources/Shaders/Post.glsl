@@ -24,8 +24,8 @@ layout(binding = 0) uniform sampler2D source;
 #if defined(FUNCTION_glowRowsKernel) || defined(FUNCTION_glowColumnsKernel)
 // The glow is the bright light of the scene, blurred. Each invocation walks one line of the output
 // (a row, or a column) and keeps the texels its blur reaches in registers, so every input texel is
-// read once per line. The blur is a 9-tap Gaussian (binomial weights of order 12 without their two
-// outermost taps), once or twice in a row (kPasses); lines are clamped at their ends, so the result
+// read once per line. The blur is a 9-tap Gaussian (the middle nine binomial coefficients of order
+// 12), once or twice in a row (kPasses); lines are clamped at their ends, so the result
 // is that of separate blur passes through textures with clamped edges, each blurring the last one's
 // output. Horizontal and vertical blurs commute, so rows and then columns give the same sums as
 // alternating them.
