@@ -1,8 +1,9 @@
-// Post library: glow extraction, blur and the final composite. Every pass draws one full-screen
-// triangle; textures are sampled with linear filtering and clamped edges. Inputs are linear light
-// (rgba16f); the composite writes display-encoded (sRGB-curve) values into the caller's target.
+// Post library: glow extraction and blur, and the final composite. The glow is made by compute
+// kernels that walk whole rows or columns; the copy and the composite draw one full-screen triangle.
+// Textures are sampled with linear filtering and clamped edges. Inputs are linear light (rgba16f);
+// the composite writes display-encoded (sRGB-curve) values into the caller's target.
 //
-// Functions: fullscreenVertex, brightFragment, blurFragment, copyFragment, compositeFragment.
+// Functions: fullscreenVertex, glowRowsKernel, glowColumnsKernel, copyFragment, compositeFragment.
 #version 450
 
 #ifdef FUNCTION_fullscreenVertex
@@ -14,16 +15,89 @@ void main() {
 }
 #endif
 
-#if defined(FUNCTION_brightFragment) || defined(FUNCTION_blurFragment) || \
-    defined(FUNCTION_copyFragment) || defined(FUNCTION_compositeFragment)
+#if defined(FUNCTION_copyFragment) || defined(FUNCTION_compositeFragment)
 layout(location = 0) in vec2 uv;
 layout(location = 0) out vec4 colour;
 layout(binding = 0) uniform sampler2D source;
-
-float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
 #endif
 
-#ifdef FUNCTION_brightFragment
+#if defined(FUNCTION_glowRowsKernel) || defined(FUNCTION_glowColumnsKernel)
+// The glow is the bright light of the scene, blurred. Each invocation walks one line of the output
+// (a row, or a column) and keeps the texels its blur reaches in registers, so every input texel is
+// read once per line. The blur is a 9-tap Gaussian (the middle nine binomial coefficients of order
+// 12), once or twice in a row (kPasses); lines are clamped at their ends, so the result
+// is that of separate blur passes through textures with clamped edges, each blurring the last one's
+// output. Horizontal and vertical blurs commute, so rows and then columns give the same sums as
+// alternating them.
+layout(local_size_x = 8) in;
+layout(constant_id = 0) const int kPasses = 1;
+layout(binding = 0) uniform sampler2D source;
+layout(binding = 1, rgba16f) uniform writeonly image2D glow;
+
+const float kWeights[5] = float[](924.0 / 4070.0, 792.0 / 4070.0, 495.0 / 4070.0, 220.0 / 4070.0, 66.0 / 4070.0);
+
+// The blur of the middle texel of a window of nine.
+vec3 blurred(vec3 w[9]) {
+  vec3 c = w[4] * kWeights[0];
+  for (int k = 1; k <= 4; ++k) c += (w[4 - k] + w[4 + k]) * kWeights[k];
+  return c;
+}
+
+void shift(inout vec3 w[9], vec3 next) {
+  for (int k = 0; k < 8; ++k) w[k] = w[k + 1];
+  w[8] = next;
+}
+
+vec3 tap(int line, int p);                // input texel p of the line (0 <= p < the line's length)
+void put(int line, int p, vec3 colour);  // output texel p of the line
+
+// Blurs one line of `length` texels.
+void blurLine(int line, int length) {
+  int last = length - 1;
+  // Input texels at p - 4 ... p + 4 around p = 0, clamped to the line.
+  vec3 taps[9];
+  vec3 edge = tap(line, 0);
+  for (int k = 0; k <= 4; ++k) taps[k] = edge;
+  for (int k = 1; k <= 4; ++k) taps[4 + k] = k <= last ? tap(line, k) : taps[3 + k];
+  int tapNext = 5;
+  if (kPasses == 1) {
+    for (int x = 0; x <= last; ++x) {
+      put(line, x, blurred(taps));
+      shift(taps, tapNext <= last ? tap(line, tapNext) : taps[8]);
+      ++tapNext;
+    }
+    return;
+  }
+  // Two blurs: a second window holds the first blur's values around p, clamped alike.
+  vec3 once[9];
+  vec3 first = blurred(taps);
+  for (int k = 0; k <= 4; ++k) once[k] = first;
+  for (int k = 1; k <= 4; ++k) {
+    if (k <= last) {
+      shift(taps, tapNext <= last ? tap(line, tapNext) : taps[8]);
+      ++tapNext;
+      once[4 + k] = blurred(taps);
+    } else {
+      once[4 + k] = once[3 + k];
+    }
+  }
+  int onceNext = 5;
+  for (int x = 0; x <= last; ++x) {
+    put(line, x, blurred(once));
+    vec3 next = once[8];
+    if (onceNext <= last) {
+      shift(taps, tapNext <= last ? tap(line, tapNext) : taps[8]);
+      ++tapNext;
+      next = blurred(taps);
+    }
+    shift(once, next);
+    ++onceNext;
+  }
+}
+#endif
+
+#ifdef FUNCTION_glowRowsKernel
+// Rows: the bright light of `source` at each output texel, blurred along the row.
 // threshold: luminance where the glow starts in full; knee: width of the soft ramp below it.
 layout(push_constant) uniform Bright {
   vec2 texel;  // of the input
@@ -31,35 +105,43 @@ layout(push_constant) uniform Bright {
   float knee;
 } b;
 
-void main() {
+float luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
+
+vec3 tap(int line, int p) {
   // Four bilinear taps one input texel off the output texel's centre, each the mean of a 2 x 2
   // block: together a 4 x 4 box, which keeps thin bright filaments from shimmering as they move.
-  vec3 c = texture(source, uv + b.texel * vec2(-1.0, -1.0)).rgb;
-  c += texture(source, uv + b.texel * vec2(1.0, -1.0)).rgb;
-  c += texture(source, uv + b.texel * vec2(-1.0, 1.0)).rgb;
-  c += texture(source, uv + b.texel * vec2(1.0, 1.0)).rgb;
+  vec2 uv = (vec2(p, line) + 0.5) / vec2(imageSize(glow));
+  vec3 c = textureLod(source, uv + b.texel * vec2(-1.0, -1.0), 0.0).rgb;
+  c += textureLod(source, uv + b.texel * vec2(1.0, -1.0), 0.0).rgb;
+  c += textureLod(source, uv + b.texel * vec2(-1.0, 1.0), 0.0).rgb;
+  c += textureLod(source, uv + b.texel * vec2(1.0, 1.0), 0.0).rgb;
   c *= 0.25;
   float l = luminance(c);
   float soft = clamp(l - b.threshold + b.knee, 0.0, 2.0 * b.knee);
   soft = soft * soft / (4.0 * b.knee + 1e-5);
   float weight = max(soft, l - b.threshold) / max(l, 1e-5);
-  colour = vec4(c * weight, 1.0);
+  return c * weight;
+}
+
+void put(int line, int p, vec3 colour) { imageStore(glow, ivec2(p, line), vec4(colour, 1.0)); }
+
+void main() {
+  int row = int(gl_GlobalInvocationID.x);
+  ivec2 size = imageSize(glow);
+  if (row < size.y) blurLine(row, size.x);
 }
 #endif
 
-#ifdef FUNCTION_blurFragment
-layout(push_constant) uniform Blur { vec2 stepSize; } s;
+#ifdef FUNCTION_glowColumnsKernel
+// Columns: `source` (the rows' output, of the same size) blurred along each column.
+vec3 tap(int line, int p) { return texelFetch(source, ivec2(line, p), 0).rgb; }
+
+void put(int line, int p, vec3 colour) { imageStore(glow, ivec2(line, p), vec4(colour, 1.0)); }
 
 void main() {
-  // A 9-tap Gaussian folded into 5 bilinear fetches.
-  const float offsets[3] = float[](0.0, 1.3846153846, 3.2307692308);
-  const float weights[3] = float[](0.2270270270, 0.3162162162, 0.0702702703);
-  vec3 c = texture(source, uv).rgb * weights[0];
-  for (int i = 1; i < 3; ++i) {
-    c += texture(source, uv + s.stepSize * offsets[i]).rgb * weights[i];
-    c += texture(source, uv - s.stepSize * offsets[i]).rgb * weights[i];
-  }
-  colour = vec4(c, 1.0);
+  int column = int(gl_GlobalInvocationID.x);
+  ivec2 size = imageSize(glow);
+  if (column < size.x) blurLine(column, size.y);
 }
 #endif
 
@@ -121,13 +203,17 @@ float hash(vec2 q) {
 void main() {
   vec2 fromCentre = uv - 0.5;
   // Fringing: red and blue are read a little outward and inward of green, more towards the edges.
-  // Below half a pixel of fringe a scene of the target's size is read texel for texel, which spares
-  // two filtered reads where they would change nothing visible.
+  // Below half a pixel of fringe the three channels are read at one place, which spares two
+  // filtered reads where they would change nothing visible: a scene of the target's size texel for
+  // texel, a smaller one (the moving view's) with one filtered read.
   vec2 fringe = fromCentre * p.aberration;
   vec2 fringePixels = fringe * p.size;
   vec3 scene;
-  if (textureSize(source, 0) == ivec2(p.size) && dot(fringePixels, fringePixels) < 0.25) {
+  bool narrow = dot(fringePixels, fringePixels) < 0.25;
+  if (narrow && textureSize(source, 0) == ivec2(p.size)) {
     scene = texelFetch(source, ivec2(gl_FragCoord.xy), 0).rgb;
+  } else if (narrow) {
+    scene = texture(source, uv).rgb;
   } else {
     scene.r = texture(source, uv + fringe).r;
     scene.g = texture(source, uv).g;

@@ -17,8 +17,8 @@ const std::vector<GpuShaderLibrary::Entry>& functionsOf(const std::string& libra
                                                                  {"newtonKernel", GpuShaderStage::compute},
                                                                  {"accumulateKernel", GpuShaderStage::compute}};
     static const std::vector<GpuShaderLibrary::Entry> post = {{"fullscreenVertex", GpuShaderStage::vertex},
-                                                              {"brightFragment", GpuShaderStage::fragment},
-                                                              {"blurFragment", GpuShaderStage::fragment},
+                                                              {"glowRowsKernel", GpuShaderStage::compute},
+                                                              {"glowColumnsKernel", GpuShaderStage::compute},
                                                               {"copyFragment", GpuShaderStage::fragment},
                                                               {"compositeFragment", GpuShaderStage::fragment}};
     static const std::vector<GpuShaderLibrary::Entry> none;
@@ -127,9 +127,18 @@ FractalRenderer::FractalRenderer(std::shared_ptr<GpuDevice> device) : device_(st
                                             GpuFormat::rgba16Float,
                                             fragment});
     };
-    brightPipeline_ = renderPipeline("brightFragment", sizeof(BrightBlock));
-    blurPipeline_ = renderPipeline("blurFragment", sizeof(BlurBlock));
     copyPipeline_ = renderPipeline("copyFragment", 0);
+    // The glow kernels, each for one blur and for two.
+    auto glowPipeline = [&](const char* kernel, uint32_t bytes, int32_t passes) {
+        const GpuShaderFunction* function = postLibrary_->function(kernel);
+        if (!function) throw RendererError::pipeline(kernel);
+        return device_->makeComputePipeline(
+            {function, {GpuBinding::sampledImage, GpuBinding::storageImage}, bytes, passes, kernel});
+    };
+    for (int32_t passes : {1, 2}) {
+        glowRowsPipelines_[size_t(passes - 1)] = glowPipeline("glowRowsKernel", sizeof(BrightBlock), passes);
+        glowColumnsPipelines_[size_t(passes - 1)] = glowPipeline("glowColumnsKernel", 0, passes);
+    }
 
     references_ = std::make_unique<ReferenceStore>(device_);
     emptyRef_ = device_->makeBuffer(64, "emptyRef");

@@ -175,7 +175,10 @@ private:
                      Complex juliaOffset, std::array<float, 2> jitter, int budget, int& encoded);
     void encodePost(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const AudioVisuals& audio,
                     const PostSettings& post, double time, const std::shared_ptr<GpuImage>& target);
-    void blur(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& texture, const std::shared_ptr<GpuImage>& scratch);
+    // The bright light of `source` into `glow`, blurred `passes` times each way, through `scratch` (of
+    // the glow's size).
+    void glowPass(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const BrightBlock& bright, int passes,
+                  const std::shared_ptr<GpuImage>& glow, const std::shared_ptr<GpuImage>& scratch);
     void drawFullscreen(GpuCommandBuffer& cb, const std::shared_ptr<GpuPipeline>& pipeline,
                         const std::shared_ptr<GpuImage>& target,
                         std::initializer_list<std::shared_ptr<GpuImage>> inputs, const void* bytes, uint32_t size);
@@ -197,7 +200,8 @@ private:
     // The nine formulas, then newton, then accumulate; declared after the functions they read.
     std::unique_ptr<DeferredPipelines> computePipelines_;
     std::unique_ptr<DeferredPipelines> precisePipelines_; // each made by the first diagnostic of its formula
-    std::shared_ptr<GpuPipeline> brightPipeline_, blurPipeline_, copyPipeline_;
+    std::shared_ptr<GpuPipeline> copyPipeline_;
+    std::array<std::shared_ptr<GpuPipeline>, 2> glowRowsPipelines_, glowColumnsPipelines_; // one blur, two
     std::unique_ptr<GpuShaderLibrary> postLibrary_;
     std::map<GpuFormat, std::shared_ptr<GpuPipeline>> compositePipelines_;
 

@@ -111,6 +111,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
         prepareReference(view, wait);
         stale = stats_.referenceStale;
     }
+    cb.mark("setup");
 
     bool hadWork = false;
     int tileCount = 0;
@@ -118,15 +119,19 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
 
     auto lowPass = [&] {
         if (!sceneLow_) return;
-        FractalUniforms u = uniforms(view, *sceneLow_, deep, juliaOffset, {0, 0});
-        dispatchRegion(cb, view, sceneLow_, u, 0, 0, sceneLow_->width(), sceneLow_->height());
+        // At full scale with the exact orbit the low image is already final: it is drawn straight into
+        // the full-resolution texture, which the frame then shows, instead of being drawn and copied
+        // there. The low texture keeps an older picture, which nothing reads before the next low pass
+        // (the view is refined only from a low image that is not final).
+        const bool final = scheduler_.scaleIndex == 0 && !stale && sceneHigh_ &&
+                           sceneHigh_->width() == sceneLow_->width() && sceneHigh_->height() == sceneLow_->height();
+        const std::shared_ptr<GpuImage>& into = final ? sceneHigh_ : sceneLow_;
+        FractalUniforms u = uniforms(view, *into, deep, juliaOffset, {0, 0});
+        dispatchRegion(cb, view, into, u, 0, 0, into->width(), into->height());
+        cb.mark("fractal");
         lowKey_ = key;
         lowUsedStandIn_ = stale;
-        if (scheduler_.scaleIndex == 0 && !stale && sceneHigh_ && sceneHigh_->width() == sceneLow_->width() &&
-            sceneHigh_->height() == sceneLow_->height()) {
-            cb.copyImage(sceneLow_, sceneHigh_);
-            highValid_ = true;
-        }
+        if (final) highValid_ = true;
         hadWork = true;
     };
 
@@ -136,11 +141,13 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
             return;
         if (sampleCount_ == 0) {
             cb.copyImage(sceneHigh_, accum_);
+            cb.mark("copy");
             sampleCount_ = 1;
         }
         if (tiles_.empty()) buildTiles();
         encodeTiles(cb, view, sampleTex_, deep, juliaOffset, sampleJitter()[size_t(sampleCount_ % 16)], budget,
                     tileCount);
+        cb.mark("fractal");
         if (nextTile_ >= int(tiles_.size())) {
             sampleCount_ += 1;
             cb.setComputePipeline(accumulatePipeline());
@@ -149,6 +156,7 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
             cb.setImage(0, sampleTex_);
             cb.setImage(1, accum_);
             cb.dispatch(uint32_t((width_ + 7) / 8), uint32_t((height_ + 7) / 8));
+            cb.mark("accumulate");
             tiles_.clear();
         }
         hadWork = true;
@@ -163,8 +171,10 @@ void FractalRenderer::encodeFrame(const RenderView& view, const AudioVisuals& au
             buildTiles();
             // Refinement starts from the upscaled low image.
             drawFullscreen(cb, copyPipeline_, sceneHigh_, {sceneLow_}, nullptr, 0);
+            cb.mark("upscale");
         }
         encodeTiles(cb, view, sceneHigh_, deep, juliaOffset, {0, 0}, budget, tileCount);
+        cb.mark("fractal");
         if (nextTile_ >= int(tiles_.size())) {
             highValid_ = true;
             tiles_.clear();

@@ -1,4 +1,9 @@
 // The post chain: glow at half and quarter size, then the composite into the caller's target.
+//
+// A glow is two compute passes, one along the rows (bright light and the horizontal blurs) and one
+// along the columns (the vertical blurs): the sums of a bright pass and separate blur passes with
+// clamped edges, without their round trips through textures and with every texel read once per
+// line (Post.glsl).
 #include "FractalRender/FractalRenderer.h"
 
 namespace veltrane {
@@ -32,13 +37,20 @@ std::shared_ptr<GpuPipeline> FractalRenderer::compositePipeline(GpuFormat format
     return pipeline;
 }
 
-void FractalRenderer::blur(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& texture,
-                           const std::shared_ptr<GpuImage>& scratch)
+void FractalRenderer::glowPass(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source, const BrightBlock& bright,
+                               int passes, const std::shared_ptr<GpuImage>& glow,
+                               const std::shared_ptr<GpuImage>& scratch)
 {
-    BlurBlock horizontal = makeBlurBlock(texture->width(), texture->height(), true);
-    drawFullscreen(cb, blurPipeline_, scratch, {texture}, &horizontal, sizeof horizontal);
-    BlurBlock vertical = makeBlurBlock(texture->width(), texture->height(), false);
-    drawFullscreen(cb, blurPipeline_, texture, {scratch}, &vertical, sizeof vertical);
+    // Eight lines to a work group.
+    cb.setComputePipeline(glowRowsPipelines_[size_t(passes - 1)]);
+    cb.setBytes(&bright, sizeof bright);
+    cb.setImage(0, source);
+    cb.setImage(1, scratch);
+    cb.dispatch(uint32_t((scratch->height() + 7) / 8), 1);
+    cb.setComputePipeline(glowColumnsPipelines_[size_t(passes - 1)]);
+    cb.setImage(0, scratch);
+    cb.setImage(1, glow);
+    cb.dispatch(uint32_t((glow->width() + 7) / 8), 1);
 }
 
 void FractalRenderer::encodePost(GpuCommandBuffer& cb, const std::shared_ptr<GpuImage>& source,
@@ -49,16 +61,15 @@ void FractalRenderer::encodePost(GpuCommandBuffer& cb, const std::shared_ptr<Gpu
     // Built first: a format that cannot be drawn into fails before any pass is recorded.
     auto composite = compositePipeline(target->format());
 
-    BrightBlock first = makeBrightBlock(source->width(), source->height(), true);
-    drawFullscreen(cb, brightPipeline_, bloomA_, {source}, &first, sizeof first);
-    blur(cb, bloomA_, bloomA2_);
-    BrightBlock second = makeBrightBlock(bloomA_->width(), bloomA_->height(), false);
-    drawFullscreen(cb, brightPipeline_, bloomB_, {bloomA_}, &second, sizeof second);
-    blur(cb, bloomB_, bloomB2_);
-    blur(cb, bloomB_, bloomB2_);
+    glowPass(cb, source, makeBrightBlock(source->width(), source->height(), true), 1, bloomA_, bloomA2_);
+    cb.mark("glow half");
+    // From the half-size glow; blurred twice as often.
+    glowPass(cb, bloomA_, makeBrightBlock(bloomA_->width(), bloomA_->height(), false), 2, bloomB_, bloomB2_);
+    cb.mark("glow quarter");
 
     CompositeBlock block = makeCompositeBlock(target->width(), target->height(), target->format(), audio, post, time);
     drawFullscreen(cb, composite, target, {source, bloomA_, bloomB_}, &block, sizeof block);
+    cb.mark("composite");
 }
 
 } // namespace veltrane

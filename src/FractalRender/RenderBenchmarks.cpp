@@ -101,7 +101,8 @@ bool FlightPath::isSnapshotFrame(int frame, int frameCount, int every)
     return frame % every == 0 || frame == frameCount - 1;
 }
 
-MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, int height, const PostSettings& post)
+MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, int height, const PostSettings& post,
+                    bool timeStages)
 {
     motion.validate();
     auto texture = makeTarget(renderer, width, height, gpuRenderTarget, "motion benchmark");
@@ -118,9 +119,17 @@ MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, 
         // A frame the renderer would drop fails the run instead of counting as drawn.
         if (auto refused = renderer.refusal(view, *texture)) throw *refused;
         auto cb = makeCommandBuffer(renderer, "motion benchmark frame");
+        auto stages = timeStages ? std::make_shared<std::vector<GpuCommandBuffer::StageTime>>() : nullptr;
+        if (stages) cb->timeStages(stages);
         renderer.encodeFrame(view, AudioVisuals{}, post, t, texture, *cb, t);
         double gpuMs = finish(*cb);
         run.frames.push_back({t, gpuMs, renderer.stats().renderScale, renderer.stats().deep});
+        if (stages) {
+            double timed = 0;
+            for (const auto& stage : *stages) timed += stage.runMs;
+            stages->push_back({"submit", 0, gpuMs - timed});
+            run.stages.push_back(std::move(*stages));
+        }
     }
     run.segments = Bench::summarise(run.frames, motion.segments);
     return run;

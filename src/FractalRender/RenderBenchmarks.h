@@ -65,12 +65,17 @@ private:
 struct MotionRun {
     std::vector<BenchFrame> frames;
     std::vector<BenchSegment> segments;
+    // With stage timing: per frame, the stages of its command buffer in order (GpuCommandBuffer::mark),
+    // the last one "submit" (what remained at the commit, and the submission's own cost).
+    std::vector<std::vector<GpuCommandBuffer::StageTime>> stages;
 };
 
 // Renders Int(durationSec x 60) frames of the script at width x height (Julia constant
 // (-0.7, 0.27015), iterations capped at 4096) and summarises them per segment. Throws Json::Error for
-// a script that breaks the rules of Motion::validate.
-MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, int height, const PostSettings& post);
+// a script that breaks the rules of Motion::validate. `timeStages` runs each frame stage by stage and
+// records the stages' times (the frames' GPU times are then the sums of their stages).
+MotionRun runMotion(FractalRenderer& renderer, const Motion& motion, int width, int height, const PostSettings& post,
+                    bool timeStages = false);
 
 using FlightSnapshot = std::function<void(int frame, const Image& image)>;
 

@@ -1,6 +1,6 @@
 // Runs a render benchmark head-less on an off-screen target and writes its report as JSON.
 //
-//   veltrane-bench-render --motion script.json [--size 1440x880] [--out report.json] [--time-scale 1]
+//   veltrane-bench-render --motion script.json [--size 1440x880] [--out report.json] [--time-scale 1] [--stages]
 //   veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]
 //                         [--type mandelbrot] [--palette obsidian] [--julia-x -0.7 --julia-y 0.27015]
 //                         [--iteration-cap 200000] [--snapshots folder --snapshot-every N]
@@ -9,13 +9,19 @@
 // A motion run prints one line per segment (frames, meanFps, p95GpuMs, meanRenderScale); a flight
 // prints its frame count and time. Flight centres may be exact decimal strings of any length; the
 // flight starts at the type's home view unless --from-* are given. --time-scale compresses a motion
-// script's times (0.1 runs it ten times faster over the same path), for smoke tests.
+// script's times (0.1 runs it ten times faster over the same path), for smoke tests. --stages runs
+// every frame stage by stage (fractal pass, copies, each post pass, the submission) and prints, per
+// segment and per render scale, each stage's mean processor time to record and wall time to run, per
+// frame that has it; the report gets the same per segment.
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <map>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -34,6 +40,7 @@ int usage(const std::string& message)
     std::fprintf(
         stderr,
         "usage: veltrane-bench-render --motion script.json [--size WxH] [--out report.json] [--time-scale k]\n"
+        "                             [--stages]\n"
         "       veltrane-bench-render --flight --to-x X --to-y Y --to-zoom Z [--from-x X --from-y Y --from-zoom Z]\n"
         "                             [--type T] [--palette P] [--julia-x X --julia-y Y] [--iteration-cap N]\n"
         "                             [--snapshots folder --snapshot-every N] [--size WxH] [--out report.json]\n");
@@ -61,6 +68,57 @@ std::optional<BigComplex> exactCentre(const std::string& x, const std::string& y
     return BigComplex(*bx, *by);
 }
 
+// Mean stage times over a set of frames, stages in the order they first appear.
+struct StageSummary {
+    std::string stage;
+    int frames = 0;
+    double recordMs = 0;
+    double runMs = 0;
+    double medianRunMs = 0;
+    double processorMs = 0;
+    std::vector<double> runs;
+};
+
+std::vector<StageSummary> summariseStages(const MotionRun& run, const std::function<bool(size_t)>& include)
+{
+    std::vector<StageSummary> out;
+    for (size_t i = 0; i < run.stages.size(); ++i) {
+        if (!include(i)) continue;
+        for (const auto& time : run.stages[i]) {
+            auto found = std::find_if(out.begin(), out.end(), [&](const auto& s) { return s.stage == time.stage; });
+            if (found == out.end()) found = out.insert(out.end(), StageSummary{time.stage});
+            found->frames += 1;
+            found->recordMs += time.recordMs;
+            found->runMs += time.runMs;
+            found->runs.push_back(time.runMs);
+            found->processorMs += time.processorMs;
+        }
+    }
+    for (auto& s : out) {
+        s.recordMs /= s.frames;
+        s.runMs /= s.frames;
+        s.processorMs /= s.frames;
+        std::nth_element(s.runs.begin(), s.runs.begin() + s.runs.size() / 2, s.runs.end());
+        s.medianRunMs = s.runs[s.runs.size() / 2];
+    }
+    return out;
+}
+
+void printStages(const std::vector<StageSummary>& stages, int frames)
+{
+    double record = 0, run = 0, processor = 0;
+    for (const auto& s : stages) {
+        std::printf("      %-15s frames %4d  record %7.3f ms  run %7.3f ms  median %7.3f ms  processor %7.3f ms\n",
+                    s.stage.c_str(), s.frames, s.recordMs, s.runMs, s.medianRunMs, s.processorMs);
+        record += s.recordMs * s.frames / std::max(frames, 1);
+        run += s.runMs * s.frames / std::max(frames, 1);
+        processor += s.processorMs * s.frames / std::max(frames, 1);
+    }
+    std::printf("      %-15s              record %7.3f ms  run %7.3f ms                     processor %7.3f ms "
+                "(per frame)\n",
+                "total", record, run, processor);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -72,11 +130,15 @@ int main(int argc, char** argv)
         {"--snapshots", ""},   {"--snapshot-every", "60"}, {"--from-x", ""},
         {"--from-y", ""},      {"--from-zoom", ""},        {"--to-x", ""},
         {"--to-y", ""},        {"--to-zoom", ""}};
-    bool flight = false;
+    bool flight = false, stages = false;
     for (int i = 1; i < argc; ++i) {
         std::string key = argv[i];
         if (key == "--flight") {
             flight = true;
+            continue;
+        }
+        if (key == "--stages") {
+            stages = true;
             continue;
         }
         if (!args.count(key)) return usage("unknown option " + key);
@@ -117,16 +179,41 @@ int main(int argc, char** argv)
                 segment.from *= scale;
                 segment.to *= scale;
             }
-            MotionRun run = runMotion(*renderer, motion, width, height, PostSettings{});
+            MotionRun run = runMotion(*renderer, motion, width, height, PostSettings{}, stages);
             report["motion"] = args["--motion"];
             report["timeScale"] = scale;
             report["segments"] = run.segments;
             report["frames"] = run.frames;
             std::printf("%s at %dx%d on %s: %zu frames\n", args["--motion"].c_str(), width, height,
                         renderer->device()->name().c_str(), run.frames.size());
-            for (const BenchSegment& s : run.segments)
+            Json::OrderedValue stageReport = Json::OrderedValue::array();
+            for (const BenchSegment& s : run.segments) {
                 std::printf("  %6.2f-%6.2f s  frames %4lld  meanFps %6.2f  p95GpuMs %8.2f  meanRenderScale %.3f\n",
                             s.from, s.to, static_cast<long long>(s.frames), s.meanFps, s.p95GpuMs, s.meanRenderScale);
+                if (!stages) continue;
+                auto inSegment = [&](size_t i) { return run.frames[i].t >= s.from && run.frames[i].t < s.to; };
+                auto summary = summariseStages(run, inSegment);
+                printStages(summary, int(s.frames));
+                Json::OrderedValue list = Json::OrderedValue::array();
+                for (const auto& st : summary)
+                    list.push_back({{"stage", st.stage},
+                                    {"frames", st.frames},
+                                    {"recordMs", st.recordMs},
+                                    {"runMs", st.runMs},
+                                    {"medianRunMs", st.medianRunMs},
+                                    {"processorMs", st.processorMs}});
+                stageReport.push_back({{"from", s.from}, {"to", s.to}, {"stages", list}});
+            }
+            if (stages) {
+                report["stages"] = stageReport;
+                std::map<double, int> scales;
+                for (const auto& f : run.frames) scales[f.renderScale] += 1;
+                for (const auto& [scale, count] : scales) {
+                    std::printf("  render scale %.2f: %d frames\n", scale, count);
+                    printStages(summariseStages(run, [&](size_t i) { return run.frames[i].renderScale == scale; }),
+                                count);
+                }
+            }
         } else {
             auto type = fromText<FractalType>(args["--type"]);
             if (!type) return usage("unknown fractal type");

@@ -1,8 +1,21 @@
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
+
+namespace {
+
+double processSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+} // namespace
 
 GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std::string& label)
     : device_(std::move(device)), label_(label)
@@ -16,19 +29,11 @@ GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std:
     VkCommandPool pool;
     checkVk(vkCreateCommandPool(vk, &poolInfo, nullptr, &pool), "vkCreateCommandPool");
     pool_ = VulkanHandle<VkCommandPool>(vk, pool, vkDestroyCommandPool);
-    VkCommandBufferAllocateInfo alloc{VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO};
-    alloc.commandPool = pool;
-    alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
-    alloc.commandBufferCount = 1;
-    checkVk(vkAllocateCommandBuffers(vk, &alloc, &cmd_), "vkAllocateCommandBuffers");
-    device_->setName(VK_OBJECT_TYPE_COMMAND_BUFFER, uint64_t(cmd_), label_);
     VkFenceCreateInfo fenceInfo{VK_STRUCTURE_TYPE_FENCE_CREATE_INFO};
     VkFence fence;
     checkVk(vkCreateFence(vk, &fenceInfo, nullptr, &fence), "vkCreateFence");
     fence_ = VulkanHandle<VkFence>(vk, fence, vkDestroyFence);
-    VkCommandBufferBeginInfo begin{VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO};
-    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-    checkVk(vkBeginCommandBuffer(cmd_, &begin), "vkBeginCommandBuffer");
+    begin();
     if (device_->timestamps_) {
         VkQueryPoolCreateInfo queryInfo{VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO};
         queryInfo.queryType = VK_QUERY_TYPE_TIMESTAMP;
@@ -39,6 +44,59 @@ GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std:
         vkCmdResetQueryPool(cmd_, queries, 0, 2);
         vkCmdWriteTimestamp2(cmd_, VK_PIPELINE_STAGE_2_TOP_OF_PIPE_BIT, queries, 0);
     }
+}
+
+void GpuCommandBuffer::begin()
+{
+    VkCommandBufferAllocateInfo alloc{VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO};
+    alloc.commandPool = pool_.get();
+    alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
+    alloc.commandBufferCount = 1;
+    checkVk(vkAllocateCommandBuffers(device_->vk(), &alloc, &cmd_), "vkAllocateCommandBuffers");
+    device_->setName(VK_OBJECT_TYPE_COMMAND_BUFFER, uint64_t(cmd_), label_);
+    VkCommandBufferBeginInfo info{VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO};
+    info.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
+    checkVk(vkBeginCommandBuffer(cmd_, &info), "vkBeginCommandBuffer");
+}
+
+void GpuCommandBuffer::timeStages(std::shared_ptr<std::vector<StageTime>> record)
+{
+    stageTimes_ = std::move(record);
+    lastMark_ = std::chrono::steady_clock::now();
+}
+
+void GpuCommandBuffer::mark(const char* stage)
+{
+    if (!stageTimes_) return;
+    if (rendering_) throw GpuError("stage mark inside rendering");
+    auto recorded = std::chrono::steady_clock::now();
+    checkVk(vkEndCommandBuffer(cmd_), "vkEndCommandBuffer");
+    VkCommandBufferSubmitInfo cmdInfo{VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO};
+    cmdInfo.commandBuffer = cmd_;
+    VkSubmitInfo2 submitInfo{VK_STRUCTURE_TYPE_SUBMIT_INFO_2};
+    submitInfo.commandBufferInfoCount = 1;
+    submitInfo.pCommandBufferInfos = &cmdInfo;
+    VkFence fence = fence_.get();
+    std::chrono::steady_clock::time_point submitted;
+    double processorBefore = processSeconds();
+    {
+        std::lock_guard lock(device_->submitMutex_);
+        submitted = std::chrono::steady_clock::now();
+        checkVk(vkQueueSubmit2(device_->queue_, 1, &submitInfo, fence), "vkQueueSubmit2");
+    }
+    checkVk(vkWaitForFences(device_->vk(), 1, &fence, VK_TRUE, UINT64_MAX), "vkWaitForFences");
+    auto ran = std::chrono::steady_clock::now();
+    double processor = processSeconds() - processorBefore;
+    checkVk(vkResetFences(device_->vk(), 1, &fence), "vkResetFences");
+    double run = std::chrono::duration<double>(ran - submitted).count();
+    stageTimes_->push_back(
+        {stage, std::chrono::duration<double, std::milli>(recorded - lastMark_).count(), run * 1e3, processor * 1e3});
+    timedSeconds_ += run;
+    // The next piece starts without state: every pass binds its own pipeline.
+    begin();
+    pipeline_.reset();
+    bound_.clear();
+    lastMark_ = std::chrono::steady_clock::now();
 }
 
 GpuCommandBuffer::~GpuCommandBuffer()

@@ -624,7 +624,7 @@ bool GpuDevice::complete(std::shared_ptr<GpuCommandBuffer> cb, VkResult result)
             }
         } else {
             auto epoch = std::chrono::steady_clock::time_point{};
-            cb->gpuStart_ = std::chrono::duration<double>(cb->submitted_ - epoch).count();
+            cb->gpuStart_ = std::chrono::duration<double>(cb->submitted_ - epoch).count() - cb->timedSeconds_;
             cb->gpuEnd_ = std::chrono::duration<double>(now - epoch).count();
         }
         cb->finish(true, "");
