@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ protected:
         return doc;
     }
 
-    static std::string manual(const pugi::xml_node& root, std::initializer_list<const char*> path)
+    static std::string manual(const pugi::xml_node& root, const std::vector<const char*>& path)
     {
         pugi::xml_node node = root;
         for (const char* name : path) node = AbletonExport::firstElement(name, node);
@@ -71,7 +72,8 @@ TEST_F(AbletonExportTest, RackCarriesAllTwentyThreeValues)
     const auto rack = AbletonExport::rack(tone());
     const pugi::xml_document doc = parse(rack);
     const pugi::xml_node root = doc.document_element();
-    const std::pair<std::initializer_list<const char*>, std::string> expected[] = {
+    // Paths as vectors: an initializer_list member would outlive the array it refers to.
+    const std::pair<std::vector<const char*>, std::string> expected[] = {
         {{"OriginalSimpler", "SimplerFilter", "Type"}, "2"},
         {{"OriginalSimpler", "SimplerFilter", "LegacyType"}, "2"},
         {{"OriginalSimpler", "SimplerFilter", "Slope"}, "true"},
