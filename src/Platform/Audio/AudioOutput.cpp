@@ -1,5 +1,7 @@
 #include "Platform/Audio/AudioOutput.h"
 
+#include "Platform/Clock/Clock.h"
+
 #include <rtaudio/RtAudio.h>
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -32,14 +34,6 @@ struct CallbackScope {
     CallbackScope() noexcept { tlsInCallback = true; }
     ~CallbackScope() { tlsInCallback = false; }
 };
-
-// Processor time of the calling thread; a system call that neither blocks nor allocates.
-std::int64_t threadCpuNanos() noexcept
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
 
 void quietJack(const char*) {}
 
@@ -279,7 +273,7 @@ AudioStats AudioOutput::stats() const
 void AudioOutput::runCallback(float* const* planes, int frames, bool underrun) noexcept
 {
     const auto begin = std::chrono::steady_clock::now();
-    const std::int64_t cpuBegin = threadCpuNanos();
+    const std::int64_t cpuBegin = threadProcessorNanos();
     {
         CallbackScope scope;
         callback_.renderAudio(planes, channels_, frames);
@@ -288,7 +282,7 @@ void AudioOutput::runCallback(float* const* planes, int frames, bool underrun) n
             for (int c = 0; c < channels_; ++c)
                 for (int i = 0; i < frames; ++i) planes[c][i] *= gain;
     }
-    const std::int64_t cpuNanos = threadCpuNanos() - cpuBegin;
+    const std::int64_t cpuNanos = threadProcessorNanos() - cpuBegin;
     const auto nanos =
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin).count();
     callbacks_.fetch_add(1, std::memory_order_relaxed);

@@ -40,4 +40,19 @@ std::string internetDateTime(std::chrono::system_clock::time_point moment)
     return std::string(text, n);
 }
 
+namespace {
+
+std::int64_t processorNanos(clockid_t clock) noexcept
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+} // namespace
+
+std::int64_t threadProcessorNanos() noexcept { return processorNanos(CLOCK_THREAD_CPUTIME_ID); }
+
+std::int64_t processProcessorNanos() noexcept { return processorNanos(CLOCK_PROCESS_CPUTIME_ID); }
+
 } // namespace veltrane

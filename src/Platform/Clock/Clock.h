@@ -8,6 +8,7 @@
 // `internetDateTime` writes a wall-clock moment the way files carry it.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace veltrane {
@@ -32,6 +33,11 @@ public:
 private:
     std::atomic<double> seconds_;
 };
+
+// Processor time used so far, in nanoseconds: by the calling thread, or by the whole process (all its
+// threads). System calls that neither block nor allocate, so the audio thread may read them.
+std::int64_t threadProcessorNanos() noexcept;
+std::int64_t processProcessorNanos() noexcept;
 
 // ISO 8601 internet date-time in UTC without fractional seconds: "2024-05-01T12:00:00Z".
 std::string internetDateTime(std::chrono::system_clock::time_point moment = std::chrono::system_clock::now());

@@ -1,21 +1,10 @@
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
+#include "Platform/Clock/Clock.h"
 #include "Platform/Gpu/GpuDevice.h"
 
 namespace veltrane {
-
-namespace {
-
-double processSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-} // namespace
 
 GpuCommandBuffer::GpuCommandBuffer(std::shared_ptr<GpuDevice> device, const std::string& label)
     : device_(std::move(device)), label_(label)
@@ -71,26 +60,17 @@ void GpuCommandBuffer::mark(const char* stage)
     if (rendering_) throw GpuError("stage mark inside rendering");
     auto recorded = std::chrono::steady_clock::now();
     checkVk(vkEndCommandBuffer(cmd_), "vkEndCommandBuffer");
-    VkCommandBufferSubmitInfo cmdInfo{VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO};
-    cmdInfo.commandBuffer = cmd_;
-    VkSubmitInfo2 submitInfo{VK_STRUCTURE_TYPE_SUBMIT_INFO_2};
-    submitInfo.commandBufferInfoCount = 1;
-    submitInfo.pCommandBufferInfos = &cmdInfo;
     VkFence fence = fence_.get();
     std::chrono::steady_clock::time_point submitted;
-    double processorBefore = processSeconds();
-    {
-        std::lock_guard lock(device_->submitMutex_);
-        submitted = std::chrono::steady_clock::now();
-        checkVk(vkQueueSubmit2(device_->queue_, 1, &submitInfo, fence), "vkQueueSubmit2");
-    }
+    const std::int64_t processorBefore = processProcessorNanos();
+    checkVk(device_->queueSubmit(cmd_, fence, {}, {}, submitted), "vkQueueSubmit2");
     checkVk(vkWaitForFences(device_->vk(), 1, &fence, VK_TRUE, UINT64_MAX), "vkWaitForFences");
     auto ran = std::chrono::steady_clock::now();
-    double processor = processSeconds() - processorBefore;
+    const double processorMs = double(processProcessorNanos() - processorBefore) * 1e-6;
     checkVk(vkResetFences(device_->vk(), 1, &fence), "vkResetFences");
     double run = std::chrono::duration<double>(ran - submitted).count();
     stageTimes_->push_back(
-        {stage, std::chrono::duration<double, std::milli>(recorded - lastMark_).count(), run * 1e3, processor * 1e3});
+        {stage, std::chrono::duration<double, std::milli>(recorded - lastMark_).count(), run * 1e3, processorMs});
     timedSeconds_ += run;
     // The next piece starts without state: every pass binds its own pipeline.
     begin();

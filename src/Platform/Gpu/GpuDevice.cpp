@@ -555,23 +555,27 @@ void GpuDevice::waitQueueIdle()
     vkQueueWaitIdle(queue_);
 }
 
-void GpuDevice::submit(std::shared_ptr<GpuCommandBuffer> cb)
+VkResult GpuDevice::queueSubmit(VkCommandBuffer cmd, VkFence fence, const std::vector<VkSemaphoreSubmitInfo>& waits,
+                                const std::vector<VkSemaphoreSubmitInfo>& signals,
+                                std::chrono::steady_clock::time_point& submitted)
 {
     VkCommandBufferSubmitInfo cmdInfo{VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO};
-    cmdInfo.commandBuffer = cb->cmd_;
+    cmdInfo.commandBuffer = cmd;
     VkSubmitInfo2 submitInfo{VK_STRUCTURE_TYPE_SUBMIT_INFO_2};
     submitInfo.commandBufferInfoCount = 1;
     submitInfo.pCommandBufferInfos = &cmdInfo;
-    submitInfo.waitSemaphoreInfoCount = uint32_t(cb->waits_.size());
-    submitInfo.pWaitSemaphoreInfos = cb->waits_.data();
-    submitInfo.signalSemaphoreInfoCount = uint32_t(cb->signals_.size());
-    submitInfo.pSignalSemaphoreInfos = cb->signals_.data();
-    VkResult result;
-    {
-        std::lock_guard lock(submitMutex_);
-        cb->submitted_ = std::chrono::steady_clock::now();
-        result = vkQueueSubmit2(queue_, 1, &submitInfo, cb->fence_.get());
-    }
+    submitInfo.waitSemaphoreInfoCount = uint32_t(waits.size());
+    submitInfo.pWaitSemaphoreInfos = waits.data();
+    submitInfo.signalSemaphoreInfoCount = uint32_t(signals.size());
+    submitInfo.pSignalSemaphoreInfos = signals.data();
+    std::lock_guard lock(submitMutex_);
+    submitted = std::chrono::steady_clock::now();
+    return vkQueueSubmit2(queue_, 1, &submitInfo, fence);
+}
+
+void GpuDevice::submit(std::shared_ptr<GpuCommandBuffer> cb)
+{
+    const VkResult result = queueSubmit(cb->cmd_, cb->fence_.get(), cb->waits_, cb->signals_, cb->submitted_);
     if (result != VK_SUCCESS) {
         cb->finish(false, "queue submission failed (VkResult " + std::to_string(result) + ")");
         return;

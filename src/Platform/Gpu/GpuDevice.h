@@ -134,6 +134,11 @@ private:
     void createSampler();
     void createPipelineCache();
     void startCompletionThread();
+    // One recorded buffer onto the queue under the queue's lock, signalling `fence`; `submitted` is
+    // the moment it went.
+    VkResult queueSubmit(VkCommandBuffer cmd, VkFence fence, const std::vector<VkSemaphoreSubmitInfo>& waits,
+                         const std::vector<VkSemaphoreSubmitInfo>& signals,
+                         std::chrono::steady_clock::time_point& submitted);
     void submit(std::shared_ptr<GpuCommandBuffer> commandBuffer);
     void completionLoop();
     // Completes one command buffer taken off the flight list and lets it go. False when that released
